@@ -1,0 +1,237 @@
+// POSIX side: drive C: is the drive_c folder of a Wine prefix.
+#include "platform/platform.h"
+
+#include <errno.h>
+#include <fcntl.h>
+#include <signal.h>
+#include <string.h>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cstdlib>
+
+namespace platform {
+namespace {
+
+std::string Reason() { return strerror(errno); }
+
+std::string DriveC() {
+  const char* prefix = getenv("WINEPREFIX");
+  if (prefix && *prefix) return std::string(prefix) + "/drive_c";
+  const char* home = getenv("HOME");
+  return std::string(home ? home : "") + "/.wine/drive_c";
+}
+
+// "C:\Program Files\x" -> "<prefix>/drive_c/Program Files/x". Backslashes
+// become slashes here only; the Windows form is what the registry holds.
+std::string HostPath(const std::string& path) {
+  std::string rest = path;
+  if (rest.size() >= 2 && (rest[0] == 'C' || rest[0] == 'c') && rest[1] == ':')
+    rest = DriveC() + rest.substr(2);
+  for (char& c : rest)
+    if (c == '\\') c = '/';
+  return rest;
+}
+
+bool WriteAll(int fd, const char* data, size_t size) {
+  while (size > 0) {
+    ssize_t n = write(fd, data, size);
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      return false;
+    }
+    data += n;
+    size -= static_cast<size_t>(n);
+  }
+  return true;
+}
+
+}  // namespace
+
+bool IsWow64() {
+  struct stat st;
+  return stat((DriveC() + "/windows/syswow64").c_str(), &st) == 0 &&
+         S_ISDIR(st.st_mode);
+}
+
+bool ReadWholeFile(const std::string& path, std::vector<char>* out,
+                   std::string* error) {
+  int fd = open(HostPath(path).c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) {
+    *error = Reason();
+    return false;
+  }
+  struct stat st;
+  if (fstat(fd, &st) != 0) {
+    *error = Reason();
+    close(fd);
+    return false;
+  }
+  if (S_ISDIR(st.st_mode)) {
+    *error = strerror(EISDIR);
+    close(fd);
+    return false;
+  }
+  out->clear();
+  out->reserve(static_cast<size_t>(st.st_size) + 1);
+  size_t used = 0;
+  for (;;) {
+    if (out->capacity() - used < 2) out->reserve(out->capacity() * 2 + 4096);
+    out->resize(out->capacity() - 1);
+    ssize_t n = read(fd, out->data() + used, out->size() - used);
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      *error = Reason();
+      close(fd);
+      return false;
+    }
+    if (n == 0) break;
+    used += static_cast<size_t>(n);
+  }
+  out->resize(used);
+  close(fd);
+  return true;
+}
+
+bool CanOpenForReading(const std::string& path) {
+  int fd = open(HostPath(path).c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) return false;
+  close(fd);
+  return true;
+}
+
+bool PathExists(const std::string& path) {
+  struct stat st;
+  return lstat(HostPath(path).c_str(), &st) == 0;
+}
+
+bool CreateOutput(const std::string& path, OutputFile* file,
+                  std::string* error) {
+  // A file size limit must fail the write (EFBIG), not kill the process
+  // before it can report.
+  signal(SIGXFSZ, SIG_IGN);
+  int fd = open(HostPath(path).c_str(),
+                O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+  if (fd < 0) {
+    *error = Reason();
+    return false;
+  }
+  file->path = path;
+  file->handle = fd;
+  return true;
+}
+
+bool WriteOutput(OutputFile* file, const char* data, size_t size,
+                 std::string* error) {
+  if (!WriteAll(static_cast<int>(file->handle), data, size)) {
+    *error = Reason();
+    return false;
+  }
+  return true;
+}
+
+bool FlushOutput(OutputFile* file, std::string* error) {
+  if (fsync(static_cast<int>(file->handle)) != 0) {
+    *error = Reason();
+    return false;
+  }
+  return true;
+}
+
+bool CloseOutput(OutputFile* file, std::string* error) {
+  if (file->handle < 0) return true;
+  int rc = close(static_cast<int>(file->handle));
+  file->handle = -1;
+  if (rc != 0) {
+    *error = Reason();
+    return false;
+  }
+  return true;
+}
+
+bool ReplaceByRename(const std::string& source, const std::string& target,
+                 std::string* error) {
+  std::string to = HostPath(target);
+  if (rename(HostPath(source).c_str(), to.c_str()) != 0) {
+    *error = Reason();
+    return false;
+  }
+  // Make the new name durable too.
+  std::string dir = to.substr(0, to.find_last_of('/') + 1);
+  int fd = open(dir.empty() ? "." : dir.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd >= 0) {
+    fsync(fd);
+    close(fd);
+  }
+  return true;
+}
+
+bool RenameNoReplace(const std::string& source, const std::string& target,
+                     std::string* error) {
+  std::string from = HostPath(source);
+  if (link(from.c_str(), HostPath(target).c_str()) != 0) {
+    *error = Reason();
+    return false;
+  }
+  unlink(from.c_str());
+  return true;
+}
+
+bool RemoveFile(const std::string& path) {
+  return unlink(HostPath(path).c_str()) == 0 || errno == ENOENT;
+}
+
+bool CopyFileBytes(const std::string& source, const std::string& target,
+                   std::string* error) {
+  int in = open(HostPath(source).c_str(), O_RDONLY | O_CLOEXEC);
+  if (in < 0) {
+    *error = Reason();
+    return false;
+  }
+  OutputFile out;
+  if (!CreateOutput(target, &out, error)) {
+    close(in);
+    return false;
+  }
+  std::vector<char> chunk(1 << 20);
+  bool ok = true;
+  for (;;) {
+    ssize_t n = read(in, chunk.data(), chunk.size());
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0) {
+      *error = Reason();
+      ok = false;
+      break;
+    }
+    if (n == 0) break;
+    if (!WriteOutput(&out, chunk.data(), static_cast<size_t>(n), error)) {
+      ok = false;
+      break;
+    }
+  }
+  close(in);
+  if (ok) ok = FlushOutput(&out, error);
+  std::string ignored;
+  if (!CloseOutput(&out, ok ? error : &ignored)) ok = false;
+  return ok;
+}
+
+bool LockRegistryFolder(const std::string& dir, std::string* error) {
+  // The lock is on the folder itself, so it leaves no file behind; the
+  // descriptor stays open until the process ends.
+  int fd = open(HostPath(dir).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (fd < 0) {
+    *error = Reason();
+    return false;
+  }
+  while (flock(fd, LOCK_EX) != 0) {
+    if (errno == EINTR) continue;
+    *error = Reason();
+    close(fd);
+    return false;
+  }
+  return true;
+}
+
+}  // namespace platform

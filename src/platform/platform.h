@@ -1,0 +1,68 @@
+// Everything that differs between Windows and POSIX. Paths are passed in
+// their Windows form ("C:\Program Files\..."), narrow, in the system's ANSI
+// code page; each system maps them to its own file names.
+#ifndef MODREG_PLATFORM_PLATFORM_H_
+#define MODREG_PLATFORM_PLATFORM_H_
+
+#include <cstddef>
+#include <string>
+#include <vector>
+
+namespace platform {
+
+// True when this process is a 32-bit process on 64-bit Windows. A failed
+// query counts as no.
+bool IsWow64();
+
+// Reads the whole file, bytes unchanged, into |out|, with capacity for one
+// more byte, so that a terminator can follow without a copy. On failure
+// returns false and sets |error| to the system's reason.
+bool ReadWholeFile(const std::string& path, std::vector<char>* out,
+                   std::string* error);
+
+// True when |path| names something that can be opened for reading.
+bool CanOpenForReading(const std::string& path);
+
+// True when something exists at |path|, readable or not.
+bool PathExists(const std::string& path);
+
+// An output file opened for writing; created by CreateOutput.
+struct OutputFile {
+  std::string path;
+  long long handle = -1;
+};
+
+// Creates (or truncates) |path| for writing.
+bool CreateOutput(const std::string& path, OutputFile* file,
+                  std::string* error);
+// Writes all |size| bytes.
+bool WriteOutput(OutputFile* file, const char* data, size_t size,
+                 std::string* error);
+// Puts the written bytes on the disk.
+bool FlushOutput(OutputFile* file, std::string* error);
+// Closes the file; safe to call twice.
+bool CloseOutput(OutputFile* file, std::string* error);
+
+// Replaces |target| with |source| in one step, durably.
+bool ReplaceByRename(const std::string& source, const std::string& target,
+                 std::string* error);
+// Gives |source| the name |target| unless |target| exists, in one step;
+// |source| is gone afterwards either way only on success.
+bool RenameNoReplace(const std::string& source, const std::string& target,
+                     std::string* error);
+// Removes |path|; a missing file is not an error.
+bool RemoveFile(const std::string& path);
+
+// Copies |source| to |target| byte for byte, creating or truncating
+// |target|.
+bool CopyFileBytes(const std::string& source, const std::string& target,
+                   std::string* error);
+
+// Takes an exclusive lock that guards the registry in folder |dir| until
+// the process ends; waits while another process holds it. The system
+// releases it when the process dies.
+bool LockRegistryFolder(const std::string& dir, std::string* error);
+
+}  // namespace platform
+
+#endif  // MODREG_PLATFORM_PLATFORM_H_

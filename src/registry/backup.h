@@ -1,0 +1,18 @@
+// The one-time backup of the registry file, modules.xml.old.
+#ifndef MODREG_REGISTRY_BACKUP_H_
+#define MODREG_REGISTRY_BACKUP_H_
+
+#include <string>
+
+// Copies |RegistryPath| to |BackupPath| unless a backup can already be
+// opened. The copy goes to a temporary name first and takes the backup's
+// name only when complete, never replacing an existing file, so a backup
+// is whole or absent. Returns a warning when the registry exists, no
+// backup exists and none could be made; otherwise an empty string.
+std::string BackupRegistry(const std::string& RegistryPath,
+                           const std::string& BackupPath);
+
+// The temporary file a backup is copied through.
+std::string BackupTempPath(const std::string& BackupPath);
+
+#endif  // MODREG_REGISTRY_BACKUP_H_

@@ -1,0 +1,127 @@
+#include "registry/printer.h"
+
+#include <cstring>
+#include <string_view>
+#include <vector>
+
+namespace {
+
+using Node = rapidxml::xml_node<char>;
+
+// Writes |size| bytes with &, <, >, ' and " escaped, except |keep|,
+// which is written as it is (0 escapes all five).
+void PutEscaped(TextOutput* out, const char* data, size_t size, char keep) {
+  const char* run = data;
+  const char* end = data + size;
+  for (const char* p = data; p < end; ++p) {
+    const char* entity;
+    switch (*p) {
+      case '&': entity = "&amp;"; break;
+      case '<': entity = "&lt;"; break;
+      case '>': entity = "&gt;"; break;
+      case '\'': entity = "&apos;"; break;
+      case '"': entity = "&quot;"; break;
+      default: continue;
+    }
+    if (*p == keep) continue;
+    PutText(out, run, p - run);
+    PutPlain(out, entity, strlen(entity));
+    run = p + 1;
+  }
+  PutText(out, run, end - run);
+}
+
+void PutAttributes(TextOutput* out, const Node* node) {
+  for (auto* a = node->first_attribute(); a; a = a->next_attribute()) {
+    PutChar(out, ' ');
+    PutText(out, a->name(), a->name_size());
+    PutChar(out, '=');
+    std::string_view value(a->value(), a->value_size());
+    // A value holding a double quote goes between single quotes.
+    char quote = value.find('"') == std::string_view::npos ? '"' : '\'';
+    PutChar(out, quote);
+    PutEscaped(out, value.data(), value.size(), quote == '"' ? '\'' : '"');
+    PutChar(out, quote);
+  }
+}
+
+void PutEndTag(TextOutput* out, const Node* element) {
+  PutPlain(out, "</", 2);
+  PutText(out, element->name(), element->name_size());
+  PutChar(out, '>');
+}
+
+// Writes |node| at |indent| and its line end. Returns true when the node
+// is an element whose children go on their own lines: the caller then
+// writes them and the end tag.
+bool PutNodeStart(TextOutput* out, const Node* node, size_t indent) {
+  PutTabs(out, indent);
+  switch (node->type()) {
+    case rapidxml::node_data:
+      PutEscaped(out, node->value(), node->value_size(), 0);
+      break;
+    case rapidxml::node_cdata:
+      PutPlain(out, "<![CDATA[", 9);
+      PutText(out, node->value(), node->value_size());
+      PutPlain(out, "]]>", 3);
+      break;
+    case rapidxml::node_element: {
+      PutChar(out, '<');
+      PutText(out, node->name(), node->name_size());
+      PutAttributes(out, node);
+      const Node* child = node->first_node();
+      if (!child && node->value_size() == 0) {
+        PutPlain(out, "/>", 2);
+        break;
+      }
+      PutChar(out, '>');
+      if (child && (child->next_sibling() || child->type() != rapidxml::node_data)) {
+        PutChar(out, '\n');
+        return true;
+      }
+      const Node* text = child ? child : node;
+      PutEscaped(out, text->value(), text->value_size(), 0);
+      PutEndTag(out, node);
+      break;
+    }
+    default:
+      // The parser's default flags create no other kind of node.
+      break;
+  }
+  PutChar(out, '\n');
+  return false;
+}
+
+}  // namespace
+
+void PrintDocument(const rapidxml::xml_document<char>& doc, TextOutput* out) {
+  struct Open {
+    const Node* element;
+    const Node* next;  // next child to write
+    size_t indent;     // the element's own indentation
+  };
+  std::vector<Open> open;
+  const Node* next = doc.first_node();
+  size_t indent = 0;  // of the children being written
+  for (;;) {
+    if (next) {
+      const Node* node = next;
+      next = node->next_sibling();
+      if (PutNodeStart(out, node, indent)) {
+        open.push_back({node, next, indent});
+        next = node->first_node();
+        ++indent;
+      }
+      continue;
+    }
+    if (open.empty()) break;
+    Open done = open.back();
+    open.pop_back();
+    PutTabs(out, done.indent);
+    PutEndTag(out, done.element);
+    PutChar(out, '\n');
+    next = done.next;
+    indent = done.indent;
+  }
+  PutChar(out, '\n');
+}

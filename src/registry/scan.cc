@@ -1,0 +1,231 @@
+#include "registry/scan.h"
+
+#include <rapidxml.hpp>
+
+#include <cstring>
+
+namespace {
+
+using Tables = rapidxml::internal::lookup_tables<0>;
+
+bool IsSpace(char c) { return Tables::lookup_whitespace[(unsigned char)c]; }
+bool IsNameChar(char c) { return Tables::lookup_node_name[(unsigned char)c]; }
+bool IsAttributeNameChar(char c) {
+  return Tables::lookup_attribute_name[(unsigned char)c];
+}
+unsigned Digit(char c) { return Tables::lookup_digits[(unsigned char)c]; }
+
+// The parser's view of the text, walked with one cursor. Each step returns
+// false when the walk must end: an issue was found, or the parser will
+// stop here with an error of its own.
+struct Walk {
+  const char* begin;
+  const char* p;
+  size_t depth = 0;
+  std::optional<ScanIssue> issue;
+};
+
+bool Fail(Walk* w, const char* at, std::string reason) {
+  w->issue = ScanIssue{std::move(reason), static_cast<size_t>(at - w->begin)};
+  return false;
+}
+
+void SkipSpace(Walk* w) {
+  while (IsSpace(*w->p)) ++w->p;
+}
+
+// Moves past the next |end|; false at the end of the text.
+bool SkipPast(Walk* w, const char* end) {
+  size_t n = strlen(end);
+  while (strncmp(w->p, end, n) != 0) {
+    if (!*w->p) return false;
+    ++w->p;
+  }
+  w->p += n;
+  return true;
+}
+
+// A numeric character reference at w->p ("&#"), translated by the parser.
+bool CheckReference(Walk* w) {
+  const char* at = w->p;
+  unsigned long long base = 10;
+  w->p += 2;
+  if (*w->p == 'x') {
+    base = 16;
+    ++w->p;
+  }
+  // The parser accepts any digit of its table in either base; saturate
+  // instead of wrapping, so that every build sees the same code.
+  const unsigned long long kCap = 0x110000;
+  unsigned long long code = 0;
+  for (unsigned d; (d = Digit(*w->p)) != 0xFF; ++w->p)
+    code = code * base + d > kCap ? kCap : code * base + d;
+  if (code == 0 || code == 26 || code >= kCap) {
+    std::string what = std::string(at, w->p - at);
+    if (code >= kCap) return Fail(w, at, "character reference " + what + " names no character");
+    return Fail(w, at, "character reference " + what + " to character " +
+                           std::to_string(code) +
+                           ", which the registry file cannot hold");
+  }
+  if (*w->p != ';') return false;
+  ++w->p;
+  return true;
+}
+
+// Text or an attribute value, up to |stop| or the end of the text.
+bool ScanValue(Walk* w, char stop) {
+  while (*w->p && *w->p != stop) {
+    if (w->p[0] == '&' && w->p[1] == '#') {
+      if (!CheckReference(w)) return false;
+    } else {
+      ++w->p;
+    }
+  }
+  return true;
+}
+
+bool ScanAttributes(Walk* w) {
+  while (IsAttributeNameChar(*w->p)) {
+    while (IsAttributeNameChar(*w->p)) ++w->p;
+    SkipSpace(w);
+    if (*w->p != '=') return false;
+    ++w->p;
+    SkipSpace(w);
+    char quote = *w->p;
+    if (quote != '\'' && quote != '"') return false;
+    ++w->p;
+    if (!ScanValue(w, quote) || *w->p != quote) return false;
+    ++w->p;
+    SkipSpace(w);
+  }
+  return true;
+}
+
+bool SkipDoctype(Walk* w) {
+  while (*w->p != '>') {
+    if (!*w->p) return false;
+    if (*w->p != '[') {
+      ++w->p;
+      continue;
+    }
+    ++w->p;
+    for (int depth = 1; depth > 0; ++w->p) {
+      if (!*w->p) return false;
+      if (*w->p == '[') ++depth;
+      if (*w->p == ']') --depth;
+    }
+  }
+  ++w->p;
+  return true;
+}
+
+// Markup starting with "<!", w->p at the '!'.
+bool SkipBang(Walk* w) {
+  const char* p = w->p;
+  if (p[1] == '-' && p[2] == '-') {
+    w->p += 3;
+    return SkipPast(w, "-->");
+  }
+  if (strncmp(p + 1, "[CDATA[", 7) == 0) {
+    w->p += 8;
+    return SkipPast(w, "]]>");
+  }
+  if (strncmp(p + 1, "DOCTYPE", 7) == 0 && IsSpace(p[8])) {
+    w->p += 9;
+    return SkipDoctype(w);
+  }
+  ++w->p;
+  return SkipPast(w, ">");
+}
+
+enum class Opened { kStop, kLeaf, kElement };
+
+// The node after a '<' that is not an end tag.
+Opened ScanNode(Walk* w) {
+  if (*w->p == '?') {
+    ++w->p;
+    return SkipPast(w, "?>") ? Opened::kLeaf : Opened::kStop;
+  }
+  if (*w->p == '!') return SkipBang(w) ? Opened::kLeaf : Opened::kStop;
+  const char* name = w->p;
+  while (IsNameChar(*w->p)) ++w->p;
+  if (w->p == name) return Opened::kStop;
+  SkipSpace(w);
+  if (!ScanAttributes(w)) return Opened::kStop;
+  if (*w->p == '>') {
+    ++w->p;
+    return Opened::kElement;
+  }
+  if (w->p[0] == '/' && w->p[1] == '>') {
+    w->p += 2;
+    return Opened::kLeaf;
+  }
+  return Opened::kStop;
+}
+
+// One top-level node and everything inside it, w->p after its '<'.
+bool ScanTree(Walk* w) {
+  for (;;) {
+    const char* start = w->p - 1;
+    switch (ScanNode(w)) {
+      case Opened::kStop:
+        return false;
+      case Opened::kElement:
+        if (++w->depth > kMaxNestingDepth)
+          return Fail(w, start,
+                      "elements nested deeper than " +
+                          std::to_string(kMaxNestingDepth) + " levels");
+        break;
+      case Opened::kLeaf:
+        break;
+    }
+    if (w->depth == 0) return true;
+    // Contents of the innermost open element, up to the next child.
+    for (;;) {
+      SkipSpace(w);
+      if (w->p[0] == '<' && w->p[1] == '/') {
+        w->p += 2;
+        while (IsNameChar(*w->p)) ++w->p;
+        SkipSpace(w);
+        if (*w->p != '>') return false;
+        ++w->p;
+        if (--w->depth == 0) return true;
+      } else if (*w->p == '<') {
+        ++w->p;
+        break;
+      } else if (!*w->p || !ScanValue(w, '<')) {
+        return false;
+      }
+    }
+  }
+}
+
+}  // namespace
+
+std::optional<ScanIssue> ScanRegistryText(const char* text, size_t size) {
+  if (const void* nul = memchr(text, 0, size))
+    return ScanIssue{"NUL byte",
+                     static_cast<size_t>(static_cast<const char*>(nul) - text)};
+  Walk w{text, text, 0, std::nullopt};
+  if (strncmp(w.p, "\xEF\xBB\xBF", 3) == 0) w.p += 3;
+  for (;;) {
+    SkipSpace(&w);
+    if (*w.p != '<') break;
+    ++w.p;
+    if (!ScanTree(&w)) break;
+  }
+  return w.issue;
+}
+
+std::string DescribePosition(const char* text, size_t offset) {
+  size_t line = 1, column = 1;
+  for (size_t i = 0; i < offset; ++i) {
+    if (text[i] == '\n') {
+      ++line;
+      column = 1;
+    } else {
+      ++column;
+    }
+  }
+  return "line " + std::to_string(line) + ", column " + std::to_string(column);
+}

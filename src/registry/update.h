@@ -1,0 +1,51 @@
+// The module registry update: read modules.xml, drop the product's stale
+// Module entries, append the new ones and replace the file.
+#ifndef MODREG_REGISTRY_UPDATE_H_
+#define MODREG_REGISTRY_UPDATE_H_
+
+#include <optional>
+#include <string>
+#include <vector>
+
+#include <rapidxml.hpp>
+
+#include "run/modules.h"
+
+enum class RegistryStatus {
+  kWritten,      // the registry was replaced
+  kUnchanged,    // no entry to add: the file was read but not rewritten
+  kCannotRead,   // missing or unreadable
+  kMalformed,    // not a registry this tool can update
+  kCannotWrite,  // the new registry could not be put in place
+};
+
+struct RegistryResult {
+  RegistryStatus status = RegistryStatus::kUnchanged;
+  std::string reason;  // for a failure: what went wrong
+  // For a parse error: where in the text the parser stopped.
+  std::optional<size_t> parse_offset;
+};
+
+// Parses |text| (folded text followed by one NUL byte, parsed in place),
+// removes from the first top-level Modules element every child, from its
+// first Module element on, whose "path" attribute contains
+// |ProductFolder|, and appends one Module element per entry. |doc| keeps
+// pointers into |text| and |entries|. kWritten means that |doc| holds the
+// document to write; kUnchanged that |entries| is empty.
+RegistryResult EditRegistry(std::vector<char>* text,
+                            const std::string& ProductFolder,
+                            const std::vector<ModuleEntry>& entries,
+                            rapidxml::xml_document<char>* doc);
+
+// The whole update of the file at |RegistryPath|. The new content goes to
+// a temporary file beside it, which is flushed to the disk and then
+// renamed over the registry; on any failure the registry keeps its bytes.
+// A failure's reason names the file.
+RegistryResult UpdateRegistryFile(const std::string& RegistryPath,
+                                  const std::string& ProductFolder,
+                                  const std::vector<ModuleEntry>& entries);
+
+// The temporary file a rewrite of |RegistryPath| goes through.
+std::string RegistryTempPath(const std::string& RegistryPath);
+
+#endif  // MODREG_REGISTRY_UPDATE_H_

@@ -1,0 +1,33 @@
+// The install layout: every location the tool touches is derived from
+// InstallRoot.
+#ifndef MODREG_RUN_LAYOUT_H_
+#define MODREG_RUN_LAYOUT_H_
+
+#include <cstdint>
+#include <string>
+
+// The root every path is built from. "C:\Program Files" at process start;
+// during a pass it only grows, by " (x86)" under the architecture rule and
+// by the product folder's suffix.
+extern std::string InstallRoot;
+
+struct RegistryPaths {
+  std::string RegistryPath;  // ...\OpenNI\Data\modules.xml
+  std::string BackupPath;    // ...\OpenNI\Data\modules.xml.old
+};
+
+// Appends " (x86)" to InstallRoot when the process runs under WOW64.
+// Called only when the architecture argument is exactly "x86".
+void ApplyArchitectureRule(bool wow64);
+
+// The registry file and its backup under the current InstallRoot.
+RegistryPaths GetRegistryPaths();
+
+// The folder holding the registry file, without a trailing separator.
+std::string RegistryFolder(const std::string& registry_path);
+
+// Chooses the product folder from the mask, appends its suffix to
+// InstallRoot and returns its bare name.
+std::string ChooseProductFolder(int32_t DeviceMask);
+
+#endif  // MODREG_RUN_LAYOUT_H_

@@ -1,0 +1,16 @@
+// Reading the device mask argument.
+#ifndef MODREG_RUN_MASK_H_
+#define MODREG_RUN_MASK_H_
+
+#include <cstdint>
+#include <optional>
+#include <string>
+
+// Reads |text| as a decimal integer: leading white space is skipped, an
+// optional sign is accepted, digits follow, and reading stops at the first
+// character that cannot continue the number ("12abc" gives 12, "0x20"
+// gives 0). Returns nothing when no digit follows the sign or the number
+// lies outside the signed 32-bit range.
+std::optional<int32_t> ReadDeviceMask(const std::string& text);
+
+#endif  // MODREG_RUN_MASK_H_
