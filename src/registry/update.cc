@@ -90,7 +90,14 @@ bool WriteRegistry(const std::string& path,
   InitTextOutput(&out, [&](const char* data, size_t size) {
     return platform::WriteOutput(&file, data, size, &write_error);
   });
-  PrintDocument(doc, &out);
+  try {
+    PrintDocument(doc, &out);
+  } catch (...) {
+    std::string ignored;
+    platform::CloseOutput(&file, &ignored);
+    platform::RemoveFile(temp);
+    throw;
+  }
   bool ok = FinishTextOutput(&out);
   if (!ok) *error = "cannot write " + temp + ": " + write_error;
   if (ok && !platform::FlushOutput(&file, error)) {

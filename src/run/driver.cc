@@ -49,8 +49,14 @@ int UpdateRegistry(const RegistryPaths& paths,
   std::string warning = BackupRegistry(paths.RegistryPath, paths.BackupPath);
   if (!warning.empty()) Report(err, kExitOk, "warning: " + warning);
 
-  RegistryResult result =
-      UpdateRegistryFile(paths.RegistryPath, ProductFolder, entries);
+  RegistryResult result;
+  try {
+    result = UpdateRegistryFile(paths.RegistryPath, ProductFolder, entries);
+  } catch (const std::bad_alloc&) {
+    return Report(err, kExitOutOfMemory,
+                  "cannot update " + paths.RegistryPath +
+                      ": out of memory; the registry is unchanged");
+  }
   int status = StatusOf(result.status);
   if (status != kExitOk) return Report(err, status, result.reason);
   return kExitOk;

@@ -1,0 +1,28 @@
+#!/bin/bash
+# Installs the dependencies, builds both targets and runs every test:
+# unit and end-to-end tests natively, the same under Wine for the Windows
+# executable, the sanitizer build, the fuzzer, and the reliability tests.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+
+bash scripts/setup.sh
+
+for preset in native windows; do
+  cmake --preset "$preset"
+  cmake --build --preset "$preset"
+  ctest --preset "$preset"
+done
+
+# The product's form for installer authors: a zip with modreg.exe.
+(cd build/windows && cpack -G ZIP >/dev/null && ls modreg-*-win32.zip)
+
+# The Windows executable must import Windows' own DLLs only.
+file build/windows/modreg.exe | grep -q "PE32 executable (console) Intel 80386"
+imports=$(i686-w64-mingw32-objdump -p build/windows/modreg.exe | awk '/DLL Name/ {print $3}')
+echo "modreg.exe imports: $imports"
+for dll in $imports; do
+  case "${dll^^}" in
+    KERNEL32.DLL|MSVCRT.DLL|USER32.DLL|ADVAPI32.DLL) ;;
+    *) echo "unexpected import $dll" >&2; exit 1 ;;
+  esac
+done
