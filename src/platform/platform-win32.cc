@@ -64,7 +64,8 @@ bool ReadWholeFile(const std::string& path, std::vector<char>* out,
     return false;
   }
   out->clear();
-  out->reserve(static_cast<size_t>(size.QuadPart) + 1);
+  // One byte to see the end of the file, one for a terminator.
+  out->reserve(static_cast<size_t>(size.QuadPart) + 2);
   size_t used = 0;
   for (;;) {
     if (out->capacity() - used < 2) out->reserve(out->capacity() * 2 + 4096);

@@ -1,5 +1,6 @@
 #include "registry/printer.h"
 
+#include <array>
 #include <cstring>
 #include <string_view>
 #include <vector>
@@ -8,27 +9,36 @@ namespace {
 
 using Node = rapidxml::xml_node<char>;
 
+// Bytes that PutEscaped cannot copy as they are.
+constexpr auto kSpecial = [] {
+  std::array<bool, 256> table{};
+  for (unsigned char c : {'&', '<', '>', '\'', '"', '\n'}) table[c] = true;
+  return table;
+}();
+
 // Writes |size| bytes with &, <, >, ' and " escaped, except |keep|,
 // which is written as it is (0 escapes all five).
 void PutEscaped(TextOutput* out, const char* data, size_t size, char keep) {
   const char* run = data;
   const char* end = data + size;
   for (const char* p = data; p < end; ++p) {
-    const char* entity;
-    switch (*p) {
-      case '&': entity = "&amp;"; break;
-      case '<': entity = "&lt;"; break;
-      case '>': entity = "&gt;"; break;
-      case '\'': entity = "&apos;"; break;
-      case '"': entity = "&quot;"; break;
-      default: continue;
-    }
-    if (*p == keep) continue;
-    PutText(out, run, p - run);
-    PutPlain(out, entity, strlen(entity));
+    if (!kSpecial[static_cast<unsigned char>(*p)]) continue;
+    PutPlain(out, run, p - run);
     run = p + 1;
+    switch (*p) {
+      case '\n': PutPlain(out, "\r\n", 2); continue;
+      case '&': PutPlain(out, "&amp;", 5); continue;
+      case '<': PutPlain(out, "&lt;", 4); continue;
+      case '>': PutPlain(out, "&gt;", 4); continue;
+    }
+    if (*p == keep)
+      PutPlain(out, p, 1);
+    else if (*p == '\'')
+      PutPlain(out, "&apos;", 6);
+    else
+      PutPlain(out, "&quot;", 6);
   }
-  PutText(out, run, end - run);
+  PutPlain(out, run, end - run);
 }
 
 void PutAttributes(TextOutput* out, const Node* node) {

@@ -2,6 +2,7 @@
 
 #include <rapidxml.hpp>
 
+#include <array>
 #include <cstring>
 
 namespace {
@@ -72,16 +73,30 @@ bool CheckReference(Walk* w) {
   return true;
 }
 
+// Bytes that end a plain run of text or of a value quoted with ' or ".
+constexpr std::array<bool, 256> StopTable(char stop) {
+  std::array<bool, 256> table{};
+  table[0] = table[static_cast<unsigned char>('&')] = true;
+  table[static_cast<unsigned char>(stop)] = true;
+  return table;
+}
+constexpr auto kTextStop = StopTable('<');
+constexpr auto kApostropheStop = StopTable('\'');
+constexpr auto kQuoteStop = StopTable('"');
+
 // Text or an attribute value, up to |stop| or the end of the text.
 bool ScanValue(Walk* w, char stop) {
-  while (*w->p && *w->p != stop) {
-    if (w->p[0] == '&' && w->p[1] == '#') {
-      if (!CheckReference(w)) return false;
-    } else {
+  const auto& table = stop == '<'    ? kTextStop
+                      : stop == '"' ? kQuoteStop
+                                    : kApostropheStop;
+  for (;;) {
+    while (!table[static_cast<unsigned char>(*w->p)]) ++w->p;
+    if (*w->p != '&') return true;
+    if (w->p[1] != '#')
       ++w->p;
-    }
+    else if (!CheckReference(w))
+      return false;
   }
-  return true;
 }
 
 bool ScanAttributes(Walk* w) {

@@ -4,12 +4,10 @@
 
 namespace {
 
-const size_t kChunk = 1 << 18;
-
 void Drain(TextOutput* out) {
-  if (!out->failed && !out->buffer.empty())
-    out->failed = !out->write(out->buffer.data(), out->buffer.size());
-  out->buffer.clear();
+  if (!out->failed && out->used > 0)
+    out->failed = !out->write(out->buffer.get(), out->used);
+  out->used = 0;
 }
 
 }  // namespace
@@ -44,29 +42,21 @@ void FoldTextMode(std::vector<char>* bytes) {
 void InitTextOutput(TextOutput* out,
                     std::function<bool(const char*, size_t)> write) {
   out->write = std::move(write);
-  out->buffer.clear();
-  out->buffer.reserve(kChunk + 64);
+  if (!out->buffer) out->buffer.reset(new char[kTextChunk]);
+  out->used = 0;
   out->failed = false;
 }
 
-void PutPlain(TextOutput* out, const char* data, size_t size) {
+void PutPlainSlow(TextOutput* out, const char* data, size_t size) {
   while (size > 0) {
-    if (out->buffer.size() >= kChunk) Drain(out);
-    size_t n = kChunk - out->buffer.size();
+    if (out->used == kTextChunk) Drain(out);
+    size_t n = kTextChunk - out->used;
     if (n > size) n = size;
-    out->buffer.insert(out->buffer.end(), data, data + n);
+    memcpy(out->buffer.get() + out->used, data, n);
+    out->used += n;
     data += n;
     size -= n;
   }
-}
-
-void PutChar(TextOutput* out, char c) {
-  if (c == '\n') {
-    PutPlain(out, "\r\n", 2);
-    return;
-  }
-  if (out->buffer.size() >= kChunk) Drain(out);
-  out->buffer.push_back(c);
 }
 
 void PutText(TextOutput* out, const char* data, size_t size) {

@@ -1,0 +1,278 @@
+// The POSIX platform with faults injected on demand, for the test build
+// modreg_faults only (chosen at link time in place of platform-posix.cc).
+//
+// MODREG_FAULT lists the steps to break, separated by commas:
+//
+//   [kill@]step[:N]
+//
+// The Nth call of the step (the first without ":N") fails with the reason
+// the system gives for such a fault; with "kill@" the process dies there
+// by SIGKILL instead, as if killed from outside. Steps:
+//
+//   read         reading the registry                     EIO
+//   lock         locking the registry folder              ENOLCK
+//   create-temp  creating the registry's temporary file   EACCES
+//   write        one write to it, after half its bytes    ENOSPC
+//   flush        flushing it to the disk                  EIO
+//   close        closing it (the descriptor is released)  EIO
+//   rename       replacing the registry with it           EIO
+//   backup-copy  copying the registry to the backup's
+//                temporary file, after half the bytes     ENOSPC
+//   backup-link  giving the backup its name               EPERM
+//
+// An unknown step ends the process with status 125 before anything else
+// happens, so that a mistyped test cannot pass by accident.
+#include "platform/platform.h"
+
+// Everything platform-posix.cc includes, ahead of the rename below.
+#include <errno.h>
+#include <fcntl.h>
+#include <signal.h>
+#include <string.h>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+#include <vector>
+
+// The real operations get their own output file type: with the shared one,
+// their calls to each other would also find the wrappers below.
+namespace platform_real {
+struct OutputFile {
+  std::string path;
+  long long handle = -1;
+};
+}  // namespace platform_real
+
+// The real operations, as platform_real::*.
+#define platform platform_real
+#include "platform/platform-posix.cc"
+#undef platform
+
+namespace platform {
+namespace {
+
+struct Step {
+  const char* name;
+  int error;  // errno value of the failure
+};
+
+const Step kSteps[] = {
+    {"read", EIO},         {"lock", ENOLCK},        {"create-temp", EACCES},
+    {"write", ENOSPC},     {"flush", EIO},          {"close", EIO},
+    {"rename", EIO},       {"backup-copy", ENOSPC}, {"backup-link", EPERM},
+};
+
+struct Rule {
+  const Step* step;
+  long nth = 1;
+  bool kill = false;
+  long calls = 0;
+};
+
+[[noreturn]] void BadSetting(const std::string& item) {
+  fprintf(stderr, "modreg_faults: bad MODREG_FAULT item \"%s\"\n",
+          item.c_str());
+  exit(125);
+}
+
+Rule ParseRule(std::string item) {
+  Rule rule;
+  const std::string whole = item;
+  if (item.compare(0, 5, "kill@") == 0) {
+    rule.kill = true;
+    item.erase(0, 5);
+  }
+  size_t colon = item.find(':');
+  if (colon != std::string::npos) {
+    char* end = nullptr;
+    rule.nth = strtol(item.c_str() + colon + 1, &end, 10);
+    if (colon + 1 == item.size() || *end != '\0' || rule.nth < 1)
+      BadSetting(whole);
+    item.erase(colon);
+  }
+  rule.step = nullptr;
+  for (const Step& step : kSteps)
+    if (item == step.name) rule.step = &step;
+  if (!rule.step) BadSetting(whole);
+  return rule;
+}
+
+std::vector<Rule> ParseRules(const char* setting) {
+  std::vector<Rule> rules;
+  if (!setting) return rules;
+  std::string rest = setting;
+  while (!rest.empty()) {
+    size_t comma = rest.find(',');
+    std::string item = rest.substr(0, comma);
+    rest = comma == std::string::npos ? "" : rest.substr(comma + 1);
+    if (!item.empty()) rules.push_back(ParseRule(item));
+  }
+  return rules;
+}
+
+std::vector<Rule>& Rules() {
+  static std::vector<Rule> rules = ParseRules(getenv("MODREG_FAULT"));
+  return rules;
+}
+
+// Read before main runs, so that a bad setting stops the tool before it
+// touches anything.
+const bool kRulesRead = (Rules(), true);
+
+enum class Hit { kNone, kFail, kKill };
+
+// An output file as the real operations hold it, and back.
+struct RealFile {
+  explicit RealFile(OutputFile* file) : file(file) {
+    real.path = file->path;
+    real.handle = file->handle;
+  }
+  ~RealFile() {
+    file->path = real.path;
+    file->handle = real.handle;
+  }
+  OutputFile* file;
+  platform_real::OutputFile real;
+};
+
+// Counts a call of |name|; says whether this one is to break.
+Hit Reached(const char* name, int* error) {
+  Hit hit = Hit::kNone;
+  for (Rule& rule : Rules()) {
+    if (strcmp(rule.step->name, name) != 0) continue;
+    if (++rule.calls != rule.nth) continue;
+    *error = rule.step->error;
+    if (rule.kill) return Hit::kKill;
+    hit = Hit::kFail;
+  }
+  return hit;
+}
+
+[[noreturn]] void Die() {
+  raise(SIGKILL);
+  _exit(137);  // not reached
+}
+
+bool Fail(int code, std::string* error) {
+  errno = code;
+  *error = strerror(code);
+  return false;
+}
+
+// For a step that is all or nothing: fails or dies before doing it.
+bool Broken(const char* name, std::string* error) {
+  int code = 0;
+  switch (Reached(name, &code)) {
+    case Hit::kNone:
+      return false;
+    case Hit::kKill:
+      Die();
+    case Hit::kFail:
+      Fail(code, error);
+      return true;
+  }
+  return false;
+}
+
+}  // namespace
+
+bool IsWow64() { return platform_real::IsWow64(); }
+
+bool ReadWholeFile(const std::string& path, std::vector<char>* out,
+                   std::string* error) {
+  if (Broken("read", error)) return false;
+  return platform_real::ReadWholeFile(path, out, error);
+}
+
+bool CanOpenForReading(const std::string& path) {
+  return platform_real::CanOpenForReading(path);
+}
+
+bool PathExists(const std::string& path) {
+  return platform_real::PathExists(path);
+}
+
+bool CreateOutput(const std::string& path, OutputFile* file,
+                  std::string* error) {
+  if (Broken("create-temp", error)) return false;
+  RealFile real(file);
+  return platform_real::CreateOutput(path, &real.real, error);
+}
+
+bool WriteOutput(OutputFile* file, const char* data, size_t size,
+                 std::string* error) {
+  int code = 0;
+  Hit hit = Reached("write", &code);
+  RealFile real(file);
+  if (hit == Hit::kNone)
+    return platform_real::WriteOutput(&real.real, data, size, error);
+  // A disk that fills up takes part of the data first.
+  std::string ignored;
+  platform_real::WriteOutput(&real.real, data, size / 2, &ignored);
+  if (hit == Hit::kKill) Die();
+  return Fail(code, error);
+}
+
+bool FlushOutput(OutputFile* file, std::string* error) {
+  if (Broken("flush", error)) return false;
+  RealFile real(file);
+  return platform_real::FlushOutput(&real.real, error);
+}
+
+bool CloseOutput(OutputFile* file, std::string* error) {
+  if (file->handle < 0) return true;
+  int code = 0;
+  Hit hit = Reached("close", &code);
+  RealFile real(file);
+  if (hit == Hit::kNone) return platform_real::CloseOutput(&real.real, error);
+  // close() releases the descriptor even when it reports an error.
+  std::string ignored;
+  platform_real::CloseOutput(&real.real, &ignored);
+  if (hit == Hit::kKill) Die();
+  return Fail(code, error);
+}
+
+bool ReplaceByRename(const std::string& source, const std::string& target,
+                     std::string* error) {
+  if (Broken("rename", error)) return false;
+  return platform_real::ReplaceByRename(source, target, error);
+}
+
+bool RenameNoReplace(const std::string& source, const std::string& target,
+                     std::string* error) {
+  if (Broken("backup-link", error)) return false;
+  return platform_real::RenameNoReplace(source, target, error);
+}
+
+bool RemoveFile(const std::string& path) {
+  return platform_real::RemoveFile(path);
+}
+
+bool CopyFileBytes(const std::string& source, const std::string& target,
+                   std::string* error) {
+  int code = 0;
+  Hit hit = Reached("backup-copy", &code);
+  if (hit == Hit::kNone)
+    return platform_real::CopyFileBytes(source, target, error);
+  // Half the bytes reach the target before the disk is full.
+  std::vector<char> bytes;
+  if (!platform_real::ReadWholeFile(source, &bytes, error)) return false;
+  platform_real::OutputFile out;
+  if (!platform_real::CreateOutput(target, &out, error)) return false;
+  std::string ignored;
+  platform_real::WriteOutput(&out, bytes.data(), bytes.size() / 2, &ignored);
+  if (hit == Hit::kKill) Die();
+  platform_real::CloseOutput(&out, &ignored);
+  return Fail(code, error);
+}
+
+bool LockRegistryFolder(const std::string& dir, std::string* error) {
+  if (Broken("lock", error)) return false;
+  return platform_real::LockRegistryFolder(dir, error);
+}
+
+}  // namespace platform
