@@ -1,1 +1,206 @@
+#include "registry/scan.h"
+
 #include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstring>
+#include <memory>
+#include <rapidxml.hpp>
+#include <string>
+#include <utility>
+#include <vector>
+
+namespace {
+
+using namespace std::string_literals;
+
+std::optional<ScanIssue> Scan(const std::string& text) {
+  return ScanRegistryText(text.c_str(), text.size());
+}
+
+bool Mentions(const std::optional<ScanIssue>& issue, const std::string& word) {
+  return issue && issue->reason.find(word) != std::string::npos;
+}
+
+// Parses |text| as the registry update does and returns the number of
+// elements enclosing the deepest node of the tree, counted without
+// recursion; nothing when the parser refuses the text.
+std::optional<size_t> ParsedDepth(const std::string& text) {
+  std::vector<char> buffer(text.begin(), text.end());
+  buffer.push_back('\0');
+  auto doc = std::make_unique<rapidxml::xml_document<char>>();
+  try {
+    doc->parse<0>(buffer.data());
+  } catch (const rapidxml::parse_error&) {
+    return std::nullopt;
+  }
+  size_t deepest = 0;
+  std::vector<std::pair<const rapidxml::xml_node<char>*, size_t>> todo;
+  for (auto* n = doc->first_node(); n; n = n->next_sibling()) todo.push_back({n, 0});
+  while (!todo.empty()) {
+    auto [node, depth] = todo.back();
+    todo.pop_back();
+    deepest = std::max(deepest, depth);
+    for (auto* n = node->first_node(); n; n = n->next_sibling())
+      todo.push_back({n, depth + 1});
+  }
+  return deepest;
+}
+
+// One level of nesting, repeated around a centre: each level opens one
+// element that holds the next, amid markup that must neither open nor
+// close a level.
+struct Level {
+  const char* what;
+  std::string prolog, open, close;
+};
+
+const Level kLevels[] = {
+    {"plain", "", "<a>", "</a>"},
+    {"slash in attribute", "", "<a v=\"/>\">", "</a>"},
+    {"angle brackets in attributes", "", "<a v='<b>' w=\">\" x=\"</a>\">", "</a>"},
+    {"references in attribute", "", "<a v=\"&#x3E;&#60;&#x2F;&#62;&gt;\">", "</a>"},
+    {"self-closing children", "", "<a><b/><c x='1' /><d v=\"/>\" />", "</a>"},
+    {"leaf holding an end tag", "", "<a><b v=\"</a>\"/>", "</a>"},
+    {"empty pairs beside", "", "<a>", "</a><b x='>'></b><c></c >"},
+    {"comment", "", "<a><!-- </a> <b/> -- -->", "</a>"},
+    {"CDATA", "", "<a><![CDATA[</a></a>]]]]>", "</a>"},
+    {"DOCTYPE", "", "<a><!DOCTYPE d [ [ </a> ] > ]>", "</a>"},
+    {"processing instructions", "", "<a><?pi </a> ?><?xml </a>?>", "</a>"},
+    {"other <! markup", "", "<a><!x </a>", "</a>"},
+    {"text with > and references", "", "<a>x &gt; > &#65; &amp;#0; &#38;#0; y", "</a>"},
+    {"spaced and mismatched end tags", "", "<a  \n x = 'v'\ty=\"w\" >", "</zz \n>"},
+    {"name holding <", "", "<a<b>", "</a<b>"},
+    {"mixed content", "", "<a>t<b/>u<!--c-->v<![CDATA[w]]>", "z</a>"},
+    {"prolog",
+     "\xEF\xBB\xBF<?xml version=\"1.0\"?>\n<!DOCTYPE r [ <!ENTITY e \"<a><a>\"> ]>\n"
+     "<!-- <a><a> -->\n<p><q><r/></q></p>\n<s></s>\n",
+     "<a>", "</a>"},
+};
+
+std::string Nest(const Level& level, size_t depth, const std::string& centre) {
+  std::string text = level.prolog;
+  for (size_t i = 0; i < depth; ++i) text += level.open;
+  text += centre;
+  for (size_t i = 0; i < depth; ++i) text += level.close;
+  return text;
+}
+
+// For every document the parser accepts, the scanner's depth is never
+// below the tree's: the bound is met exactly, whatever markup surrounds
+// the elements, and the scan reaches the innermost text.
+TEST(ScanRegistryText, NestingBoundHoldsAgainstTheParsedTree) {
+  for (const Level& level : kLevels) {
+    SCOPED_TRACE(level.what);
+    const size_t innermost = level.prolog.size() + kMaxNestingDepth * level.open.size();
+
+    std::string at_bound = Nest(level, kMaxNestingDepth, "x");
+    ASSERT_EQ(ParsedDepth(at_bound), kMaxNestingDepth);
+    EXPECT_FALSE(Scan(at_bound).has_value());
+
+    std::string beyond = Nest(level, kMaxNestingDepth + 1, "x");
+    ASSERT_EQ(ParsedDepth(beyond), kMaxNestingDepth + 1);
+    std::optional<ScanIssue> issue = Scan(beyond);
+    EXPECT_TRUE(Mentions(issue, "nested"));
+    EXPECT_EQ(issue ? issue->offset : 0, innermost);
+
+    issue = Scan(Nest(level, kMaxNestingDepth, "&#0;"));
+    EXPECT_TRUE(Mentions(issue, "&#0"));
+    EXPECT_EQ(issue ? issue->offset : 0, innermost);
+  }
+}
+
+TEST(ScanRegistryText, RefusesNulBytes) {
+  struct Case {
+    std::string text;
+    size_t offset;
+  } cases[] = {
+      {"<Modules>a\0b</Modules>"s, 10},
+      {"<Modules/><!--\0-->"s, 14},
+      {"<Modules/>\0"s, 10},
+      {"\0<Modules/>"s, 0},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.offset);
+    std::optional<ScanIssue> issue = Scan(c.text);
+    EXPECT_TRUE(Mentions(issue, "NUL"));
+    EXPECT_EQ(issue ? issue->offset : 0, c.offset);
+  }
+}
+
+// A reference to no character, to NUL or to Ctrl-Z is refused in text and
+// attribute values, where the parser translates it, also when the number
+// wraps around in the parser's 32- or 64-bit arithmetic; elsewhere it is
+// plain text.
+TEST(ScanRegistryText, NumericReferences) {
+  const char* refused[] = {
+      "&#0;",          "&#00;",          "&#x0;",
+      "&#x0000;",      "&#;",            "&#x;",
+      "&#26;",         "&#x1A;",         "&#x1a;",
+      "&#1114112;",    "&#x110000;",     "&#x7FFFFFFF;",
+      "&#x100000000;", "&#4294967296;",  "&#x10000001A;",
+      "&#4294967306;", "&#x10000000000000000;", "&#18446744073709551616;",
+      "&#x1000000000000000A;", "&#99999999999999999999999999999;",
+  };
+  const char* accepted[] = {
+      "&#65;",  "&#x41;",  "&#0065;", "&#x00000000000000000041;",
+      "&#1;",   "&#25;",   "&#27;",   "&#x1B;",
+      "&#10;",  "&#x10FFFF;", "&#1114111;", "&#xe9;",
+      "&amp;",  "&lt;",    "&quot;",  "&foo;",
+      "&",      "&amp;#0;", "&#38;#0;", "&#38;#x1A;",
+  };
+  const char* translated[] = {"<Modules>a%b</Modules>",
+                              "<Modules><Module path=\"a%b\"/></Modules>",
+                              "<Modules><Module path='a%b' x=\"\"/></Modules>"};
+  const char* verbatim[] = {"<Modules><!-- % --></Modules>",
+                            "<Modules><![CDATA[%]]></Modules>",
+                            "<?pi %?><Modules/>",
+                            "<!DOCTYPE m [ % ]><Modules/>",
+                            "<Modules><!x %></Modules>"};
+  auto fill = [](const char* form, const char* ref) {
+    std::string text = form;
+    return text.replace(text.find('%'), 1, ref);
+  };
+  for (const char* ref : refused) {
+    for (const char* form : translated) {
+      std::string text = fill(form, ref);
+      SCOPED_TRACE(text);
+      std::optional<ScanIssue> issue = Scan(text);
+      EXPECT_TRUE(Mentions(issue, std::string(ref, strlen(ref) - 1)));
+      EXPECT_EQ(issue ? issue->offset : 0, text.find('&'));
+    }
+    for (const char* form : verbatim) {
+      std::string text = fill(form, ref);
+      SCOPED_TRACE(text);
+      ASSERT_TRUE(ParsedDepth(text).has_value());
+      EXPECT_FALSE(Scan(text).has_value());
+    }
+  }
+  for (const char* ref : accepted) {
+    for (const char* form : translated) {
+      std::string text = fill(form, ref);
+      SCOPED_TRACE(text);
+      ASSERT_TRUE(ParsedDepth(text).has_value());
+      EXPECT_FALSE(Scan(text).has_value());
+    }
+  }
+}
+
+TEST(DescribePosition, CountsLinesAndColumnsFromOne) {
+  struct Case {
+    const char* text;
+    size_t offset;
+    const char* position;
+  } cases[] = {
+      {"abc", 0, "line 1, column 1"},   {"abc", 2, "line 1, column 3"},
+      {"abc", 3, "line 1, column 4"},   {"a\nbc", 1, "line 1, column 2"},
+      {"a\nbc", 2, "line 2, column 1"}, {"a\nbc", 3, "line 2, column 2"},
+      {"\n\n\tx", 3, "line 3, column 2"}, {"a\rb", 2, "line 1, column 3"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(testing::Message() << testing::PrintToString(c.text) << " " << c.offset);
+    EXPECT_EQ(DescribePosition(c.text, c.offset), c.position);
+  }
+}
+
+}  // namespace

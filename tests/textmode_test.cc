@@ -1,1 +1,119 @@
+#include "registry/textmode.h"
+
 #include <gtest/gtest.h>
+
+#include <string>
+
+namespace {
+
+using namespace std::string_literals;
+
+std::string Fold(const std::string& in) {
+  std::vector<char> bytes(in.begin(), in.end());
+  FoldTextMode(&bytes);
+  return std::string(bytes.begin(), bytes.end());
+}
+
+TEST(FoldTextMode, FoldsCrLfAndEndsAtCtrlZ) {
+  struct Case {
+    std::string in, out;
+  } cases[] = {
+      {"", ""},
+      {"a\r\nb\r\n", "a\nb\n"},
+      {"\r\n\r\n\n", "\n\n\n"},
+      {"a\rb", "a\rb"},
+      {"\r\r\n", "\r\n"},
+      {"\n\r", "\n\r"},
+      {"a\r", "a\r"},
+      {"\r", "\r"},
+      {"a\x1A" "b\r\n", "a"},
+      {"\x1A\r\n", ""},
+      {"a\r\x1A\n", "a\r"},
+      {"x\r\ny\x1A\x1A", "x\ny"},
+      {"a\0b\xFF\r\n\0"s, "a\0b\xFF\n\0"s},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(testing::PrintToString(c.in));
+    EXPECT_EQ(Fold(c.in), c.out);
+  }
+}
+
+// Collects what a TextOutput hands to its writer.
+struct Sink {
+  std::string bytes;
+  int calls = 0;
+  int fail_at = 0;  // the call that fails, 1-based; 0 for none
+  std::function<bool(const char*, size_t)> Writer() {
+    return [this](const char* data, size_t size) {
+      ++calls;
+      if (calls == fail_at) return false;
+      bytes.append(data, size);
+      return true;
+    };
+  }
+};
+
+TEST(TextOutput, EveryLfBecomesCrLf) {
+  Sink sink;
+  TextOutput out;
+  InitTextOutput(&out, sink.Writer());
+  PutPlain(&out, "<a>", 3);
+  PutChar(&out, '\n');
+  PutTabs(&out, 18);
+  PutText(&out, "\nx\r\ny\n\n", 7);
+  PutChar(&out, 'z');
+  ASSERT_TRUE(FinishTextOutput(&out));
+  EXPECT_EQ(sink.bytes, "<a>\r\n" + std::string(18, '\t') + "\r\nx\r\r\ny\r\n\r\nz");
+}
+
+// Output beyond the buffer's 256 KiB goes out in several writes; no byte
+// is lost or doubled where one write ends and the next begins.
+TEST(TextOutput, CrLfAcrossChunkBoundaries) {
+  Sink sink;
+  TextOutput out;
+  InitTextOutput(&out, sink.Writer());
+  std::string expected;
+  for (int i = 0; i < 70000; ++i) {
+    const std::string run(i % 7, i % 3 == 2 ? '\t' : 'a');
+    if (i % 3 == 0) {
+      PutText(&out, (run + "\n").data(), run.size() + 1);
+    } else {
+      if (i % 3 == 1) PutPlain(&out, run.data(), run.size());
+      if (i % 3 == 2) PutTabs(&out, run.size());
+      PutChar(&out, '\n');
+    }
+    expected += run + "\r\n";
+  }
+  std::string block(300 * 1024, 'b');
+  for (size_t i = 0; i < block.size(); i += 4099) block[i] = '\n';
+  PutText(&out, block.data(), block.size());
+  for (char c : block) expected += c == '\n' ? "\r\n" : std::string(1, c);
+  ASSERT_TRUE(FinishTextOutput(&out));
+  EXPECT_GT(expected.size(), 512u * 1024);
+  EXPECT_GE(sink.calls, 2);
+  EXPECT_EQ(sink.bytes.size(), expected.size());
+  EXPECT_TRUE(sink.bytes == expected);
+}
+
+TEST(TextOutput, FailedWriteStopsTheWriter) {
+  struct Case {
+    int fail_at;
+    size_t size;
+    int calls;
+  } cases[] = {{1, 10, 1}, {1, 2 << 20, 1}, {2, 2 << 20, 2}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(testing::Message() << c.fail_at << " " << c.size);
+    Sink sink;
+    sink.fail_at = c.fail_at;
+    TextOutput out;
+    InitTextOutput(&out, sink.Writer());
+    std::string text(c.size, 'x');
+    PutText(&out, text.data(), text.size());
+    PutChar(&out, '\n');
+    EXPECT_FALSE(FinishTextOutput(&out));
+    EXPECT_FALSE(FinishTextOutput(&out));
+    EXPECT_EQ(sink.calls, c.calls);
+  }
+}
+
+}  // namespace

@@ -1,1 +1,385 @@
+#include "registry/update.h"
+
 #include <gtest/gtest.h>
+
+#include <memory>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "registry/printer.h"
+#include "registry/scan.h"
+#include "registry/textmode.h"
+
+namespace {
+
+// |text| with every LF turned into CR LF, as the written file has it.
+std::string Crlf(std::string_view text) {
+  std::string out;
+  for (char c : text) out += c == '\n' ? std::string("\r\n") : std::string(1, c);
+  return out;
+}
+
+struct Outcome {
+  RegistryStatus status;
+  std::string file;  // the printed document, when there is one to write
+  std::optional<size_t> parse_offset;
+};
+
+// The registry update on the bytes of a file, as the tool reads and
+// writes it: folded text, parsed in place, printed in text mode.
+Outcome Update(const std::string& file, const std::vector<ModuleEntry>& entries,
+               const std::string& folder = "HALDEToF") {
+  std::vector<char> text;
+  text.reserve(file.size() + 1);  // as the file reader leaves it
+  text.assign(file.begin(), file.end());
+  FoldTextMode(&text);
+  text.push_back('\0');
+  auto doc = std::make_unique<rapidxml::xml_document<char>>();
+  RegistryResult result = EditRegistry(&text, folder, entries, doc.get());
+  Outcome outcome{result.status, "", result.parse_offset};
+  if (result.status == RegistryStatus::kWritten) {
+    TextOutput out;
+    InitTextOutput(&out, [&](const char* data, size_t size) {
+      outcome.file.append(data, size);
+      return true;
+    });
+    PrintDocument(*doc, &out);
+    EXPECT_TRUE(FinishTextOutput(&out));
+  }
+  if (result.status == RegistryStatus::kMalformed) {
+    EXPECT_FALSE(result.reason.empty());
+  }
+  return outcome;
+}
+
+const ModuleEntry kSensor{R"(C:\Program Files\HALDEToF\SensorModule.dll)", "", false};
+const ModuleEntry kNew{R"(X:\HALDEToF\New.dll)", "", false};
+
+TEST(UpdateRegistry, FourLineExample) {
+  Outcome out = Update(R"(<Modules>
+    <Module path="C:\Program Files\OpenNI\Bin\nimCodecs.dll" />
+</Modules>
+)", {kSensor});
+  EXPECT_EQ(out.status, RegistryStatus::kWritten);
+  EXPECT_EQ(out.file,
+            "<Modules>\r\n"
+            "\t<Module path=\"C:\\Program Files\\OpenNI\\Bin\\nimCodecs.dll\"/>\r\n"
+            "\t<Module path=\"C:\\Program Files\\HALDEToF\\SensorModule.dll\"/>\r\n"
+            "</Modules>\r\n"
+            "\r\n");
+}
+
+struct Golden {
+  const char* what;
+  std::string input;
+  std::vector<ModuleEntry> entries;
+  std::string expected;  // with LF for the file's CR LF
+  bool mixed = false;    // text beside elements: not stable on rewrite
+  std::string folder = "HALDEToF";
+};
+
+const Golden kGolden[] = {
+    {"traced run: x86 on 64-bit Windows, mask 5",
+     Crlf(R"(<?xml version="1.0" encoding="UTF-8" ?>
+<!-- OpenNI module registry -->
+<Modules>
+	<Module path="C:\Program Files (x86)\OpenNI\Bin\nimMockNodes.dll" />
+	<Module path="C:\Program Files (x86)\HALDEToF\SensorModule.dll" />
+	<Module path="C:\Program Files (x86)\HALDEToF\libskelvia_ni.dll" configDir="C:\Program Files (x86)\HALDEToF\data\" />
+</Modules>
+)"),
+     {{R"(C:\Program Files (x86)\HALDEToF\SensorModule.dll)", "", false},
+      {R"(C:\Program Files (x86)\HALDEToF\libskelvia_ni.dll)",
+       R"(C:\Program Files (x86)\HALDEToF\data\)", true}},
+     R"(<Modules>
+	<Module path="C:\Program Files (x86)\OpenNI\Bin\nimMockNodes.dll"/>
+	<Module path="C:\Program Files (x86)\HALDEToF\SensorModule.dll"/>
+	<Module path="C:\Program Files (x86)\HALDEToF\libskelvia_ni.dll" configDir="C:\Program Files (x86)\HALDEToF\data\"/>
+</Modules>
+
+)"},
+    {"mask 9: two identical entries",
+     R"(<Modules><Module path="C:\Program Files\TOLVARToF\SensorModule.dll"/></Modules>)",
+     {{R"(C:\Program Files\TOLVARToF\SensorModule.dll)", "", false},
+      {R"(C:\Program Files\TOLVARToF\SensorModule.dll)", "", false}},
+     R"(<Modules>
+	<Module path="C:\Program Files\TOLVARToF\SensorModule.dll"/>
+	<Module path="C:\Program Files\TOLVARToF\SensorModule.dll"/>
+</Modules>
+
+)",
+     false, "TOLVARToF"},
+    {"BOM, declaration, DOCTYPE, instructions and comments dropped",
+     "\xEF\xBB\xBF" R"(<?xml version="1.0"?>
+<!DOCTYPE Modules [ <!ELEMENT Modules ANY> ]>
+<?framework hint?>
+<!-- before -->
+<Modules><!-- inside --><Module path="A.dll"/><?pi x?><!other></Modules>
+<!-- after -->
+)",
+     {kNew},
+     R"(<Modules>
+	<Module path="A.dll"/>
+	<Module path="X:\HALDEToF\New.dll"/>
+</Modules>
+
+)"},
+    {"attribute quoting and references",
+     R"(<Modules><Module path="A.dll" a='say "hi"' b="it's" c='it&apos;s "q"' d="" e='' f="&lt;&gt;&amp;&quot;&apos;" g="a&lt;b&gt;c&amp;d" h="&#65;&#x42;&#x263A;" i="&foo; &amp;foo;" j="  two
+lines  "/></Modules>)",
+     {kNew},
+     R"(<Modules>
+	<Module path="A.dll" a='say "hi"' b="it's" c='it&apos;s "q"' d="" e="" f='&lt;&gt;&amp;"&apos;' g="a&lt;b&gt;c&amp;d" h="AB)"
+     "\xE2\x98\xBA"
+     R"(" i="&amp;foo; &amp;foo;" j="  two
+lines  "/>
+	<Module path="X:\HALDEToF\New.dll"/>
+</Modules>
+
+)"},
+    {"text-only elements on one line",
+     R"(<Modules><Module path="A.dll"/><Note>a &lt; b &amp;&amp; c &gt; d 'q' "dq" &#65;&#x263A; &foo; &amp;foo;</Note><Pad>  x  </Pad><Lines>one
+two</Lines></Modules>)",
+     {kNew},
+     R"(<Modules>
+	<Module path="A.dll"/>
+	<Note>a &lt; b &amp;&amp; c &gt; d &apos;q&apos; &quot;dq&quot; A)"
+     "\xE2\x98\xBA"
+     R"( &amp;foo; &amp;foo;</Note>
+	<Pad>  x  </Pad>
+	<Lines>one
+two</Lines>
+	<Module path="X:\HALDEToF\New.dll"/>
+</Modules>
+
+)"},
+    {"carriage returns in text and values",
+     "<Modules><T>a&#13;&#10;b\r\r\nc\r</T><U v=\"&#13;&#10;x&#13;\"/></Modules>",
+     {kNew},
+     "<Modules>\n\t<T>a\r\nb\r\nc\r</T>\n\t<U v=\"\r\nx\r\"/>\n"
+     "\t<Module path=\"X:\\HALDEToF\\New.dll\"/>\n</Modules>\n\n"},
+    {"blank and empty elements closed",
+     "<Modules><Blank>  \n\t </Blank><Empty></Empty><Closed/><Attr a=\"1\" ></Attr>"
+     "<Attr2 b='2'/></Modules>",
+     {kNew},
+     R"(<Modules>
+	<Blank/>
+	<Empty/>
+	<Closed/>
+	<Attr a="1"/>
+	<Attr2 b="2"/>
+	<Module path="X:\HALDEToF\New.dll"/>
+</Modules>
+
+)"},
+    {"CDATA on its own line",
+     R"(<Modules><Data><![CDATA[ <raw> & "x"
+ ]]></Data><![CDATA[]]><Module path="A.dll"/></Modules>)",
+     {kNew},
+     R"(<Modules>
+	<Data>
+		<![CDATA[ <raw> & "x"
+ ]]>
+	</Data>
+	<![CDATA[]]>
+	<Module path="A.dll"/>
+	<Module path="X:\HALDEToF\New.dll"/>
+</Modules>
+
+)"},
+    {"mixed content: text on its own indented line",
+     R"(<Modules><Info>lead<b>bold</b>tail</Info><Module path="A.dll"/>note</Modules>)",
+     {kNew},
+     R"(<Modules>
+	<Info>
+		lead
+		<b>bold</b>
+		tail
+	</Info>
+	<Module path="A.dll"/>
+	note
+	<Module path="X:\HALDEToF\New.dll"/>
+</Modules>
+
+)",
+     true},
+    {"mixed content gains white space on a rewrite",
+     Crlf(R"(<Modules>
+	<Info>
+		x
+		<b/>
+	</Info>
+</Modules>
+
+)"),
+     {kNew},
+     R"(<Modules>
+	<Info>
+		
+		x
+		
+		<b/>
+	</Info>
+	<Module path="X:\HALDEToF\New.dll"/>
+</Modules>
+
+)",
+     true},
+    {"end tags need not match",
+     R"(<Modules><Module path="A.dll"></Mod><X>t</Y></Whatever>)",
+     {kNew},
+     R"(<Modules>
+	<Module path="A.dll"/>
+	<X>t</X>
+	<Module path="X:\HALDEToF\New.dll"/>
+</Modules>
+
+)"},
+    {"first child matches",
+     R"(<Modules><Module path="C:\Program Files\HALDEToF\SensorModule.dll"/><Module path="A.dll"/></Modules>)",
+     {kNew},
+     R"(<Modules>
+	<Module path="A.dll"/>
+	<Module path="X:\HALDEToF\New.dll"/>
+</Modules>
+
+)"},
+    {"every Module matches",
+     R"(<Modules><Setting name="v"/><Module path="C:\Program Files\HALDEToF\SensorModule.dll"/><Module path="C:\Program Files (x86)\HALDEToF\libskelvia_ni.dll" configDir="C:\Program Files (x86)\HALDEToF\data\"/></Modules>)",
+     {kNew},
+     R"(<Modules>
+	<Setting name="v"/>
+	<Module path="X:\HALDEToF\New.dll"/>
+</Modules>
+
+)"},
+    {"case-sensitive substring match on the folder name",
+     R"(<Modules><Module path="c:\program files\haldetof\a.dll"/><Module path="D:\HALDEToF2\b.dll"/><Module path="C:\Program Files (x86)\HALDEToF\c.dll"/><Module path="C:\Program Files\TOLVARToF\d.dll"/><Module path="C:\Program Files\HALDEVMR\e.dll"/><Module path="HALDETOF"/></Modules>)",
+     {kNew},
+     R"(<Modules>
+	<Module path="c:\program files\haldetof\a.dll"/>
+	<Module path="C:\Program Files\TOLVARToF\d.dll"/>
+	<Module path="C:\Program Files\HALDEVMR\e.dll"/>
+	<Module path="HALDETOF"/>
+	<Module path="X:\HALDEToF\New.dll"/>
+</Modules>
+
+)"},
+    {"other elements before and after the first Module",
+     R"(<Modules><Config path="C:\HALDEToF\cfg"/><Module path="A.dll"/><Config path="C:\HALDEToF\cfg"/><Module path="B.dll"/><Other path="HALDEToF"><Module path="C:\x"/></Other></Modules>)",
+     {kNew},
+     R"(<Modules>
+	<Config path="C:\HALDEToF\cfg"/>
+	<Module path="A.dll"/>
+	<Module path="B.dll"/>
+	<Module path="X:\HALDEToF\New.dll"/>
+</Modules>
+
+)"},
+    {"the first path decides; nodes without one stay and the walk goes on",
+     R"(<Modules><Module path="A.dll" path="C:\HALDEToF\x.dll"/><Module name="C:\HALDEToF\y.dll"/><Module Path="C:\HALDEToF\z.dll"/>text HALDEToF<![CDATA[HALDEToF]]><Module path="C:\HALDEToF\last.dll"/></Modules>)",
+     {kNew},
+     R"(<Modules>
+	<Module path="A.dll" path="C:\HALDEToF\x.dll"/>
+	<Module name="C:\HALDEToF\y.dll"/>
+	<Module Path="C:\HALDEToF\z.dll"/>
+	text HALDEToF
+	<![CDATA[HALDEToF]]>
+	<Module path="X:\HALDEToF\New.dll"/>
+</Modules>
+
+)",
+     true},
+    {"only direct children of the first top-level Modules",
+     R"(<Other><Modules><Module path="C:\HALDEToF\a"/></Modules></Other><Modules><Group><Module path="C:\HALDEToF\b"/></Group></Modules><Modules><Module path="C:\HALDEToF\c"/></Modules>)",
+     {kNew},
+     R"(<Other>
+	<Modules>
+		<Module path="C:\HALDEToF\a"/>
+	</Modules>
+</Other>
+<Modules>
+	<Group>
+		<Module path="C:\HALDEToF\b"/>
+	</Group>
+	<Module path="X:\HALDEToF\New.dll"/>
+</Modules>
+<Modules>
+	<Module path="C:\HALDEToF\c"/>
+</Modules>
+
+)"},
+};
+
+TEST(UpdateRegistry, WrittenFormat) {
+  for (const Golden& g : kGolden) {
+    SCOPED_TRACE(g.what);
+    Outcome out = Update(g.input, g.entries, g.folder);
+    EXPECT_EQ(out.status, RegistryStatus::kWritten);
+    EXPECT_EQ(out.file, Crlf(g.expected));
+  }
+}
+
+// A second run with the same entries leaves the bytes of the first,
+// unless text stands beside elements.
+TEST(UpdateRegistry, SecondRunWritesTheSameBytes) {
+  for (const Golden& g : kGolden) {
+    if (g.mixed) continue;
+    SCOPED_TRACE(g.what);
+    Outcome first = Update(g.input, g.entries, g.folder);
+    Outcome second = Update(first.file, g.entries, g.folder);
+    EXPECT_EQ(second.status, RegistryStatus::kWritten);
+    EXPECT_EQ(second.file, first.file);
+  }
+}
+
+// Modules and elements inside it, |depth| levels in all.
+std::string Nested(size_t depth) {
+  std::string text = "<Modules>";
+  for (size_t i = 1; i < depth; ++i) text += "<g>";
+  text += "x";
+  for (size_t i = 1; i < depth; ++i) text += "</g>";
+  return text + "</Modules>";
+}
+
+TEST(UpdateRegistry, UnchangedOrRefused) {
+  using namespace std::string_literals;
+  struct Case {
+    const char* what;
+    std::string input;
+    std::vector<ModuleEntry> entries;
+    RegistryStatus status;
+    std::optional<size_t> parse_offset;
+  } cases[] = {
+      {"no entries", R"(<Modules><Module path="C:\HALDEToF\a.dll"/></Modules>)", {},
+       RegistryStatus::kUnchanged, std::nullopt},
+      {"empty", "", {kNew}, RegistryStatus::kMalformed, std::nullopt},
+      {"white space and a comment", " \r\n<!-- -->\n", {kNew}, RegistryStatus::kMalformed, std::nullopt},
+      {"lower-case name", "<modules/>", {kNew}, RegistryStatus::kMalformed, std::nullopt},
+      {"not at the top", "<Root><Modules/></Root>", {kNew}, RegistryStatus::kMalformed, std::nullopt},
+      {"no Modules, no entries", "<Root/>", {}, RegistryStatus::kMalformed, std::nullopt},
+      {"reference to NUL", "<Modules><Module path=\"&#0;\"/></Modules>", {kNew},
+       RegistryStatus::kMalformed, std::nullopt},
+      {"UTF-16", "\xFF\xFE<\0M\0o\0d\0u\0l\0e\0s\0/\0>\0"s, {kNew},
+       RegistryStatus::kMalformed, std::nullopt},
+      {"nested too deep", Nested(kMaxNestingDepth + 1), {kNew}, RegistryStatus::kMalformed,
+       std::nullopt},
+      {"unexpected end", "<Modules>", {kNew}, RegistryStatus::kMalformed, 9},
+      {"unquoted value", "<Modules><Module path=A.dll/></Modules>", {kNew},
+       RegistryStatus::kMalformed, 22},
+      {"top-level text", "text<Modules/>", {kNew}, RegistryStatus::kMalformed, 0},
+      {"trailing text", "<Modules/>tail", {}, RegistryStatus::kMalformed, 10},
+      {"unclosed end tag", "<Modules>\r\n</Modules", {kNew}, RegistryStatus::kMalformed, 19},
+      {"missing semicolon", "<Modules>&#65</Modules>", {kNew}, RegistryStatus::kMalformed, 13},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    Outcome out = Update(c.input, c.entries);
+    EXPECT_EQ(out.status, c.status);
+    EXPECT_EQ(out.file, "");
+    EXPECT_EQ(out.parse_offset, c.parse_offset);
+  }
+}
+
+}  // namespace

@@ -222,6 +222,9 @@ bool LockRegistryFolder(const std::string& dir, std::string* error) {
   // The lock is on the folder itself, so it leaves no file behind; the
   // descriptor stays open until the process ends.
   int fd = open(HostPath(dir).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  // Without the folder there is no registry to guard; reading it will
+  // fail and say so.
+  if (fd < 0 && (errno == ENOENT || errno == ENOTDIR)) return true;
   if (fd < 0) {
     *error = Reason();
     return false;

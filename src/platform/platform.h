@@ -60,7 +60,8 @@ bool CopyFileBytes(const std::string& source, const std::string& target,
 
 // Takes an exclusive lock that guards the registry in folder |dir| until
 // the process ends; waits while another process holds it. The system
-// releases it when the process dies.
+// releases it when the process dies. A folder that does not exist holds
+// no registry and needs no lock.
 bool LockRegistryFolder(const std::string& dir, std::string* error);
 
 }  // namespace platform

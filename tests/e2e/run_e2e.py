@@ -1,1 +1,372 @@
-print("todo")
+#!/usr/bin/env python3
+"""End-to-end tests of modreg: the built executable run as a process
+against a drive C: in a Wine prefix.
+
+  run_e2e.py --exe build/native/modreg --work DIR
+      The POSIX build, on two prefixes made of plain folders under DIR: a
+      64-bit one (drive_c/windows/syswow64 exists) and a 32-bit one.
+  run_e2e.py --exe build/windows/modreg.exe --wine win64|win32 --work DIR
+      The Windows build under Wine, in one real prefix of that kind under
+      DIR (made on first use, reused afterwards).
+
+The cases are in cases.py beside this file. Each failing case prints one
+line and an explanation; the last line is "N passed, N failed".
+"""
+
+import argparse
+import difflib
+import os
+import re
+import shutil
+import subprocess
+import sys
+import time
+
+sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+import cases as table  # noqa: E402
+from cases import DIR, SHORT, Link  # noqa: E402
+
+DATA = {
+    "pf": os.path.join("Program Files", "OpenNI", "Data"),
+    "pf86": os.path.join("Program Files (x86)", "OpenNI", "Data"),
+}
+RUN_TIMEOUT = 120  # seconds; a hung run fails its case
+READY_MARK = ".modreg-e2e-ready"
+
+
+def wine_env(prefix, arch):
+    env = dict(os.environ)
+    env["WINEPREFIX"] = prefix
+    env["WINEDEBUG"] = "-all"
+    env["WINEDLLOVERRIDES"] = "mscoree,mshtml="
+    env.pop("DISPLAY", None)
+    if arch == "win32":
+        env["WINEARCH"] = "win32"
+    else:
+        env.pop("WINEARCH", None)
+    return env
+
+
+def quiet(cmd, env, timeout=600):
+    """Runs a Wine helper with no pipe of ours attached."""
+    return subprocess.run(cmd, env=env, stdin=subprocess.DEVNULL,
+                          stdout=subprocess.DEVNULL,
+                          stderr=subprocess.DEVNULL, timeout=timeout)
+
+
+# --------------------------------------------------------------------------
+# Targets: where the tool runs and how it is started.
+
+class NativeTarget:
+    mode = "native"
+    short_message = b"Device unsupport. exit!\n"
+
+    def __init__(self, exe, work):
+        self.exe = os.path.abspath(exe)
+        self.prefixes = {}
+        for arch in ("64", "32"):
+            prefix = os.path.join(work, "prefix-" + arch)
+            shutil.rmtree(prefix, ignore_errors=True)
+            os.makedirs(os.path.join(prefix, "drive_c"))
+            if arch == "64":
+                os.makedirs(os.path.join(prefix, "drive_c", "windows",
+                                         "syswow64"))
+            self.prefixes[arch] = prefix
+
+    def arches(self, case):
+        return [a for a in ("64", "32") if a in case.arches]
+
+    def drive_c(self, arch):
+        return os.path.join(self.prefixes[arch], "drive_c")
+
+    def command(self, args):
+        return [self.exe] + list(args)
+
+    def env(self, arch):
+        env = dict(os.environ)
+        env["WINEPREFIX"] = self.prefixes[arch]
+        return env
+
+    def start(self):
+        pass
+
+    def stop(self):
+        pass
+
+
+class WineTarget:
+    short_message = b"Device unsupport. exit!\r\n"
+
+    def __init__(self, exe, work, arch):
+        self.mode = arch
+        self.arch = "64" if arch == "win64" else "32"
+        self.exe = os.path.abspath(exe)
+        self.prefix = os.path.join(work, "prefix-" + arch)
+        self._env = wine_env(self.prefix, arch)
+        self.server = False
+
+    def arches(self, case):
+        return [self.arch] if self.arch in case.arches else []
+
+    def drive_c(self, arch):
+        return os.path.join(self.prefix, "drive_c")
+
+    def command(self, args):
+        return ["wine", self.exe] + list(args)
+
+    def env(self, arch):
+        return self._env
+
+    def _is64(self):
+        return os.path.isdir(os.path.join(self.prefix, "drive_c", "windows",
+                                          "syswow64"))
+
+    def _complete(self):
+        return (os.path.exists(os.path.join(self.prefix, READY_MARK))
+                and os.path.exists(os.path.join(self.prefix, "system.reg"))
+                and os.path.isdir(os.path.join(self.prefix, "drive_c",
+                                               "windows", "system32"))
+                and self._is64() == (self.arch == "64"))
+
+    def start(self):
+        if not self._complete():
+            shutil.rmtree(self.prefix, ignore_errors=True)
+            os.makedirs(os.path.dirname(self.prefix), exist_ok=True)
+            began = time.monotonic()
+            rc = quiet(["wineboot", "-i"], self._env).returncode
+            # The registry files are saved when the server exits.
+            quiet(["wineserver", "-w"], self._env)
+            if rc != 0 or not os.path.exists(
+                    os.path.join(self.prefix, "system.reg")):
+                raise RuntimeError("wineboot -i failed for " + self.prefix)
+            with open(os.path.join(self.prefix, READY_MARK), "w") as mark:
+                mark.write("made by run_e2e.py\n")
+            print("made the %s prefix in %.1f s"
+                  % (self.mode, time.monotonic() - began))
+        if self._is64() != (self.arch == "64"):
+            raise RuntimeError("%s is not a %s prefix" % (self.prefix,
+                                                          self.mode))
+        quiet(["wineserver", "-p"], self._env)
+        self.server = True
+        # Starts the services a first run would start, none of them
+        # holding our pipes.
+        quiet(["wine", "cmd", "/c", "exit"], self._env)
+
+    def stop(self):
+        if self.server:
+            quiet(["wineserver", "-k"], self._env, timeout=60)
+            self.server = False
+
+
+# --------------------------------------------------------------------------
+# Files.
+
+def reset(drive_c, absent):
+    """Fresh, empty registry folders; the rest of the drive is left."""
+    for key, rel in DATA.items():
+        path = os.path.join(drive_c, rel)
+        shutil.rmtree(path, ignore_errors=True)
+        if os.path.lexists(path):
+            os.unlink(path)
+        if key not in absent:
+            os.makedirs(path)
+
+
+def lay_out(drive_c, files):
+    for key, content in files.items():
+        folder, _, name = key.partition("/")
+        path = os.path.join(drive_c, DATA[folder], *name.split("/"))
+        if os.path.isdir(path) and not os.path.islink(path):
+            shutil.rmtree(path)
+        elif os.path.lexists(path):
+            os.unlink(path)
+        os.makedirs(os.path.dirname(path), exist_ok=True)
+        if content is DIR:
+            os.makedirs(path)
+        elif isinstance(content, Link):
+            os.symlink(content.target, path)
+        else:
+            with open(path, "wb") as f:
+                f.write(content)
+
+
+def snapshot(drive_c):
+    """Every file and directory in both registry folders, the folders
+    themselves included."""
+    found = {}
+    for key, rel in DATA.items():
+        top = os.path.join(drive_c, rel)
+        if not os.path.lexists(top):
+            continue
+        found[key] = DIR
+        for root, dirs, files in os.walk(top):
+            for name in dirs + files:
+                path = os.path.join(root, name)
+                sub = os.path.relpath(path, top).replace(os.sep, "/")
+                if os.path.islink(path):
+                    found[key + "/" + sub] = Link(os.readlink(path))
+                elif os.path.isdir(path):
+                    found[key + "/" + sub] = DIR
+                else:
+                    with open(path, "rb") as f:
+                        found[key + "/" + sub] = f.read()
+    return found
+
+
+def folders_of(absent):
+    return {key: DIR for key in DATA if key not in absent}
+
+
+# --------------------------------------------------------------------------
+# Comparison.
+
+def show(data, limit=160):
+    if not isinstance(data, bytes):
+        return repr(data)
+    text = repr(data)
+    if len(text) > limit:
+        text = text[:limit] + "... (%d bytes)" % len(data)
+    return text
+
+
+def byte_diff(want, got):
+    """A unified diff of two byte strings, line by line with line ends
+    shown, or the first differing offset when that says more."""
+    if not isinstance(want, bytes) or not isinstance(got, bytes):
+        return ["      expected %s, found %s" % (show(want), show(got))]
+    a = [repr(l) for l in want.splitlines(keepends=True)]
+    b = [repr(l) for l in got.splitlines(keepends=True)]
+    lines = list(difflib.unified_diff(a, b, "expected", "actual", n=1,
+                                      lineterm=""))
+    at = next((i for i, (x, y) in enumerate(zip(want, got)) if x != y),
+              min(len(want), len(got)))
+    head = "      %d bytes expected, %d found; first difference at byte %d" % (
+        len(want), len(got), at)
+    if len(lines) > 40:
+        lines = lines[:40] + ["..."]
+    return [head] + ["      " + l[:200] for l in lines]
+
+
+def check_step(step, result, before, target, absent):
+    """Problems with one run, as lines of text; none when it passed."""
+    problems = []
+    status, out, err, after = result
+    if status != step.status:
+        problems.append("exit status %s, expected %d" % (status, step.status))
+    want_out = target.short_message if step.stdout is SHORT else step.stdout
+    if out != want_out:
+        problems.append("standard output %s, expected %s"
+                        % (show(out), show(want_out)))
+    err_text = err.decode("latin-1")
+    if not step.stderr and err:
+        problems.append("standard error not empty: %s" % show(err, 300))
+    for pattern in step.stderr:
+        if not re.search(pattern, err_text):
+            problems.append("standard error %s does not match /%s/"
+                            % (show(err, 300), pattern))
+    if step.after is None:
+        want = dict(before)
+    else:
+        want = folders_of(absent)
+        want.update(step.after)
+    for key in sorted(set(want) | set(after)):
+        if key not in after:
+            problems.append("missing: %s (expected %s)" % (key, show(want[key])))
+        elif key not in want:
+            problems.append("unexpected: %s = %s" % (key, show(after[key])))
+        elif want[key] != after[key]:
+            problems.append("differs: %s" % key)
+            problems.extend(byte_diff(want[key], after[key]))
+    return problems
+
+
+def run_case(case, target, arch):
+    drive_c = target.drive_c(arch)
+    reset(drive_c, case.absent)
+    for number, step in enumerate(case.steps, 1):
+        lay_out(drive_c, step.put)
+        before = snapshot(drive_c)
+        try:
+            proc = subprocess.run(target.command(step.args),
+                                  env=target.env(arch),
+                                  stdin=subprocess.DEVNULL,
+                                  stdout=subprocess.PIPE,
+                                  stderr=subprocess.PIPE,
+                                  timeout=RUN_TIMEOUT)
+            status = proc.returncode
+            out, err = proc.stdout, proc.stderr
+        except subprocess.TimeoutExpired as e:
+            status, out, err = "timeout", e.stdout or b"", e.stderr or b""
+        problems = check_step(step, (status, out, err, snapshot(drive_c)),
+                              before, target, case.absent)
+        if problems:
+            where = " (run %d of %d)" % (number, len(case.steps)) \
+                if len(case.steps) > 1 else ""
+            return ["args %r%s" % (step.args, where)] + problems
+    return []
+
+
+def main():
+    parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
+    parser.add_argument("--exe", required=True)
+    parser.add_argument("--wine", choices=("win64", "win32"))
+    parser.add_argument("--work", required=True)
+    parser.add_argument("-k", "--filter", default="",
+                        help="run only cases whose name holds this text")
+    parser.add_argument("-v", "--verbose", action="store_true")
+    options = parser.parse_args()
+
+    if not os.path.isfile(options.exe):
+        print("no executable at %s" % options.exe)
+        print("0 passed, 1 failed")
+        return 1
+    work = os.path.abspath(options.work)
+    os.makedirs(work, exist_ok=True)
+    if options.wine:
+        target = WineTarget(options.exe, work, options.wine)
+    else:
+        target = NativeTarget(options.exe, work)
+
+    passed = failed = 0
+    began = started = time.monotonic()
+    try:
+        try:
+            target.start()
+        except (OSError, RuntimeError, subprocess.SubprocessError) as e:
+            print("FAIL set-up of the %s run: %s" % (target.mode, e))
+            print("0 passed, 1 failed")
+            return 1
+        started = time.monotonic()
+        for case in table.CASES:
+            if target.mode not in case.modes:
+                continue
+            if options.filter and options.filter not in case.name:
+                continue
+            for arch in target.arches(case):
+                label = "%s/%s-bit prefix: %s" % (target.mode, arch, case.name)
+                problems = run_case(case, target, arch)
+                if problems:
+                    failed += 1
+                    note = ("  [known defect: %s]" % case.defect
+                            if target.mode in case.defect_modes else "")
+                    print("FAIL %s: %s%s" % (label, "; ".join(
+                        p for p in problems if not p.startswith("      ")),
+                        note))
+                    for line in problems:
+                        if line.startswith("      "):
+                            print(line)
+                else:
+                    passed += 1
+                    if options.verbose:
+                        print("ok   " + label)
+    finally:
+        target.stop()
+    end = time.monotonic()
+    print("%s: set-up %.1f s, cases %.1f s"
+          % (target.mode, started - began, end - started))
+    print("%d passed, %d failed" % (passed, failed))
+    return 1 if failed else 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())
