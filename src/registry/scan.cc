@@ -153,7 +153,7 @@ bool SkipBang(Walk* w) {
   return SkipPast(w, ">");
 }
 
-enum class Opened { kStop, kLeaf, kElement };
+enum class Opened { kStop, kLeaf, kEmptyElement, kElement };
 
 // The node after a '<' that is not an end tag.
 Opened ScanNode(Walk* w) {
@@ -173,7 +173,7 @@ Opened ScanNode(Walk* w) {
   }
   if (w->p[0] == '/' && w->p[1] == '>') {
     w->p += 2;
-    return Opened::kLeaf;
+    return Opened::kEmptyElement;
   }
   return Opened::kStop;
 }
@@ -182,18 +182,15 @@ Opened ScanNode(Walk* w) {
 bool ScanTree(Walk* w) {
   for (;;) {
     const char* start = w->p - 1;
-    switch (ScanNode(w)) {
-      case Opened::kStop:
-        return false;
-      case Opened::kElement:
-        if (++w->depth > kMaxNestingDepth)
-          return Fail(w, start,
-                      "elements nested deeper than " +
-                          std::to_string(kMaxNestingDepth) + " levels");
-        break;
-      case Opened::kLeaf:
-        break;
-    }
+    Opened opened = ScanNode(w);
+    if (opened == Opened::kStop) return false;
+    // An empty element is as deep as one with content: it is written at
+    // the same indentation.
+    if (opened != Opened::kLeaf && w->depth + 1 > kMaxNestingDepth)
+      return Fail(w, start,
+                  "elements nested deeper than " +
+                      std::to_string(kMaxNestingDepth) + " levels");
+    if (opened == Opened::kElement) ++w->depth;
     if (w->depth == 0) return true;
     // Contents of the innermost open element, up to the next child.
     for (;;) {

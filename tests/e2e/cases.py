@@ -1,0 +1,785 @@
+"""The end-to-end case table of modreg.
+
+Each case lays out files in the two registry folders of a drive C:, runs
+the tool once or more, and states everything that must hold afterwards:
+the exit status, standard output, standard error, and the complete set of
+files left in both folders, byte for byte.
+
+File keys name a path below one of the two registry folders:
+  "pf/..."    C:\\Program Files\\OpenNI\\Data\\...
+  "pf86/..."  C:\\Program Files (x86)\\OpenNI\\Data\\...
+A value is the file's bytes, DIR for a directory, or a Link.
+
+Expected registries are written out here line by line; the tool writes
+CR LF line ends and one empty line after the last element.
+"""
+
+import re
+from dataclasses import dataclass, field
+
+esc = re.escape  # text as a pattern matching it literally
+
+
+class _Dir:
+    def __repr__(self):
+        return "<directory>"
+
+
+DIR = _Dir()          # a directory in a file layout
+
+
+@dataclass(frozen=True)
+class Link:
+    """A symbolic link in a file layout, to |target| (which may not exist)."""
+    target: str
+
+
+SHORT = object()      # the short-command-line message, in the build's line end
+UNCHANGED = None      # every file as it was before the step
+
+BOTH = ("64", "32")   # prefix kinds: with and without WOW64
+ALL_MODES = ("native", "win64", "win32")
+
+
+@dataclass
+class Step:
+    args: list
+    put: dict = field(default_factory=dict)   # files laid out before the run
+    status: int = 0
+    stdout: object = b""
+    # Regular expressions that must all be found in standard error; none
+    # means standard error must be empty.
+    stderr: tuple = ()
+    after: dict = UNCHANGED                   # complete expected file set
+
+
+@dataclass
+class Case:
+    name: str
+    steps: list
+    arches: tuple = BOTH
+    modes: tuple = ALL_MODES
+    absent: tuple = ()        # registry folders ("pf", "pf86") left out
+    # Set while the tool is known to get this case wrong in these modes;
+    # the case still counts as failed there, and the note is printed.
+    defect: str = ""
+    defect_modes: tuple = ()
+
+
+# --------------------------------------------------------------------------
+# Byte helpers.
+
+def _b(line):
+    return line if isinstance(line, bytes) else line.encode("utf-8")
+
+
+def crlf(*lines):
+    """Lines as a Windows editor saves them: each ends in CR LF."""
+    return b"".join(_b(line) + b"\r\n" for line in lines)
+
+
+def lf(*lines):
+    return b"".join(_b(line) + b"\n" for line in lines)
+
+
+def written(*lines):
+    """A registry as the tool writes it: CR LF after every line, then the
+    document's own line end."""
+    return crlf(*lines) + b"\r\n"
+
+
+def mod(path, config=None, tabs=1):
+    cfg = ' configDir="%s"' % config if config is not None else ""
+    return "\t" * tabs + '<Module path="%s"%s/>' % (path, cfg)
+
+
+REG = r"C:\Program Files\OpenNI\Data\modules.xml"
+REG86 = r"C:\Program Files (x86)\OpenNI\Data\modules.xml"
+
+FW = r"C:\Program Files\OpenNI\Bin\FrameworkModule.dll"
+FW2 = r"C:\Program Files\OpenNI\Bin\FrameworkRecorder.dll"
+
+# The module entries the tool writes, spelt out.
+H1 = r"C:\Program Files\HALDEToF\SensorModule.dll"
+H2 = r"C:\Program Files\HALDEToF\SensorModule_QA4.dll"
+H3 = r"C:\Program Files\HALDEToF\libskelvia_ni.dll"
+H3C = "C:\\Program Files\\HALDEToF\\data\\"
+H5 = r"C:\Program Files\HALDEToF\SensorModule_QB7.dll"
+T1 = r"C:\Program Files\TOLVARToF\SensorModule.dll"
+T2 = r"C:\Program Files\TOLVARToF\SensorModule_QA4.dll"
+T3 = r"C:\Program Files\TOLVARToF\libskelvia_ni.dll"
+T3C = "C:\\Program Files\\TOLVARToF\\data\\"
+T5 = r"C:\Program Files\TOLVARToF\SensorModule_QB7.dll"
+T6 = r"C:\Program Files\TOLVARToF\SensorModule_QC9.dll"
+V6 = r"C:\Program Files\HALDEVMR\SensorModule_QC9.dll"
+X1 = r"C:\Program Files (x86)\HALDEToF\SensorModule.dll"
+X3 = r"C:\Program Files (x86)\HALDEToF\libskelvia_ni.dll"
+X3C = "C:\\Program Files (x86)\\HALDEToF\\data\\"
+
+# A framework registry with one module of its own.
+BASE = crlf("<Modules>", mod(FW), "</Modules>")
+# Another one, told apart from BASE, for the folder that must stay as it is.
+OTHER = crlf("<Modules>", mod(FW2), "</Modules>")
+
+
+def base_with(*new_lines):
+    return written("<Modules>", mod(FW), *new_lines, "</Modules>")
+
+
+# Patterns for standard error.
+REASON = r": \S"               # a colon and then some reason
+CANNOT_READ = (esc(REG), r"cannot read", REASON)
+MALFORMED = (esc(REG), r"cannot update")
+
+
+# --------------------------------------------------------------------------
+# Case builders.
+
+def edit(name, registry, mask, new, word="x64", extra=(), **kw):
+    """One run over a registry in Program Files that rewrites it: the
+    backup holds the old bytes."""
+    return Case(name, [Step(
+        args=[word, mask, *extra],
+        put={"pf/modules.xml": registry},
+        after={"pf/modules.xml": new, "pf/modules.xml.old": registry})], **kw)
+
+
+def keep(name, registry, mask, word="x64", **kw):
+    """One run that makes the backup but leaves the registry as it was."""
+    return Case(name, [Step(
+        args=[word, mask],
+        put={"pf/modules.xml": registry},
+        after={"pf/modules.xml": registry, "pf/modules.xml.old": registry})],
+        **kw)
+
+
+def refuse(name, registry, status, stderr, mask="1", **kw):
+    """One run that refuses the registry: nothing written but the backup
+    made in the same pass."""
+    return Case(name, [Step(
+        args=["x64", mask],
+        put={"pf/modules.xml": registry},
+        status=status, stderr=stderr,
+        after={"pf/modules.xml": registry, "pf/modules.xml.old": registry})],
+        **kw)
+
+
+def untouched(name, args, status, stdout=b"", stderr=(), **kw):
+    """A run that must neither create nor change a file: registries in
+    both folders, one with a backup beside it."""
+    put = {"pf/modules.xml": BASE, "pf86/modules.xml": OTHER,
+           "pf86/modules.xml.old": BASE}
+    return Case(name, [Step(args=args, put=put, status=status, stdout=stdout,
+                            stderr=stderr, after=UNCHANGED)], **kw)
+
+
+def deep(levels):
+    """Modules and elements nested inside it, |levels| deep in all."""
+    inner = levels - 1
+    return ("<Modules>" + "<d>" * inner + "</d>" * inner + "</Modules>").encode()
+
+
+def deep_written(levels, *new_lines):
+    inner = levels - 1
+    lines = ["<Modules>"]
+    lines += ["\t" * i + "<d>" for i in range(1, inner)]
+    lines.append("\t" * inner + "<d/>")
+    lines += ["\t" * i + "</d>" for i in range(inner - 1, 0, -1)]
+    return written(*lines, *new_lines, "</Modules>")
+
+
+# --------------------------------------------------------------------------
+# The table.
+
+CASES = []
+add = CASES.append
+extend = CASES.extend
+
+# ---- Command line -------------------------------------------------------
+
+extend([
+    untouched("no argument", [], 255, stdout=SHORT),
+    untouched("one argument", ["x86"], 255, stdout=SHORT),
+    untouched("one argument, a mask", ["5"], 255, stdout=SHORT),
+])
+add(edit("a third argument is ignored", BASE, "1", base_with(mod(H1)),
+         extra=["x86"]))
+
+for bad in ["abc", "", "-", "+", " ", "2147483648", "-2147483649",
+            "99999999999999999999", "x1"]:
+    add(untouched("refused mask %r" % bad, ["x86", bad], 2,
+                  stderr=(r"mask", esc('"%s"' % bad))))
+
+# ---- Device mask and product folder ------------------------------------
+
+extend([
+    edit("mask 1: the four-line example", BASE, "1", written(
+        "<Modules>",
+        "\t" + r'<Module path="C:\Program Files\OpenNI\Bin\FrameworkModule.dll"/>',
+        "\t" + r'<Module path="C:\Program Files\HALDEToF\SensorModule.dll"/>',
+        "</Modules>")),
+    edit("mask 2", BASE, "2", base_with(mod(H2))),
+    edit("mask 4: a config directory", BASE, "4", base_with(mod(H3, H3C))),
+    edit("mask 5: two entries in bit order", BASE, "5",
+         base_with(mod(H1), mod(H3, H3C))),
+    edit("mask 8: folder of bit 3", BASE, "8", base_with(mod(T1))),
+    edit("mask 9: two identical entries", BASE, "9",
+         base_with(mod(T1), mod(T1))),
+    edit("mask 16", BASE, "16", base_with(mod(H5))),
+    edit("mask 32: folder of bit 5", BASE, "32", base_with(mod(V6))),
+    edit("mask 40: bit 3 wins over bit 5", BASE, "40",
+         base_with(mod(T1), mod(T6))),
+    edit("mask ' -1': all six types", BASE, " -1", base_with(
+        mod(T1), mod(T2), mod(T3, T3C), mod(T1), mod(T5), mod(T6))),
+    edit("mask 2147483647: all six types", BASE, "2147483647", base_with(
+        mod(T1), mod(T2), mod(T3, T3C), mod(T1), mod(T5), mod(T6))),
+    edit("mask 12abc reads as 12", BASE, "12abc",
+         base_with(mod(T3, T3C), mod(T1))),
+    edit("mask +5 reads as 5", BASE, "+5", base_with(mod(H1), mod(H3, H3C))),
+    edit("mask 65: bit 6 is ignored", BASE, "65", base_with(mod(H1))),
+    keep("mask 0: backup made, registry unchanged", BASE, "0"),
+    keep("mask 0x20 reads as 0", BASE, "0x20"),
+    keep("mask 64: no type, nothing written", BASE, "64"),
+    keep("mask -2147483648: no type", BASE, "-2147483648"),
+])
+
+# ---- Architecture --------------------------------------------------------
+
+TRACED_IN = crlf(
+    "<Modules>",
+    mod(r"C:\Program Files (x86)\OpenNI\Bin\FrameworkModule.dll"),
+    mod(r"C:\Program Files (x86)\HALDEToF\SensorModule.dll"),
+    "</Modules>")
+
+extend([
+    Case("traced run: x86 5 on a 64-bit system", [Step(
+        args=["x86", "5"],
+        put={"pf/modules.xml": BASE, "pf86/modules.xml": TRACED_IN},
+        after={"pf/modules.xml": BASE,
+               "pf86/modules.xml": written(
+                   "<Modules>",
+                   "\t" + r'<Module path="C:\Program Files (x86)\OpenNI\Bin\FrameworkModule.dll"/>',
+                   "\t" + r'<Module path="C:\Program Files (x86)\HALDEToF\SensorModule.dll"/>',
+                   "\t" + r'<Module path="C:\Program Files (x86)\HALDEToF\libskelvia_ni.dll" configDir="C:\Program Files (x86)\HALDEToF\data\"/>',
+                   "</Modules>"),
+               "pf86/modules.xml.old": TRACED_IN})],
+        arches=("64",)),
+    Case("x86 5 on a 32-bit system uses Program Files", [Step(
+        args=["x86", "5"],
+        put={"pf/modules.xml": BASE, "pf86/modules.xml": TRACED_IN},
+        after={"pf/modules.xml": base_with(mod(H1), mod(H3, H3C)),
+               "pf/modules.xml.old": BASE,
+               "pf86/modules.xml": TRACED_IN})],
+        arches=("32",)),
+    Case("x86 16 on a 64-bit system", [Step(
+        args=["x86", "16"],
+        put={"pf86/modules.xml": BASE},
+        after={"pf86/modules.xml": base_with(
+                   mod(r"C:\Program Files (x86)\HALDEToF\SensorModule_QB7.dll")),
+               "pf86/modules.xml.old": BASE})],
+        arches=("64",)),
+])
+for word in ["X86", "x86 ", " x86", "x64", "x86_64", ""]:
+    add(Case("architecture word %r never adds (x86)" % word, [Step(
+        args=[word, "1"],
+        put={"pf/modules.xml": BASE, "pf86/modules.xml": OTHER},
+        after={"pf/modules.xml": base_with(mod(H1)),
+               "pf/modules.xml.old": BASE,
+               "pf86/modules.xml": OTHER})]))
+
+# ---- Removal walk (mask 1: folder HALDEToF) ----------------------------
+
+extend([
+    edit("walk: the first child matches", crlf(
+        "<Modules>", mod(H1), mod(FW), "</Modules>"), "1",
+        written("<Modules>", mod(FW), mod(H1), "</Modules>")),
+    edit("walk: every Module matches", crlf(
+        "<Modules>",
+        '\t<Setting name="log" value="1"/>',
+        mod(H1), mod(H3, H3C), mod(r"C:\Program Files\HALDEToF\Old.dll"),
+        "</Modules>"), "1",
+        written("<Modules>", '\t<Setting name="log" value="1"/>', mod(H1),
+                "</Modules>")),
+    edit("walk: the folder name in another case stays", crlf(
+        "<Modules>",
+        mod(r"c:\program files\haldetof\sensormodule.dll"),
+        mod(r"C:\Program Files\HaldeToF\SensorModule.dll"),
+        mod(r"C:\Program Files\HALDETOF\SensorModule.dll"),
+        "</Modules>"), "1",
+        written("<Modules>",
+                mod(r"c:\program files\haldetof\sensormodule.dll"),
+                mod(r"C:\Program Files\HaldeToF\SensorModule.dll"),
+                mod(r"C:\Program Files\HALDETOF\SensorModule.dll"),
+                mod(H1), "</Modules>")),
+    edit("walk: a longer folder name on another drive is removed", crlf(
+        "<Modules>",
+        mod(r"D:\Drivers\HALDEToF2\SensorModule.dll"),
+        mod(FW),
+        mod(r"E:\xHALDEToFx.dll"),
+        "</Modules>"), "1",
+        base_with(mod(H1))),
+    edit("walk: another element before the first Module stays, after it goes",
+         crlf("<Modules>",
+              r'	<Extra path="C:\Program Files\HALDEToF\before.dll"/>',
+              mod(FW),
+              r'	<Extra path="C:\Program Files\HALDEToF\after.dll"/>',
+              r'	<Extra path="C:\Other\after.dll"/>',
+              "</Modules>"), "1",
+         written("<Modules>",
+                 r'	<Extra path="C:\Program Files\HALDEToF\before.dll"/>',
+                 mod(FW),
+                 r'	<Extra path="C:\Other\after.dll"/>',
+                 mod(H1), "</Modules>")),
+    edit("walk: entries under the other root are removed too", crlf(
+        "<Modules>",
+        mod(r"C:\Program Files (x86)\HALDEToF\SensorModule.dll"),
+        mod(FW),
+        mod(r"C:\Program Files\HALDEToF\libskelvia_ni.dll", H3C),
+        "</Modules>"), "1",
+        base_with(mod(H1))),
+    edit("walk: other products' folders stay (mask 1)", crlf(
+        "<Modules>", mod(T1), mod(H1), mod(V6), "</Modules>"), "1",
+        written("<Modules>", mod(T1), mod(V6), mod(H1), "</Modules>")),
+    edit("walk: other products' folders stay (mask 8)", crlf(
+        "<Modules>", mod(H1), mod(T1), mod(V6), mod(T3, T3C), "</Modules>"),
+        "8",
+        written("<Modules>", mod(H1), mod(V6), mod(T1), "</Modules>")),
+    edit("walk: other products' folders stay (mask 32)", crlf(
+        "<Modules>", mod(V6), mod(H1), mod(T6), "</Modules>"), "32",
+        written("<Modules>", mod(H1), mod(T6), mod(V6), "</Modules>")),
+    edit("walk: a Module without path stays and the walk goes on", crlf(
+        "<Modules>",
+        '\t<Module name="nopath"/>',
+        mod(H1),
+        r'	<Module configDir="C:\Program Files\HALDEToF\data\"/>',
+        r'	<Module Path="C:\Program Files\HALDEToF\Upper.dll"/>',
+        mod(r"C:\Program Files\HALDEToF\Last.dll"),
+        "</Modules>"), "1",
+        written("<Modules>",
+                '\t<Module name="nopath"/>',
+                r'	<Module configDir="C:\Program Files\HALDEToF\data\"/>',
+                r'	<Module Path="C:\Program Files\HALDEToF\Upper.dll"/>',
+                mod(H1), "</Modules>")),
+    edit("walk: only the first path attribute counts", crlf(
+        "<Modules>",
+        r'	<Module path="C:\Keep\a.dll" path="C:\Program Files\HALDEToF\b.dll"/>',
+        r'	<Module configDir="C:\Keep\" path="C:\Program Files\HALDEToF\c.dll"/>',
+        "</Modules>"), "1",
+        written("<Modules>",
+                r'	<Module path="C:\Keep\a.dll" path="C:\Program Files\HALDEToF\b.dll"/>',
+                mod(H1), "</Modules>")),
+    edit("walk: text and CDATA after the first Module stay",
+         crlf("<Modules>" + mod(FW, tabs=0) + "note HALDEToF"
+              + "<![CDATA[C:\\HALDEToF\\]]>" + mod(H1, tabs=0)
+              + "</Modules>"), "1",
+         written("<Modules>", mod(FW), "\tnote HALDEToF",
+                 "\t<![CDATA[C:\\HALDEToF\\]]>", mod(H1), "</Modules>")),
+    edit("walk: grandchildren are not examined", crlf(
+        "<Modules>",
+        "\t<Group>",
+        mod(r"C:\Program Files\HALDEToF\Nested.dll", tabs=2),
+        "\t</Group>",
+        mod(H1),
+        "</Modules>"), "1",
+        written("<Modules>", "\t<Group>",
+                mod(r"C:\Program Files\HALDEToF\Nested.dll", tabs=2),
+                "\t</Group>", mod(H1), "</Modules>")),
+    edit("walk: no Module child, nothing examined", crlf(
+        "<Modules>",
+        r'	<Extra path="C:\Program Files\HALDEToF\x.dll"/>',
+        "</Modules>"), "1",
+        written("<Modules>",
+                r'	<Extra path="C:\Program Files\HALDEToF\x.dll"/>',
+                mod(H1), "</Modules>")),
+    edit("walk: empty Modules element", crlf("<Modules/>"), "1",
+         written("<Modules>", mod(H1), "</Modules>")),
+    keep("walk: removals are not saved when the mask names no type", crlf(
+        "<Modules>", mod(H1), mod(FW), "</Modules>"), "0"),
+])
+add(edit("walk: only the first top-level Modules is edited", crlf(
+    "<Other/>",
+    "<Modules>", mod(FW), "</Modules>",
+    "<Modules>", mod(H3, H3C), "</Modules>"), "1",
+    written("<Other/>",
+            "<Modules>", mod(FW), mod(H1), "</Modules>",
+            "<Modules>", mod(H3, H3C), "</Modules>")))
+
+# ---- Written format (mask 1) --------------------------------------------
+
+NEW = mod(H1)
+
+extend([
+    edit("format: declaration, DOCTYPE, comments, PI and BOM dropped",
+         b"\xef\xbb\xbf" + crlf(
+             '<?xml version="1.0" encoding="UTF-8" standalone="yes"?>',
+             "<!DOCTYPE Modules [ <!ELEMENT Modules ANY> <!ATTLIST Module path CDATA #REQUIRED> ]>",
+             "<!-- framework modules -->",
+             '<Modules version="2">',
+             "\t<!-- the mock module -->",
+             mod(FW),
+             "\t<?refresh now?>",
+             "</Modules>",
+             "<!-- end -->"), "1",
+         written('<Modules version="2">', mod(FW), NEW, "</Modules>")),
+    edit("format: entity references in attribute values",
+         crlf("<Modules>",
+              '\t<A v="a&amp;b&lt;c&gt;d&apos;e"/>',
+              '\t<B v="say &quot;hi&quot; &amp; it&apos;s &lt;ok&gt;"/>',
+              "\t<C v='&quot;'/>",
+              '\t<D v="a>b"/>',
+              "</Modules>"), "1",
+         written("<Modules>",
+                 "\t<A v=\"a&amp;b&lt;c&gt;d'e\"/>",
+                 "\t<B v='say \"hi\" &amp; it&apos;s &lt;ok&gt;'/>",
+                 "\t<C v='\"'/>",
+                 '\t<D v="a&gt;b"/>',
+                 NEW, "</Modules>")),
+    edit("format: entity references in text",
+         crlf("<Modules>",
+              "\t<T>a &amp; b &lt;c&gt; &quot;q&quot; &apos;s&apos;</T>",
+              "\t<R>it's \"raw\" > here</R>",
+              "</Modules>"), "1",
+         written("<Modules>",
+                 "\t<T>a &amp; b &lt;c&gt; &quot;q&quot; &apos;s&apos;</T>",
+                 "\t<R>it&apos;s &quot;raw&quot; &gt; here</R>",
+                 NEW, "</Modules>")),
+    edit("format: numeric references become UTF-8 bytes",
+         crlf("<Modules>",
+              '\t<A v="caf&#233;|&#xE9;|&#x20AC;|&#128512;|&#65;&#x42;"/>',
+              "\t<T>&#233;&#x20ac;&#38;&#60;&#x3E;&#34;&#39;</T>",
+              "</Modules>"), "1",
+         written("<Modules>",
+                 b'\t<A v="caf\xc3\xa9|\xc3\xa9|\xe2\x82\xac|\xf0\x9f\x98\x80|AB"/>',
+                 b"\t<T>\xc3\xa9\xe2\x82\xac&amp;&lt;&gt;&quot;&apos;</T>",
+                 NEW, "</Modules>")),
+    edit("format: an unknown named reference keeps its text",
+         crlf("<Modules>",
+              "\t<T>&foo; &nbsp;</T>",
+              '\t<A v="&foo;"/>',
+              "</Modules>"), "1",
+         written("<Modules>",
+                 "\t<T>&amp;foo; &amp;nbsp;</T>",
+                 '\t<A v="&amp;foo;"/>',
+                 NEW, "</Modules>")),
+    edit("format: single quotes, empty values, spacing inside tags",
+         crlf("<Modules>",
+              r"	<Module path='C:\Program Files\OpenNI\Bin\Single.dll'/>",
+              "\t<E a=\"\" b='' c = \"x\"   />",
+              "\t<Q v='it\"s'/>",
+              "</Modules  >"), "1",
+         written("<Modules>",
+                 r'	<Module path="C:\Program Files\OpenNI\Bin\Single.dll"/>',
+                 '\t<E a="" b="" c="x"/>',
+                 "\t<Q v='it\"s'/>",
+                 NEW, "</Modules>")),
+    edit("format: text-only elements on one line, white space kept",
+         crlf("<Modules>",
+              "\t<Name>  two  spaces\tand a tab  </Name>",
+              "\t<Multi>",
+              "first",
+              "  second</Multi>",
+              "</Modules>"), "1",
+         written("<Modules>",
+                 "\t<Name>  two  spaces\tand a tab  </Name>",
+                 "\t<Multi>",
+                 "first",
+                 "  second</Multi>",
+                 NEW, "</Modules>")),
+    edit("format: blank and empty elements are closed",
+         crlf("<Modules>",
+              "\t<x>  </x>",
+              "\t<y></y>",
+              '\t<z a="1">',
+              "\t</z>",
+              "</Modules>"), "1",
+         written("<Modules>", "\t<x/>", "\t<y/>", '\t<z a="1"/>', NEW,
+                 "</Modules>")),
+    edit("format: CDATA on its own line, content unchanged",
+         crlf("<Modules>",
+              '\t<Script><![CDATA[a < b && "c" \'d\' &#0; &amp;]]></Script>',
+              "\t<![CDATA[two",
+              "lines]]>",
+              "</Modules>"), "1",
+         written("<Modules>",
+                 "\t<Script>",
+                 '\t\t<![CDATA[a < b && "c" \'d\' &#0; &amp;]]>',
+                 "\t</Script>",
+                 "\t<![CDATA[two",
+                 "lines]]>",
+                 NEW, "</Modules>")),
+    edit("format: mixed content goes on indented lines",
+         crlf("<Modules>",
+              "\t<Desc>before<b>bold</b>after</Desc>",
+              "\t<Pad> lead <i/>  </Pad>",
+              "</Modules>"), "1",
+         written("<Modules>",
+                 "\t<Desc>",
+                 "\t\tbefore",
+                 "\t\t<b>bold</b>",
+                 "\t\tafter",
+                 "\t</Desc>",
+                 "\t<Pad>",
+                 "\t\t lead ",
+                 "\t\t<i/>",
+                 "\t</Pad>",
+                 NEW, "</Modules>")),
+    edit("format: mismatched end tags are written matching",
+         crlf("<Modules>",
+              "\t<Group><Item>x</Itm></Grp>",
+              "</Mods>"), "1",
+         written("<Modules>",
+                 "\t<Group>",
+                 "\t\t<Item>x</Item>",
+                 "\t</Group>",
+                 NEW, "</Modules>")),
+    edit("format: LF-only input reads the same as CR LF",
+         lf("<Modules>", mod(FW), "</Modules>"), "1", base_with(NEW)),
+    edit("format: a line end inside a value is written as CR LF",
+         crlf("<Modules>",
+              '\t<A v="one',
+              'two"/>',
+              "</Modules>"), "1",
+         written("<Modules>", '\t<A v="one', 'two"/>', NEW, "</Modules>")),
+    edit("format: a lone CR is kept",
+         b'<Modules><A v="a\rb"/><T>c\rd</T></Modules>', "1",
+         written("<Modules>", '\t<A v="a\rb"/>', "\t<T>c\rd</T>", NEW,
+                 "</Modules>")),
+    edit("format: Ctrl-Z ends the input",
+         BASE + b"\x1a<broken \x00 &#0; garbage", "1", base_with(NEW)),
+    edit("format: names, attributes and their order kept",
+         crlf('<Modules xmlns:fw="urn:fw">',
+              r'	<Module configDir="C:\cfg\" path="C:\Keep\m.dll" fw:extra="1"/>',
+              "\t<fw:Other.Name-2 _a=\"b\"/>",
+              "</Modules>"), "1",
+         written('<Modules xmlns:fw="urn:fw">',
+                 r'	<Module configDir="C:\cfg\" path="C:\Keep\m.dll" fw:extra="1"/>',
+                 '\t<fw:Other.Name-2 _a="b"/>',
+                 NEW, "</Modules>")),
+    edit("format: &#0; inside CDATA, comments and the declaration is no reference",
+         crlf('<?xml version="1.0" note="&#0;"?>',
+              "<!-- &#0; -->",
+              "<Modules>",
+              "\t<S><![CDATA[&#0;]]></S>",
+              "</Modules>"), "1",
+         written("<Modules>", "\t<S>", "\t\t<![CDATA[&#0;]]>", "\t</S>", NEW,
+                 "</Modules>")),
+    edit("format: 1000 levels of nesting are accepted",
+         deep(1000), "1", deep_written(1000, NEW)),
+])
+
+# ---- Refusals ------------------------------------------------------------
+
+extend([
+    refuse("refused: an attribute without its end",
+           crlf("<Modules>", '\t<Module path="a.dll"', "</Modules>"), 4,
+           MALFORMED + (r"expected >", r"line 3, column 1\b")),
+    refuse("refused: unexpected end of data",
+           crlf("<Modules>", mod(FW)), 4,
+           MALFORMED + (r"unexpected end of data", r"line 3, column 1\b")),
+    refuse("refused: an unquoted value",
+           b"<Modules><Module path=a.dll/></Modules>", 4,
+           MALFORMED + (r"expected ' or \"", r"line 1, column 23\b")),
+    refuse("refused: text at the top level",
+           crlf("<Modules/>", "trailing"), 4,
+           MALFORMED + (r"expected <", r"line 2, column 1\b")),
+    refuse("refused: UTF-16 with a byte order mark",
+           b"\xff\xfe" + "<Modules>\r\n\t<Module path=\"a\"/>\r\n</Modules>\r\n"
+           .encode("utf-16-le"), 4, MALFORMED),
+    refuse("refused: no top-level Modules",
+           crlf("<Registry>", "\t<Modules>", mod(FW, tabs=2), "\t</Modules>",
+                "</Registry>"), 4, MALFORMED + (r"Modules",)),
+    refuse("refused: Modules in another case",
+           crlf("<modules>", mod(FW), "</modules>"), 4,
+           MALFORMED + (r"Modules",)),
+    refuse("refused: only a declaration and a comment",
+           crlf('<?xml version="1.0"?>', "<!-- nothing -->"), 4,
+           MALFORMED + (r"Modules",)),
+    refuse("refused: an empty file", b"", 4, MALFORMED + (r"empty",)),
+    refuse("refused: nothing before Ctrl-Z", b"\x1a" + BASE, 4,
+           MALFORMED + (r"empty",)),
+    refuse("refused: &#0; in an attribute",
+           crlf("<Modules>", '\t<Module path="a&#0;b"/>', "</Modules>"), 4,
+           MALFORMED + (r"&#0\b", r"line 2, column 17\b")),
+    refuse("refused: &#x0; in an attribute",
+           crlf("<Modules>", '\t<Module path="a&#x0;b"/>', "</Modules>"), 4,
+           MALFORMED + (r"&#x0\b", r"line 2, column 17\b")),
+    refuse("refused: &#000; in text",
+           crlf("<Modules>", "\t<T>x&#000;</T>", "</Modules>"), 4,
+           MALFORMED + (r"&#000\b", r"line 2, column 6\b")),
+    refuse("refused: &#26; (Ctrl-Z) in text",
+           crlf("<Modules>", "\t<T>&#26;</T>", "</Modules>"), 4,
+           MALFORMED + (r"&#26\b", r"line 2, column 5\b")),
+    refuse("refused: a NUL byte",
+           crlf("<Modules>", b"\t<Module path=\"a\x00b\"/>", "</Modules>"), 4,
+           MALFORMED + (r"NUL",)),
+    refuse("refused: 1001 levels of nesting", deep(1001), 4,
+           MALFORMED + (r"1000",)),
+    refuse("refused: 1001 levels of nesting, the innermost closed",
+           deep(1001).replace(b"<d></d>", b"<d/>"), 4,
+           MALFORMED + (r"1000",)),
+    refuse("refused: 200000 levels of nesting, no crash", deep(200000), 4,
+           MALFORMED + (r"1000",)),
+])
+
+# References the parser would turn into a NUL, a Ctrl-Z or nothing at all
+# (a 32-bit build's arithmetic wraps 2^32 round to 0).
+for ref in ["&#x110000;", "&#x100000000;", "&#4294967296;", "&#x;", "&#;",
+            "&#x1A;", "&#x00000;"]:
+    add(refuse("refused: %s in an attribute" % ref,
+               crlf("<Modules>", '\t<A v="%s"/>' % ref, "</Modules>"), 4,
+               MALFORMED + (esc(ref[:-1]), r"line 2, column 8\b")))
+
+add(Case("refused: the registry is missing", [Step(
+    args=["x64", "1"], put={}, status=3, stderr=CANNOT_READ, after={})]))
+add(Case("refused: the registry folder is missing", [Step(
+    args=["x64", "1"], put={"pf86/modules.xml": BASE}, status=3,
+    stderr=CANNOT_READ, after={"pf86/modules.xml": BASE})],
+    absent=("pf",)))
+add(Case("refused: the registry under Program Files (x86) is missing", [Step(
+    args=["x86", "1"], put={"pf/modules.xml": BASE}, status=3,
+    stderr=(esc(REG86), r"cannot read", REASON),
+    after={"pf/modules.xml": BASE})],
+    arches=("64",)))
+add(Case("refused: a directory in place of the registry", [Step(
+    args=["x64", "1"], put={"pf/modules.xml": DIR}, status=3,
+    stderr=CANNOT_READ, after={"pf/modules.xml": DIR})]))
+
+# ---- Backup ----------------------------------------------------------------
+
+CHANGED = crlf("<Modules>", mod(FW2), mod(H1), "</Modules>")
+
+extend([
+    Case("backup: a second run keeps the first backup", [
+        Step(args=["x64", "1"], put={"pf/modules.xml": BASE},
+             after={"pf/modules.xml": base_with(NEW),
+                    "pf/modules.xml.old": BASE}),
+        Step(args=["x64", "2"], put={"pf/modules.xml": CHANGED},
+             after={"pf/modules.xml": written("<Modules>", mod(FW2), mod(H2),
+                                              "</Modules>"),
+                    "pf/modules.xml.old": BASE}),
+    ]),
+    Case("backup: an existing backup is never replaced", [Step(
+        args=["x64", "1"],
+        put={"pf/modules.xml": BASE, "pf/modules.xml.old": b"old bytes\x1a\r"},
+        after={"pf/modules.xml": base_with(NEW),
+               "pf/modules.xml.old": b"old bytes\x1a\r"})]),
+    Case("backup: an empty backup is never replaced", [Step(
+        args=["x64", "0"],
+        put={"pf/modules.xml": BASE, "pf/modules.xml.old": b""},
+        after={"pf/modules.xml": BASE, "pf/modules.xml.old": b""})]),
+    Case("backup: a failed pass keeps the backup it made", [
+        Step(args=["x64", "1"], put={"pf/modules.xml": b"<Modules>"},
+             status=4, stderr=MALFORMED,
+             after={"pf/modules.xml": b"<Modules>",
+                    "pf/modules.xml.old": b"<Modules>"}),
+        Step(args=["x64", "1"], put={"pf/modules.xml": BASE},
+             after={"pf/modules.xml": base_with(NEW),
+                    "pf/modules.xml.old": b"<Modules>"}),
+    ]),
+    Case("backup: copied byte for byte, Ctrl-Z and all", [Step(
+        args=["x64", "1"],
+        put={"pf/modules.xml": BASE + b"\x1a\x00\xff tail"},
+        after={"pf/modules.xml": base_with(NEW),
+               "pf/modules.xml.old": BASE + b"\x1a\x00\xff tail"})]),
+    Case("backup: a directory in its place is kept, the update goes on", [Step(
+        args=["x64", "1"],
+        put={"pf/modules.xml": BASE, "pf/modules.xml.old": DIR},
+        after={"pf/modules.xml": base_with(NEW),
+               "pf/modules.xml.old": DIR})]),
+    Case("backup: cannot be made, a warning and the update goes on", [Step(
+        args=["x64", "1"],
+        put={"pf/modules.xml": BASE, "pf/modules.xml.old.tmp": DIR},
+        stderr=(r"warning", esc(REG), REASON),
+        after={"pf/modules.xml": base_with(NEW),
+               "pf/modules.xml.old.tmp": DIR})]),
+    Case("backup: a dangling link in its place is never replaced", [Step(
+        args=["x64", "1"],
+        put={"pf/modules.xml": BASE,
+             "pf/modules.xml.old": Link("modules.xml.gone")},
+        after={"pf/modules.xml": base_with(NEW),
+               "pf/modules.xml.old": Link("modules.xml.gone")})],
+        modes=("native",)),  # symbolic links are the POSIX build's concern
+    Case("backup: leftovers are cleared when nothing is written", [Step(
+        args=["x64", "0"],
+        put={"pf/modules.xml": BASE,
+             "pf/modules.xml.tmp": b"<Modules><half",
+             "pf/modules.xml.old.tmp": b"<Mod"},
+        after={"pf/modules.xml": BASE, "pf/modules.xml.old": BASE})]),
+    Case("backup: leftovers of a killed run are cleared", [Step(
+        args=["x64", "1"],
+        put={"pf/modules.xml": BASE,
+             "pf/modules.xml.tmp": b"<Modules><half",
+             "pf/modules.xml.old.tmp": b"<Mod"},
+        after={"pf/modules.xml": base_with(NEW),
+               "pf/modules.xml.old": BASE})]),
+])
+
+# ---- Write failure -----------------------------------------------------------
+
+add(Case("write: the temporary file cannot be created", [Step(
+    args=["x64", "1"],
+    put={"pf/modules.xml": BASE, "pf/modules.xml.tmp": DIR},
+    status=5, stderr=(esc(REG), r"cannot write", REASON, r"unchanged"),
+    after={"pf/modules.xml": BASE, "pf/modules.xml.old": BASE,
+           "pf/modules.xml.tmp": DIR})]))
+
+# ---- Idempotence ---------------------------------------------------------------
+
+STABLE = crlf(
+    '<?xml version="1.0"?>',
+    "<!-- comment -->",
+    "<Modules>",
+    mod(FW),
+    mod(H1),
+    "\t<Name>  framework  </Name>",
+    "\t<Empty></Empty>",
+    '\t<Q v=\'say "x"\' w="a&amp;b"/>',
+    "\t<S><![CDATA[raw & <stuff>]]></S>",
+    "\t<G>",
+    "\t\t<Inner>&#233;</Inner>",
+    "\t</G>",
+    "</Modules>")
+STABLE_ONCE = written(
+    "<Modules>",
+    mod(FW),
+    "\t<Name>  framework  </Name>",
+    "\t<Empty/>",
+    "\t<Q v='say \"x\"' w=\"a&amp;b\"/>",
+    "\t<S>",
+    "\t\t<![CDATA[raw & <stuff>]]>",
+    "\t</S>",
+    "\t<G>",
+    b"\t\t<Inner>\xc3\xa9</Inner>",
+    "\t</G>",
+    mod(H1), mod(H3, H3C),
+    "</Modules>")
+
+add(Case("idempotence: a second run leaves the same bytes", [
+    Step(args=["x64", "5"], put={"pf/modules.xml": STABLE},
+         after={"pf/modules.xml": STABLE_ONCE, "pf/modules.xml.old": STABLE}),
+    Step(args=["x64", "5"],
+         after={"pf/modules.xml": STABLE_ONCE, "pf/modules.xml.old": STABLE}),
+]))
+add(Case("idempotence: the traced run twice", [
+    Step(args=["x86", "5"], put={"pf86/modules.xml": BASE},
+         after={"pf86/modules.xml": base_with(mod(X1), mod(X3, X3C)),
+                "pf86/modules.xml.old": BASE}),
+    Step(args=["x86", "5"],
+         after={"pf86/modules.xml": base_with(mod(X1), mod(X3, X3C)),
+                "pf86/modules.xml.old": BASE}),
+], arches=("64",)))
+
+MIXED = crlf("<Modules>", "\t<D>x<b/>y</D>", "</Modules>")
+add(Case("idempotence: text beside elements grows on each rewrite", [
+    Step(args=["x64", "1"], put={"pf/modules.xml": MIXED},
+         after={"pf/modules.xml": written(
+                    "<Modules>", "\t<D>", "\t\tx", "\t\t<b/>", "\t\ty",
+                    "\t</D>", NEW, "</Modules>"),
+                "pf/modules.xml.old": MIXED}),
+    Step(args=["x64", "1"],
+         after={"pf/modules.xml": written(
+                    "<Modules>", "\t<D>", "\t\t", "\t\tx", "\t\t",
+                    "\t\t<b/>", "\t\t", "\t\ty", "\t", "\t</D>", NEW,
+                    "</Modules>"),
+                "pf/modules.xml.old": MIXED}),
+]))
