@@ -22,9 +22,9 @@ bool Mentions(const std::optional<ScanIssue>& issue, const std::string& word) {
   return issue && issue->reason.find(word) != std::string::npos;
 }
 
-// Parses |text| as the registry update does and returns the number of
-// elements enclosing the deepest node of the tree, counted without
-// recursion; nothing when the parser refuses the text.
+// Parses |text| as the registry update does and returns how deep its
+// elements nest (an element at the top is at depth 1, empty or not),
+// counted without recursion; nothing when the parser refuses the text.
 std::optional<size_t> ParsedDepth(const std::string& text) {
   std::vector<char> buffer(text.begin(), text.end());
   buffer.push_back('\0');
@@ -38,11 +38,12 @@ std::optional<size_t> ParsedDepth(const std::string& text) {
   std::vector<std::pair<const rapidxml::xml_node<char>*, size_t>> todo;
   for (auto* n = doc->first_node(); n; n = n->next_sibling()) todo.push_back({n, 0});
   while (!todo.empty()) {
-    auto [node, depth] = todo.back();
+    auto [node, outer] = todo.back();
     todo.pop_back();
-    deepest = std::max(deepest, depth);
+    if (node->type() != rapidxml::node_element) continue;
+    deepest = std::max(deepest, outer + 1);
     for (auto* n = node->first_node(); n; n = n->next_sibling())
-      todo.push_back({n, depth + 1});
+      todo.push_back({n, outer + 1});
   }
   return deepest;
 }
@@ -60,18 +61,17 @@ const Level kLevels[] = {
     {"slash in attribute", "", "<a v=\"/>\">", "</a>"},
     {"angle brackets in attributes", "", "<a v='<b>' w=\">\" x=\"</a>\">", "</a>"},
     {"references in attribute", "", "<a v=\"&#x3E;&#60;&#x2F;&#62;&gt;\">", "</a>"},
-    {"self-closing children", "", "<a><b/><c x='1' /><d v=\"/>\" />", "</a>"},
-    {"leaf holding an end tag", "", "<a><b v=\"</a>\"/>", "</a>"},
-    {"empty pairs beside", "", "<a>", "</a><b x='>'></b><c></c >"},
+    {"empty siblings", "", "<a>",
+     "</a><b/><c x='1' /><d v=\"/>\" /><e v=\"</a>\"/><f x='>'></f><g></g >"},
     {"comment", "", "<a><!-- </a> <b/> -- -->", "</a>"},
     {"CDATA", "", "<a><![CDATA[</a></a>]]]]>", "</a>"},
     {"DOCTYPE", "", "<a><!DOCTYPE d [ [ </a> ] > ]>", "</a>"},
-    {"processing instructions", "", "<a><?pi </a> ?><?xml </a>?>", "</a>"},
+    {"processing instructions", "", "<a><?pi > </a> ?><?xml > <b></b> </a>?>", "</a>"},
     {"other <! markup", "", "<a><!x </a>", "</a>"},
     {"text with > and references", "", "<a>x &gt; > &#65; &amp;#0; &#38;#0; y", "</a>"},
     {"spaced and mismatched end tags", "", "<a  \n x = 'v'\ty=\"w\" >", "</zz \n>"},
     {"name holding <", "", "<a<b>", "</a<b>"},
-    {"mixed content", "", "<a>t<b/>u<!--c-->v<![CDATA[w]]>", "z</a>"},
+    {"mixed content", "", "<a>t<!--c-->v<![CDATA[w]]>u", "z</a>"},
     {"prolog",
      "\xEF\xBB\xBF<?xml version=\"1.0\"?>\n<!DOCTYPE r [ <!ENTITY e \"<a><a>\"> ]>\n"
      "<!-- <a><a> -->\n<p><q><r/></q></p>\n<s></s>\n",
@@ -90,23 +90,30 @@ std::string Nest(const Level& level, size_t depth, const std::string& centre) {
 // below the tree's: the bound is met exactly, whatever markup surrounds
 // the elements, and the scan reaches the innermost text.
 TEST(ScanRegistryText, NestingBoundHoldsAgainstTheParsedTree) {
+  struct Centre {
+    const char* text;
+    size_t depth;  // of its own elements
+  } centres[] = {{"x", 0}, {"<b/>", 1}, {"<b></b>", 1}, {"<b>x</b>", 1}};
   for (const Level& level : kLevels) {
-    SCOPED_TRACE(level.what);
-    const size_t innermost = level.prolog.size() + kMaxNestingDepth * level.open.size();
+    for (const Centre& centre : centres) {
+      SCOPED_TRACE(testing::Message() << level.what << ", around " << centre.text);
+      const size_t levels = kMaxNestingDepth - centre.depth;
+      const size_t innermost = level.prolog.size() + kMaxNestingDepth * level.open.size();
 
-    std::string at_bound = Nest(level, kMaxNestingDepth, "x");
-    ASSERT_EQ(ParsedDepth(at_bound), kMaxNestingDepth);
-    EXPECT_FALSE(Scan(at_bound).has_value());
+      std::string at_bound = Nest(level, levels, centre.text);
+      ASSERT_EQ(ParsedDepth(at_bound), kMaxNestingDepth);
+      EXPECT_FALSE(Scan(at_bound).has_value());
 
-    std::string beyond = Nest(level, kMaxNestingDepth + 1, "x");
-    ASSERT_EQ(ParsedDepth(beyond), kMaxNestingDepth + 1);
-    std::optional<ScanIssue> issue = Scan(beyond);
-    EXPECT_TRUE(Mentions(issue, "nested"));
-    EXPECT_EQ(issue ? issue->offset : 0, innermost);
-
-    issue = Scan(Nest(level, kMaxNestingDepth, "&#0;"));
+      std::string beyond = Nest(level, levels + 1, centre.text);
+      ASSERT_EQ(ParsedDepth(beyond), kMaxNestingDepth + 1);
+      std::optional<ScanIssue> issue = Scan(beyond);
+      EXPECT_TRUE(Mentions(issue, "nested"));
+      EXPECT_EQ(issue ? issue->offset : 0, innermost);
+    }
+    std::optional<ScanIssue> issue = Scan(Nest(level, kMaxNestingDepth, "&#0;"));
     EXPECT_TRUE(Mentions(issue, "&#0"));
-    EXPECT_EQ(issue ? issue->offset : 0, innermost);
+    EXPECT_EQ(issue ? issue->offset : 0,
+              level.prolog.size() + kMaxNestingDepth * level.open.size());
   }
 }
 
@@ -151,7 +158,10 @@ TEST(ScanRegistryText, NumericReferences) {
   };
   const char* translated[] = {"<Modules>a%b</Modules>",
                               "<Modules><Module path=\"a%b\"/></Modules>",
-                              "<Modules><Module path='a%b' x=\"\"/></Modules>"};
+                              "<Modules><Module path='a%b' x=\"\"/></Modules>",
+                              "<?xml version='1.0'?><!DOCTYPE d [ <!ENTITY e '>'> ]><Modules><!-- > -->"
+                              "<?pi > ?><![CDATA[ > ]]><!x ><m a='>' b=\"/>\"/><e></e ><n>t</n\t>"
+                              "a%b</Modules>"};
   const char* verbatim[] = {"<Modules><!-- % --></Modules>",
                             "<Modules><![CDATA[%]]></Modules>",
                             "<?pi %?><Modules/>",

@@ -153,8 +153,12 @@ bool CloseOutput(OutputFile* file, std::string* error) {
 
 bool ReplaceByRename(const std::string& source, const std::string& target,
                  std::string* error) {
+  std::string from = HostPath(source);
   std::string to = HostPath(target);
-  if (rename(HostPath(source).c_str(), to.c_str()) != 0) {
+  // The new registry keeps the old one's permissions.
+  struct stat st;
+  if (stat(to.c_str(), &st) == 0) chmod(from.c_str(), st.st_mode & 07777);
+  if (rename(from.c_str(), to.c_str()) != 0) {
     *error = Reason();
     return false;
   }

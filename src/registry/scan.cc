@@ -62,7 +62,7 @@ bool CheckReference(Walk* w) {
   for (unsigned d; (d = Digit(*w->p)) != 0xFF; ++w->p)
     code = code * base + d > kCap ? kCap : code * base + d;
   if (code == 0 || code == 26 || code >= kCap) {
-    std::string what = std::string(at, w->p - at);
+    std::string what(at, w->p - at + (*w->p == ';'));
     if (code >= kCap) return Fail(w, at, "character reference " + what + " names no character");
     return Fail(w, at, "character reference " + what + " to character " +
                            std::to_string(code) +

@@ -13,6 +13,7 @@ void Drain(TextOutput* out) {
 }  // namespace
 
 void FoldTextMode(std::vector<char>* bytes) {
+  if (bytes->empty()) return;
   char* begin = bytes->data();
   size_t size = bytes->size();
   if (const void* eof = memchr(begin, 0x1A, size))
