@@ -26,3 +26,15 @@ for dll in $imports; do
     *) echo "unexpected import $dll" >&2; exit 1 ;;
   esac
 done
+
+# AddressSanitizer and UndefinedBehaviorSanitizer over the unit and
+# end-to-end tests.
+cmake --preset sanitize
+cmake --build --preset sanitize
+ctest --preset sanitize
+
+# The fuzzer, about a minute; fails on any finding.
+bash tests/fuzz/run.sh
+
+# Write-path faults, killed runs, concurrent runs (native and under Wine).
+bash tests/reliability/run.sh

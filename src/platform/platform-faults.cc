@@ -3,11 +3,13 @@
 //
 // MODREG_FAULT lists the steps to break, separated by commas:
 //
-//   [kill@]step[:N]
+//   [kill@|skip@]step[:N]
 //
 // The Nth call of the step (the first without ":N") fails with the reason
-// the system gives for such a fault; with "kill@" the process dies there
-// by SIGKILL instead, as if killed from outside. Steps:
+// the system gives for such a fault. With "kill@" the process dies there
+// by SIGKILL instead, as if killed from outside; with "skip@" the step is
+// left out and reported as done (meant for the lock, to show what it
+// prevents). Steps:
 //
 //   read         reading the registry                     EIO
 //   lock         locking the registry folder              ENOLCK
@@ -35,6 +37,7 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -69,7 +72,7 @@ const Step kSteps[] = {
 struct Rule {
   const Step* step;
   long nth = 1;
-  bool kill = false;
+  enum { kFail, kKill, kSkip } action = kFail;
   long calls = 0;
 };
 
@@ -83,7 +86,10 @@ Rule ParseRule(std::string item) {
   Rule rule;
   const std::string whole = item;
   if (item.compare(0, 5, "kill@") == 0) {
-    rule.kill = true;
+    rule.action = Rule::kKill;
+    item.erase(0, 5);
+  } else if (item.compare(0, 5, "skip@") == 0) {
+    rule.action = Rule::kSkip;
     item.erase(0, 5);
   }
   size_t colon = item.find(':');
@@ -123,7 +129,7 @@ std::vector<Rule>& Rules() {
 // touches anything.
 const bool kRulesRead = (Rules(), true);
 
-enum class Hit { kNone, kFail, kKill };
+enum class Hit { kNone, kFail, kKill, kSkip };
 
 // An output file as the real operations hold it, and back.
 struct RealFile {
@@ -146,8 +152,8 @@ Hit Reached(const char* name, int* error) {
     if (strcmp(rule.step->name, name) != 0) continue;
     if (++rule.calls != rule.nth) continue;
     *error = rule.step->error;
-    if (rule.kill) return Hit::kKill;
-    hit = Hit::kFail;
+    if (rule.action == Rule::kKill) return Hit::kKill;
+    hit = rule.action == Rule::kSkip ? Hit::kSkip : Hit::kFail;
   }
   return hit;
 }
@@ -163,19 +169,21 @@ bool Fail(int code, std::string* error) {
   return false;
 }
 
-// For a step that is all or nothing: fails or dies before doing it.
-bool Broken(const char* name, std::string* error) {
+// For a step that is all or nothing: nothing when it is to be done,
+// otherwise its result (after failing, or dying, instead).
+std::optional<bool> Intercepted(const char* name, std::string* error) {
   int code = 0;
   switch (Reached(name, &code)) {
     case Hit::kNone:
-      return false;
+      return std::nullopt;
     case Hit::kKill:
       Die();
-    case Hit::kFail:
-      Fail(code, error);
+    case Hit::kSkip:
       return true;
+    case Hit::kFail:
+      return Fail(code, error);
   }
-  return false;
+  return std::nullopt;
 }
 
 }  // namespace
@@ -184,7 +192,7 @@ bool IsWow64() { return platform_real::IsWow64(); }
 
 bool ReadWholeFile(const std::string& path, std::vector<char>* out,
                    std::string* error) {
-  if (Broken("read", error)) return false;
+  if (auto done = Intercepted("read", error)) return *done;
   return platform_real::ReadWholeFile(path, out, error);
 }
 
@@ -198,7 +206,7 @@ bool PathExists(const std::string& path) {
 
 bool CreateOutput(const std::string& path, OutputFile* file,
                   std::string* error) {
-  if (Broken("create-temp", error)) return false;
+  if (auto done = Intercepted("create-temp", error)) return *done;
   RealFile real(file);
   return platform_real::CreateOutput(path, &real.real, error);
 }
@@ -210,6 +218,7 @@ bool WriteOutput(OutputFile* file, const char* data, size_t size,
   RealFile real(file);
   if (hit == Hit::kNone)
     return platform_real::WriteOutput(&real.real, data, size, error);
+  if (hit == Hit::kSkip) return true;
   // A disk that fills up takes part of the data first.
   std::string ignored;
   platform_real::WriteOutput(&real.real, data, size / 2, &ignored);
@@ -218,7 +227,7 @@ bool WriteOutput(OutputFile* file, const char* data, size_t size,
 }
 
 bool FlushOutput(OutputFile* file, std::string* error) {
-  if (Broken("flush", error)) return false;
+  if (auto done = Intercepted("flush", error)) return *done;
   RealFile real(file);
   return platform_real::FlushOutput(&real.real, error);
 }
@@ -229,6 +238,7 @@ bool CloseOutput(OutputFile* file, std::string* error) {
   Hit hit = Reached("close", &code);
   RealFile real(file);
   if (hit == Hit::kNone) return platform_real::CloseOutput(&real.real, error);
+  if (hit == Hit::kSkip) return true;
   // close() releases the descriptor even when it reports an error.
   std::string ignored;
   platform_real::CloseOutput(&real.real, &ignored);
@@ -238,13 +248,13 @@ bool CloseOutput(OutputFile* file, std::string* error) {
 
 bool ReplaceByRename(const std::string& source, const std::string& target,
                      std::string* error) {
-  if (Broken("rename", error)) return false;
+  if (auto done = Intercepted("rename", error)) return *done;
   return platform_real::ReplaceByRename(source, target, error);
 }
 
 bool RenameNoReplace(const std::string& source, const std::string& target,
                      std::string* error) {
-  if (Broken("backup-link", error)) return false;
+  if (auto done = Intercepted("backup-link", error)) return *done;
   return platform_real::RenameNoReplace(source, target, error);
 }
 
@@ -258,6 +268,7 @@ bool CopyFileBytes(const std::string& source, const std::string& target,
   Hit hit = Reached("backup-copy", &code);
   if (hit == Hit::kNone)
     return platform_real::CopyFileBytes(source, target, error);
+  if (hit == Hit::kSkip) return true;
   // Half the bytes reach the target before the disk is full.
   std::vector<char> bytes;
   if (!platform_real::ReadWholeFile(source, &bytes, error)) return false;
@@ -271,7 +282,7 @@ bool CopyFileBytes(const std::string& source, const std::string& target,
 }
 
 bool LockRegistryFolder(const std::string& dir, std::string* error) {
-  if (Broken("lock", error)) return false;
+  if (auto done = Intercepted("lock", error)) return *done;
   return platform_real::LockRegistryFolder(dir, error);
 }
 

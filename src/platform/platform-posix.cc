@@ -104,7 +104,7 @@ bool CanOpenForReading(const std::string& path) {
 
 bool PathExists(const std::string& path) {
   struct stat st;
-  return lstat(HostPath(path).c_str(), &st) == 0;
+  return stat(HostPath(path).c_str(), &st) == 0;
 }
 
 bool CreateOutput(const std::string& path, OutputFile* file,

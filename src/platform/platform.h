@@ -23,7 +23,8 @@ bool ReadWholeFile(const std::string& path, std::vector<char>* out,
 // True when |path| names something that can be opened for reading.
 bool CanOpenForReading(const std::string& path);
 
-// True when something exists at |path|, readable or not.
+// True when something exists at |path|, readable or not (a symbolic link
+// that leads nowhere does not count).
 bool PathExists(const std::string& path);
 
 // An output file opened for writing; created by CreateOutput.

@@ -10,12 +10,14 @@ std::string BackupRegistry(const std::string& RegistryPath,
                            const std::string& BackupPath) {
   if (platform::CanOpenForReading(BackupPath)) return std::string();
   const std::string temp = BackupTempPath(BackupPath);
-  std::string error;
-  bool made = platform::CopyFileBytes(RegistryPath, temp, &error) &&
-              platform::RenameNoReplace(temp, BackupPath, &error);
-  if (made) return std::string();
+  std::string error, step;
+  if (!platform::CopyFileBytes(RegistryPath, temp, &error))
+    step = "copying it to " + temp;
+  else if (!platform::RenameNoReplace(temp, BackupPath, &error))
+    step = "renaming " + temp + " to " + BackupPath;
+  if (step.empty()) return std::string();
   platform::RemoveFile(temp);
   if (!platform::PathExists(RegistryPath) || platform::PathExists(BackupPath))
     return std::string();
-  return "cannot back up " + RegistryPath + " to " + BackupPath + ": " + error;
+  return "cannot back up " + RegistryPath + ": " + step + ": " + error;
 }

@@ -696,6 +696,7 @@ extend([
         args=["x64", "1"],
         put={"pf/modules.xml": BASE,
              "pf/modules.xml.old": Link("modules.xml.gone")},
+        stderr=(r"warning", esc(REG), r"File exists"),
         after={"pf/modules.xml": base_with(NEW),
                "pf/modules.xml.old": Link("modules.xml.gone")})],
         modes=("native",)),  # symbolic links are the POSIX build's concern

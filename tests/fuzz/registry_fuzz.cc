@@ -1,0 +1,302 @@
+// libFuzzer target over the in-process registry update.
+//
+// Input: one control byte, then the bytes of modules.xml. The control
+// byte's low six bits are the device mask; bit 6 applies the " (x86)" root
+// rule. The registry goes through what UpdateRegistryFile does before it
+// writes (fold text mode, terminate, EditRegistry) and the document is
+// printed into memory instead of a file.
+//
+// Every accepted input must give a registry the tool can take again, with
+// the product's stale entries gone and the new ones at the end of Modules.
+// A violation aborts, which libFuzzer reports as a crash.
+#include <cstddef>
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <memory>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include <rapidxml.hpp>
+
+#include "registry/printer.h"
+#include "registry/scan.h"
+#include "registry/textmode.h"
+#include "registry/update.h"
+#include "run/layout.h"
+#include "run/modules.h"
+
+namespace {
+
+using Node = rapidxml::xml_node<char>;
+using Document = rapidxml::xml_document<char>;
+
+[[noreturn]] void Violation(const char* what, const std::string& detail = "") {
+  fprintf(stderr, "registry_fuzz: %s%s%s\n", what, detail.empty() ? "" : ": ",
+          detail.c_str());
+  abort();
+}
+
+std::string_view Name(const Node* node) {
+  return {node->name(), node->name_size()};
+}
+std::string_view Value(const Node* node) {
+  return {node->value(), node->value_size()};
+}
+
+bool IsBlank(std::string_view text) {
+  return text.find_first_not_of(" \t\n\r") == std::string_view::npos;
+}
+
+// The bytes as the tool holds them after reading: folded, with room for
+// the terminator (as ReadWholeFile leaves them), then terminated. Empty
+// when the folded text is empty, which the tool refuses before parsing.
+std::vector<char> Terminated(std::string_view bytes) {
+  std::vector<char> text;
+  text.reserve(bytes.size() + 1);
+  text.assign(bytes.begin(), bytes.end());
+  FoldTextMode(&text);
+  if (text.empty()) return text;
+  text.push_back('\0');
+  return text;
+}
+
+std::string Print(const Document& doc) {
+  std::string out;
+  TextOutput text;
+  InitTextOutput(&text, [&out](const char* data, size_t size) {
+    out.append(data, size);
+    return true;
+  });
+  PrintDocument(doc, &text);
+  if (!FinishTextOutput(&text)) Violation("in-memory output failed");
+  return out;
+}
+
+// Levels of element nesting below |parent|: a top-level element is at
+// level 1. Iterative, since the depth is what is being checked.
+size_t ElementDepth(const Node* parent) {
+  size_t deepest = 0;
+  struct Level {
+    const Node* node;
+    size_t depth;
+  };
+  std::vector<Level> todo;
+  for (const Node* n = parent->first_node(); n; n = n->next_sibling())
+    todo.push_back({n, 1});
+  while (!todo.empty()) {
+    Level level = todo.back();
+    todo.pop_back();
+    if (level.node->type() != rapidxml::node_element) continue;
+    if (level.depth > deepest) deepest = level.depth;
+    for (const Node* n = level.node->first_node(); n; n = n->next_sibling())
+      todo.push_back({n, level.depth + 1});
+  }
+  return deepest;
+}
+
+void CheckDepth(const Document& doc) {
+  size_t depth = ElementDepth(&doc);
+  if (depth > kMaxNestingDepth)
+    Violation("the parser built a tree deeper than the bound",
+              std::to_string(depth) + " levels");
+}
+
+// True when every element holds either no text run or a single non-blank
+// text run and nothing else: the documents whose printed form is stable.
+bool HasOnlySimpleContent(const Node* parent) {
+  std::vector<const Node*> todo{parent};
+  while (!todo.empty()) {
+    const Node* node = todo.back();
+    todo.pop_back();
+    size_t children = 0;
+    bool text = false;
+    for (const Node* n = node->first_node(); n; n = n->next_sibling()) {
+      ++children;
+      if (n->type() == rapidxml::node_data) {
+        text = true;
+        if (IsBlank(Value(n))) return false;
+      }
+      todo.push_back(n);
+    }
+    if (text && children > 1) return false;
+  }
+  return true;
+}
+
+// What a reader of the registry sees: elements with their attributes,
+// CDATA, and text without the white space the printer adds around it.
+void Canonical(const Node* node, std::string* out) {
+  auto put = [out](char tag, std::string_view s) {
+    *out += tag;
+    *out += std::to_string(s.size());
+    *out += ':';
+    *out += s;
+  };
+  for (const Node* n = node->first_node(); n; n = n->next_sibling()) {
+    switch (n->type()) {
+      case rapidxml::node_element:
+        put('<', Name(n));
+        for (auto* a = n->first_attribute(); a; a = a->next_attribute()) {
+          put('@', {a->name(), a->name_size()});
+          put('=', {a->value(), a->value_size()});
+        }
+        Canonical(n, out);
+        *out += '>';
+        break;
+      case rapidxml::node_cdata:
+        put('[', Value(n));
+        break;
+      case rapidxml::node_data: {
+        std::string_view text = Value(n);
+        size_t first = text.find_first_not_of(" \t\n\r");
+        if (first == std::string_view::npos) break;
+        size_t last = text.find_last_not_of(" \t\n\r");
+        put('"', text.substr(first, last - first + 1));
+        break;
+      }
+      default:
+        Violation("unexpected node kind in the tree");
+    }
+  }
+}
+
+// Parses printed output the way the tool will read it next time.
+std::unique_ptr<Document> Reparse(const std::string& printed,
+                                  std::vector<char>* text) {
+  *text = Terminated(printed);
+  if (text->empty()) Violation("printed an empty registry");
+  auto doc = std::make_unique<Document>();
+  try {
+    doc->parse<0>(text->data());
+  } catch (const rapidxml::parse_error& e) {
+    Violation("printed output does not parse", e.what());
+  }
+  CheckDepth(*doc);
+  return doc;
+}
+
+const Node* FirstModules(const Document& doc) {
+  for (const Node* n = doc.first_node(); n; n = n->next_sibling())
+    if (n->type() == rapidxml::node_element && Name(n) == "Modules") return n;
+  return nullptr;
+}
+
+bool IsEntry(const Node* node, const ModuleEntry& entry) {
+  if (node->type() != rapidxml::node_element || Name(node) != "Module" ||
+      node->first_node())
+    return false;
+  const auto* path = node->first_attribute();
+  if (!path || std::string_view(path->name(), path->name_size()) != "path" ||
+      std::string_view(path->value(), path->value_size()) != entry.path)
+    return false;
+  const auto* next = path->next_attribute();
+  if (!entry.hasConfigDir) return next == nullptr;
+  return next &&
+         std::string_view(next->name(), next->name_size()) == "configDir" &&
+         std::string_view(next->value(), next->value_size()) ==
+             entry.configDir &&
+         next->next_attribute() == nullptr;
+}
+
+// Modules ends with the entries, in their order, and no child from the
+// first Module element on, before them, has a first "path" attribute
+// holding the folder name.
+void CheckModules(const Document& doc, const std::string& folder,
+                  const std::vector<ModuleEntry>& entries) {
+  const Node* modules = FirstModules(doc);
+  if (!modules) Violation("Modules is gone after the rewrite");
+  std::vector<const Node*> children;
+  for (const Node* n = modules->first_node(); n; n = n->next_sibling())
+    children.push_back(n);
+  if (children.size() < entries.size())
+    Violation("Modules has fewer children than new entries");
+  const size_t kept = children.size() - entries.size();
+  for (size_t i = 0; i < entries.size(); ++i)
+    if (!IsEntry(children[kept + i], entries[i]))
+      Violation("new entry missing or out of order", entries[i].path);
+  size_t first = 0;
+  while (first < children.size() &&
+         !(children[first]->type() == rapidxml::node_element &&
+           Name(children[first]) == "Module"))
+    ++first;
+  for (size_t i = first; i < kept; ++i) {
+    const auto* path = children[i]->first_attribute("path", 4);
+    if (path && std::string_view(path->value(), path->value_size())
+                        .find(folder) != std::string_view::npos)
+      Violation("a stale entry survived", std::string(Name(children[i])));
+  }
+}
+
+void CheckPrinted(const std::string& printed) {
+  if (printed.find('\0') != std::string::npos)
+    Violation("printed output holds a NUL byte");
+  if (printed.find('\x1A') != std::string::npos)
+    Violation("printed output holds a Ctrl-Z byte");
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+  if (size < 1) return 0;
+  const int32_t mask = data[0] & 0x3F;
+  const bool x86 = (data[0] & 0x40) != 0;
+  const std::string_view registry(reinterpret_cast<const char*>(data + 1),
+                                  size - 1);
+
+  InstallRoot = "C:\\Program Files";
+  if (x86) ApplyArchitectureRule(true);
+  const std::string folder = ChooseProductFolder(mask);
+  const std::vector<ModuleEntry> entries = BuildModuleList(mask);
+
+  std::vector<char> text = Terminated(registry);
+  if (text.empty()) return 0;  // refused as empty before parsing
+  auto doc = std::make_unique<Document>();
+  RegistryResult result = EditRegistry(&text, folder, entries, doc.get());
+  // Whatever the parser built, it must not be deeper than the scanner
+  // lets through.
+  CheckDepth(*doc);
+  if (result.status == RegistryStatus::kMalformed) {
+    if (result.reason.empty()) Violation("refusal without a reason");
+    return 0;
+  }
+  const RegistryStatus expected = entries.empty() ? RegistryStatus::kUnchanged
+                                                  : RegistryStatus::kWritten;
+  if (result.status != expected) Violation("unexpected edit status");
+
+  // The tool writes only with entries, but the edited tree must print to a
+  // registry it reads back either way.
+  const std::string printed = Print(*doc);
+  CheckPrinted(printed);
+
+  std::vector<char> text2;
+  std::unique_ptr<Document> reread = Reparse(printed, &text2);
+  CheckModules(*reread, folder, entries);
+
+  // The next run of the tool takes the file it wrote.
+  std::vector<char> text3 = Terminated(printed);
+  auto again = std::make_unique<Document>();
+  RegistryResult second = EditRegistry(&text3, folder, entries, again.get());
+  if (second.status != expected)
+    Violation("the tool refuses the registry it wrote", second.reason);
+
+  // Printing what was read back keeps everything a reader sees.
+  const std::string reprinted = Print(*reread);
+  CheckPrinted(reprinted);
+  std::vector<char> text4;
+  std::unique_ptr<Document> reread2 = Reparse(reprinted, &text4);
+  std::string before, after;
+  Canonical(reread.get(), &before);
+  Canonical(reread2.get(), &after);
+  if (before != after) Violation("reprinting changed the registry's content");
+
+  // Without mixed content the written file is a fixed point: printing it
+  // again, or running the tool again with the same mask, gives its bytes.
+  if (HasOnlySimpleContent(doc.get())) {
+    if (reprinted != printed) Violation("reprinting changed the bytes");
+    if (!entries.empty() && Print(*again) != printed)
+      Violation("a second run changed the bytes");
+  }
+  return 0;
+}

@@ -1,0 +1,133 @@
+"""Shared pieces of the reliability tests: the registry folder inside a
+prefix, registries to test with, running the tool and checking files."""
+import hashlib
+import os
+import subprocess
+import sys
+
+DATA = os.path.join('drive_c', 'Program Files', 'OpenNI', 'Data')
+REGISTRY = 'modules.xml'
+BACKUP = 'modules.xml.old'
+
+# Mask -> the entries a run adds, as (folder, library).
+ADDED = {
+    1: [('HALDEToF', 'SensorModule.dll')],
+    5: [('HALDEToF', 'SensorModule.dll'), ('HALDEToF', 'libskelvia_ni.dll')],
+    8: [('TOLVARToF', 'SensorModule.dll')],
+    32: [('HALDEVMR', 'SensorModule_QC9.dll')],
+}
+
+
+class Results:
+    """PASS and FAIL lines, counted; a FAIL never stops the run."""
+
+    def __init__(self, name):
+        self.name = name
+        self.passed = 0
+        self.failed = 0
+        self.skipped = 0
+
+    def check(self, case, problems):
+        problems = [p for p in problems if p]
+        if problems:
+            self.failed += 1
+            print('FAIL %s: %s: %s' % (self.name, case, '; '.join(problems)),
+                  flush=True)
+        else:
+            self.passed += 1
+            print('PASS %s: %s' % (self.name, case), flush=True)
+
+    def skip(self, case, why):
+        self.skipped += 1
+        print('SKIP %s: %s: %s' % (self.name, case, why), flush=True)
+
+    def figure(self, label, value):
+        print('FIGURE %s: %s' % (label, value), flush=True)
+
+    def exit(self):
+        sys.exit(1 if self.failed else 0)
+
+
+def data_dir(prefix):
+    return os.path.join(prefix, DATA)
+
+
+def make_prefix(prefix):
+    os.makedirs(data_dir(prefix), exist_ok=True)
+    return data_dir(prefix)
+
+
+def digest(path):
+    h = hashlib.sha1()
+    with open(path, 'rb') as f:
+        while True:
+            chunk = f.read(1 << 22)
+            if not chunk:
+                return h.hexdigest()
+            h.update(chunk)
+
+
+def digest_bytes(data):
+    return hashlib.sha1(data).hexdigest()
+
+
+def module_line(path, config_dir=None):
+    extra = ' configDir="%s"' % config_dir if config_dir else ''
+    return '\t<Module path="%s"%s />\r\n' % (path, extra)
+
+
+def registry_text(framework=3, stale_per_folder=1, filler=0, comment=0):
+    """A framework-like registry: declaration, comment of |comment| bytes,
+    framework modules, stale entries of the three product folders, then
+    about |filler| more modules (a tenth of them in the product folders,
+    with a configDir). CR LF line ends, no mixed content."""
+    head = ['<?xml version="1.0" encoding="UTF-8"?>\r\n',
+            '<!-- Module registry. %s -->\r\n' % ('x' * comment),
+            '<Modules>\r\n']
+    for i in range(framework):
+        head.append(module_line(
+            'C:\\Program Files\\OpenNI\\Bin\\Framework%d.dll' % i))
+    for i in range(stale_per_folder):
+        for folder in ('HALDEToF', 'TOLVARToF', 'HALDEVMR'):
+            head.append(module_line(
+                'C:\\Program Files\\%s\\SensorModule_old%d.dll' % (folder, i)))
+    # The filler is one block of 1000 lines repeated, each copy numbered,
+    # so that 50 MB take a moment to make.
+    block = []
+    for i in range(min(filler, 1000)):
+        if i % 10 == 3:
+            folder = ('HALDEToF', 'TOLVARToF', 'HALDEVMR')[(i // 10) % 3]
+            block.append(module_line(
+                'C:\\Program Files\\%s\\Stale@@@@@%03d.dll' % (folder, i),
+                'C:\\Program Files\\%s\\data@@@@@%03d\\' % (folder, i)))
+        else:
+            block.append(module_line(
+                'C:\\Program Files\\Vendor%03d\\Module@@@@@%03d.dll' % (i, i)))
+    block = ''.join(block).encode('utf-8')
+    body = [block.replace(b'@@@@@', b'%05d' % n)
+            for n in range((filler + 999) // 1000)]
+    return (''.join(head).encode('utf-8') + b''.join(body) +
+            b'</Modules>\r\n')
+
+
+def run_tool(command, prefix, mask, env=None, limit_bytes=None, timeout=120):
+    """Runs |command| (a list) with the arguments x64 and |mask| on
+    |prefix|; returns (status, stdout, stderr)."""
+    full_env = dict(os.environ, WINEPREFIX=prefix)
+    full_env.update(env or {})
+
+    def limits():
+        if limit_bytes is not None:
+            import resource
+            resource.setrlimit(resource.RLIMIT_FSIZE, (limit_bytes, limit_bytes))
+
+    p = subprocess.run(command + ['x64', str(mask)], env=full_env,
+                       stdin=subprocess.DEVNULL, capture_output=True,
+                       preexec_fn=limits, timeout=timeout)
+    return (p.returncode, p.stdout.decode('utf-8', 'replace'),
+            p.stderr.decode('utf-8', 'replace'))
+
+
+def leftovers(folder):
+    """Names in |folder| besides the registry and its backup."""
+    return sorted(n for n in os.listdir(folder) if n not in (REGISTRY, BACKUP))

@@ -1,0 +1,299 @@
+#!/usr/bin/env python3
+"""Faults on the write path. Each step of the registry's rewrite (creating
+the temporary file, writing, flushing, closing, replacing) and of the
+backup (copying, naming) is made to fail: by the system where it can be
+made to (a file size limit, a directory or a dangling link in the way, a
+full tmpfs), by the fault-injecting build of the tool elsewhere. After
+each: the registry keeps its bytes, the backup is whole or absent, no
+temporary file is left, stderr names the file and the reason, and the
+status is the documented one (5 when the registry cannot be written; a
+failed backup is a warning only). A run killed at a step is followed by
+a normal run, which must succeed and clean up."""
+import argparse
+import os
+import shutil
+import subprocess
+import sys
+
+import common
+
+MASK = 5
+SMALL = common.registry_text()
+LARGE = common.registry_text(filler=8000)  # about 570 KB
+# The new registry is written in chunks of 1 MiB: this one takes several.
+HUGE = common.registry_text(filler=60000)
+# Its rewrite drops the comment: the backup is large, the new file small.
+COMMENTED = common.registry_text(comment=700 * 1024)
+OTHER_BACKUP = b'<Modules/>\r\n'  # a backup from an earlier run
+
+
+class Case:
+    def __init__(self, name, status, registry=SMALL, faults=None, limit=None,
+                 backup=None, setup=None, tmpfs=None, expect_registry='same',
+                 expect_backup='whole', stderr=(), keep=(), kill=False):
+        self.name = name
+        self.status = status
+        self.registry = registry
+        self.faults = faults          # MODREG_FAULT for the faults build
+        self.limit = limit            # file size limit in bytes
+        self.backup = backup          # bytes of a backup made earlier
+        self.setup = setup            # puts an obstacle in the folder
+        self.tmpfs = tmpfs            # size of a tmpfs to run in
+        self.expect_registry = expect_registry  # 'same', 'new' or a check
+        self.expect_backup = expect_backup      # 'whole', 'absent', 'kept'
+        self.stderr = stderr          # texts stderr must hold
+        self.keep = keep              # obstacles that stay in the folder
+        self.kill = kill              # killed there: a normal run follows
+
+
+def directory_at(name):
+    def setup(folder):
+        os.mkdir(os.path.join(folder, name))
+        with open(os.path.join(folder, name, 'inside'), 'wb') as f:
+            f.write(b'kept')
+    return setup
+
+
+def directory_intact(folder, name):
+    path = os.path.join(folder, name)
+    if not os.path.isdir(path) or os.path.islink(path):
+        return '%s is no longer a directory' % name
+    if os.listdir(path) != ['inside']:
+        return '%s holds %s' % (name, os.listdir(path))
+    return None
+
+
+def dangling_registry(folder):
+    os.symlink('moved-away.xml', os.path.join(folder, common.REGISTRY))
+
+
+def dangling_intact(folder):
+    path = os.path.join(folder, common.REGISTRY)
+    if not os.path.islink(path) or os.readlink(path) != 'moved-away.xml':
+        return 'the registry link was changed'
+    return None
+
+
+NO_SPACE = 'No space left on device'
+TOO_LARGE = 'File too large'
+IO_ERROR = 'Input/output error'
+IS_DIR = 'Is a directory'
+TMP = 'modules.xml.tmp'
+OLD = 'modules.xml.old'
+
+CASES = [
+    # Faults the system makes.
+    Case('file size limit: registry write', 5, registry=LARGE, limit=300000,
+         backup=OTHER_BACKUP, expect_backup='kept', stderr=(TMP, TOO_LARGE)),
+    Case('file size limit: backup copy', 0, registry=COMMENTED, limit=300000,
+         expect_registry='new', expect_backup='absent',
+         stderr=('warning', OLD, TOO_LARGE)),
+    Case('file size limit: backup and registry', 5, registry=LARGE,
+         limit=300000, expect_backup='absent', stderr=(OLD, TMP, TOO_LARGE)),
+    Case('directory in place of the registry', 3,
+         setup=directory_at(common.REGISTRY), registry=None,
+         expect_registry=lambda f: directory_intact(f, common.REGISTRY),
+         expect_backup='absent', stderr=('modules.xml', IS_DIR)),
+    Case('directory in place of the temporary file', 5, setup=directory_at(TMP),
+         keep=(TMP,), stderr=(TMP, IS_DIR)),
+    Case('directory in place of the backup', 0, setup=directory_at(OLD),
+         expect_registry='new', expect_backup='directory', keep=(OLD,)),
+    Case('directory in place of the backup\'s temporary file', 0,
+         setup=directory_at(OLD + '.tmp'), keep=(OLD + '.tmp',),
+         expect_registry='new', expect_backup='absent',
+         stderr=('warning', OLD, IS_DIR)),
+    Case('registry is a dangling symbolic link', 3, setup=dangling_registry,
+         registry=None, expect_registry=dangling_intact,
+         expect_backup='absent', stderr=('modules.xml', 'No such file')),
+    Case('full tmpfs: registry write', 5, registry=LARGE, tmpfs='1500k',
+         backup=LARGE, expect_backup='kept', stderr=(TMP, NO_SPACE)),
+    Case('full tmpfs: backup copy', 0, registry=COMMENTED, tmpfs='1m',
+         expect_registry='new', expect_backup='absent',
+         stderr=('warning', OLD, NO_SPACE)),
+    Case('full tmpfs: backup and registry', 5, registry=LARGE, tmpfs='640k',
+         expect_backup='absent', stderr=(OLD, TMP, NO_SPACE)),
+    # Faults injected by the faults build.
+    Case('create the temporary file', 5, faults='create-temp',
+         stderr=(TMP, 'Permission denied')),
+    Case('first write', 5, faults='write', stderr=(TMP, NO_SPACE)),
+    Case('a later write, after a whole chunk', 5, registry=HUGE,
+         faults='write:2', stderr=(TMP, NO_SPACE)),
+    Case('flush', 5, faults='flush', stderr=(TMP, IO_ERROR)),
+    Case('close', 5, faults='close', stderr=(TMP, IO_ERROR)),
+    Case('replace the registry', 5, faults='rename',
+         stderr=(TMP, 'modules.xml:', IO_ERROR)),
+    Case('backup copy', 0, registry=LARGE, faults='backup-copy',
+         expect_registry='new', expect_backup='absent',
+         stderr=('warning', OLD, NO_SPACE)),
+    Case('backup naming', 0, faults='backup-link', expect_registry='new',
+         expect_backup='absent',
+         stderr=('warning', OLD, 'Operation not permitted')),
+    Case('backup copy and registry write', 5, faults='backup-copy,write',
+         expect_backup='absent', stderr=(OLD, TMP, NO_SPACE)),
+    Case('read the registry', 3, faults='read', stderr=('modules.xml', IO_ERROR)),
+    Case('lock the registry folder', 6, faults='lock', expect_backup='absent',
+         stderr=('Data', 'No locks available')),
+    # Killed at a step; the next run must succeed and clean up.
+    Case('killed while copying the backup', -9, registry=LARGE,
+         faults='kill@backup-copy', expect_backup='absent', kill=True),
+    Case('killed while naming the backup', -9, faults='kill@backup-link',
+         expect_backup='absent', kill=True),
+    Case('killed while writing', -9, registry=HUGE, faults='kill@write:2',
+         kill=True),
+    Case('killed before flushing', -9, faults='kill@flush', kill=True),
+    Case('killed while closing', -9, faults='kill@close', kill=True),
+    Case('killed before replacing', -9, faults='kill@rename', kill=True),
+]
+
+
+class Runner:
+    def __init__(self, args, results):
+        self.args = args
+        self.results = results
+        self.references = {}
+        self.can_mount = None
+
+    def reference(self, registry):
+        """The registry a normal run writes from |registry|."""
+        key = common.digest_bytes(registry)
+        if key not in self.references:
+            prefix = os.path.join(self.args.work, 'reference')
+            shutil.rmtree(prefix, ignore_errors=True)
+            folder = common.make_prefix(prefix)
+            with open(os.path.join(folder, common.REGISTRY), 'wb') as f:
+                f.write(registry)
+            status, _, err = common.run_tool([self.args.tool], prefix, MASK)
+            if status != 0:
+                raise SystemExit('reference run failed: %s' % err)
+            with open(os.path.join(folder, common.REGISTRY), 'rb') as f:
+                self.references[key] = f.read()
+        return self.references[key]
+
+    def mount(self, folder, size):
+        p = subprocess.run(['mount', '-t', 'tmpfs', '-o', 'size=' + size,
+                            'modreg-faults', folder],
+                           stdin=subprocess.DEVNULL, capture_output=True)
+        return p.returncode == 0
+
+    def run(self, case):
+        prefix = os.path.join(self.args.work, 'case')
+        if os.path.ismount(common.data_dir(prefix)):
+            subprocess.run(['umount', common.data_dir(prefix)])
+        shutil.rmtree(prefix, ignore_errors=True)
+        folder = common.make_prefix(prefix)
+        mounted = False
+        if case.tmpfs:
+            mounted = self.mount(folder, case.tmpfs)
+            if not mounted:
+                self.results.skip(case.name, 'cannot mount a tmpfs here')
+                return False
+        try:
+            self.check(case, prefix, folder)
+        finally:
+            if mounted:
+                subprocess.run(['umount', folder])
+        return True
+
+    def check(self, case, prefix, folder):
+        registry = os.path.join(folder, common.REGISTRY)
+        backup = os.path.join(folder, common.BACKUP)
+        if case.registry is not None:
+            with open(registry, 'wb') as f:
+                f.write(case.registry)
+        if case.backup is not None:
+            with open(backup, 'wb') as f:
+                f.write(case.backup)
+        if case.setup:
+            case.setup(folder)
+        new = self.reference(case.registry) if case.registry else None
+
+        tool = [self.args.faults_tool if case.faults else self.args.tool]
+        env = {'MODREG_FAULT': case.faults} if case.faults else {}
+        status, out, err = common.run_tool(tool, prefix, MASK, env=env,
+                                           limit_bytes=case.limit)
+        problems = []
+        if status != case.status:
+            problems.append('status %d, expected %d' % (status, case.status))
+        if out:
+            problems.append('stdout: %r' % out)
+        for text in case.stderr:
+            if text not in err:
+                problems.append('stderr lacks %r' % text)
+        if not case.stderr and not case.kill and err:
+            problems.append('unexpected stderr %r' % err.strip())
+
+        def registry_problem(expected):
+            if callable(expected):
+                return expected(folder)
+            with open(registry, 'rb') as f:
+                now = f.read()
+            want = case.registry if expected == 'same' else new
+            if now != want:
+                return 'the registry has %d bytes, not the %s %d' % (
+                    len(now), 'old' if expected == 'same' else 'new',
+                    len(want))
+            return None
+
+        def backup_problem(expected):
+            if expected == 'directory':
+                return directory_intact(folder, common.BACKUP)
+            if not os.path.lexists(backup):
+                return None if expected == 'absent' else 'no backup'
+            with open(backup, 'rb') as f:
+                kept = f.read()
+            if expected == 'kept':
+                return None if kept == case.backup else 'the backup changed'
+            if kept != case.registry:
+                return 'partial or wrong backup (%d bytes)' % len(kept)
+            return None if expected == 'whole' else 'a backup was made'
+
+        problems.append(registry_problem(case.expect_registry))
+        problems.append(backup_problem(case.expect_backup))
+        for name in case.keep:
+            if name not in (common.REGISTRY, common.BACKUP):
+                problems.append(directory_intact(folder, name))
+        left = [n for n in common.leftovers(folder) if n not in case.keep]
+        if left and not case.kill:
+            problems.append('left behind: %s' % ', '.join(left))
+
+        if case.kill:
+            # The next run takes over whatever the killed one left.
+            status, out, err = common.run_tool([self.args.tool], prefix, MASK)
+            if status != 0:
+                problems.append('next run: status %d: %s' % (status, err))
+            problems.append(registry_problem('new'))
+            if not os.path.exists(backup):
+                problems.append('next run made no backup')
+            else:
+                problems.append(backup_problem('whole'))
+            if common.leftovers(folder):
+                problems.append('next run left %s' % common.leftovers(folder))
+            if left:
+                case_note = ' (the killed run left %s)' % ', '.join(left)
+                print('     %s%s' % (case.name, case_note), flush=True)
+        self.results.check(case.name, problems)
+
+
+def main():
+    parser = argparse.ArgumentParser(description=__doc__)
+    parser.add_argument('--tool', required=True, help='the native modreg')
+    parser.add_argument('--faults-tool', required=True, help='modreg_faults')
+    parser.add_argument('--work', required=True, help='scratch folder')
+    args = parser.parse_args()
+    args.tool = os.path.abspath(args.tool)
+    args.faults_tool = os.path.abspath(args.faults_tool)
+    os.makedirs(args.work, exist_ok=True)
+
+    results = common.Results('faults')
+    runner = Runner(args, results)
+    injected = 0
+    for case in CASES:
+        if runner.run(case):
+            injected += 1
+    results.figure('faults injected', '%d (%d skipped)' % (injected,
+                                                           results.skipped))
+    results.exit()
+
+
+if __name__ == '__main__':
+    main()
