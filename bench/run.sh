@@ -71,7 +71,7 @@ bash scripts/setup.sh
 
 echo "== building (build/bench)"
 cmake --preset bench >/dev/null
-cmake --build --preset bench --target modreg update_bench nofsync >/dev/null
+cmake --build --preset bench --target modreg modreg_dynamic update_bench nofsync >/dev/null
 
 data="$root/build/bench-data"
 mkdir -p "$data"
@@ -83,6 +83,7 @@ modreg="$root/build/bench/modreg"
 # The interpreter itself, not a version manager's wrapper script.
 python=$(python3 -c 'import sys; print(sys.executable)')
 nofsync="$root/build/bench/bench/libnofsync.so"
+modreg_dynamic="$root/build/bench/bench/modreg_dynamic"
 folder=HALDEToF
 entry1='C:\Program Files\HALDEToF\SensorModule.dll'
 entry3='C:\Program Files\HALDEToF\libskelvia_ni.dll'
@@ -192,7 +193,7 @@ for size in $sizes; do
   printf 'exec dd if=%s of=%s bs=1M status=none\n' "$(q "$reg")" "$(q "$reg.copy")" > "$dir/cmd-floor-nosync.sh"
   printf 'WINEPREFIX=%s exec %s x64 5\n' "$(q "$prefix")" "$(q "$modreg")" > "$dir/cmd-modreg.sh"
   cp "$dir/cmd-modreg.sh" "$dir/cmd-modreg-first.sh"
-  printf 'LD_PRELOAD=%s WINEPREFIX=%s exec %s x64 5\n' "$(q "$nofsync")" "$(q "$prefix")" "$(q "$modreg")" > "$dir/cmd-modreg-nosync.sh"
+  printf 'LD_PRELOAD=%s WINEPREFIX=%s exec %s x64 5\n' "$(q "$nofsync")" "$(q "$prefix")" "$(q "$modreg_dynamic")" > "$dir/cmd-modreg-nosync.sh"
   printf '%s\n' "xmlstarlet ed -d $(q "/Modules/*[contains(@path,\"$folder\")]") \
 -s /Modules -t elem -n Module -v '' -s '\$prev' -t attr -n path -v $(q "$entry1") \
 -s /Modules -t elem -n Module -v '' -s '\$prev' -t attr -n path -v $(q "$entry3") \

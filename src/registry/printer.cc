@@ -2,7 +2,6 @@
 
 #include <array>
 #include <cstring>
-#include <string_view>
 #include <vector>
 
 namespace {
@@ -16,15 +15,21 @@ constexpr auto kSpecial = [] {
   return table;
 }();
 
+// The first byte of |data| that PutEscaped cannot copy as it is, or |end|.
+const char* FindSpecial(const char* data, const char* end) {
+  while (data < end && !kSpecial[static_cast<unsigned char>(*data)]) ++data;
+  return data;
+}
+
 // Writes |size| bytes with &, <, >, ' and " escaped, except |keep|,
 // which is written as it is (0 escapes all five).
 void PutEscaped(TextOutput* out, const char* data, size_t size, char keep) {
-  const char* run = data;
   const char* end = data + size;
-  for (const char* p = data; p < end; ++p) {
-    if (!kSpecial[static_cast<unsigned char>(*p)]) continue;
-    PutPlain(out, run, p - run);
-    run = p + 1;
+  for (;;) {
+    const char* p = FindSpecial(data, end);
+    PutPlain(out, data, p - data);
+    if (p == end) return;
+    data = p + 1;
     switch (*p) {
       case '\n': PutPlain(out, "\r\n", 2); continue;
       case '&': PutPlain(out, "&amp;", 5); continue;
@@ -38,26 +43,37 @@ void PutEscaped(TextOutput* out, const char* data, size_t size, char keep) {
     else
       PutPlain(out, "&quot;", 6);
   }
-  PutPlain(out, run, end - run);
+}
+
+// Names hold no LF and need no escaping.
+void PutName(TextOutput* out, const Node* node) {
+  PutPlain(out, node->name(), node->name_size());
 }
 
 void PutAttributes(TextOutput* out, const Node* node) {
   for (auto* a = node->first_attribute(); a; a = a->next_attribute()) {
     PutChar(out, ' ');
-    PutText(out, a->name(), a->name_size());
-    PutChar(out, '=');
-    std::string_view value(a->value(), a->value_size());
+    PutPlain(out, a->name(), a->name_size());
+    const char* value = a->value();
+    const char* end = value + a->value_size();
+    if (FindSpecial(value, end) == end) {  // the common case
+      PutPlain(out, "=\"", 2);
+      PutPlain(out, value, end - value);
+      PutChar(out, '"');
+      continue;
+    }
     // A value holding a double quote goes between single quotes.
-    char quote = value.find('"') == std::string_view::npos ? '"' : '\'';
+    char quote = memchr(value, '"', end - value) ? '\'' : '"';
+    PutChar(out, '=');
     PutChar(out, quote);
-    PutEscaped(out, value.data(), value.size(), quote == '"' ? '\'' : '"');
+    PutEscaped(out, value, end - value, quote == '"' ? '\'' : '"');
     PutChar(out, quote);
   }
 }
 
 void PutEndTag(TextOutput* out, const Node* element) {
   PutPlain(out, "</", 2);
-  PutText(out, element->name(), element->name_size());
+  PutName(out, element);
   PutChar(out, '>');
 }
 
@@ -77,7 +93,7 @@ bool PutNodeStart(TextOutput* out, const Node* node, size_t indent) {
       break;
     case rapidxml::node_element: {
       PutChar(out, '<');
-      PutText(out, node->name(), node->name_size());
+      PutName(out, node);
       PutAttributes(out, node);
       const Node* child = node->first_node();
       if (!child && node->value_size() == 0) {

@@ -2,7 +2,6 @@
 
 #include <rapidxml.hpp>
 
-#include <array>
 #include <cstring>
 
 namespace {
@@ -73,24 +72,13 @@ bool CheckReference(Walk* w) {
   return true;
 }
 
-// Bytes that end a plain run of text or of a value quoted with ' or ".
-constexpr std::array<bool, 256> StopTable(char stop) {
-  std::array<bool, 256> table{};
-  table[0] = table[static_cast<unsigned char>('&')] = true;
-  table[static_cast<unsigned char>(stop)] = true;
-  return table;
-}
-constexpr auto kTextStop = StopTable('<');
-constexpr auto kApostropheStop = StopTable('\'');
-constexpr auto kQuoteStop = StopTable('"');
-
-// Text or an attribute value, up to |stop| or the end of the text.
+// Text or an attribute value, up to |stop| or the end of the text. The
+// text holds no NUL before its end (checked first), so the C string
+// functions see all of it.
 bool ScanValue(Walk* w, char stop) {
-  const auto& table = stop == '<'    ? kTextStop
-                      : stop == '"' ? kQuoteStop
-                                    : kApostropheStop;
+  const char stops[3] = {'&', stop, '\0'};
   for (;;) {
-    while (!table[static_cast<unsigned char>(*w->p)]) ++w->p;
+    w->p += strcspn(w->p, stops);
     if (*w->p != '&') return true;
     if (w->p[1] != '#')
       ++w->p;
