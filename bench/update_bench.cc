@@ -196,31 +196,13 @@ void BM_Update(benchmark::State& state, std::string path) {
 
 // ---- BM_Stages: the same pass with the write, timed stage by stage. ----
 
-// Mirrors the removal walk and the appending of the update.
+// The removal walk and the appending of the update.
 void Walk(rapidxml::xml_document<char>* doc,
           const std::vector<ModuleEntry>& entries) {
   Node* modules = doc->first_node("Modules", 7);
   if (!modules) Die("no Modules element");
-  Node* node = modules->first_node("Module", 6);
-  const std::string_view folder(kFolder);
-  while (node) {
-    Node* next = node->next_sibling();
-    const auto* path = node->first_attribute("path", 4);
-    if (path && std::string_view(path->value(), path->value_size())
-                        .find(folder) != std::string_view::npos)
-      modules->remove_node(node);
-    node = next;
-  }
-  for (const ModuleEntry& entry : entries) {
-    Node* module = doc->allocate_node(rapidxml::node_element, "Module",
-                                      nullptr, 6, 0);
-    module->append_attribute(doc->allocate_attribute(
-        "path", entry.path.c_str(), 4, entry.path.size()));
-    if (entry.hasConfigDir)
-      module->append_attribute(doc->allocate_attribute(
-          "configDir", entry.configDir.c_str(), 9, entry.configDir.size()));
-    modules->append_node(module);
-  }
+  RemoveStaleEntries(modules, kFolder);
+  AppendEntries(doc, modules, entries);
 }
 
 enum Stage { kRead, kFold, kScan, kParse, kWalk, kPrint, kWrite, kFsync,

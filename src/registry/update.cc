@@ -18,32 +18,6 @@ bool Contains(const rapidxml::xml_attribute<char>* attribute,
   return value.find(folder) != std::string_view::npos;
 }
 
-// From the first Module child on, every child whose first "path"
-// attribute holds the folder name goes, whatever its name or kind.
-void RemoveStaleEntries(Node* modules, const std::string& folder) {
-  Node* node = modules->first_node("Module", 6);
-  while (node) {
-    Node* next = node->next_sibling();
-    const auto* path = node->first_attribute("path", 4);
-    if (path && Contains(path, folder)) modules->remove_node(node);
-    node = next;
-  }
-}
-
-void AppendEntries(rapidxml::xml_document<char>* doc, Node* modules,
-                   const std::vector<ModuleEntry>& entries) {
-  for (const ModuleEntry& entry : entries) {
-    Node* module = doc->allocate_node(rapidxml::node_element, "Module",
-                                      nullptr, 6, 0);
-    module->append_attribute(doc->allocate_attribute(
-        "path", entry.path.c_str(), 4, entry.path.size()));
-    if (entry.hasConfigDir)
-      module->append_attribute(doc->allocate_attribute(
-          "configDir", entry.configDir.c_str(), 9, entry.configDir.size()));
-    modules->append_node(module);
-  }
-}
-
 RegistryResult Failure(RegistryStatus status, std::string reason) {
   RegistryResult result;
   result.status = status;
@@ -118,6 +92,30 @@ bool WriteRegistry(const std::string& path,
 }
 
 }  // namespace
+
+void RemoveStaleEntries(Node* modules, const std::string& folder) {
+  Node* node = modules->first_node("Module", 6);
+  while (node) {
+    Node* next = node->next_sibling();
+    const auto* path = node->first_attribute("path", 4);
+    if (path && Contains(path, folder)) modules->remove_node(node);
+    node = next;
+  }
+}
+
+void AppendEntries(rapidxml::xml_document<char>* doc, Node* modules,
+                   const std::vector<ModuleEntry>& entries) {
+  for (const ModuleEntry& entry : entries) {
+    Node* module = doc->allocate_node(rapidxml::node_element, "Module",
+                                      nullptr, 6, 0);
+    module->append_attribute(doc->allocate_attribute(
+        "path", entry.path.c_str(), 4, entry.path.size()));
+    if (entry.hasConfigDir)
+      module->append_attribute(doc->allocate_attribute(
+          "configDir", entry.configDir.c_str(), 9, entry.configDir.size()));
+    modules->append_node(module);
+  }
+}
 
 std::string RegistryTempPath(const std::string& RegistryPath) {
   return RegistryPath + ".tmp";

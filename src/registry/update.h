@@ -37,6 +37,16 @@ RegistryResult EditRegistry(std::vector<char>* text,
                             const std::vector<ModuleEntry>& entries,
                             rapidxml::xml_document<char>* doc);
 
+// The two edits of EditRegistry on a parsed document: from the first
+// Module child of |modules| on, every child whose first "path" attribute
+// holds |folder| goes, whatever its name or kind; then one Module element
+// per entry is appended.
+void RemoveStaleEntries(rapidxml::xml_node<char>* modules,
+                        const std::string& folder);
+void AppendEntries(rapidxml::xml_document<char>* doc,
+                   rapidxml::xml_node<char>* modules,
+                   const std::vector<ModuleEntry>& entries);
+
 // The whole update of the file at |RegistryPath|. The new content goes to
 // a temporary file beside it, which is flushed to the disk and then
 // renamed over the registry; on any failure the registry keeps its bytes.
