@@ -160,8 +160,7 @@ size_t PrintCounted(const rapidxml::xml_document<char>& doc) {
 void ReadFolded(const std::string& path, std::vector<char>* text) {
   std::string error;
   if (!platform::ReadWholeFile(path, text, &error)) Die(path + ": " + error);
-  FoldTextMode(text);
-  text->push_back('\0');
+  if (!PrepareRegistryText(text)) Die(path + ": empty");
 }
 
 void SetHeapCounter(benchmark::State& state, size_t peak_bytes,

@@ -10,6 +10,8 @@
 #include <utility>
 #include <vector>
 
+#include "registry_support.h"
+
 namespace {
 
 using namespace std::string_literals;
@@ -34,18 +36,7 @@ std::optional<size_t> ParsedDepth(const std::string& text) {
   } catch (const rapidxml::parse_error&) {
     return std::nullopt;
   }
-  size_t deepest = 0;
-  std::vector<std::pair<const rapidxml::xml_node<char>*, size_t>> todo;
-  for (auto* n = doc->first_node(); n; n = n->next_sibling()) todo.push_back({n, 0});
-  while (!todo.empty()) {
-    auto [node, outer] = todo.back();
-    todo.pop_back();
-    if (node->type() != rapidxml::node_element) continue;
-    deepest = std::max(deepest, outer + 1);
-    for (auto* n = node->first_node(); n; n = n->next_sibling())
-      todo.push_back({n, outer + 1});
-  }
-  return deepest;
+  return ElementDepth(doc.get());
 }
 
 // One level of nesting, repeated around a centre: each level opens one

@@ -7,9 +7,8 @@
 #include <string_view>
 #include <vector>
 
-#include "registry/printer.h"
 #include "registry/scan.h"
-#include "registry/textmode.h"
+#include "registry_support.h"
 
 namespace {
 
@@ -30,22 +29,14 @@ struct Outcome {
 // writes it: folded text, parsed in place, printed in text mode.
 Outcome Update(const std::string& file, const std::vector<ModuleEntry>& entries,
                const std::string& folder = "HALDEToF") {
-  std::vector<char> text;
-  text.reserve(file.size() + 1);  // as the file reader leaves it
-  text.assign(file.begin(), file.end());
-  FoldTextMode(&text);
-  text.push_back('\0');
+  std::vector<char> text = RegistryText(file);
   auto doc = std::make_unique<rapidxml::xml_document<char>>();
   RegistryResult result = EditRegistry(&text, folder, entries, doc.get());
   Outcome outcome{result.status, "", result.parse_offset};
   if (result.status == RegistryStatus::kWritten) {
-    TextOutput out;
-    InitTextOutput(&out, [&](const char* data, size_t size) {
-      outcome.file.append(data, size);
-      return true;
-    });
-    PrintDocument(*doc, &out);
-    EXPECT_TRUE(FinishTextOutput(&out));
+    bool printed = false;
+    outcome.file = PrintToString(*doc, &printed);
+    EXPECT_TRUE(printed);
   }
   if (result.status == RegistryStatus::kMalformed) {
     EXPECT_FALSE(result.reason.empty());

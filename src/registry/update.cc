@@ -30,11 +30,9 @@ RegistryResult ReadRegistry(const std::string& path, std::vector<char>* text) {
   if (!platform::ReadWholeFile(path, text, &error))
     return Failure(RegistryStatus::kCannotRead,
                    "cannot read " + path + ": " + error);
-  FoldTextMode(text);
-  if (text->empty())
+  if (!PrepareRegistryText(text))
     return Failure(RegistryStatus::kMalformed,
                    "cannot update " + path + ": the file is empty");
-  text->push_back('\0');
   return RegistryResult{};
 }
 
@@ -115,6 +113,13 @@ void AppendEntries(rapidxml::xml_document<char>* doc, Node* modules,
           "configDir", entry.configDir.c_str(), 9, entry.configDir.size()));
     modules->append_node(module);
   }
+}
+
+bool PrepareRegistryText(std::vector<char>* bytes) {
+  FoldTextMode(bytes);
+  if (bytes->empty()) return false;
+  bytes->push_back('\0');
+  return true;
 }
 
 std::string RegistryTempPath(const std::string& RegistryPath) {

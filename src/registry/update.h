@@ -26,7 +26,12 @@ struct RegistryResult {
   std::optional<size_t> parse_offset;
 };
 
-// Parses |text| (folded text followed by one NUL byte, parsed in place),
+// Turns the bytes of a registry file into the text EditRegistry takes:
+// folded as Windows text mode reads it, followed by one NUL byte. False,
+// and |bytes| empty, when no text is left (an empty file).
+bool PrepareRegistryText(std::vector<char>* bytes);
+
+// Parses |text| (as PrepareRegistryText leaves it, parsed in place),
 // removes from the first top-level Modules element every child, from its
 // first Module element on, whose "path" attribute contains
 // |ProductFolder|, and appends one Module element per entry. |doc| keeps

@@ -25,33 +25,13 @@ import time
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 import cases as table  # noqa: E402
 from cases import DIR, SHORT, Link  # noqa: E402
+from wine import WinePrefix  # noqa: E402
 
 DATA = {
     "pf": os.path.join("Program Files", "OpenNI", "Data"),
     "pf86": os.path.join("Program Files (x86)", "OpenNI", "Data"),
 }
 RUN_TIMEOUT = 120  # seconds; a hung run fails its case
-READY_MARK = ".modreg-e2e-ready"
-
-
-def wine_env(prefix, arch):
-    env = dict(os.environ)
-    env["WINEPREFIX"] = prefix
-    env["WINEDEBUG"] = "-all"
-    env["WINEDLLOVERRIDES"] = "mscoree,mshtml="
-    env.pop("DISPLAY", None)
-    if arch == "win32":
-        env["WINEARCH"] = "win32"
-    else:
-        env.pop("WINEARCH", None)
-    return env
-
-
-def quiet(cmd, env, timeout=600):
-    """Runs a Wine helper with no pipe of ours attached."""
-    return subprocess.run(cmd, env=env, stdin=subprocess.DEVNULL,
-                          stdout=subprocess.DEVNULL,
-                          stderr=subprocess.DEVNULL, timeout=timeout)
 
 
 # --------------------------------------------------------------------------
@@ -101,61 +81,27 @@ class WineTarget:
         self.mode = arch
         self.arch = "64" if arch == "win64" else "32"
         self.exe = os.path.abspath(exe)
-        self.prefix = os.path.join(work, "prefix-" + arch)
-        self._env = wine_env(self.prefix, arch)
-        self.server = False
+        self.wine = WinePrefix(os.path.join(work, "prefix-" + arch), arch)
 
     def arches(self, case):
         return [self.arch] if self.arch in case.arches else []
 
     def drive_c(self, arch):
-        return os.path.join(self.prefix, "drive_c")
+        return os.path.join(self.wine.prefix, "drive_c")
 
     def command(self, args):
         return ["wine", self.exe] + list(args)
 
     def env(self, arch):
-        return self._env
-
-    def _is64(self):
-        return os.path.isdir(os.path.join(self.prefix, "drive_c", "windows",
-                                          "syswow64"))
-
-    def _complete(self):
-        return (os.path.exists(os.path.join(self.prefix, READY_MARK))
-                and os.path.exists(os.path.join(self.prefix, "system.reg"))
-                and os.path.isdir(os.path.join(self.prefix, "drive_c",
-                                               "windows", "system32"))
-                and self._is64() == (self.arch == "64"))
+        return self.wine.env
 
     def start(self):
-        if not self._complete():
-            shutil.rmtree(self.prefix, ignore_errors=True)
-            os.makedirs(os.path.dirname(self.prefix), exist_ok=True)
-            began = time.monotonic()
-            rc = quiet(["wineboot", "-i"], self._env).returncode
-            # The registry files are saved when the server exits.
-            quiet(["wineserver", "-w"], self._env)
-            if rc != 0 or not os.path.exists(
-                    os.path.join(self.prefix, "system.reg")):
-                raise RuntimeError("wineboot -i failed for " + self.prefix)
-            with open(os.path.join(self.prefix, READY_MARK), "w") as mark:
-                mark.write("made by run_e2e.py\n")
-            print("made the %s prefix in %.1f s"
-                  % (self.mode, time.monotonic() - began))
-        if self._is64() != (self.arch == "64"):
-            raise RuntimeError("%s is not a %s prefix" % (self.prefix,
-                                                          self.mode))
-        quiet(["wineserver", "-p"], self._env)
-        self.server = True
-        # Starts the services a first run would start, none of them
-        # holding our pipes.
-        quiet(["wine", "cmd", "/c", "exit"], self._env)
+        made = self.wine.start()
+        if made:
+            print("made the %s prefix in %.1f s" % (self.mode, made))
 
     def stop(self):
-        if self.server:
-            quiet(["wineserver", "-k"], self._env, timeout=60)
-            self.server = False
+        self.wine.stop()
 
 
 # --------------------------------------------------------------------------

@@ -24,6 +24,7 @@
 #include "registry/scan.h"
 #include "registry/textmode.h"
 #include "registry/update.h"
+#include "registry_support.h"
 #include "run/layout.h"
 #include "run/modules.h"
 
@@ -49,51 +50,12 @@ bool IsBlank(std::string_view text) {
   return text.find_first_not_of(" \t\n\r") == std::string_view::npos;
 }
 
-// The bytes as the tool holds them after reading: folded, with room for
-// the terminator (as ReadWholeFile leaves them), then terminated. Empty
-// when the folded text is empty, which the tool refuses before parsing.
-std::vector<char> Terminated(std::string_view bytes) {
-  std::vector<char> text;
-  text.reserve(bytes.size() + 1);
-  text.assign(bytes.begin(), bytes.end());
-  FoldTextMode(&text);
-  if (text.empty()) return text;
-  text.push_back('\0');
-  return text;
-}
-
+// The document as the tool writes it.
 std::string Print(const Document& doc) {
-  std::string out;
-  TextOutput text;
-  InitTextOutput(&text, [&out](const char* data, size_t size) {
-    out.append(data, size);
-    return true;
-  });
-  PrintDocument(doc, &text);
-  if (!FinishTextOutput(&text)) Violation("in-memory output failed");
-  return out;
-}
-
-// Levels of element nesting below |parent|: a top-level element is at
-// level 1. Iterative, since the depth is what is being checked.
-size_t ElementDepth(const Node* parent) {
-  size_t deepest = 0;
-  struct Level {
-    const Node* node;
-    size_t depth;
-  };
-  std::vector<Level> todo;
-  for (const Node* n = parent->first_node(); n; n = n->next_sibling())
-    todo.push_back({n, 1});
-  while (!todo.empty()) {
-    Level level = todo.back();
-    todo.pop_back();
-    if (level.node->type() != rapidxml::node_element) continue;
-    if (level.depth > deepest) deepest = level.depth;
-    for (const Node* n = level.node->first_node(); n; n = n->next_sibling())
-      todo.push_back({n, level.depth + 1});
-  }
-  return deepest;
+  bool ok = false;
+  std::string printed = PrintToString(doc, &ok);
+  if (!ok) Violation("in-memory output failed");
+  return printed;
 }
 
 void CheckDepth(const Document& doc) {
@@ -165,7 +127,7 @@ void Canonical(const Node* node, std::string* out) {
 // Parses printed output the way the tool will read it next time.
 std::unique_ptr<Document> Reparse(const std::string& printed,
                                   std::vector<char>* text) {
-  *text = Terminated(printed);
+  *text = RegistryText(printed);
   if (text->empty()) Violation("printed an empty registry");
   auto doc = std::make_unique<Document>();
   try {
@@ -250,7 +212,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const std::string folder = ChooseProductFolder(mask);
   const std::vector<ModuleEntry> entries = BuildModuleList(mask);
 
-  std::vector<char> text = Terminated(registry);
+  std::vector<char> text = RegistryText(registry);
   if (text.empty()) return 0;  // refused as empty before parsing
   auto doc = std::make_unique<Document>();
   RegistryResult result = EditRegistry(&text, folder, entries, doc.get());
@@ -275,7 +237,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   CheckModules(*reread, folder, entries);
 
   // The next run of the tool takes the file it wrote.
-  std::vector<char> text3 = Terminated(printed);
+  std::vector<char> text3 = RegistryText(printed);
   auto again = std::make_unique<Document>();
   RegistryResult second = EditRegistry(&text3, folder, entries, again.get());
   if (second.status != expected)

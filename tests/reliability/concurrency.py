@@ -14,14 +14,18 @@ import argparse
 import os
 import shutil
 import subprocess
+import sys
 import time
 import xml.etree.ElementTree as ElementTree
 
 import common
 
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)),
+                                '..', 'e2e'))
+from wine import WinePrefix  # noqa: E402
+
 MASKS = (8, 32, 1)
 FOLDERS = ('HALDEToF', 'TOLVARToF', 'HALDEVMR')
-WINE_ENV = {'WINEDEBUG': '-all', 'WINEDLLOVERRIDES': 'mscoree,mshtml='}
 
 
 def expected_new():
@@ -42,7 +46,8 @@ def one_round(command, prefix, registry, runs, env):
         os.unlink(os.path.join(folder, name))
     with open(os.path.join(folder, common.REGISTRY), 'wb') as f:
         f.write(registry)
-    full_env = dict(os.environ, WINEPREFIX=prefix, **env)
+    full_env = dict(os.environ, **env)
+    full_env['WINEPREFIX'] = prefix
     procs = [subprocess.Popen(command + ['x64', str(MASKS[i % 3])],
                               env=full_env, stdin=subprocess.DEVNULL,
                               stdout=subprocess.PIPE, stderr=subprocess.PIPE)
@@ -88,12 +93,6 @@ def rounds(results, label, command, prefix, registry, count, runs, env):
     return count * runs
 
 
-def quiet(command, env):
-    subprocess.run(command, env=env, stdin=subprocess.DEVNULL,
-                   stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL,
-                   check=True, timeout=600)
-
-
 def main():
     parser = argparse.ArgumentParser(description=__doc__)
     parser.add_argument('--tool', required=True, help='the native modreg')
@@ -128,28 +127,19 @@ def main():
                       [] if caught else ['no round without the lock failed'])
 
     if args.wine:
-        prefix = os.path.abspath(os.path.join(args.work, 'wine-prefix'))
-        env = dict(os.environ, WINEPREFIX=prefix, **WINE_ENV)
+        wine = WinePrefix(os.path.join(args.work, 'wine-prefix'))
         start = time.monotonic()
-        if not os.path.exists(os.path.join(prefix, 'system.reg')):
-            shutil.rmtree(prefix, ignore_errors=True)
-            quiet(['wineboot', '-i'], env)
-        # A server started by an earlier command must end before one that
-        # stays for the rounds can start.
-        quiet(['wineserver', '-w'], env)
-        quiet(['wineserver', '-p'], env)
         try:
-            quiet(['wine', 'cmd', '/c', 'exit'], env)
+            wine.start()
             print('     wine: prefix ready in %.1f s' % (
                 time.monotonic() - start), flush=True)
-            common.make_prefix(prefix)
+            common.make_prefix(wine.prefix)
             total += rounds(results, 'wine', ['wine', os.path.abspath(args.wine)],
-                            prefix, registry, args.wine_rounds, args.runs,
-                            WINE_ENV)
+                            wine.prefix, registry, args.wine_rounds, args.runs,
+                            wine.env)
         finally:
-            subprocess.run(['wineserver', '-k'], env=env,
-                           stdin=subprocess.DEVNULL)
-            shutil.rmtree(common.data_dir(prefix), ignore_errors=True)
+            wine.stop()
+            shutil.rmtree(common.data_dir(wine.prefix), ignore_errors=True)
 
     results.figure('concurrent runs', '%d, in rounds of %d' % (total, args.runs))
     results.exit()

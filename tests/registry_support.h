@@ -1,0 +1,59 @@
+// Helpers shared by the tests and the fuzzer that look at a parsed or
+// printed registry.
+#ifndef MODREG_TESTS_REGISTRY_SUPPORT_H_
+#define MODREG_TESTS_REGISTRY_SUPPORT_H_
+
+#include <rapidxml.hpp>
+
+#include <algorithm>
+#include <string>
+#include <string_view>
+#include <utility>
+#include <vector>
+
+#include "registry/printer.h"
+#include "registry/textmode.h"
+#include "registry/update.h"
+
+// The bytes of a file as the tool hands them to EditRegistry; empty for
+// a file with no text.
+inline std::vector<char> RegistryText(std::string_view file) {
+  std::vector<char> text;
+  text.reserve(file.size() + 1);  // as the file reader leaves it
+  text.assign(file.begin(), file.end());
+  PrepareRegistryText(&text);
+  return text;
+}
+
+// The document as the tool writes it. |ok| reports the writer's result.
+inline std::string PrintToString(const rapidxml::xml_document<char>& doc,
+                                 bool* ok) {
+  std::string printed;
+  TextOutput out;
+  InitTextOutput(&out, [&printed](const char* data, size_t size) {
+    printed.append(data, size);
+    return true;
+  });
+  PrintDocument(doc, &out);
+  *ok = FinishTextOutput(&out);
+  return printed;
+}
+
+// How deep elements nest below |parent|, counted without recursion.
+inline size_t ElementDepth(const rapidxml::xml_node<char>* parent) {
+  size_t deepest = 0;
+  std::vector<std::pair<const rapidxml::xml_node<char>*, size_t>> todo;
+  for (auto* n = parent->first_node(); n; n = n->next_sibling())
+    todo.push_back({n, 1});
+  while (!todo.empty()) {
+    auto [node, depth] = todo.back();
+    todo.pop_back();
+    if (node->type() != rapidxml::node_element) continue;
+    deepest = std::max(deepest, depth);
+    for (auto* n = node->first_node(); n; n = n->next_sibling())
+      todo.push_back({n, depth + 1});
+  }
+  return deepest;
+}
+
+#endif  // MODREG_TESTS_REGISTRY_SUPPORT_H_
