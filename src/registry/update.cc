@@ -130,6 +130,8 @@ RegistryResult EditRegistry(std::vector<char>* text,
                             const std::string& ProductFolder,
                             const std::vector<ModuleEntry>& entries,
                             rapidxml::xml_document<char>* doc) {
+  if (text->empty())  // no text, not even its terminator
+    return Failure(RegistryStatus::kMalformed, "the file is empty");
   const size_t size = text->size() - 1;  // without the terminating NUL
   if (auto issue = ScanRegistryText(text->data(), size))
     return Failure(RegistryStatus::kMalformed,
