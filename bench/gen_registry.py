@@ -10,7 +10,12 @@ ends) plus product entries:
   1mb.xml, 10mb.xml, 100mb.xml
                about 1, 10 and 100 MB (10^6 bytes), about a million Module
                elements at 100 MB, spread over the three product folders
-               (under both roots) and other makers' folders.
+               (under both roots) and other makers' folders;
+  SIZE-cfg.xml (1mb-cfg, 10mb-cfg, 100mb-cfg)
+               the same elements, each with a configDir as well (its
+               path's folder followed by data\), as a registry of modules
+               that all have configuration folders: fewer, longer
+               elements, more attributes per byte.
 
 The content is deterministic: the same element i is written at every size,
 so the larger files extend the smaller ones' mix and the cost per byte
@@ -79,15 +84,31 @@ def element(i):
         root, other, i)
 
 
+CFG_SUFFIX = "-cfg"
+
+
+def with_config_dir(line):
+    """|line| (an element of the large registries) with a configDir."""
+    if "configDir=" in line:
+        return line
+    path = line.split('path="', 1)[1].split('"', 1)[0]
+    folder = path[:path.rindex("\\") + 1]
+    return line[:-len(" />")] + ' configDir="%sdata\\" />' % folder
+
+
 def lines_for(name):
     if name == "typical":
         return HEADER + TYPICAL + FOOTER
+    make = element
+    if name.endswith(CFG_SUFFIX):
+        name = name[:-len(CFG_SUFFIX)]
+        make = lambda i: with_config_dir(element(i))
     target = SIZES[name]
     lines = list(HEADER)
     size = sum(len(l) + 2 for l in lines + FOOTER)
     i = 0
     while size < target:
-        line = element(i)
+        line = make(i)
         lines.append(line)
         size += len(line) + 2
         i += 1
@@ -129,7 +150,8 @@ def main(argv):
     names = argv[2:] or ["typical"] + list(SIZES)
     os.makedirs(outdir, exist_ok=True)
     for name in names:
-        if name != "typical" and name not in SIZES:
+        size = name[:-len(CFG_SUFFIX)] if name.endswith(CFG_SUFFIX) else name
+        if name != "typical" and size not in SIZES:
             print("gen_registry: unknown size %r" % name, file=sys.stderr)
             return 2
         generate(outdir, name)

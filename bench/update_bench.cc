@@ -157,7 +157,7 @@ size_t PrintCounted(const rapidxml::xml_document<char>& doc) {
   return counter.bytes;
 }
 
-void ReadFolded(const std::string& path, std::vector<char>* text) {
+void ReadFolded(const std::string& path, ByteBuffer* text) {
   std::string error;
   if (!platform::ReadWholeFile(path, text, &error)) Die(path + ": " + error);
   if (!PrepareRegistryText(text)) Die(path + ": empty");
@@ -179,7 +179,7 @@ void BM_Update(benchmark::State& state, std::string path) {
   for (auto _ : state) {
     size_t base = ResetPeak();
     {
-      std::vector<char> text;
+      ByteBuffer text;
       ReadFolded(path, &text);
       auto doc = std::make_unique<rapidxml::xml_document<char>>();
       RegistryResult result = EditRegistry(&text, kFolder, entries, doc.get());
@@ -223,7 +223,7 @@ void BM_Stages(benchmark::State& state, std::string path, bool cpu) {
     {
       std::string error;
       double start = Now(cpu);
-      std::vector<char> text;
+      ByteBuffer text;
       if (!platform::ReadWholeFile(path, &text, &error)) Die(error);
       t[kRead] = (Now(cpu) - start);
 

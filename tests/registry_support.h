@@ -17,8 +17,8 @@
 
 // The bytes of a file as the tool hands them to EditRegistry; empty for
 // a file with no text.
-inline std::vector<char> RegistryText(std::string_view file) {
-  std::vector<char> text;
+inline ByteBuffer RegistryText(std::string_view file) {
+  ByteBuffer text;
   text.reserve(file.size() + 1);  // as the file reader leaves it
   text.assign(file.begin(), file.end());
   PrepareRegistryText(&text);

@@ -16,8 +16,34 @@ namespace {
 
 using namespace std::string_literals;
 
+// The scan in parts of |part| bytes, as the file reader hands them over:
+// each part lands after the ones before, followed by a NUL byte, and
+// whatever lies further on is not text yet.
+std::optional<ScanIssue> ScanInParts(const std::string& text, size_t part) {
+  std::string buffer(text.size() + 1, '<');
+  ScanProgress progress;
+  for (size_t read = 0; read < text.size();) {
+    size_t n = std::min(part, text.size() - read);
+    buffer.replace(read, n, text, read, n);
+    read += n;
+    buffer[read] = '\0';
+    ScanAhead(&progress, buffer.data(), read);
+  }
+  return FinishScan(progress, buffer.data(), text.size());
+}
+
+// The scan of |text|, checked to come out the same in parts of any size.
 std::optional<ScanIssue> Scan(const std::string& text) {
-  return ScanRegistryText(text.c_str(), text.size());
+  std::optional<ScanIssue> whole = ScanRegistryText(text.c_str(), text.size());
+  for (size_t part : {1, 2, 7, 64, 4096}) {
+    std::optional<ScanIssue> parts = ScanInParts(text, part);
+    EXPECT_EQ(parts.has_value(), whole.has_value()) << "in parts of " << part;
+    if (parts && whole) {
+      EXPECT_EQ(parts->reason, whole->reason) << "in parts of " << part;
+      EXPECT_EQ(parts->offset, whole->offset) << "in parts of " << part;
+    }
+  }
+  return whole;
 }
 
 bool Mentions(const std::optional<ScanIssue>& issue, const std::string& word) {

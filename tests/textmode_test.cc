@@ -2,16 +2,34 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <string>
 
 namespace {
 
 using namespace std::string_literals;
 
+// Folded in parts of |part| bytes, each read after the text kept so far.
+std::string FoldInParts(const std::string& in, size_t part) {
+  std::string buffer(in.size(), '?');
+  TextFold fold;
+  size_t kept = 0;
+  for (size_t read = 0; read < in.size(); read += part) {
+    size_t n = std::min(part, in.size() - read);
+    buffer.replace(kept, n, in, read, n);
+    kept = FoldMore(&fold, buffer.data(), kept, kept + n);
+  }
+  return buffer.substr(0, kept);
+}
+
+// Folded whole, checked to come out the same in parts of every size.
 std::string Fold(const std::string& in) {
-  std::vector<char> bytes(in.begin(), in.end());
+  ByteBuffer bytes(in.begin(), in.end());
   FoldTextMode(&bytes);
-  return std::string(bytes.begin(), bytes.end());
+  std::string whole(bytes.begin(), bytes.end());
+  for (size_t part = 1; part < in.size(); ++part)
+    EXPECT_EQ(FoldInParts(in, part), whole) << "in parts of " << part;
+  return whole;
 }
 
 TEST(FoldTextMode, FoldsCrLfAndEndsAtCtrlZ) {

@@ -29,7 +29,7 @@ struct Outcome {
 // writes it: folded text, parsed in place, printed in text mode.
 Outcome Update(const std::string& file, const std::vector<ModuleEntry>& entries,
                const std::string& folder = "HALDEToF") {
-  std::vector<char> text = RegistryText(file);
+  ByteBuffer text = RegistryText(file);
   auto doc = std::make_unique<rapidxml::xml_document<char>>();
   RegistryResult result = EditRegistry(&text, folder, entries, doc.get());
   Outcome outcome{result.status, "", result.parse_offset};

@@ -190,10 +190,10 @@ std::optional<bool> Intercepted(const char* name, std::string* error) {
 
 bool IsWow64() { return platform_real::IsWow64(); }
 
-bool ReadWholeFile(const std::string& path, std::vector<char>* out,
-                   std::string* error) {
+bool ReadWholeFile(const std::string& path, ByteBuffer* out,
+                   std::string* error, const ReadFilter& filter) {
   if (auto done = Intercepted("read", error)) return *done;
-  return platform_real::ReadWholeFile(path, out, error);
+  return platform_real::ReadWholeFile(path, out, error, filter);
 }
 
 bool CanOpenForReading(const std::string& path) {
@@ -270,7 +270,7 @@ bool CopyFileBytes(const std::string& source, const std::string& target,
     return platform_real::CopyFileBytes(source, target, error);
   if (hit == Hit::kSkip) return true;
   // Half the bytes reach the target before the disk is full.
-  std::vector<char> bytes;
+  ByteBuffer bytes;
   if (!platform_real::ReadWholeFile(source, &bytes, error)) return false;
   platform_real::OutputFile out;
   if (!platform_real::CreateOutput(target, &out, error)) return false;

@@ -55,8 +55,8 @@ bool IsWow64() {
          S_ISDIR(st.st_mode);
 }
 
-bool ReadWholeFile(const std::string& path, std::vector<char>* out,
-                   std::string* error) {
+bool ReadWholeFile(const std::string& path, ByteBuffer* out,
+                   std::string* error, const ReadFilter& filter) {
   int fd = open(HostPath(path).c_str(), O_RDONLY | O_CLOEXEC);
   if (fd < 0) {
     *error = Reason();
@@ -73,14 +73,15 @@ bool ReadWholeFile(const std::string& path, std::vector<char>* out,
     close(fd);
     return false;
   }
+  // One byte to see the end of the file, one after the bytes read.
   out->clear();
-  // One byte to see the end of the file, one for a terminator.
-  out->reserve(static_cast<size_t>(st.st_size) + 2);
+  ResizeBuffer(out, static_cast<unsigned long long>(st.st_size) + 2ull);
   size_t used = 0;
   for (;;) {
-    if (out->capacity() - used < 2) out->reserve(out->capacity() * 2 + 4096);
-    out->resize(out->capacity() - 1);
-    ssize_t n = read(fd, out->data() + used, out->size() - used);
+    // The file may have grown since it was measured.
+    if (out->size() - used < 2) ResizeBuffer(out, out->size() * 2ull + 4096);
+    size_t want = out->size() - 1 - used;
+    ssize_t n = read(fd, out->data() + used, want < kReadPart ? want : kReadPart);
     if (n < 0) {
       if (errno == EINTR) continue;
       *error = Reason();
@@ -88,7 +89,8 @@ bool ReadWholeFile(const std::string& path, std::vector<char>* out,
       return false;
     }
     if (n == 0) break;
-    used += static_cast<size_t>(n);
+    size_t end = used + static_cast<size_t>(n);
+    used = filter ? filter(out->data(), used, end) : end;
   }
   out->resize(used);
   close(fd);

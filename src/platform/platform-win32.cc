@@ -47,8 +47,8 @@ bool IsWow64() {
   return IsWow64Process(GetCurrentProcess(), &wow64) && wow64;
 }
 
-bool ReadWholeFile(const std::string& path, std::vector<char>* out,
-                   std::string* error) {
+bool ReadWholeFile(const std::string& path, ByteBuffer* out,
+                   std::string* error, const ReadFilter& filter) {
   HANDLE h = CreateFileW(Wide(path).c_str(), GENERIC_READ,
                          FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
                          nullptr, OPEN_EXISTING, FILE_FLAG_SEQUENTIAL_SCAN,
@@ -63,15 +63,15 @@ bool ReadWholeFile(const std::string& path, std::vector<char>* out,
     CloseHandle(h);
     return false;
   }
+  // One byte to see the end of the file, one after the bytes read.
   out->clear();
-  // One byte to see the end of the file, one for a terminator.
-  out->reserve(static_cast<size_t>(size.QuadPart) + 2);
+  ResizeBuffer(out, static_cast<unsigned long long>(size.QuadPart) + 2ull);
   size_t used = 0;
   for (;;) {
-    if (out->capacity() - used < 2) out->reserve(out->capacity() * 2 + 4096);
-    out->resize(out->capacity() - 1);
-    size_t room = out->size() - used;
-    DWORD want = room > (1u << 30) ? (1u << 30) : static_cast<DWORD>(room);
+    // The file may have grown since it was measured.
+    if (out->size() - used < 2) ResizeBuffer(out, out->size() * 2ull + 4096);
+    size_t room = out->size() - 1 - used;
+    DWORD want = static_cast<DWORD>(room < kReadPart ? room : kReadPart);
     DWORD got = 0;
     if (!ReadFile(h, out->data() + used, want, &got, nullptr)) {
       *error = Reason();
@@ -79,7 +79,8 @@ bool ReadWholeFile(const std::string& path, std::vector<char>* out,
       return false;
     }
     if (got == 0) break;
-    used += got;
+    size_t end = used + got;
+    used = filter ? filter(out->data(), used, end) : end;
   }
   out->resize(used);
   CloseHandle(h);

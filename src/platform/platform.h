@@ -5,8 +5,11 @@
 #define MODREG_PLATFORM_PLATFORM_H_
 
 #include <cstddef>
+#include <functional>
 #include <string>
 #include <vector>
+
+#include "platform/bytes.h"
 
 namespace platform {
 
@@ -14,11 +17,19 @@ namespace platform {
 // query counts as no.
 bool IsWow64();
 
-// Reads the whole file, bytes unchanged, into |out|, with capacity for one
-// more byte, so that a terminator can follow without a copy. On failure
-// returns false and sets |error| to the system's reason.
-bool ReadWholeFile(const std::string& path, std::vector<char>* out,
-                   std::string* error);
+// Takes each part of a file as it is read: the bytes [from, end) of
+// |data|, which has room for one more byte after them. It may rewrite them
+// in place and returns how many bytes of |data| to keep (at most |end|);
+// the next part is read after those.
+using ReadFilter = std::function<size_t(char* data, size_t from, size_t end)>;
+
+// Reads the whole file into |out|, in parts of kReadPart bytes, each
+// passed through |filter| when there is one (bytes unchanged otherwise),
+// with capacity for one more byte, so that a terminator can follow without
+// a copy. On failure returns false and sets |error| to the system's reason.
+constexpr size_t kReadPart = size_t{256} << 10;
+bool ReadWholeFile(const std::string& path, ByteBuffer* out,
+                   std::string* error, const ReadFilter& filter = nullptr);
 
 // True when |path| names something that can be opened for reading.
 bool CanOpenForReading(const std::string& path);

@@ -166,55 +166,88 @@ Opened ScanNode(Walk* w) {
   return Opened::kStop;
 }
 
-// One top-level node and everything inside it, w->p after its '<'.
-bool ScanTree(Walk* w) {
+// A node after its '<' (w->p after it), which is not an end tag.
+bool ScanOpening(Walk* w) {
+  const char* start = w->p - 1;
+  Opened opened = ScanNode(w);
+  if (opened == Opened::kStop) return false;
+  // An empty element is as deep as one with content: it is written at
+  // the same indentation.
+  if (opened != Opened::kLeaf && w->depth + 1 > kMaxNestingDepth)
+    return Fail(w, start,
+                "elements nested deeper than " +
+                    std::to_string(kMaxNestingDepth) + " levels");
+  if (opened == Opened::kElement) ++w->depth;
+  return true;
+}
+
+// One step of the walk, from a point between nodes (outside every element
+// when w->depth is 0) to the next: a node's opening, an end tag or a run
+// of text. False when the walk ends.
+bool ScanStep(Walk* w) {
+  if (w->p == w->begin && strncmp(w->p, "\xEF\xBB\xBF", 3) == 0) w->p += 3;
+  SkipSpace(w);
+  if (w->depth == 0) {
+    // Top level: only markup follows.
+    if (*w->p != '<') return false;
+    ++w->p;
+    return ScanOpening(w);
+  }
+  if (w->p[0] == '<' && w->p[1] == '/') {
+    w->p += 2;
+    while (IsNameChar(*w->p)) ++w->p;
+    SkipSpace(w);
+    if (*w->p != '>') return false;
+    ++w->p;
+    --w->depth;
+    return true;
+  }
+  if (*w->p == '<') {
+    ++w->p;
+    return ScanOpening(w);
+  }
+  return *w->p && ScanValue(w, '<');
+}
+
+// No step reads more than this many bytes past where it ends.
+constexpr size_t kLookahead = 16;
+
+}  // namespace
+
+void ScanAhead(ScanProgress* progress, const char* text, size_t frontier) {
+  if (frontier < progress->retry_at) return;
+  Walk w{text, text + progress->offset, progress->depth, std::nullopt};
   for (;;) {
-    const char* start = w->p - 1;
-    Opened opened = ScanNode(w);
-    if (opened == Opened::kStop) return false;
-    // An empty element is as deep as one with content: it is written at
-    // the same indentation.
-    if (opened != Opened::kLeaf && w->depth + 1 > kMaxNestingDepth)
-      return Fail(w, start,
-                  "elements nested deeper than " +
-                      std::to_string(kMaxNestingDepth) + " levels");
-    if (opened == Opened::kElement) ++w->depth;
-    if (w->depth == 0) return true;
-    // Contents of the innermost open element, up to the next child.
-    for (;;) {
-      SkipSpace(w);
-      if (w->p[0] == '<' && w->p[1] == '/') {
-        w->p += 2;
-        while (IsNameChar(*w->p)) ++w->p;
-        SkipSpace(w);
-        if (*w->p != '>') return false;
-        ++w->p;
-        if (--w->depth == 0) return true;
-      } else if (*w->p == '<') {
-        ++w->p;
-        break;
-      } else if (!*w->p || !ScanValue(w, '<')) {
-        return false;
-      }
+    const size_t at = static_cast<size_t>(w.p - text);
+    const size_t depth = w.depth;
+    // A step that ends the walk, or ends near the frontier, may have seen
+    // the frontier's NUL: it is taken again with more text.
+    if (!ScanStep(&w) || static_cast<size_t>(w.p - text) + kLookahead > frontier) {
+      progress->offset = at;
+      progress->depth = depth;
+      // Not before the text has grown by as much again, so that a long
+      // node is walked at most twice more.
+      progress->retry_at = frontier + (frontier - at);
+      return;
     }
   }
 }
 
-}  // namespace
-
-std::optional<ScanIssue> ScanRegistryText(const char* text, size_t size) {
-  if (const void* nul = memchr(text, 0, size))
+std::optional<ScanIssue> FinishScan(const ScanProgress& progress,
+                                    const char* text, size_t size) {
+  // The text before progress.offset holds no NUL: no step walks past one.
+  const char* rest = text + progress.offset;
+  if (const void* nul = memchr(rest, 0, size - progress.offset))
     return ScanIssue{"NUL byte",
                      static_cast<size_t>(static_cast<const char*>(nul) - text)};
-  Walk w{text, text, 0, std::nullopt};
-  if (strncmp(w.p, "\xEF\xBB\xBF", 3) == 0) w.p += 3;
-  for (;;) {
-    SkipSpace(&w);
-    if (*w.p != '<') break;
-    ++w.p;
-    if (!ScanTree(&w)) break;
+  Walk w{text, rest, progress.depth, std::nullopt};
+  while (ScanStep(&w)) {
   }
   return w.issue;
+}
+
+std::optional<ScanIssue> ScanRegistryText(const char* text, size_t size) {
+  return FinishScan(ScanProgress{}, text, size);
 }
 
 std::string DescribePosition(const char* text, size_t offset) {

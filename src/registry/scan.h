@@ -27,6 +27,25 @@ struct ScanIssue {
 // parser reports it.
 std::optional<ScanIssue> ScanRegistryText(const char* text, size_t size);
 
+// The same walk taken in parts while the text is still being read, each
+// part while it is fresh in the cache: ScanAhead walks as far as the text
+// read so far settles, FinishScan walks the rest once all is there.
+struct ScanProgress {
+  size_t offset = 0;    // where the walk goes on: between two nodes
+  size_t depth = 0;     // elements open there
+  size_t retry_at = 0;  // no walk before the text is this long
+};
+
+// Walks on through |text|, whose first |frontier| bytes are read so far
+// and followed by a NUL byte, stopping before any step that could depend
+// on what follows.
+void ScanAhead(ScanProgress* progress, const char* text, size_t frontier);
+
+// ScanRegistryText's result for the whole |text| (|size| bytes and a NUL
+// byte), given the part walked already.
+std::optional<ScanIssue> FinishScan(const ScanProgress& progress,
+                                    const char* text, size_t size);
+
 // 1-based line and column of |offset| in |text|.
 std::string DescribePosition(const char* text, size_t offset);
 

@@ -12,16 +12,27 @@ void Drain(TextOutput* out) {
 
 }  // namespace
 
-void FoldTextMode(std::vector<char>* bytes) {
+void FoldTextMode(ByteBuffer* bytes) {
   if (bytes->empty()) return;
-  char* begin = bytes->data();
-  size_t size = bytes->size();
-  if (const void* eof = memchr(begin, 0x1A, size))
-    size = static_cast<size_t>(static_cast<const char*>(eof) - begin);
+  TextFold fold;
+  bytes->resize(FoldMore(&fold, bytes->data(), 0, bytes->size()));
+}
+
+size_t FoldMore(TextFold* fold, char* data, size_t from, size_t to) {
+  if (fold->ended || from == to) return from;
+  if (const void* eof = memchr(data + from, 0x1A, to - from)) {
+    to = static_cast<size_t>(static_cast<const char*>(eof) - data);
+    fold->ended = true;
+  }
+  char* out = data + from;
+  const char* in = data + from;
+  const char* end = data + to;
+  // A CR LF pair across the two parts.
+  if (from > 0 && in < end && out[-1] == '\r' && *in == '\n') {
+    out[-1] = '\n';
+    ++in;
+  }
   // Copy runs between CR LF pairs down over the dropped CRs.
-  char* out = begin;
-  const char* in = begin;
-  const char* end = begin + size;
   while (in < end) {
     const char* cr = static_cast<const char*>(memchr(in, '\r', end - in));
     const char* stop = cr ? cr : end;
@@ -37,7 +48,7 @@ void FoldTextMode(std::vector<char>* bytes) {
       in = cr + 1;
     }
   }
-  bytes->resize(static_cast<size_t>(out - begin));
+  return static_cast<size_t>(out - data);
 }
 
 void InitTextOutput(TextOutput* out,
@@ -72,7 +83,7 @@ void PutText(TextOutput* out, const char* data, size_t size) {
   }
 }
 
-void PutTabs(TextOutput* out, size_t count) {
+void PutTabsSlow(TextOutput* out, size_t count) {
   static const char kTabs[] = "\t\t\t\t\t\t\t\t\t\t\t\t\t\t\t\t";
   while (count > 0) {
     size_t n = count < 16 ? count : 16;

@@ -9,9 +9,21 @@
 #include <memory>
 #include <vector>
 
+#include "platform/bytes.h"
+
 // Ends the text at the first Ctrl-Z byte and turns each CR LF pair into
 // LF, in place.
-void FoldTextMode(std::vector<char>* bytes);
+void FoldTextMode(ByteBuffer* bytes);
+
+// The same, a part at a time, as the bytes are read.
+struct TextFold {
+  bool ended = false;  // a Ctrl-Z was read: the text ends there
+};
+
+// Folds the bytes [from, end) of |data| in place, as the continuation of
+// the |from| bytes of folded text before them (a CR that ended those pairs
+// with an LF that starts these). Returns the length of the text now.
+size_t FoldMore(TextFold* fold, char* data, size_t from, size_t end);
 
 // Buffered output that writes every LF as CR LF. Bytes go to |write| in
 // chunks of kTextChunk; after a failed write everything else is dropped.
@@ -30,7 +42,7 @@ void InitTextOutput(TextOutput* out,
 void PutPlainSlow(TextOutput* out, const char* data, size_t size);
 // Appends bytes that may hold LF.
 void PutText(TextOutput* out, const char* data, size_t size);
-void PutTabs(TextOutput* out, size_t count);
+void PutTabsSlow(TextOutput* out, size_t count);
 // Hands everything buffered to the writer; false if any write failed.
 bool FinishTextOutput(TextOutput* out);
 
@@ -42,6 +54,17 @@ inline void PutPlain(TextOutput* out, const char* data, size_t size) {
   } else {
     PutPlainSlow(out, data, size);
   }
+}
+
+// Appends a line end: CR LF.
+inline void PutLineEnd(TextOutput* out) { PutPlain(out, "\r\n", 2); }
+
+inline void PutTabs(TextOutput* out, size_t count) {
+  static constexpr char kTabs[] = "\t\t\t\t\t\t\t\t";
+  if (count < sizeof kTabs)
+    PutPlain(out, kTabs, count);
+  else
+    PutTabsSlow(out, count);
 }
 
 inline void PutChar(TextOutput* out, char c) {

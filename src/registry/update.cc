@@ -25,21 +25,33 @@ RegistryResult Failure(RegistryStatus status, std::string reason) {
   return result;
 }
 
-RegistryResult ReadRegistry(const std::string& path, std::vector<char>* text) {
+// Reads the registry into the text EditRegistry takes, as
+// PrepareRegistryText leaves it; each part is folded and walked by the
+// pre-parse scan as it arrives, while it is in the cache.
+RegistryResult ReadRegistry(const std::string& path, ByteBuffer* text,
+                            ScanProgress* scan) {
+  TextFold fold;
+  auto take = [&](char* data, size_t from, size_t end) {
+    size_t size = FoldMore(&fold, data, from, end);
+    data[size] = '\0';
+    ScanAhead(scan, data, size);
+    return size;
+  };
   std::string error;
-  if (!platform::ReadWholeFile(path, text, &error))
+  if (!platform::ReadWholeFile(path, text, &error, take))
     return Failure(RegistryStatus::kCannotRead,
                    "cannot read " + path + ": " + error);
-  if (!PrepareRegistryText(text))
+  if (text->empty())
     return Failure(RegistryStatus::kMalformed,
                    "cannot update " + path + ": the file is empty");
+  text->push_back('\0');
   return RegistryResult{};
 }
 
 // Where a parse error lies, told from a fresh read of the file: the
 // parser has changed the text in place.
 std::string ParseErrorPosition(const std::string& path, size_t offset) {
-  std::vector<char> text;
+  ByteBuffer text;
   std::string error;
   if (!platform::ReadWholeFile(path, &text, &error))
     return "byte " + std::to_string(offset);
@@ -115,7 +127,7 @@ void AppendEntries(rapidxml::xml_document<char>* doc, Node* modules,
   }
 }
 
-bool PrepareRegistryText(std::vector<char>* bytes) {
+bool PrepareRegistryText(ByteBuffer* bytes) {
   FoldTextMode(bytes);
   if (bytes->empty()) return false;
   bytes->push_back('\0');
@@ -126,14 +138,15 @@ std::string RegistryTempPath(const std::string& RegistryPath) {
   return RegistryPath + ".tmp";
 }
 
-RegistryResult EditRegistry(std::vector<char>* text,
+RegistryResult EditRegistry(ByteBuffer* text,
                             const std::string& ProductFolder,
                             const std::vector<ModuleEntry>& entries,
-                            rapidxml::xml_document<char>* doc) {
+                            rapidxml::xml_document<char>* doc,
+                            const ScanProgress& scanned) {
   if (text->empty())  // no text, not even its terminator
     return Failure(RegistryStatus::kMalformed, "the file is empty");
   const size_t size = text->size() - 1;  // without the terminating NUL
-  if (auto issue = ScanRegistryText(text->data(), size))
+  if (auto issue = FinishScan(scanned, text->data(), size))
     return Failure(RegistryStatus::kMalformed,
                    issue->reason + " at " +
                        DescribePosition(text->data(), issue->offset));
@@ -159,11 +172,12 @@ RegistryResult EditRegistry(std::vector<char>* text,
 RegistryResult UpdateRegistryFile(const std::string& RegistryPath,
                                   const std::string& ProductFolder,
                                   const std::vector<ModuleEntry>& entries) {
-  std::vector<char> text;
-  RegistryResult result = ReadRegistry(RegistryPath, &text);
+  ByteBuffer text;
+  ScanProgress scanned;
+  RegistryResult result = ReadRegistry(RegistryPath, &text, &scanned);
   if (!result.reason.empty()) return result;
   auto doc = std::make_unique<rapidxml::xml_document<char>>();
-  result = EditRegistry(&text, ProductFolder, entries, doc.get());
+  result = EditRegistry(&text, ProductFolder, entries, doc.get(), scanned);
   if (result.status == RegistryStatus::kMalformed) {
     result.reason = "cannot update " + RegistryPath + ": " + result.reason;
     if (result.parse_offset)

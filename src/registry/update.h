@@ -9,6 +9,8 @@
 
 #include <rapidxml.hpp>
 
+#include "platform/bytes.h"
+#include "registry/scan.h"
 #include "run/modules.h"
 
 enum class RegistryStatus {
@@ -29,18 +31,20 @@ struct RegistryResult {
 // Turns the bytes of a registry file into the text EditRegistry takes:
 // folded as Windows text mode reads it, followed by one NUL byte. False,
 // and |bytes| empty, when no text is left (an empty file).
-bool PrepareRegistryText(std::vector<char>* bytes);
+bool PrepareRegistryText(ByteBuffer* bytes);
 
 // Parses |text| (as PrepareRegistryText leaves it, parsed in place),
 // removes from the first top-level Modules element every child, from its
 // first Module element on, whose "path" attribute contains
 // |ProductFolder|, and appends one Module element per entry. |doc| keeps
 // pointers into |text| and |entries|. kWritten means that |doc| holds the
-// document to write; kUnchanged that |entries| is empty.
-RegistryResult EditRegistry(std::vector<char>* text,
+// document to write; kUnchanged that |entries| is empty. |scanned| is the
+// part of the text that the pre-parse scan walked while it was read.
+RegistryResult EditRegistry(ByteBuffer* text,
                             const std::string& ProductFolder,
                             const std::vector<ModuleEntry>& entries,
-                            rapidxml::xml_document<char>* doc);
+                            rapidxml::xml_document<char>* doc,
+                            const ScanProgress& scanned = ScanProgress{});
 
 // The two edits of EditRegistry on a parsed document: from the first
 // Module child of |modules| on, every child whose first "path" attribute

@@ -126,7 +126,7 @@ void Canonical(const Node* node, std::string* out) {
 
 // Parses printed output the way the tool will read it next time.
 std::unique_ptr<Document> Reparse(const std::string& printed,
-                                  std::vector<char>* text) {
+                                  ByteBuffer* text) {
   *text = RegistryText(printed);
   if (text->empty()) Violation("printed an empty registry");
   auto doc = std::make_unique<Document>();
@@ -212,7 +212,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const std::string folder = ChooseProductFolder(mask);
   const std::vector<ModuleEntry> entries = BuildModuleList(mask);
 
-  std::vector<char> text = RegistryText(registry);
+  ByteBuffer text = RegistryText(registry);
   if (text.empty()) return 0;  // refused as empty before parsing
   auto doc = std::make_unique<Document>();
   RegistryResult result = EditRegistry(&text, folder, entries, doc.get());
@@ -232,12 +232,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const std::string printed = Print(*doc);
   CheckPrinted(printed);
 
-  std::vector<char> text2;
+  ByteBuffer text2;
   std::unique_ptr<Document> reread = Reparse(printed, &text2);
   CheckModules(*reread, folder, entries);
 
   // The next run of the tool takes the file it wrote.
-  std::vector<char> text3 = RegistryText(printed);
+  ByteBuffer text3 = RegistryText(printed);
   auto again = std::make_unique<Document>();
   RegistryResult second = EditRegistry(&text3, folder, entries, again.get());
   if (second.status != expected)
@@ -246,7 +246,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   // Printing what was read back keeps everything a reader sees.
   const std::string reprinted = Print(*reread);
   CheckPrinted(reprinted);
-  std::vector<char> text4;
+  ByteBuffer text4;
   std::unique_ptr<Document> reread2 = Reparse(reprinted, &text4);
   std::string before, after;
   Canonical(reread.get(), &before);
