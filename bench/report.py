@@ -16,9 +16,10 @@ import sys
 import xml.etree.ElementTree as ET
 
 LABELS = {
-    "floor": "floor: dd conv=fsync",
-    "floor-replace": "dd conv=fsync over a full copy",
-    "floor-nosync": "dd without fsync",
+    "floor": "floor: read, parse, write, fsync",
+    "dd": "dd conv=fsync",
+    "dd-replace": "dd conv=fsync over a full copy",
+    "dd-nosync": "dd without fsync",
     "modreg": "modreg",
     "modreg-nosync": "modreg, fsync preloaded away",
     "modreg-first": "modreg, first run (+ backup)",
@@ -95,7 +96,9 @@ def load(rundir):
 
 def size_of(rundir):
     base = os.path.basename(rundir.rstrip("/"))
-    size_name = base.split("-")[-1]
+    size_name = base[len("run-"):]
+    if size_name.startswith("wine-"):
+        size_name = size_name[len("wine-"):]
     xml = os.path.join(os.path.dirname(rundir.rstrip("/")), size_name + ".xml")
     return size_name, (os.path.getsize(xml) if os.path.exists(xml) else None)
 
@@ -174,23 +177,22 @@ def targets(m):
     def check(label, ok, value):
         lines.append("  %-4s %-58s %s" % ("ok" if ok else "MISS", label, value))
 
-    big = ("100mb", False)
-    if (*big, "modreg") in m and (*big, "floor") in m:
-        r = m[(*big, "modreg")]["median"] / m[(*big, "floor")]["median"]
-        check("100 MB: modreg at most 3x the floor", r <= 3, "%.2fx" % r)
-    if (*big, "modreg") in m and (*big, "floor-replace") in m:
-        r = m[(*big, "modreg")]["median"] / m[(*big, "floor-replace")]["median"]
-        lines.append("       (against dd over a full copy, which releases the old "
-                     "file as the tool does: %.2fx)" % r)
-    if (*big, "modreg") in m and (*big, "xmlstarlet") in m:
-        r = m[(*big, "xmlstarlet")]["median"] / m[(*big, "modreg")]["median"]
-        check("100 MB: modreg at least 5x faster than xmlstarlet", r >= 5,
-              "%.2fx" % r)
-    if (*big, "modreg") in m and m[(*big, "modreg")]["rss"]:
-        size = size_of_name("100mb", m)
-        if size:
-            r = m[(*big, "modreg")]["rss"] / size
-            check("100 MB: modreg peak memory at most 3.5x the file", r <= 3.5,
+    for size, bound in (("10mb", 1.3), ("10mb-cfg", 1.3), ("100mb", 1.2),
+                        ("100mb-cfg", 1.2)):
+        key = (size, False)
+        if (*key, "modreg") not in m:
+            continue
+        if (*key, "floor") in m:
+            r = m[(*key, "modreg")]["median"] / m[(*key, "floor")]["median"]
+            check("%s: modreg at most %.1fx the floor" % (size, bound),
+                  r <= bound, "%.2fx" % r)
+        if (*key, "xmlstarlet") in m:
+            r = m[(*key, "xmlstarlet")]["median"] / m[(*key, "modreg")]["median"]
+            lines.append("       (xmlstarlet / modreg: %.2f)" % r)
+        file_size = size_of_name(size, m)
+        if m[(*key, "modreg")]["rss"] and file_size:
+            r = m[(*key, "modreg")]["rss"] / file_size
+            check("%s: modreg peak memory at most 3x the file" % size, r <= 3,
                   "%.2fx" % r)
     if ("100mb", False, "modreg") in m and ("10mb", False, "modreg") in m:
         r = m[("100mb", False, "modreg")]["median"] / m[("10mb", False, "modreg")]["median"]

@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "registry/printer.h"
+#include "registry/scan.h"
 #include "registry/textmode.h"
 #include "registry/update.h"
 
@@ -25,16 +26,37 @@ inline ByteBuffer RegistryText(std::string_view file) {
   return text;
 }
 
+// The same as the tool's file reader makes it, in parts of |part| bytes,
+// each folded and walked by the pre-parse scan as it arrives; |scanned|
+// is how far the scan got.
+inline ByteBuffer RegistryTextInParts(std::string_view file, size_t part,
+                                      ScanProgress* scanned) {
+  ByteBuffer text(file.size() + 2);
+  TextFold fold;
+  size_t kept = 0;
+  for (size_t read = 0; read < file.size(); read += part) {
+    size_t n = std::min(part, file.size() - read);
+    file.copy(text.data() + kept, n, read);
+    kept = FoldMore(&fold, text.data(), kept, kept + n);
+    text[kept] = '\0';
+    ScanAhead(scanned, text.data(), kept);
+  }
+  text.resize(kept);
+  if (!text.empty()) text.push_back('\0');
+  return text;
+}
+
 // The document as the tool writes it. |ok| reports the writer's result.
 inline std::string PrintToString(const rapidxml::xml_document<char>& doc,
-                                 bool* ok) {
+                                 bool* ok,
+                                 const PrintHints& hints = PrintHints{}) {
   std::string printed;
   TextOutput out;
   InitTextOutput(&out, [&printed](const char* data, size_t size) {
     printed.append(data, size);
     return true;
   });
-  PrintDocument(doc, &out);
+  PrintDocument(doc, &out, hints);
   *ok = FinishTextOutput(&out);
   return printed;
 }

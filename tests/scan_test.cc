@@ -19,7 +19,8 @@ using namespace std::string_literals;
 // The scan in parts of |part| bytes, as the file reader hands them over:
 // each part lands after the ones before, followed by a NUL byte, and
 // whatever lies further on is not text yet.
-std::optional<ScanIssue> ScanInParts(const std::string& text, size_t part) {
+std::optional<ScanIssue> ScanInParts(const std::string& text, size_t part,
+                                     ScanProgress* done = nullptr) {
   std::string buffer(text.size() + 1, '<');
   ScanProgress progress;
   for (size_t read = 0; read < text.size();) {
@@ -29,7 +30,9 @@ std::optional<ScanIssue> ScanInParts(const std::string& text, size_t part) {
     buffer[read] = '\0';
     ScanAhead(&progress, buffer.data(), read);
   }
-  return FinishScan(progress, buffer.data(), text.size());
+  std::optional<ScanIssue> issue = FinishScan(&progress, buffer.data(), text.size());
+  if (done) *done = progress;
+  return issue;
 }
 
 // The scan of |text|, checked to come out the same in parts of any size.
@@ -209,6 +212,36 @@ TEST(ScanRegistryText, NumericReferences) {
       SCOPED_TRACE(text);
       ASSERT_TRUE(ParsedDepth(text).has_value());
       EXPECT_FALSE(Scan(text).has_value());
+    }
+  }
+}
+
+// The printer copies attribute values as they are when the scan saw no
+// byte in them that it would escape; text is not the scan's concern here.
+TEST(ScanRegistryText, TellsWhetherAttributeValuesHoldBytesToEscape) {
+  struct Case {
+    std::string text;
+    bool escapes;
+  } cases[] = {
+      {"<Modules><Module path=\"C:\\P F (x86)\\a_1.dll\" c=''/></Modules>", false},
+      {"<Modules>a &amp; b &lt; ' \" \n<M p='x'/><!-- <M p=\"&\"/> --></Modules>", false},
+      {"<?xml version='1.0'?><!DOCTYPE d [ <!ENTITY e \"&#38;\"> ]><M a='\n'/>", true},
+      {"<M a=\"x&amp;y\"/>", true},     {"<M a=\"&#65;\"/>", true},
+      {"<M a=\"&\"/>", true},           {"<M a=\"x'y\"/>", true},
+      {"<M a='x\"y'/>", true},           {"<M a=\"x<y\"/>", true},
+      {"<M a=\"x>y\"/>", true},         {"<M a=\"x\ny\"/>", true},
+      {"<M a=\"x\" b=\"y>\"/>", true}, {"<M><N a=\"'\"/></M>", true},
+      {"<M a=\"x\"", true},  // the walk stops short of the end
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.text);
+    ScanProgress whole;
+    ASSERT_FALSE(FinishScan(&whole, c.text.c_str(), c.text.size()).has_value());
+    EXPECT_EQ(whole.escapes, c.escapes);
+    for (size_t part : {1, 3}) {
+      ScanProgress parts;
+      ScanInParts(c.text, part, &parts);
+      EXPECT_EQ(parts.escapes, c.escapes) << "in parts of " << part;
     }
   }
 }

@@ -2,6 +2,7 @@
 
 #include <array>
 #include <cstring>
+#include <functional>
 #include <vector>
 
 namespace {
@@ -63,13 +64,19 @@ void PutName(TextOutput* out, const Node* node) {
   PutPlain(out, node->name(), node->name_size());
 }
 
-void PutAttributes(TextOutput* out, const Node* node) {
+bool Within(const char* p, const char* begin, const char* end) {
+  std::less_equal<const char*> le;
+  return le(begin, p) && !le(end, p);
+}
+
+void PutAttributes(TextOutput* out, const Node* node, const PrintHints& hints) {
   for (auto* a = node->first_attribute(); a; a = a->next_attribute()) {
     PutChar(out, ' ');
     PutPlain(out, a->name(), a->name_size());
     const char* value = a->value();
     const char* end = value + a->value_size();
-    if (FindSpecial(value, end) == end) {  // the common case
+    if (Within(value, hints.plain_begin, hints.plain_end) ||
+        FindSpecial(value, end) == end) {  // the common case
       PutPlain(out, "=\"", 2);
       PutPlain(out, value, end - value);
       PutChar(out, '"');
@@ -93,7 +100,8 @@ void PutEndTag(TextOutput* out, const Node* element) {
 // Writes |node| at |indent| and its line end. Returns true when the node
 // is an element whose children go on their own lines: the caller then
 // writes them and the end tag.
-bool PutNodeStart(TextOutput* out, const Node* node, size_t indent) {
+bool PutNodeStart(TextOutput* out, const Node* node, size_t indent,
+                  const PrintHints& hints) {
   PutTabs(out, indent);
   switch (node->type()) {
     case rapidxml::node_data:
@@ -107,7 +115,7 @@ bool PutNodeStart(TextOutput* out, const Node* node, size_t indent) {
     case rapidxml::node_element: {
       PutChar(out, '<');
       PutName(out, node);
-      PutAttributes(out, node);
+      PutAttributes(out, node, hints);
       const Node* child = node->first_node();
       if (!child && node->value_size() == 0) {
         PutPlain(out, "/>", 2);
@@ -133,7 +141,8 @@ bool PutNodeStart(TextOutput* out, const Node* node, size_t indent) {
 
 }  // namespace
 
-void PrintDocument(const rapidxml::xml_document<char>& doc, TextOutput* out) {
+void PrintDocument(const rapidxml::xml_document<char>& doc, TextOutput* out,
+                   const PrintHints& hints) {
   struct Open {
     const Node* element;
     const Node* next;  // next child to write
@@ -146,7 +155,7 @@ void PrintDocument(const rapidxml::xml_document<char>& doc, TextOutput* out) {
     if (next) {
       const Node* node = next;
       next = node->next_sibling();
-      if (PutNodeStart(out, node, indent)) {
+      if (PutNodeStart(out, node, indent, hints)) {
         open.push_back({node, next, indent});
         next = node->first_node();
         ++indent;

@@ -9,6 +9,14 @@
 
 #include "registry/textmode.h"
 
-void PrintDocument(const rapidxml::xml_document<char>& doc, TextOutput* out);
+// What the printer may take as known: attribute values that lie between
+// plain_begin and plain_end hold no byte to escape.
+struct PrintHints {
+  const char* plain_begin = nullptr;
+  const char* plain_end = nullptr;
+};
+
+void PrintDocument(const rapidxml::xml_document<char>& doc, TextOutput* out,
+                   const PrintHints& hints = PrintHints{});
 
 #endif  // MODREG_REGISTRY_PRINTER_H_

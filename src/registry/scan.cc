@@ -23,6 +23,8 @@ struct Walk {
   const char* p;
   size_t depth = 0;
   std::optional<ScanIssue> issue;
+  bool escapes = false;  // an attribute value holds a byte to escape
+  bool complete = false;  // the walk reached the end of the text
 };
 
 bool Fail(Walk* w, const char* at, std::string reason) {
@@ -87,6 +89,22 @@ bool ScanValue(Walk* w, char stop) {
   }
 }
 
+// An attribute value, up to its closing |quote| or the end of the text;
+// notes whether it holds a byte that the printer escapes, which only a
+// reference can bring in besides the bytes themselves.
+bool ScanAttributeValue(Walk* w, char quote) {
+  for (;;) {
+    w->p += strcspn(w->p, "&<>'\"\n");
+    const char c = *w->p;
+    if (c == quote || c == '\0') return true;
+    w->escapes = true;
+    if (c != '&' || w->p[1] != '#')
+      ++w->p;
+    else if (!CheckReference(w))
+      return false;
+  }
+}
+
 bool ScanAttributes(Walk* w) {
   while (IsAttributeNameChar(*w->p)) {
     while (IsAttributeNameChar(*w->p)) ++w->p;
@@ -97,7 +115,7 @@ bool ScanAttributes(Walk* w) {
     char quote = *w->p;
     if (quote != '\'' && quote != '"') return false;
     ++w->p;
-    if (!ScanValue(w, quote) || *w->p != quote) return false;
+    if (!ScanAttributeValue(w, quote) || *w->p != quote) return false;
     ++w->p;
     SkipSpace(w);
   }
@@ -189,7 +207,10 @@ bool ScanStep(Walk* w) {
   SkipSpace(w);
   if (w->depth == 0) {
     // Top level: only markup follows.
-    if (*w->p != '<') return false;
+    if (*w->p != '<') {
+      w->complete = !*w->p;
+      return false;
+    }
     ++w->p;
     return ScanOpening(w);
   }
@@ -216,7 +237,8 @@ constexpr size_t kLookahead = 16;
 
 void ScanAhead(ScanProgress* progress, const char* text, size_t frontier) {
   if (frontier < progress->retry_at) return;
-  Walk w{text, text + progress->offset, progress->depth, std::nullopt};
+  Walk w{text, text + progress->offset, progress->depth, std::nullopt,
+         progress->escapes};
   for (;;) {
     const size_t at = static_cast<size_t>(w.p - text);
     const size_t depth = w.depth;
@@ -225,6 +247,8 @@ void ScanAhead(ScanProgress* progress, const char* text, size_t frontier) {
     if (!ScanStep(&w) || static_cast<size_t>(w.p - text) + kLookahead > frontier) {
       progress->offset = at;
       progress->depth = depth;
+      // A step taken again may note a byte to escape twice, never miss one.
+      progress->escapes = w.escapes;
       // Not before the text has grown by as much again, so that a long
       // node is walked at most twice more.
       progress->retry_at = frontier + (frontier - at);
@@ -233,21 +257,26 @@ void ScanAhead(ScanProgress* progress, const char* text, size_t frontier) {
   }
 }
 
-std::optional<ScanIssue> FinishScan(const ScanProgress& progress,
-                                    const char* text, size_t size) {
-  // The text before progress.offset holds no NUL: no step walks past one.
-  const char* rest = text + progress.offset;
-  if (const void* nul = memchr(rest, 0, size - progress.offset))
+std::optional<ScanIssue> FinishScan(ScanProgress* progress, const char* text,
+                                    size_t size) {
+  // The text before progress->offset holds no NUL: no step walks past one.
+  const char* rest = text + progress->offset;
+  if (const void* nul = memchr(rest, 0, size - progress->offset))
     return ScanIssue{"NUL byte",
                      static_cast<size_t>(static_cast<const char*>(nul) - text)};
-  Walk w{text, rest, progress.depth, std::nullopt};
+  Walk w{text, rest, progress->depth, std::nullopt, progress->escapes};
   while (ScanStep(&w)) {
   }
+  progress->offset = static_cast<size_t>(w.p - text);
+  progress->depth = w.depth;
+  // A walk that stopped early has not seen every value.
+  progress->escapes = w.escapes || !w.complete || w.p != text + size;
   return w.issue;
 }
 
 std::optional<ScanIssue> ScanRegistryText(const char* text, size_t size) {
-  return FinishScan(ScanProgress{}, text, size);
+  ScanProgress progress;
+  return FinishScan(&progress, text, size);
 }
 
 std::string DescribePosition(const char* text, size_t offset) {

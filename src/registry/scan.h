@@ -34,6 +34,10 @@ struct ScanProgress {
   size_t offset = 0;    // where the walk goes on: between two nodes
   size_t depth = 0;     // elements open there
   size_t retry_at = 0;  // no walk before the text is this long
+  // Some attribute value walked so far may hold a byte that the printer
+  // escapes (& < > ' " or a line end). After FinishScan without an issue,
+  // false means that no attribute value of the text holds one.
+  bool escapes = false;
 };
 
 // Walks on through |text|, whose first |frontier| bytes are read so far
@@ -43,8 +47,8 @@ void ScanAhead(ScanProgress* progress, const char* text, size_t frontier);
 
 // ScanRegistryText's result for the whole |text| (|size| bytes and a NUL
 // byte), given the part walked already.
-std::optional<ScanIssue> FinishScan(const ScanProgress& progress,
-                                    const char* text, size_t size);
+std::optional<ScanIssue> FinishScan(ScanProgress* progress, const char* text,
+                                    size_t size);
 
 // 1-based line and column of |offset| in |text|.
 std::string DescribePosition(const char* text, size_t offset);

@@ -62,7 +62,7 @@ std::string ParseErrorPosition(const std::string& path, size_t offset) {
 
 bool WriteRegistry(const std::string& path,
                    const rapidxml::xml_document<char>& doc,
-                   std::string* error) {
+                   const PrintHints& hints, std::string* error) {
   const std::string temp = RegistryTempPath(path);
   platform::OutputFile file;
   if (!platform::CreateOutput(temp, &file, error)) {
@@ -75,7 +75,7 @@ bool WriteRegistry(const std::string& path,
     return platform::WriteOutput(&file, data, size, &write_error);
   });
   try {
-    PrintDocument(doc, &out);
+    PrintDocument(doc, &out, hints);
   } catch (...) {
     std::string ignored;
     platform::CloseOutput(&file, &ignored);
@@ -146,7 +146,8 @@ RegistryResult EditRegistry(ByteBuffer* text,
   if (text->empty())  // no text, not even its terminator
     return Failure(RegistryStatus::kMalformed, "the file is empty");
   const size_t size = text->size() - 1;  // without the terminating NUL
-  if (auto issue = FinishScan(scanned, text->data(), size))
+  ScanProgress scan = scanned;
+  if (auto issue = FinishScan(&scan, text->data(), size))
     return Failure(RegistryStatus::kMalformed,
                    issue->reason + " at " +
                        DescribePosition(text->data(), issue->offset));
@@ -166,6 +167,7 @@ RegistryResult EditRegistry(ByteBuffer* text,
   AppendEntries(doc, modules, entries);
   RegistryResult result;
   result.status = RegistryStatus::kWritten;
+  result.plain_attributes = !scan.escapes;
   return result;
 }
 
@@ -186,8 +188,13 @@ RegistryResult UpdateRegistryFile(const std::string& RegistryPath,
     return result;
   }
   if (result.status != RegistryStatus::kWritten) return result;
+  PrintHints hints;
+  if (result.plain_attributes) {
+    hints.plain_begin = text.data();
+    hints.plain_end = text.data() + text.size();
+  }
   std::string error;
-  if (!WriteRegistry(RegistryPath, *doc, &error))
+  if (!WriteRegistry(RegistryPath, *doc, hints, &error))
     return Failure(RegistryStatus::kCannotWrite,
                    "cannot write " + RegistryPath + ": " + error +
                        "; the registry is unchanged");

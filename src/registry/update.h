@@ -26,6 +26,9 @@ struct RegistryResult {
   std::string reason;  // for a failure: what went wrong
   // For a parse error: where in the text the parser stopped.
   std::optional<size_t> parse_offset;
+  // No attribute value parsed from the text holds a byte to escape: the
+  // printer may copy those as they are (PrintHints).
+  bool plain_attributes = false;
 };
 
 // Turns the bytes of a registry file into the text EditRegistry takes:

@@ -216,6 +216,17 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   if (text.empty()) return 0;  // refused as empty before parsing
   auto doc = std::make_unique<Document>();
   RegistryResult result = EditRegistry(&text, folder, entries, doc.get());
+  // The tool reads the file in parts, scanning each as it comes: the same
+  // edit, or the same refusal.
+  ScanProgress scanned;
+  ByteBuffer parts = RegistryTextInParts(registry, 1 + size % 13, &scanned);
+  auto parts_doc = std::make_unique<Document>();
+  RegistryResult parts_result =
+      EditRegistry(&parts, folder, entries, parts_doc.get(), scanned);
+  if (parts_result.status != result.status ||
+      parts_result.reason != result.reason ||
+      parts_result.parse_offset != result.parse_offset)
+    Violation("reading in parts changes the edit", parts_result.reason);
   // Whatever the parser built, it must not be deeper than the scanner
   // lets through.
   CheckDepth(*doc);
@@ -231,6 +242,17 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   // registry it reads back either way.
   const std::string printed = Print(*doc);
   CheckPrinted(printed);
+
+  // The attribute values copied as they are when the scan found nothing
+  // to escape in them: the same output, byte for byte.
+  PrintHints hints;
+  if (parts_result.plain_attributes) {
+    hints.plain_begin = parts.data();
+    hints.plain_end = parts.data() + parts.size();
+  }
+  bool ok = false;
+  if (PrintToString(*parts_doc, &ok, hints) != printed)
+    Violation("reading in parts or the plain-value shortcut changes the output");
 
   ByteBuffer text2;
   std::unique_ptr<Document> reread = Reparse(printed, &text2);
