@@ -32,9 +32,16 @@ bool Fail(Walk* w, const char* at, std::string reason) {
   return false;
 }
 
-void SkipSpace(Walk* w) {
-  while (IsSpace(*w->p)) ++w->p;
+// Moves past the bytes that |is| accepts. The cursor is copied into a
+// local: through w->p, every byte read could alias it.
+template <bool (*is)(char)>
+void Skip(Walk* w) {
+  const char* p = w->p;
+  while (is(*p)) ++p;
+  w->p = p;
 }
+
+void SkipSpace(Walk* w) { Skip<IsSpace>(w); }
 
 // Moves past the next |end|; false at the end of the text.
 bool SkipPast(Walk* w, const char* end) {
@@ -107,7 +114,7 @@ bool ScanAttributeValue(Walk* w, char quote) {
 
 bool ScanAttributes(Walk* w) {
   while (IsAttributeNameChar(*w->p)) {
-    while (IsAttributeNameChar(*w->p)) ++w->p;
+    Skip<IsAttributeNameChar>(w);
     SkipSpace(w);
     if (*w->p != '=') return false;
     ++w->p;
@@ -169,7 +176,7 @@ Opened ScanNode(Walk* w) {
   }
   if (*w->p == '!') return SkipBang(w) ? Opened::kLeaf : Opened::kStop;
   const char* name = w->p;
-  while (IsNameChar(*w->p)) ++w->p;
+  Skip<IsNameChar>(w);
   if (w->p == name) return Opened::kStop;
   SkipSpace(w);
   if (!ScanAttributes(w)) return Opened::kStop;
@@ -216,7 +223,7 @@ bool ScanStep(Walk* w) {
   }
   if (w->p[0] == '<' && w->p[1] == '/') {
     w->p += 2;
-    while (IsNameChar(*w->p)) ++w->p;
+    Skip<IsNameChar>(w);
     SkipSpace(w);
     if (*w->p != '>') return false;
     ++w->p;

@@ -27,7 +27,7 @@ size_t FoldMore(TextFold* fold, char* data, size_t from, size_t end);
 
 // Buffered output that writes every LF as CR LF. Bytes go to |write| in
 // chunks of kTextChunk; after a failed write everything else is dropped.
-constexpr size_t kTextChunk = size_t{1} << 20;
+constexpr size_t kTextChunk = size_t{256} << 10;
 
 struct TextOutput {
   std::function<bool(const char* data, size_t size)> write;
