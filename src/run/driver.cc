@@ -40,7 +40,7 @@ int UpdateRegistry(const RegistryPaths& paths,
                    const std::vector<ModuleEntry>& entries, FILE* err) {
   std::string error;
   std::string folder = RegistryFolder(paths.RegistryPath);
-  if (!platform::LockRegistryFolder(folder, &error))
+  if (!platform::LockRegistryFolder(folder, platform::kLockWaitMs, &error))
     return Report(err, kExitCannotLock, "cannot lock " + folder + ": " + error);
   // Whatever a killed run left behind.
   platform::RemoveFile(RegistryTempPath(paths.RegistryPath));
