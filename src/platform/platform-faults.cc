@@ -26,8 +26,9 @@
 // lock S seconds once it is taken, after saying so on standard error.
 // MODREG_LOCK_WAIT_MS=N makes a run wait at most N ms for the lock.
 //
-// An unknown step or a bad number ends the process with status 125 before anything else
-// happens, so that a mistyped test cannot pass by accident.
+// An unknown step or a bad number ends the process with status 125
+// before anything else happens, so that a mistyped test cannot pass by
+// accident.
 #include "platform/platform.h"
 
 // Everything platform-posix.cc includes, ahead of the rename below.

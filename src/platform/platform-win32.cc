@@ -204,7 +204,8 @@ unsigned long TestSetting(const char* name, const char* prefix,
   size_t n = strlen(prefix);
   char* end = nullptr;
   unsigned long number = 0;
-  if (strncmp(value, prefix, n) == 0 && isdigit(value[n]))
+  if (strncmp(value, prefix, n) == 0 &&
+      isdigit(static_cast<unsigned char>(value[n])))
     number = strtoul(value + n, &end, 10);
   if (!end || *end) {
     fprintf(stderr, "modreg_faults: bad %s \"%s\"\n", name, value);
@@ -213,7 +214,8 @@ unsigned long TestSetting(const char* name, const char* prefix,
   return number;
 }
 
-const unsigned long kHoldSeconds = TestSetting("MODREG_FAULT", "hold-lock:", 0);
+const unsigned long kHoldSeconds =
+    TestSetting("MODREG_FAULT", "hold-lock:", 0);
 const unsigned long kWaitMs = TestSetting("MODREG_LOCK_WAIT_MS", "", ~0ul);
 
 unsigned LockWaitMs(unsigned wait_ms) {
@@ -296,8 +298,8 @@ bool MakeLockDescriptor(LockDescriptor* lock) {
 
 // Opens the mutex |name| with kLockRights, creating it when there is none.
 // Another run may create it between the two: CreateMutexW then asks for
-// all rights on the existing one, the descriptor refuses, and the open is
-// tried again.
+// all rights on the existing one, the descriptor refuses them, and the
+// open is tried again.
 HANDLE OpenLock(const std::wstring& name, std::string* error) {
   LockDescriptor lock;
   if (!MakeLockDescriptor(&lock)) {
@@ -333,7 +335,8 @@ bool LockRegistryFolder(const std::string& dir, unsigned wait_ms,
   if (!mutex) return false;
   DWORD start = GetTickCount();
   DWORD rc = WaitForSingleObject(mutex, LockWaitMs(wait_ms));
-  // Abandoned: the run that held it died, and it is this run's now.
+  // A run never releases the lock: it ends holding it, finished or killed,
+  // and the next takes it over abandoned.
   if (rc == WAIT_OBJECT_0 || rc == WAIT_ABANDONED) {
     HoldLock();
     return true;
