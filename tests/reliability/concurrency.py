@@ -112,7 +112,7 @@ class LockCase:
 
 
 LOCK_CASES = [
-    LockCase('a lock held past the wait: status 6', hold=5, wait_ms=2000,
+    LockCase('a lock held past the wait: status 6', hold=8, wait_ms=2000,
              status=6),
     LockCase('a lock released within the wait is taken', hold=1,
              wait_ms=30000, status=0),
