@@ -14,6 +14,7 @@ Expected registries are written out here line by line; the tool writes
 CR LF line ends and one empty line after the last element.
 """
 
+import os
 import re
 from dataclasses import dataclass, field
 
@@ -795,10 +796,11 @@ add(Case("idempotence: text beside elements grows on each rewrite", [
 
 # ---- Options and modes -----------------------------------------------------
 
-_ROOT = __file__.rsplit("/tests/", 1)[0]
-with open(_ROOT + "/CMakeLists.txt") as _f:
+_ROOT = os.path.dirname(os.path.dirname(os.path.dirname(os.path.abspath(
+    __file__))))
+with open(os.path.join(_ROOT, "CMakeLists.txt")) as _f:
     VERSION = re.search(r"project\(modreg VERSION (\S+)", _f.read()).group(1)
-with open(_ROOT + "/README.md") as _f:  # the help as the README shows it
+with open(os.path.join(_ROOT, "README.md")) as _f:  # the help as shown there
     HELP = re.search(r"```\n(usage: modreg .*?)```", _f.read(), re.S).group(1)
 
 
