@@ -281,6 +281,10 @@ bool CopyFileBytes(const std::string& source, const std::string& target,
   return Fail(code, error);
 }
 
+std::string DisplayName(const std::string& path) {
+  return platform_real::DisplayName(path);
+}
+
 bool LockRegistryFolder(const std::string& dir, std::string* error) {
   if (auto done = Intercepted("lock", error)) return *done;
   return platform_real::LockRegistryFolder(dir, error);

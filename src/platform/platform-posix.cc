@@ -49,6 +49,10 @@ bool WriteAll(int fd, const char* data, size_t size) {
 
 }  // namespace
 
+std::string DisplayName(const std::string& path) {
+  return path + " (" + HostPath(path) + ")";
+}
+
 bool IsWow64() {
   struct stat st;
   return stat((DriveC() + "/windows/syswow64").c_str(), &st) == 0 &&

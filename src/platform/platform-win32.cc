@@ -42,6 +42,8 @@ HANDLE Handle(const OutputFile* file) {
 
 }  // namespace
 
+std::string DisplayName(const std::string& path) { return path; }
+
 bool IsWow64() {
   BOOL wow64 = FALSE;
   return IsWow64Process(GetCurrentProcess(), &wow64) && wow64;
