@@ -19,8 +19,10 @@
 ; for a 32-bit package (on 64-bit Windows the registry under
 ; C:\Program Files (x86)), MASK the device types the product installs.
 ;
-; Each macro writes the command and modreg.exe's messages to the install
-; log (the details list). When modreg.exe exits with a non-zero status the
+; Each macro runs modreg.exe with --verbose and writes the command and
+; all modreg.exe prints (the registry, each entry removed and added, whether
+; the file was rewritten, or the reason of a failure) to the install log,
+; the details list. When modreg.exe exits with a non-zero status the
 ; macro sets the installer's exit code to that status and aborts, so that
 ; `setup.exe /S` reports it (4: the registry is malformed, and so on; the
 ; statuses are in modreg's README). When modreg.exe cannot be started at
@@ -69,14 +71,14 @@
 ; Registers the product's modules: run it at install and at repair, after
 ; the module files are in place.
 !macro ModregRegister ARCH MASK
-  !insertmacro _ModregRun '${ARCH} ${MASK}'
+  !insertmacro _ModregRun '--verbose ${ARCH} ${MASK}'
 !macroend
 
 ; Removes the entries ModregRegister made with the same ARCH and MASK: run
 ; it at uninstall, before the module files are deleted. A framework that
 ; is no longer installed is not a failure.
 !macro ModregUnregister ARCH MASK
-  !insertmacro _ModregRun '--unregister ${ARCH} ${MASK}'
+  !insertmacro _ModregRun '--verbose --unregister ${ARCH} ${MASK}'
 !macroend
 
 !endif

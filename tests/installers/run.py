@@ -109,7 +109,7 @@ class Nsis:
     def settle(self, drive_c):
         # The in-place uninstaller cannot delete itself; its copy would.
         folder = os.path.join(drive_c, 'Program Files (x86)', 'HALDEToF')
-        if sorted(os.listdir(folder)) == ['uninstall.exe']:
+        if os.path.isdir(folder) and os.listdir(folder) == ['uninstall.exe']:
             shutil.rmtree(folder)
 
 
