@@ -147,7 +147,7 @@ def read(path):
         return MISSING
 
 
-def lay_out(data_dir, registry):
+def put(data_dir, registry):
     shutil.rmtree(os.path.dirname(data_dir), ignore_errors=True)
     if registry is not MISSING:
         os.makedirs(data_dir)
@@ -157,9 +157,9 @@ def lay_out(data_dir, registry):
 
 def run_step(installer, step, wine, drive_c):
     data_dir = os.path.join(drive_c, 'Program Files (x86)', 'OpenNI', 'Data')
-    other = os.path.join(drive_c, 'Program Files', 'OpenNI', 'Data',
-                         'modules.xml')
-    lay_out(data_dir, step.registry)
+    other = os.path.join(drive_c, 'Program Files', 'OpenNI', 'Data')
+    put(data_dir, step.registry)
+    put(other, OTHER)
     began = time.monotonic()
     status = quiet(['wine'] + installer.command(step.action),
                    wine.env).returncode
@@ -185,7 +185,7 @@ def run_step(installer, step, wine, drive_c):
                                            else 'left behind'))
     if not step.installed and os.path.exists(os.path.dirname(exe)):
         problems.append('product folder left behind')
-    if read(other) != OTHER:
+    if read(os.path.join(other, 'modules.xml')) != OTHER:
         problems.append('the 64-bit registry changed')
     return status, seconds, problems
 
@@ -205,13 +205,12 @@ def main():
     drive_c = os.path.join(wine.prefix, 'drive_c')
     out = os.path.join(drive_c, 'installers')
     os.makedirs(out)
-    other = os.path.join(drive_c, 'Program Files', 'OpenNI', 'Data')
-    os.makedirs(other)
-    with open(os.path.join(other, 'modules.xml'), 'wb') as f:
-        f.write(OTHER)
     try:
         for installer in (Nsis(), Wix()):
             installer.build(exe, out)
+            # What the installer before may have left after a failure.
+            shutil.rmtree(os.path.join(drive_c, 'Program Files (x86)',
+                                       'HALDEToF'), ignore_errors=True)
             for step in STEPS:
                 status, seconds, problems = run_step(installer, step, wine,
                                                      drive_c)
