@@ -100,7 +100,6 @@ bool SameAsBefore(const Node* modules, const std::vector<const Node*>& before) {
   return i == before.size();
 }
 
-
 // Where a parse error lies, told from a fresh read of the file: the
 // parser has changed the text in place.
 std::string ParseErrorPosition(const std::string& path, size_t offset) {

@@ -98,11 +98,11 @@ int UpdateRegistry(const RegistryPaths& paths, const RegistryEdit& edit,
   if (status != kExitOk || !verbose) return status;
   for (const ModuleEntry& entry : result.removed)
     Say(out, "removed: " + EntryText(entry));
-  const bool written = result.status == RegistryStatus::kWritten;
-  if (written)
-    for (const ModuleEntry& entry : edit.entries)
-      Say(out, "added: " + EntryText(entry));
-  Say(out, written ? "result: rewritten" : "result: left as it was");
+  // Entries to add always mean a rewrite.
+  for (const ModuleEntry& entry : edit.entries)
+    Say(out, "added: " + EntryText(entry));
+  Say(out, result.status == RegistryStatus::kWritten ? "result: rewritten"
+                                                      : "result: left as it was");
   return kExitOk;
 }
 
@@ -118,9 +118,8 @@ int DryRun(const RegistryPaths& paths, RegistryEdit edit, bool verbose,
   const bool written = result.status == RegistryStatus::kWritten;
   for (const ModuleEntry& entry : result.removed)
     Say(out, "remove: " + EntryText(entry));
-  if (written)
-    for (const ModuleEntry& entry : edit.entries)
-      Say(out, "add: " + EntryText(entry));
+  for (const ModuleEntry& entry : edit.entries)
+    Say(out, "add: " + EntryText(entry));
   if (verbose)
     Say(out, !written        ? "result: would be left as it was"
              : result.changed ? "result: would be rewritten, Modules changed"
