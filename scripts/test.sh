@@ -1,7 +1,8 @@
 #!/bin/bash
 # Installs the dependencies, builds both targets and runs every test:
 # unit and end-to-end tests natively, the same under Wine for the Windows
-# executable, the sanitizer build, the fuzzer, and the reliability tests.
+# executable, the sanitizer build, the fuzzer, the reliability tests and
+# the installer examples.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -37,3 +38,6 @@ bash tests/fuzz/run.sh
 
 # Write-path faults, killed runs, concurrent runs (native and under Wine).
 bash tests/reliability/run.sh
+
+# The installer examples, built with makensis and wixl and run under Wine.
+bash tests/installers/run.sh
