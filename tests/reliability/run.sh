@@ -28,10 +28,12 @@ build() {  # build <folder> <target> <cmake preset and options...>
 build build/reliability-native modreg native
 build build/reliability-faults modreg_faults native -DMODREG_FAULTS=ON
 build build/reliability-windows modreg windows
+build build/reliability-windows-faults modreg_faults windows -DMODREG_FAULTS=ON
 
 native=build/reliability-native/modreg
 faults=build/reliability-faults/modreg_faults
 exe=build/reliability-windows/modreg.exe
+exe_faults=build/reliability-windows-faults/modreg_faults.exe
 
 step() {  # step <name> <command...>: runs one script, keeping its report
   local name=$1 start=$SECONDS
@@ -47,7 +49,8 @@ step "killed runs" python3 -B "$here/killed_runs.py" --tool "$native" \
   --work "$work/kills" --large-kills "${KILLS_LARGE:-100}" \
   --small-kills "${KILLS_SMALL:-50}"
 step "concurrent runs" python3 -B "$here/concurrency.py" --tool "$native" \
-  --unlocked "$faults" --wine "$exe" --work "$work/concurrency" \
+  --unlocked "$faults" --wine "$exe" --wine-faults "$exe_faults" \
+  --work "$work/concurrency" \
   --rounds "${CONCURRENT_ROUNDS:-5}" --wine-rounds "${WINE_ROUNDS:-3}"
 
 passed=$(grep -c '^PASS' "$log")
