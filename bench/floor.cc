@@ -1,9 +1,11 @@
 // The floor under the tool's run time: what its XML library and its
 // durable replace cost anyway. Reads FILE into a buffer of its size, parses
 // it in place with the library's default flags, writes as many bytes to
-// FILE.tmp, flushes that to the disk, renames it over FILE and syncs the
-// folder, as the tool does to make the new name durable. No folding, no
-// checks, no printing.
+// FILE.tmp in parts of 256 KiB (as the tool writes: one write of the whole
+// file runs into the kernel's throttling of dirty pages and takes longer),
+// flushes that to the disk, renames it over FILE and syncs the folder, as
+// the tool does to make the new name durable. No folding, no checks, no
+// printing.
 //
 //   floor FILE
 #include <fcntl.h>
@@ -58,8 +60,10 @@ int main(int argc, char** argv) {
 
   int out = open(temp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
   if (out < 0) return Fail(temp);
+  const size_t kPart = size_t{256} << 10;
   for (size_t done = 0; done < size;) {
-    ssize_t n = write(out, text.get() + done, size - done);
+    ssize_t n = write(out, text.get() + done,
+                      size - done < kPart ? size - done : kPart);
     if (n < 0 && errno == EINTR) continue;
     if (n <= 0) return Fail(temp);
     done += static_cast<size_t>(n);
