@@ -55,6 +55,8 @@ struct OutputFile {
   std::string path;
   long long handle = -1;
 };
+using platform::kReadPart;
+using platform::ReadFilter;
 }  // namespace platform_real
 
 // The real operations, as platform_real::*.
@@ -304,7 +306,8 @@ bool CopyFileBytes(const std::string& source, const std::string& target,
   if (hit == Hit::kSkip) return true;
   // Half the bytes reach the target before the disk is full.
   ByteBuffer bytes;
-  if (!platform_real::ReadWholeFile(source, &bytes, error)) return false;
+  if (!platform_real::ReadWholeFile(source, &bytes, error, nullptr))
+    return false;
   platform_real::OutputFile out;
   if (!platform_real::CreateOutput(target, &out, error)) return false;
   std::string ignored;
