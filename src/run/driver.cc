@@ -46,17 +46,24 @@ int UpdateRegistry(const RegistryPaths& paths,
   platform::RemoveFile(RegistryTempPath(paths.RegistryPath));
   platform::RemoveFile(BackupTempPath(paths.BackupPath));
 
-  std::string warning = BackupRegistry(paths.RegistryPath, paths.BackupPath);
-  if (!warning.empty()) Report(err, kExitOk, "warning: " + warning);
-
+  const std::string warning =
+      BackupRegistry(paths.RegistryPath, paths.BackupPath);
   RegistryResult result;
+  bool OutOfMemory = false;
   try {
     result = UpdateRegistryFile(paths.RegistryPath, ProductFolder, entries);
   } catch (const std::bad_alloc&) {
+    OutOfMemory = true;
+  }
+  // A registry that cannot be read cannot be copied either: its one line
+  // says why, and the failed backup adds nothing to it.
+  if (!warning.empty() &&
+      (OutOfMemory || result.status != RegistryStatus::kCannotRead))
+    Report(err, kExitOk, "warning: " + warning);
+  if (OutOfMemory)
     return Report(err, kExitOutOfMemory,
                   "cannot update " + paths.RegistryPath +
                       ": out of memory; the registry is unchanged");
-  }
   int status = StatusOf(result.status);
   if (status != kExitOk) return Report(err, status, result.reason);
   return kExitOk;

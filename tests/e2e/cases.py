@@ -47,8 +47,9 @@ class Step:
     put: dict = field(default_factory=dict)   # files laid out before the run
     status: int = 0
     stdout: object = b""
-    # Regular expressions that must all be found in standard error; none
-    # means standard error must be empty.
+    # Standard error, line by line: one tuple of regular expressions per
+    # line, each found in that line; exactly that many lines. () means
+    # standard error must be empty.
     stderr: tuple = ()
     after: dict = UNCHANGED                   # complete expected file set
 
@@ -127,9 +128,13 @@ def base_with(*new_lines):
 
 
 # Patterns for standard error.
-REASON = r": \S"               # a colon and then some reason
-CANNOT_READ = (esc(REG), r"cannot read", REASON)
-MALFORMED = (esc(REG), r"cannot update")
+def reason_after(name):
+    """|name| followed by its reason: a colon, a blank and a word."""
+    return esc(name) + r": \w"
+
+
+CANNOT_READ = ((r"^modreg: cannot read ", reason_after(REG)),)
+MALFORMED = (r"^modreg: cannot update ", reason_after(REG))  # one line
 
 
 # --------------------------------------------------------------------------
@@ -153,13 +158,14 @@ def keep(name, registry, mask, word="x64", **kw):
         **kw)
 
 
-def refuse(name, registry, status, stderr, mask="1", **kw):
+def refuse(name, registry, status, line, mask="1", **kw):
     """One run that refuses the registry: nothing written but the backup
-    made in the same pass."""
+    made in the same pass; one line on standard error matching all the
+    patterns of |line|."""
     return Case(name, [Step(
         args=["x64", mask],
         put={"pf/modules.xml": registry},
-        status=status, stderr=stderr,
+        status=status, stderr=(line,),
         after={"pf/modules.xml": registry, "pf/modules.xml.old": registry})],
         **kw)
 
@@ -208,7 +214,8 @@ add(edit("a third argument is ignored", BASE, "1", base_with(mod(H1)),
 for bad in ["abc", "", "-", "+", " ", "2147483648", "-2147483649",
             "99999999999999999999", "x1"]:
     add(untouched("refused mask %r" % bad, ["x86", bad], 2,
-                  stderr=(r"mask", esc('"%s"' % bad))))
+                  stderr=((r"^modreg: invalid device mask ",
+                           reason_after('"%s"' % bad)),)))
 
 # ---- Device mask and product folder ------------------------------------
 
@@ -637,7 +644,7 @@ add(Case("refused: the registry folder is missing", [Step(
     absent=("pf",)))
 add(Case("refused: the registry under Program Files (x86) is missing", [Step(
     args=["x86", "1"], put={"pf/modules.xml": BASE}, status=3,
-    stderr=(esc(REG86), r"cannot read", REASON),
+    stderr=((r"^modreg: cannot read ", reason_after(REG86)),),
     after={"pf/modules.xml": BASE})],
     arches=("64",)))
 add(Case("refused: a directory in place of the registry", [Step(
@@ -669,7 +676,7 @@ extend([
         after={"pf/modules.xml": BASE, "pf/modules.xml.old": b""})]),
     Case("backup: a failed pass keeps the backup it made", [
         Step(args=["x64", "1"], put={"pf/modules.xml": b"<Modules>"},
-             status=4, stderr=MALFORMED,
+             status=4, stderr=(MALFORMED,),
              after={"pf/modules.xml": b"<Modules>",
                     "pf/modules.xml.old": b"<Modules>"}),
         Step(args=["x64", "1"], put={"pf/modules.xml": BASE},
@@ -689,14 +696,16 @@ extend([
     Case("backup: cannot be made, a warning and the update goes on", [Step(
         args=["x64", "1"],
         put={"pf/modules.xml": BASE, "pf/modules.xml.old.tmp": DIR},
-        stderr=(r"warning", esc(REG), REASON),
+        stderr=((r"^modreg: warning: cannot back up ", reason_after(REG),
+                 reason_after(REG + ".old.tmp")),),
         after={"pf/modules.xml": base_with(NEW),
                "pf/modules.xml.old.tmp": DIR})]),
     Case("backup: a dangling link in its place is never replaced", [Step(
         args=["x64", "1"],
         put={"pf/modules.xml": BASE,
              "pf/modules.xml.old": Link("modules.xml.gone")},
-        stderr=(r"warning", esc(REG), r"File exists"),
+        stderr=((r"^modreg: warning: cannot back up ", reason_after(REG),
+                 esc(REG + ".old") + r": File exists$"),),
         after={"pf/modules.xml": base_with(NEW),
                "pf/modules.xml.old": Link("modules.xml.gone")})],
         modes=("native",)),  # symbolic links are the POSIX build's concern
@@ -720,7 +729,8 @@ extend([
 add(Case("write: the temporary file cannot be created", [Step(
     args=["x64", "1"],
     put={"pf/modules.xml": BASE, "pf/modules.xml.tmp": DIR},
-    status=5, stderr=(esc(REG), r"cannot write", REASON, r"unchanged"),
+    status=5, stderr=((r"^modreg: cannot write ", reason_after(REG),
+                       reason_after(REG + ".tmp"), r"; the registry is unchanged$"),),
     after={"pf/modules.xml": BASE, "pf/modules.xml.old": BASE,
            "pf/modules.xml.tmp": DIR})]))
 
