@@ -7,9 +7,10 @@ followed by one entry of each of the three folders and no stale entry;
 the backup holds the registry as it was, and nothing else is left in the
 folder. Natively and, with --wine, for modreg.exe under Wine.
 
---unlocked names a build whose runs skip the folder lock (modreg_faults):
-the same rounds must then find lost registrations, which shows that the
-rounds can see what the lock prevents."""
+--unlocked (modreg_faults, run with MODREG_FAULT=skip@lock) and
+--wine-unlocked (modreg_unlocked.exe) name builds without the folder
+lock: as many rounds of each must then every one find lost or broken
+registrations, which shows that the rounds see what the lock prevents."""
 import argparse
 import os
 import shutil
@@ -93,11 +94,23 @@ def rounds(results, label, command, prefix, registry, count, runs, env):
     return count * runs
 
 
+def unlocked_rounds(results, label, command, prefix, registry, count, runs,
+                    env):
+    """The control: without the lock every round must go wrong."""
+    caught = sum(1 for _ in range(count)
+                 if one_round(command, prefix, registry, runs, env))
+    results.check('%s without the lock: lost registrations in %d of %d '
+                  'rounds' % (label, caught, count),
+                  [] if caught == count else
+                  ['%d rounds went right' % (count - caught)])
+
+
 def main():
     parser = argparse.ArgumentParser(description=__doc__)
     parser.add_argument('--tool', required=True, help='the native modreg')
     parser.add_argument('--wine', help='modreg.exe, run under Wine')
     parser.add_argument('--unlocked', help='modreg_faults, run without lock')
+    parser.add_argument('--wine-unlocked', help='modreg_unlocked.exe')
     parser.add_argument('--work', required=True, help='scratch folder')
     parser.add_argument('--runs', type=int, default=20)
     parser.add_argument('--rounds', type=int, default=5)
@@ -117,14 +130,9 @@ def main():
                     registry, args.rounds, args.runs, {})
 
     if args.unlocked:
-        caught = 0
-        for n in range(args.rounds):
-            if one_round([os.path.abspath(args.unlocked)], prefix, registry,
-                         args.runs, {'MODREG_FAULT': 'skip@lock'}):
-                caught += 1
-        results.check('without the lock, lost registrations are seen '
-                      '(%d of %d rounds)' % (caught, args.rounds),
-                      [] if caught else ['no round without the lock failed'])
+        unlocked_rounds(results, 'native', [os.path.abspath(args.unlocked)],
+                        prefix, registry, args.rounds, args.runs,
+                        {'MODREG_FAULT': 'skip@lock'})
 
     if args.wine:
         wine = WinePrefix(os.path.join(args.work, 'wine-prefix'))
@@ -137,6 +145,11 @@ def main():
             total += rounds(results, 'wine', ['wine', os.path.abspath(args.wine)],
                             wine.prefix, registry, args.wine_rounds, args.runs,
                             wine.env)
+            if args.wine_unlocked:
+                unlocked_rounds(results, 'wine',
+                                ['wine', os.path.abspath(args.wine_unlocked)],
+                                wine.prefix, registry, args.wine_rounds,
+                                args.runs, wine.env)
         finally:
             wine.stop()
             shutil.rmtree(common.data_dir(wine.prefix), ignore_errors=True)

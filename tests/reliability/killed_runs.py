@@ -13,8 +13,10 @@ has to make the backup again.
 Each kill is counted in the phase where it fell, as the files show it:
 before the registry's temporary file exists (the old registry alone),
 while it is written (the old registry and modules.xml.tmp), after the
-rename (the new registry). Every phase must get some kills over both
-registries, or the runs did not test what they are meant to."""
+rename (the new registry). The moment after the rename is short (the
+folder's flush and the exit), so every tenth kill waits for the registry
+to be replaced and then strikes. Every phase must get some kills over
+both registries, or the runs did not test what they are meant to."""
 import argparse
 import os
 import random
@@ -96,11 +98,16 @@ def kill_loop(args, results, label, registry, kills, rng):
             backup_state = state_a
         window = with_backup_copy if redo_backup else plain
         env = dict(os.environ, WINEPREFIX=prefix)
+        old_inode = os.stat(path).st_ino
         proc = subprocess.Popen([args.tool, 'x64', '5'], env=env,
                                 stdin=subprocess.DEVNULL,
                                 stdout=subprocess.DEVNULL,
                                 stderr=subprocess.DEVNULL)
-        time.sleep(rng.uniform(0, window))
+        if killed % 10 == 9:  # right after the rename
+            while os.stat(path).st_ino == old_inode and proc.poll() is None:
+                pass
+        else:
+            time.sleep(rng.uniform(0, window))
         proc.send_signal(signal.SIGKILL)
         status = proc.wait()
 

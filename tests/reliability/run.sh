@@ -2,12 +2,13 @@
 # The reliability tests: injected and real faults on the write path, runs
 # killed at random moments, concurrent runs natively and under Wine.
 # Builds what they need in build/reliability-*, prints the figures and
-# ends with "N passed, N failed"; exits non-zero on any failure.
+# ends with "N passed, N failed"; exits non-zero when any script does (or
+# reports a failure).
 # (The fuzzer has its own script, tests/fuzz/run.sh.)
 #
 #   KILLS_LARGE=100 KILLS_SMALL=50   killed runs on a ~50 MB and a ~5 MB registry
 #   CONCURRENT_ROUNDS=5 WINE_ROUNDS=3
-set -uo pipefail
+set -euo pipefail
 cd "$(dirname "$0")/../.."
 here=tests/reliability
 work=build/reliability-work
@@ -15,29 +16,35 @@ mkdir -p "$work"
 log="$work/log.txt"
 : >"$log"
 
-build() {  # build <folder> <target> <cmake preset and options...>
-  local dir=$1 target=$2
+build() {  # build <folder> <targets> <cmake preset and options...>
+  local dir=$1 targets=$2
   shift 2
+  # shellcheck disable=SC2086  # the targets are words
   if ! { cmake --preset "$@" -B "$dir" -DMODREG_TESTS=OFF &&
-          cmake --build "$dir" --target "$target"; } >"$work/build.log" 2>&1; then
+          cmake --build "$dir" --target $targets; } >"$work/build.log" 2>&1; then
     cat "$work/build.log" >&2
-    echo "reliability: cannot build $target in $dir" >&2
+    echo "reliability: cannot build $targets in $dir" >&2
     exit 1
   fi
 }
 build build/reliability-native modreg native
 build build/reliability-faults modreg_faults native -DMODREG_FAULTS=ON
-build build/reliability-windows modreg windows
+build build/reliability-windows "modreg modreg_unlocked" windows -DMODREG_FAULTS=ON
 
 native=build/reliability-native/modreg
 faults=build/reliability-faults/modreg_faults
 exe=build/reliability-windows/modreg.exe
+unlocked_exe=build/reliability-windows/modreg_unlocked.exe
 
+failed_scripts=()
 step() {  # step <name> <command...>: runs one script, keeping its report
   local name=$1 start=$SECONDS
   shift
   echo "== $name"
-  "$@" 2>&1 | tee -a "$log"
+  # pipefail: the script's own status, not tee's.
+  if ! "$@" 2>&1 | tee -a "$log"; then
+    failed_scripts+=("$name")
+  fi
   echo "   ($name: $((SECONDS - start)) s)"
 }
 
@@ -47,16 +54,20 @@ step "killed runs" python3 -B "$here/killed_runs.py" --tool "$native" \
   --work "$work/kills" --large-kills "${KILLS_LARGE:-100}" \
   --small-kills "${KILLS_SMALL:-50}"
 step "concurrent runs" python3 -B "$here/concurrency.py" --tool "$native" \
-  --unlocked "$faults" --wine "$exe" --work "$work/concurrency" \
+  --unlocked "$faults" --wine "$exe" --wine-unlocked "$unlocked_exe" \
+  --work "$work/concurrency" \
   --rounds "${CONCURRENT_ROUNDS:-5}" --wine-rounds "${WINE_ROUNDS:-3}"
 
-passed=$(grep -c '^PASS' "$log")
-failed=$(grep -c '^FAIL' "$log")
+passed=$(grep -c '^PASS' "$log" || true)
+failed=$(grep -c '^FAIL' "$log" || true)
 # Each script ends with its figure; a script that stopped early did not.
-figures=$(grep -c '^FIGURE' "$log")
-if [ "$figures" -lt 3 ]; then
+if [ "$(grep -c '^FIGURE' "$log" || true)" -lt 3 ]; then
   echo "reliability: a script stopped early (see $log)" >&2
   failed=$((failed + 1))
+fi
+if [ ${#failed_scripts[@]} -gt 0 ]; then
+  echo "reliability: failed: ${failed_scripts[*]} (see $log)" >&2
+  [ "$failed" -gt 0 ] || failed=${#failed_scripts[@]}
 fi
 echo "== figures"
 sed -n 's/^FIGURE /   /p' "$log"
@@ -64,4 +75,4 @@ if [ "$failed" -eq 0 ]; then
   echo "   nothing lost"
 fi
 echo "$passed passed, $failed failed"
-[ "$failed" -eq 0 ]
+[ "$failed" -eq 0 ] && [ ${#failed_scripts[@]} -eq 0 ]
