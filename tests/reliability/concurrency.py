@@ -103,6 +103,7 @@ def unlocked_rounds(results, label, command, prefix, registry, count, runs,
                   'rounds' % (label, caught, count),
                   [] if caught == count else
                   ['%d rounds went right' % (count - caught)])
+    return '%s %d of %d' % (label, caught, count)
 
 
 def main():
@@ -122,6 +123,7 @@ def main():
     registry = common.registry_text(stale_per_folder=2, filler=args.modules)
     results = common.Results('concurrent runs')
     total = 0
+    controls = []
 
     prefix = os.path.join(args.work, 'native')
     shutil.rmtree(prefix, ignore_errors=True)
@@ -130,9 +132,10 @@ def main():
                     registry, args.rounds, args.runs, {})
 
     if args.unlocked:
-        unlocked_rounds(results, 'native', [os.path.abspath(args.unlocked)],
+        controls.append(unlocked_rounds(
+                        results, 'native', [os.path.abspath(args.unlocked)],
                         prefix, registry, args.rounds, args.runs,
-                        {'MODREG_FAULT': 'skip@lock'})
+                        {'MODREG_FAULT': 'skip@lock'}))
 
     if args.wine:
         wine = WinePrefix(os.path.join(args.work, 'wine-prefix'))
@@ -146,15 +149,17 @@ def main():
                             wine.prefix, registry, args.wine_rounds, args.runs,
                             wine.env)
             if args.wine_unlocked:
-                unlocked_rounds(results, 'wine',
-                                ['wine', os.path.abspath(args.wine_unlocked)],
-                                wine.prefix, registry, args.wine_rounds,
-                                args.runs, wine.env)
+                controls.append(unlocked_rounds(
+                    results, 'wine', ['wine', os.path.abspath(args.wine_unlocked)],
+                    wine.prefix, registry, args.wine_rounds, args.runs,
+                    wine.env))
         finally:
             wine.stop()
             shutil.rmtree(common.data_dir(wine.prefix), ignore_errors=True)
 
-    results.figure('concurrent runs', '%d, in rounds of %d' % (total, args.runs))
+    results.figure('concurrent runs', '%d, in rounds of %d%s' % (
+        total, args.runs, '; rounds that went wrong without the lock: ' +
+        ', '.join(controls) if controls else ''))
     results.exit()
 
 
