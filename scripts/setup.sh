@@ -10,6 +10,7 @@ packages=(
   wine wine32 wine64
   clang libclang-rt-14-dev
   hyperfine xmlstarlet libbenchmark-dev time strace
+  nsis wixl
 )
 
 as_root() {

@@ -22,11 +22,17 @@
 //                temporary file, after half the bytes     ENOSPC
 //   backup-link  giving the backup its name               EPERM
 //
-// An unknown step ends the process with status 125 before anything else
-// happens, so that a mistyped test cannot pass by accident.
+// and one that is no failure: "hold-lock:S" holds the registry folder's
+// lock S seconds once it is taken, after saying so on standard error.
+// MODREG_LOCK_WAIT_MS=N makes a run wait at most N ms for the lock.
+//
+// An unknown step or a bad number ends the process with status 125
+// before anything else happens, so that a mistyped test cannot pass by
+// accident.
 #include "platform/platform.h"
 
 // Everything platform-posix.cc includes, ahead of the rename below.
+#include <ctype.h>
 #include <errno.h>
 #include <fcntl.h>
 #include <signal.h>
@@ -35,6 +41,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <optional>
@@ -67,6 +74,7 @@ const Step kSteps[] = {
     {"read", EIO},         {"lock", ENOLCK},        {"create-temp", EACCES},
     {"write", ENOSPC},     {"flush", EIO},          {"close", EIO},
     {"rename", EIO},       {"backup-copy", ENOSPC}, {"backup-link", EPERM},
+    {"hold-lock", 0},
 };
 
 struct Rule {
@@ -128,6 +136,31 @@ std::vector<Rule>& Rules() {
 // Read before main runs, so that a bad setting stops the tool before it
 // touches anything.
 const bool kRulesRead = (Rules(), true);
+
+// MODREG_LOCK_WAIT_MS, or |wait_ms| when it is unset.
+unsigned LockWaitMs(unsigned wait_ms) {
+  static const char* setting = getenv("MODREG_LOCK_WAIT_MS");
+  if (!setting || !*setting) return wait_ms;
+  char* end = nullptr;
+  unsigned long ms = strtoul(setting, &end, 10);
+  if (*end || !isdigit(static_cast<unsigned char>(*setting))) {
+    fprintf(stderr, "modreg_faults: bad MODREG_LOCK_WAIT_MS \"%s\"\n",
+            setting);
+    exit(125);
+  }
+  return static_cast<unsigned>(ms);
+}
+
+const bool kWaitRead = (LockWaitMs(0), true);
+
+void HoldLock() {
+  for (const Rule& rule : Rules()) {
+    if (strcmp(rule.step->name, "hold-lock") != 0) continue;
+    fprintf(stderr, "modreg_faults: holding the lock for %ld s\n", rule.nth);
+    fflush(stderr);
+    sleep(static_cast<unsigned>(rule.nth));
+  }
+}
 
 enum class Hit { kNone, kFail, kKill, kSkip };
 
@@ -281,9 +314,17 @@ bool CopyFileBytes(const std::string& source, const std::string& target,
   return Fail(code, error);
 }
 
-bool LockRegistryFolder(const std::string& dir, std::string* error) {
+std::string DisplayName(const std::string& path) {
+  return platform_real::DisplayName(path);
+}
+
+bool LockRegistryFolder(const std::string& dir, unsigned wait_ms,
+                        std::string* error) {
   if (auto done = Intercepted("lock", error)) return *done;
-  return platform_real::LockRegistryFolder(dir, error);
+  if (!platform_real::LockRegistryFolder(dir, LockWaitMs(wait_ms), error))
+    return false;
+  HoldLock();
+  return true;
 }
 
 }  // namespace platform

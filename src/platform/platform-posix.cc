@@ -9,6 +9,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <chrono>
 #include <cstdlib>
 
 namespace platform {
@@ -48,6 +49,10 @@ bool WriteAll(int fd, const char* data, size_t size) {
 }
 
 }  // namespace
+
+std::string DisplayName(const std::string& path) {
+  return path + " (" + HostPath(path) + ")";
+}
 
 bool IsWow64() {
   struct stat st;
@@ -222,7 +227,8 @@ bool CopyFileBytes(const std::string& source, const std::string& target,
   return ok;
 }
 
-bool LockRegistryFolder(const std::string& dir, std::string* error) {
+bool LockRegistryFolder(const std::string& dir, unsigned wait_ms,
+                        std::string* error) {
   // The lock is on the folder itself, so it leaves no file behind; the
   // descriptor stays open until the process ends.
   int fd = open(HostPath(dir).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
@@ -233,13 +239,28 @@ bool LockRegistryFolder(const std::string& dir, std::string* error) {
     *error = Reason();
     return false;
   }
-  while (flock(fd, LOCK_EX) != 0) {
-    if (errno == EINTR) continue;
-    *error = Reason();
-    close(fd);
-    return false;
+  // flock has no time limit of its own: it is tried every few
+  // milliseconds until the bound.
+  const auto start = std::chrono::steady_clock::now();
+  const auto bound = std::chrono::milliseconds(wait_ms);
+  for (;;) {
+    if (flock(fd, LOCK_EX | LOCK_NB) == 0) return true;
+    if (errno != EWOULDBLOCK && errno != EINTR) {
+      *error = Reason();
+      close(fd);
+      return false;
+    }
+    auto waited = std::chrono::steady_clock::now() - start;
+    if (waited >= bound) {
+      long long ms =
+          std::chrono::duration_cast<std::chrono::milliseconds>(waited).count();
+      *error = "another run holds the registry's lock; gave up after "
+               "waiting " + std::to_string((ms + 500) / 1000) + " s";
+      close(fd);
+      return false;
+    }
+    usleep(10 * 1000);
   }
-  return true;
 }
 
 }  // namespace platform

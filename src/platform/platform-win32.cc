@@ -4,6 +4,11 @@
 
 #include <windows.h>
 
+#include <ctype.h>
+#include <stdio.h>
+#include <stdlib.h>
+#include <string.h>
+
 namespace platform {
 namespace {
 
@@ -41,6 +46,8 @@ HANDLE Handle(const OutputFile* file) {
 }
 
 }  // namespace
+
+std::string DisplayName(const std::string& path) { return path; }
 
 bool IsWow64() {
   BOOL wow64 = FALSE;
@@ -180,26 +187,179 @@ bool CopyFileBytes(const std::string& source, const std::string& target,
   return true;
 }
 
-bool LockRegistryFolder(const std::string& dir, std::string* error) {
-  // A named mutex leaves nothing in the folder, and Windows hands it on
-  // (abandoned) when its owner dies. Backslashes are not allowed in the
-  // name past the namespace prefix.
-  std::wstring name = L"Local\\modreg:" + Wide(dir);
-  for (size_t i = 6; i < name.size(); ++i)
-    if (name[i] == L'\\') name[i] = L'/';
-  if (name.size() >= MAX_PATH) name.resize(MAX_PATH - 1);
-  HANDLE mutex = CreateMutexW(nullptr, FALSE, name.c_str());
-  if (!mutex) {
-    *error = Reason();
-    return false;
+namespace {
+
+#ifdef MODREG_LOCK_TEST
+// modreg_faults.exe, the Windows test build of the tool, and only it,
+// reads two settings for the tests of the lock:
+//
+//   MODREG_FAULT=hold-lock:S   once the lock is taken, says so on standard
+//                              error and holds it S seconds
+//   MODREG_FAULT=skip@lock     runs without the lock, to show what it
+//                              prevents
+//   MODREG_LOCK_WAIT_MS=N      waits at most N ms for the lock
+//
+// Any other value ends the run with status 125 before anything happens,
+// so that a mistyped test cannot pass by accident.
+unsigned long TestSetting(const char* name, const char* prefix,
+                          unsigned long otherwise) {
+  const char* value = getenv(name);
+  if (!value || !*value) return otherwise;
+  size_t n = strlen(prefix);
+  char* end = nullptr;
+  unsigned long number = 0;
+  if (strncmp(value, prefix, n) == 0 &&
+      isdigit(static_cast<unsigned char>(value[n])))
+    number = strtoul(value + n, &end, 10);
+  if (!end || *end) {
+    fprintf(stderr, "modreg_faults: bad %s \"%s\"\n", name, value);
+    exit(125);
   }
-  DWORD rc = WaitForSingleObject(mutex, INFINITE);
-  if (rc != WAIT_OBJECT_0 && rc != WAIT_ABANDONED) {
-    *error = Reason();
-    CloseHandle(mutex);
+  return number;
+}
+
+const bool kSkipLock = getenv("MODREG_FAULT") &&
+                       strcmp(getenv("MODREG_FAULT"), "skip@lock") == 0;
+const unsigned long kHoldSeconds =
+    kSkipLock ? 0 : TestSetting("MODREG_FAULT", "hold-lock:", 0);
+const unsigned long kWaitMs = TestSetting("MODREG_LOCK_WAIT_MS", "", ~0ul);
+
+unsigned LockWaitMs(unsigned wait_ms) {
+  return kWaitMs == ~0ul ? wait_ms : static_cast<unsigned>(kWaitMs);
+}
+
+bool SkipLock() { return kSkipLock; }
+
+void HoldLock() {
+  if (!kHoldSeconds) return;
+  fprintf(stderr, "modreg_faults: holding the lock for %lu s\n", kHoldSeconds);
+  fflush(stderr);
+  Sleep(kHoldSeconds * 1000);
+}
+#else
+unsigned LockWaitMs(unsigned wait_ms) { return wait_ms; }
+void HoldLock() {}
+bool SkipLock() { return false; }
+#endif
+
+// What a run needs of the lock: to wait for it (and so own it) and to
+// release it.
+constexpr DWORD kLockRights = SYNCHRONIZE | MUTEX_MODIFY_STATE;
+
+// The lock's security descriptor, with the buffers it points to.
+struct LockDescriptor {
+  SECURITY_DESCRIPTOR descriptor;
+  std::vector<DWORD> acl;  // DWORDs: an ACL must be aligned
+  SECURITY_ATTRIBUTES attributes;
+};
+
+// The user of this process's token.
+bool UserSid(std::vector<BYTE>* sid) {
+  HANDLE token = nullptr;
+  if (!OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &token))
     return false;
-  }
+  DWORD size = 0;
+  GetTokenInformation(token, TokenUser, nullptr, 0, &size);
+  std::vector<DWORD> info(size / sizeof(DWORD) + 1);
+  bool ok = size && GetTokenInformation(token, TokenUser, info.data(), size,
+                                        &size);
+  CloseHandle(token);
+  if (!ok) return false;
+  PSID user = reinterpret_cast<TOKEN_USER*>(info.data())->User.Sid;
+  BYTE* bytes = static_cast<BYTE*>(user);
+  sid->assign(bytes, bytes + GetLengthSid(user));
   return true;
+}
+
+bool WellKnownSid(WELL_KNOWN_SID_TYPE type, std::vector<BYTE>* sid) {
+  DWORD size = SECURITY_MAX_SID_SIZE;
+  sid->resize(size);
+  return CreateWellKnownSid(type, nullptr, sid->data(), &size);
+}
+
+// Grants kLockRights, and nothing else, to SYSTEM, the Administrators
+// group and this process's user, whichever of them creates the lock: a
+// mutex made by LocalSystem with its default descriptor would let
+// administrators only read it.
+bool MakeLockDescriptor(LockDescriptor* lock) {
+  std::vector<BYTE> sids[3];
+  if (!WellKnownSid(WinLocalSystemSid, &sids[0]) ||
+      !WellKnownSid(WinBuiltinAdministratorsSid, &sids[1]) ||
+      !UserSid(&sids[2]))
+    return false;
+  DWORD size = sizeof(ACL);
+  for (auto& sid : sids)
+    size += sizeof(ACCESS_ALLOWED_ACE) - sizeof(DWORD) +
+            GetLengthSid(sid.data());
+  lock->acl.assign(size / sizeof(DWORD) + 1, 0);
+  ACL* acl = reinterpret_cast<ACL*>(lock->acl.data());
+  if (!InitializeAcl(acl, size, ACL_REVISION)) return false;
+  for (auto& sid : sids)
+    if (!AddAccessAllowedAce(acl, ACL_REVISION, kLockRights, sid.data()))
+      return false;
+  if (!InitializeSecurityDescriptor(&lock->descriptor,
+                                    SECURITY_DESCRIPTOR_REVISION) ||
+      !SetSecurityDescriptorDacl(&lock->descriptor, TRUE, acl, FALSE))
+    return false;
+  lock->attributes = {sizeof(SECURITY_ATTRIBUTES), &lock->descriptor, FALSE};
+  return true;
+}
+
+// Opens the mutex |name| with kLockRights, creating it when there is none.
+// Another run may create it between the two: CreateMutexW then asks for
+// all rights on the existing one, the descriptor refuses them, and the
+// open is tried again.
+HANDLE OpenLock(const std::wstring& name, std::string* error) {
+  LockDescriptor lock;
+  if (!MakeLockDescriptor(&lock)) {
+    *error = Reason();
+    return nullptr;
+  }
+  HANDLE mutex = nullptr;
+  for (int attempt = 0; attempt < 10 && !mutex; ++attempt) {
+    mutex = OpenMutexW(kLockRights, FALSE, name.c_str());
+    if (mutex || GetLastError() != ERROR_FILE_NOT_FOUND) break;
+    mutex = CreateMutexW(&lock.attributes, FALSE, name.c_str());
+    if (mutex || GetLastError() != ERROR_ACCESS_DENIED) break;
+  }
+  if (!mutex) *error = Reason();
+  return mutex;
+}
+
+}  // namespace
+
+bool LockRegistryFolder(const std::string& dir, unsigned wait_ms,
+                        std::string* error) {
+  // A named mutex leaves nothing in the folder, and Windows hands it on
+  // (abandoned) when its owner dies. Global\ names are shared by every
+  // session, so a service's run in session 0 and a user's run in theirs
+  // take turns. Backslashes are not allowed in the name past the
+  // namespace prefix.
+  if (SkipLock()) return true;
+  std::wstring path = Wide(dir);
+  for (wchar_t& c : path)
+    if (c == L'\\') c = L'/';
+  std::wstring name = L"Global\\modreg:" + path;
+  if (name.size() >= MAX_PATH) name.resize(MAX_PATH - 1);
+  HANDLE mutex = OpenLock(name, error);
+  if (!mutex) return false;
+  DWORD start = GetTickCount();
+  DWORD rc = WaitForSingleObject(mutex, LockWaitMs(wait_ms));
+  // A run never releases the lock: it ends holding it, finished or killed,
+  // and the next takes it over abandoned.
+  if (rc == WAIT_OBJECT_0 || rc == WAIT_ABANDONED) {
+    HoldLock();
+    return true;
+  }
+  if (rc == WAIT_TIMEOUT) {
+    DWORD waited = GetTickCount() - start;
+    *error = "another run holds the registry's lock; gave up after "
+             "waiting " + std::to_string((waited + 500) / 1000) + " s";
+  } else {
+    *error = Reason();
+  }
+  CloseHandle(mutex);
+  return false;
 }
 
 }  // namespace platform

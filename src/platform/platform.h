@@ -10,6 +10,10 @@
 
 namespace platform {
 
+// |path| as messages name it: on POSIX followed by the host file it maps
+// to, in parentheses; on Windows the path itself.
+std::string DisplayName(const std::string& path);
+
 // True when this process is a 32-bit process on 64-bit Windows. A failed
 // query counts as no.
 bool IsWow64();
@@ -59,11 +63,16 @@ bool RemoveFile(const std::string& path);
 bool CopyFileBytes(const std::string& source, const std::string& target,
                    std::string* error);
 
+// The longest a run waits for another run's lock on the registry.
+constexpr unsigned kLockWaitMs = 60 * 1000;
+
 // Takes an exclusive lock that guards the registry in folder |dir| until
-// the process ends; waits while another process holds it. The system
+// the process ends; waits while another process holds it, at most
+// |wait_ms|, and then fails with a reason that says so. The system
 // releases it when the process dies. A folder that does not exist holds
 // no registry and needs no lock.
-bool LockRegistryFolder(const std::string& dir, std::string* error);
+bool LockRegistryFolder(const std::string& dir, unsigned wait_ms,
+                        std::string* error);
 
 }  // namespace platform
 

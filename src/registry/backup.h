@@ -4,13 +4,22 @@
 
 #include <string>
 
+// What became of the backup in a pass.
+enum class BackupState {
+  kMade,      // copied in this pass
+  kThere,     // one could already be opened
+  kNotMade,   // none exists and none could be made
+};
+
 // Copies |RegistryPath| to |BackupPath| unless a backup can already be
 // opened. The copy goes to a temporary name first and takes the backup's
 // name only when complete, never replacing an existing file, so a backup
 // is whole or absent. Returns a warning when the registry exists, no
-// backup exists and none could be made; otherwise an empty string.
+// backup exists and none could be made; otherwise an empty string. Sets
+// |state| when given.
 std::string BackupRegistry(const std::string& RegistryPath,
-                           const std::string& BackupPath);
+                           const std::string& BackupPath,
+                           BackupState* state = nullptr);
 
 // The temporary file a backup is copied through.
 std::string BackupTempPath(const std::string& BackupPath);

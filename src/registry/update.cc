@@ -29,11 +29,75 @@ RegistryResult ReadRegistry(const std::string& path, std::vector<char>* text) {
   std::string error;
   if (!platform::ReadWholeFile(path, text, &error))
     return Failure(RegistryStatus::kCannotRead,
-                   "cannot read " + path + ": " + error);
+                   "cannot read " + platform::DisplayName(path) + ": " + error);
   if (!PrepareRegistryText(text))
     return Failure(RegistryStatus::kMalformed,
-                   "cannot update " + path + ": the file is empty");
+                   "cannot update " + platform::DisplayName(path) +
+                       ": the file is empty");
   return RegistryResult{};
+}
+
+// Checks and parses |text| into |doc| and finds its Modules element.
+RegistryResult ParseRegistry(std::vector<char>* text,
+                             rapidxml::xml_document<char>* doc,
+                             Node** modules) {
+  if (text->empty())  // no text, not even its terminator
+    return Failure(RegistryStatus::kMalformed, "the file is empty");
+  const size_t size = text->size() - 1;  // without the terminating NUL
+  if (auto issue = ScanRegistryText(text->data(), size))
+    return Failure(RegistryStatus::kMalformed,
+                   issue->reason + " at " +
+                       DescribePosition(text->data(), issue->offset));
+  try {
+    doc->parse<0>(text->data());
+  } catch (const rapidxml::parse_error& e) {
+    RegistryResult result = Failure(RegistryStatus::kMalformed,
+                                    std::string("malformed XML: ") + e.what());
+    result.parse_offset = static_cast<size_t>(e.where<char>() - text->data());
+    return result;
+  }
+  *modules = doc->first_node("Modules", 7);
+  if (!*modules || (*modules)->type() != rapidxml::node_element)
+    return Failure(RegistryStatus::kMalformed, "no top-level Modules element");
+  return RegistryResult{};
+}
+
+bool Same(const char* a, size_t a_size, const char* b, size_t b_size) {
+  return std::string_view(a, a_size) == std::string_view(b, b_size);
+}
+
+bool SameChildren(const Node* a, const Node* b);
+
+// The same kind, name, value, attributes in order, and children.
+bool SameNode(const Node* a, const Node* b) {
+  if (a == b) return true;
+  if (a->type() != b->type() ||
+      !Same(a->name(), a->name_size(), b->name(), b->name_size()) ||
+      !Same(a->value(), a->value_size(), b->value(), b->value_size()))
+    return false;
+  const auto* x = a->first_attribute();
+  const auto* y = b->first_attribute();
+  for (; x && y; x = x->next_attribute(), y = y->next_attribute())
+    if (!Same(x->name(), x->name_size(), y->name(), y->name_size()) ||
+        !Same(x->value(), x->value_size(), y->value(), y->value_size()))
+      return false;
+  return !x && !y && SameChildren(a, b);
+}
+
+bool SameChildren(const Node* a, const Node* b) {
+  const Node* x = a->first_node();
+  const Node* y = b->first_node();
+  for (; x && y; x = x->next_sibling(), y = y->next_sibling())
+    if (!SameNode(x, y)) return false;
+  return !x && !y;
+}
+
+bool SameAsBefore(const Node* modules, const std::vector<const Node*>& before) {
+  size_t i = 0;
+  for (const Node* node = modules->first_node(); node;
+       node = node->next_sibling(), ++i)
+    if (i == before.size() || !SameNode(node, before[i])) return false;
+  return i == before.size();
 }
 
 // Where a parse error lies, told from a fresh read of the file: the
@@ -91,14 +155,32 @@ bool WriteRegistry(const std::string& path,
 
 }  // namespace
 
-void RemoveStaleEntries(Node* modules, const std::string& folder) {
+ModuleEntry EntryOf(const Node* node) {
+  ModuleEntry entry;
+  const auto* path = node->first_attribute("path", 4);
+  entry.path.assign(path->value(), path->value_size());
+  if (const auto* dir = node->first_attribute("configDir", 9)) {
+    entry.configDir.assign(dir->value(), dir->value_size());
+    entry.hasConfigDir = true;
+  }
+  return entry;
+}
+
+size_t RemoveStaleEntries(Node* modules, const std::string& folder,
+                          std::vector<Node*>* removed) {
+  size_t count = 0;
   Node* node = modules->first_node("Module", 6);
   while (node) {
     Node* next = node->next_sibling();
     const auto* path = node->first_attribute("path", 4);
-    if (path && Contains(path, folder)) modules->remove_node(node);
+    if (path && Contains(path, folder)) {
+      modules->remove_node(node);
+      ++count;
+      if (removed) removed->push_back(node);
+    }
     node = next;
   }
+  return count;
 }
 
 void AppendEntries(rapidxml::xml_document<char>* doc, Node* modules,
@@ -130,52 +212,69 @@ RegistryResult EditRegistry(std::vector<char>* text,
                             const std::string& ProductFolder,
                             const std::vector<ModuleEntry>& entries,
                             rapidxml::xml_document<char>* doc) {
-  if (text->empty())  // no text, not even its terminator
-    return Failure(RegistryStatus::kMalformed, "the file is empty");
-  const size_t size = text->size() - 1;  // without the terminating NUL
-  if (auto issue = ScanRegistryText(text->data(), size))
-    return Failure(RegistryStatus::kMalformed,
-                   issue->reason + " at " +
-                       DescribePosition(text->data(), issue->offset));
-  try {
-    doc->parse<0>(text->data());
-  } catch (const rapidxml::parse_error& e) {
-    RegistryResult result = Failure(RegistryStatus::kMalformed,
-                                    std::string("malformed XML: ") + e.what());
-    result.parse_offset = static_cast<size_t>(e.where<char>() - text->data());
+  Node* modules = nullptr;
+  RegistryResult result = ParseRegistry(text, doc, &modules);
+  if (result.status != RegistryStatus::kUnchanged) return result;
+  RemoveStaleEntries(modules, ProductFolder);
+  if (entries.empty()) return result;
+  AppendEntries(doc, modules, entries);
+  result.status = RegistryStatus::kWritten;
+  return result;
+}
+
+RegistryResult LoadRegistryFile(const std::string& RegistryPath,
+                                std::vector<char>* text,
+                                rapidxml::xml_document<char>* doc,
+                                Node** modules) {
+  RegistryResult result = ReadRegistry(RegistryPath, text);
+  if (!result.reason.empty()) return result;
+  result = ParseRegistry(text, doc, modules);
+  if (result.status == RegistryStatus::kMalformed) {
+    result.reason = "cannot update " + platform::DisplayName(RegistryPath) +
+                    ": " + result.reason;
+    if (result.parse_offset)
+      result.reason +=
+          " at " + ParseErrorPosition(RegistryPath, *result.parse_offset);
+  }
+  return result;
+}
+
+RegistryResult UpdateRegistryFile(const std::string& RegistryPath,
+                                  const RegistryEdit& edit) {
+  std::vector<char> text;
+  auto doc = std::make_unique<rapidxml::xml_document<char>>();
+  Node* modules = nullptr;
+  RegistryResult result =
+      LoadRegistryFile(RegistryPath, &text, doc.get(), &modules);
+  if (!result.reason.empty()) return result;
+  std::vector<const Node*> before;
+  if (edit.dry_run)
+    for (Node* node = modules->first_node(); node; node = node->next_sibling())
+      before.push_back(node);
+  std::vector<Node*> removed;
+  size_t count = RemoveStaleEntries(modules, edit.ProductFolder,
+                                    edit.report ? &removed : nullptr);
+  if (edit.entries.empty() && !(edit.unregister && count > 0)) return result;
+  AppendEntries(doc.get(), modules, edit.entries);
+  for (const Node* node : removed) result.removed.push_back(EntryOf(node));
+  result.status = RegistryStatus::kWritten;
+  if (edit.dry_run) {
+    result.changed = !SameAsBefore(modules, before);
     return result;
   }
-  Node* modules = doc->first_node("Modules", 7);
-  if (!modules || modules->type() != rapidxml::node_element)
-    return Failure(RegistryStatus::kMalformed, "no top-level Modules element");
-  RemoveStaleEntries(modules, ProductFolder);
-  if (entries.empty()) return RegistryResult{};
-  AppendEntries(doc, modules, entries);
-  RegistryResult result;
-  result.status = RegistryStatus::kWritten;
+  std::string error;
+  if (!WriteRegistry(RegistryPath, *doc, &error))
+    return Failure(RegistryStatus::kCannotWrite,
+                   "cannot write " + platform::DisplayName(RegistryPath) +
+                       ": " + error + "; the registry is unchanged");
   return result;
 }
 
 RegistryResult UpdateRegistryFile(const std::string& RegistryPath,
                                   const std::string& ProductFolder,
                                   const std::vector<ModuleEntry>& entries) {
-  std::vector<char> text;
-  RegistryResult result = ReadRegistry(RegistryPath, &text);
-  if (!result.reason.empty()) return result;
-  auto doc = std::make_unique<rapidxml::xml_document<char>>();
-  result = EditRegistry(&text, ProductFolder, entries, doc.get());
-  if (result.status == RegistryStatus::kMalformed) {
-    result.reason = "cannot update " + RegistryPath + ": " + result.reason;
-    if (result.parse_offset)
-      result.reason +=
-          " at " + ParseErrorPosition(RegistryPath, *result.parse_offset);
-    return result;
-  }
-  if (result.status != RegistryStatus::kWritten) return result;
-  std::string error;
-  if (!WriteRegistry(RegistryPath, *doc, &error))
-    return Failure(RegistryStatus::kCannotWrite,
-                   "cannot write " + RegistryPath + ": " + error +
-                       "; the registry is unchanged");
-  return result;
+  RegistryEdit edit;
+  edit.ProductFolder = ProductFolder;
+  edit.entries = entries;
+  return UpdateRegistryFile(RegistryPath, edit);
 }

@@ -9,11 +9,11 @@
 
 #include <rapidxml.hpp>
 
-#include "run/modules.h"
+#include "registry/module_entry.h"
 
 enum class RegistryStatus {
-  kWritten,      // the registry was replaced
-  kUnchanged,    // no entry to add: the file was read but not rewritten
+  kWritten,      // the registry was replaced (on a dry run: would be)
+  kUnchanged,    // nothing to add or remove: read but not rewritten
   kCannotRead,   // missing or unreadable
   kMalformed,    // not a registry this tool can update
   kCannotWrite,  // the new registry could not be put in place
@@ -24,6 +24,24 @@ struct RegistryResult {
   std::string reason;  // for a failure: what went wrong
   // For a parse error: where in the text the parser stopped.
   std::optional<size_t> parse_offset;
+  // When RegistryEdit::report is set and the registry is rewritten: the
+  // children of Modules taken out, in order (path and configDir).
+  std::vector<ModuleEntry> removed;
+  // On a dry run that would rewrite: whether the children of Modules would
+  // differ from the file's (elements, attributes, content or order).
+  bool changed = false;
+};
+
+// What a pass asks of the registry.
+struct RegistryEdit {
+  std::string ProductFolder;         // marks the entries to remove
+  std::vector<ModuleEntry> entries;  // to append
+  // Rewrite when an entry was removed even with none to append.
+  bool unregister = false;
+  // Read and edit in memory only; set |changed|.
+  bool dry_run = false;
+  // Fill |removed|.
+  bool report = false;
 };
 
 // Turns the bytes of a registry file into the text EditRegistry takes:
@@ -44,18 +62,37 @@ RegistryResult EditRegistry(std::vector<char>* text,
 
 // The two edits of EditRegistry on a parsed document: from the first
 // Module child of |modules| on, every child whose first "path" attribute
-// holds |folder| goes, whatever its name or kind; then one Module element
-// per entry is appended.
-void RemoveStaleEntries(rapidxml::xml_node<char>* modules,
-                        const std::string& folder);
+// holds |folder| goes, whatever its name or kind (returns how many, and
+// adds them to |removed| when given); then one Module element per entry
+// is appended.
+size_t RemoveStaleEntries(rapidxml::xml_node<char>* modules,
+                          const std::string& folder,
+                          std::vector<rapidxml::xml_node<char>*>* removed =
+                              nullptr);
 void AppendEntries(rapidxml::xml_document<char>* doc,
                    rapidxml::xml_node<char>* modules,
                    const std::vector<ModuleEntry>& entries);
 
-// The whole update of the file at |RegistryPath|. The new content goes to
-// a temporary file beside it, which is flushed to the disk and then
-// renamed over the registry; on any failure the registry keeps its bytes.
-// A failure's reason names the file.
+// Reads and parses the file at |RegistryPath| into |doc|, which points
+// into |text|, and finds its first top-level Modules element. A failure's
+// reason names the file.
+RegistryResult LoadRegistryFile(const std::string& RegistryPath,
+                                std::vector<char>* text,
+                                rapidxml::xml_document<char>* doc,
+                                rapidxml::xml_node<char>** modules);
+
+// The entry a child of Modules names: its first "path" attribute, which
+// it must have, and its first "configDir".
+ModuleEntry EntryOf(const rapidxml::xml_node<char>* node);
+
+// The whole update of the file at |RegistryPath|: rewritten when there
+// are entries to append, or for an unregistration when one was removed.
+// The new content goes to a temporary file beside it, which is flushed to
+// the disk and then renamed over the registry; on any failure the
+// registry keeps its bytes. A failure's reason names the file.
+RegistryResult UpdateRegistryFile(const std::string& RegistryPath,
+                                  const RegistryEdit& edit);
+// A registration: |entries| replace the product's stale entries.
 RegistryResult UpdateRegistryFile(const std::string& RegistryPath,
                                   const std::string& ProductFolder,
                                   const std::vector<ModuleEntry>& entries);

@@ -6,10 +6,12 @@
 
 #include "platform/platform.h"
 #include "registry/backup.h"
+#include "registry/list.h"
 #include "registry/update.h"
 #include "run/layout.h"
 #include "run/mask.h"
 #include "run/modules.h"
+#include "run/options.h"
 
 namespace {
 
@@ -17,6 +19,15 @@ int Report(FILE* err, int status, const std::string& message) {
   fprintf(err, "modreg: %s\n", message.c_str());
   fflush(err);
   return status;
+}
+
+void Say(FILE* out, const std::string& line) {
+  fprintf(out, "%s\n", line.c_str());
+}
+
+std::string EntryText(const ModuleEntry& entry) {
+  if (!entry.hasConfigDir) return entry.path;
+  return entry.path + " configDir: " + entry.configDir;
 }
 
 int StatusOf(RegistryStatus status) {
@@ -34,54 +45,143 @@ int StatusOf(RegistryStatus status) {
   return kExitCannotWrite;
 }
 
-// Stages 7 and 8, under the registry folder's lock.
-int UpdateRegistry(const RegistryPaths& paths,
-                   const std::string& ProductFolder,
-                   const std::vector<ModuleEntry>& entries, FILE* err) {
-  std::string error;
-  std::string folder = RegistryFolder(paths.RegistryPath);
-  if (!platform::LockRegistryFolder(folder, &error))
-    return Report(err, kExitCannotLock, "cannot lock " + folder + ": " + error);
-  // Whatever a killed run left behind.
-  platform::RemoveFile(RegistryTempPath(paths.RegistryPath));
-  platform::RemoveFile(BackupTempPath(paths.BackupPath));
-
-  const std::string warning =
-      BackupRegistry(paths.RegistryPath, paths.BackupPath);
-  RegistryResult result;
+// The update itself, turning a lack of memory into its status. A failed
+// backup's |warning| is reported first, unless the registry cannot be
+// read: it could not be copied either, and the failure's one line says
+// why.
+int Update(const RegistryPaths& paths, const RegistryEdit& edit,
+           const std::string& warning, RegistryResult* result, FILE* err) {
   bool OutOfMemory = false;
   try {
-    result = UpdateRegistryFile(paths.RegistryPath, ProductFolder, entries);
+    *result = UpdateRegistryFile(paths.RegistryPath, edit);
   } catch (const std::bad_alloc&) {
     OutOfMemory = true;
   }
-  // A registry that cannot be read cannot be copied either: its one line
-  // says why, and the failed backup adds nothing to it.
   if (!warning.empty() &&
-      (OutOfMemory || result.status != RegistryStatus::kCannotRead))
+      (OutOfMemory || result->status != RegistryStatus::kCannotRead))
     Report(err, kExitOk, "warning: " + warning);
   if (OutOfMemory)
     return Report(err, kExitOutOfMemory,
-                  "cannot update " + paths.RegistryPath +
+                  "cannot update " + platform::DisplayName(paths.RegistryPath) +
                       ": out of memory; the registry is unchanged");
+  int status = StatusOf(result->status);
+  if (status != kExitOk) return Report(err, status, result->reason);
+  return kExitOk;
+}
+
+// An unregistration has nothing to do without a registry: the framework
+// may have been removed first.
+bool NothingToUnregister(const RegistryPaths& paths, const RegistryEdit& edit,
+                         bool verbose, FILE* out) {
+  if (!edit.unregister || platform::PathExists(paths.RegistryPath))
+    return false;
+  if (verbose) Say(out, "result: no registry, nothing to remove");
+  return true;
+}
+
+// Stages 7 and 8, under the registry folder's lock.
+int UpdateRegistry(const RegistryPaths& paths, const RegistryEdit& edit,
+                   bool verbose, FILE* out, FILE* err) {
+  std::string error;
+  std::string folder = RegistryFolder(paths.RegistryPath);
+  if (verbose) Say(out, "registry: " + platform::DisplayName(paths.RegistryPath));
+  if (!platform::LockRegistryFolder(folder, platform::kLockWaitMs, &error))
+    return Report(err, kExitCannotLock,
+                  "cannot lock " + platform::DisplayName(folder) + ": " + error);
+  // Whatever a killed run left behind.
+  platform::RemoveFile(RegistryTempPath(paths.RegistryPath));
+  platform::RemoveFile(BackupTempPath(paths.BackupPath));
+  if (NothingToUnregister(paths, edit, verbose, out)) return kExitOk;
+
+  BackupState backup;
+  const std::string warning =
+      BackupRegistry(paths.RegistryPath, paths.BackupPath, &backup);
+  if (verbose)
+    Say(out, backup == BackupState::kMade    ? "backup: made"
+             : backup == BackupState::kThere ? "backup: already there"
+                                             : "backup: not made");
+
+  RegistryResult result;
+  int status = Update(paths, edit, warning, &result, err);
+  if (status != kExitOk || !verbose) return status;
+  for (const ModuleEntry& entry : result.removed)
+    Say(out, "removed: " + EntryText(entry));
+  // Entries to add always mean a rewrite.
+  for (const ModuleEntry& entry : edit.entries)
+    Say(out, "added: " + EntryText(entry));
+  Say(out, result.status == RegistryStatus::kWritten ? "result: rewritten"
+                                                      : "result: left as it was");
+  return kExitOk;
+}
+
+// What UpdateRegistry would do, without locking or writing anything.
+int DryRun(const RegistryPaths& paths, RegistryEdit edit, bool verbose,
+           FILE* out, FILE* err) {
+  if (verbose) Say(out, "registry: " + platform::DisplayName(paths.RegistryPath));
+  if (NothingToUnregister(paths, edit, verbose, out)) return kExitOk;
+  edit.dry_run = true;
+  RegistryResult result;
+  int status = Update(paths, edit, "", &result, err);
+  if (status != kExitOk) return status;
+  const bool written = result.status == RegistryStatus::kWritten;
+  for (const ModuleEntry& entry : result.removed)
+    Say(out, "remove: " + EntryText(entry));
+  for (const ModuleEntry& entry : edit.entries)
+    Say(out, "add: " + EntryText(entry));
+  if (verbose)
+    Say(out, !written        ? "result: would be left as it was"
+             : result.changed ? "result: would be rewritten, Modules changed"
+                              : "result: would be rewritten, Modules as it is");
+  return result.changed ? kExitWouldChange : kExitOk;
+}
+
+int List(const RegistryPaths& paths, FILE* out, FILE* err) {
+  std::vector<ModuleEntry> listed;
+  RegistryResult result;
+  try {
+    result = ListRegistryFile(paths.RegistryPath, &listed);
+  } catch (const std::bad_alloc&) {
+    return Report(err, kExitOutOfMemory,
+                  "cannot list " + platform::DisplayName(paths.RegistryPath) +
+                      ": out of memory");
+  }
   int status = StatusOf(result.status);
   if (status != kExitOk) return Report(err, status, result.reason);
+  Say(out, "registry: " + platform::DisplayName(paths.RegistryPath));
+  for (const ModuleEntry& entry : listed)
+    Say(out, (platform::PathExists(entry.path) ? "module: " : "missing: ") +
+                 EntryText(entry));
   return kExitOk;
 }
 
 int Pass(int argc, const char* const* argv, FILE* out, FILE* err) {
+  const Options options = ParseOptions(argc, argv);
+  if (!options.error.empty())
+    return Report(err, kExitUsage, options.error + "; " + kUsage);
+  if (options.mode == Mode::kHelp) {
+    fputs(kHelp, out);
+    return kExitOk;
+  }
+  if (options.mode == Mode::kVersion) {
+    Say(out, "modreg " MODREG_VERSION);
+    return kExitOk;
+  }
   // 1. Command line.
-  if (argc < 3) {
+  if (options.args.size() < 2 && options.mode == Mode::kRegister) {
     fputs("Device unsupport. exit!\n", out);
     fflush(out);
     return kExitShortCommandLine;
   }
-  const std::string ArchArgument = argv[1];
+  const std::string ArchArgument = options.args[0];
+  if (options.mode == Mode::kList) {
+    if (ArchArgument == "x86") ApplyArchitectureRule(platform::IsWow64());
+    return List(GetRegistryPaths(), out, err);
+  }
   // 4 (read first, so that a refused mask touches nothing).
-  std::optional<int32_t> mask = ReadDeviceMask(argv[2]);
+  std::optional<int32_t> mask = ReadDeviceMask(options.args[1]);
   if (!mask)
     return Report(err, kExitBadMask,
-                  std::string("invalid device mask \"") + argv[2] +
+                  "invalid device mask \"" + options.args[1] +
                       "\": expected a decimal number in the signed 32-bit "
                       "range");
   const int32_t DeviceMask = *mask;
@@ -89,12 +189,17 @@ int Pass(int argc, const char* const* argv, FILE* out, FILE* err) {
   if (ArchArgument == "x86") ApplyArchitectureRule(platform::IsWow64());
   // 3. Registry paths, before the product folder changes the root.
   const RegistryPaths paths = GetRegistryPaths();
+  RegistryEdit edit;
   // 5. Product folder.
-  const std::string ProductFolder = ChooseProductFolder(DeviceMask);
-  // 6. Module list.
-  const std::vector<ModuleEntry> entries = BuildModuleList(DeviceMask);
+  edit.ProductFolder = ChooseProductFolder(DeviceMask);
+  // 6. Module list: none to unregister.
+  edit.unregister = options.mode == Mode::kUnregister;
+  if (!edit.unregister) edit.entries = BuildModuleList(DeviceMask);
+  edit.report = options.verbose || options.dry_run;
+  if (options.dry_run)
+    return DryRun(paths, edit, options.verbose, out, err);
   // 7 and 8.
-  return UpdateRegistry(paths, ProductFolder, entries, err);
+  return UpdateRegistry(paths, edit, options.verbose, out, err);
 }
 
 }  // namespace

@@ -4,14 +4,9 @@
 #define MODREG_RUN_MODULES_H_
 
 #include <cstdint>
-#include <string>
 #include <vector>
 
-struct ModuleEntry {
-  std::string path;       // full path of the module library
-  std::string configDir;  // full path of its configuration directory
-  bool hasConfigDir = false;
-};
+#include "registry/module_entry.h"
 
 // The entry of device type 1 to 6, under the current InstallRoot (which
 // ends with the product folder and a backslash).

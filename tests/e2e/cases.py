@@ -14,6 +14,7 @@ Expected registries are written out here line by line; the tool writes
 CR LF line ends and one empty line after the last element.
 """
 
+import os
 import re
 from dataclasses import dataclass, field
 
@@ -35,6 +36,14 @@ class Link:
 
 
 SHORT = object()      # the short-command-line message, in the build's line end
+HOST = "{host}"       # after a C: path in Out: " (its host path)" natively
+
+
+@dataclass(frozen=True)
+class Out:
+    """Standard output as lines of text, each ended in the build's line end
+    (CR LF for the Windows build)."""
+    lines: tuple
 UNCHANGED = None      # every file as it was before the step
 
 BOTH = ("64", "32")   # prefix kinds: with and without WOW64
@@ -129,8 +138,10 @@ def base_with(*new_lines):
 
 # Patterns for standard error.
 def reason_after(name):
-    """|name| followed by its reason: a colon, a blank and a word."""
-    return esc(name) + r": \w"
+    """|name| followed by its reason: a colon, a blank and a word. The
+    native build names a registry's host path between them, in
+    parentheses."""
+    return esc(name) + r"(?: \(/.*?\))?: \w"
 
 
 CANNOT_READ = ((r"^modreg: cannot read ", reason_after(REG)),)
@@ -794,3 +805,156 @@ add(Case("idempotence: text beside elements grows on each rewrite", [
                     "</Modules>"),
                 "pf/modules.xml.old": MIXED}),
 ]))
+
+# ---- Options and modes -----------------------------------------------------
+
+_ROOT = os.path.dirname(os.path.dirname(os.path.dirname(os.path.abspath(
+    __file__))))
+with open(os.path.join(_ROOT, "CMakeLists.txt")) as _f:
+    VERSION = re.search(r"project\(modreg VERSION (\S+)", _f.read()).group(1)
+with open(os.path.join(_ROOT, "README.md")) as _f:  # the help as shown there
+    HELP = re.search(r"```\n(usage: modreg .*?)```", _f.read(), re.S).group(1)
+
+
+def run(name, args, put, after, status=0, stdout=b"", stderr=(), **kw):
+    return Case(name, [Step(args=args, put=put, status=status, stdout=stdout,
+                            stderr=stderr, after=after)], **kw)
+
+
+def cfg(path, config):
+    return path + " configDir: " + config
+
+
+OLD = "pf/modules.xml.old"
+PRODUCT = crlf("<Modules>", mod(H1), mod(FW), mod(T1), mod(H3, H3C),
+               "</Modules>")
+REGISTERED = crlf("<Modules>", mod(FW), mod(H1), mod(H3, H3C), "</Modules>")
+STALE = crlf("<Modules>", mod(H1), mod(FW), "</Modules>")
+LEFTOVER = {"pf/modules.xml.tmp": b"<Modules><half"}
+SAID = ("registry: " + REG + HOST,)
+
+for args, wrong in [  # the messages are the option table's (options_test)
+        (["--bogus", "x64", "1"], r'unknown option "--bogus"'),
+        (["--unregister", "x64"], r"--unregister needs MASK"),
+        (["--dry-run", "--list", "x64"], r"--dry-run does not go with --list")]:
+    add(untouched("usage: %s" % " ".join(args), args, 2,
+                  stderr=((r"^modreg: " + wrong, r"; usage: modreg \["),)))
+extend([
+    untouched("options come first: after ARCH one is the mask",
+              ["x64", "--verbose"], 2,
+              stderr=((r"^modreg: invalid device mask ",
+                       reason_after('"--verbose"')),)),
+    untouched("a lone -- and one argument", ["--", "x86"], 255, stdout=SHORT),
+    untouched("--help", ["--verbose", "--help", "x64", "1"], 0,
+              stdout=Out(tuple(HELP.splitlines()))),
+    untouched("--version", ["--version"], 0, stdout=Out(("modreg " + VERSION,))),
+    run("after a lone --, a word beginning with -- is ARCH",
+        ["--verbose", "--", "--x86", "1"], {"pf/modules.xml": BASE},
+        {"pf/modules.xml": base_with(mod(H1)), OLD: BASE},
+        stdout=Out(SAID + ("backup: made", "added: " + H1, "result: rewritten"))),
+])
+
+# Unregistration.
+extend([
+    run("unregister: the product's entries go, others stay",
+        ["--unregister", "x64", "5"], {"pf/modules.xml": PRODUCT},
+        {"pf/modules.xml": written("<Modules>", mod(FW), mod(T1), "</Modules>"),
+         OLD: PRODUCT}),
+    run("unregister: nothing to remove, the registry keeps its bytes",
+        ["--unregister", "x64", "1"], {"pf/modules.xml": BASE, **LEFTOVER},
+        {"pf/modules.xml": BASE, OLD: BASE}),
+    run("unregister: no registry is no error, nothing created",
+        ["--unregister", "x64", "1"], {}, {}),
+    run("unregister: no registry folder is no error",
+        ["--unregister", "x64", "1"], {}, {}, absent=("pf",)),
+    run("unregister: a malformed registry", ["--unregister", "x64", "1"],
+        {"pf/modules.xml": b"<Modules>" + STALE}, {
+            "pf/modules.xml": b"<Modules>" + STALE, OLD: b"<Modules>" + STALE},
+        status=4, stderr=(MALFORMED,)),
+    run("unregister: a directory in place of the registry",
+        ["--unregister", "x64", "1"], {"pf/modules.xml": DIR},
+        {"pf/modules.xml": DIR}, status=3, stderr=CANNOT_READ),
+])
+
+# Listing.
+PRESENT = r"C:\Program Files\OpenNI\Data\present.dll"
+extend([
+    run("list: each child with a path, missing module files marked",
+        ["--list", "x64"], {"pf/present.dll": b"", **LEFTOVER,
+                            "pf/modules.xml": crlf(
+            "<Modules>", '\t<Setting name="log"/>', mod(FW), "\tnote",
+            mod(PRESENT), mod(H3, H3C), "\t<Module/>",
+            r'	<Extra configDir="C:\x\" path="%s"/>' % PRESENT,
+            "</Modules>")}, UNCHANGED,
+        stdout=Out(SAID + ("missing: " + FW, "module: " + PRESENT,
+                           "missing: " + cfg(H3, H3C),
+                           "module: " + cfg(PRESENT, "C:\\x\\")))),
+    run("list: x86 on a 64-bit system", ["--list", "x86"],
+        {"pf/modules.xml": BASE, "pf86/modules.xml": OTHER}, UNCHANGED,
+        stdout=Out(("registry: " + REG86 + HOST, "missing: " + FW2)),
+        arches=("64",)),
+    run("list: no registry", ["--list", "x64"], {}, {}, status=3,
+        stderr=CANNOT_READ),
+])
+
+# Dry runs: nothing written, leftovers of a killed run included.
+def dry(name, registry, args, status, lines, after=UNCHANGED, **kw):
+    return run(name, ["--dry-run"] + args,
+               {"pf/modules.xml": registry, **LEFTOVER}, after, status=status,
+               stdout=Out(lines), **kw)
+
+
+extend([
+    dry("dry run: Modules would change", STALE, ["x64", "5"], 1,
+        ("remove: " + H1, "add: " + H1, "add: " + cfg(H3, H3C))),
+    dry("dry run: registered exactly so already", REGISTERED, ["x64", "5"], 0,
+        ("remove: " + H1, "remove: " + cfg(H3, H3C), "add: " + H1,
+         "add: " + cfg(H3, H3C))),
+    dry("dry run: the same entries in another order", crlf(
+        "<Modules>", mod(FW), mod(H3, H3C), mod(H1), "</Modules>"),
+        ["x64", "5"], 1, ("remove: " + cfg(H3, H3C), "remove: " + H1,
+                          "add: " + H1, "add: " + cfg(H3, H3C))),
+    dry("dry run: an entry with another configDir", crlf(
+        "<Modules>", mod(FW), mod(H1), mod(H3, "C:\\d\\"), "</Modules>"),
+        ["x64", "5"], 1, ("remove: " + H1, "remove: " + cfg(H3, "C:\\d\\"),
+                          "add: " + H1, "add: " + cfg(H3, H3C))),
+    dry("dry run: an entry with content", crlf(
+        "<Modules>", mod(FW), '\t<Module path="%s"><c/></Module>' % H1,
+        "</Modules>"), ["x64", "1"], 1, ("remove: " + H1, "add: " + H1)),
+    dry("dry run: no device type, nothing would change", STALE, ["x64", "0"],
+        0, ()),
+    dry("dry run: an unregistration", PRODUCT, ["--unregister", "x64", "5"],
+        1, ("remove: " + H1, "remove: " + cfg(H3, H3C))),
+    Case("dry run: no registry, as the run would be", [
+        Step(args=["--dry-run", "x64", "1"], status=3, stderr=CANNOT_READ,
+             after={}),
+        Step(args=["--dry-run", "--unregister", "x64", "1"], after={})]),
+])
+
+# Verbose reports.
+extend([
+    Case("verbose: a registration twice", [
+        Step(args=["--verbose", "x64", "1"], put={"pf/modules.xml": STALE},
+             after={"pf/modules.xml": base_with(mod(H1)), OLD: STALE},
+             stdout=Out(SAID + ("backup: made", "removed: " + H1,
+                                "added: " + H1, "result: rewritten"))),
+        Step(args=["--verbose", "x64", "1"],
+             after={"pf/modules.xml": base_with(mod(H1)), OLD: STALE},
+             stdout=Out(SAID + ("backup: already there", "removed: " + H1,
+                                "added: " + H1, "result: rewritten")))]),
+    run("verbose: no device type", ["--verbose", "x64", "0"],
+        {"pf/modules.xml": STALE}, {"pf/modules.xml": STALE, OLD: STALE},
+        stdout=Out(SAID + ("backup: made", "result: left as it was"))),
+    run("verbose: an unregistration without registry",
+        ["--unregister", "--verbose", "x64", "1"], {}, {},
+        stdout=Out(SAID + ("result: no registry, nothing to remove",))),
+    run("verbose: a dry run", ["--verbose", "--dry-run", "x64", "1"],
+        {"pf/modules.xml": REGISTERED}, UNCHANGED, stdout=Out(SAID + (
+            "remove: " + H1, "remove: " + cfg(H3, H3C), "add: " + H1,
+            "result: would be rewritten, Modules changed")), status=1),
+    run("messages about the registry name its host path", ["x64", "1"], {}, {},
+        status=3, stderr=((r"^modreg: cannot read " + esc(REG + " (") +
+                           r"/\S.*/drive_c/Program Files/"
+                           r"OpenNI/Data/modules\.xml\): \w",),),
+        modes=("native",)),
+])

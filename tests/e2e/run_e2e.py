@@ -14,6 +14,7 @@ line and an explanation; the last line is "N passed, N failed".
 """
 
 import argparse
+import dataclasses
 import difflib
 import os
 import re
@@ -24,7 +25,7 @@ import time
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 import cases as table  # noqa: E402
-from cases import DIR, SHORT, Link  # noqa: E402
+from cases import DIR, HOST, SHORT, Link, Out  # noqa: E402
 from wine import WinePrefix  # noqa: E402
 
 DATA = {
@@ -40,6 +41,10 @@ RUN_TIMEOUT = 120  # seconds; a hung run fails its case
 class NativeTarget:
     mode = "native"
     short_message = b"Device unsupport. exit!\n"
+    line_end = b"\n"
+
+    def host(self, path, drive_c):
+        return " (%s)" % (drive_c + path[2:].replace("\\", "/"))
 
     def __init__(self, exe, work):
         self.exe = os.path.abspath(exe)
@@ -76,6 +81,10 @@ class NativeTarget:
 
 class WineTarget:
     short_message = b"Device unsupport. exit!\r\n"
+    line_end = b"\r\n"
+
+    def host(self, path, drive_c):
+        return ""
 
     def __init__(self, exe, work, arch):
         self.mode = arch
@@ -239,10 +248,25 @@ def check_step(step, result, before, target, absent):
     return problems
 
 
+def expand(out, target, drive_c):
+    """The bytes an Out stands for on |target|."""
+    text = b""
+    for line in out.lines:
+        while HOST in line:
+            at = line.index(HOST)
+            path = line[line.rindex("C:\\", 0, at):at]
+            line = line[:at] + target.host(path, drive_c) + line[at + len(HOST):]
+        text += line.encode("utf-8") + target.line_end
+    return text
+
+
 def run_case(case, target, arch):
     drive_c = target.drive_c(arch)
     reset(drive_c, case.absent)
     for number, step in enumerate(case.steps, 1):
+        if isinstance(step.stdout, Out):
+            step = dataclasses.replace(
+                step, stdout=expand(step.stdout, target, drive_c))
         lay_out(drive_c, step.put)
         before = snapshot(drive_c)
         try:

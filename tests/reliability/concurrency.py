@@ -7,12 +7,21 @@ followed by one entry of each of the three folders and no stale entry;
 the backup holds the registry as it was, and nothing else is left in the
 folder. Natively and, with --wine, for modreg.exe under Wine.
 
---unlocked (modreg_faults, run with MODREG_FAULT=skip@lock) and
---wine-unlocked (modreg_unlocked.exe) name builds without the folder
-lock: as many rounds of each must then every one find lost or broken
-registrations, which shows that the rounds see what the lock prevents."""
+--unlocked (modreg_faults) and --wine-faults (modreg_faults.exe) name
+test builds; run with MODREG_FAULT=skip@lock they skip the folder lock,
+and as many rounds of each must then every one find lost or broken
+registrations, which shows that the rounds see what the lock prevents.
+
+The lock's bound: with the test builds (--unlocked, and --wine-faults for
+Windows), a run holds the lock (MODREG_FAULT=hold-lock:S) while another
+waits for it at most MODREG_LOCK_WAIT_MS: past that it gives up with
+status 6, leaving the registry's bytes unchanged; a lock released in time,
+or by a killed holder, is taken. Under Wine, a run of modreg.exe under a
+tracing wineserver shows the mutex's name, the rights a run asks for and
+the descriptor it is made with."""
 import argparse
 import os
+import re
 import shutil
 import subprocess
 import sys
@@ -23,7 +32,7 @@ import common
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)),
                                 '..', 'e2e'))
-from wine import WinePrefix  # noqa: E402
+from wine import WinePrefix, quiet  # noqa: E402
 
 MASKS = (8, 32, 1)
 FOLDERS = ('HALDEToF', 'TOLVARToF', 'HALDEVMR')
@@ -106,12 +115,168 @@ def unlocked_rounds(results, label, command, prefix, registry, count, runs,
     return '%s %d of %d' % (label, caught, count)
 
 
+class LockCase:
+    def __init__(self, name, hold, wait_ms, status, kill=False):
+        self.name = name
+        self.hold = hold          # seconds the first run holds the lock
+        self.wait_ms = wait_ms    # the second run's bound
+        self.status = status      # the second run's status
+        self.kill = kill          # the first run is killed holding it
+
+
+LOCK_CASES = [
+    LockCase('a lock held past the wait: status 6', hold=8, wait_ms=2000,
+             status=6),
+    LockCase('a lock released within the wait is taken', hold=1,
+             wait_ms=30000, status=0),
+    LockCase('the lock of a killed run is taken', hold=60, wait_ms=10000,
+             status=0, kill=True),
+]
+HOLDER_MASK, WAITER_MASK = 8, 32
+GAVE_UP = ("modreg: cannot lock C:\\Program Files\\OpenNI\\Data: another "
+           "run holds the registry's lock; gave up after waiting %d s")
+
+
+def has_entries(registry, mask):
+    return all(('C:\\Program Files\\%s\\%s' % entry).encode() in registry
+               for entry in common.ADDED[mask])
+
+
+def lock_case(case, command, prefix, env):
+    folder = common.data_dir(prefix)
+    for name in os.listdir(folder):
+        os.unlink(os.path.join(folder, name))
+    registry = common.registry_text()
+    path = os.path.join(folder, common.REGISTRY)
+    with open(path, 'wb') as f:
+        f.write(registry)
+    env = dict(os.environ, **env)
+    env['WINEPREFIX'] = prefix
+    holder = subprocess.Popen(
+        command + ['x64', str(HOLDER_MASK)],
+        env=dict(env, MODREG_FAULT='hold-lock:%d' % case.hold),
+        stdin=subprocess.DEVNULL, stdout=subprocess.PIPE,
+        stderr=subprocess.PIPE)
+    problems = []
+    waiter = None
+    try:
+        said = holder.stderr.readline().decode('utf-8', 'replace').strip()
+        if said != 'modreg_faults: holding the lock for %d s' % case.hold:
+            return ['the first run said %r, not that it holds the lock' % said]
+        start = time.monotonic()
+        waiter = subprocess.Popen(
+            command + ['x64', str(WAITER_MASK)],
+            env=dict(env, MODREG_LOCK_WAIT_MS=str(case.wait_ms)),
+            stdin=subprocess.DEVNULL, stdout=subprocess.PIPE,
+            stderr=subprocess.PIPE)
+        if case.kill:
+            # Killed while the other run waits for it.
+            time.sleep(0.5)
+            holder.kill()
+            holder.wait()
+        _, err = waiter.communicate(timeout=120)
+        waited = time.monotonic() - start
+        with open(path, 'rb') as f:
+            now = f.read()
+        err = err.decode('utf-8', 'replace').strip()
+        if waiter.returncode != case.status:
+            problems.append('status %d %r, expected %d' % (
+                waiter.returncode, err, case.status))
+        if case.status == 6:
+            if holder.poll() is not None:
+                problems.append('the first run ended before the second')
+            if err != GAVE_UP % (case.wait_ms // 1000):
+                problems.append('stderr %r' % err)
+            if waited < case.wait_ms / 1000:
+                problems.append('gave up after %.2f s' % waited)
+            if now != registry:
+                problems.append('the registry changed')
+        elif err or not has_entries(now, WAITER_MASK):
+            problems.append('the second run did not register: %r' % err)
+        if not case.kill:
+            _, err = holder.communicate(timeout=120)
+            if holder.returncode != 0 or err:
+                problems.append('the first run gave status %d %r' % (
+                    holder.returncode, err))
+            with open(path, 'rb') as f:
+                if not has_entries(f.read(), HOLDER_MASK):
+                    problems.append('the first run\'s entries are missing')
+    finally:
+        for proc in (holder, waiter):
+            if proc and proc.poll() is None:
+                proc.kill()
+                proc.wait()
+    return problems
+
+
+def lock_cases(results, label, command, prefix, env):
+    for case in LOCK_CASES:
+        results.check('%s: %s' % (label, case.name),
+                      lock_case(case, command, prefix, env))
+
+
+# The wineserver's trace of a request for the lock's mutex: the request,
+# the rights asked for, the DACL of a new one, its name.
+MUTEX_REQUEST = re.compile(
+    r': (open|create)_mutex\( access=([0-9a-f]+),.*?'
+    r'(?:dacl=\{(.*)\}\},)?name=L"([^"]*modreg[^"]*)"')
+ACE = '{type=ACCESS_ALLOWED,flags=0,mask=100001,sid=%s}'
+# SYSTEM, Administrators, the user who made it.
+LOCK_DACL = re.compile(','.join(re.escape(ACE % sid) for sid in (
+    'S-1-5-18', 'S-1-5-32-544', 'USER')).replace('USER', 'S-1-5-21-[0-9-]+'))
+LOCK_NAME = 'Global\\\\modreg:C:/Program Files/OpenNI/Data'
+
+
+def traced_lock(wine, exe, work):
+    """Runs modreg.exe once under a wineserver that traces its requests;
+    returns what is wrong with its requests for the lock."""
+    folder = common.data_dir(wine.prefix)
+    with open(os.path.join(folder, common.REGISTRY), 'wb') as f:
+        f.write(common.registry_text())
+    trace = os.path.join(work, 'wineserver-trace.txt')
+    wine.stop()
+    with open(trace, 'wb') as out:
+        # Returns once the server (which keeps |out|) is ready.
+        subprocess.run(['wineserver', '-p', '-d1'], env=wine.env,
+                       stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
+                       stderr=out, timeout=60)
+    wine.server = True
+    # The services a first run starts, before any pipe of ours is open.
+    quiet(['wine', 'cmd', '/c', 'exit'], wine.env)
+    p = subprocess.run(['wine', exe, 'x64', '1'], env=wine.env,
+                       stdin=subprocess.DEVNULL, capture_output=True,
+                       timeout=120)
+    wine.stop()
+    problems = [] if p.returncode == 0 else ['status %d' % p.returncode]
+    requests = []
+    with open(trace, 'rb') as f:
+        for line in f:
+            found = MUTEX_REQUEST.search(line.decode('utf-8', 'replace'))
+            if found:
+                requests.append(found.groups())
+    if not requests:
+        problems.append('no request for the lock in %s' % trace)
+    for name in sorted(set(name for _, _, _, name in requests)):
+        if name != LOCK_NAME:
+            problems.append('the mutex is named %r' % name)
+    for kind, access, dacl, name in requests:
+        if kind == 'open' and access != '00100001':
+            problems.append('opened asking for rights %s' % access)
+        if kind == 'create' and not LOCK_DACL.fullmatch(dacl or ''):
+            problems.append('made with the DACL %r' % dacl)
+    kinds = [kind for kind, _, _, _ in requests]
+    if kinds != ['open', 'create']:
+        problems.append('requests %s, expected an open, then a create' %
+                        kinds)
+    return problems
+
+
 def main():
     parser = argparse.ArgumentParser(description=__doc__)
     parser.add_argument('--tool', required=True, help='the native modreg')
     parser.add_argument('--wine', help='modreg.exe, run under Wine')
     parser.add_argument('--unlocked', help='modreg_faults, run without lock')
-    parser.add_argument('--wine-unlocked', help='modreg_unlocked.exe')
+    parser.add_argument('--wine-faults', help='modreg_faults.exe')
     parser.add_argument('--work', required=True, help='scratch folder')
     parser.add_argument('--runs', type=int, default=20)
     parser.add_argument('--rounds', type=int, default=5)
@@ -136,6 +301,8 @@ def main():
                         results, 'native', [os.path.abspath(args.unlocked)],
                         prefix, registry, args.rounds, args.runs,
                         {'MODREG_FAULT': 'skip@lock'}))
+        lock_cases(results, 'native', [os.path.abspath(args.unlocked)],
+                   prefix, {})
 
     if args.wine:
         wine = WinePrefix(os.path.join(args.work, 'wine-prefix'))
@@ -148,11 +315,16 @@ def main():
             total += rounds(results, 'wine', ['wine', os.path.abspath(args.wine)],
                             wine.prefix, registry, args.wine_rounds, args.runs,
                             wine.env)
-            if args.wine_unlocked:
+            if args.wine_faults:
+                faults_exe = ['wine', os.path.abspath(args.wine_faults)]
                 controls.append(unlocked_rounds(
-                    results, 'wine', ['wine', os.path.abspath(args.wine_unlocked)],
-                    wine.prefix, registry, args.wine_rounds, args.runs,
-                    wine.env))
+                    results, 'wine', faults_exe, wine.prefix, registry,
+                    args.wine_rounds, args.runs,
+                    dict(wine.env, MODREG_FAULT='skip@lock')))
+                lock_cases(results, 'wine', faults_exe, wine.prefix, wine.env)
+            results.check('wine: the lock\'s name, rights and descriptor',
+                          traced_lock(wine, os.path.abspath(args.wine),
+                                      args.work))
         finally:
             wine.stop()
             shutil.rmtree(common.data_dir(wine.prefix), ignore_errors=True)

@@ -16,25 +16,25 @@ mkdir -p "$work"
 log="$work/log.txt"
 : >"$log"
 
-build() {  # build <folder> <targets> <cmake preset and options...>
-  local dir=$1 targets=$2
+build() {  # build <folder> <target> <cmake preset and options...>
+  local dir=$1 target=$2
   shift 2
-  # shellcheck disable=SC2086  # the targets are words
   if ! { cmake --preset "$@" -B "$dir" -DMODREG_TESTS=OFF &&
-          cmake --build "$dir" --target $targets; } >"$work/build.log" 2>&1; then
+          cmake --build "$dir" --target "$target"; } >"$work/build.log" 2>&1; then
     cat "$work/build.log" >&2
-    echo "reliability: cannot build $targets in $dir" >&2
+    echo "reliability: cannot build $target in $dir" >&2
     exit 1
   fi
 }
 build build/reliability-native modreg native
 build build/reliability-faults modreg_faults native -DMODREG_FAULTS=ON
-build build/reliability-windows "modreg modreg_unlocked" windows -DMODREG_FAULTS=ON
+build build/reliability-windows modreg windows
+build build/reliability-windows-faults modreg_faults windows -DMODREG_FAULTS=ON
 
 native=build/reliability-native/modreg
 faults=build/reliability-faults/modreg_faults
 exe=build/reliability-windows/modreg.exe
-unlocked_exe=build/reliability-windows/modreg_unlocked.exe
+exe_faults=build/reliability-windows-faults/modreg_faults.exe
 
 failed_scripts=()
 step() {  # step <name> <command...>: runs one script, keeping its report
@@ -54,7 +54,7 @@ step "killed runs" python3 -B "$here/killed_runs.py" --tool "$native" \
   --work "$work/kills" --large-kills "${KILLS_LARGE:-100}" \
   --small-kills "${KILLS_SMALL:-50}"
 step "concurrent runs" python3 -B "$here/concurrency.py" --tool "$native" \
-  --unlocked "$faults" --wine "$exe" --wine-unlocked "$unlocked_exe" \
+  --unlocked "$faults" --wine "$exe" --wine-faults "$exe_faults" \
   --work "$work/concurrency" \
   --rounds "${CONCURRENT_ROUNDS:-5}" --wine-rounds "${WINE_ROUNDS:-3}"
 

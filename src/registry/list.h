@@ -1,0 +1,18 @@
+// Listing the registered modules without changing anything.
+#ifndef MODREG_REGISTRY_LIST_H_
+#define MODREG_REGISTRY_LIST_H_
+
+#include <string>
+#include <vector>
+
+#include "registry/module_entry.h"
+#include "registry/update.h"
+
+// Reads the file at |RegistryPath| and sets |listed| to every child of its
+// Modules element that has a "path" attribute, in the file's order, each
+// with its first "path" and "configDir". Writes nothing. Failures as for
+// UpdateRegistryFile.
+RegistryResult ListRegistryFile(const std::string& RegistryPath,
+                                std::vector<ModuleEntry>* listed);
+
+#endif  // MODREG_REGISTRY_LIST_H_

@@ -1,0 +1,100 @@
+#include "run/options.h"
+
+const char kUsage[] =
+    "usage: modreg [--verbose] [--dry-run] [--unregister] ARCH MASK"
+    " | --list ARCH | --help | --version";
+
+const char kHelp[] =
+    "usage: modreg [--verbose] [--dry-run] [--unregister] ARCH MASK\n"
+    "       modreg [--verbose] --list ARCH\n"
+    "       modreg --help | --version\n"
+    "\n"
+    "Registers the device modules that MASK names with the OpenNI framework's\n"
+    "registry, ROOT\\OpenNI\\Data\\modules.xml, replacing the product's old\n"
+    "entries. ROOT is C:\\Program Files, or C:\\Program Files (x86) when ARCH\n"
+    "is x86 on 64-bit Windows. MASK is a decimal number; bits 0 to 5 name\n"
+    "device types 1 to 6.\n"
+    "\n"
+    "  --unregister  remove the product's entries (MASK chooses the product)\n"
+    "  --list        print the registered modules; \"missing:\" marks a module\n"
+    "                file that does not exist\n"
+    "  --dry-run     print the entries that would be removed and added, write\n"
+    "                nothing; status 0 when Modules would stay as it is, 1 when\n"
+    "                it would change\n"
+    "  --verbose     report what was done\n"
+    "  --help        print this help\n"
+    "  --version     print the version\n"
+    "\n"
+    "Options come before ARCH; \"--\" ends them.\n";
+
+namespace {
+
+bool IsOption(const std::string& arg) { return arg.compare(0, 2, "--") == 0; }
+
+std::string Extra(const char* mode, const char* last, const std::string& arg) {
+  return std::string(mode) + " takes nothing after " + last + ": \"" + arg +
+         "\"";
+}
+
+// The arguments |mode| needs, given |have| of them.
+std::string Missing(const char* mode, size_t needs, size_t have) {
+  std::string what = needs - have == 2 ? "ARCH and MASK"
+                     : needs == 1      ? "ARCH"
+                                       : "MASK";
+  return std::string(mode) + " needs " + what;
+}
+
+void Check(Options* o) {
+  if (o->mode == Mode::kHelp || o->mode == Mode::kVersion) return;
+  if (o->mode == Mode::kList) {
+    if (o->dry_run) o->error = "--dry-run does not go with --list";
+    else if (o->args.empty()) o->error = Missing("--list", 1, 0);
+    else if (o->args.size() > 1) o->error = Extra("--list", "ARCH", o->args[1]);
+    return;
+  }
+  const char* mode =
+      o->mode == Mode::kUnregister ? "--unregister" : "a registration";
+  if (o->args.size() < 2) {
+    if (o->any) o->error = Missing(mode, 2, o->args.size());
+  } else if (o->args.size() > 2 && o->mode == Mode::kUnregister) {
+    o->error = Extra(mode, "MASK", o->args[2]);
+  }
+}
+
+}  // namespace
+
+Options ParseOptions(int argc, const char* const* argv) {
+  Options o;
+  bool help = false, version = false;
+  int i = 1;
+  for (; i < argc; ++i) {
+    const std::string arg = argv[i];
+    if (arg == "--") {
+      ++i;
+      break;
+    }
+    if (!IsOption(arg)) break;
+    o.any = true;
+    Mode mode = o.mode;
+    if (arg == "--unregister") mode = Mode::kUnregister;
+    else if (arg == "--list") mode = Mode::kList;
+    else if (arg == "--dry-run") o.dry_run = true;
+    else if (arg == "--verbose") o.verbose = true;
+    else if (arg == "--help") help = true;
+    else if (arg == "--version") version = true;
+    else {
+      o.error = "unknown option \"" + arg + "\"";
+      return o;
+    }
+    if (o.mode != Mode::kRegister && mode != o.mode) {
+      o.error = "--unregister and --list do not go together";
+      return o;
+    }
+    o.mode = mode;
+  }
+  for (; i < argc; ++i) o.args.push_back(argv[i]);
+  if (help) o.mode = Mode::kHelp;
+  else if (version) o.mode = Mode::kVersion;
+  Check(&o);
+  return o;
+}

@@ -1,0 +1,32 @@
+// The command line: options first, then the positional arguments.
+#ifndef MODREG_RUN_OPTIONS_H_
+#define MODREG_RUN_OPTIONS_H_
+
+#include <string>
+#include <vector>
+
+enum class Mode { kRegister, kUnregister, kList, kHelp, kVersion };
+
+struct Options {
+  Mode mode = Mode::kRegister;
+  bool dry_run = false;
+  bool verbose = false;
+  // An option was given: a short command line is a usage error then, not
+  // the message of the two-argument form.
+  bool any = false;
+  std::vector<std::string> args;  // the positional arguments
+  std::string error;              // what is wrong; empty when nothing
+};
+
+// Reads |argv|: arguments beginning with "--" are options up to the first
+// one that does not, or up to a lone "--", which is dropped; the rest are
+// positional. Sets |error| for an unknown option, options that do not go
+// together, or a mode without the arguments it takes.
+Options ParseOptions(int argc, const char* const* argv);
+
+// One line: the forms of the command line.
+extern const char kUsage[];
+// The help text, several lines.
+extern const char kHelp[];
+
+#endif  // MODREG_RUN_OPTIONS_H_

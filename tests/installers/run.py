@@ -1,0 +1,228 @@
+#!/usr/bin/env python3
+"""The installer examples, run by real installers under Wine.
+
+Builds examples/nsis with makensis and examples/wix with wixl around
+modreg.exe, then, in one fresh 64-bit Wine prefix whose framework registry
+is C:\\Program Files (x86)\\OpenNI\\Data\\modules.xml, runs each installer
+through the steps of the table below: silent install, repair, uninstall,
+uninstall after the framework was removed, and install over a malformed
+registry, which must fail and roll back. After each step it compares the
+registry byte for byte and checks the product's folder. The registry under
+C:\\Program Files belongs to the 64-bit framework, which the products' "x86"
+must leave alone: it keeps its bytes throughout."""
+import argparse
+import os
+import shutil
+import subprocess
+import sys
+import time
+from dataclasses import dataclass
+
+HERE = os.path.dirname(os.path.abspath(__file__))
+ROOT = os.path.join(HERE, '..', '..')
+sys.path.insert(0, os.path.join(HERE, '..', 'e2e'))
+sys.path.insert(0, os.path.join(HERE, '..', 'reliability'))
+from common import Results  # noqa: E402
+from wine import WinePrefix, quiet  # noqa: E402
+
+PF86 = 'C:\\Program Files (x86)'
+PRODUCT = PF86 + '\\HALDEToF'
+
+
+def crlf(*lines):
+    return ''.join(line + '\r\n' for line in lines).encode('utf-8')
+
+
+def module(path, extra=''):
+    return '\t<Module path="%s"%s/>' % (path, extra)
+
+
+FRAMEWORK = [module(PF86 + '\\OpenNI\\Bin\\' + name) for name in
+             ('nimMockNodes.dll', 'nimCodecs.dll', 'nimRecorder.dll')]
+# As the framework's own tool leaves it, with an entry of an older version
+# of the product that a registration replaces.
+BEFORE = crlf('<?xml version="1.0" encoding="UTF-8" standalone="no" ?>',
+              '<!-- OpenNI module registry -->', '<Modules>',
+              *[line[:-2] + ' />' for line in FRAMEWORK],
+              module(PRODUCT + '\\SensorModule_QA4.dll')[:-2] + ' />',
+              '</Modules>')
+REGISTERED = crlf('<Modules>', *FRAMEWORK,
+                  module(PRODUCT + '\\SensorModule.dll'),
+                  module(PRODUCT + '\\libskelvia_ni.dll',
+                         ' configDir="%s\\data\\"' % PRODUCT),
+                  '</Modules>', '')
+UNREGISTERED = crlf('<Modules>', *FRAMEWORK, '</Modules>', '')
+MALFORMED = crlf('<Modules>', module(PRODUCT + '\\SensorModule.dll')[:-2] + '>',
+                 '</Modules>')
+MISSING = None        # no OpenNI folder at all
+OTHER = BEFORE.replace(b' (x86)', b'')   # the 64-bit framework's registry
+
+
+@dataclass
+class Step:
+    name: str
+    action: str           # install, repair or uninstall
+    registry: object      # laid out before the step, or MISSING
+    after: object         # the registry expected after it
+    failed: bool = False  # the installer must fail and roll back
+    installed: bool = True  # the product's files are there afterwards
+
+
+STEPS = [
+    Step('install', 'install', BEFORE, REGISTERED),
+    # The entries lost meanwhile: a repair registers again.
+    Step('repair', 'repair', UNREGISTERED, REGISTERED),
+    Step('uninstall', 'uninstall', REGISTERED, UNREGISTERED,
+         installed=False),
+    Step('install again', 'install', UNREGISTERED, REGISTERED),
+    Step('uninstall, framework removed first', 'uninstall', MISSING, MISSING,
+         installed=False),
+    Step('install over a malformed registry', 'install', MALFORMED, MALFORMED,
+         failed=True, installed=False),
+]
+
+
+class Nsis:
+    name = 'nsis'
+    # Abort after a failed modreg.exe: setup.exe exits with its status.
+    failures = (4,)
+
+    def build(self, exe, out):
+        target = os.path.join(out, 'haldetof-1.0.0.exe')
+        subprocess.run(['makensis', '-V2', '-WX', '-DMODREG_SOURCE=' + exe,
+                        '-DOUTFILE=' + target,
+                        os.path.join(ROOT, 'examples', 'nsis', 'setup.nsi')],
+                       check=True)
+        self.setup = 'C:\\installers\\haldetof-1.0.0.exe'
+
+    def command(self, action):
+        if action == 'uninstall':
+            # _?= runs the uninstaller in place and waits for it, instead of
+            # a copy in the temporary folder that returns at once. NSIS
+            # takes the rest of the command line, unquoted, as the folder;
+            # Wine quotes an argument with blanks, but joins arguments with
+            # one blank: so the folder goes word by word.
+            return [PRODUCT + '\\uninstall.exe', '/S'] + \
+                ('_?=' + PRODUCT).split(' ')
+        return [self.setup, '/S']
+
+    def settle(self, drive_c):
+        # The in-place uninstaller cannot delete itself; its copy would.
+        folder = os.path.join(drive_c, 'Program Files (x86)', 'HALDEToF')
+        if os.path.isdir(folder) and os.listdir(folder) == ['uninstall.exe']:
+            shutil.rmtree(folder)
+
+
+class Wix:
+    name = 'wix'
+    # ERROR_INSTALL_FAILURE (1603) on Windows; Wine's msiexec exits with
+    # 1627, which a POSIX parent sees modulo 256.
+    failures = (1603 % 256, 1627 % 256)
+
+    def build(self, exe, out):
+        # wixl takes the file's path relative to the current folder.
+        subprocess.run(['wixl', '-D', 'ModregExe=' + os.path.basename(exe),
+                        '-o', os.path.join(out, 'product.msi'),
+                        os.path.join(ROOT, 'examples', 'wix', 'product.wxs')],
+                       cwd=os.path.dirname(exe), check=True)
+
+    def command(self, action):
+        # A repair by properties: Wine's msiexec answers "/fa product.msi"
+        # with 1605 (unknown product).
+        option, properties = {'install': ('/i', []), 'uninstall': ('/x', []),
+                              'repair': ('/i', ['REINSTALL=ALL',
+                                                'REINSTALLMODE=omus'])}[action]
+        return ['msiexec', option, 'C:\\installers\\product.msi'] + \
+            properties + ['/qn']
+
+    def settle(self, drive_c):
+        pass
+
+
+def read(path):
+    try:
+        with open(path, 'rb') as f:
+            return f.read()
+    except FileNotFoundError:
+        return MISSING
+
+
+def put(data_dir, registry):
+    shutil.rmtree(os.path.dirname(data_dir), ignore_errors=True)
+    if registry is not MISSING:
+        os.makedirs(data_dir)
+        with open(os.path.join(data_dir, 'modules.xml'), 'wb') as f:
+            f.write(registry)
+
+
+def run_step(installer, step, wine, drive_c):
+    data_dir = os.path.join(drive_c, 'Program Files (x86)', 'OpenNI', 'Data')
+    other = os.path.join(drive_c, 'Program Files', 'OpenNI', 'Data')
+    put(data_dir, step.registry)
+    put(other, OTHER)
+    began = time.monotonic()
+    status = quiet(['wine'] + installer.command(step.action),
+                   wine.env).returncode
+    seconds = time.monotonic() - began
+    installer.settle(drive_c)
+    problems = []
+    if step.failed and status not in installer.failures:
+        problems.append('status %d, not one of %s' % (status,
+                                                      installer.failures))
+    if not step.failed and status != 0:
+        problems.append('status %d' % status)
+    after = read(os.path.join(data_dir, 'modules.xml'))
+    if after != step.after:
+        problems.append('registry %r, expected %r' % (after, step.after))
+    backup = read(os.path.join(data_dir, 'modules.xml.old'))
+    if step.registry is not MISSING and backup not in (MISSING, step.registry):
+        problems.append('backup %r' % backup)
+    if step.registry is MISSING and os.path.exists(os.path.dirname(data_dir)):
+        problems.append('created the OpenNI folder')
+    exe = os.path.join(drive_c, 'Program Files (x86)', 'HALDEToF', 'modreg.exe')
+    if os.path.exists(exe) != step.installed:
+        problems.append('modreg.exe %s' % ('missing' if step.installed
+                                           else 'left behind'))
+    if not step.installed and os.path.exists(os.path.dirname(exe)):
+        problems.append('product folder left behind')
+    if read(os.path.join(other, 'modules.xml')) != OTHER:
+        problems.append('the 64-bit registry changed')
+    return status, seconds, problems
+
+
+def main():
+    parser = argparse.ArgumentParser(description=__doc__)
+    parser.add_argument('--exe', required=True, help='modreg.exe')
+    parser.add_argument('--work', required=True, help='a folder of its own')
+    args = parser.parse_args()
+    exe = os.path.abspath(args.exe)
+    results = Results('installers')
+    began = time.monotonic()
+
+    wine = WinePrefix(os.path.join(args.work, 'prefix'))
+    shutil.rmtree(wine.prefix, ignore_errors=True)   # always a fresh one
+    made = wine.start()
+    drive_c = os.path.join(wine.prefix, 'drive_c')
+    out = os.path.join(drive_c, 'installers')
+    os.makedirs(out)
+    try:
+        for installer in (Nsis(), Wix()):
+            installer.build(exe, out)
+            # What the installer before may have left after a failure.
+            shutil.rmtree(os.path.join(drive_c, 'Program Files (x86)',
+                                       'HALDEToF'), ignore_errors=True)
+            for step in STEPS:
+                status, seconds, problems = run_step(installer, step, wine,
+                                                     drive_c)
+                results.check('%s: %s (status %d, %.1f s)' % (
+                    installer.name, step.name, status, seconds), problems)
+    finally:
+        wine.stop()
+    results.figure('installers', 'prefix made in %.1f s, all in %.1f s' % (
+        made, time.monotonic() - began))
+    print('%d passed, %d failed' % (results.passed, results.failed))
+    results.exit()
+
+
+if __name__ == '__main__':
+    main()

@@ -1,0 +1,73 @@
+#include "run/options.h"
+
+#include <gtest/gtest.h>
+
+#include <vector>
+
+namespace {
+
+Options Parse(std::vector<const char*> args) {
+  args.insert(args.begin(), "modreg");
+  return ParseOptions(static_cast<int>(args.size()), args.data());
+}
+
+TEST(ParseOptions, OptionsComeFirstAndTheRestIsPositional) {
+  struct Case {
+    std::vector<const char*> args;
+    Mode mode;
+    bool dry_run, verbose, any;
+    std::vector<std::string> positional;
+  } cases[] = {
+      {{}, Mode::kRegister, false, false, false, {}},
+      {{"x86"}, Mode::kRegister, false, false, false, {"x86"}},
+      {{"x86", "-1", "--list"}, Mode::kRegister, false, false, false,
+       {"x86", "-1", "--list"}},
+      {{"-1", "5"}, Mode::kRegister, false, false, false, {"-1", "5"}},
+      {{"--", "x86"}, Mode::kRegister, false, false, false, {"x86"}},
+      {{"--", "--", "1"}, Mode::kRegister, false, false, false, {"--", "1"}},
+      {{"--verbose", "x64", " -1"}, Mode::kRegister, false, true, true,
+       {"x64", " -1"}},
+      {{"--dry-run", "--unregister", "--", "--x", "1"}, Mode::kUnregister,
+       true, false, true, {"--x", "1"}},
+      {{"--list", "--verbose", "x86"}, Mode::kList, false, true, true, {"x86"}},
+      {{"--list", "--help"}, Mode::kHelp, false, false, true, {}},
+      {{"--version", "--unregister"}, Mode::kVersion, false, false, true, {}},
+  };
+  for (const Case& c : cases) {
+    Options o = Parse(c.args);
+    SCOPED_TRACE(c.args.empty() ? "(none)" : c.args[0]);
+    EXPECT_EQ(o.error, "");
+    EXPECT_EQ(o.mode, c.mode);
+    EXPECT_EQ(o.dry_run, c.dry_run);
+    EXPECT_EQ(o.verbose, c.verbose);
+    EXPECT_EQ(o.any, c.any);
+    EXPECT_EQ(o.args, c.positional);
+  }
+}
+
+TEST(ParseOptions, NamesWhatIsWrong) {
+  struct Case {
+    std::vector<const char*> args;
+    const char* error;
+  } cases[] = {
+      {{"--bogus", "x86", "1"}, "unknown option \"--bogus\""},
+      {{"--verbose", "--Verbose"}, "unknown option \"--Verbose\""},
+      {{"--unregister"}, "--unregister needs ARCH and MASK"},
+      {{"--unregister", "x86"}, "--unregister needs MASK"},
+      {{"--unregister", "x86", "1", "2"},
+       "--unregister takes nothing after MASK: \"2\""},
+      {{"--list"}, "--list needs ARCH"},
+      {{"--list", "x86", "1"}, "--list takes nothing after ARCH: \"1\""},
+      {{"--verbose"}, "a registration needs ARCH and MASK"},
+      {{"--dry-run", "--", "x86"}, "a registration needs MASK"},
+      {{"--unregister", "--list", "x86"},
+       "--unregister and --list do not go together"},
+      {{"--list", "--dry-run", "x86"}, "--dry-run does not go with --list"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.error);
+    EXPECT_EQ(Parse(c.args).error, c.error);
+  }
+}
+
+}  // namespace
