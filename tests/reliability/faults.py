@@ -128,7 +128,7 @@ CASES = [
     Case('full tmpfs: backup and registry', 5, registry=LARGE, tmpfs='640k',
          expect_backup='absent', stderr=(OLD, TMP, NO_SPACE)),
     Case('address space limit', 7, registry=OVERSIZED, memory=16 << 20,
-         stderr=('modules.xml: out of memory; the registry is unchanged',)),
+         stderr=('modules.xml', ': out of memory; the registry is unchanged')),
     Case('power cut: flushes in order', 0, trace=True, expect_registry='new'),
     # Faults injected by the faults build.
     Case('create the temporary file', 5, faults='create-temp',
