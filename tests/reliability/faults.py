@@ -170,7 +170,8 @@ TRACED = 'fsync,fdatasync,rename,renameat,renameat2,link,linkat,open,openat'
 def flush_problems(log, folder):
     """What an strace log of a run in |folder| shows out of order: each
     temporary file must be fsynced before it takes its name, and the
-    folder after the registry's replace."""
+    folder after each new name (the backup's before the registry's
+    replace)."""
     names = {}   # descriptor -> the path it was last opened on
     calls = []   # (call, path, ...) of the calls that succeeded, in order
     for line in log.splitlines():
@@ -195,8 +196,13 @@ def flush_problems(log, folder):
             problems.append('no %s of %s to %s' % (how, temp, name))
         elif ('fsync', temp) not in calls[:named[0]]:
             problems.append('%s was not flushed before the %s' % (temp, how))
-        elif how == 'rename' and ('fsync', folder) not in calls[named[0]:]:
-            problems.append('the folder was not flushed after the rename')
+        else:
+            # The backup's name is made durable before the registry moves.
+            end = next((i for i, c in enumerate(calls)
+                        if how == 'link' and c[0] == 'rename' and i > named[0]),
+                       len(calls))
+            if ('fsync', folder) not in calls[named[0]:end]:
+                problems.append('the folder was not flushed after the %s' % how)
     return problems
 
 
