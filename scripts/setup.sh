@@ -9,7 +9,7 @@ packages=(
   g++-mingw-w64-i686 binutils-mingw-w64-i686
   wine wine32 wine64
   clang libclang-rt-14-dev
-  hyperfine xmlstarlet libbenchmark-dev time
+  hyperfine xmlstarlet libbenchmark-dev time strace
   nsis wixl
 )
 

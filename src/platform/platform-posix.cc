@@ -158,6 +158,20 @@ bool CloseOutput(OutputFile* file, std::string* error) {
   return true;
 }
 
+namespace {
+
+// Makes a new name in the folder of host path |path| durable.
+void SyncFolderOf(const std::string& path) {
+  std::string dir = path.substr(0, path.find_last_of('/') + 1);
+  int fd = open(dir.empty() ? "." : dir.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd >= 0) {
+    fsync(fd);
+    close(fd);
+  }
+}
+
+}  // namespace
+
 bool ReplaceByRename(const std::string& source, const std::string& target,
                  std::string* error) {
   std::string from = HostPath(source);
@@ -169,13 +183,7 @@ bool ReplaceByRename(const std::string& source, const std::string& target,
     *error = Reason();
     return false;
   }
-  // Make the new name durable too.
-  std::string dir = to.substr(0, to.find_last_of('/') + 1);
-  int fd = open(dir.empty() ? "." : dir.c_str(), O_RDONLY | O_CLOEXEC);
-  if (fd >= 0) {
-    fsync(fd);
-    close(fd);
-  }
+  SyncFolderOf(to);
   return true;
 }
 
@@ -187,6 +195,7 @@ bool RenameNoReplace(const std::string& source, const std::string& target,
     return false;
   }
   unlink(from.c_str());
+  SyncFolderOf(from);
   return true;
 }
 

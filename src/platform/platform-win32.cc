@@ -196,6 +196,8 @@ namespace {
 //
 //   MODREG_FAULT=hold-lock:S   once the lock is taken, says so on standard
 //                              error and holds it S seconds
+//   MODREG_FAULT=skip@lock     runs without the lock, to show what it
+//                              prevents
 //   MODREG_LOCK_WAIT_MS=N      waits at most N ms for the lock
 //
 // Any other value ends the run with status 125 before anything happens,
@@ -217,13 +219,17 @@ unsigned long TestSetting(const char* name, const char* prefix,
   return number;
 }
 
+const bool kSkipLock = getenv("MODREG_FAULT") &&
+                       strcmp(getenv("MODREG_FAULT"), "skip@lock") == 0;
 const unsigned long kHoldSeconds =
-    TestSetting("MODREG_FAULT", "hold-lock:", 0);
+    kSkipLock ? 0 : TestSetting("MODREG_FAULT", "hold-lock:", 0);
 const unsigned long kWaitMs = TestSetting("MODREG_LOCK_WAIT_MS", "", ~0ul);
 
 unsigned LockWaitMs(unsigned wait_ms) {
   return kWaitMs == ~0ul ? wait_ms : static_cast<unsigned>(kWaitMs);
 }
+
+bool SkipLock() { return kSkipLock; }
 
 void HoldLock() {
   if (!kHoldSeconds) return;
@@ -234,6 +240,7 @@ void HoldLock() {
 #else
 unsigned LockWaitMs(unsigned wait_ms) { return wait_ms; }
 void HoldLock() {}
+bool SkipLock() { return false; }
 #endif
 
 // What a run needs of the lock: to wait for it (and so own it) and to
@@ -329,6 +336,7 @@ bool LockRegistryFolder(const std::string& dir, unsigned wait_ms,
   // session, so a service's run in session 0 and a user's run in theirs
   // take turns. Backslashes are not allowed in the name past the
   // namespace prefix.
+  if (SkipLock()) return true;
   std::wstring path = Wide(dir);
   for (wchar_t& c : path)
     if (c == L'\\') c = L'/';

@@ -45,16 +45,25 @@ int StatusOf(RegistryStatus status) {
   return kExitCannotWrite;
 }
 
-// The update itself, turning a lack of memory into its status.
+// The update itself, turning a lack of memory into its status. A failed
+// backup's |warning| is reported first, unless the registry cannot be
+// read: it could not be copied either, and the failure's one line says
+// why.
 int Update(const RegistryPaths& paths, const RegistryEdit& edit,
-           RegistryResult* result, FILE* err) {
+           const std::string& warning, RegistryResult* result, FILE* err) {
+  bool OutOfMemory = false;
   try {
     *result = UpdateRegistryFile(paths.RegistryPath, edit);
   } catch (const std::bad_alloc&) {
+    OutOfMemory = true;
+  }
+  if (!warning.empty() &&
+      (OutOfMemory || result->status != RegistryStatus::kCannotRead))
+    Report(err, kExitOk, "warning: " + warning);
+  if (OutOfMemory)
     return Report(err, kExitOutOfMemory,
                   "cannot update " + platform::DisplayName(paths.RegistryPath) +
                       ": out of memory; the registry is unchanged");
-  }
   int status = StatusOf(result->status);
   if (status != kExitOk) return Report(err, status, result->reason);
   return kExitOk;
@@ -85,16 +94,15 @@ int UpdateRegistry(const RegistryPaths& paths, const RegistryEdit& edit,
   if (NothingToUnregister(paths, edit, verbose, out)) return kExitOk;
 
   BackupState backup;
-  std::string warning =
+  const std::string warning =
       BackupRegistry(paths.RegistryPath, paths.BackupPath, &backup);
-  if (!warning.empty()) Report(err, kExitOk, "warning: " + warning);
   if (verbose)
     Say(out, backup == BackupState::kMade    ? "backup: made"
              : backup == BackupState::kThere ? "backup: already there"
                                              : "backup: not made");
 
   RegistryResult result;
-  int status = Update(paths, edit, &result, err);
+  int status = Update(paths, edit, warning, &result, err);
   if (status != kExitOk || !verbose) return status;
   for (const ModuleEntry& entry : result.removed)
     Say(out, "removed: " + EntryText(entry));
@@ -113,7 +121,7 @@ int DryRun(const RegistryPaths& paths, RegistryEdit edit, bool verbose,
   if (NothingToUnregister(paths, edit, verbose, out)) return kExitOk;
   edit.dry_run = true;
   RegistryResult result;
-  int status = Update(paths, edit, &result, err);
+  int status = Update(paths, edit, "", &result, err);
   if (status != kExitOk) return status;
   const bool written = result.status == RegistryStatus::kWritten;
   for (const ModuleEntry& entry : result.removed)

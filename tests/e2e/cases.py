@@ -56,8 +56,9 @@ class Step:
     put: dict = field(default_factory=dict)   # files laid out before the run
     status: int = 0
     stdout: object = b""
-    # Regular expressions that must all be found in standard error; none
-    # means standard error must be empty.
+    # Standard error, line by line: one tuple of regular expressions per
+    # line, each found in that line; exactly that many lines. () means
+    # standard error must be empty.
     stderr: tuple = ()
     after: dict = UNCHANGED                   # complete expected file set
 
@@ -136,9 +137,15 @@ def base_with(*new_lines):
 
 
 # Patterns for standard error.
-REASON = r": \S"               # a colon and then some reason
-CANNOT_READ = (esc(REG), r"cannot read", REASON)
-MALFORMED = (esc(REG), r"cannot update")
+def reason_after(name):
+    """|name| followed by its reason: a colon, a blank and a word. The
+    native build names a registry's host path between them, in
+    parentheses."""
+    return esc(name) + r"(?: \(/.*?\))?: \w"
+
+
+CANNOT_READ = ((r"^modreg: cannot read ", reason_after(REG)),)
+MALFORMED = (r"^modreg: cannot update ", reason_after(REG))  # one line
 
 
 # --------------------------------------------------------------------------
@@ -162,13 +169,14 @@ def keep(name, registry, mask, word="x64", **kw):
         **kw)
 
 
-def refuse(name, registry, status, stderr, mask="1", **kw):
+def refuse(name, registry, status, line, mask="1", **kw):
     """One run that refuses the registry: nothing written but the backup
-    made in the same pass."""
+    made in the same pass; one line on standard error matching all the
+    patterns of |line|."""
     return Case(name, [Step(
         args=["x64", mask],
         put={"pf/modules.xml": registry},
-        status=status, stderr=stderr,
+        status=status, stderr=(line,),
         after={"pf/modules.xml": registry, "pf/modules.xml.old": registry})],
         **kw)
 
@@ -217,7 +225,8 @@ add(edit("a third argument is ignored", BASE, "1", base_with(mod(H1)),
 for bad in ["abc", "", "-", "+", " ", "2147483648", "-2147483649",
             "99999999999999999999", "x1"]:
     add(untouched("refused mask %r" % bad, ["x86", bad], 2,
-                  stderr=(r"mask", esc('"%s"' % bad))))
+                  stderr=((r"^modreg: invalid device mask ",
+                           reason_after('"%s"' % bad)),)))
 
 # ---- Device mask and product folder ------------------------------------
 
@@ -646,7 +655,7 @@ add(Case("refused: the registry folder is missing", [Step(
     absent=("pf",)))
 add(Case("refused: the registry under Program Files (x86) is missing", [Step(
     args=["x86", "1"], put={"pf/modules.xml": BASE}, status=3,
-    stderr=(esc(REG86), r"cannot read", REASON),
+    stderr=((r"^modreg: cannot read ", reason_after(REG86)),),
     after={"pf/modules.xml": BASE})],
     arches=("64",)))
 add(Case("refused: a directory in place of the registry", [Step(
@@ -678,7 +687,7 @@ extend([
         after={"pf/modules.xml": BASE, "pf/modules.xml.old": b""})]),
     Case("backup: a failed pass keeps the backup it made", [
         Step(args=["x64", "1"], put={"pf/modules.xml": b"<Modules>"},
-             status=4, stderr=MALFORMED,
+             status=4, stderr=(MALFORMED,),
              after={"pf/modules.xml": b"<Modules>",
                     "pf/modules.xml.old": b"<Modules>"}),
         Step(args=["x64", "1"], put={"pf/modules.xml": BASE},
@@ -698,14 +707,16 @@ extend([
     Case("backup: cannot be made, a warning and the update goes on", [Step(
         args=["x64", "1"],
         put={"pf/modules.xml": BASE, "pf/modules.xml.old.tmp": DIR},
-        stderr=(r"warning", esc(REG), REASON),
+        stderr=((r"^modreg: warning: cannot back up ", reason_after(REG),
+                 reason_after(REG + ".old.tmp")),),
         after={"pf/modules.xml": base_with(NEW),
                "pf/modules.xml.old.tmp": DIR})]),
     Case("backup: a dangling link in its place is never replaced", [Step(
         args=["x64", "1"],
         put={"pf/modules.xml": BASE,
              "pf/modules.xml.old": Link("modules.xml.gone")},
-        stderr=(r"warning", esc(REG), r"File exists"),
+        stderr=((r"^modreg: warning: cannot back up ", reason_after(REG),
+                 esc(REG + ".old") + r": File exists$"),),
         after={"pf/modules.xml": base_with(NEW),
                "pf/modules.xml.old": Link("modules.xml.gone")})],
         modes=("native",)),  # symbolic links are the POSIX build's concern
@@ -729,7 +740,8 @@ extend([
 add(Case("write: the temporary file cannot be created", [Step(
     args=["x64", "1"],
     put={"pf/modules.xml": BASE, "pf/modules.xml.tmp": DIR},
-    status=5, stderr=(esc(REG), r"cannot write", REASON, r"unchanged"),
+    status=5, stderr=((r"^modreg: cannot write ", reason_after(REG),
+                       reason_after(REG + ".tmp"), r"; the registry is unchanged$"),),
     after={"pf/modules.xml": BASE, "pf/modules.xml.old": BASE,
            "pf/modules.xml.tmp": DIR})]))
 
@@ -826,10 +838,12 @@ for args, wrong in [  # the messages are the option table's (options_test)
         (["--unregister", "x64"], r"--unregister needs MASK"),
         (["--dry-run", "--list", "x64"], r"--dry-run does not go with --list")]:
     add(untouched("usage: %s" % " ".join(args), args, 2,
-                  stderr=(r"^modreg: " + wrong, r"; usage: modreg \[")))
+                  stderr=((r"^modreg: " + wrong, r"; usage: modreg \["),)))
 extend([
     untouched("options come first: after ARCH one is the mask",
-              ["x64", "--verbose"], 2, stderr=(r"mask", esc('"--verbose"'))),
+              ["x64", "--verbose"], 2,
+              stderr=((r"^modreg: invalid device mask ",
+                       reason_after('"--verbose"')),)),
     untouched("a lone -- and one argument", ["--", "x86"], 255, stdout=SHORT),
     untouched("--help", ["--verbose", "--help", "x64", "1"], 0,
               stdout=Out(tuple(HELP.splitlines()))),
@@ -856,7 +870,7 @@ extend([
     run("unregister: a malformed registry", ["--unregister", "x64", "1"],
         {"pf/modules.xml": b"<Modules>" + STALE}, {
             "pf/modules.xml": b"<Modules>" + STALE, OLD: b"<Modules>" + STALE},
-        status=4, stderr=MALFORMED),
+        status=4, stderr=(MALFORMED,)),
     run("unregister: a directory in place of the registry",
         ["--unregister", "x64", "1"], {"pf/modules.xml": DIR},
         {"pf/modules.xml": DIR}, status=3, stderr=CANNOT_READ),
@@ -939,7 +953,8 @@ extend([
             "remove: " + H1, "remove: " + cfg(H3, H3C), "add: " + H1,
             "result: would be rewritten, Modules changed")), status=1),
     run("messages about the registry name its host path", ["x64", "1"], {}, {},
-        status=3, stderr=(esc(REG + " (") + r"/\S.*/drive_c/Program Files/"
-                          r"OpenNI/Data/modules\.xml\): \S",),
+        status=3, stderr=((r"^modreg: cannot read " + esc(REG + " (") +
+                           r"/\S.*/drive_c/Program Files/"
+                           r"OpenNI/Data/modules\.xml\): \w",),),
         modes=("native",)),
 ])

@@ -202,6 +202,25 @@ def byte_diff(want, got):
     return [head] + ["      " + l[:200] for l in lines]
 
 
+def check_stderr(want, err):
+    """Standard error against |want|: one tuple of patterns per line, each
+    found in its line, and exactly that many lines, each ended."""
+    for patterns in want:
+        if not isinstance(patterns, tuple) or any(
+                not isinstance(p, str) for p in patterns):
+            raise TypeError("stderr wants a tuple of patterns per line, got %r"
+                            % (patterns,))
+    text = err.decode("latin-1")
+    lines = text.splitlines()
+    if len(lines) != len(want) or (text and not text.endswith("\n")):
+        return ["standard error has %d line(s), expected %d: %s"
+                % (len(lines), len(want), show(err, 300))]
+    return ["standard error line %d %s does not match /%s/"
+            % (n, show(line, 300), pattern)
+            for n, (line, patterns) in enumerate(zip(lines, want), 1)
+            for pattern in patterns if not re.search(pattern, line)]
+
+
 def check_step(step, result, before, target, absent):
     """Problems with one run, as lines of text; none when it passed."""
     problems = []
@@ -212,13 +231,7 @@ def check_step(step, result, before, target, absent):
     if out != want_out:
         problems.append("standard output %s, expected %s"
                         % (show(out), show(want_out)))
-    err_text = err.decode("latin-1")
-    if not step.stderr and err:
-        problems.append("standard error not empty: %s" % show(err, 300))
-    for pattern in step.stderr:
-        if not re.search(pattern, err_text):
-            problems.append("standard error %s does not match /%s/"
-                            % (show(err, 300), pattern))
+    problems.extend(check_stderr(step.stderr, err))
     if step.after is None:
         want = dict(before)
     else:

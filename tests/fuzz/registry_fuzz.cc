@@ -7,7 +7,9 @@
 // printed into memory instead of a file.
 //
 // Every accepted input must give a registry the tool can take again, with
-// the product's stale entries gone and the new ones at the end of Modules.
+// the product's stale entries gone, every other child of Modules kept in
+// its order (worked out here, apart from the tool's own walk) and the new
+// entries at the end of Modules.
 // A violation aborts, which libFuzzer reports as a crash.
 #include <cstddef>
 #include <cstdint>
@@ -87,40 +89,46 @@ bool HasOnlySimpleContent(const Node* parent) {
   return true;
 }
 
-// What a reader of the registry sees: elements with their attributes,
-// CDATA, and text without the white space the printer adds around it.
+// What a reader of the registry sees of |n|: an element with its
+// attributes and content, CDATA, or text without the white space the
+// printer adds around it.
+void Put(const Node* n, std::string* out);
+
 void Canonical(const Node* node, std::string* out) {
+  for (const Node* n = node->first_node(); n; n = n->next_sibling())
+    Put(n, out);
+}
+
+void Put(const Node* n, std::string* out) {
   auto put = [out](char tag, std::string_view s) {
     *out += tag;
     *out += std::to_string(s.size());
     *out += ':';
     *out += s;
   };
-  for (const Node* n = node->first_node(); n; n = n->next_sibling()) {
-    switch (n->type()) {
-      case rapidxml::node_element:
-        put('<', Name(n));
-        for (auto* a = n->first_attribute(); a; a = a->next_attribute()) {
-          put('@', {a->name(), a->name_size()});
-          put('=', {a->value(), a->value_size()});
-        }
-        Canonical(n, out);
-        *out += '>';
-        break;
-      case rapidxml::node_cdata:
-        put('[', Value(n));
-        break;
-      case rapidxml::node_data: {
-        std::string_view text = Value(n);
-        size_t first = text.find_first_not_of(" \t\n\r");
-        if (first == std::string_view::npos) break;
-        size_t last = text.find_last_not_of(" \t\n\r");
-        put('"', text.substr(first, last - first + 1));
-        break;
+  switch (n->type()) {
+    case rapidxml::node_element:
+      put('<', Name(n));
+      for (auto* a = n->first_attribute(); a; a = a->next_attribute()) {
+        put('@', {a->name(), a->name_size()});
+        put('=', {a->value(), a->value_size()});
       }
-      default:
-        Violation("unexpected node kind in the tree");
+      Canonical(n, out);
+      *out += '>';
+      break;
+    case rapidxml::node_cdata:
+      put('[', Value(n));
+      break;
+    case rapidxml::node_data: {
+      std::string_view text = Value(n);
+      size_t first = text.find_first_not_of(" \t\n\r");
+      if (first == std::string_view::npos) break;
+      size_t last = text.find_last_not_of(" \t\n\r");
+      put('"', text.substr(first, last - first + 1));
+      break;
     }
+    default:
+      Violation("unexpected node kind in the tree");
   }
 }
 
@@ -191,6 +199,55 @@ void CheckModules(const Document& doc, const std::string& folder,
   }
 }
 
+// The children of Modules that the removal must keep, in their order and
+// canonical form, worked out here from the registry as read: all before
+// the first Module element; from it on, those whose first attribute named
+// "path" does not hold |folder|.
+std::vector<std::string> KeptChildren(std::string_view registry,
+                                      const std::string& folder) {
+  std::vector<char> text = RegistryText(registry);
+  auto doc = std::make_unique<Document>();
+  doc->parse<0>(text.data());  // the tool accepted it: it parses
+  const Node* modules = FirstModules(*doc);
+  if (!modules) Violation("an accepted registry has no Modules");
+  std::vector<std::string> kept;
+  bool walking = false;
+  for (const Node* n = modules->first_node(); n; n = n->next_sibling()) {
+    if (n->type() == rapidxml::node_element && Name(n) == "Module")
+      walking = true;
+    const rapidxml::xml_attribute<char>* path = n->first_attribute();
+    while (path && std::string_view(path->name(), path->name_size()) != "path")
+      path = path->next_attribute();
+    if (walking && path &&
+        std::string_view(path->value(), path->value_size()).find(folder) !=
+            std::string_view::npos)
+      continue;
+    kept.emplace_back();
+    Put(n, &kept.back());
+  }
+  return kept;
+}
+
+// Modules in |doc| holds the |kept| children, in order, then |entries|
+// more and nothing else.
+void CheckKept(const Document& doc, const std::vector<std::string>& kept,
+               size_t entries) {
+  const Node* modules = FirstModules(doc);
+  if (!modules) Violation("Modules is gone after the rewrite");
+  size_t i = 0;
+  for (const Node* n = modules->first_node(); n; n = n->next_sibling(), ++i) {
+    if (i >= kept.size()) continue;
+    std::string now;
+    Put(n, &now);
+    if (now != kept[i])
+      Violation("a child that must stay was lost, changed or moved", kept[i]);
+  }
+  if (i != kept.size() + entries)
+    Violation("Modules has other children than the kept ones and the new",
+              std::to_string(i) + " children, " + std::to_string(kept.size()) +
+                  " kept and " + std::to_string(entries) + " new expected");
+}
+
 void CheckPrinted(const std::string& printed) {
   if (printed.find('\0') != std::string::npos)
     Violation("printed output holds a NUL byte");
@@ -238,6 +295,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
                                                   : RegistryStatus::kWritten;
   if (result.status != expected) Violation("unexpected edit status");
 
+  const std::vector<std::string> kept = KeptChildren(registry, folder);
+  CheckKept(*doc, kept, entries.size());
+
   // The tool writes only with entries, but the edited tree must print to a
   // registry it reads back either way.
   const std::string printed = Print(*doc);
@@ -278,6 +338,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   // Without mixed content the written file is a fixed point: printing it
   // again, or running the tool again with the same mask, gives its bytes.
   if (HasOnlySimpleContent(doc.get())) {
+    // Text is not merged with text on the way: the file holds what stays.
+    CheckKept(*reread, kept, entries.size());
     if (reprinted != printed) Violation("reprinting changed the bytes");
     if (!entries.empty() && Print(*again) != printed)
       Violation("a second run changed the bytes");

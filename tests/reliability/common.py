@@ -110,16 +110,20 @@ def registry_text(framework=3, stale_per_folder=1, filler=0, comment=0):
             b'</Modules>\r\n')
 
 
-def run_tool(command, prefix, mask, env=None, limit_bytes=None, timeout=120):
+def run_tool(command, prefix, mask, env=None, limit_bytes=None,
+             memory_bytes=None, timeout=120):
     """Runs |command| (a list) with the arguments x64 and |mask| on
-    |prefix|; returns (status, stdout, stderr)."""
+    |prefix|, with a file size limit and an address space limit (as
+    `ulimit -v` sets) when given; returns (status, stdout, stderr)."""
     full_env = dict(os.environ, WINEPREFIX=prefix)
     full_env.update(env or {})
 
     def limits():
-        if limit_bytes is not None:
-            import resource
-            resource.setrlimit(resource.RLIMIT_FSIZE, (limit_bytes, limit_bytes))
+        import resource
+        for kind, value in ((resource.RLIMIT_FSIZE, limit_bytes),
+                            (resource.RLIMIT_AS, memory_bytes)):
+            if value is not None:
+                resource.setrlimit(kind, (value, value))
 
     p = subprocess.run(command + ['x64', str(mask)], env=full_env,
                        stdin=subprocess.DEVNULL, capture_output=True,

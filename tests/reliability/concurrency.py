@@ -7,9 +7,10 @@ followed by one entry of each of the three folders and no stale entry;
 the backup holds the registry as it was, and nothing else is left in the
 folder. Natively and, with --wine, for modreg.exe under Wine.
 
---unlocked names a build whose runs skip the folder lock (modreg_faults):
-the same rounds must then find lost registrations, which shows that the
-rounds can see what the lock prevents.
+--unlocked (modreg_faults) and --wine-faults (modreg_faults.exe) name
+test builds; run with MODREG_FAULT=skip@lock they skip the folder lock,
+and as many rounds of each must then every one find lost or broken
+registrations, which shows that the rounds see what the lock prevents.
 
 The lock's bound: with the test builds (--unlocked, and --wine-faults for
 Windows), a run holds the lock (MODREG_FAULT=hold-lock:S) while another
@@ -100,6 +101,23 @@ def rounds(results, label, command, prefix, registry, count, runs, env):
     print('     %s: %d rounds of %d runs in %.1f s' % (
         label, count, runs, time.monotonic() - start), flush=True)
     return count * runs
+
+
+def unlocked_rounds(results, label, command, prefix, registry, count, runs,
+                    env):
+    """The control: without the lock every round must leave a registry
+    that lost or broke registrations (failed runs alone do not count: a
+    test build that refused its setting would fail every run)."""
+    caught = 0
+    for _ in range(count):
+        problems = one_round(command, prefix, registry, runs, env)
+        if any(not p.startswith('a run gave status') for p in problems):
+            caught += 1
+    results.check('%s without the lock: lost registrations in %d of %d '
+                  'rounds' % (label, caught, count),
+                  [] if caught == count else
+                  ['%d rounds went right' % (count - caught)])
+    return '%s %d of %d' % (label, caught, count)
 
 
 class LockCase:
@@ -278,6 +296,7 @@ def main():
     registry = common.registry_text(stale_per_folder=2, filler=args.modules)
     results = common.Results('concurrent runs')
     total = 0
+    controls = []
 
     prefix = os.path.join(args.work, 'native')
     shutil.rmtree(prefix, ignore_errors=True)
@@ -286,14 +305,10 @@ def main():
                     registry, args.rounds, args.runs, {})
 
     if args.unlocked:
-        caught = 0
-        for n in range(args.rounds):
-            if one_round([os.path.abspath(args.unlocked)], prefix, registry,
-                         args.runs, {'MODREG_FAULT': 'skip@lock'}):
-                caught += 1
-        results.check('without the lock, lost registrations are seen '
-                      '(%d of %d rounds)' % (caught, args.rounds),
-                      [] if caught else ['no round without the lock failed'])
+        controls.append(unlocked_rounds(
+                        results, 'native', [os.path.abspath(args.unlocked)],
+                        prefix, registry, args.rounds, args.runs,
+                        {'MODREG_FAULT': 'skip@lock'}))
         lock_cases(results, 'native', [os.path.abspath(args.unlocked)],
                    prefix, {})
 
@@ -309,9 +324,12 @@ def main():
                             wine.prefix, registry, args.wine_rounds, args.runs,
                             wine.env)
             if args.wine_faults:
-                lock_cases(results, 'wine',
-                           ['wine', os.path.abspath(args.wine_faults)],
-                           wine.prefix, wine.env)
+                faults_exe = ['wine', os.path.abspath(args.wine_faults)]
+                controls.append(unlocked_rounds(
+                    results, 'wine', faults_exe, wine.prefix, registry,
+                    args.wine_rounds, args.runs,
+                    dict(wine.env, MODREG_FAULT='skip@lock')))
+                lock_cases(results, 'wine', faults_exe, wine.prefix, wine.env)
             results.check('wine: the lock\'s name, rights and descriptor',
                           traced_lock(wine, os.path.abspath(args.wine),
                                       args.work))
@@ -319,7 +337,9 @@ def main():
             wine.stop()
             shutil.rmtree(common.data_dir(wine.prefix), ignore_errors=True)
 
-    results.figure('concurrent runs', '%d, in rounds of %d' % (total, args.runs))
+    results.figure('concurrent runs', '%d, in rounds of %d%s' % (
+        total, args.runs, '; rounds that went wrong without the lock: ' +
+        ', '.join(controls) if controls else ''))
     results.exit()
 
 

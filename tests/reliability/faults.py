@@ -3,14 +3,23 @@
 the temporary file, writing, flushing, closing, replacing) and of the
 backup (copying, naming) is made to fail: by the system where it can be
 made to (a file size limit, a directory or a dangling link in the way, a
-full tmpfs), by the fault-injecting build of the tool elsewhere. After
-each: the registry keeps its bytes, the backup is whole or absent, no
-temporary file is left, stderr names the file and the reason, and the
-status is the documented one (5 when the registry cannot be written; a
+full tmpfs, an address space too small for the registry), by the
+fault-injecting build of the tool elsewhere. After each: the registry
+keeps its bytes, the backup is whole or absent, no temporary file is
+left, stderr names the file and the reason, and the status is the
+documented one (5 when the registry cannot be written, 7 out of memory; a
 failed backup is a warning only). A run killed at a step is followed by
-a normal run, which must succeed and clean up."""
+a normal run, which must succeed and clean up. One run is traced
+(strace): each temporary file is flushed before it takes its name, and
+the folder after the registry's replace, or a power cut could leave an
+empty file under the registry's name.
+
+A fault this machine can make counts as run or as failed, never as
+skipped; only a tmpfs that a user other than root cannot mount is
+skipped, by name."""
 import argparse
 import os
+import re
 import shutil
 import subprocess
 import sys
@@ -24,13 +33,17 @@ LARGE = common.registry_text(filler=8000)  # about 570 KB
 HUGE = common.registry_text(filler=60000)
 # Its rewrite drops the comment: the backup is large, the new file small.
 COMMENTED = common.registry_text(comment=700 * 1024)
+# About 10.7 MB: its text fits in 16 MiB of address space, its tree does
+# not (the run needs about 40).
+OVERSIZED = common.registry_text(filler=150000)
 OTHER_BACKUP = b'<Modules/>\r\n'  # a backup from an earlier run
 
 
 class Case:
     def __init__(self, name, status, registry=SMALL, faults=None, limit=None,
                  backup=None, setup=None, tmpfs=None, expect_registry='same',
-                 expect_backup='whole', stderr=(), keep=(), kill=False):
+                 expect_backup='whole', stderr=(), keep=(), kill=False,
+                 memory=None, trace=False):
         self.name = name
         self.status = status
         self.registry = registry
@@ -44,6 +57,8 @@ class Case:
         self.stderr = stderr          # texts stderr must hold
         self.keep = keep              # obstacles that stay in the folder
         self.kill = kill              # killed there: a normal run follows
+        self.memory = memory          # address space limit in bytes
+        self.trace = trace            # check the flushes under strace
 
 
 def directory_at(name):
@@ -112,6 +127,9 @@ CASES = [
          stderr=('warning', OLD, NO_SPACE)),
     Case('full tmpfs: backup and registry', 5, registry=LARGE, tmpfs='640k',
          expect_backup='absent', stderr=(OLD, TMP, NO_SPACE)),
+    Case('address space limit', 7, registry=OVERSIZED, memory=16 << 20,
+         stderr=('modules.xml', ': out of memory; the registry is unchanged')),
+    Case('power cut: flushes in order', 0, trace=True, expect_registry='new'),
     # Faults injected by the faults build.
     Case('create the temporary file', 5, faults='create-temp',
          stderr=(TMP, 'Permission denied')),
@@ -146,6 +164,48 @@ CASES = [
 ]
 
 
+TRACED = 'fsync,fdatasync,rename,renameat,renameat2,link,linkat,open,openat'
+
+
+def flush_problems(log, folder):
+    """What an strace log of a run in |folder| shows out of order: each
+    temporary file must be fsynced before it takes its name, and the
+    folder after each new name (the backup's before the registry's
+    replace)."""
+    names = {}   # descriptor -> the path it was last opened on
+    calls = []   # (call, path, ...) of the calls that succeeded, in order
+    for line in log.splitlines():
+        m = re.match(r'(?:\d+ +)?(\w+)\((.*)\) += (-?\d+)', line)
+        if not m or int(m.group(3)) < 0:
+            continue
+        call, args, result = m.groups()
+        paths = [os.path.normpath(p) for p in re.findall(r'"([^"]*)"', args)]
+        if call in ('open', 'openat'):
+            names[int(result)] = paths[0]
+        elif call in ('fsync', 'fdatasync'):
+            calls.append(('fsync', names.get(int(args))))
+        else:
+            calls.append((re.sub(r'at2?$', '', call),) + tuple(paths))
+    problems = []
+    for temp, name, how in (
+            (common.REGISTRY + '.tmp', common.REGISTRY, 'rename'),
+            (common.BACKUP + '.tmp', common.BACKUP, 'link')):
+        temp, name = os.path.join(folder, temp), os.path.join(folder, name)
+        named = [i for i, c in enumerate(calls) if c == (how, temp, name)]
+        if not named:
+            problems.append('no %s of %s to %s' % (how, temp, name))
+        elif ('fsync', temp) not in calls[:named[0]]:
+            problems.append('%s was not flushed before the %s' % (temp, how))
+        else:
+            # The backup's name is made durable before the registry moves.
+            end = next((i for i, c in enumerate(calls)
+                        if how == 'link' and c[0] == 'rename' and i > named[0]),
+                       len(calls))
+            if ('fsync', folder) not in calls[named[0]:end]:
+                problems.append('the folder was not flushed after the %s' % how)
+    return problems
+
+
 class Runner:
     def __init__(self, args, results):
         self.args = args
@@ -173,7 +233,7 @@ class Runner:
         p = subprocess.run(['mount', '-t', 'tmpfs', '-o', 'size=' + size,
                             'modreg-faults', folder],
                            stdin=subprocess.DEVNULL, capture_output=True)
-        return p.returncode == 0
+        return p.returncode == 0, p.stderr.decode('utf-8', 'replace').strip()
 
     def run(self, case):
         prefix = os.path.join(self.args.work, 'case')
@@ -183,9 +243,12 @@ class Runner:
         folder = common.make_prefix(prefix)
         mounted = False
         if case.tmpfs:
-            mounted = self.mount(folder, case.tmpfs)
-            if not mounted:
-                self.results.skip(case.name, 'cannot mount a tmpfs here')
+            mounted, why = self.mount(folder, case.tmpfs)
+            if not mounted and os.geteuid() != 0:
+                self.results.skip(case.name, 'only root can mount a tmpfs')
+                return False
+            if not mounted:  # root can: the machine is not as it should be
+                self.results.check(case.name, ['cannot mount a tmpfs: ' + why])
                 return False
         try:
             self.check(case, prefix, folder)
@@ -209,9 +272,21 @@ class Runner:
 
         tool = [self.args.faults_tool if case.faults else self.args.tool]
         env = {'MODREG_FAULT': case.faults} if case.faults else {}
-        status, out, err = common.run_tool(tool, prefix, MASK, env=env,
-                                           limit_bytes=case.limit)
+        log = os.path.join(self.args.work, 'strace.log')
+        if case.trace:
+            tool = ['strace', '-f', '-s', '4096', '-e', 'trace=' + TRACED,
+                    '-o', log, '--'] + tool
+        try:
+            status, out, err = common.run_tool(tool, prefix, MASK, env=env,
+                                               limit_bytes=case.limit,
+                                               memory_bytes=case.memory)
+        except FileNotFoundError as e:  # no strace: scripts/setup.sh has it
+            self.results.check(case.name, [str(e)])
+            return
         problems = []
+        if case.trace:
+            with open(log) as f:
+                problems += flush_problems(f.read(), os.path.abspath(folder))
         if status != case.status:
             problems.append('status %d, expected %d' % (status, case.status))
         if out:
@@ -282,16 +357,16 @@ def main():
     args = parser.parse_args()
     args.tool = os.path.abspath(args.tool)
     args.faults_tool = os.path.abspath(args.faults_tool)
+    args.work = os.path.abspath(args.work)
     os.makedirs(args.work, exist_ok=True)
 
     results = common.Results('faults')
     runner = Runner(args, results)
-    injected = 0
-    for case in CASES:
-        if runner.run(case):
-            injected += 1
-    results.figure('faults injected', '%d (%d skipped)' % (injected,
-                                                           results.skipped))
+    skipped = [case.name for case in CASES if not runner.run(case)]
+    faults = [case for case in CASES if not case.trace]
+    results.figure('faults injected', '%d of %d%s' % (
+        len([c for c in faults if c.name not in skipped]), len(faults),
+        '; not run: ' + ', '.join(skipped) if skipped else ''))
     results.exit()
 
 

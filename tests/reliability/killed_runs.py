@@ -8,7 +8,15 @@ leaves nothing but the registry and its backup in the folder.
 The runs alternate between two masks of one product folder: mask 1 leaves
 the registry in state A, mask 5 in state B, so every killed run (mask 5,
 from A) has a distinct old and new content. Every fourth killed run also
-has to make the backup again."""
+has to make the backup again.
+
+Each kill is counted in the phase where it fell, as the files show it:
+before the registry's temporary file exists (the old registry alone),
+while it is written (the old registry and modules.xml.tmp), after the
+rename (the new registry). The moment after the rename is short (the
+folder's flush and the exit), so every tenth kill waits for the registry
+to be replaced and then strikes. Every phase must get some kills over
+both registries, or the runs did not test what they are meant to."""
 import argparse
 import os
 import random
@@ -28,6 +36,8 @@ def timed_run(tool, prefix, mask):
 
 
 _seen = {}
+PHASES = ('before the temporary file', 'while it is written',
+          'after the rename')
 
 
 def backup_changed(path, expected):
@@ -70,7 +80,7 @@ def kill_loop(args, results, label, registry, kills, rng):
           flush=True)
 
     backup_state = original  # what the backup must hold while it exists
-    outcomes = {'old': 0, 'new': 0, 'old, temporary file left': 0}
+    phases = dict.fromkeys(PHASES, 0)
     killed = finished = 0
     problems_total = 0
     started = time.monotonic()
@@ -88,11 +98,16 @@ def kill_loop(args, results, label, registry, kills, rng):
             backup_state = state_a
         window = with_backup_copy if redo_backup else plain
         env = dict(os.environ, WINEPREFIX=prefix)
+        old_inode = os.stat(path).st_ino
         proc = subprocess.Popen([args.tool, 'x64', '5'], env=env,
                                 stdin=subprocess.DEVNULL,
                                 stdout=subprocess.DEVNULL,
                                 stderr=subprocess.DEVNULL)
-        time.sleep(rng.uniform(0, window))
+        if killed % 10 == 9:  # right after the rename
+            while os.stat(path).st_ino == old_inode and proc.poll() is None:
+                pass
+        else:
+            time.sleep(rng.uniform(0, window))
         proc.send_signal(signal.SIGKILL)
         status = proc.wait()
 
@@ -105,10 +120,12 @@ def kill_loop(args, results, label, registry, kills, rng):
                 problems.append('a finished run left a wrong registry')
         elif status == -signal.SIGKILL:
             killed += 1
-            if now == state_a:
-                outcomes['old, temporary file left' if left else 'old'] += 1
+            if now == state_a and 'modules.xml.tmp' in left:
+                phases[PHASES[1]] += 1
+            elif now == state_a:
+                phases[PHASES[0]] += 1
             elif now == state_b:
-                outcomes['new'] += 1
+                phases[PHASES[2]] += 1
             else:
                 problems.append('the registry is neither old nor new')
         else:
@@ -139,12 +156,12 @@ def kill_loop(args, results, label, registry, kills, rng):
     results.check('%s: %d runs killed, none lost the registry' % (label, killed),
                   [] if problems_total == 0 else
                   ['%d runs went wrong' % problems_total])
-    print('     %s: killed %d runs in %.0f s (%d finished before the kill); '
-          'after the kill: %s' % (
-              label, killed, elapsed, finished,
-              ', '.join('%s %d' % kv for kv in outcomes.items())), flush=True)
+    print('     %s: killed %d runs in %.0f s (%d finished before the kill)' % (
+              label, killed, elapsed, finished), flush=True)
     subprocess.run(['rm', '-rf', prefix])
-    return killed, '%s: %d on a %.0f MB registry' % (label, killed, size_mb)
+    return phases, '%s: %d on a %.0f MB registry (%s)' % (
+        label, killed, size_mb, ', '.join(
+            '%d %s' % (n, phase) for phase, n in phases.items()))
 
 
 def main():
@@ -166,16 +183,20 @@ def main():
 
     results = common.Results('killed runs')
     figures = []
-    total = 0
+    total = dict.fromkeys(PHASES, 0)
     for label, modules, kills in (('large', args.large_modules, args.large_kills),
                                   ('small', args.small_modules, args.small_kills)):
         if kills <= 0:
             continue
         registry = common.registry_text(filler=modules)
-        n, figure = kill_loop(args, results, label, registry, kills, rng)
-        total += n
+        phases, figure = kill_loop(args, results, label, registry, kills, rng)
+        for phase, n in phases.items():
+            total[phase] += n
         figures.append(figure)
-    results.figure('runs killed', '%d (%s)' % (total, '; '.join(figures)))
+    results.check('kills in every phase', ['none %s' % phase
+                                          for phase, n in total.items() if not n])
+    results.figure('runs killed', '%d (%s)' % (sum(total.values()),
+                                               '; '.join(figures)))
     results.exit()
 
 

@@ -2,12 +2,13 @@
 # The reliability tests: injected and real faults on the write path, runs
 # killed at random moments, concurrent runs natively and under Wine.
 # Builds what they need in build/reliability-*, prints the figures and
-# ends with "N passed, N failed"; exits non-zero on any failure.
+# ends with "N passed, N failed"; exits non-zero when any script does (or
+# reports a failure).
 # (The fuzzer has its own script, tests/fuzz/run.sh.)
 #
 #   KILLS_LARGE=100 KILLS_SMALL=50   killed runs on a ~50 MB and a ~5 MB registry
 #   CONCURRENT_ROUNDS=5 WINE_ROUNDS=3
-set -uo pipefail
+set -euo pipefail
 cd "$(dirname "$0")/../.."
 here=tests/reliability
 work=build/reliability-work
@@ -35,11 +36,15 @@ faults=build/reliability-faults/modreg_faults
 exe=build/reliability-windows/modreg.exe
 exe_faults=build/reliability-windows-faults/modreg_faults.exe
 
+failed_scripts=()
 step() {  # step <name> <command...>: runs one script, keeping its report
   local name=$1 start=$SECONDS
   shift
   echo "== $name"
-  "$@" 2>&1 | tee -a "$log"
+  # pipefail: the script's own status, not tee's.
+  if ! "$@" 2>&1 | tee -a "$log"; then
+    failed_scripts+=("$name")
+  fi
   echo "   ($name: $((SECONDS - start)) s)"
 }
 
@@ -53,13 +58,16 @@ step "concurrent runs" python3 -B "$here/concurrency.py" --tool "$native" \
   --work "$work/concurrency" \
   --rounds "${CONCURRENT_ROUNDS:-5}" --wine-rounds "${WINE_ROUNDS:-3}"
 
-passed=$(grep -c '^PASS' "$log")
-failed=$(grep -c '^FAIL' "$log")
+passed=$(grep -c '^PASS' "$log" || true)
+failed=$(grep -c '^FAIL' "$log" || true)
 # Each script ends with its figure; a script that stopped early did not.
-figures=$(grep -c '^FIGURE' "$log")
-if [ "$figures" -lt 3 ]; then
+if [ "$(grep -c '^FIGURE' "$log" || true)" -lt 3 ]; then
   echo "reliability: a script stopped early (see $log)" >&2
   failed=$((failed + 1))
+fi
+if [ ${#failed_scripts[@]} -gt 0 ]; then
+  echo "reliability: failed: ${failed_scripts[*]} (see $log)" >&2
+  [ "$failed" -gt 0 ] || failed=${#failed_scripts[@]}
 fi
 echo "== figures"
 sed -n 's/^FIGURE /   /p' "$log"
@@ -67,4 +75,4 @@ if [ "$failed" -eq 0 ]; then
   echo "   nothing lost"
 fi
 echo "$passed passed, $failed failed"
-[ "$failed" -eq 0 ]
+[ "$failed" -eq 0 ] && [ ${#failed_scripts[@]} -eq 0 ]
