@@ -205,7 +205,7 @@ void CheckModules(const Document& doc, const std::string& folder,
 // "path" does not hold |folder|.
 std::vector<std::string> KeptChildren(std::string_view registry,
                                       const std::string& folder) {
-  std::vector<char> text = RegistryText(registry);
+  ByteBuffer text = RegistryText(registry);
   auto doc = std::make_unique<Document>();
   doc->parse<0>(text.data());  // the tool accepted it: it parses
   const Node* modules = FirstModules(*doc);
