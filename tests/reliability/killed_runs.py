@@ -14,9 +14,11 @@ Each kill is counted in the phase where it fell, as the files show it:
 before the registry's temporary file exists (the old registry alone),
 while it is written (the old registry and modules.xml.tmp), after the
 rename (the new registry). The moment after the rename is short (the
-folder's flush and the exit), so every tenth kill waits for the registry
-to be replaced and then strikes. Every phase must get some kills over
-both registries, or the runs did not test what they are meant to."""
+folder's flush and the exit), and so, on a fast disk, can be the write:
+every tenth kill waits for the registry to be replaced and then strikes,
+another tenth for the temporary file to appear. Every phase must get some
+kills over both registries, or the runs did not test what they are meant
+to."""
 import argparse
 import os
 import random
@@ -62,6 +64,7 @@ def kill_loop(args, results, label, registry, kills, rng):
     subprocess.run(['rm', '-rf', prefix])
     folder = common.make_prefix(prefix)
     path = os.path.join(folder, common.REGISTRY)
+    temp = path + '.tmp'
     backup = os.path.join(folder, common.BACKUP)
     with open(path, 'wb') as f:
         f.write(registry)
@@ -105,6 +108,9 @@ def kill_loop(args, results, label, registry, kills, rng):
                                 stderr=subprocess.DEVNULL)
         if killed % 10 == 9:  # right after the rename
             while os.stat(path).st_ino == old_inode and proc.poll() is None:
+                pass
+        elif killed % 10 == 4:  # once the temporary file is there
+            while not os.path.exists(temp) and proc.poll() is None:
                 pass
         else:
             time.sleep(rng.uniform(0, window))
