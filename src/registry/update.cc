@@ -213,6 +213,34 @@ void AppendEntries(rapidxml::xml_document<char>* doc, Node* modules,
   }
 }
 
+namespace {
+
+// Removes the product's stale entries from |modules| and appends
+// |entries| (|edit|'s own, or the caller's: |doc| points into them). The
+// document is to be written (kWritten) when there are entries to append,
+// or for an unregistration when one was removed; otherwise the removals
+// are not saved. A dry run also tells whether the children of Modules
+// changed.
+void ApplyEdit(const RegistryEdit& edit,
+               const std::vector<ModuleEntry>& entries,
+               rapidxml::xml_document<char>* doc, Node* modules,
+               RegistryResult* result) {
+  std::vector<const Node*> before;
+  if (edit.dry_run)
+    for (Node* node = modules->first_node(); node; node = node->next_sibling())
+      before.push_back(node);
+  std::vector<Node*> removed;
+  size_t count = RemoveStaleEntries(modules, edit.ProductFolder,
+                                    edit.report ? &removed : nullptr);
+  if (entries.empty() && !(edit.unregister && count > 0)) return;
+  AppendEntries(doc, modules, entries);
+  for (const Node* node : removed) result->removed.push_back(EntryOf(node));
+  result->status = RegistryStatus::kWritten;
+  if (edit.dry_run) result->changed = !SameAsBefore(modules, before);
+}
+
+}  // namespace
+
 bool PrepareRegistryText(ByteBuffer* bytes) {
   FoldTextMode(bytes);
   if (bytes->empty()) return false;
@@ -232,10 +260,9 @@ RegistryResult EditRegistry(ByteBuffer* text,
   Node* modules = nullptr;
   RegistryResult result = ParseRegistry(text, scanned, doc, &modules);
   if (result.status != RegistryStatus::kUnchanged) return result;
-  RemoveStaleEntries(modules, ProductFolder);
-  if (entries.empty()) return result;
-  AppendEntries(doc, modules, entries);
-  result.status = RegistryStatus::kWritten;
+  RegistryEdit edit;
+  edit.ProductFolder = ProductFolder;
+  ApplyEdit(edit, entries, doc, modules, &result);
   return result;
 }
 
@@ -265,21 +292,8 @@ RegistryResult UpdateRegistryFile(const std::string& RegistryPath,
   RegistryResult result =
       LoadRegistryFile(RegistryPath, &text, doc.get(), &modules);
   if (!result.reason.empty()) return result;
-  std::vector<const Node*> before;
-  if (edit.dry_run)
-    for (Node* node = modules->first_node(); node; node = node->next_sibling())
-      before.push_back(node);
-  std::vector<Node*> removed;
-  size_t count = RemoveStaleEntries(modules, edit.ProductFolder,
-                                    edit.report ? &removed : nullptr);
-  if (edit.entries.empty() && !(edit.unregister && count > 0)) return result;
-  AppendEntries(doc.get(), modules, edit.entries);
-  for (const Node* node : removed) result.removed.push_back(EntryOf(node));
-  result.status = RegistryStatus::kWritten;
-  if (edit.dry_run) {
-    result.changed = !SameAsBefore(modules, before);
-    return result;
-  }
+  ApplyEdit(edit, edit.entries, doc.get(), modules, &result);
+  if (result.status != RegistryStatus::kWritten || edit.dry_run) return result;
   PrintHints hints;
   if (result.plain_attributes) {
     hints.plain_begin = text.data();

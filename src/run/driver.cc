@@ -30,6 +30,12 @@ std::string EntryText(const ModuleEntry& entry) {
   return entry.path + " configDir: " + entry.configDir;
 }
 
+// One line per entry: |word| and the entry.
+void SayEntries(FILE* out, const std::string& word,
+                const std::vector<ModuleEntry>& entries) {
+  for (const ModuleEntry& entry : entries) Say(out, word + EntryText(entry));
+}
+
 int StatusOf(RegistryStatus status) {
   switch (status) {
     case RegistryStatus::kWritten:
@@ -104,11 +110,9 @@ int UpdateRegistry(const RegistryPaths& paths, const RegistryEdit& edit,
   RegistryResult result;
   int status = Update(paths, edit, warning, &result, err);
   if (status != kExitOk || !verbose) return status;
-  for (const ModuleEntry& entry : result.removed)
-    Say(out, "removed: " + EntryText(entry));
+  SayEntries(out, "removed: ", result.removed);
   // Entries to add always mean a rewrite.
-  for (const ModuleEntry& entry : edit.entries)
-    Say(out, "added: " + EntryText(entry));
+  SayEntries(out, "added: ", edit.entries);
   Say(out, result.status == RegistryStatus::kWritten ? "result: rewritten"
                                                       : "result: left as it was");
   return kExitOk;
@@ -124,10 +128,8 @@ int DryRun(const RegistryPaths& paths, RegistryEdit edit, bool verbose,
   int status = Update(paths, edit, "", &result, err);
   if (status != kExitOk) return status;
   const bool written = result.status == RegistryStatus::kWritten;
-  for (const ModuleEntry& entry : result.removed)
-    Say(out, "remove: " + EntryText(entry));
-  for (const ModuleEntry& entry : edit.entries)
-    Say(out, "add: " + EntryText(entry));
+  SayEntries(out, "remove: ", result.removed);
+  SayEntries(out, "add: ", edit.entries);
   if (verbose)
     Say(out, !written        ? "result: would be left as it was"
              : result.changed ? "result: would be rewritten, Modules changed"

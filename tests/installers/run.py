@@ -22,37 +22,28 @@ HERE = os.path.dirname(os.path.abspath(__file__))
 ROOT = os.path.join(HERE, '..', '..')
 sys.path.insert(0, os.path.join(HERE, '..', 'e2e'))
 sys.path.insert(0, os.path.join(HERE, '..', 'reliability'))
+from cases import crlf, mod  # noqa: E402
 from common import Results  # noqa: E402
 from wine import WinePrefix, quiet  # noqa: E402
 
 PF86 = 'C:\\Program Files (x86)'
 PRODUCT = PF86 + '\\HALDEToF'
 
-
-def crlf(*lines):
-    return ''.join(line + '\r\n' for line in lines).encode('utf-8')
-
-
-def module(path, extra=''):
-    return '\t<Module path="%s"%s/>' % (path, extra)
-
-
-FRAMEWORK = [module(PF86 + '\\OpenNI\\Bin\\' + name) for name in
+FRAMEWORK = [mod(PF86 + '\\OpenNI\\Bin\\' + name) for name in
              ('nimMockNodes.dll', 'nimCodecs.dll', 'nimRecorder.dll')]
 # As the framework's own tool leaves it, with an entry of an older version
 # of the product that a registration replaces.
 BEFORE = crlf('<?xml version="1.0" encoding="UTF-8" standalone="no" ?>',
               '<!-- OpenNI module registry -->', '<Modules>',
               *[line[:-2] + ' />' for line in FRAMEWORK],
-              module(PRODUCT + '\\SensorModule_QA4.dll')[:-2] + ' />',
+              mod(PRODUCT + '\\SensorModule_QA4.dll')[:-2] + ' />',
               '</Modules>')
 REGISTERED = crlf('<Modules>', *FRAMEWORK,
-                  module(PRODUCT + '\\SensorModule.dll'),
-                  module(PRODUCT + '\\libskelvia_ni.dll',
-                         ' configDir="%s\\data\\"' % PRODUCT),
+                  mod(PRODUCT + '\\SensorModule.dll'),
+                  mod(PRODUCT + '\\libskelvia_ni.dll', PRODUCT + '\\data\\'),
                   '</Modules>', '')
 UNREGISTERED = crlf('<Modules>', *FRAMEWORK, '</Modules>', '')
-MALFORMED = crlf('<Modules>', module(PRODUCT + '\\SensorModule.dll')[:-2] + '>',
+MALFORMED = crlf('<Modules>', mod(PRODUCT + '\\SensorModule.dll')[:-2] + '>',
                  '</Modules>')
 MISSING = None        # no OpenNI folder at all
 OTHER = BEFORE.replace(b' (x86)', b'')   # the 64-bit framework's registry

@@ -50,12 +50,19 @@ def survivors(registry):
             if not any(f in (m.get('path') or '') for f in FOLDERS)]
 
 
-def one_round(command, prefix, registry, runs, env):
+def fresh_registry(prefix, registry):
+    """Empties the registry folder of |prefix| but for |registry|; returns
+    the folder."""
     folder = common.data_dir(prefix)
     for name in os.listdir(folder):
         os.unlink(os.path.join(folder, name))
     with open(os.path.join(folder, common.REGISTRY), 'wb') as f:
         f.write(registry)
+    return folder
+
+
+def one_round(command, prefix, registry, runs, env):
+    folder = fresh_registry(prefix, registry)
     full_env = dict(os.environ, **env)
     full_env['WINEPREFIX'] = prefix
     procs = [subprocess.Popen(command + ['x64', str(MASKS[i % 3])],
@@ -148,13 +155,8 @@ def has_entries(registry, mask):
 
 
 def lock_case(case, command, prefix, env):
-    folder = common.data_dir(prefix)
-    for name in os.listdir(folder):
-        os.unlink(os.path.join(folder, name))
     registry = common.registry_text()
-    path = os.path.join(folder, common.REGISTRY)
-    with open(path, 'wb') as f:
-        f.write(registry)
+    path = os.path.join(fresh_registry(prefix, registry), common.REGISTRY)
     env = dict(os.environ, **env)
     env['WINEPREFIX'] = prefix
     holder = subprocess.Popen(
