@@ -22,8 +22,10 @@
 //                temporary file, after half the bytes     ENOSPC
 //   backup-link  giving the backup its name               EPERM
 //
-// and one that is no failure: "hold-lock:S" holds the registry folder's
-// lock S seconds once it is taken, after saying so on standard error.
+// and two that are no failure: "hold-lock:S" holds the registry folder's
+// lock S seconds once it is taken, after saying so on standard error;
+// "hold-rename:S" waits S seconds before replacing the registry, so that
+// runs started together without the lock all read it before any writes.
 // MODREG_LOCK_WAIT_MS=N makes a run wait at most N ms for the lock.
 //
 // An unknown step or a bad number ends the process with status 125
@@ -76,7 +78,7 @@ const Step kSteps[] = {
     {"read", EIO},         {"lock", ENOLCK},        {"create-temp", EACCES},
     {"write", ENOSPC},     {"flush", EIO},          {"close", EIO},
     {"rename", EIO},       {"backup-copy", ENOSPC}, {"backup-link", EPERM},
-    {"hold-lock", 0},
+    {"hold-lock", 0},      {"hold-rename", 0},
 };
 
 struct Rule {
@@ -155,11 +157,15 @@ unsigned LockWaitMs(unsigned wait_ms) {
 
 const bool kWaitRead = (LockWaitMs(0), true);
 
-void HoldLock() {
+// Sleeps as long as each "hold-lock:S" (or "hold-rename:S") asks.
+void Hold(const char* step) {
   for (const Rule& rule : Rules()) {
-    if (strcmp(rule.step->name, "hold-lock") != 0) continue;
-    fprintf(stderr, "modreg_faults: holding the lock for %ld s\n", rule.nth);
-    fflush(stderr);
+    if (strcmp(rule.step->name, step) != 0) continue;
+    if (strcmp(step, "hold-lock") == 0) {
+      fprintf(stderr, "modreg_faults: holding the lock for %ld s\n",
+              rule.nth);
+      fflush(stderr);
+    }
     sleep(static_cast<unsigned>(rule.nth));
   }
 }
@@ -283,6 +289,7 @@ bool CloseOutput(OutputFile* file, std::string* error) {
 
 bool ReplaceByRename(const std::string& source, const std::string& target,
                      std::string* error) {
+  Hold("hold-rename");
   if (auto done = Intercepted("rename", error)) return *done;
   return platform_real::ReplaceByRename(source, target, error);
 }
@@ -326,7 +333,7 @@ bool LockRegistryFolder(const std::string& dir, unsigned wait_ms,
   if (auto done = Intercepted("lock", error)) return *done;
   if (!platform_real::LockRegistryFolder(dir, LockWaitMs(wait_ms), error))
     return false;
-  HoldLock();
+  Hold("hold-lock");
   return true;
 }
 

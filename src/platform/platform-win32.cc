@@ -9,6 +9,8 @@
 #include <stdlib.h>
 #include <string.h>
 
+#include <string>
+
 namespace platform {
 namespace {
 
@@ -40,6 +42,91 @@ std::wstring Wide(const std::string& path) {
   wide.resize(static_cast<size_t>(n) - 1);
   return wide;
 }
+
+#ifdef MODREG_LOCK_TEST
+// modreg_faults.exe, the Windows test build of the tool, and only it,
+// reads two settings for the tests of the lock. MODREG_FAULT is a list,
+// separated by commas, of
+//
+//   hold-lock:S     once the lock is taken, says so on standard error and
+//                   holds it S seconds
+//   skip@lock       runs without the lock, to show what it prevents
+//   hold-rename:S   waits S seconds before replacing the registry, so that
+//                   runs started together all read it before any writes
+//
+// and MODREG_LOCK_WAIT_MS=N makes a run wait at most N ms for the lock.
+// Any other value ends the run with status 125 before anything happens,
+// so that a mistyped test cannot pass by accident.
+struct LockTest {
+  bool skip_lock = false;
+  unsigned long hold_lock = 0;
+  unsigned long hold_rename = 0;
+};
+
+[[noreturn]] void BadTestSetting(const char* name, const char* value) {
+  fprintf(stderr, "modreg_faults: bad %s \"%s\"\n", name, value);
+  exit(125);
+}
+
+// Whether |item| is |prefix| and digits; if so, the number in |*number|.
+bool NumberAfter(const std::string& item, const char* prefix,
+                 unsigned long* number) {
+  size_t n = strlen(prefix);
+  if (item.compare(0, n, prefix) != 0 || item.size() == n) return false;
+  for (size_t i = n; i < item.size(); ++i)
+    if (!isdigit(static_cast<unsigned char>(item[i]))) return false;
+  *number = strtoul(item.c_str() + n, nullptr, 10);
+  return true;
+}
+
+LockTest ReadLockTest() {
+  LockTest test;
+  const char* fault = getenv("MODREG_FAULT");
+  std::string rest = fault ? fault : "";
+  while (!rest.empty()) {
+    size_t comma = rest.find(',');
+    std::string item = rest.substr(0, comma);
+    rest = comma == std::string::npos ? "" : rest.substr(comma + 1);
+    if (item == "skip@lock") {
+      test.skip_lock = true;
+    } else if (!NumberAfter(item, "hold-lock:", &test.hold_lock) &&
+               !NumberAfter(item, "hold-rename:", &test.hold_rename)) {
+      BadTestSetting("MODREG_FAULT", fault);
+    }
+  }
+  return test;
+}
+
+const LockTest kLockTest = ReadLockTest();
+
+unsigned LockWaitMs(unsigned wait_ms) {
+  static const char* setting = getenv("MODREG_LOCK_WAIT_MS");
+  if (!setting || !*setting) return wait_ms;
+  unsigned long ms = 0;
+  if (!NumberAfter(setting, "", &ms))
+    BadTestSetting("MODREG_LOCK_WAIT_MS", setting);
+  return static_cast<unsigned>(ms);
+}
+
+const bool kWaitRead = (LockWaitMs(0), true);
+
+bool SkipLock() { return kLockTest.skip_lock; }
+
+void HoldLock() {
+  if (!kLockTest.hold_lock) return;
+  fprintf(stderr, "modreg_faults: holding the lock for %lu s\n",
+          kLockTest.hold_lock);
+  fflush(stderr);
+  Sleep(kLockTest.hold_lock * 1000);
+}
+
+void HoldRename() { Sleep(kLockTest.hold_rename * 1000); }
+#else
+unsigned LockWaitMs(unsigned wait_ms) { return wait_ms; }
+void HoldLock() {}
+bool SkipLock() { return false; }
+void HoldRename() {}
+#endif
 
 HANDLE Handle(const OutputFile* file) {
   return reinterpret_cast<HANDLE>(static_cast<intptr_t>(file->handle));
@@ -156,6 +243,7 @@ bool CloseOutput(OutputFile* file, std::string* error) {
 
 bool ReplaceByRename(const std::string& source, const std::string& target,
                  std::string* error) {
+  HoldRename();
   if (!MoveFileExW(Wide(source).c_str(), Wide(target).c_str(),
                    MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
     *error = Reason();
@@ -189,59 +277,6 @@ bool CopyFileBytes(const std::string& source, const std::string& target,
 }
 
 namespace {
-
-#ifdef MODREG_LOCK_TEST
-// modreg_faults.exe, the Windows test build of the tool, and only it,
-// reads two settings for the tests of the lock:
-//
-//   MODREG_FAULT=hold-lock:S   once the lock is taken, says so on standard
-//                              error and holds it S seconds
-//   MODREG_FAULT=skip@lock     runs without the lock, to show what it
-//                              prevents
-//   MODREG_LOCK_WAIT_MS=N      waits at most N ms for the lock
-//
-// Any other value ends the run with status 125 before anything happens,
-// so that a mistyped test cannot pass by accident.
-unsigned long TestSetting(const char* name, const char* prefix,
-                          unsigned long otherwise) {
-  const char* value = getenv(name);
-  if (!value || !*value) return otherwise;
-  size_t n = strlen(prefix);
-  char* end = nullptr;
-  unsigned long number = 0;
-  if (strncmp(value, prefix, n) == 0 &&
-      isdigit(static_cast<unsigned char>(value[n])))
-    number = strtoul(value + n, &end, 10);
-  if (!end || *end) {
-    fprintf(stderr, "modreg_faults: bad %s \"%s\"\n", name, value);
-    exit(125);
-  }
-  return number;
-}
-
-const bool kSkipLock = getenv("MODREG_FAULT") &&
-                       strcmp(getenv("MODREG_FAULT"), "skip@lock") == 0;
-const unsigned long kHoldSeconds =
-    kSkipLock ? 0 : TestSetting("MODREG_FAULT", "hold-lock:", 0);
-const unsigned long kWaitMs = TestSetting("MODREG_LOCK_WAIT_MS", "", ~0ul);
-
-unsigned LockWaitMs(unsigned wait_ms) {
-  return kWaitMs == ~0ul ? wait_ms : static_cast<unsigned>(kWaitMs);
-}
-
-bool SkipLock() { return kSkipLock; }
-
-void HoldLock() {
-  if (!kHoldSeconds) return;
-  fprintf(stderr, "modreg_faults: holding the lock for %lu s\n", kHoldSeconds);
-  fflush(stderr);
-  Sleep(kHoldSeconds * 1000);
-}
-#else
-unsigned LockWaitMs(unsigned wait_ms) { return wait_ms; }
-void HoldLock() {}
-bool SkipLock() { return false; }
-#endif
 
 // What a run needs of the lock: to wait for it (and so own it) and to
 // release it.

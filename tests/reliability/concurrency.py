@@ -9,7 +9,9 @@ folder. Natively and, with --wine, for modreg.exe under Wine.
 
 --unlocked (modreg_faults) and --wine-faults (modreg_faults.exe) name
 test builds; run with MODREG_FAULT=skip@lock they skip the folder lock,
-and as many rounds of each must then every one find lost or broken
+and with hold-rename they wait before replacing the registry, so that
+every run reads it before any writes, however slowly Wine starts them.
+As many rounds of each must then every one find lost or broken
 registrations, which shows that the rounds see what the lock prevents.
 
 The lock's bound: with the test builds (--unlocked, and --wine-faults for
@@ -35,6 +37,8 @@ sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)),
 from wine import WinePrefix, quiet  # noqa: E402
 
 MASKS = (8, 32, 1)
+# The control's runs skip the lock and wait this long before the replace.
+UNLOCKED = 'skip@lock,hold-rename:2'
 FOLDERS = ('HALDEToF', 'TOLVARToF', 'HALDEVMR')
 
 
@@ -310,7 +314,7 @@ def main():
         controls.append(unlocked_rounds(
                         results, 'native', [os.path.abspath(args.unlocked)],
                         prefix, registry, args.rounds, args.runs,
-                        {'MODREG_FAULT': 'skip@lock'}))
+                        {'MODREG_FAULT': UNLOCKED}))
         lock_cases(results, 'native', [os.path.abspath(args.unlocked)],
                    prefix, {})
 
@@ -330,7 +334,7 @@ def main():
                 controls.append(unlocked_rounds(
                     results, 'wine', faults_exe, wine.prefix, registry,
                     args.wine_rounds, args.runs,
-                    dict(wine.env, MODREG_FAULT='skip@lock')))
+                    dict(wine.env, MODREG_FAULT=UNLOCKED)))
                 lock_cases(results, 'wine', faults_exe, wine.prefix, wine.env)
             results.check('wine: the lock\'s name, rights and descriptor',
                           traced_lock(wine, os.path.abspath(args.wine),
