@@ -58,6 +58,7 @@ struct OutputFile {
   long long handle = -1;
 };
 using platform::kReadPart;
+using platform::LockTimeoutReason;
 using platform::ReadFilter;
 }  // namespace platform_real
 

@@ -263,10 +263,9 @@ bool LockRegistryFolder(const std::string& dir, unsigned wait_ms,
     }
     auto waited = std::chrono::steady_clock::now() - start;
     if (waited >= bound) {
-      long long ms =
-          std::chrono::duration_cast<std::chrono::milliseconds>(waited).count();
-      *error = "another run holds the registry's lock; gave up after "
-               "waiting " + std::to_string((ms + 500) / 1000) + " s";
+      *error = LockTimeoutReason(static_cast<unsigned long long>(
+          std::chrono::duration_cast<std::chrono::milliseconds>(waited)
+              .count()));
       close(fd);
       return false;
     }

@@ -388,9 +388,7 @@ bool LockRegistryFolder(const std::string& dir, unsigned wait_ms,
     return true;
   }
   if (rc == WAIT_TIMEOUT) {
-    DWORD waited = GetTickCount() - start;
-    *error = "another run holds the registry's lock; gave up after "
-             "waiting " + std::to_string((waited + 500) / 1000) + " s";
+    *error = LockTimeoutReason(GetTickCount() - start);
   } else {
     *error = Reason();
   }

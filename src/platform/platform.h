@@ -77,6 +77,12 @@ bool CopyFileBytes(const std::string& source, const std::string& target,
 // The longest a run waits for another run's lock on the registry.
 constexpr unsigned kLockWaitMs = 60 * 1000;
 
+// Why a run gave up on the lock after waiting |waited_ms|.
+inline std::string LockTimeoutReason(unsigned long long waited_ms) {
+  return "another run holds the registry's lock; gave up after waiting " +
+         std::to_string((waited_ms + 500) / 1000) + " s";
+}
+
 // Takes an exclusive lock that guards the registry in folder |dir| until
 // the process ends; waits while another process holds it, at most
 // |wait_ms|, and then fails with a reason that says so. The system

@@ -45,7 +45,7 @@ class WinePrefix:
 
     def _complete(self):
         return (os.path.exists(os.path.join(self.prefix, READY_MARK))
-                and os.path.exists(os.path.join(self.prefix, "system.reg"))
+                and self._has_registry()
                 and self.is64() == (self.arch == "win64"))
 
     def start(self):
