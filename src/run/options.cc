@@ -44,8 +44,22 @@ std::string Missing(const char* mode, size_t needs, size_t have) {
   return std::string(mode) + " needs " + what;
 }
 
-void Check(Options* o) {
+// An option after the arguments the mode takes (ARCH, or ARCH and MASK)
+// would otherwise be ignored or taken for an argument, whatever it asks.
+// After a lone "--" there are no options.
+std::string LateOption(const Options& o, bool ended) {
+  const size_t takes = o.mode == Mode::kList ? 1 : 2;
+  if (ended || o.args.size() <= takes) return "";
+  for (size_t i = takes; i < o.args.size(); ++i)
+    if (IsOption(o.args[i]))
+      return "options come before ARCH: \"" + o.args[i] + "\"";
+  return "";
+}
+
+void Check(Options* o, bool ended) {
   if (o->mode == Mode::kHelp || o->mode == Mode::kVersion) return;
+  o->error = LateOption(*o, ended);
+  if (!o->error.empty()) return;
   if (o->mode == Mode::kList) {
     if (o->dry_run) o->error = "--dry-run does not go with --list";
     else if (o->args.empty()) o->error = Missing("--list", 1, 0);
@@ -65,11 +79,12 @@ void Check(Options* o) {
 
 Options ParseOptions(int argc, const char* const* argv) {
   Options o;
-  bool help = false, version = false;
+  bool help = false, version = false, ended = false;
   int i = 1;
   for (; i < argc; ++i) {
     const std::string arg = argv[i];
     if (arg == "--") {
+      ended = true;
       ++i;
       break;
     }
@@ -95,6 +110,6 @@ Options ParseOptions(int argc, const char* const* argv) {
   for (; i < argc; ++i) o.args.push_back(argv[i]);
   if (help) o.mode = Mode::kHelp;
   else if (version) o.mode = Mode::kVersion;
-  Check(&o);
+  Check(&o, ended);
   return o;
 }

@@ -836,7 +836,9 @@ SAID = ("registry: " + REG + HOST,)
 for args, wrong in [  # the messages are the option table's (options_test)
         (["--bogus", "x64", "1"], r'unknown option "--bogus"'),
         (["--unregister", "x64"], r"--unregister needs MASK"),
-        (["--dry-run", "--list", "x64"], r"--dry-run does not go with --list")]:
+        (["--dry-run", "--list", "x64"], r"--dry-run does not go with --list"),
+        (["x64", "5", "--unregister"], r'options come before ARCH: "--unregister"'),
+        (["--list", "x64", "--verbose"], r'options come before ARCH: "--verbose"')]:
     add(untouched("usage: %s" % " ".join(args), args, 2,
                   stderr=((r"^modreg: " + wrong, r"; usage: modreg \["),)))
 extend([
