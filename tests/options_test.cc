@@ -65,11 +65,14 @@ TEST(ParseOptions, NamesWhatIsWrong) {
       {{"--unregister", "--list", "x86"},
        "--unregister and --list do not go together"},
       {{"--list", "--dry-run", "x86"}, "--dry-run does not go with --list"},
-      {{"x64", "5", "--unregister"}, "options come before ARCH: \"--unregister\""},
-      {{"--dry-run", "x86", "1", "x", "--"}, "options come before ARCH: \"--\""},
+      {{"x64", "5", "--unregister"},
+       "options come before ARCH: \"--unregister\""},
+      {{"--dry-run", "x86", "1", "x", "--"},
+       "options come before ARCH: \"--\""},
       {{"--unregister", "x86", "1", "--verbose"},
        "options come before ARCH: \"--verbose\""},
-      {{"--list", "x86", "--verbose"}, "options come before ARCH: \"--verbose\""},
+      {{"--list", "x86", "--verbose"},
+       "options come before ARCH: \"--verbose\""},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.error);
