@@ -19,13 +19,13 @@ const char kHelp[] =
     "  --list        print the registered modules; \"missing:\" marks a module\n"
     "                file that does not exist\n"
     "  --dry-run     print the entries that would be removed and added, write\n"
-    "                nothing; status 0 when Modules would stay as it is, 1 when\n"
-    "                it would change\n"
+    "                nothing; status 0 when the registry would keep its bytes,\n"
+    "                1 when they would change\n"
     "  --verbose     report what was done\n"
     "  --help        print this help\n"
     "  --version     print the version\n"
     "\n"
-    "Options come before ARCH; \"--\" ends them.\n";
+    "Options come before ARCH, never after it; \"--\" ends them.\n";
 
 namespace {
 
