@@ -20,8 +20,8 @@ TEST(ParseOptions, OptionsComeFirstAndTheRestIsPositional) {
   } cases[] = {
       {{}, Mode::kRegister, false, false, false, {}},
       {{"x86"}, Mode::kRegister, false, false, false, {"x86"}},
-      {{"x86", "-1", "--list"}, Mode::kRegister, false, false, false,
-       {"x86", "-1", "--list"}},
+      {{"x86", "-1", "-list"}, Mode::kRegister, false, false, false,
+       {"x86", "-1", "-list"}},
       {{"-1", "5"}, Mode::kRegister, false, false, false, {"-1", "5"}},
       {{"--", "x86"}, Mode::kRegister, false, false, false, {"x86"}},
       {{"--", "--", "1"}, Mode::kRegister, false, false, false, {"--", "1"}},
@@ -32,6 +32,8 @@ TEST(ParseOptions, OptionsComeFirstAndTheRestIsPositional) {
       {{"--list", "--verbose", "x86"}, Mode::kList, false, true, true, {"x86"}},
       {{"--list", "--help"}, Mode::kHelp, false, false, true, {}},
       {{"--version", "--unregister"}, Mode::kVersion, false, false, true, {}},
+      {{"--", "x86", "1", "--dry-run"}, Mode::kRegister, false, false, false,
+       {"x86", "1", "--dry-run"}},
   };
   for (const Case& c : cases) {
     Options o = Parse(c.args);
@@ -63,6 +65,14 @@ TEST(ParseOptions, NamesWhatIsWrong) {
       {{"--unregister", "--list", "x86"},
        "--unregister and --list do not go together"},
       {{"--list", "--dry-run", "x86"}, "--dry-run does not go with --list"},
+      {{"x64", "5", "--unregister"},
+       "options come before ARCH: \"--unregister\""},
+      {{"--dry-run", "x86", "1", "x", "--"},
+       "options come before ARCH: \"--\""},
+      {{"--unregister", "x86", "1", "--verbose"},
+       "options come before ARCH: \"--verbose\""},
+      {{"--list", "x86", "--verbose"},
+       "options come before ARCH: \"--verbose\""},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.error);

@@ -8,7 +8,7 @@ RegistryResult ListRegistryFile(const std::string& RegistryPath,
   auto doc = std::make_unique<rapidxml::xml_document<char>>();
   rapidxml::xml_node<char>* modules = nullptr;
   RegistryResult result =
-      LoadRegistryFile(RegistryPath, &text, doc.get(), &modules);
+      LoadRegistryFile(RegistryPath, &text, doc.get(), &modules, "list");
   if (!result.reason.empty()) return result;
   listed->clear();
   for (auto* node = modules->first_node(); node; node = node->next_sibling()) {

@@ -11,7 +11,7 @@
 // Reads the file at |RegistryPath| and sets |listed| to every child of its
 // Modules element that has a "path" attribute, in the file's order, each
 // with its first "path" and "configDir". Writes nothing. Failures as for
-// UpdateRegistryFile.
+// UpdateRegistryFile, a malformed file's said as "cannot list".
 RegistryResult ListRegistryFile(const std::string& RegistryPath,
                                 std::vector<ModuleEntry>* listed);
 

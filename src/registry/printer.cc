@@ -173,3 +173,17 @@ void PrintDocument(const rapidxml::xml_document<char>& doc, TextOutput* out,
   }
   PutLineEnd(out);
 }
+
+bool PrintsAs(const rapidxml::xml_document<char>& doc, const PrintHints& hints,
+              const char* bytes, size_t size) {
+  size_t at = 0;
+  TextOutput out;
+  // A failed write drops the rest of the output.
+  InitTextOutput(&out, [&](const char* data, size_t n) {
+    if (n > size - at || memcmp(data, bytes + at, n) != 0) return false;
+    at += n;
+    return true;
+  });
+  PrintDocument(doc, &out, hints);
+  return FinishTextOutput(&out) && at == size;
+}

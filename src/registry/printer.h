@@ -19,4 +19,9 @@ struct PrintHints {
 void PrintDocument(const rapidxml::xml_document<char>& doc, TextOutput* out,
                    const PrintHints& hints = PrintHints{});
 
+// Whether PrintDocument would write exactly the |size| bytes at |bytes|.
+// Stops comparing at the first byte that differs.
+bool PrintsAs(const rapidxml::xml_document<char>& doc, const PrintHints& hints,
+              const char* bytes, size_t size);
+
 #endif  // MODREG_REGISTRY_PRINTER_H_

@@ -27,11 +27,15 @@ RegistryResult Failure(RegistryStatus status, std::string reason) {
 
 // Reads the registry into the text EditRegistry takes, as
 // PrepareRegistryText leaves it; each part is folded and walked by the
-// pre-parse scan as it arrives, while it is in the cache.
-RegistryResult ReadRegistry(const std::string& path, ByteBuffer* text,
-                            ScanProgress* scan) {
+// pre-parse scan as it arrives, while it is in the cache. With |raw|, the
+// parts are kept there as they were read, too.
+RegistryResult ReadRegistry(const std::string& path, const char* doing,
+                            ByteBuffer* text, ScanProgress* scan,
+                            ByteBuffer* raw) {
   TextFold fold;
+  if (raw) raw->clear();
   auto take = [&](char* data, size_t from, size_t end) {
+    if (raw) raw->insert(raw->end(), data + from, data + end);
     size_t size = FoldMore(&fold, data, from, end);
     data[size] = '\0';
     ScanAhead(scan, data, size);
@@ -43,8 +47,8 @@ RegistryResult ReadRegistry(const std::string& path, ByteBuffer* text,
                    "cannot read " + platform::DisplayName(path) + ": " + error);
   if (text->empty())
     return Failure(RegistryStatus::kMalformed,
-                   "cannot update " + platform::DisplayName(path) +
-                       ": the file is empty");
+                   std::string("cannot ") + doing + " " +
+                       platform::DisplayName(path) + ": the file is empty");
   text->push_back('\0');
   return RegistryResult{};
 }
@@ -269,14 +273,16 @@ RegistryResult EditRegistry(ByteBuffer* text,
 RegistryResult LoadRegistryFile(const std::string& RegistryPath,
                                 ByteBuffer* text,
                                 rapidxml::xml_document<char>* doc,
-                                Node** modules) {
+                                Node** modules, const char* doing,
+                                ByteBuffer* raw) {
   ScanProgress scanned;
-  RegistryResult result = ReadRegistry(RegistryPath, text, &scanned);
+  RegistryResult result =
+      ReadRegistry(RegistryPath, doing, text, &scanned, raw);
   if (!result.reason.empty()) return result;
   result = ParseRegistry(text, scanned, doc, modules);
   if (result.status == RegistryStatus::kMalformed) {
-    result.reason = "cannot update " + platform::DisplayName(RegistryPath) +
-                    ": " + result.reason;
+    result.reason = std::string("cannot ") + doing + " " +
+                    platform::DisplayName(RegistryPath) + ": " + result.reason;
     if (result.parse_offset)
       result.reason +=
           " at " + ParseErrorPosition(RegistryPath, *result.parse_offset);
@@ -286,18 +292,24 @@ RegistryResult LoadRegistryFile(const std::string& RegistryPath,
 
 RegistryResult UpdateRegistryFile(const std::string& RegistryPath,
                                   const RegistryEdit& edit) {
-  ByteBuffer text;
+  ByteBuffer text, raw;
   auto doc = std::make_unique<rapidxml::xml_document<char>>();
   Node* modules = nullptr;
   RegistryResult result =
-      LoadRegistryFile(RegistryPath, &text, doc.get(), &modules);
+      LoadRegistryFile(RegistryPath, &text, doc.get(), &modules,
+                       edit.dry_run ? "read" : "update",
+                       edit.dry_run ? &raw : nullptr);
   if (!result.reason.empty()) return result;
   ApplyEdit(edit, edit.entries, doc.get(), modules, &result);
-  if (result.status != RegistryStatus::kWritten || edit.dry_run) return result;
+  if (result.status != RegistryStatus::kWritten) return result;
   PrintHints hints;
   if (result.plain_attributes) {
     hints.plain_begin = text.data();
     hints.plain_end = text.data() + text.size();
+  }
+  if (edit.dry_run) {
+    result.differs = !PrintsAs(*doc, hints, raw.data(), raw.size());
+    return result;
   }
   std::string error;
   if (!WriteRegistry(RegistryPath, *doc, hints, &error))

@@ -35,6 +35,9 @@ struct RegistryResult {
   // On a dry run that would rewrite: whether the children of Modules would
   // differ from the file's (elements, attributes, content or order).
   bool changed = false;
+  // On a dry run that would rewrite: whether the bytes written would differ
+  // from the file's, as they are on the disk (before text-mode folding).
+  bool differs = false;
 };
 
 // What a pass asks of the registry.
@@ -43,7 +46,8 @@ struct RegistryEdit {
   std::vector<ModuleEntry> entries;  // to append
   // Rewrite when an entry was removed even with none to append.
   bool unregister = false;
-  // Read and edit in memory only; set |changed|.
+  // Read and edit in memory only; set |changed| and |differs|. Failures
+  // say "cannot read", not "cannot update".
   bool dry_run = false;
   // Fill |removed|.
   bool report = false;
@@ -82,11 +86,14 @@ void AppendEntries(rapidxml::xml_document<char>* doc,
 
 // Reads and parses the file at |RegistryPath| into |doc|, which points
 // into |text|, and finds its first top-level Modules element. A failure's
-// reason names the file.
+// reason names the file, after "cannot " and |doing| for a malformed one.
+// With |raw|, that is set to the file's bytes as they were read.
 RegistryResult LoadRegistryFile(const std::string& RegistryPath,
                                 ByteBuffer* text,
                                 rapidxml::xml_document<char>* doc,
-                                rapidxml::xml_node<char>** modules);
+                                rapidxml::xml_node<char>** modules,
+                                const char* doing = "update",
+                                ByteBuffer* raw = nullptr);
 
 // The entry a child of Modules names: its first "path" attribute, which
 // it must have, and its first "configDir".

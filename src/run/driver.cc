@@ -66,6 +66,10 @@ int Update(const RegistryPaths& paths, const RegistryEdit& edit,
   if (!warning.empty() &&
       (OutOfMemory || result->status != RegistryStatus::kCannotRead))
     Report(err, kExitOk, "warning: " + warning);
+  if (OutOfMemory && edit.dry_run)
+    return Report(err, kExitOutOfMemory,
+                  "cannot read " + platform::DisplayName(paths.RegistryPath) +
+                      ": out of memory");
   if (OutOfMemory)
     return Report(err, kExitOutOfMemory,
                   "cannot update " + platform::DisplayName(paths.RegistryPath) +
@@ -130,11 +134,15 @@ int DryRun(const RegistryPaths& paths, RegistryEdit edit, bool verbose,
   const bool written = result.status == RegistryStatus::kWritten;
   SayEntries(out, "remove: ", result.removed);
   SayEntries(out, "add: ", edit.entries);
+  // The status tells whether the registry's bytes would change; the
+  // report also whether its entries would.
+  const bool differs = written && result.differs;
   if (verbose)
-    Say(out, !written        ? "result: would be left as it was"
+    Say(out, !written         ? "result: would be left as it was"
+             : !differs       ? "result: would be rewritten, same bytes"
              : result.changed ? "result: would be rewritten, Modules changed"
-                              : "result: would be rewritten, Modules as it is");
-  return result.changed ? kExitWouldChange : kExitOk;
+                              : "result: would be rewritten, form changed");
+  return differs ? kExitWouldChange : kExitOk;
 }
 
 int List(const RegistryPaths& paths, FILE* out, FILE* err) {

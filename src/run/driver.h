@@ -8,7 +8,7 @@
 // Exit statuses.
 enum ExitStatus {
   kExitOk = 0,
-  kExitWouldChange = 1,   // a dry run: the registry's modules would change
+  kExitWouldChange = 1,   // a dry run: the registry's bytes would change
   kExitBadMask = 2,       // the device mask is not a 32-bit decimal number
   kExitUsage = 2,         // an unknown option, or arguments missing
   kExitCannotRead = 3,    // the registry is missing or unreadable

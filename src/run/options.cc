@@ -19,13 +19,13 @@ const char kHelp[] =
     "  --list        print the registered modules; \"missing:\" marks a module\n"
     "                file that does not exist\n"
     "  --dry-run     print the entries that would be removed and added, write\n"
-    "                nothing; status 0 when Modules would stay as it is, 1 when\n"
-    "                it would change\n"
+    "                nothing; status 0 when the registry would keep its bytes,\n"
+    "                1 when they would change\n"
     "  --verbose     report what was done\n"
     "  --help        print this help\n"
     "  --version     print the version\n"
     "\n"
-    "Options come before ARCH; \"--\" ends them.\n";
+    "Options come before ARCH, never after it; \"--\" ends them.\n";
 
 namespace {
 
@@ -44,8 +44,22 @@ std::string Missing(const char* mode, size_t needs, size_t have) {
   return std::string(mode) + " needs " + what;
 }
 
-void Check(Options* o) {
+// An option after the arguments the mode takes (ARCH, or ARCH and MASK)
+// would otherwise be ignored or taken for an argument, whatever it asks.
+// After a lone "--" there are no options.
+std::string LateOption(const Options& o, bool ended) {
+  const size_t takes = o.mode == Mode::kList ? 1 : 2;
+  if (ended || o.args.size() <= takes) return "";
+  for (size_t i = takes; i < o.args.size(); ++i)
+    if (IsOption(o.args[i]))
+      return "options come before ARCH: \"" + o.args[i] + "\"";
+  return "";
+}
+
+void Check(Options* o, bool ended) {
   if (o->mode == Mode::kHelp || o->mode == Mode::kVersion) return;
+  o->error = LateOption(*o, ended);
+  if (!o->error.empty()) return;
   if (o->mode == Mode::kList) {
     if (o->dry_run) o->error = "--dry-run does not go with --list";
     else if (o->args.empty()) o->error = Missing("--list", 1, 0);
@@ -65,11 +79,12 @@ void Check(Options* o) {
 
 Options ParseOptions(int argc, const char* const* argv) {
   Options o;
-  bool help = false, version = false;
+  bool help = false, version = false, ended = false;
   int i = 1;
   for (; i < argc; ++i) {
     const std::string arg = argv[i];
     if (arg == "--") {
+      ended = true;
       ++i;
       break;
     }
@@ -95,6 +110,6 @@ Options ParseOptions(int argc, const char* const* argv) {
   for (; i < argc; ++i) o.args.push_back(argv[i]);
   if (help) o.mode = Mode::kHelp;
   else if (version) o.mode = Mode::kVersion;
-  Check(&o);
+  Check(&o, ended);
   return o;
 }

@@ -21,7 +21,8 @@ struct Options {
 // Reads |argv|: arguments beginning with "--" are options up to the first
 // one that does not, or up to a lone "--", which is dropped; the rest are
 // positional. Sets |error| for an unknown option, options that do not go
-// together, or a mode without the arguments it takes.
+// together, a mode without the arguments it takes, or an option after
+// them (unless a lone "--" came first).
 Options ParseOptions(int argc, const char* const* argv);
 
 // One line: the forms of the command line.

@@ -830,13 +830,16 @@ PRODUCT = crlf("<Modules>", mod(H1), mod(FW), mod(T1), mod(H3, H3C),
                "</Modules>")
 REGISTERED = crlf("<Modules>", mod(FW), mod(H1), mod(H3, H3C), "</Modules>")
 STALE = crlf("<Modules>", mod(H1), mod(FW), "</Modules>")
+CANON = written("<Modules>", mod(FW), mod(H1), mod(H3, H3C), "</Modules>")
 LEFTOVER = {"pf/modules.xml.tmp": b"<Modules><half"}
 SAID = ("registry: " + REG + HOST,)
 
 for args, wrong in [  # the messages are the option table's (options_test)
         (["--bogus", "x64", "1"], r'unknown option "--bogus"'),
         (["--unregister", "x64"], r"--unregister needs MASK"),
-        (["--dry-run", "--list", "x64"], r"--dry-run does not go with --list")]:
+        (["--dry-run", "--list", "x64"], r"--dry-run does not go with --list"),
+        (["x64", "5", "--unregister"], r'options come before ARCH: "--unregister"'),
+        (["--list", "x64", "--verbose"], r'options come before ARCH: "--verbose"')]:
     add(untouched("usage: %s" % " ".join(args), args, 2,
                   stderr=((r"^modreg: " + wrong, r"; usage: modreg \["),)))
 extend([
@@ -907,7 +910,7 @@ def dry(name, registry, args, status, lines, after=UNCHANGED, **kw):
 extend([
     dry("dry run: Modules would change", STALE, ["x64", "5"], 1,
         ("remove: " + H1, "add: " + H1, "add: " + cfg(H3, H3C))),
-    dry("dry run: registered exactly so already", REGISTERED, ["x64", "5"], 0,
+    dry("dry run: registered exactly so already", CANON, ["x64", "5"], 0,
         ("remove: " + H1, "remove: " + cfg(H3, H3C), "add: " + H1,
          "add: " + cfg(H3, H3C))),
     dry("dry run: the same entries in another order", crlf(
@@ -957,4 +960,41 @@ extend([
                            r"/\S.*/drive_c/Program Files/"
                            r"OpenNI/Data/modules\.xml\): \w",),),
         modes=("native",)),
+])
+
+# Dry runs answer for the registry's bytes: 1 when a real run would write
+# others, whatever it does to the entries of Modules.
+SWAP5 = ("remove: " + H1, "remove: " + cfg(H3, H3C), "add: " + H1,
+         "add: " + cfg(H3, H3C))
+FORM = SAID + SWAP5 + ("result: would be rewritten, form changed",)
+extend([
+    dry("dry run: an XML declaration would go", b'<?xml version="1.0"?>\r\n'
+        + CANON, ["--verbose", "x64", "5"], 1, FORM),
+    dry("dry run: a comment would go", crlf("<!-- framework -->") + CANON,
+        ["x64", "5"], 1, SWAP5),
+    dry("dry run: two-space indents", crlf(
+        "<Modules>", "  " + mod(FW, tabs=0), "  " + mod(H1, tabs=0),
+        "  " + mod(H3, H3C, tabs=0), "</Modules>", ""), ["x64", "5"], 1, SWAP5),
+    dry("dry run: LF line ends", CANON.replace(b"\r\n", b"\n"),
+        ["--verbose", "x64", "5"], 1, FORM),
+    dry("dry run: no last line end", REGISTERED, ["x64", "5"], 1, SWAP5),
+    dry("dry run: bytes after a Ctrl-Z would go", CANON + b"\x1aend",
+        ["x64", "5"], 1, SWAP5),
+    dry("dry run: text beside the entries is indented anew", written(
+        "<Modules>", mod(FW), "\tnote", mod(H1), mod(H3, H3C), "</Modules>"),
+        ["--verbose", "x64", "5"], 1, FORM),
+    dry("dry run: the same bytes, verbose", CANON, ["--verbose", "x64", "5"], 0,
+        SAID + SWAP5 + ("result: would be rewritten, same bytes",)),
+    dry("dry run: an unregistration with nothing to remove", BASE,
+        ["--unregister", "x64", "5"], 0, ()),
+])
+
+# The read-only modes say what they failed to do.
+extend([
+    run("list: a malformed registry cannot be listed", ["--list", "x64"],
+        {"pf/modules.xml": b"<Modules>" + STALE}, UNCHANGED, status=4,
+        stderr=((r"^modreg: cannot list ", reason_after(REG),
+                 r"line 5, column 1\b"),)),
+    dry("dry run: an empty registry cannot be read", b"", ["x64", "1"], 4, (),
+        stderr=((r"^modreg: cannot read ", reason_after(REG), r"empty"),)),
 ])
