@@ -12,6 +12,7 @@ program stays large-address-aware. The installer test takes the readers
 and with_version from here."""
 import argparse
 import os
+import re
 import struct
 import subprocess
 import sys
@@ -57,25 +58,22 @@ def numbers(version):
     return parts[0] << 16 | parts[1], parts[2] << 16 | parts[3]
 
 
-def resource_data(pe, kind):
-    """The file offsets and sizes of every resource of |kind|."""
-    found = []
-    if not hasattr(pe, 'DIRECTORY_ENTRY_RESOURCE'):
-        return found
-    for type_entry in pe.DIRECTORY_ENTRY_RESOURCE.entries:
-        if type_entry.id != kind:
-            continue
-        for name in type_entry.directory.entries:
-            for language in name.directory.entries:
-                rva = language.data.struct.OffsetToData
-                found.append((pe.get_offset_from_rva(rva),
-                              language.data.struct.Size))
-    return found
+def resources(pe, kind):
+    """(file offset, bytes) of every resource of |kind|."""
+    tree = getattr(pe, 'DIRECTORY_ENTRY_RESOURCE', None)
+    leaves = [language.data.struct
+              for type_entry in (tree.entries if tree else [])
+              if type_entry.id == kind
+              for name in type_entry.directory.entries
+              for language in name.directory.entries]
+    offsets = [pe.get_offset_from_rva(leaf.OffsetToData) for leaf in leaves]
+    return [(offset, pe.__data__[offset:offset + leaf.Size])
+            for offset, leaf in zip(offsets, leaves)]
 
 
 def version_info(path):
     """(the strings of the version resource, its fixed FileVersion and
-    ProductVersion words, the number of version resources)."""
+    ProductVersion words)."""
     pe = pefile.PE(path)
     strings = {}
     for info in getattr(pe, 'FileInfo', [[]])[0]:
@@ -87,15 +85,7 @@ def version_info(path):
         f = pe.VS_FIXEDFILEINFO[0]
         fixed = ((f.FileVersionMS, f.FileVersionLS),
                  (f.ProductVersionMS, f.ProductVersionLS))
-    return strings, fixed, len(resource_data(pe, RT_VERSION))
-
-
-def manifests(path):
-    pe = pefile.PE(path)
-    with open(path, 'rb') as f:
-        data = f.read()
-    return [data[offset:offset + size]
-            for offset, size in resource_data(pe, RT_MANIFEST)]
+    return strings, fixed
 
 
 def with_version(path, out, version):
@@ -104,11 +94,11 @@ def with_version(path, out, version):
     another version, as far as an installer can tell."""
     pe = pefile.PE(path)
     data = bytearray(pe.__data__)
-    (offset, size), = resource_data(pe, RT_VERSION)
+    (offset, block), = resources(pe, RT_VERSION)
+    block = bytearray(block)
     old = version_info(path)[0]['FileVersion']
     if len(old) != len(version):
         raise ValueError('%s is not as long as %s' % (version, old))
-    block = data[offset:offset + size]
     fixed = block.index(FIXED_SIGNATURE)
     struct.pack_into('<4I', block, fixed + 8, *numbers(version),
                      *numbers(version))
@@ -116,19 +106,21 @@ def with_version(path, out, version):
     if block.count(old16) != 2:   # FileVersion and ProductVersion
         raise ValueError('%s: %d version strings' % (path,
                                                      block.count(old16)))
-    data[offset:offset + size] = block.replace(old16, new16)
+    data[offset:offset + len(block)] = block.replace(old16, new16)
     with open(out, 'wb') as f:
         f.write(data)
 
 
 def version_problems(exe, printed):
-    strings, fixed, count = version_info(exe)
-    problems = [] if count == 1 else ['%d version resources' % count]
-    version = printed.strip().removeprefix('modreg ')
+    strings, fixed = version_info(exe)
+    printed = re.fullmatch(r'modreg ([0-9]+(\.[0-9]+){0,3})\s*', printed)
+    if not printed:
+        return ['--version prints no version']
+    version, problems = printed.group(1), []
     for key in ('FileVersion', 'ProductVersion'):
         if strings.get(key) != version:
             problems.append('%s %r, --version prints %r' % (
-                key, strings.get(key), printed))
+                key, strings.get(key), version))
     if fixed != (numbers(version),) * 2:
         problems.append('fixed versions %r, not %r' % (fixed,
                                                        numbers(version)))
@@ -140,7 +132,7 @@ def version_problems(exe, printed):
 
 
 def manifest_problems(exe):
-    found = manifests(exe)
+    found = [data for _, data in resources(pefile.PE(exe), RT_MANIFEST)]
     if len(found) != 1:
         return ['%d manifests' % len(found)]
     root = ET.fromstring(found[0])
