@@ -184,8 +184,6 @@ def run_step(installer, step, wine, drive_c):
     return status, seconds, problems
 
 
-# An upgrade's version of modreg.exe: as many characters as its own.
-NEWER = '1.0.1'
 PRODUCT_NAME = 'HALDE ToF camera modules'
 UNINSTALL = 'HKLM\\Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall'
 
@@ -227,19 +225,22 @@ def installed_problems(wine, drive_c, version):
 def run_upgrade(installer, exe, out, wine, drive_c, results):
     """An older version, then a newer one installed over it, then the
     uninstall. The newer package holds a copy of |exe| whose version
-    resource says NEWER: a newer modreg.exe, as far as an installer can
+    resource says a higher version, as many characters long (its last digit
+    below 9 one higher): a newer modreg.exe, as far as an installer can
     tell. It must replace the older one, the product be installed once with
     its entries in modules.xml once, and the uninstall leave the
     framework's entries only."""
     older = version_info(exe)[0]['FileVersion']
-    newer = os.path.join(out, NEWER, 'modreg.exe')
+    at = max(i for i, c in enumerate(older) if c in '012345678')
+    higher = older[:at] + str(int(older[at]) + 1) + older[at + 1:]
+    newer = os.path.join(out, higher, 'modreg.exe')
     os.makedirs(os.path.dirname(newer), exist_ok=True)
-    with_version(exe, newer, NEWER)
+    with_version(exe, newer, higher)
     for package, version, step in (
             (exe, older, Step('install ' + older, 'install', BEFORE,
                               REGISTERED)),
-            (newer, NEWER, Step('install %s over it' % NEWER, 'install',
-                                REGISTERED, REGISTERED)),
+            (newer, higher, Step('install %s over it' % higher, 'install',
+                                 REGISTERED, REGISTERED)),
             (None, None, Step('uninstall', 'uninstall', REGISTERED,
                               UNREGISTERED, installed=False))):
         if package:
