@@ -1,7 +1,11 @@
 ; A device maker's product installer that registers its modules with the
 ; OpenNI framework through modreg.nsh.
 ;
-;   makensis -DMODREG_SOURCE=path/to/modreg.exe -DOUTFILE=haldetof-1.0.0.exe setup.nsi
+;   makensis -DMODREG_SOURCE=path/to/modreg.exe -DVERSION=1.0.0 setup.nsi
+;
+; Run over an installed older version, the installer replaces its files,
+; registers again (modreg.exe drops the older version's entries) and
+; rewrites the uninstall entry with the new version.
 ;
 ; A 32-bit installer: on 64-bit Windows $PROGRAMFILES is
 ; C:\Program Files (x86), so the product goes to
@@ -15,8 +19,11 @@ Unicode true
 !ifndef MODREG_SOURCE
   !define MODREG_SOURCE "..\..\build\windows\modreg.exe"
 !endif
+!ifndef VERSION
+  !define VERSION "1.0.0"
+!endif
 !ifndef OUTFILE
-  !define OUTFILE "haldetof-1.0.0.exe"
+  !define OUTFILE "haldetof-${VERSION}.exe"
 !endif
 !define PRODUCT "HALDE ToF camera modules"
 !define UNINSTALL_KEY "Software\Microsoft\Windows\CurrentVersion\Uninstall\HALDEToF"
@@ -42,6 +49,7 @@ Section "Device modules"
   !insertmacro ModregRegister ${ARCH} ${MASK}
   WriteUninstaller "$INSTDIR\uninstall.exe"
   WriteRegStr HKLM "${UNINSTALL_KEY}" "DisplayName" "${PRODUCT}"
+  WriteRegStr HKLM "${UNINSTALL_KEY}" "DisplayVersion" "${VERSION}"
   WriteRegStr HKLM "${UNINSTALL_KEY}" "UninstallString" '"$INSTDIR\uninstall.exe"'
 SectionEnd
 

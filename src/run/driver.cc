@@ -89,7 +89,8 @@ bool NothingToUnregister(const RegistryPaths& paths, const RegistryEdit& edit,
   return true;
 }
 
-// Stages 7 and 8, under the registry folder's lock.
+// The pass's last steps, the backup and the registry update, under the
+// registry folder's lock.
 int UpdateRegistry(const RegistryPaths& paths, const RegistryEdit& edit,
                    bool verbose, FILE* out, FILE* err) {
   std::string error;
@@ -176,7 +177,7 @@ int Pass(int argc, const char* const* argv, FILE* out, FILE* err) {
     Say(out, "modreg " MODREG_VERSION);
     return kExitOk;
   }
-  // 1. Command line.
+  // The pass: the command line first.
   if (options.args.size() < 2 && options.mode == Mode::kRegister) {
     fputs("Device unsupport. exit!\n", out);
     fflush(out);
@@ -187,7 +188,8 @@ int Pass(int argc, const char* const* argv, FILE* out, FILE* err) {
     if (ArchArgument == "x86") ApplyArchitectureRule(platform::IsWow64());
     return List(GetRegistryPaths(), out, err);
   }
-  // 4 (read first, so that a refused mask touches nothing).
+  // The device mask, read before the architecture and the paths, so that a
+  // refused mask touches nothing.
   std::optional<int32_t> mask = ReadDeviceMask(options.args[1]);
   if (!mask)
     return Report(err, kExitBadMask,
@@ -195,20 +197,20 @@ int Pass(int argc, const char* const* argv, FILE* out, FILE* err) {
                       "\": expected a decimal number in the signed 32-bit "
                       "range");
   const int32_t DeviceMask = *mask;
-  // 2. Architecture.
+  // The architecture.
   if (ArchArgument == "x86") ApplyArchitectureRule(platform::IsWow64());
-  // 3. Registry paths, before the product folder changes the root.
+  // The registry paths, before the product folder changes the root.
   const RegistryPaths paths = GetRegistryPaths();
   RegistryEdit edit;
-  // 5. Product folder.
+  // The product folder.
   edit.ProductFolder = ChooseProductFolder(DeviceMask);
-  // 6. Module list: none to unregister.
+  // The module list: none to unregister.
   edit.unregister = options.mode == Mode::kUnregister;
   if (!edit.unregister) edit.entries = BuildModuleList(DeviceMask);
   edit.report = options.verbose || options.dry_run;
   if (options.dry_run)
     return DryRun(paths, edit, options.verbose, out, err);
-  // 7 and 8.
+  // The backup and the registry update.
   return UpdateRegistry(paths, edit, options.verbose, out, err);
 }
 

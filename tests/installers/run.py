@@ -25,6 +25,8 @@ sys.path.insert(0, os.path.join(HERE, '..', 'reliability'))
 from cases import crlf, mod  # noqa: E402
 from common import Results  # noqa: E402
 from wine import WinePrefix, quiet  # noqa: E402
+sys.path.insert(0, os.path.join(HERE, '..', 'resources'))
+from check_resources import version_info, with_version  # noqa: E402
 
 PF86 = 'C:\\Program Files (x86)'
 PRODUCT = PF86 + '\\HALDEToF'
@@ -78,13 +80,13 @@ class Nsis:
     # Abort after a failed modreg.exe: setup.exe exits with its status.
     failures = (4,)
 
-    def build(self, exe, out):
-        target = os.path.join(out, 'haldetof-1.0.0.exe')
+    def build(self, exe, out, version='1.0.0'):
+        target = os.path.join(out, 'haldetof-%s.exe' % version)
         subprocess.run(['makensis', '-V2', '-WX', '-DMODREG_SOURCE=' + exe,
-                        '-DOUTFILE=' + target,
+                        '-DOUTFILE=' + target, '-DVERSION=' + version,
                         os.path.join(ROOT, 'examples', 'nsis', 'setup.nsi')],
                        check=True)
-        self.setup = 'C:\\installers\\haldetof-1.0.0.exe'
+        self.setup = 'C:\\installers\\haldetof-%s.exe' % version
 
     def command(self, action):
         if action == 'uninstall':
@@ -110,9 +112,10 @@ class Wix:
     # 1627, which a POSIX parent sees modulo 256.
     failures = (1603 % 256, 1627 % 256)
 
-    def build(self, exe, out):
+    def build(self, exe, out, version='1.0.0'):
         # wixl takes the file's path relative to the current folder.
         subprocess.run(['wixl', '-D', 'ModregExe=' + os.path.basename(exe),
+                        '-D', 'ProductVersion=' + version,
                         '-o', os.path.join(out, 'product.msi'),
                         os.path.join(ROOT, 'examples', 'wix', 'product.wxs')],
                        cwd=os.path.dirname(exe), check=True)
@@ -181,6 +184,73 @@ def run_step(installer, step, wine, drive_c):
     return status, seconds, problems
 
 
+PRODUCT_NAME = 'HALDE ToF camera modules'
+UNINSTALL = 'HKLM\\Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall'
+
+
+def uninstall_entries(wine):
+    """The DisplayVersion of each uninstall entry of the product, in the
+    32-bit and the 64-bit view of the Windows registry."""
+    versions = []
+    for view in ('/reg:32', '/reg:64'):
+        text = subprocess.run(['wine', 'reg', 'query', UNINSTALL, '/s', view],
+                              env=wine.env, stdin=subprocess.DEVNULL,
+                              capture_output=True, text=True,
+                              timeout=120).stdout
+        for key in text.split('HKEY_')[1:]:
+            values = {name: value.strip() for name, value in
+                      (line.strip().split('    REG_SZ', 1)
+                       for line in key.splitlines() if '    REG_SZ' in line)}
+            if values.get('DisplayName') == PRODUCT_NAME:
+                versions.append(values.get('DisplayVersion'))
+    return versions
+
+
+def installed_problems(wine, drive_c, version):
+    """What differs from the product installed once at |version| (None:
+    not installed), by its modreg.exe's version resource and its uninstall
+    entries."""
+    problems = []
+    exe = os.path.join(drive_c, 'Program Files (x86)', 'HALDEToF', 'modreg.exe')
+    if version and os.path.exists(exe):
+        found = version_info(exe)[0].get('FileVersion')
+        if found != version:
+            problems.append('modreg.exe of version %s installed' % found)
+    entries = uninstall_entries(wine)
+    if entries != ([version] if version else []):
+        problems.append('uninstall entries of versions %s' % entries)
+    return problems
+
+
+def run_upgrade(installer, exe, out, wine, drive_c, results):
+    """An older version, then a newer one installed over it, then the
+    uninstall. The newer package holds a copy of |exe| whose version
+    resource says a higher version, as many characters long (its last digit
+    below 9 one higher): a newer modreg.exe, as far as an installer can
+    tell. It must replace the older one, the product be installed once with
+    its entries in modules.xml once, and the uninstall leave the
+    framework's entries only."""
+    older = version_info(exe)[0]['FileVersion']
+    at = max(i for i, c in enumerate(older) if c in '012345678')
+    higher = older[:at] + str(int(older[at]) + 1) + older[at + 1:]
+    newer = os.path.join(out, higher, 'modreg.exe')
+    os.makedirs(os.path.dirname(newer), exist_ok=True)
+    with_version(exe, newer, higher)
+    for package, version, step in (
+            (exe, older, Step('install ' + older, 'install', BEFORE,
+                              REGISTERED)),
+            (newer, higher, Step('install %s over it' % higher, 'install',
+                                 REGISTERED, REGISTERED)),
+            (None, None, Step('uninstall', 'uninstall', REGISTERED,
+                              UNREGISTERED, installed=False))):
+        if package:
+            installer.build(package, out, version)
+        status, seconds, problems = run_step(installer, step, wine, drive_c)
+        problems += installed_problems(wine, drive_c, version)
+        results.check('%s: upgrade: %s (status %d, %.1f s)' % (
+            installer.name, step.name, status, seconds), problems)
+
+
 def main():
     parser = argparse.ArgumentParser(description=__doc__)
     parser.add_argument('--exe', required=True, help='modreg.exe')
@@ -207,6 +277,7 @@ def main():
                                                      drive_c)
                 results.check('%s: %s (status %d, %.1f s)' % (
                     installer.name, step.name, status, seconds), problems)
+            run_upgrade(installer, exe, out, wine, drive_c, results)
     finally:
         wine.stop()
     results.figure('installers', 'prefix made in %.1f s, all in %.1f s' % (
