@@ -6,6 +6,7 @@
 
 #include "platform/platform.h"
 #include "registry/backup.h"
+#include "registry/check.h"
 #include "registry/list.h"
 #include "registry/update.h"
 #include "run/layout.h"
@@ -137,7 +138,7 @@ int DryRun(const RegistryPaths& paths, RegistryEdit edit, bool verbose,
   return result.changed ? kExitWouldChange : kExitOk;
 }
 
-int List(const RegistryPaths& paths, FILE* out, FILE* err) {
+int List(const RegistryPaths& paths, int bits, FILE* out, FILE* err) {
   std::vector<ModuleEntry> listed;
   RegistryResult result;
   try {
@@ -150,10 +151,54 @@ int List(const RegistryPaths& paths, FILE* out, FILE* err) {
   int status = StatusOf(result.status);
   if (status != kExitOk) return Report(err, status, result.reason);
   Say(out, "registry: " + platform::DisplayName(paths.RegistryPath));
-  for (const ModuleEntry& entry : listed)
-    Say(out, (platform::PathExists(entry.path) ? "module: " : "missing: ") +
-                 EntryText(entry));
+  for (const CheckedModule& module : CheckEntries(listed, bits))
+    Say(out, (module.findings.empty() ? std::string("module")
+                                      : module.findings[0].kind) +
+                 ": " + EntryText(module.entry));
   return kExitOk;
+}
+
+// One line per problem; with |verbose| the registry first and the modules
+// that are fine too. Status 1 when there is a problem.
+int Check(const RegistryPaths& paths, int bits, bool verbose, FILE* out,
+          FILE* err) {
+  std::vector<CheckedModule> checked;
+  RegistryResult result;
+  try {
+    result = CheckRegistryFile(paths.RegistryPath, bits, &checked);
+  } catch (const std::bad_alloc&) {
+    return Report(err, kExitOutOfMemory,
+                  "cannot check " + platform::DisplayName(paths.RegistryPath) +
+                      ": out of memory");
+  }
+  int status = StatusOf(result.status);
+  if (status != kExitOk) return Report(err, status, result.reason);
+  if (verbose) Say(out, "registry: " + platform::DisplayName(paths.RegistryPath));
+  size_t problems = 0;
+  for (const CheckedModule& module : checked) {
+    problems += module.findings.size();
+    for (const std::string& line : CheckLines(module, verbose)) Say(out, line);
+  }
+  return problems ? kExitProblems : kExitOk;
+}
+
+// After a registration with --verbose: the new entries, checked as
+// --check checks them where the framework reads them. Changes no status.
+void CheckAdded(const RegistryPaths& paths, size_t added, int bits, FILE* out) {
+  std::vector<CheckedModule> checked;
+  RegistryResult result = CheckRegistryFile(paths.RegistryPath, bits, &checked);
+  if (!result.reason.empty() || checked.size() < added) {
+    Say(out, "check: cannot check the added entries: " + result.reason);
+    return;
+  }
+  size_t problems = 0;
+  for (size_t i = checked.size() - added; i < checked.size(); ++i) {
+    problems += checked[i].findings.size();
+    for (const std::string& line : CheckLines(checked[i], true)) Say(out, line);
+  }
+  Say(out, problems ? "check: " + std::to_string(problems) +
+                          " problem(s) with the added entries"
+                    : std::string("check: the added entries are fine"));
 }
 
 int Pass(int argc, const char* const* argv, FILE* out, FILE* err) {
@@ -177,7 +222,12 @@ int Pass(int argc, const char* const* argv, FILE* out, FILE* err) {
   const std::string ArchArgument = options.args[0];
   if (options.mode == Mode::kList) {
     if (ArchArgument == "x86") ApplyArchitectureRule(platform::IsWow64());
-    return List(GetRegistryPaths(), out, err);
+    return List(GetRegistryPaths(), FrameworkBits(ArchArgument), out, err);
+  }
+  if (options.mode == Mode::kCheck) {
+    if (ArchArgument == "x86") ApplyArchitectureRule(platform::IsWow64());
+    return Check(GetRegistryPaths(), FrameworkBits(ArchArgument),
+                 options.verbose, out, err);
   }
   // 4 (read first, so that a refused mask touches nothing).
   std::optional<int32_t> mask = ReadDeviceMask(options.args[1]);
@@ -201,7 +251,10 @@ int Pass(int argc, const char* const* argv, FILE* out, FILE* err) {
   if (options.dry_run)
     return DryRun(paths, edit, options.verbose, out, err);
   // 7 and 8.
-  return UpdateRegistry(paths, edit, options.verbose, out, err);
+  int status = UpdateRegistry(paths, edit, options.verbose, out, err);
+  if (status == kExitOk && options.verbose && !edit.entries.empty())
+    CheckAdded(paths, edit.entries.size(), FrameworkBits(ArchArgument), out);
+  return status;
 }
 
 }  // namespace
