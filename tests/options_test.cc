@@ -32,6 +32,7 @@ TEST(ParseOptions, OptionsComeFirstAndTheRestIsPositional) {
       {{"--list", "--verbose", "x86"}, Mode::kList, false, true, true, {"x86"}},
       {{"--list", "--help"}, Mode::kHelp, false, false, true, {}},
       {{"--version", "--unregister"}, Mode::kVersion, false, false, true, {}},
+      {{"--verbose", "--check", "x86"}, Mode::kCheck, false, true, true, {"x86"}},
   };
   for (const Case& c : cases) {
     Options o = Parse(c.args);
@@ -63,6 +64,12 @@ TEST(ParseOptions, NamesWhatIsWrong) {
       {{"--unregister", "--list", "x86"},
        "--unregister and --list do not go together"},
       {{"--list", "--dry-run", "x86"}, "--dry-run does not go with --list"},
+      {{"--check"}, "--check needs ARCH"},
+      {{"--check", "x86", "1"}, "--check takes nothing after ARCH: \"1\""},
+      {{"--dry-run", "--check", "x86"}, "--dry-run does not go with --check"},
+      {{"--list", "--check", "x86"}, "--check goes with no other mode"},
+      {{"--check", "--unregister", "x86", "1"},
+       "--check goes with no other mode"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.error);

@@ -1057,3 +1057,12 @@ extend([
                            "module: " + H1, said("missing", H3, "no such file"),
                            "check: 1 problem(s) with the added entries"))),
 ])
+# A file that cannot be looked up: a symbolic link to itself. The reason is
+# the system's.
+for modes, reason in [(("native",), "Too many levels of symbolic links"),
+                      (("win64", "win32"), "The filename cannot be resolved")]:
+    add(run("check: a module file that cannot be read", ["--check", "x64"], {
+        "pf/modules.xml": crlf("<Modules>", mod(data("loop.dll")), "</Modules>"),
+        "pf/loop.dll": Link("loop.dll")}, UNCHANGED, status=1, modes=modes,
+        stdout=Out((said("unreadable", data("loop.dll"),
+                         "cannot look it up: " + reason),))))
