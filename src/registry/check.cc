@@ -1,6 +1,7 @@
 #include "registry/check.h"
 
 #include <memory>
+#include <new>
 #include <unordered_map>
 
 #include "platform/platform.h"
@@ -48,8 +49,12 @@ void CheckModuleFile(const std::string& path, int bits,
       break;
   }
   ByteBuffer bytes;
-  if (!platform::ReadWholeFile(host, &bytes, &error))
-    return add(kUnreadable, "cannot read it: " + error);
+  try {
+    if (!platform::ReadWholeFile(host, &bytes, &error))
+      return add(kUnreadable, "cannot read it: " + error);
+  } catch (const std::bad_alloc&) {  // a file larger than memory
+    return add(kUnreadable, "cannot read it: out of memory");
+  }
   const PeImage image = ReadPeImage(
       reinterpret_cast<const unsigned char*>(bytes.data()), bytes.size());
   if (image.status != PeStatus::kImage)

@@ -996,7 +996,8 @@ CFG, NODIR = data("cfg.dll"), data("nodir") + "\\"
 KINDS = crlf(
     "<Modules>", mod(GOOD), "\t<Module/>", mod(GONE), mod(TEXT), mod(X86),
     mod(NOVER), mod(DUP), mod(SHADOW), mod(CFG, NODIR), mod("SensorModule.dll"),
-    mod(FOLDER), '\t<Setting path="elsewhere.dll"/>', "</Modules>")
+    mod(FOLDER), '\t<Setting path="elsewhere.dll"/>', "\t<Module/>",
+    "</Modules>")
 KIND_FILES = {
     "pf/modules.xml": KINDS, "pf/good.dll": Built("x64.dll"),
     "pf/text.dll": b"MZ is not enough\r\n", "pf/x86.dll": Built("x86.dll"),
@@ -1014,7 +1015,8 @@ KIND_LINES = (
     said("may-hang", CFG, "configDir %s does not exist" % NODIR),
     said("relative", "SensorModule.dll",
          "not an absolute path: the system loader searches for it"),
-    said("missing", FOLDER, "a folder, not a file"))
+    said("missing", FOLDER, "a folder, not a file"),
+    said("breaks-startup", "line 14", "Module without path"))
 X86_REGISTRY = crlf("<Modules>", mod(GOOD), mod(X86), mod(data("noload.dll")),
                     "</Modules>")
 extend([
