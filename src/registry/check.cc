@@ -6,7 +6,6 @@
 
 #include "platform/platform.h"
 #include "registry/pe.h"
-#include "registry/scan.h"
 #include "registry/textmode.h"
 
 const char kBreaksStartup[] = "breaks-startup";
@@ -178,16 +177,18 @@ RegistryResult CheckRegistryFile(const std::string& RegistryPath, int bits,
   }
   checked->clear();
   size_t next = 0, next_pathless = 0;
+  size_t line = 1, counted = 0;  // lines up to |counted|, in one pass
   for (bool path : has_path) {
     if (path) {
       checked->push_back(std::move(found[next++]));
       continue;
     }
-    size_t offset = pathless[next_pathless++];
-    std::string where = offset < fresh.size()
-                            ? DescribePosition(fresh.data(), offset)
-                            : "byte " + std::to_string(offset);
-    where = where.substr(0, where.find(','));  // the line, not the column
+    const size_t offset = pathless[next_pathless++];
+    std::string where = "byte " + std::to_string(offset);
+    if (offset < fresh.size()) {
+      for (; counted < offset; ++counted) line += fresh[counted] == '\n';
+      where = "line " + std::to_string(line);
+    }
     CheckedModule module;
     module.has_path = false;
     module.findings.push_back({kBreaksStartup, where, "Module without path"});
