@@ -140,9 +140,10 @@ int DryRun(const RegistryPaths& paths, RegistryEdit edit, bool verbose,
 
 int List(const RegistryPaths& paths, int bits, FILE* out, FILE* err) {
   std::vector<ModuleEntry> listed;
+  std::vector<bool> is_module;
   RegistryResult result;
   try {
-    result = ListRegistryFile(paths.RegistryPath, &listed);
+    result = ListRegistryFile(paths.RegistryPath, &listed, &is_module);
   } catch (const std::bad_alloc&) {
     return Report(err, kExitOutOfMemory,
                   "cannot list " + platform::DisplayName(paths.RegistryPath) +
@@ -151,10 +152,21 @@ int List(const RegistryPaths& paths, int bits, FILE* out, FILE* err) {
   int status = StatusOf(result.status);
   if (status != kExitOk) return Report(err, status, result.reason);
   Say(out, "registry: " + platform::DisplayName(paths.RegistryPath));
-  for (const CheckedModule& module : CheckEntries(listed, bits))
+  // Module elements are checked together, as the framework loads them;
+  // other children each on its own, for its files only.
+  std::vector<ModuleEntry> modules;
+  for (size_t i = 0; i < listed.size(); ++i)
+    if (is_module[i]) modules.push_back(listed[i]);
+  std::vector<CheckedModule> checked = CheckEntries(modules, bits);
+  size_t next = 0;
+  for (size_t i = 0; i < listed.size(); ++i) {
+    const CheckedModule module = is_module[i]
+                                     ? checked[next++]
+                                     : CheckEntries({listed[i]}, bits)[0];
     Say(out, (module.findings.empty() ? std::string("module")
                                       : module.findings[0].kind) +
-                 ": " + EntryText(module.entry));
+                 ": " + EntryText(listed[i]));
+  }
   return kExitOk;
 }
 

@@ -903,7 +903,7 @@ extend([
             "</Modules>")}, UNCHANGED,
         stdout=Out(SAID + ("missing: " + FW, "module: " + PRESENT,
                            "missing: " + cfg(H3, H3C),
-                           "refused: " + cfg(PRESENT, "C:\\x\\")))),
+                           "may-hang: " + cfg(PRESENT, "C:\\x\\")))),
     run("list: x86 on a 64-bit system", ["--list", "x86"],
         {"pf/modules.xml": BASE, "pf86/modules.xml": OTHER}, UNCHANGED,
         stdout=Out(("registry: " + REG86 + HOST, "missing: " + FW2)),
