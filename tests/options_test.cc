@@ -34,6 +34,7 @@ TEST(ParseOptions, OptionsComeFirstAndTheRestIsPositional) {
       {{"--version", "--unregister"}, Mode::kVersion, false, false, true, {}},
       {{"--", "x86", "1", "--dry-run"}, Mode::kRegister, false, false, false,
        {"x86", "1", "--dry-run"}},
+      {{"--verbose", "--check", "x86"}, Mode::kCheck, false, true, true, {"x86"}},
   };
   for (const Case& c : cases) {
     Options o = Parse(c.args);
@@ -73,6 +74,12 @@ TEST(ParseOptions, NamesWhatIsWrong) {
        "options come before ARCH: \"--verbose\""},
       {{"--list", "x86", "--verbose"},
        "options come before ARCH: \"--verbose\""},
+      {{"--check"}, "--check needs ARCH"},
+      {{"--check", "x86", "1"}, "--check takes nothing after ARCH: \"1\""},
+      {{"--dry-run", "--check", "x86"}, "--dry-run does not go with --check"},
+      {{"--list", "--check", "x86"}, "--check goes with no other mode"},
+      {{"--check", "--unregister", "x86", "1"},
+       "--check goes with no other mode"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.error);

@@ -35,11 +35,13 @@
 
 // Everything platform-posix.cc includes, ahead of the rename below.
 #include <ctype.h>
+#include <dirent.h>
 #include <errno.h>
 #include <fcntl.h>
 #include <signal.h>
 #include <string.h>
 #include <sys/file.h>
+#include <strings.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -57,6 +59,8 @@ struct OutputFile {
   std::string path;
   long long handle = -1;
 };
+using platform::FileKind;
+using platform::IsAbsoluteWindowsPath;
 using platform::kReadPart;
 using platform::LockTimeoutReason;
 using platform::ReadFilter;
@@ -244,6 +248,11 @@ bool CanOpenForReading(const std::string& path) {
 
 bool PathExists(const std::string& path) {
   return platform_real::PathExists(path);
+}
+
+FileKind LookUpFile(const std::string& windows_path, std::string* host_path,
+                    std::string* error) {
+  return platform_real::LookUpFile(windows_path, host_path, error);
 }
 
 bool CreateOutput(const std::string& path, OutputFile* file,

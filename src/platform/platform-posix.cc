@@ -1,12 +1,15 @@
 // POSIX side: drive C: is the drive_c folder of a Wine prefix.
 #include "platform/platform.h"
 
+#include <ctype.h>
+#include <dirent.h>
 #include <errno.h>
 #include <fcntl.h>
 #include <signal.h>
 #include <string.h>
 #include <sys/file.h>
 #include <sys/stat.h>
+#include <strings.h>
 #include <unistd.h>
 
 #include <chrono>
@@ -112,6 +115,115 @@ bool CanOpenForReading(const std::string& path) {
 bool PathExists(const std::string& path) {
   struct stat st;
   return stat(HostPath(path).c_str(), &st) == 0;
+}
+
+namespace {
+
+std::string Prefix() {
+  const char* prefix = getenv("WINEPREFIX");
+  if (prefix && *prefix) return prefix;
+  const char* home = getenv("HOME");
+  return std::string(home ? home : "") + "/.wine";
+}
+
+bool SameIgnoringCase(const char* a, const std::string& b) {
+  return strlen(a) == b.size() && strncasecmp(a, b.c_str(), b.size()) == 0;
+}
+
+// |folder|/|name|, or the entry of |folder| whose name differs from |name|
+// in case only. False with |kind| set when there is none or the folder
+// cannot be read.
+bool Component(const std::string& folder, const std::string& name,
+               std::string* path, FileKind* kind, std::string* error) {
+  struct stat st;
+  *path = folder + "/" + name;
+  if (lstat(path->c_str(), &st) == 0) return true;
+  if (errno != ENOENT) {
+    *kind = errno == ENOTDIR ? FileKind::kMissing : FileKind::kUnreadable;
+    *error = Reason();
+    return false;
+  }
+  DIR* dir = opendir(folder.c_str());
+  if (!dir) {
+    *kind = errno == ENOENT || errno == ENOTDIR ? FileKind::kMissing
+                                                : FileKind::kUnreadable;
+    *error = Reason();
+    return false;
+  }
+  bool found = false;
+  while (const dirent* entry = readdir(dir)) {
+    if (SameIgnoringCase(entry->d_name, name)) {
+      *path = folder + "/" + entry->d_name;
+      found = true;
+      break;
+    }
+  }
+  closedir(dir);
+  if (!found) {
+    *kind = FileKind::kMissing;
+    *error = strerror(ENOENT);
+  }
+  return found;
+}
+
+}  // namespace
+
+FileKind LookUpFile(const std::string& windows_path, std::string* host_path,
+                    std::string* error) {
+  if (!IsAbsoluteWindowsPath(windows_path)) return FileKind::kRelative;
+  // Components, separated by either slash; "\\?\" and "\\.\" dropped.
+  std::vector<std::string> parts;
+  size_t start = 0;
+  for (size_t i = 0; i <= windows_path.size(); ++i) {
+    if (i < windows_path.size() && windows_path[i] != '\\' &&
+        windows_path[i] != '/')
+      continue;
+    std::string part = windows_path.substr(start, i - start);
+    start = i + 1;
+    if (part.empty() || part == ".") continue;
+    if (part == "..") {
+      if (parts.size() > 1) parts.pop_back();
+      continue;
+    }
+    parts.push_back(part);
+  }
+  if (windows_path[1] != ':' && !parts.empty() &&
+      (parts[0] == "?" || parts[0] == "."))
+    parts.erase(parts.begin());
+  std::string root;
+  const std::string dosdevices = Prefix() + "/dosdevices";
+  size_t first = 1;
+  if (!parts.empty() && parts[0].size() == 2 && parts[0][1] == ':') {
+    std::string drive = {static_cast<char>(tolower(parts[0][0])), ':'};
+    struct stat st;
+    root = dosdevices + "/" + drive;
+    if (drive == "c:" && stat(dosdevices.c_str(), &st) != 0)
+      root = Prefix() + "/drive_c";
+  } else if (parts.size() >= 3 && strcasecmp(parts[0].c_str(), "UNC") == 0) {
+    root = dosdevices + "/unc";  // \\?\UNC\server\share\...
+  } else if (parts.size() >= 2 && windows_path[1] != ':') {
+    root = dosdevices + "/unc";  // \\server\share\...
+    first = 0;
+  } else {
+    *error = strerror(ENOENT);
+    return FileKind::kMissing;
+  }
+  std::string path = root;
+  FileKind kind = FileKind::kMissing;
+  for (size_t i = first; i < parts.size(); ++i) {
+    const std::string folder = path;
+    if (!Component(folder, parts[i], &path, &kind, error)) return kind;
+  }
+  *host_path = path;
+  struct stat st;
+  if (stat(path.c_str(), &st) != 0) {
+    *error = Reason();
+    return errno == ENOENT || errno == ENOTDIR ? FileKind::kMissing
+                                               : FileKind::kUnreadable;
+  }
+  return S_ISREG(st.st_mode)   ? FileKind::kFile
+         : S_ISDIR(st.st_mode) ? FileKind::kFolder
+                               : FileKind::kOther;
 }
 
 bool CreateOutput(const std::string& path, OutputFile* file,

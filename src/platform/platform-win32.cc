@@ -194,6 +194,23 @@ bool PathExists(const std::string& path) {
   return GetFileAttributesW(Wide(path).c_str()) != INVALID_FILE_ATTRIBUTES;
 }
 
+FileKind LookUpFile(const std::string& windows_path, std::string* host_path,
+                    std::string* error) {
+  if (!IsAbsoluteWindowsPath(windows_path)) return FileKind::kRelative;
+  *host_path = windows_path;
+  DWORD attributes = GetFileAttributesW(Wide(windows_path).c_str());
+  if (attributes == INVALID_FILE_ATTRIBUTES) {
+    DWORD code = GetLastError();
+    *error = Reason(code);
+    return code == ERROR_FILE_NOT_FOUND || code == ERROR_PATH_NOT_FOUND
+               ? FileKind::kMissing
+               : FileKind::kUnreadable;
+  }
+  if (attributes & FILE_ATTRIBUTE_DIRECTORY) return FileKind::kFolder;
+  if (attributes & FILE_ATTRIBUTE_DEVICE) return FileKind::kOther;
+  return FileKind::kFile;
+}
+
 bool CreateOutput(const std::string& path, OutputFile* file,
                   std::string* error) {
   HANDLE h = CreateFileW(Wide(path).c_str(), GENERIC_WRITE, 0, nullptr,

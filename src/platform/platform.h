@@ -42,6 +42,36 @@ bool CanOpenForReading(const std::string& path);
 // that leads nowhere does not count).
 bool PathExists(const std::string& path);
 
+// What is at a path a registry entry names, as the framework's loader
+// would find it.
+enum class FileKind {
+  kFile,        // a regular file
+  kFolder,      // a folder
+  kOther,       // something else (a device, a socket...)
+  kMissing,     // nothing: the path, or a folder on it, does not exist
+  kRelative,    // not an absolute path: the loader searches for it
+  kUnreadable,  // the lookup failed otherwise; |error| says why
+};
+
+// True for "X:\...", "X:/..." and "\\server\share\..." paths: those that
+// name the same file whatever the process's current folder.
+inline bool IsAbsoluteWindowsPath(const std::string& path) {
+  auto slash = [](char c) { return c == '\\' || c == '/'; };
+  if (path.size() >= 3 && path[1] == ':' && slash(path[2]))
+    return (path[0] | 0x20) >= 'a' && (path[0] | 0x20) <= 'z';
+  return path.size() >= 3 && slash(path[0]) && slash(path[1]);
+}
+
+// Looks up the file a registry entry names. On Windows the path is used as
+// it is. On POSIX it is found as Wine finds it: the drive through
+// $WINEPREFIX/dosdevices ("c:" is drive_c when the prefix has no
+// dosdevices), "\\server\share" through dosdevices/unc, and each component
+// matched without regard to case when the exact name is absent. Sets
+// |host_path| to the name to open (ReadWholeFile takes it), and |error|
+// for kUnreadable.
+FileKind LookUpFile(const std::string& windows_path, std::string* host_path,
+                    std::string* error);
+
 // An output file opened for writing; created by CreateOutput.
 struct OutputFile {
   std::string path;

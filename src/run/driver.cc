@@ -6,6 +6,7 @@
 
 #include "platform/platform.h"
 #include "registry/backup.h"
+#include "registry/check.h"
 #include "registry/list.h"
 #include "registry/update.h"
 #include "run/layout.h"
@@ -146,11 +147,12 @@ int DryRun(const RegistryPaths& paths, RegistryEdit edit, bool verbose,
   return differs ? kExitWouldChange : kExitOk;
 }
 
-int List(const RegistryPaths& paths, FILE* out, FILE* err) {
+int List(const RegistryPaths& paths, int bits, FILE* out, FILE* err) {
   std::vector<ModuleEntry> listed;
+  std::vector<bool> is_module;
   RegistryResult result;
   try {
-    result = ListRegistryFile(paths.RegistryPath, &listed);
+    result = ListRegistryFile(paths.RegistryPath, &listed, &is_module);
   } catch (const std::bad_alloc&) {
     return Report(err, kExitOutOfMemory,
                   "cannot list " + platform::DisplayName(paths.RegistryPath) +
@@ -159,10 +161,65 @@ int List(const RegistryPaths& paths, FILE* out, FILE* err) {
   int status = StatusOf(result.status);
   if (status != kExitOk) return Report(err, status, result.reason);
   Say(out, "registry: " + platform::DisplayName(paths.RegistryPath));
-  for (const ModuleEntry& entry : listed)
-    Say(out, (platform::PathExists(entry.path) ? "module: " : "missing: ") +
-                 EntryText(entry));
+  // Module elements are checked together, as the framework loads them;
+  // other children each on its own, for its files only.
+  std::vector<ModuleEntry> modules;
+  for (size_t i = 0; i < listed.size(); ++i)
+    if (is_module[i]) modules.push_back(listed[i]);
+  std::vector<CheckedModule> checked = CheckEntries(modules, bits);
+  size_t next = 0;
+  for (size_t i = 0; i < listed.size(); ++i) {
+    const CheckedModule module = is_module[i]
+                                     ? checked[next++]
+                                     : CheckEntries({listed[i]}, bits)[0];
+    Say(out, (module.findings.empty() ? std::string("module")
+                                      : module.findings[0].kind) +
+                 ": " + EntryText(listed[i]));
+  }
   return kExitOk;
+}
+
+// One line per problem; with |verbose| the registry first and the modules
+// that are fine too. Status 1 when there is a problem.
+int Check(const RegistryPaths& paths, int bits, bool verbose, FILE* out,
+          FILE* err) {
+  std::vector<CheckedModule> checked;
+  RegistryResult result;
+  try {
+    result = CheckRegistryFile(paths.RegistryPath, bits, &checked);
+  } catch (const std::bad_alloc&) {
+    return Report(err, kExitOutOfMemory,
+                  "cannot check " + platform::DisplayName(paths.RegistryPath) +
+                      ": out of memory");
+  }
+  int status = StatusOf(result.status);
+  if (status != kExitOk) return Report(err, status, result.reason);
+  if (verbose) Say(out, "registry: " + platform::DisplayName(paths.RegistryPath));
+  size_t problems = 0;
+  for (const CheckedModule& module : checked) {
+    problems += module.findings.size();
+    for (const std::string& line : CheckLines(module, verbose)) Say(out, line);
+  }
+  return problems ? kExitProblems : kExitOk;
+}
+
+// After a registration with --verbose: the new entries, checked as
+// --check checks them where the framework reads them. Changes no status.
+void CheckAdded(const RegistryPaths& paths, size_t added, int bits, FILE* out) {
+  std::vector<CheckedModule> checked;
+  RegistryResult result = CheckRegistryFile(paths.RegistryPath, bits, &checked);
+  if (!result.reason.empty() || checked.size() < added) {
+    Say(out, "check: cannot check the added entries: " + result.reason);
+    return;
+  }
+  size_t problems = 0;
+  for (size_t i = checked.size() - added; i < checked.size(); ++i) {
+    problems += checked[i].findings.size();
+    for (const std::string& line : CheckLines(checked[i], true)) Say(out, line);
+  }
+  Say(out, problems ? "check: " + std::to_string(problems) +
+                          " problem(s) with the added entries"
+                    : std::string("check: the added entries are fine"));
 }
 
 int Pass(int argc, const char* const* argv, FILE* out, FILE* err) {
@@ -186,7 +243,12 @@ int Pass(int argc, const char* const* argv, FILE* out, FILE* err) {
   const std::string ArchArgument = options.args[0];
   if (options.mode == Mode::kList) {
     if (ArchArgument == "x86") ApplyArchitectureRule(platform::IsWow64());
-    return List(GetRegistryPaths(), out, err);
+    return List(GetRegistryPaths(), FrameworkBits(ArchArgument), out, err);
+  }
+  if (options.mode == Mode::kCheck) {
+    if (ArchArgument == "x86") ApplyArchitectureRule(platform::IsWow64());
+    return Check(GetRegistryPaths(), FrameworkBits(ArchArgument),
+                 options.verbose, out, err);
   }
   // The device mask, read before the architecture and the paths, so that a
   // refused mask touches nothing.
@@ -210,8 +272,12 @@ int Pass(int argc, const char* const* argv, FILE* out, FILE* err) {
   edit.report = options.verbose || options.dry_run;
   if (options.dry_run)
     return DryRun(paths, edit, options.verbose, out, err);
-  // The backup and the registry update.
-  return UpdateRegistry(paths, edit, options.verbose, out, err);
+  // The backup and the registry update; a verbose run then checks what
+  // it added.
+  int status = UpdateRegistry(paths, edit, options.verbose, out, err);
+  if (status == kExitOk && options.verbose && !edit.entries.empty())
+    CheckAdded(paths, edit.entries.size(), FrameworkBits(ArchArgument), out);
+  return status;
 }
 
 }  // namespace

@@ -9,6 +9,7 @@
 enum ExitStatus {
   kExitOk = 0,
   kExitWouldChange = 1,   // a dry run: the registry's bytes would change
+  kExitProblems = 1,      // --check: a registered module has a problem
   kExitBadMask = 2,       // the device mask is not a 32-bit decimal number
   kExitUsage = 2,         // an unknown option, or arguments missing
   kExitCannotRead = 3,    // the registry is missing or unreadable

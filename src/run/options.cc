@@ -2,11 +2,12 @@
 
 const char kUsage[] =
     "usage: modreg [--verbose] [--dry-run] [--unregister] ARCH MASK"
-    " | --list ARCH | --help | --version";
+    " | --list ARCH | --check ARCH | --help | --version";
 
 const char kHelp[] =
     "usage: modreg [--verbose] [--dry-run] [--unregister] ARCH MASK\n"
     "       modreg [--verbose] --list ARCH\n"
+    "       modreg [--verbose] --check ARCH\n"
     "       modreg --help | --version\n"
     "\n"
     "Registers the device modules that MASK names with the OpenNI framework's\n"
@@ -16,8 +17,10 @@ const char kHelp[] =
     "device types 1 to 6.\n"
     "\n"
     "  --unregister  remove the product's entries (MASK chooses the product)\n"
-    "  --list        print the registered modules; \"missing:\" marks a module\n"
-    "                file that does not exist\n"
+    "  --list        print the registered modules, each marked \"module:\" or\n"
+    "                with the kind of its first problem, as --check names it\n"
+    "  --check       print what the framework will do wrong with each\n"
+    "                registered module; status 0 when nothing, 1 when anything\n"
     "  --dry-run     print the entries that would be removed and added, write\n"
     "                nothing; status 0 when the registry would keep its bytes,\n"
     "                1 when they would change\n"
@@ -48,7 +51,8 @@ std::string Missing(const char* mode, size_t needs, size_t have) {
 // would otherwise be ignored or taken for an argument, whatever it asks.
 // After a lone "--" there are no options.
 std::string LateOption(const Options& o, bool ended) {
-  const size_t takes = o.mode == Mode::kList ? 1 : 2;
+  const bool arch_only = o.mode == Mode::kList || o.mode == Mode::kCheck;
+  const size_t takes = arch_only ? 1 : 2;
   if (ended || o.args.size() <= takes) return "";
   for (size_t i = takes; i < o.args.size(); ++i)
     if (IsOption(o.args[i]))
@@ -60,6 +64,12 @@ void Check(Options* o, bool ended) {
   if (o->mode == Mode::kHelp || o->mode == Mode::kVersion) return;
   o->error = LateOption(*o, ended);
   if (!o->error.empty()) return;
+  if (o->mode == Mode::kCheck) {
+    if (o->dry_run) o->error = "--dry-run does not go with --check";
+    else if (o->args.empty()) o->error = Missing("--check", 1, 0);
+    else if (o->args.size() > 1) o->error = Extra("--check", "ARCH", o->args[1]);
+    return;
+  }
   if (o->mode == Mode::kList) {
     if (o->dry_run) o->error = "--dry-run does not go with --list";
     else if (o->args.empty()) o->error = Missing("--list", 1, 0);
@@ -93,12 +103,18 @@ Options ParseOptions(int argc, const char* const* argv) {
     Mode mode = o.mode;
     if (arg == "--unregister") mode = Mode::kUnregister;
     else if (arg == "--list") mode = Mode::kList;
+    else if (arg == "--check") mode = Mode::kCheck;
     else if (arg == "--dry-run") o.dry_run = true;
     else if (arg == "--verbose") o.verbose = true;
     else if (arg == "--help") help = true;
     else if (arg == "--version") version = true;
     else {
       o.error = "unknown option \"" + arg + "\"";
+      return o;
+    }
+    if (o.mode != Mode::kRegister &&
+        (o.mode == Mode::kCheck) != (mode == Mode::kCheck)) {
+      o.error = "--check goes with no other mode";
       return o;
     }
     if (o.mode != Mode::kRegister && mode != o.mode) {

@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-enum class Mode { kRegister, kUnregister, kList, kHelp, kVersion };
+enum class Mode { kRegister, kUnregister, kList, kHelp, kVersion, kCheck };
 
 struct Options {
   Mode mode = Mode::kRegister;

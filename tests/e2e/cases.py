@@ -8,7 +8,10 @@ files left in both folders, byte for byte.
 File keys name a path below one of the two registry folders:
   "pf/..."    C:\\Program Files\\OpenNI\\Data\\...
   "pf86/..."  C:\\Program Files (x86)\\OpenNI\\Data\\...
-A value is the file's bytes, DIR for a directory, or a Link.
+  "prod/..."  C:\\Program Files\\HALDEToF\\..., made only when a case puts
+              files there
+A value is the file's bytes, DIR for a directory, a Link, or a Built
+test module.
 
 Expected registries are written out here line by line; the tool writes
 CR LF line ends and one empty line after the last element.
@@ -33,6 +36,13 @@ DIR = _Dir()          # a directory in a file layout
 class Link:
     """A symbolic link in a file layout, to |target| (which may not exist)."""
     target: str
+
+
+@dataclass(frozen=True)
+class Built:
+    """A file of the test build in a file layout: a test module
+    (tests/modules) by its name."""
+    name: str
 
 
 SHORT = object()      # the short-command-line message, in the build's line end
@@ -833,6 +843,10 @@ STALE = crlf("<Modules>", mod(H1), mod(FW), "</Modules>")
 CANON = written("<Modules>", mod(FW), mod(H1), mod(H3, H3C), "</Modules>")
 LEFTOVER = {"pf/modules.xml.tmp": b"<Modules><half"}
 SAID = ("registry: " + REG + HOST,)
+# What a verbose registration of mask 1 ends with when SensorModule.dll is
+# not installed.
+ADDED_H1_MISSING = ("missing: %s (no such file)" % H1,
+                    "check: 1 problem(s) with the added entries")
 
 for args, wrong in [  # the messages are the option table's (options_test)
         (["--bogus", "x64", "1"], r'unknown option "--bogus"'),
@@ -854,7 +868,8 @@ extend([
     run("after a lone --, a word beginning with -- is ARCH",
         ["--verbose", "--", "--x86", "1"], {"pf/modules.xml": BASE},
         {"pf/modules.xml": base_with(mod(H1)), OLD: BASE},
-        stdout=Out(SAID + ("backup: made", "added: " + H1, "result: rewritten"))),
+        stdout=Out(SAID + ("backup: made", "added: " + H1, "result: rewritten")
+                   + ADDED_H1_MISSING)),
 ])
 
 # Unregistration.
@@ -883,7 +898,7 @@ extend([
 PRESENT = r"C:\Program Files\OpenNI\Data\present.dll"
 extend([
     run("list: each child with a path, missing module files marked",
-        ["--list", "x64"], {"pf/present.dll": b"", **LEFTOVER,
+        ["--list", "x64"], {"pf/present.dll": Built("x64.dll"), **LEFTOVER,
                             "pf/modules.xml": crlf(
             "<Modules>", '\t<Setting name="log"/>', mod(FW), "\tnote",
             mod(PRESENT), mod(H3, H3C), "\t<Module/>",
@@ -891,7 +906,7 @@ extend([
             "</Modules>")}, UNCHANGED,
         stdout=Out(SAID + ("missing: " + FW, "module: " + PRESENT,
                            "missing: " + cfg(H3, H3C),
-                           "module: " + cfg(PRESENT, "C:\\x\\")))),
+                           "may-hang: " + cfg(PRESENT, "C:\\x\\")))),
     run("list: x86 on a 64-bit system", ["--list", "x86"],
         {"pf/modules.xml": BASE, "pf86/modules.xml": OTHER}, UNCHANGED,
         stdout=Out(("registry: " + REG86 + HOST, "missing: " + FW2)),
@@ -940,11 +955,13 @@ extend([
         Step(args=["--verbose", "x64", "1"], put={"pf/modules.xml": STALE},
              after={"pf/modules.xml": base_with(mod(H1)), OLD: STALE},
              stdout=Out(SAID + ("backup: made", "removed: " + H1,
-                                "added: " + H1, "result: rewritten"))),
+                                "added: " + H1, "result: rewritten")
+                       + ADDED_H1_MISSING)),
         Step(args=["--verbose", "x64", "1"],
              after={"pf/modules.xml": base_with(mod(H1)), OLD: STALE},
              stdout=Out(SAID + ("backup: already there", "removed: " + H1,
-                                "added: " + H1, "result: rewritten")))]),
+                                "added: " + H1, "result: rewritten")
+                       + ADDED_H1_MISSING))]),
     run("verbose: no device type", ["--verbose", "x64", "0"],
         {"pf/modules.xml": STALE}, {"pf/modules.xml": STALE, OLD: STALE},
         stdout=Out(SAID + ("backup: made", "result: left as it was"))),
@@ -998,3 +1015,96 @@ extend([
     dry("dry run: an empty registry cannot be read", b"", ["x64", "1"], 4, (),
         stderr=((r"^modreg: cannot read ", reason_after(REG), r"empty"),)),
 ])
+
+# ---- The health check ------------------------------------------------------
+# Module files in the registry folder ("pf/NAME"), the built test modules
+# among them, and in the product folder ("prod/NAME").
+def data(name):
+    return "C:\\Program Files\\OpenNI\\Data\\" + name
+
+
+def said(kind, path, what):
+    return "%s: %s (%s)" % (kind, path, what)
+
+
+GOOD, GONE, TEXT, X86, NOVER, FOLDER = (data(n) for n in (
+    "good.dll", "gone.dll", "text.dll", "x86.dll", "noversion.dll",
+    "folder.dll"))
+DUP = "c:/program files/openni/DATA/Good.DLL"
+SHADOW = r"C:\Program Files\HALDEToF\good.dll"
+CFG, NODIR = data("cfg.dll"), data("nodir") + "\\"
+KINDS = crlf(
+    "<Modules>", mod(GOOD), "\t<Module/>", mod(GONE), mod(TEXT), mod(X86),
+    mod(NOVER), mod(DUP), mod(SHADOW), mod(CFG, NODIR), mod("SensorModule.dll"),
+    mod(FOLDER), '\t<Setting path="elsewhere.dll"/>', "\t<Module/>",
+    "</Modules>")
+KIND_FILES = {
+    "pf/modules.xml": KINDS, "pf/good.dll": Built("x64.dll"),
+    "pf/text.dll": b"MZ is not enough\r\n", "pf/x86.dll": Built("x86.dll"),
+    "pf/noversion.dll": Built("x64-noversion.dll"), "pf/folder.dll": DIR,
+    "pf/cfg.dll": Built("x64.dll"), "prod/good.dll": Built("x64.dll")}
+KIND_LINES = (
+    said("breaks-startup", "line 3", "Module without path"),
+    said("missing", GONE, "no such file"),
+    said("skipped", TEXT, "not a DLL: no MZ header"),
+    said("skipped", X86, "32-bit module, 64-bit framework"),
+    said("breaks-startup", NOVER, "no xnModuleGetOpenNIVersion"),
+    said("refused", DUP, "the same module as an earlier entry"),
+    said("refused", SHADOW,
+         "the same file name as %s, registered earlier" % GOOD),
+    said("may-hang", CFG, "configDir %s does not exist" % NODIR),
+    said("relative", "SensorModule.dll",
+         "not an absolute path: the system loader searches for it"),
+    said("missing", FOLDER, "a folder, not a file"),
+    said("breaks-startup", "line 14", "Module without path"))
+X86_REGISTRY = crlf("<Modules>", mod(GOOD), mod(X86), mod(data("noload.dll")),
+                    "</Modules>")
+extend([
+    run("check: every kind of problem", ["--check", "x64"], KIND_FILES,
+        UNCHANGED, status=1, stdout=Out(KIND_LINES)),
+    run("check: --verbose names the registry and the modules that are fine",
+        ["--verbose", "--check", "x64"], KIND_FILES, UNCHANGED, status=1,
+        stdout=Out(SAID + ("module: " + GOOD,) + KIND_LINES)),
+    run("check: x86 expects 32-bit modules", ["--verbose", "--check", "x86"], {
+        "pf/modules.xml": X86_REGISTRY, "pf/good.dll": Built("x64.dll"),
+        "pf/x86.dll": Built("x86.dll"), "pf/noload.dll": Built("x86-noload.dll")},
+        UNCHANGED, status=1, arches=("32",), stdout=Out(SAID + (
+            said("skipped", GOOD, "64-bit module, 32-bit framework"),
+            "module: " + X86,
+            said("breaks-startup", data("noload.dll"), "no xnModuleLoad")))),
+    run("check: nothing wrong, nothing said", ["--check", "x64"], {
+        "pf/modules.xml": crlf("<Modules>", mod(GOOD), "</Modules>"),
+        "pf/good.dll": Built("x64.dll")}, UNCHANGED),
+    run("check: no registry", ["--check", "x64"], {}, {}, status=3,
+        stderr=CANNOT_READ),
+    run("check: a malformed registry", ["--check", "x64"],
+        {"pf/modules.xml": b"<Modules>" + STALE}, UNCHANGED, status=4,
+        stderr=((r"^modreg: cannot check ", reason_after(REG)),)),
+    run("list: marks as --check, paths found as Windows finds them",
+        ["--list", "x64"], {**KIND_FILES, "pf/modules.xml": crlf(
+            "<Modules>", mod(DUP), mod(TEXT), mod(FOLDER), mod(GOOD),
+            mod("SensorModule.dll"), "</Modules>")}, UNCHANGED,
+        stdout=Out(SAID + ("module: " + DUP, "skipped: " + TEXT,
+                           "missing: " + FOLDER, "refused: " + GOOD,
+                           "relative: SensorModule.dll"))),
+    run("a verbose registration checks the entries it added",
+        ["--verbose", "x64", "5"], {
+            "pf/modules.xml": BASE, "prod/SensorModule.dll": Built("x64.dll"),
+            "prod/data": DIR},
+        {"pf/modules.xml": base_with(mod(H1), mod(H3, H3C)), OLD: BASE,
+         "prod": DIR, "prod/SensorModule.dll": Built("x64.dll"),
+         "prod/data": DIR},
+        stdout=Out(SAID + ("backup: made", "added: " + H1,
+                           "added: " + cfg(H3, H3C), "result: rewritten",
+                           "module: " + H1, said("missing", H3, "no such file"),
+                           "check: 1 problem(s) with the added entries"))),
+])
+# A file that cannot be looked up: a symbolic link to itself. The reason is
+# the system's.
+for modes, reason in [(("native",), "Too many levels of symbolic links"),
+                      (("win64", "win32"), "The filename cannot be resolved")]:
+    add(run("check: a module file that cannot be read", ["--check", "x64"], {
+        "pf/modules.xml": crlf("<Modules>", mod(data("loop.dll")), "</Modules>"),
+        "pf/loop.dll": Link("loop.dll")}, UNCHANGED, status=1, modes=modes,
+        stdout=Out((said("unreadable", data("loop.dll"),
+                         "cannot look it up: " + reason),))))

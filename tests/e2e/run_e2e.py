@@ -25,13 +25,16 @@ import time
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 import cases as table  # noqa: E402
-from cases import DIR, HOST, SHORT, Link, Out  # noqa: E402
+from cases import DIR, HOST, SHORT, Built, Link, Out  # noqa: E402
 from wine import WinePrefix  # noqa: E402
 
 DATA = {
     "pf": os.path.join("Program Files", "OpenNI", "Data"),
     "pf86": os.path.join("Program Files (x86)", "OpenNI", "Data"),
+    "prod": os.path.join("Program Files", "HALDEToF"),
 }
+MADE = ("pf", "pf86")   # made empty before each case; others on demand
+MODULES = None          # the folder of the built test modules (--modules)
 RUN_TIMEOUT = 120  # seconds; a hung run fails its case
 
 
@@ -123,7 +126,7 @@ def reset(drive_c, absent):
         shutil.rmtree(path, ignore_errors=True)
         if os.path.lexists(path):
             os.unlink(path)
-        if key not in absent:
+        if key not in absent and key in MADE:
             os.makedirs(path)
 
 
@@ -140,6 +143,8 @@ def lay_out(drive_c, files):
             os.makedirs(path)
         elif isinstance(content, Link):
             os.symlink(content.target, path)
+        elif isinstance(content, Built):
+            shutil.copyfile(os.path.join(MODULES, content.name), path)
         else:
             with open(path, "wb") as f:
                 f.write(content)
@@ -169,7 +174,7 @@ def snapshot(drive_c):
 
 
 def folders_of(absent):
-    return {key: DIR for key in DATA if key not in absent}
+    return {key: DIR for key in MADE if key not in absent}
 
 
 # --------------------------------------------------------------------------
@@ -237,6 +242,10 @@ def check_step(step, result, before, target, absent):
     else:
         want = folders_of(absent)
         want.update(step.after)
+    for key, value in want.items():
+        if isinstance(value, Built):
+            with open(os.path.join(MODULES, value.name), "rb") as f:
+                want[key] = f.read()
     for key in sorted(set(want) | set(after)):
         if key not in after:
             problems.append("missing: %s (expected %s)" % (key, show(want[key])))
@@ -294,6 +303,8 @@ def main():
     parser.add_argument("--exe", required=True)
     parser.add_argument("--wine", choices=("win64", "win32"))
     parser.add_argument("--work", required=True)
+    parser.add_argument("--modules", required=True,
+                        help="the folder of the built test modules")
     parser.add_argument("-k", "--filter", default="",
                         help="run only cases whose name holds this text")
     parser.add_argument("-v", "--verbose", action="store_true")
@@ -303,6 +314,8 @@ def main():
         print("no executable at %s" % options.exe)
         print("0 passed, 1 failed")
         return 1
+    global MODULES
+    MODULES = os.path.abspath(options.modules)
     work = os.path.abspath(options.work)
     os.makedirs(work, exist_ok=True)
     if options.wine:

@@ -18,7 +18,7 @@ work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 mkdir -p "$work/corpus" "$work/artifacts"
 
-if ! { cmake --preset fuzz -B "$build" && cmake --build "$build" --target registry_fuzz; } \
+if ! { cmake --preset fuzz -B "$build" && cmake --build "$build" --target registry_fuzz pe_fuzz; } \
     >"$work/build.log" 2>&1; then
   cat "$work/build.log" >&2
   echo "fuzz: cannot build the fuzz target" >&2
@@ -86,6 +86,17 @@ if ! "$fuzzer" "$work/corpus" \
     >"$work/fuzz.log" 2>&1; then
   status=1
 fi
+# The PE reader, for half the time, from the test modules.
+mkdir -p "$work/pe" && cp tests/fuzz/pe-seeds/* "$work/pe/"
+echo "fuzz: the PE reader for $((seconds / 2))s"
+if ! "$build/tests/fuzz/pe_fuzz" "$work/pe" -max_total_time=$((seconds / 2)) \
+    -max_len="$max_len" -timeout=10 -artifact_prefix="$work/artifacts/" \
+    -print_final_stats=1 >"$work/pe.log" 2>&1; then
+  grep -E "pe_fuzz:|ERROR:|SUMMARY:" "$work/pe.log" >&2 || tail -n 30 "$work/pe.log" >&2
+  status=1
+fi
+echo "fuzz: PE inputs executed: $(sed -n 's/^stat::number_of_executed_units: *//p' "$work/pe.log" | tail -1)"
+
 runs=$(sed -n 's/^stat::number_of_executed_units: *//p' "$work/fuzz.log" | tail -1)
 echo "fuzz: inputs executed: ${runs:-unknown}"
 

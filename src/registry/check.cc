@@ -1,0 +1,206 @@
+#include "registry/check.h"
+
+#include <memory>
+#include <new>
+#include <unordered_map>
+
+#include "platform/platform.h"
+#include "registry/pe.h"
+#include "registry/textmode.h"
+
+const char kBreaksStartup[] = "breaks-startup";
+const char kMissing[] = "missing";
+const char kSkipped[] = "skipped";
+const char kMayHang[] = "may-hang";
+const char kRefused[] = "refused";
+const char kRelative[] = "relative";
+const char kUnreadable[] = "unreadable";
+
+namespace {
+
+using platform::FileKind;
+
+// The entry points the framework's loader looks up in every module.
+const char* const kEntryPoints[] = {
+    "xnModuleLoad", "xnModuleUnload", "xnModuleGetExportedNodesCount",
+    "xnModuleGetExportedNodesEntryPoints", "xnModuleGetOpenNIVersion"};
+
+// What the system loader, and then the framework, make of the module file.
+void CheckModuleFile(const std::string& path, int bits,
+                     std::vector<Finding>* out) {
+  auto add = [&](const char* kind, std::string what) {
+    out->push_back({kind, path, std::move(what)});
+  };
+  std::string host, error;
+  switch (platform::LookUpFile(path, &host, &error)) {
+    case FileKind::kRelative:
+      return add(kRelative, "not an absolute path: the system loader "
+                            "searches for it");
+    case FileKind::kMissing:
+      return add(kMissing, "no such file");
+    case FileKind::kFolder:
+      return add(kMissing, "a folder, not a file");
+    case FileKind::kOther:
+      return add(kMissing, "not a regular file");
+    case FileKind::kUnreadable:
+      return add(kUnreadable, "cannot look it up: " + error);
+    case FileKind::kFile:
+      break;
+  }
+  ByteBuffer bytes;
+  try {
+    if (!platform::ReadWholeFile(host, &bytes, &error))
+      return add(kUnreadable, "cannot read it: " + error);
+  } catch (const std::bad_alloc&) {  // a file larger than memory
+    return add(kUnreadable, "cannot read it: out of memory");
+  }
+  const PeImage image = ReadPeImage(
+      reinterpret_cast<const unsigned char*>(bytes.data()), bytes.size());
+  if (image.status != PeStatus::kImage)
+    return add(kSkipped, "not a DLL: " + image.problem);
+  if (!image.dll) return add(kSkipped, "not a DLL: a program");
+  const int width = image.machine == kMachineI386    ? 32
+                    : image.machine == kMachineAmd64 ? 64
+                                                     : 0;
+  if (width == 0) {
+    char machine[8];
+    snprintf(machine, sizeof machine, "%04x", image.machine);
+    return add(kSkipped, std::string("a module for another processor "
+                                     "(machine 0x") + machine + ")");
+  }
+  if (width != image.bits)
+    return add(kSkipped, "not a DLL: its machine and its header disagree");
+  if (width != bits)
+    return add(kSkipped, std::to_string(width) + "-bit module, " +
+                             std::to_string(bits) + "-bit framework");
+  std::string absent;
+  for (const char* name : kEntryPoints) {
+    bool found = false;
+    for (const std::string& e : image.exports) found = found || e == name;
+    if (!found) absent += (absent.empty() ? "no " : ", ") + std::string(name);
+  }
+  if (!absent.empty()) add(kBreaksStartup, absent);
+}
+
+void CheckConfigDir(const ModuleEntry& entry, std::vector<Finding>* out) {
+  if (!entry.hasConfigDir || entry.configDir.empty()) return;
+  auto add = [&](const char* kind, const std::string& what) {
+    out->push_back({kind, entry.path, "configDir " + what});
+  };
+  std::string host, error;
+  switch (platform::LookUpFile(entry.configDir, &host, &error)) {
+    case FileKind::kFolder:
+      return;
+    case FileKind::kRelative:
+      return add(kRelative, entry.configDir + " is not an absolute path");
+    case FileKind::kMissing:
+      return add(kMayHang, entry.configDir + " does not exist");
+    case FileKind::kFile:
+    case FileKind::kOther:
+      return add(kMayHang, entry.configDir + " is not a folder");
+    case FileKind::kUnreadable:
+      return add(kUnreadable, entry.configDir + ": " + error);
+  }
+}
+
+// A path as Windows compares paths: without regard to case, either slash.
+std::string PathKey(const std::string& path) {
+  std::string key = path;
+  for (char& c : key) {
+    if (c == '/') c = '\\';
+    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+  }
+  return key;
+}
+
+std::string FileNameKey(const std::string& key) {
+  return key.substr(key.find_last_of('\\') + 1);
+}
+
+}  // namespace
+
+int FrameworkBits(const std::string& arch) { return arch == "x86" ? 32 : 64; }
+
+std::vector<CheckedModule> CheckEntries(const std::vector<ModuleEntry>& entries,
+                                        int bits) {
+  std::vector<CheckedModule> checked;
+  std::unordered_map<std::string, size_t> paths, names;  // first entry
+  for (const ModuleEntry& entry : entries) {
+    CheckedModule module{entry, true, {}};
+    CheckModuleFile(entry.path, bits, &module.findings);
+    const std::string key = PathKey(entry.path);
+    auto same = paths.emplace(key, checked.size());
+    auto name = names.emplace(FileNameKey(key), checked.size());
+    if (!same.second)
+      module.findings.push_back({kRefused, entry.path,
+                                 "the same module as an earlier entry"});
+    else if (!name.second)
+      module.findings.push_back(
+          {kRefused, entry.path,
+           "the same file name as " + checked[name.first->second].entry.path +
+               ", registered earlier"});
+    CheckConfigDir(entry, &module.findings);
+    checked.push_back(std::move(module));
+  }
+  return checked;
+}
+
+RegistryResult CheckRegistryFile(const std::string& RegistryPath, int bits,
+                                 std::vector<CheckedModule>* checked) {
+  ByteBuffer text;
+  auto doc = std::make_unique<rapidxml::xml_document<char>>();
+  rapidxml::xml_node<char>* modules = nullptr;
+  RegistryResult result =
+      LoadRegistryFile(RegistryPath, &text, doc.get(), &modules, "check");
+  if (!result.reason.empty()) return result;
+  std::vector<ModuleEntry> entries;
+  std::vector<size_t> pathless;  // offsets of Module elements without path
+  std::vector<bool> has_path;
+  for (auto* node = modules->first_node("Module", 6); node;
+       node = node->next_sibling("Module", 6)) {
+    if (node->type() != rapidxml::node_element) continue;
+    has_path.push_back(node->first_attribute("path", 4) != nullptr);
+    if (has_path.back())
+      entries.push_back(EntryOf(node));
+    else
+      pathless.push_back(static_cast<size_t>(node->name() - text.data()));
+  }
+  std::vector<CheckedModule> found = CheckEntries(entries, bits);
+  // Line numbers come from a fresh read: the parser changed the text in
+  // place. Folded as it was, so offsets agree.
+  ByteBuffer fresh;
+  std::string error;
+  if (!pathless.empty() &&
+      platform::ReadWholeFile(RegistryPath, &fresh, &error)) {
+    FoldTextMode(&fresh);
+    fresh.push_back('\0');
+  }
+  checked->clear();
+  size_t next = 0, next_pathless = 0;
+  size_t line = 1, counted = 0;  // lines up to |counted|, in one pass
+  for (bool path : has_path) {
+    if (path) {
+      checked->push_back(std::move(found[next++]));
+      continue;
+    }
+    const size_t offset = pathless[next_pathless++];
+    std::string where = "byte " + std::to_string(offset);
+    if (offset < fresh.size()) {
+      for (; counted < offset; ++counted) line += fresh[counted] == '\n';
+      where = "line " + std::to_string(line);
+    }
+    CheckedModule module;
+    module.has_path = false;
+    module.findings.push_back({kBreaksStartup, where, "Module without path"});
+    checked->push_back(std::move(module));
+  }
+  return result;
+}
+
+std::vector<std::string> CheckLines(const CheckedModule& module, bool fine) {
+  std::vector<std::string> lines;
+  for (const Finding& f : module.findings)
+    lines.push_back(std::string(f.kind) + ": " + f.where + " (" + f.what + ")");
+  if (lines.empty() && fine) lines.push_back("module: " + module.entry.path);
+  return lines;
+}

@@ -1,0 +1,57 @@
+// The health check: what the framework's loader will do with each
+// registered module, told before any application meets it. Reads only.
+#ifndef MODREG_REGISTRY_CHECK_H_
+#define MODREG_REGISTRY_CHECK_H_
+
+#include <string>
+#include <vector>
+
+#include "registry/module_entry.h"
+#include "registry/update.h"
+
+// One problem with one entry, printed "KIND: WHERE (WHAT)". KIND is one of
+// the words below; WHERE the entry's path, or "line N" for a Module
+// without one; WHAT the cause in a few words.
+struct Finding {
+  const char* kind;
+  std::string where;
+  std::string what;
+};
+
+// The kinds, by what the framework does.
+extern const char kBreaksStartup[];  // no application starts
+extern const char kMissing[];        // skipped: no file at the path
+extern const char kSkipped[];        // skipped: the file cannot be loaded
+extern const char kMayHang[];        // loading has been seen to hang
+extern const char kRefused[];        // its nodes lose to an earlier entry's
+extern const char kRelative[];       // the system loader searches for it
+extern const char kUnreadable[];     // the check could not read the file
+
+// A Module child of Modules, checked; |findings| empty when it is fine.
+struct CheckedModule {
+  ModuleEntry entry;
+  bool has_path = true;
+  std::vector<Finding> findings;
+};
+
+// The framework the modules are checked for: 32-bit for "x86", 64-bit for
+// any other word, as the registry's root is chosen.
+int FrameworkBits(const std::string& arch);
+
+// Checks |entries| in their order, for a framework of |bits|: each module
+// file, its configDir, and whether an earlier entry names the same file
+// or the same file name.
+std::vector<CheckedModule> CheckEntries(const std::vector<ModuleEntry>& entries,
+                                        int bits);
+
+// Reads the registry at |RegistryPath| and checks every Module child of
+// its Modules element, in the file's order. Failures as for
+// UpdateRegistryFile; writes nothing.
+RegistryResult CheckRegistryFile(const std::string& RegistryPath, int bits,
+                                 std::vector<CheckedModule>* checked);
+
+// The lines that report |module|: one per finding, or, when it is fine
+// and |fine| is set, "module: PATH".
+std::vector<std::string> CheckLines(const CheckedModule& module, bool fine);
+
+#endif  // MODREG_REGISTRY_CHECK_H_

@@ -1,0 +1,161 @@
+#include "registry/pe.h"
+
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <functional>
+#include <string>
+#include <vector>
+
+namespace {
+
+using File = std::vector<unsigned char>;
+
+void Put16(File* f, size_t at, uint32_t v) {
+  (*f)[at] = v & 0xff;
+  (*f)[at + 1] = (v >> 8) & 0xff;
+}
+void Put32(File* f, size_t at, uint32_t v) {
+  Put16(f, at, v & 0xffff);
+  Put16(f, at + 2, v >> 16);
+}
+
+constexpr size_t kPe = 0x40, kOpt = kPe + 24, kData = 0x200;
+const char* const kNames[] = {
+    "xnModuleLoad", "xnModuleUnload", "xnModuleGetExportedNodesCount",
+    "xnModuleGetExportedNodesEntryPoints", "xnModuleGetOpenNIVersion"};
+
+size_t OptionalSize(int bits) { return bits == 32 ? 224 : 240; }
+size_t Dirs(int bits) { return kOpt + (bits == 32 ? 96 : 112); }
+size_t SectionTable(int bits) { return kOpt + OptionalSize(bits); }
+
+// A DLL of |bits| with one section at RVA 0x1000 (file offset 0x200)
+// holding an export directory of the five entry points.
+File Dll(int bits) {
+  File f(0x400, 0);
+  f[0] = 'M', f[1] = 'Z';
+  Put32(&f, 0x3c, kPe);
+  memcpy(&f[kPe], "PE\0\0", 4);
+  Put16(&f, kPe + 4, bits == 32 ? kMachineI386 : kMachineAmd64);
+  Put16(&f, kPe + 6, 1);
+  Put16(&f, kPe + 20, static_cast<uint32_t>(OptionalSize(bits)));
+  Put16(&f, kPe + 22, 0x2002);
+  Put16(&f, kOpt, bits == 32 ? 0x10b : 0x20b);
+  Put32(&f, kOpt + 60, 0x200);
+  Put32(&f, Dirs(bits) - 4, 16);
+  Put32(&f, Dirs(bits), 0x1000);
+  Put32(&f, Dirs(bits) + 4, 0x100);
+  const size_t s = SectionTable(bits);
+  Put32(&f, s + 8, 0x200);
+  Put32(&f, s + 12, 0x1000);
+  Put32(&f, s + 16, 0x200);
+  Put32(&f, s + 20, kData);
+  Put32(&f, kData + 20, 5);
+  Put32(&f, kData + 24, 5);
+  Put32(&f, kData + 28, 0x1028);
+  Put32(&f, kData + 32, 0x1040);
+  Put32(&f, kData + 36, 0x1060);
+  uint32_t name = 0x1080;
+  for (uint32_t i = 0; i < 5; ++i) {
+    Put32(&f, kData + 0x28 + 4 * i, 0x1000);
+    Put32(&f, kData + 0x40 + 4 * i, name);
+    Put16(&f, kData + 0x60 + 2 * i, i);
+    strcpy(reinterpret_cast<char*>(&f[kData + name - 0x1000]), kNames[i]);
+    name += static_cast<uint32_t>(strlen(kNames[i])) + 1;
+  }
+  return f;
+}
+
+PeImage Read(const File& f) { return ReadPeImage(f.data(), f.size()); }
+
+TEST(ReadPeImage, ReadsBothWidths) {
+  for (int bits : {32, 64}) {
+    PeImage image = Read(Dll(bits));
+    SCOPED_TRACE(bits);
+    ASSERT_EQ(image.status, PeStatus::kImage) << image.problem;
+    EXPECT_EQ(image.bits, bits);
+    EXPECT_TRUE(image.dll);
+    EXPECT_EQ(image.exports, std::vector<std::string>(kNames, kNames + 5));
+  }
+}
+
+TEST(ReadPeImage, RefusesEveryTruncation) {
+  for (int bits : {32, 64}) {
+    const File whole = Dll(bits);
+    for (size_t size = 0; size < whole.size(); ++size) {
+      File part(whole.begin(), whole.begin() + static_cast<long>(size));
+      EXPECT_NE(Read(part).status, PeStatus::kImage) << bits << " " << size;
+    }
+  }
+}
+
+TEST(ReadPeImage, NamesWhatIsWrongWithDamagedHeaders) {
+  struct Case {
+    const char* what;
+    std::function<void(File*, int)> damage;
+    PeStatus status;
+    const char* problem;  // for kImage: the number of exports left
+  } cases[] = {
+      {"no MZ", [](File* f, int) { (*f)[1] = 'Y'; }, PeStatus::kNotPe,
+       "no MZ header"},
+      {"PE header past the end",
+       [](File* f, int) { Put32(f, 0x3c, 0xfffffff0); }, PeStatus::kNotPe,
+       "no PE header"},
+      {"another optional header", [](File* f, int) { Put16(f, kOpt, 0x107); },
+       PeStatus::kNotPe, "no PE32 or PE32+ optional header"},
+      {"optional header past the end",
+       [](File* f, int) { Put16(f, kPe + 20, 0xffff); }, PeStatus::kDamaged,
+       "truncated optional header"},
+      {"optional header too short for its directories",
+       [](File* f, int) { Put16(f, kPe + 20, 8); }, PeStatus::kDamaged,
+       "truncated optional header"},
+      {"headers larger than the file",
+       [](File* f, int) { Put32(f, kOpt + 60, 0x80000000); },
+       PeStatus::kDamaged, "headers larger than the file"},
+      {"too many sections", [](File* f, int) { Put16(f, kPe + 6, 0xffff); },
+       PeStatus::kDamaged, "section table outside the file"},
+      {"section data past the end",
+       [](File* f, int b) { Put32(f, SectionTable(b) + 20, 0xfffffff0); },
+       PeStatus::kDamaged, "section data outside the file"},
+      {"export directory outside every section",
+       [](File* f, int b) { Put32(f, Dirs(b), 0xfffffff0); },
+       PeStatus::kDamaged, "export directory outside the file"},
+      {"export directory across the section's end",
+       [](File* f, int b) { Put32(f, Dirs(b), 0x11f0); }, PeStatus::kDamaged,
+       "export directory outside the file"},
+      {"too many names", [](File* f, int) { Put32(f, kData + 24, 0xffffffff); },
+       PeStatus::kDamaged, "export name table outside the file"},
+      {"a name outside the file",
+       [](File* f, int) { Put32(f, kData + 0x40, 0x7fffffff); },
+       PeStatus::kDamaged, "export name outside the file"},
+      {"a name without its end",
+       [](File* f, int) {
+         Put32(f, kData + 0x40, 0x11fc);
+         memset(&(*f)[0x3fc], 'x', 4);
+       },
+       PeStatus::kDamaged, "export name outside the file"},
+      {"an ordinal past the functions",
+       [](File* f, int) { Put16(f, kData + 0x60, 5); }, PeStatus::kImage, "4"},
+      {"no export directory",
+       [](File* f, int b) {
+         Put32(f, Dirs(b), 0);
+         Put32(f, Dirs(b) + 4, 0);
+       },
+       PeStatus::kImage, "0"},
+  };
+  for (int bits : {32, 64}) {
+    for (const Case& c : cases) {
+      SCOPED_TRACE(std::string(c.what) + ", " + std::to_string(bits));
+      File f = Dll(bits);
+      c.damage(&f, bits);
+      PeImage image = Read(f);
+      EXPECT_EQ(image.status, c.status);
+      if (c.status == PeStatus::kImage)
+        EXPECT_EQ(std::to_string(image.exports.size()), c.problem);
+      else
+        EXPECT_EQ(image.problem, c.problem);
+    }
+  }
+}
+
+}  // namespace
