@@ -241,6 +241,25 @@ bool CloseOutput(OutputFile* file, std::string* error) {
   return true;
 }
 
+bool OpenAppend(const std::string& path, OutputFile* file, std::string* error) {
+  // FILE_APPEND_DATA without FILE_WRITE_DATA: every write goes to the end.
+  HANDLE h = CreateFileW(Wide(path).c_str(), FILE_APPEND_DATA,
+                         FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                         nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (h == INVALID_HANDLE_VALUE) {
+    *error = Reason();
+    return false;
+  }
+  file->path = path;
+  file->handle = static_cast<long long>(reinterpret_cast<intptr_t>(h));
+  return true;
+}
+
+bool AppendLine(OutputFile* file, const std::string& line, std::string* error) {
+  const std::string text = line + "\r\n";
+  return WriteOutput(file, text.data(), text.size(), error);
+}
+
 bool ReplaceByRename(const std::string& source, const std::string& target,
                  std::string* error) {
   HoldRename();

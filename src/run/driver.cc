@@ -9,31 +9,36 @@
 #include "registry/list.h"
 #include "registry/update.h"
 #include "run/layout.h"
+#include "run/log.h"
 #include "run/mask.h"
 #include "run/modules.h"
 #include "run/options.h"
 
 namespace {
 
-int Report(FILE* err, int status, const std::string& message) {
-  fprintf(err, "modreg: %s\n", message.c_str());
-  fflush(err);
-  return status;
-}
-
-void Say(FILE* out, const std::string& line) {
-  fprintf(out, "%s\n", line.c_str());
-}
-
 std::string EntryText(const ModuleEntry& entry) {
   if (!entry.hasConfigDir) return entry.path;
   return entry.path + " configDir: " + entry.configDir;
 }
 
-// One line per entry: |word| and the entry.
-void SayEntries(FILE* out, const std::string& word,
+// Each line of |text|.
+void SayText(Sink* out, const std::string& text) {
+  size_t from = 0;
+  for (size_t end; (end = text.find('\n', from)) != std::string::npos;
+       from = end + 1)
+    Say(out, text.substr(from, end - from));
+}
+
+// How an argument was read, when that was not plain.
+void NoteReading(Sink* out, const std::string& note) {
+  if (!note.empty()) Note(out, note);
+}
+
+// One line per entry, |word| and the entry, through |say| (Say or Note).
+void SayEntries(void (*say)(Sink*, const std::string&), Sink* out,
+                const std::string& word,
                 const std::vector<ModuleEntry>& entries) {
-  for (const ModuleEntry& entry : entries) Say(out, word + EntryText(entry));
+  for (const ModuleEntry& entry : entries) say(out, word + EntryText(entry));
 }
 
 int StatusOf(RegistryStatus status) {
@@ -56,7 +61,7 @@ int StatusOf(RegistryStatus status) {
 // read: it could not be copied either, and the failure's one line says
 // why.
 int Update(const RegistryPaths& paths, const RegistryEdit& edit,
-           const std::string& warning, RegistryResult* result, FILE* err) {
+           const std::string& warning, RegistryResult* result, Sink* err) {
   bool OutOfMemory = false;
   try {
     *result = UpdateRegistryFile(paths.RegistryPath, edit);
@@ -78,77 +83,74 @@ int Update(const RegistryPaths& paths, const RegistryEdit& edit,
 // An unregistration has nothing to do without a registry: the framework
 // may have been removed first.
 bool NothingToUnregister(const RegistryPaths& paths, const RegistryEdit& edit,
-                         bool verbose, FILE* out) {
+                         Sink* out) {
   if (!edit.unregister || platform::PathExists(paths.RegistryPath))
     return false;
-  if (verbose) Say(out, "result: no registry, nothing to remove");
+  Note(out, "result: no registry, nothing to remove");
   return true;
 }
 
 // Stages 7 and 8, under the registry folder's lock.
 int UpdateRegistry(const RegistryPaths& paths, const RegistryEdit& edit,
-                   bool verbose, FILE* out, FILE* err) {
+                   Sink* out) {
   std::string error;
   std::string folder = RegistryFolder(paths.RegistryPath);
-  if (verbose) Say(out, "registry: " + platform::DisplayName(paths.RegistryPath));
+  Note(out, "registry: " + platform::DisplayName(paths.RegistryPath));
   if (!platform::LockRegistryFolder(folder, platform::kLockWaitMs, &error))
-    return Report(err, kExitCannotLock,
+    return Report(out, kExitCannotLock,
                   "cannot lock " + platform::DisplayName(folder) + ": " + error);
   // Whatever a killed run left behind.
   platform::RemoveFile(RegistryTempPath(paths.RegistryPath));
   platform::RemoveFile(BackupTempPath(paths.BackupPath));
-  if (NothingToUnregister(paths, edit, verbose, out)) return kExitOk;
+  if (NothingToUnregister(paths, edit, out)) return kExitOk;
 
   BackupState backup;
   const std::string warning =
       BackupRegistry(paths.RegistryPath, paths.BackupPath, &backup);
-  if (verbose)
-    Say(out, backup == BackupState::kMade    ? "backup: made"
-             : backup == BackupState::kThere ? "backup: already there"
-                                             : "backup: not made");
+  Note(out, backup == BackupState::kMade    ? "backup: made"
+            : backup == BackupState::kThere ? "backup: already there"
+                                            : "backup: not made");
 
   RegistryResult result;
-  int status = Update(paths, edit, warning, &result, err);
-  if (status != kExitOk || !verbose) return status;
-  SayEntries(out, "removed: ", result.removed);
+  int status = Update(paths, edit, warning, &result, out);
+  if (status != kExitOk || !Noting(out)) return status;
+  SayEntries(Note, out, "removed: ", result.removed);
   // Entries to add always mean a rewrite.
-  SayEntries(out, "added: ", edit.entries);
-  Say(out, result.status == RegistryStatus::kWritten ? "result: rewritten"
-                                                      : "result: left as it was");
+  SayEntries(Note, out, "added: ", edit.entries);
+  Note(out, result.status == RegistryStatus::kWritten ? "result: rewritten"
+                                                       : "result: left as it was");
   return kExitOk;
 }
 
 // What UpdateRegistry would do, without locking or writing anything.
-int DryRun(const RegistryPaths& paths, RegistryEdit edit, bool verbose,
-           FILE* out, FILE* err) {
-  if (verbose) Say(out, "registry: " + platform::DisplayName(paths.RegistryPath));
-  if (NothingToUnregister(paths, edit, verbose, out)) return kExitOk;
+int DryRun(const RegistryPaths& paths, RegistryEdit edit, Sink* out) {
+  Note(out, "registry: " + platform::DisplayName(paths.RegistryPath));
+  if (NothingToUnregister(paths, edit, out)) return kExitOk;
   edit.dry_run = true;
   RegistryResult result;
-  int status = Update(paths, edit, "", &result, err);
+  int status = Update(paths, edit, "", &result, out);
   if (status != kExitOk) return status;
   const bool written = result.status == RegistryStatus::kWritten;
-  SayEntries(out, "remove: ", result.removed);
-  SayEntries(out, "add: ", edit.entries);
-  if (verbose)
-    Say(out, !written        ? "result: would be left as it was"
-             : result.changed ? "result: would be rewritten, Modules changed"
-                              : "result: would be rewritten, Modules as it is");
+  SayEntries(Say, out, "remove: ", result.removed);
+  SayEntries(Say, out, "add: ", edit.entries);
+  Note(out, !written        ? "result: would be left as it was"
+            : result.changed ? "result: would be rewritten, Modules changed"
+                             : "result: would be rewritten, Modules as it is");
   return result.changed ? kExitWouldChange : kExitOk;
 }
 
-int List(const RegistryPaths& paths, FILE* out, FILE* err) {
+int List(const RegistryPaths& paths, Sink* out) {
   std::vector<ModuleEntry> listed;
   RegistryResult result;
   try {
     result = ListRegistryFile(paths.RegistryPath, &listed);
   } catch (const std::bad_alloc&) {
-    return Report(err, kExitOutOfMemory,
+    return Report(out, kExitOutOfMemory,
                   "cannot list " + platform::DisplayName(paths.RegistryPath) +
                       ": out of memory");
   }
   int status = StatusOf(result.status);
-  if (status != kExitOk) return Report(err, status, result.reason);
+  if (status != kExitOk) return Report(out, status, result.reason);
   Say(out, "registry: " + platform::DisplayName(paths.RegistryPath));
   for (const ModuleEntry& entry : listed)
     Say(out, (platform::PathExists(entry.path) ? "module: " : "missing: ") +
@@ -156,12 +158,14 @@ int List(const RegistryPaths& paths, FILE* out, FILE* err) {
   return kExitOk;
 }
 
-int Pass(int argc, const char* const* argv, FILE* out, FILE* err) {
+int Pass(int argc, const char* const* argv, Sink* out) {
   const Options options = ParseOptions(argc, argv);
+  if (!options.log.empty()) OpenLog(out, options.log, argc, argv);
+  out->verbose = options.verbose;
   if (!options.error.empty())
-    return Report(err, kExitUsage, options.error + "; " + kUsage);
+    return Report(out, kExitUsage, options.error + "; " + kUsage);
   if (options.mode == Mode::kHelp) {
-    fputs(kHelp, out);
+    SayText(out, kHelp);
     return kExitOk;
   }
   if (options.mode == Mode::kVersion) {
@@ -170,25 +174,28 @@ int Pass(int argc, const char* const* argv, FILE* out, FILE* err) {
   }
   // 1. Command line.
   if (options.args.size() < 2 && options.mode == Mode::kRegister) {
-    fputs("Device unsupport. exit!\n", out);
-    fflush(out);
+    fputs("Device unsupport. exit!\n", out->out);
+    fflush(out->out);
     return kExitShortCommandLine;
   }
   const std::string ArchArgument = options.args[0];
   if (options.mode == Mode::kList) {
     if (ArchArgument == "x86") ApplyArchitectureRule(platform::IsWow64());
-    return List(GetRegistryPaths(), out, err);
+    NoteReading(out, ArchNote(ArchArgument, InstallRoot));
+    return List(GetRegistryPaths(), out);
   }
   // 4 (read first, so that a refused mask touches nothing).
   std::optional<int32_t> mask = ReadDeviceMask(options.args[1]);
   if (!mask)
-    return Report(err, kExitBadMask,
+    return Report(out, kExitBadMask,
                   "invalid device mask \"" + options.args[1] +
                       "\": expected a decimal number in the signed 32-bit "
                       "range");
   const int32_t DeviceMask = *mask;
   // 2. Architecture.
   if (ArchArgument == "x86") ApplyArchitectureRule(platform::IsWow64());
+  NoteReading(out, ArchNote(ArchArgument, InstallRoot));
+  NoteReading(out, MaskNote(options.args[1]));
   // 3. Registry paths, before the product folder changes the root.
   const RegistryPaths paths = GetRegistryPaths();
   RegistryEdit edit;
@@ -197,19 +204,24 @@ int Pass(int argc, const char* const* argv, FILE* out, FILE* err) {
   // 6. Module list: none to unregister.
   edit.unregister = options.mode == Mode::kUnregister;
   if (!edit.unregister) edit.entries = BuildModuleList(DeviceMask);
-  edit.report = options.verbose || options.dry_run;
-  if (options.dry_run)
-    return DryRun(paths, edit, options.verbose, out, err);
+  edit.report = Noting(out) || options.dry_run;
+  if (options.dry_run) return DryRun(paths, edit, out);
   // 7 and 8.
-  return UpdateRegistry(paths, edit, options.verbose, out, err);
+  return UpdateRegistry(paths, edit, out);
 }
 
 }  // namespace
 
 int RunPass(int argc, const char* const* argv, FILE* out, FILE* err) {
+  Sink sink;
+  sink.out = out;
+  sink.err = err;
+  int status;
   try {
-    return Pass(argc, argv, out, err);
+    status = Pass(argc, argv, &sink);
   } catch (const std::bad_alloc&) {
-    return Report(err, kExitOutOfMemory, "out of memory");
+    status = Report(&sink, kExitOutOfMemory, "out of memory");
   }
+  CloseLog(&sink, status);
+  return status;
 }
