@@ -257,7 +257,18 @@ bool OpenAppend(const std::string& path, OutputFile* file, std::string* error) {
 
 bool AppendLine(OutputFile* file, const std::string& line, std::string* error) {
   const std::string text = line + "\r\n";
-  return WriteOutput(file, text.data(), text.size(), error);
+  // Windows appends each write whole; Wine finds the end and then writes
+  // there, so that two processes can write at the same place. Appenders
+  // take turns on a lock of one byte far past any data (it keeps no one
+  // from writing the file); without the lock the line is written anyway.
+  OVERLAPPED at = {};
+  at.Offset = 0xFFFFFFFE;
+  at.OffsetHigh = 0x7FFFFFFF;
+  const bool locked =
+      LockFileEx(Handle(file), LOCKFILE_EXCLUSIVE_LOCK, 0, 1, 0, &at);
+  const bool ok = WriteOutput(file, text.data(), text.size(), error);
+  if (locked) UnlockFileEx(Handle(file), 0, 1, 0, &at);
+  return ok;
 }
 
 bool ReplaceByRename(const std::string& source, const std::string& target,
