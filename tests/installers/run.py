@@ -11,7 +11,9 @@ registry byte for byte and checks the product's folder. The registry under
 C:\\Program Files belongs to the 64-bit framework, which the products' "x86"
 must leave alone: it keeps its bytes throughout."""
 import argparse
+import getpass
 import os
+import re
 import shutil
 import subprocess
 import sys
@@ -79,6 +81,7 @@ class Nsis:
     failures = (4,)
 
     def build(self, exe, out):
+        self.out = out
         target = os.path.join(out, 'haldetof-1.0.0.exe')
         subprocess.run(['makensis', '-V2', '-WX', '-DMODREG_SOURCE=' + exe,
                         '-DOUTFILE=' + target,
@@ -88,20 +91,28 @@ class Nsis:
 
     def command(self, action):
         if action == 'uninstall':
-            # _?= runs the uninstaller in place and waits for it, instead of
-            # a copy in the temporary folder that returns at once. NSIS
-            # takes the rest of the command line, unquoted, as the folder;
-            # Wine quotes an argument with blanks, but joins arguments with
-            # one blank: so the folder goes word by word.
-            return [PRODUCT + '\\uninstall.exe', '/S'] + \
+            # _?= runs the uninstaller for that folder and waits for it,
+            # instead of a copy in the temporary folder that returns at
+            # once. Run from a copy, as that one is, it removes the whole
+            # product folder, uninstall.exe included. NSIS takes the rest
+            # of the command line, unquoted, as the folder; Wine quotes an
+            # argument with blanks, but joins arguments with one blank: so
+            # the folder goes word by word.
+            installed = host_path(os.path.dirname(self.out),
+                                  PRODUCT + '\\uninstall.exe')
+            if os.path.exists(installed):
+                shutil.copy(installed, self.out)
+            return ['C:\\installers\\uninstall.exe', '/S'] + \
                 ('_?=' + PRODUCT).split(' ')
         return [self.setup, '/S']
 
-    def settle(self, drive_c):
-        # The in-place uninstaller cannot delete itself; its copy would.
-        folder = os.path.join(drive_c, 'Program Files (x86)', 'HALDEToF')
-        if os.path.isdir(folder) and os.listdir(folder) == ['uninstall.exe']:
-            shutil.rmtree(folder)
+    def log(self, step):
+        """The log the step's run of modreg.exe appends to."""
+        if step.action == 'uninstall':
+            return TEMP + '\\haldetof-uninstall.log'
+        if step.failed:    # moved out of the product folder
+            return TEMP + '\\haldetof-install.log'
+        return PRODUCT + '\\modreg.log'
 
 
 class Wix:
@@ -126,8 +137,9 @@ class Wix:
         return ['msiexec', option, 'C:\\installers\\product.msi'] + \
             properties + ['/qn']
 
-    def settle(self, drive_c):
-        pass
+    def log(self, step):
+        return TEMP + '\\haldetof-%s.log' % (
+            'uninstall' if step.action == 'uninstall' else 'install')
 
 
 def read(path):
@@ -151,12 +163,12 @@ def run_step(installer, step, wine, drive_c):
     other = os.path.join(drive_c, 'Program Files', 'OpenNI', 'Data')
     put(data_dir, step.registry)
     put(other, OTHER)
+    runs = log_runs(installer, step, drive_c)
     began = time.monotonic()
     status = quiet(['wine'] + installer.command(step.action),
                    wine.env).returncode
     seconds = time.monotonic() - began
-    installer.settle(drive_c)
-    problems = []
+    problems = log_problems(installer, step, drive_c, len(runs))
     if step.failed and status not in installer.failures:
         problems.append('status %d, not one of %s' % (status,
                                                       installer.failures))
@@ -179,6 +191,47 @@ def run_step(installer, step, wine, drive_c):
     if read(os.path.join(other, 'modules.xml')) != OTHER:
         problems.append('the 64-bit registry changed')
     return status, seconds, problems
+
+
+# ---- modreg.exe's log ----------------------------------------------------
+
+TEMP = 'C:\\users\\%s\\Temp' % getpass.getuser()   # Wine's %TEMP%
+HEADER = r'^\d{4}-\d\d-\d\dT\d\d:\d\d:\d\dZ modreg '
+
+
+def host_path(drive_c, path):
+    return os.path.join(drive_c, *path[3:].split('\\'))
+
+
+def log_runs(installer, step, drive_c):
+    """The runs in the step's log: lists of lines, each from a header on."""
+    text = read(host_path(drive_c, installer.log(step)))
+    runs = []
+    for line in (text or b'').decode('latin-1').split('\r\n')[:-1]:
+        if re.match(HEADER, line) or not runs:
+            runs.append([])
+        runs[-1].append(line)
+    return runs
+
+
+def log_problems(installer, step, drive_c, before):
+    """The step's log must have gained one run, with the lines that show
+    what it did, in order, and its status."""
+    runs = log_runs(installer, step, drive_c)
+    if len(runs) != before + 1:
+        return ['%s holds %d runs of modreg.exe, expected %d' % (
+            installer.log(step), len(runs), before + 1)]
+    unregister = '--unregister ' if step.action == 'uninstall' else ''
+    want = [HEADER + r'.*modreg\.exe"? .*--log .* %sx86 5$' % unregister,
+            r'^registry: %s$' % re.escape(PF86 + '\\OpenNI\\Data\\modules.xml'),
+            r'^modreg: cannot update ' if step.failed else
+            r'^result: no registry, nothing to remove$'
+            if step.registry is MISSING else r'^result: rewritten$',
+            r'^status: %d$' % (4 if step.failed else 0)]
+    lines = iter(runs[-1])
+    missing = [w for w in want if not any(re.search(w, l) for l in lines)]
+    return ['the log\'s run %r lacks /%s/' % (runs[-1], missing[0])] \
+        if missing else []
 
 
 def main():
