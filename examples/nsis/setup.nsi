@@ -13,7 +13,11 @@ Unicode true
 !include "modreg.nsh"
 
 !ifndef MODREG_SOURCE
-  !define MODREG_SOURCE "..\..\build\windows\modreg.exe"
+  !if /FileExists "..\..\modreg.exe"     ; as the release zip holds them
+    !define MODREG_SOURCE "..\..\modreg.exe"
+  !else
+    !define MODREG_SOURCE "..\..\build\windows\modreg.exe"
+  !endif
 !endif
 !ifndef OUTFILE
   !define OUTFILE "haldetof-1.0.0.exe"
