@@ -14,7 +14,8 @@
 namespace platform {
 
 // |path| as messages name it: on POSIX followed by the host file it maps
-// to, in parentheses; on Windows the path itself.
+// to, in parentheses, when that is another name; on Windows the path
+// itself.
 std::string DisplayName(const std::string& path);
 
 // True when this process is a 32-bit process on 64-bit Windows. A failed
