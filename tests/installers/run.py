@@ -7,7 +7,9 @@ is C:\\Program Files (x86)\\OpenNI\\Data\\modules.xml, runs each installer
 through the steps of the table below: silent install, repair, uninstall,
 uninstall after the framework was removed, and install over a malformed
 registry, which must fail and roll back. After each step it compares the
-registry byte for byte and checks the product's folder. The registry under
+registry byte for byte, checks the product's folder, and checks that the
+log the step's run of modreg.exe was given (--log) gained that run, with
+its lines and its status. The registry under
 C:\\Program Files belongs to the 64-bit framework, which the products' "x86"
 must leave alone: it keeps its bytes throughout."""
 import argparse
