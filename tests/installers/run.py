@@ -236,6 +236,32 @@ def log_problems(installer, step, drive_c, before):
         if missing else []
 
 
+def not_started(exe, out, wine, drive_c):
+    """An installer whose modreg.exe is not where the macro runs it must
+    fail with its own status, not one of modreg's, say why in the log and
+    leave nothing behind."""
+    subprocess.run(['makensis', '-V2', '-WX', '-DMODREG_SOURCE=' + exe,
+                    '-DMODREG_EXE=$INSTDIR\\absent.exe',
+                    '-DOUTFILE=' + os.path.join(out, 'broken.exe'),
+                    os.path.join(ROOT, 'examples', 'nsis', 'setup.nsi')],
+                   check=True)
+    step = Step('not started', 'install', BEFORE, BEFORE, failed=True)
+    data_dir = os.path.join(drive_c, 'Program Files (x86)', 'OpenNI', 'Data')
+    put(data_dir, BEFORE)
+    log = host_path(drive_c, Nsis().log(step))
+    status = quiet(['wine', 'C:\\installers\\broken.exe', '/S'],
+                   wine.env).returncode
+    lines = (read(log) or b'').decode('latin-1').split('\r\n')
+    return [('status %d, not 127' % status) * (status != 127),
+            'registry changed' * (read(os.path.join(data_dir, 'modules.xml'))
+                                  != BEFORE),
+            'product folder left behind' * os.path.exists(host_path(
+                drive_c, PRODUCT)),
+            'log ends %r' % lines[-2:] * (lines[-2:] != [
+                'modreg.exe could not be started: %s\\absent.exe x86 5'
+                % PRODUCT, ''])]
+
+
 def main():
     parser = argparse.ArgumentParser(description=__doc__)
     parser.add_argument('--exe', required=True, help='modreg.exe')
@@ -262,6 +288,8 @@ def main():
                                                      drive_c)
                 results.check('%s: %s (status %d, %.1f s)' % (
                     installer.name, step.name, status, seconds), problems)
+        results.check('nsis: modreg.exe cannot be started',
+                      not_started(exe, out, wine, drive_c))
     finally:
         wine.stop()
     results.figure('installers', 'prefix made in %.1f s, all in %.1f s' % (
