@@ -80,11 +80,22 @@ TEST(ParseOptions, NamesWhatIsWrong) {
       {{"--list", "--check", "x86"}, "--check goes with no other mode"},
       {{"--check", "--unregister", "x86", "1"},
        "--check goes with no other mode"},
+      {{"--verbose", "--log"}, "--log needs FILE"},
+      {{"--log=", "x86", "1"}, "--log needs FILE"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.error);
     EXPECT_EQ(Parse(c.args).error, c.error);
   }
+}
+
+// The value follows as the next argument, whatever it is, or after "=".
+TEST(ParseOptions, LogTakesAFile) {
+  Options o = Parse({"--log", "--verbose", "x86", "1"});
+  EXPECT_EQ(o.log, "--verbose");
+  EXPECT_FALSE(o.verbose);
+  EXPECT_EQ(o.args, (std::vector<std::string>{"x86", "1"}));
+  EXPECT_EQ(Parse({"--log=C:\\a b.log", "--list", "x86"}).log, "C:\\a b.log");
 }
 
 }  // namespace

@@ -7,27 +7,40 @@
 ;   Section                                  ; install
 ;     SetOutPath "$INSTDIR"
 ;     File "modreg.exe"                      ; the files first ...
-;     !insertmacro ModregRegister x86 5      ; ... then the registration
-;   SectionEnd
+;     !insertmacro ModregRegister x86 5 "$INSTDIR\modreg.log"
+;   SectionEnd                               ; ... then the registration
 ;
-;   Section "Uninstall"
-;     !insertmacro ModregUnregister x86 5    ; the registration first ...
+;   Section "Uninstall"                      ; the registration first ...
+;     !insertmacro ModregUnregister x86 5 "$TEMP\product-uninstall.log"
 ;     Delete "$INSTDIR\modreg.exe"           ; ... then the files
+;     Delete "$INSTDIR\modreg.log"
+;     RMDir "$INSTDIR"
 ;   SectionEnd
 ;
 ; ARCH and MASK are the words the product passes to modreg.exe: ARCH x86
 ; for a 32-bit package (on 64-bit Windows the registry under
 ; C:\Program Files (x86)), MASK the device types the product installs.
+; LOG is a file modreg.exe appends its report to (--log), created when
+; missing: the time, the command line, the registry, each entry removed
+; and added, whether the file was rewritten or why not, and the status.
+; A silent install keeps no other trace. Put the install's in the product
+; folder and the uninstall's in $TEMP, which outlives the product folder.
 ;
-; Each macro runs modreg.exe with --verbose and writes the command and
-; all modreg.exe prints (the registry, each entry removed and added, whether
-; the file was rewritten, or the reason of a failure) to the install log,
-; the details list. When modreg.exe exits with a non-zero status the
-; macro sets the installer's exit code to that status and aborts, so that
-; `setup.exe /S` reports it (4: the registry is malformed, and so on; the
-; statuses are in modreg's README). When modreg.exe cannot be started at
-; all, the installer aborts with NSIS's own exit code 2. In the installer,
-; Abort runs .onInstFailed, where the product removes what it installed.
+; Each macro also runs modreg.exe with --verbose and puts what it prints
+; in the install log, the details list. When modreg.exe exits with a
+; non-zero status the macro sets the installer's exit code to that status
+; and aborts, so that `setup.exe /S` reports it (4: the registry is
+; malformed, and so on; the statuses are in modreg's README; NSIS's own
+; abort is 2 too, which modreg.exe gives for wrong arguments: LOG tells
+; which). When modreg.exe cannot be started at all (missing, blocked),
+; the macro writes so to LOG and to the details list, sets the exit code
+; to MODREG_NOT_STARTED (127 unless defined before the !include) and
+; aborts. In the installer, Abort runs .onInstFailed, where the product
+; removes what it installed.
+;
+; ModregUnregister leaves the output folder (the working folder) at
+; $TEMP, so that the uninstaller can remove $INSTDIR afterwards; with
+; ModregRegister the output folder is the one before.
 ;
 ; Define MODREG_EXE before the !include to run modreg.exe from elsewhere.
 
@@ -40,26 +53,42 @@
   !define MODREG_EXE "$INSTDIR\modreg.exe"
 !endif
 
+!ifndef MODREG_NOT_STARTED
+  !define MODREG_NOT_STARTED 127
+!endif
+
 ; modreg.exe runs in $TEMP, not in the product's folder: a console
 ; program's helpers may keep its working folder busy for a moment after
-; it exits, and the folder must stay removable.
-!macro _ModregRun ARGS
+; it exits, and the folder must stay removable. BACK is 1 to go back to
+; the output folder before, 0 to stay in $TEMP.
+!macro _ModregRun ARGS LOG BACK
   Push $0
   Push $1
   StrCpy $1 $OUTDIR
   SetOutPath "$TEMP"
-  DetailPrint 'modreg.exe ${ARGS}'
-  nsExec::ExecToLog '"${MODREG_EXE}" ${ARGS}'
+  DetailPrint 'modreg.exe ${ARGS} (log: ${LOG})'
+  nsExec::ExecToLog '"${MODREG_EXE}" --verbose --log "${LOG}" ${ARGS}'
   Pop $0                    ; the status, or "error" when it did not start
-  ${If} $1 != ""
+  ${If} ${BACK} == 1
+  ${AndIf} $1 != ""
     SetOutPath $1           ; back to the installer's output folder
   ${EndIf}
-  ${If} $0 != "0"
-    DetailPrint "modreg.exe ${ARGS} failed: status $0"
-    ${If} $0 != "error"
-    ${AndIf} $0 != "timeout"
-      SetErrorLevel $0
+  ${If} $0 == "error"
+    DetailPrint "modreg.exe could not be started: ${MODREG_EXE}"
+    ClearErrors
+    FileOpen $1 "${LOG}" a
+    ${IfNot} ${Errors}
+      FileSeek $1 0 END
+      FileWrite $1 "modreg.exe could not be started: ${MODREG_EXE} ${ARGS}$\r$\n"
+      FileClose $1
     ${EndIf}
+    SetErrorLevel ${MODREG_NOT_STARTED}
+    Pop $1
+    Pop $0
+    Abort "modreg.exe could not be started"
+  ${ElseIf} $0 != "0"
+    DetailPrint "modreg.exe ${ARGS} failed: status $0 (log: ${LOG})"
+    SetErrorLevel $0
     Pop $1
     Pop $0
     Abort "modreg.exe ${ARGS} failed"
@@ -70,15 +99,15 @@
 
 ; Registers the product's modules: run it at install and at repair, after
 ; the module files are in place.
-!macro ModregRegister ARCH MASK
-  !insertmacro _ModregRun '--verbose ${ARCH} ${MASK}'
+!macro ModregRegister ARCH MASK LOG
+  !insertmacro _ModregRun '${ARCH} ${MASK}' '${LOG}' 1
 !macroend
 
 ; Removes the entries ModregRegister made with the same ARCH and MASK: run
 ; it at uninstall, before the module files are deleted. A framework that
 ; is no longer installed is not a failure.
-!macro ModregUnregister ARCH MASK
-  !insertmacro _ModregRun '--verbose --unregister ${ARCH} ${MASK}'
+!macro ModregUnregister ARCH MASK LOG
+  !insertmacro _ModregRun '--unregister ${ARCH} ${MASK}' '${LOG}' 0
 !macroend
 
 !endif

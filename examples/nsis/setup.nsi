@@ -17,7 +17,11 @@ Unicode true
 !include "modreg.nsh"
 
 !ifndef MODREG_SOURCE
-  !define MODREG_SOURCE "..\..\build\windows\modreg.exe"
+  !if /FileExists "..\..\modreg.exe"     ; as the release zip holds them
+    !define MODREG_SOURCE "..\..\modreg.exe"
+  !else
+    !define MODREG_SOURCE "..\..\build\windows\modreg.exe"
+  !endif
 !endif
 !ifndef VERSION
   !define VERSION "1.0.0"
@@ -29,6 +33,11 @@ Unicode true
 !define UNINSTALL_KEY "Software\Microsoft\Windows\CurrentVersion\Uninstall\HALDEToF"
 !define ARCH "x86"
 !define MASK "5"
+; modreg.exe's logs: the install's in the product folder, the uninstall's
+; (and a failed install's) in the temporary folder.
+!define INSTALL_LOG "$INSTDIR\modreg.log"
+!define FAILED_LOG "$TEMP\haldetof-install.log"
+!define UNINSTALL_LOG "$TEMP\haldetof-uninstall.log"
 
 Name "${PRODUCT}"
 OutFile "${OUTFILE}"
@@ -46,7 +55,7 @@ Section "Device modules"
   SetOutPath "$INSTDIR"
   File "/oname=modreg.exe" "${MODREG_SOURCE}"
   ; The product's module files (SensorModule.dll, ...) go here too.
-  !insertmacro ModregRegister ${ARCH} ${MASK}
+  !insertmacro ModregRegister ${ARCH} ${MASK} "${INSTALL_LOG}"
   WriteUninstaller "$INSTDIR\uninstall.exe"
   WriteRegStr HKLM "${UNINSTALL_KEY}" "DisplayName" "${PRODUCT}"
   WriteRegStr HKLM "${UNINSTALL_KEY}" "DisplayVersion" "${VERSION}"
@@ -57,13 +66,17 @@ SectionEnd
 ; installed files out again, so that nothing of the product stays.
 Function .onInstFailed
   SetOutPath "$TEMP"               ; a working folder cannot be removed
+  Delete "${FAILED_LOG}"           ; the log outlives the product folder
+  Rename "${INSTALL_LOG}" "${FAILED_LOG}"
+  Delete "${INSTALL_LOG}"          ; should it not have moved
   Delete "$INSTDIR\modreg.exe"
   RMDir "$INSTDIR"
 FunctionEnd
 
 Section "Uninstall"
-  !insertmacro ModregUnregister ${ARCH} ${MASK}
+  !insertmacro ModregUnregister ${ARCH} ${MASK} "${UNINSTALL_LOG}"
   Delete "$INSTDIR\modreg.exe"
+  Delete "${INSTALL_LOG}"
   Delete "$INSTDIR\uninstall.exe"
   RMDir "$INSTDIR"
   DeleteRegKey HKLM "${UNINSTALL_KEY}"

@@ -297,6 +297,17 @@ bool CloseOutput(OutputFile* file, std::string* error) {
   return Fail(code, error);
 }
 
+// The log's operations fail for real only.
+bool OpenAppend(const std::string& path, OutputFile* file, std::string* error) {
+  RealFile real(file);
+  return platform_real::OpenAppend(path, &real.real, error);
+}
+
+bool AppendLine(OutputFile* file, const std::string& line, std::string* error) {
+  RealFile real(file);
+  return platform_real::AppendLine(&real.real, line, error);
+}
+
 bool ReplaceByRename(const std::string& source, const std::string& target,
                      std::string* error) {
   Hold("hold-rename");

@@ -54,7 +54,8 @@ bool WriteAll(int fd, const char* data, size_t size) {
 }  // namespace
 
 std::string DisplayName(const std::string& path) {
-  return path + " (" + HostPath(path) + ")";
+  const std::string host = HostPath(path);
+  return host == path ? path : path + " (" + host + ")";
 }
 
 bool IsWow64() {
@@ -268,6 +269,24 @@ bool CloseOutput(OutputFile* file, std::string* error) {
     return false;
   }
   return true;
+}
+
+bool OpenAppend(const std::string& path, OutputFile* file, std::string* error) {
+  signal(SIGXFSZ, SIG_IGN);  // as for CreateOutput
+  int fd = open(HostPath(path).c_str(),
+                O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644);
+  if (fd < 0) {
+    *error = Reason();
+    return false;
+  }
+  file->path = path;
+  file->handle = fd;
+  return true;
+}
+
+bool AppendLine(OutputFile* file, const std::string& line, std::string* error) {
+  const std::string text = line + "\n";
+  return WriteOutput(file, text.data(), text.size(), error);
 }
 
 namespace {

@@ -258,6 +258,36 @@ bool CloseOutput(OutputFile* file, std::string* error) {
   return true;
 }
 
+bool OpenAppend(const std::string& path, OutputFile* file, std::string* error) {
+  // FILE_APPEND_DATA without FILE_WRITE_DATA: every write goes to the end.
+  HANDLE h = CreateFileW(Wide(path).c_str(), FILE_APPEND_DATA,
+                         FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                         nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (h == INVALID_HANDLE_VALUE) {
+    *error = Reason();
+    return false;
+  }
+  file->path = path;
+  file->handle = static_cast<long long>(reinterpret_cast<intptr_t>(h));
+  return true;
+}
+
+bool AppendLine(OutputFile* file, const std::string& line, std::string* error) {
+  const std::string text = line + "\r\n";
+  // Windows appends each write whole; Wine finds the end and then writes
+  // there, so that two processes can write at the same place. Appenders
+  // take turns on a lock of one byte far past any data (it keeps no one
+  // from writing the file); without the lock the line is written anyway.
+  OVERLAPPED at = {};
+  at.Offset = 0xFFFFFFFE;
+  at.OffsetHigh = 0x7FFFFFFF;
+  const bool locked =
+      LockFileEx(Handle(file), LOCKFILE_EXCLUSIVE_LOCK, 0, 1, 0, &at);
+  const bool ok = WriteOutput(file, text.data(), text.size(), error);
+  if (locked) UnlockFileEx(Handle(file), 0, 1, 0, &at);
+  return ok;
+}
+
 bool ReplaceByRename(const std::string& source, const std::string& target,
                  std::string* error) {
   HoldRename();

@@ -14,7 +14,8 @@
 namespace platform {
 
 // |path| as messages name it: on POSIX followed by the host file it maps
-// to, in parentheses; on Windows the path itself.
+// to, in parentheses, when that is another name; on Windows the path
+// itself.
 std::string DisplayName(const std::string& path);
 
 // True when this process is a 32-bit process on 64-bit Windows. A failed
@@ -88,6 +89,14 @@ bool WriteOutput(OutputFile* file, const char* data, size_t size,
 bool FlushOutput(OutputFile* file, std::string* error);
 // Closes the file; safe to call twice.
 bool CloseOutput(OutputFile* file, std::string* error);
+
+// Opens |path| to append to, creating it when missing; a relative path is
+// taken from the current folder.
+bool OpenAppend(const std::string& path, OutputFile* file, std::string* error);
+// Writes |line| and the system's line end (CR LF on Windows) at the end of
+// the file as it is then, in one write: processes appending to one file at
+// once interleave whole lines.
+bool AppendLine(OutputFile* file, const std::string& line, std::string* error);
 
 // Replaces |target| with |source| in one step, durably.
 bool ReplaceByRename(const std::string& source, const std::string& target,

@@ -10,31 +10,36 @@
 #include "registry/list.h"
 #include "registry/update.h"
 #include "run/layout.h"
+#include "run/log.h"
 #include "run/mask.h"
 #include "run/modules.h"
 #include "run/options.h"
 
 namespace {
 
-int Report(FILE* err, int status, const std::string& message) {
-  fprintf(err, "modreg: %s\n", message.c_str());
-  fflush(err);
-  return status;
-}
-
-void Say(FILE* out, const std::string& line) {
-  fprintf(out, "%s\n", line.c_str());
-}
-
 std::string EntryText(const ModuleEntry& entry) {
   if (!entry.hasConfigDir) return entry.path;
   return entry.path + " configDir: " + entry.configDir;
 }
 
-// One line per entry: |word| and the entry.
-void SayEntries(FILE* out, const std::string& word,
+// Each line of |text|.
+void SayText(Sink* out, const std::string& text) {
+  size_t from = 0;
+  for (size_t end; (end = text.find('\n', from)) != std::string::npos;
+       from = end + 1)
+    Say(out, text.substr(from, end - from));
+}
+
+// How an argument was read, when that was not plain.
+void NoteReading(Sink* out, const std::string& note) {
+  if (!note.empty()) Note(out, note);
+}
+
+// One line per entry, |word| and the entry, through |say| (Say or Note).
+void SayEntries(void (*say)(Sink*, const std::string&), Sink* out,
+                const std::string& word,
                 const std::vector<ModuleEntry>& entries) {
-  for (const ModuleEntry& entry : entries) Say(out, word + EntryText(entry));
+  for (const ModuleEntry& entry : entries) say(out, word + EntryText(entry));
 }
 
 int StatusOf(RegistryStatus status) {
@@ -57,7 +62,7 @@ int StatusOf(RegistryStatus status) {
 // read: it could not be copied either, and the failure's one line says
 // why.
 int Update(const RegistryPaths& paths, const RegistryEdit& edit,
-           const std::string& warning, RegistryResult* result, FILE* err) {
+           const std::string& warning, RegistryResult* result, Sink* err) {
   bool OutOfMemory = false;
   try {
     *result = UpdateRegistryFile(paths.RegistryPath, edit);
@@ -83,83 +88,80 @@ int Update(const RegistryPaths& paths, const RegistryEdit& edit,
 // An unregistration has nothing to do without a registry: the framework
 // may have been removed first.
 bool NothingToUnregister(const RegistryPaths& paths, const RegistryEdit& edit,
-                         bool verbose, FILE* out) {
+                         Sink* out) {
   if (!edit.unregister || platform::PathExists(paths.RegistryPath))
     return false;
-  if (verbose) Say(out, "result: no registry, nothing to remove");
+  Note(out, "result: no registry, nothing to remove");
   return true;
 }
 
 // The pass's last steps, the backup and the registry update, under the
 // registry folder's lock.
 int UpdateRegistry(const RegistryPaths& paths, const RegistryEdit& edit,
-                   bool verbose, FILE* out, FILE* err) {
+                   Sink* out) {
   std::string error;
   std::string folder = RegistryFolder(paths.RegistryPath);
-  if (verbose) Say(out, "registry: " + platform::DisplayName(paths.RegistryPath));
+  Note(out, "registry: " + platform::DisplayName(paths.RegistryPath));
   if (!platform::LockRegistryFolder(folder, platform::kLockWaitMs, &error))
-    return Report(err, kExitCannotLock,
+    return Report(out, kExitCannotLock,
                   "cannot lock " + platform::DisplayName(folder) + ": " + error);
   // Whatever a killed run left behind.
   platform::RemoveFile(RegistryTempPath(paths.RegistryPath));
   platform::RemoveFile(BackupTempPath(paths.BackupPath));
-  if (NothingToUnregister(paths, edit, verbose, out)) return kExitOk;
+  if (NothingToUnregister(paths, edit, out)) return kExitOk;
 
   BackupState backup;
   const std::string warning =
       BackupRegistry(paths.RegistryPath, paths.BackupPath, &backup);
-  if (verbose)
-    Say(out, backup == BackupState::kMade    ? "backup: made"
-             : backup == BackupState::kThere ? "backup: already there"
-                                             : "backup: not made");
+  Note(out, backup == BackupState::kMade    ? "backup: made"
+            : backup == BackupState::kThere ? "backup: already there"
+                                            : "backup: not made");
 
   RegistryResult result;
-  int status = Update(paths, edit, warning, &result, err);
-  if (status != kExitOk || !verbose) return status;
-  SayEntries(out, "removed: ", result.removed);
+  int status = Update(paths, edit, warning, &result, out);
+  if (status != kExitOk || !Noting(out)) return status;
+  SayEntries(Note, out, "removed: ", result.removed);
   // Entries to add always mean a rewrite.
-  SayEntries(out, "added: ", edit.entries);
-  Say(out, result.status == RegistryStatus::kWritten ? "result: rewritten"
-                                                      : "result: left as it was");
+  SayEntries(Note, out, "added: ", edit.entries);
+  Note(out, result.status == RegistryStatus::kWritten ? "result: rewritten"
+                                                       : "result: left as it was");
   return kExitOk;
 }
 
 // What UpdateRegistry would do, without locking or writing anything.
-int DryRun(const RegistryPaths& paths, RegistryEdit edit, bool verbose,
-           FILE* out, FILE* err) {
-  if (verbose) Say(out, "registry: " + platform::DisplayName(paths.RegistryPath));
-  if (NothingToUnregister(paths, edit, verbose, out)) return kExitOk;
+int DryRun(const RegistryPaths& paths, RegistryEdit edit, Sink* out) {
+  Note(out, "registry: " + platform::DisplayName(paths.RegistryPath));
+  if (NothingToUnregister(paths, edit, out)) return kExitOk;
   edit.dry_run = true;
   RegistryResult result;
-  int status = Update(paths, edit, "", &result, err);
+  int status = Update(paths, edit, "", &result, out);
   if (status != kExitOk) return status;
   const bool written = result.status == RegistryStatus::kWritten;
-  SayEntries(out, "remove: ", result.removed);
-  SayEntries(out, "add: ", edit.entries);
+  SayEntries(Say, out, "remove: ", result.removed);
+  SayEntries(Say, out, "add: ", edit.entries);
   // The status tells whether the registry's bytes would change; the
   // report also whether its entries would.
   const bool differs = written && result.differs;
-  if (verbose)
-    Say(out, !written         ? "result: would be left as it was"
-             : !differs       ? "result: would be rewritten, same bytes"
-             : result.changed ? "result: would be rewritten, Modules changed"
-                              : "result: would be rewritten, form changed");
+  Note(out, !written         ? "result: would be left as it was"
+            : !differs       ? "result: would be rewritten, same bytes"
+            : result.changed ? "result: would be rewritten, Modules changed"
+                             : "result: would be rewritten, form changed");
   return differs ? kExitWouldChange : kExitOk;
 }
 
-int List(const RegistryPaths& paths, int bits, FILE* out, FILE* err) {
+int List(const RegistryPaths& paths, int bits, Sink* out) {
   std::vector<ModuleEntry> listed;
   std::vector<bool> is_module;
   RegistryResult result;
   try {
     result = ListRegistryFile(paths.RegistryPath, &listed, &is_module);
   } catch (const std::bad_alloc&) {
-    return Report(err, kExitOutOfMemory,
+    return Report(out, kExitOutOfMemory,
                   "cannot list " + platform::DisplayName(paths.RegistryPath) +
                       ": out of memory");
   }
   int status = StatusOf(result.status);
-  if (status != kExitOk) return Report(err, status, result.reason);
+  if (status != kExitOk) return Report(out, status, result.reason);
   Say(out, "registry: " + platform::DisplayName(paths.RegistryPath));
   // Module elements are checked together, as the framework loads them;
   // other children each on its own, for its files only.
@@ -179,55 +181,58 @@ int List(const RegistryPaths& paths, int bits, FILE* out, FILE* err) {
   return kExitOk;
 }
 
-// One line per problem; with |verbose| the registry first and the modules
-// that are fine too. Status 1 when there is a problem.
-int Check(const RegistryPaths& paths, int bits, bool verbose, FILE* out,
-          FILE* err) {
+// One line per problem; in the verbose report the registry first and the
+// modules that are fine too. Status 1 when there is a problem.
+int Check(const RegistryPaths& paths, int bits, Sink* out) {
   std::vector<CheckedModule> checked;
   RegistryResult result;
   try {
     result = CheckRegistryFile(paths.RegistryPath, bits, &checked);
   } catch (const std::bad_alloc&) {
-    return Report(err, kExitOutOfMemory,
+    return Report(out, kExitOutOfMemory,
                   "cannot check " + platform::DisplayName(paths.RegistryPath) +
                       ": out of memory");
   }
   int status = StatusOf(result.status);
-  if (status != kExitOk) return Report(err, status, result.reason);
-  if (verbose) Say(out, "registry: " + platform::DisplayName(paths.RegistryPath));
+  if (status != kExitOk) return Report(out, status, result.reason);
+  Note(out, "registry: " + platform::DisplayName(paths.RegistryPath));
   size_t problems = 0;
   for (const CheckedModule& module : checked) {
     problems += module.findings.size();
-    for (const std::string& line : CheckLines(module, verbose)) Say(out, line);
+    for (const std::string& line : CheckLines(module, true))
+      (module.findings.empty() ? Note : Say)(out, line);
   }
   return problems ? kExitProblems : kExitOk;
 }
 
-// After a registration with --verbose: the new entries, checked as
+// After a registration, in the verbose report: the new entries, checked as
 // --check checks them where the framework reads them. Changes no status.
-void CheckAdded(const RegistryPaths& paths, size_t added, int bits, FILE* out) {
+void CheckAdded(const RegistryPaths& paths, size_t added, int bits,
+                Sink* out) {
   std::vector<CheckedModule> checked;
   RegistryResult result = CheckRegistryFile(paths.RegistryPath, bits, &checked);
   if (!result.reason.empty() || checked.size() < added) {
-    Say(out, "check: cannot check the added entries: " + result.reason);
+    Note(out, "check: cannot check the added entries: " + result.reason);
     return;
   }
   size_t problems = 0;
   for (size_t i = checked.size() - added; i < checked.size(); ++i) {
     problems += checked[i].findings.size();
-    for (const std::string& line : CheckLines(checked[i], true)) Say(out, line);
+    for (const std::string& line : CheckLines(checked[i], true)) Note(out, line);
   }
-  Say(out, problems ? "check: " + std::to_string(problems) +
-                          " problem(s) with the added entries"
-                    : std::string("check: the added entries are fine"));
+  Note(out, problems ? "check: " + std::to_string(problems) +
+                           " problem(s) with the added entries"
+                     : std::string("check: the added entries are fine"));
 }
 
-int Pass(int argc, const char* const* argv, FILE* out, FILE* err) {
+int Pass(int argc, const char* const* argv, Sink* out) {
   const Options options = ParseOptions(argc, argv);
+  if (!options.log.empty()) OpenLog(out, options.log, argc, argv);
+  out->verbose = options.verbose;
   if (!options.error.empty())
-    return Report(err, kExitUsage, options.error + "; " + kUsage);
+    return Report(out, kExitUsage, options.error + "; " + kUsage);
   if (options.mode == Mode::kHelp) {
-    fputs(kHelp, out);
+    SayText(out, kHelp);
     return kExitOk;
   }
   if (options.mode == Mode::kVersion) {
@@ -236,31 +241,34 @@ int Pass(int argc, const char* const* argv, FILE* out, FILE* err) {
   }
   // The pass: the command line first.
   if (options.args.size() < 2 && options.mode == Mode::kRegister) {
-    fputs("Device unsupport. exit!\n", out);
-    fflush(out);
+    fputs("Device unsupport. exit!\n", out->out);
+    fflush(out->out);
     return kExitShortCommandLine;
   }
   const std::string ArchArgument = options.args[0];
   if (options.mode == Mode::kList) {
     if (ArchArgument == "x86") ApplyArchitectureRule(platform::IsWow64());
-    return List(GetRegistryPaths(), FrameworkBits(ArchArgument), out, err);
+    NoteReading(out, ArchNote(ArchArgument, InstallRoot));
+    return List(GetRegistryPaths(), FrameworkBits(ArchArgument), out);
   }
   if (options.mode == Mode::kCheck) {
     if (ArchArgument == "x86") ApplyArchitectureRule(platform::IsWow64());
-    return Check(GetRegistryPaths(), FrameworkBits(ArchArgument),
-                 options.verbose, out, err);
+    NoteReading(out, ArchNote(ArchArgument, InstallRoot));
+    return Check(GetRegistryPaths(), FrameworkBits(ArchArgument), out);
   }
   // The device mask, read before the architecture and the paths, so that a
   // refused mask touches nothing.
   std::optional<int32_t> mask = ReadDeviceMask(options.args[1]);
   if (!mask)
-    return Report(err, kExitBadMask,
+    return Report(out, kExitBadMask,
                   "invalid device mask \"" + options.args[1] +
                       "\": expected a decimal number in the signed 32-bit "
                       "range");
   const int32_t DeviceMask = *mask;
   // The architecture.
   if (ArchArgument == "x86") ApplyArchitectureRule(platform::IsWow64());
+  NoteReading(out, ArchNote(ArchArgument, InstallRoot));
+  NoteReading(out, MaskNote(options.args[1]));
   // The registry paths, before the product folder changes the root.
   const RegistryPaths paths = GetRegistryPaths();
   RegistryEdit edit;
@@ -269,13 +277,12 @@ int Pass(int argc, const char* const* argv, FILE* out, FILE* err) {
   // The module list: none to unregister.
   edit.unregister = options.mode == Mode::kUnregister;
   if (!edit.unregister) edit.entries = BuildModuleList(DeviceMask);
-  edit.report = options.verbose || options.dry_run;
-  if (options.dry_run)
-    return DryRun(paths, edit, options.verbose, out, err);
-  // The backup and the registry update; a verbose run then checks what
-  // it added.
-  int status = UpdateRegistry(paths, edit, options.verbose, out, err);
-  if (status == kExitOk && options.verbose && !edit.entries.empty())
+  edit.report = Noting(out) || options.dry_run;
+  if (options.dry_run) return DryRun(paths, edit, out);
+  // The backup and the registry update; the verbose report then checks
+  // what it added.
+  int status = UpdateRegistry(paths, edit, out);
+  if (status == kExitOk && Noting(out) && !edit.entries.empty())
     CheckAdded(paths, edit.entries.size(), FrameworkBits(ArchArgument), out);
   return status;
 }
@@ -283,9 +290,15 @@ int Pass(int argc, const char* const* argv, FILE* out, FILE* err) {
 }  // namespace
 
 int RunPass(int argc, const char* const* argv, FILE* out, FILE* err) {
+  Sink sink;
+  sink.out = out;
+  sink.err = err;
+  int status;
   try {
-    return Pass(argc, argv, out, err);
+    status = Pass(argc, argv, &sink);
   } catch (const std::bad_alloc&) {
-    return Report(err, kExitOutOfMemory, "out of memory");
+    status = Report(&sink, kExitOutOfMemory, "out of memory");
   }
+  CloseLog(&sink, status);
+  return status;
 }

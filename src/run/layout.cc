@@ -6,6 +6,11 @@ void ApplyArchitectureRule(bool wow64) {
   if (wow64) InstallRoot += " (x86)";
 }
 
+std::string ArchNote(const std::string& arch, const std::string& root) {
+  if (arch == "x86" || arch == "x64") return "";
+  return "ARCH \"" + arch + "\" is not \"x86\": root " + root;
+}
+
 RegistryPaths GetRegistryPaths() {
   std::string data = InstallRoot + "\\OpenNI\\Data\\";
   return {data + "modules.xml", data + "modules.xml.old"};

@@ -20,6 +20,10 @@ struct RegistryPaths {
 // Called only when the architecture argument is exactly "x86".
 void ApplyArchitectureRule(bool wow64);
 
+// How the architecture word |arch| was read, when it is neither "x86" nor
+// "x64": ARCH "X86" is not "x86": root |root|. Empty for those two.
+std::string ArchNote(const std::string& arch, const std::string& root);
+
 // The registry file and its backup under the current InstallRoot.
 RegistryPaths GetRegistryPaths();
 

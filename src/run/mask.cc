@@ -7,9 +7,8 @@ bool IsSpace(char c) {
          c == '\r';
 }
 
-}  // namespace
-
-std::optional<int32_t> ReadDeviceMask(const std::string& text) {
+// Reads as ReadDeviceMask does; |end| is where reading stopped.
+std::optional<int32_t> Read(const std::string& text, size_t* end) {
   size_t i = 0;
   while (i < text.size() && IsSpace(text[i])) ++i;
   bool negative = false;
@@ -23,5 +22,21 @@ std::optional<int32_t> ReadDeviceMask(const std::string& text) {
     value = value * 10 + (text[i] - '0');
     if (value > limit) return std::nullopt;
   }
+  *end = i;
   return static_cast<int32_t>(negative ? -value : value);
+}
+
+}  // namespace
+
+std::optional<int32_t> ReadDeviceMask(const std::string& text) {
+  size_t end = 0;
+  return Read(text, &end);
+}
+
+std::string MaskNote(const std::string& text) {
+  size_t end = 0;
+  std::optional<int32_t> mask = Read(text, &end);
+  if (!mask || end == text.size()) return "";
+  return "mask \"" + text + "\" read as " + std::to_string(*mask) +
+         ": reading stopped at \"" + text.substr(end) + "\"";
 }

@@ -13,4 +13,9 @@
 // lies outside the signed 32-bit range.
 std::optional<int32_t> ReadDeviceMask(const std::string& text);
 
+// How |text| was read, when characters follow its number:
+// mask "0x5" read as 0: reading stopped at "x5". Empty otherwise, and for a
+// mask that is refused.
+std::string MaskNote(const std::string& text);
+
 #endif  // MODREG_RUN_MASK_H_

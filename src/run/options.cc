@@ -1,13 +1,13 @@
 #include "run/options.h"
 
 const char kUsage[] =
-    "usage: modreg [--verbose] [--dry-run] [--unregister] ARCH MASK"
-    " | --list ARCH | --check ARCH | --help | --version";
+    "usage: modreg [--verbose] [--dry-run] [--unregister] [--log FILE] ARCH"
+    " MASK | --list ARCH | --check ARCH | --help | --version";
 
 const char kHelp[] =
-    "usage: modreg [--verbose] [--dry-run] [--unregister] ARCH MASK\n"
-    "       modreg [--verbose] --list ARCH\n"
-    "       modreg [--verbose] --check ARCH\n"
+    "usage: modreg [--verbose] [--dry-run] [--unregister] [--log FILE] ARCH MASK\n"
+    "       modreg [--verbose] [--log FILE] --list ARCH\n"
+    "       modreg [--verbose] [--log FILE] --check ARCH\n"
     "       modreg --help | --version\n"
     "\n"
     "Registers the device modules that MASK names with the OpenNI framework's\n"
@@ -25,6 +25,8 @@ const char kHelp[] =
     "                nothing; status 0 when the registry would keep its bytes,\n"
     "                1 when they would change\n"
     "  --verbose     report what was done\n"
+    "  --log FILE    append a header, the report of --verbose, every message\n"
+    "                and the exit status to FILE (--log=FILE too)\n"
     "  --help        print this help\n"
     "  --version     print the version\n"
     "\n"
@@ -33,6 +35,21 @@ const char kHelp[] =
 namespace {
 
 bool IsOption(const std::string& arg) { return arg.compare(0, 2, "--") == 0; }
+
+// --log FILE, or --log=FILE: whether |argv|[*i] is one; the file, or the
+// error, in |o|. The first form takes the next argument, whatever it is.
+bool ReadLog(int argc, const char* const* argv, int* i, Options* o) {
+  const std::string arg = argv[*i];
+  if (arg.compare(0, 6, "--log=") == 0) {
+    o->log = arg.substr(6);
+  } else if (arg == "--log") {
+    o->log = *i + 1 < argc ? argv[++*i] : "";
+  } else {
+    return false;
+  }
+  if (o->log.empty()) o->error = "--log needs FILE";
+  return true;
+}
 
 std::string Extra(const char* mode, const char* last, const std::string& arg) {
   return std::string(mode) + " takes nothing after " + last + ": \"" + arg +
@@ -108,7 +125,9 @@ Options ParseOptions(int argc, const char* const* argv) {
     else if (arg == "--verbose") o.verbose = true;
     else if (arg == "--help") help = true;
     else if (arg == "--version") version = true;
-    else {
+    else if (ReadLog(argc, argv, &i, &o)) {
+      if (!o.error.empty()) return o;
+    } else {
       o.error = "unknown option \"" + arg + "\"";
       return o;
     }

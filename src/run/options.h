@@ -14,6 +14,7 @@ struct Options {
   // An option was given: a short command line is a usage error then, not
   // the message of the two-argument form.
   bool any = false;
+  std::string log;                // --log FILE; empty without
   std::vector<std::string> args;  // the positional arguments
   std::string error;              // what is wrong; empty when nothing
 };

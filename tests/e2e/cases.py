@@ -56,6 +56,14 @@ class Out:
     lines: tuple
 UNCHANGED = None      # every file as it was before the step
 
+
+@dataclass(frozen=True)
+class Lines:
+    """A text file in a file layout (a log), checked as standard error is:
+    one tuple of patterns per line; each line ends in the build's line
+    end."""
+    lines: tuple
+
 BOTH = ("64", "32")   # prefix kinds: with and without WOW64
 ALL_MODES = ("native", "win64", "win32")
 
@@ -868,7 +876,8 @@ extend([
     run("after a lone --, a word beginning with -- is ARCH",
         ["--verbose", "--", "--x86", "1"], {"pf/modules.xml": BASE},
         {"pf/modules.xml": base_with(mod(H1)), OLD: BASE},
-        stdout=Out(SAID + ("backup: made", "added: " + H1, "result: rewritten")
+        stdout=Out(('ARCH "--x86" is not "x86": root C:\\Program Files',) +
+                   SAID + ("backup: made", "added: " + H1, "result: rewritten")
                    + ADDED_H1_MISSING)),
 ])
 
@@ -1108,3 +1117,83 @@ for modes, reason in [(("native",), "Too many levels of symbolic links"),
         "pf/loop.dll": Link("loop.dll")}, UNCHANGED, status=1, modes=modes,
         stdout=Out((said("unreadable", data("loop.dll"),
                          "cannot look it up: " + reason),))))
+
+# ---- The log and how the arguments were read ---------------------------------
+
+LOG = r"C:\Program Files\OpenNI\Data\run.log"   # "pf/run.log"
+NOTE_X86 = 'ARCH "X86" is not "x86": root C:\\Program Files'
+
+
+def quoted(arg):
+    return '"%s"' % arg if " " in arg or not arg else arg
+
+
+def logged(args, lines, status=0):
+    """The patterns of what one run appends to a log: the header (time,
+    version, command line), |lines| (Out lines, literally), the status."""
+    header = (r"^\d{4}-\d\d-\d\dT\d\d:\d\d:\d\dZ modreg %s: \S*modreg\S* %s$"
+              % (esc(VERSION), esc(" ".join(quoted(a) for a in args))),)
+    said = tuple(("^" + esc(l.replace(HOST, "")) +
+                  (r"(?: \(/.*\))?$" if HOST in l else "$"),) for l in lines)
+    return (header,) + said + (("^status: %d$" % status,),)
+
+
+QUIET = ["--log", LOG, "x64", "1"]
+LOUD = ["--verbose", "--log=" + LOG, "--unregister", "x64", "5"]
+FAILED = ["--log", LOG, "X86", "0x5"]
+REPORT = SAID + ("backup: made", "removed: " + H1, "added: " + H1,
+                 "result: rewritten") + ADDED_H1_MISSING
+UNREPORT = SAID + ("backup: already there", "removed: " + H1,
+                   "result: rewritten")
+extend([
+    # Without --verbose its report goes to the log only; with it, to both.
+    Case("log: appended run by run, the standard streams as without it", [
+        Step(args=QUIET, put={"pf/modules.xml": STALE},
+             after={"pf/modules.xml": base_with(mod(H1)), OLD: STALE,
+                    "pf/run.log": Lines(logged(QUIET, REPORT))}),
+        Step(args=LOUD, stdout=Out(UNREPORT),
+             after={"pf/modules.xml": BASE + b"\r\n", OLD: STALE,
+                    "pf/run.log": Lines(logged(QUIET, REPORT) +
+                                        logged(LOUD, UNREPORT))}),
+        Step(args=FAILED, put={"pf/modules.xml": b"<Modules>"}, status=4,
+             stderr=(MALFORMED,),
+             after={"pf/modules.xml": b"<Modules>", OLD: STALE,
+                    "pf/run.log": Lines(
+                        logged(QUIET, REPORT) + logged(LOUD, UNREPORT) +
+                        logged(FAILED, (NOTE_X86, 'mask "0x5" read as 0: '
+                                        'reading stopped at "x5"') + SAID +
+                               ("backup: already there",))[:-1] +
+                        ((r"^modreg: cannot update ",), ("^status: 4$",)))}),
+    ]),
+    Case("log: one that cannot be opened only warns", [
+        Step(args=["--log", LOG[:-7] + r"\none\run.log", "x64", "1"],
+             put={"pf/modules.xml": STALE},
+             stderr=((r"^modreg: warning: cannot write log ",
+                      reason_after(LOG[:-7] + r"\none\run.log")),),
+             after={"pf/modules.xml": base_with(mod(H1)), OLD: STALE}),
+        Step(args=["--log", LOG, "--list", "x64"], put={"pf/run.log": DIR},
+             stdout=Out(SAID + ("missing: " + FW, "missing: " + H1)),
+             stderr=((r"^modreg: warning: cannot write log ",
+                      reason_after(LOG)),),
+             after={"pf/modules.xml": base_with(mod(H1)), OLD: STALE,
+                    "pf/run.log": DIR})]),
+    # A log that fails after it was opened: one warning, not one a line.
+    run("log: one that cannot be written only warns once",
+        ["--log", "/dev/full", "x64", "1"], {"pf/modules.xml": STALE},
+        {"pf/modules.xml": base_with(mod(H1)), OLD: STALE},
+        stderr=((r"^modreg: warning: cannot write log /dev/full: \w",),),
+        modes=("native",)),
+    Case("verbose: how the arguments were read, when not plainly", [
+        Step(args=["--verbose", "X86", "0x5"], put={"pf/modules.xml": STALE},
+             stdout=Out((NOTE_X86, 'mask "0x5" read as 0: reading stopped '
+                         'at "x5"') + SAID + ("backup: made",
+                                              "result: left as it was")),
+             after={"pf/modules.xml": STALE, OLD: STALE}),
+        Step(args=["--verbose", "--unregister", "x64", "1|4"],
+             stdout=Out(('mask "1|4" read as 1: reading stopped at "|4"',) +
+                        UNREPORT),
+             after={"pf/modules.xml": BASE + b"\r\n", OLD: STALE}),
+        Step(args=["--verbose", "--list", "win32"],
+             stdout=Out(('ARCH "win32" is not "x86": root C:\\Program Files',)
+                        + SAID + ("missing: " + FW,)))]),
+])

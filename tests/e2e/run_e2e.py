@@ -25,7 +25,7 @@ import time
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 import cases as table  # noqa: E402
-from cases import DIR, HOST, SHORT, Built, Link, Out  # noqa: E402
+from cases import DIR, HOST, SHORT, Built, Lines, Link, Out  # noqa: E402
 from wine import WinePrefix  # noqa: E402
 
 DATA = {
@@ -207,7 +207,7 @@ def byte_diff(want, got):
     return [head] + ["      " + l[:200] for l in lines]
 
 
-def check_stderr(want, err):
+def check_stderr(want, err, what="standard error"):
     """Standard error against |want|: one tuple of patterns per line, each
     found in its line, and exactly that many lines, each ended."""
     for patterns in want:
@@ -218,12 +218,23 @@ def check_stderr(want, err):
     text = err.decode("latin-1")
     lines = text.splitlines()
     if len(lines) != len(want) or (text and not text.endswith("\n")):
-        return ["standard error has %d line(s), expected %d: %s"
-                % (len(lines), len(want), show(err, 300))]
-    return ["standard error line %d %s does not match /%s/"
-            % (n, show(line, 300), pattern)
+        return ["%s has %d line(s), expected %d: %s"
+                % (what, len(lines), len(want), show(err, 300))]
+    return ["%s line %d %s does not match /%s/"
+            % (what, n, show(line, 300), pattern)
             for n, (line, patterns) in enumerate(zip(lines, want), 1)
             for pattern in patterns if not re.search(pattern, line)]
+
+
+def check_lines(key, want, data, target):
+    """A file of text lines against |want|, in the build's line ends."""
+    if not isinstance(data, bytes):
+        return ["%s is %s, expected a file" % (key, show(data))]
+    *lines, rest = data.split(target.line_end)
+    if rest or any(b"\r" in l or b"\n" in l for l in lines):
+        return ["%s does not end each line in %r: %s"
+                % (key, target.line_end, show(data, 300))]
+    return check_stderr(want.lines, data, key)
 
 
 def check_step(step, result, before, target, absent):
@@ -251,6 +262,8 @@ def check_step(step, result, before, target, absent):
             problems.append("missing: %s (expected %s)" % (key, show(want[key])))
         elif key not in want:
             problems.append("unexpected: %s = %s" % (key, show(after[key])))
+        elif isinstance(want[key], Lines):
+            problems.extend(check_lines(key, want[key], after[key], target))
         elif want[key] != after[key]:
             problems.append("differs: %s" % key)
             problems.extend(byte_diff(want[key], after[key]))

@@ -7,11 +7,15 @@ is C:\\Program Files (x86)\\OpenNI\\Data\\modules.xml, runs each installer
 through the steps of the table below: silent install, repair, uninstall,
 uninstall after the framework was removed, and install over a malformed
 registry, which must fail and roll back. After each step it compares the
-registry byte for byte and checks the product's folder. The registry under
+registry byte for byte, checks the product's folder, and checks that the
+log the step's run of modreg.exe was given (--log) gained that run, with
+its lines and its status. The registry under
 C:\\Program Files belongs to the 64-bit framework, which the products' "x86"
 must leave alone: it keeps its bytes throughout."""
 import argparse
+import getpass
 import os
+import re
 import shutil
 import subprocess
 import sys
@@ -81,6 +85,7 @@ class Nsis:
     failures = (4,)
 
     def build(self, exe, out, version='1.0.0'):
+        self.out = out
         target = os.path.join(out, 'haldetof-%s.exe' % version)
         subprocess.run(['makensis', '-V2', '-WX', '-DMODREG_SOURCE=' + exe,
                         '-DOUTFILE=' + target, '-DVERSION=' + version,
@@ -90,20 +95,28 @@ class Nsis:
 
     def command(self, action):
         if action == 'uninstall':
-            # _?= runs the uninstaller in place and waits for it, instead of
-            # a copy in the temporary folder that returns at once. NSIS
-            # takes the rest of the command line, unquoted, as the folder;
-            # Wine quotes an argument with blanks, but joins arguments with
-            # one blank: so the folder goes word by word.
-            return [PRODUCT + '\\uninstall.exe', '/S'] + \
+            # _?= runs the uninstaller for that folder and waits for it,
+            # instead of a copy in the temporary folder that returns at
+            # once. Run from a copy, as that one is, it removes the whole
+            # product folder, uninstall.exe included. NSIS takes the rest
+            # of the command line, unquoted, as the folder; Wine quotes an
+            # argument with blanks, but joins arguments with one blank: so
+            # the folder goes word by word.
+            installed = host_path(os.path.dirname(self.out),
+                                  PRODUCT + '\\uninstall.exe')
+            if os.path.exists(installed):
+                shutil.copy(installed, self.out)
+            return ['C:\\installers\\uninstall.exe', '/S'] + \
                 ('_?=' + PRODUCT).split(' ')
         return [self.setup, '/S']
 
-    def settle(self, drive_c):
-        # The in-place uninstaller cannot delete itself; its copy would.
-        folder = os.path.join(drive_c, 'Program Files (x86)', 'HALDEToF')
-        if os.path.isdir(folder) and os.listdir(folder) == ['uninstall.exe']:
-            shutil.rmtree(folder)
+    def log(self, step):
+        """The log the step's run of modreg.exe appends to."""
+        if step.action == 'uninstall':
+            return TEMP + '\\haldetof-uninstall.log'
+        if step.failed:    # moved out of the product folder
+            return TEMP + '\\haldetof-install.log'
+        return PRODUCT + '\\modreg.log'
 
 
 class Wix:
@@ -129,8 +142,9 @@ class Wix:
         return ['msiexec', option, 'C:\\installers\\product.msi'] + \
             properties + ['/qn']
 
-    def settle(self, drive_c):
-        pass
+    def log(self, step):
+        return TEMP + '\\haldetof-%s.log' % (
+            'uninstall' if step.action == 'uninstall' else 'install')
 
 
 def read(path):
@@ -154,12 +168,12 @@ def run_step(installer, step, wine, drive_c):
     other = os.path.join(drive_c, 'Program Files', 'OpenNI', 'Data')
     put(data_dir, step.registry)
     put(other, OTHER)
+    runs = log_runs(installer, step, drive_c)
     began = time.monotonic()
     status = quiet(['wine'] + installer.command(step.action),
                    wine.env).returncode
     seconds = time.monotonic() - began
-    installer.settle(drive_c)
-    problems = []
+    problems = log_problems(installer, step, drive_c, len(runs))
     if step.failed and status not in installer.failures:
         problems.append('status %d, not one of %s' % (status,
                                                       installer.failures))
@@ -251,6 +265,73 @@ def run_upgrade(installer, exe, out, wine, drive_c, results):
             installer.name, step.name, status, seconds), problems)
 
 
+# ---- modreg.exe's log ----------------------------------------------------
+
+TEMP = 'C:\\users\\%s\\Temp' % getpass.getuser()   # Wine's %TEMP%
+HEADER = r'^\d{4}-\d\d-\d\dT\d\d:\d\d:\d\dZ modreg '
+
+
+def host_path(drive_c, path):
+    return os.path.join(drive_c, *path[3:].split('\\'))
+
+
+def log_runs(installer, step, drive_c):
+    """The runs in the step's log: lists of lines, each from a header on."""
+    text = read(host_path(drive_c, installer.log(step)))
+    runs = []
+    for line in (text or b'').decode('latin-1').split('\r\n')[:-1]:
+        if re.match(HEADER, line) or not runs:
+            runs.append([])
+        runs[-1].append(line)
+    return runs
+
+
+def log_problems(installer, step, drive_c, before):
+    """The step's log must have gained one run, with the lines that show
+    what it did, in order, and its status."""
+    runs = log_runs(installer, step, drive_c)
+    if len(runs) != before + 1:
+        return ['%s holds %d runs of modreg.exe, expected %d' % (
+            installer.log(step), len(runs), before + 1)]
+    unregister = '--unregister ' if step.action == 'uninstall' else ''
+    want = [HEADER + r'.*modreg\.exe"? .*--log .* %sx86 5$' % unregister,
+            r'^registry: %s$' % re.escape(PF86 + '\\OpenNI\\Data\\modules.xml'),
+            r'^modreg: cannot update ' if step.failed else
+            r'^result: no registry, nothing to remove$'
+            if step.registry is MISSING else r'^result: rewritten$',
+            r'^status: %d$' % (4 if step.failed else 0)]
+    lines = iter(runs[-1])
+    missing = [w for w in want if not any(re.search(w, l) for l in lines)]
+    return ['the log\'s run %r lacks /%s/' % (runs[-1], missing[0])] \
+        if missing else []
+
+
+def not_started(exe, out, wine, drive_c):
+    """An installer whose modreg.exe is not where the macro runs it must
+    fail with its own status, not one of modreg's, say why in the log and
+    leave nothing behind."""
+    subprocess.run(['makensis', '-V2', '-WX', '-DMODREG_SOURCE=' + exe,
+                    '-DMODREG_EXE=$INSTDIR\\absent.exe',
+                    '-DOUTFILE=' + os.path.join(out, 'broken.exe'),
+                    os.path.join(ROOT, 'examples', 'nsis', 'setup.nsi')],
+                   check=True)
+    step = Step('not started', 'install', BEFORE, BEFORE, failed=True)
+    data_dir = os.path.join(drive_c, 'Program Files (x86)', 'OpenNI', 'Data')
+    put(data_dir, BEFORE)
+    log = host_path(drive_c, Nsis().log(step))
+    status = quiet(['wine', 'C:\\installers\\broken.exe', '/S'],
+                   wine.env).returncode
+    lines = (read(log) or b'').decode('latin-1').split('\r\n')
+    return [('status %d, not 127' % status) * (status != 127),
+            'registry changed' * (read(os.path.join(data_dir, 'modules.xml'))
+                                  != BEFORE),
+            'product folder left behind' * os.path.exists(host_path(
+                drive_c, PRODUCT)),
+            'log ends %r' % lines[-2:] * (lines[-2:] != [
+                'modreg.exe could not be started: %s\\absent.exe x86 5'
+                % PRODUCT, ''])]
+
+
 def main():
     parser = argparse.ArgumentParser(description=__doc__)
     parser.add_argument('--exe', required=True, help='modreg.exe')
@@ -278,6 +359,8 @@ def main():
                 results.check('%s: %s (status %d, %.1f s)' % (
                     installer.name, step.name, status, seconds), problems)
             run_upgrade(installer, exe, out, wine, drive_c, results)
+        results.check('nsis: modreg.exe cannot be started',
+                      not_started(exe, out, wine, drive_c))
     finally:
         wine.stop()
     results.figure('installers', 'prefix made in %.1f s, all in %.1f s' % (

@@ -7,6 +7,10 @@ followed by one entry of each of the three folders and no stale entry;
 the backup holds the registry as it was, and nothing else is left in the
 folder. Natively and, with --wine, for modreg.exe under Wine.
 
+One log for many runs: twenty listings (--list, which takes no lock) of a
+registry of 300 modules start together, each appending its 303 lines to
+one log (--log). The log must hold every line of every run, whole.
+
 --unlocked (modreg_faults) and --wine-faults (modreg_faults.exe) name
 test builds; run with MODREG_FAULT=skip@lock they skip the folder lock,
 and with hold-rename they wait before replacing the registry, so that
@@ -22,6 +26,7 @@ or by a killed holder, is taken. Under Wine, a run of modreg.exe under a
 tracing wineserver shows the mutex's name, the rights a run asks for and
 the descriptor it is made with."""
 import argparse
+import collections
 import os
 import re
 import shutil
@@ -37,6 +42,7 @@ sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)),
 from wine import WinePrefix, quiet  # noqa: E402
 
 MASKS = (8, 32, 1)
+LOG = 'C:\\concurrent.log'
 # The control's runs skip the lock and wait this long before the replace.
 UNLOCKED = 'skip@lock,hold-rename:2'
 FOLDERS = ('HALDEToF', 'TOLVARToF', 'HALDEVMR')
@@ -102,6 +108,41 @@ def one_round(command, prefix, registry, runs, env):
     if common.leftovers(folder):
         problems.append('left behind: %s' % common.leftovers(folder))
     return problems
+
+
+def log_round(results, label, command, prefix, env, runs):
+    registry = common.registry_text(stale_per_folder=0, filler=297)
+    listed = len(ElementTree.fromstring(registry))
+    fresh_registry(prefix, registry)
+    log = os.path.join(prefix, 'drive_c', LOG[3:])
+    if os.path.exists(log):
+        os.unlink(log)
+    full_env = dict(os.environ, **env)
+    full_env['WINEPREFIX'] = prefix
+    procs = [subprocess.Popen(command + ['--log', LOG, '--list', 'x64'],
+                              env=full_env,
+                              stdin=subprocess.DEVNULL,
+                              stdout=subprocess.DEVNULL,
+                              stderr=subprocess.DEVNULL) for _ in range(runs)]
+    statuses = [proc.wait(timeout=300) for proc in procs]
+    with open(log, 'rb') as f:
+        lines = f.read().decode('latin-1').splitlines()
+    # Each line by its kind; a torn line is of none.
+    kinds = collections.Counter(
+        'header' if re.match(r'\d{4}-\d\d-\d\dT\S+Z modreg \S+: \S+ --log '
+                             r'C:\\concurrent\.log --list x64$', line) else
+        'registry' if re.match(r'registry: C:\\Program Files\\OpenNI\\Data\\'
+                               r'modules\.xml(?: \(/.*/modules\.xml\))?$', line)
+        else 'listed' if re.match(r'missing: C:\\Program Files\\[\w\\]+\.dll'
+                                  r'(?: configDir: C:\\Program Files\\'
+                                  r'[\w\\]+)?$', line)
+        else 'status' if line == 'status: 0' else 'torn' for line in lines)
+    want = {'header': runs, 'registry': runs, 'listed': runs * listed,
+            'status': runs, 'torn': 0}
+    results.check('%s: %d listings logging at once' % (label, runs),
+                  ['statuses %s' % statuses] * any(statuses) +
+                  ['%d %s lines, expected %d' % (kinds[k], k, n)
+                   for k, n in want.items() if kinds[k] != n])
 
 
 def rounds(results, label, command, prefix, registry, count, runs, env):
@@ -309,6 +350,8 @@ def main():
     common.make_prefix(prefix)
     total += rounds(results, 'native', [os.path.abspath(args.tool)], prefix,
                     registry, args.rounds, args.runs, {})
+    log_round(results, 'native', [os.path.abspath(args.tool)], prefix, {},
+              args.runs)
 
     if args.unlocked:
         controls.append(unlocked_rounds(
@@ -329,6 +372,8 @@ def main():
             total += rounds(results, 'wine', ['wine', os.path.abspath(args.wine)],
                             wine.prefix, registry, args.wine_rounds, args.runs,
                             wine.env)
+            log_round(results, 'wine', ['wine', os.path.abspath(args.wine)],
+                      wine.prefix, wine.env, args.runs)
             if args.wine_faults:
                 faults_exe = ['wine', os.path.abspath(args.wine_faults)]
                 controls.append(unlocked_rounds(

@@ -1,0 +1,90 @@
+#include "run/log.h"
+
+#include <ctime>
+
+namespace {
+
+bool Logging(const Sink* sink) { return sink->log.handle >= 0; }
+
+void Warn(Sink* sink, const std::string& reason) {
+  fprintf(sink->err, "modreg: warning: cannot write log %s: %s\n",
+          platform::DisplayName(sink->log_path).c_str(), reason.c_str());
+  fflush(sink->err);
+}
+
+// Appends |line| to the log; a first failure is reported, and the log
+// closed.
+void LogLine(Sink* sink, const std::string& line) {
+  if (!Logging(sink)) return;
+  std::string error, ignored;
+  if (platform::AppendLine(&sink->log, line, &error)) return;
+  platform::CloseOutput(&sink->log, &ignored);
+  Warn(sink, error);
+}
+
+// |arg| as a command line would give it: quoted when it holds a blank or a
+// quote, or is empty.
+std::string Quoted(const std::string& arg) {
+  if (!arg.empty() && arg.find_first_of(" \t\"") == std::string::npos)
+    return arg;
+  std::string quoted = "\"";
+  for (char c : arg) {
+    if (c == '"') quoted += '\\';
+    quoted += c;
+  }
+  return quoted + "\"";
+}
+
+std::string Now() {
+  std::time_t now = std::time(nullptr);
+  const std::tm* utc = std::gmtime(&now);
+  char text[64] = "(no time)";
+  if (utc)
+    snprintf(text, sizeof text, "%04d-%02d-%02dT%02d:%02d:%02dZ",
+             utc->tm_year + 1900, utc->tm_mon + 1, utc->tm_mday, utc->tm_hour,
+             utc->tm_min, utc->tm_sec);
+  return text;
+}
+
+}  // namespace
+
+void OpenLog(Sink* sink, const std::string& path, int argc,
+             const char* const* argv) {
+  sink->log_path = path;
+  std::string error;
+  if (!platform::OpenAppend(path, &sink->log, &error)) {
+    Warn(sink, error);
+    return;
+  }
+  std::string header = Now() + " modreg " MODREG_VERSION ":";
+  for (int i = 0; i < argc; ++i) {
+    header += ' ';
+    header += Quoted(argv[i]);
+  }
+  LogLine(sink, header);
+}
+
+void CloseLog(Sink* sink, int status) {
+  LogLine(sink, "status: " + std::to_string(status));
+  std::string ignored;
+  platform::CloseOutput(&sink->log, &ignored);
+}
+
+void Say(Sink* sink, const std::string& line) {
+  fprintf(sink->out, "%s\n", line.c_str());
+  LogLine(sink, line);
+}
+
+void Note(Sink* sink, const std::string& line) {
+  if (sink->verbose) fprintf(sink->out, "%s\n", line.c_str());
+  LogLine(sink, line);
+}
+
+bool Noting(const Sink* sink) { return sink->verbose || Logging(sink); }
+
+int Report(Sink* sink, int status, const std::string& message) {
+  fprintf(sink->err, "modreg: %s\n", message.c_str());
+  fflush(sink->err);
+  LogLine(sink, "modreg: " + message);
+  return status;
+}

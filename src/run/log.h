@@ -1,0 +1,39 @@
+// Where a run's lines go: standard output, standard error and, with
+// --log, a log file that gets a header, the verbose report (with or
+// without --verbose), every message and the exit status.
+#ifndef MODREG_RUN_LOG_H_
+#define MODREG_RUN_LOG_H_
+
+#include <cstdio>
+#include <string>
+
+#include "platform/platform.h"
+
+struct Sink {
+  FILE* out = nullptr;
+  FILE* err = nullptr;
+  bool verbose = false;      // the verbose report goes to |out| too
+  std::string log_path;      // the log's name; empty without one
+  platform::OutputFile log;  // open while the log can be written
+};
+
+// Opens the log |path| to append to and writes the run's header: the time
+// (UTC), the version and the command line |argv|. A log that cannot be
+// opened or written costs one warning on standard error; the run goes on
+// without it.
+void OpenLog(Sink* sink, const std::string& path, int argc,
+             const char* const* argv);
+// Writes the status line and closes the log, if one is open.
+void CloseLog(Sink* sink, int status);
+
+// A line of the mode's output: standard output and the log.
+void Say(Sink* sink, const std::string& line);
+// A line of the verbose report: standard output with --verbose; the log.
+void Note(Sink* sink, const std::string& line);
+// Whether the verbose report goes anywhere.
+bool Noting(const Sink* sink);
+// "modreg: " and |message| on standard error and in the log; returns
+// |status|.
+int Report(Sink* sink, int status, const std::string& message);
+
+#endif  // MODREG_RUN_LOG_H_
