@@ -58,6 +58,7 @@ struct OutputFile {
   long long handle = -1;
 };
 using platform::kReadPart;
+using platform::Presence;
 using platform::LockTimeoutReason;
 using platform::ReadFilter;
 }  // namespace platform_real
@@ -244,6 +245,24 @@ bool CanOpenForReading(const std::string& path) {
 
 bool PathExists(const std::string& path) {
   return platform_real::PathExists(path);
+}
+
+Presence LookUp(const std::string& path, std::string* error) {
+  return platform_real::LookUp(path, error);
+}
+
+std::string ReplacedFile(const std::string& path) {
+  return platform_real::ReplacedFile(path);
+}
+
+bool TakeProtection(OutputFile* file, const std::string& target,
+                    std::string* error) {
+  RealFile real(file);
+  return platform_real::TakeProtection(&real.real, target, error);
+}
+
+bool FolderOpenToOthers(const std::string& dir, std::string* error) {
+  return platform_real::FolderOpenToOthers(dir, error);
 }
 
 bool CreateOutput(const std::string& path, OutputFile* file,

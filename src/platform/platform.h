@@ -42,13 +42,22 @@ bool CanOpenForReading(const std::string& path);
 // that leads nowhere does not count).
 bool PathExists(const std::string& path);
 
+// Whether something is at a path: only "no such file or folder" counts as
+// missing; any other failure to look is an error, with the system's
+// reason.
+enum class Presence { kExists, kMissing, kError };
+Presence LookUp(const std::string& path, std::string* error);
+
 // An output file opened for writing; created by CreateOutput.
 struct OutputFile {
   std::string path;
   long long handle = -1;
 };
 
-// Creates (or truncates) |path| for writing.
+// Creates |path| for writing, as a new file and never through a link:
+// something already at |path| (a killed run's leftover, a link) is
+// removed as itself, not what it leads to, and the creation tried again,
+// a few times at most; then the reason of the last failure.
 bool CreateOutput(const std::string& path, OutputFile* file,
                   std::string* error);
 // Writes all |size| bytes.
@@ -59,20 +68,42 @@ bool FlushOutput(OutputFile* file, std::string* error);
 // Closes the file; safe to call twice.
 bool CloseOutput(OutputFile* file, std::string* error);
 
-// Replaces |target| with |source| in one step, durably.
+// Gives the written, not yet flushed |file| the protection of the file
+// that |target| names, when there is one, so that the replaced file keeps
+// it: on POSIX its mode, and its owner and group where the process may
+// set them; on Windows its security descriptor (the DACL; owner and group
+// where the process may set them) and its hidden, system, read-only,
+// archive and not-indexed attributes.
+bool TakeProtection(OutputFile* file, const std::string& target,
+                    std::string* error);
+
+// The file a rewrite of |path| replaces: on POSIX, when |path| is a
+// symbolic link, the file it leads to (the link stays); otherwise |path|.
+std::string ReplacedFile(const std::string& path);
+
+// Replaces |target| with |source| in one step, durably. A read-only
+// |target| is replaced too.
 bool ReplaceByRename(const std::string& source, const std::string& target,
                  std::string* error);
 // Gives |source| the name |target| unless |target| exists, in one step;
 // |source| is gone afterwards either way only on success.
 bool RenameNoReplace(const std::string& source, const std::string& target,
                      std::string* error);
-// Removes |path|; a missing file is not an error.
+// Removes |path| as itself (a link, not what it leads to), read-only or
+// not; a missing file is not an error.
 bool RemoveFile(const std::string& path);
 
-// Copies |source| to |target| byte for byte, creating or truncating
-// |target|.
+// Copies |source| to |target| byte for byte and flushes it; |target| is
+// made as CreateOutput makes it.
 bool CopyFileBytes(const std::string& source, const std::string& target,
                    std::string* error);
+
+// True when users other than administrators (on POSIX: other than the
+// folder's owner) may create or change files in folder |dir|: on Windows
+// when its DACL grants that to anyone but SYSTEM, Administrators,
+// TrustedInstaller and the owner; on POSIX when the folder is writable by
+// its group or others. On failure to tell, false with |error| set.
+bool FolderOpenToOthers(const std::string& dir, std::string* error);
 
 // The longest a run waits for another run's lock on the registry.
 constexpr unsigned kLockWaitMs = 60 * 1000;

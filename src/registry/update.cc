@@ -128,9 +128,12 @@ std::string ParseErrorPosition(const std::string& path, size_t offset) {
   return DescribePosition(text.data(), offset);
 }
 
-bool WriteRegistry(const std::string& path,
+bool WriteRegistry(const std::string& registry,
                    const rapidxml::xml_document<char>& doc,
                    const PrintHints& hints, std::string* error) {
+  // A registry that is a link: the file it leads to is replaced, from a
+  // temporary file beside it, and the link stays.
+  const std::string path = platform::ReplacedFile(registry);
   const std::string temp = RegistryTempPath(path);
   platform::OutputFile file;
   if (!platform::CreateOutput(temp, &file, error)) {
@@ -152,6 +155,11 @@ bool WriteRegistry(const std::string& path,
   }
   bool ok = FinishTextOutput(&out);
   if (!ok) *error = "cannot write " + temp + ": " + write_error;
+  // The mode (or security descriptor) first, so that the flush takes it.
+  if (ok && !platform::TakeProtection(&file, path, error)) {
+    *error = "cannot protect " + temp + " as " + path + ": " + *error;
+    ok = false;
+  }
   if (ok && !platform::FlushOutput(&file, error)) {
     *error = "cannot flush " + temp + ": " + *error;
     ok = false;

@@ -76,13 +76,34 @@ int Update(const RegistryPaths& paths, const RegistryEdit& edit,
 }
 
 // An unregistration has nothing to do without a registry: the framework
-// may have been removed first.
+// may have been removed first. Only a registry that is not there counts;
+// one that cannot be looked at is status 3, in |*status|.
 bool NothingToUnregister(const RegistryPaths& paths, const RegistryEdit& edit,
-                         bool verbose, FILE* out) {
-  if (!edit.unregister || platform::PathExists(paths.RegistryPath))
-    return false;
-  if (verbose) Say(out, "result: no registry, nothing to remove");
+                         bool verbose, FILE* out, FILE* err, int* status) {
+  if (!edit.unregister) return false;
+  std::string reason;
+  platform::Presence presence = platform::LookUp(paths.RegistryPath, &reason);
+  if (presence == platform::Presence::kExists) return false;
+  *status = kExitOk;
+  if (presence == platform::Presence::kError) {
+    *status = Report(err, kExitCannotRead,
+                     "cannot read " + platform::DisplayName(paths.RegistryPath) +
+                         ": " + reason);
+  } else if (verbose) {
+    Say(out, "result: no registry, nothing to remove");
+  }
   return true;
+}
+
+// Says once when users who are not administrators may change the
+// registry's folder: any of them could choose the modules loaded.
+void WarnOfOpenFolder(const std::string& folder, FILE* err) {
+  std::string ignored;
+  if (platform::FolderOpenToOthers(folder, &ignored))
+    Report(err, kExitOk,
+           "warning: " + platform::DisplayName(folder) +
+               " can be changed by users who are not administrators: any of "
+               "them can choose the modules every OpenNI application loads");
 }
 
 // Stages 7 and 8, under the registry folder's lock.
@@ -97,7 +118,10 @@ int UpdateRegistry(const RegistryPaths& paths, const RegistryEdit& edit,
   // Whatever a killed run left behind.
   platform::RemoveFile(RegistryTempPath(paths.RegistryPath));
   platform::RemoveFile(BackupTempPath(paths.BackupPath));
-  if (NothingToUnregister(paths, edit, verbose, out)) return kExitOk;
+  int status = kExitOk;
+  if (NothingToUnregister(paths, edit, verbose, out, err, &status))
+    return status;
+  if (!edit.unregister) WarnOfOpenFolder(folder, err);
 
   BackupState backup;
   const std::string warning =
@@ -108,7 +132,7 @@ int UpdateRegistry(const RegistryPaths& paths, const RegistryEdit& edit,
                                              : "backup: not made");
 
   RegistryResult result;
-  int status = Update(paths, edit, warning, &result, err);
+  status = Update(paths, edit, warning, &result, err);
   if (status != kExitOk || !verbose) return status;
   SayEntries(out, "removed: ", result.removed);
   // Entries to add always mean a rewrite.
@@ -122,7 +146,9 @@ int UpdateRegistry(const RegistryPaths& paths, const RegistryEdit& edit,
 int DryRun(const RegistryPaths& paths, RegistryEdit edit, bool verbose,
            FILE* out, FILE* err) {
   if (verbose) Say(out, "registry: " + platform::DisplayName(paths.RegistryPath));
-  if (NothingToUnregister(paths, edit, verbose, out)) return kExitOk;
+  int nothing = kExitOk;
+  if (NothingToUnregister(paths, edit, verbose, out, err, &nothing))
+    return nothing;
   edit.dry_run = true;
   RegistryResult result;
   int status = Update(paths, edit, "", &result, err);
