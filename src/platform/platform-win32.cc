@@ -224,6 +224,18 @@ bool SetAttributes(HANDLE h, DWORD attributes) {
   return SetFileInformationByHandle(h, FileBasicInfo, &basic, sizeof basic);
 }
 
+// Sets the attributes of |path| itself, never of what a link there leads
+// to.
+bool SetAttributesOf(const std::wstring& path, DWORD attributes) {
+  HANDLE h = OpenItself(path, FILE_READ_ATTRIBUTES | FILE_WRITE_ATTRIBUTES);
+  if (h == INVALID_HANDLE_VALUE) return false;
+  bool ok = SetAttributes(h, attributes);
+  DWORD code = GetLastError();
+  CloseHandle(h);
+  SetLastError(code);
+  return ok;
+}
+
 // Removes |path| as itself; on failure, the system's error code. A
 // read-only file loses the attribute first: Windows deletes no read-only
 // file.
@@ -393,34 +405,25 @@ std::string ReplacedFile(const std::string& path) { return path; }
 bool ReplaceByRename(const std::string& source, const std::string& target,
                  std::string* error) {
   HoldRename();
-  // Windows replaces no read-only file: the attribute comes off the old
-  // registry just before the replace (the new one carries it already),
-  // and back on when the replace fails.
-  HANDLE old = INVALID_HANDLE_VALUE;
-  FILE_BASIC_INFO basic;
-  DWORD attributes = GetFileAttributesW(Wide(target).c_str());
-  if (attributes != INVALID_FILE_ATTRIBUTES &&
-      (attributes & FILE_ATTRIBUTE_READONLY)) {
-    old = OpenItself(Wide(target), FILE_READ_ATTRIBUTES |
-                                       FILE_WRITE_ATTRIBUTES);
-    if (old == INVALID_HANDLE_VALUE ||
-        !GetFileInformationByHandleEx(old, FileBasicInfo, &basic,
-                                      sizeof basic) ||
-        !SetAttributes(old, basic.FileAttributes & ~FILE_ATTRIBUTE_READONLY)) {
-      *error = "clearing the read-only attribute of " + target + ": " +
-               Reason();
-      if (old != INVALID_HANDLE_VALUE) CloseHandle(old);
-      return false;
-    }
+  // Windows replaces no read-only file, nor one that is open: the
+  // attribute comes off the old registry just before the replace (the new
+  // one carries it already), and back on when the replace fails.
+  const std::wstring to = Wide(target);
+  DWORD attributes = GetFileAttributesW(to.c_str());
+  bool readonly = attributes != INVALID_FILE_ATTRIBUTES &&
+                  (attributes & FILE_ATTRIBUTE_READONLY);
+  if (readonly && !SetAttributesOf(to, attributes & ~FILE_ATTRIBUTE_READONLY)) {
+    *error = "clearing the read-only attribute of " + target + ": " +
+             Reason();
+    return false;
   }
-  bool moved = MoveFileExW(Wide(source).c_str(), Wide(target).c_str(),
-                           MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH);
-  if (!moved) *error = Reason();
-  if (old != INVALID_HANDLE_VALUE) {
-    if (!moved) SetAttributes(old, basic.FileAttributes);
-    CloseHandle(old);
+  if (!MoveFileExW(Wide(source).c_str(), to.c_str(),
+                   MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
+    *error = Reason();
+    if (readonly) SetAttributesOf(to, attributes);
+    return false;
   }
-  return moved;
+  return true;
 }
 
 bool RenameNoReplace(const std::string& source, const std::string& target,

@@ -10,8 +10,9 @@ left, stderr names the file and the reason, and the status is the
 documented one (5 when the registry cannot be written, 7 out of memory; a
 failed backup is a warning only). A run killed at a step is followed by
 a normal run, which must succeed and clean up. One run is traced
-(strace): each temporary file is flushed before it takes its name, and
-the folder after the registry's replace, or a power cut could leave an
+(strace): each temporary file is flushed before it takes its name (the
+registry's after it got the old one's mode), and the folder after the
+registry's replace, or a power cut could leave an
 empty file under the registry's name.
 
 A fault this machine can make counts as run or as failed, never as
@@ -43,7 +44,7 @@ class Case:
     def __init__(self, name, status, registry=SMALL, faults=None, limit=None,
                  backup=None, setup=None, tmpfs=None, expect_registry='same',
                  expect_backup='whole', stderr=(), keep=(), kill=False,
-                 memory=None, trace=False):
+                 memory=None, trace=False, options=(), user=None):
         self.name = name
         self.status = status
         self.registry = registry
@@ -59,6 +60,8 @@ class Case:
         self.kill = kill              # killed there: a normal run follows
         self.memory = memory          # address space limit in bytes
         self.trace = trace            # check the flushes under strace
+        self.options = list(options)  # options before ARCH and MASK
+        self.user = user              # run as this user, not root
 
 
 def directory_at(name):
@@ -86,6 +89,44 @@ def dangling_intact(folder):
     path = os.path.join(folder, common.REGISTRY)
     if not os.path.islink(path) or os.readlink(path) != 'moved-away.xml':
         return 'the registry link was changed'
+    return None
+
+
+def folder_not_enterable(folder):
+    # Others may list it, and so lock it, but not enter it.
+    os.chmod(folder, 0o744)
+
+
+def folder_open(folder):
+    os.chmod(folder, 0o777)
+
+
+FRAMEWORK = os.path.join('..', 'Framework', 'modules.xml')
+
+
+def registry_linked(folder):
+    """The registry moved to another folder, a link in its place."""
+    target = os.path.join(folder, FRAMEWORK)
+    os.makedirs(os.path.dirname(target))
+    os.rename(os.path.join(folder, common.REGISTRY), target)
+    os.chmod(target, 0o640)
+    os.symlink(FRAMEWORK, os.path.join(folder, common.REGISTRY))
+
+
+def linked_registry_updated(folder):
+    path = os.path.join(folder, common.REGISTRY)
+    target = os.path.join(folder, FRAMEWORK)
+    if not os.path.islink(path) or os.readlink(path) != FRAMEWORK:
+        return 'the registry is no longer a link to %s' % FRAMEWORK
+    with open(target, 'rb') as f:
+        if b'HALDEToF\\SensorModule.dll' not in f.read():
+            return 'the file the link leads to was not updated'
+    if os.stat(target).st_mode & 0o7777 != 0o640:
+        return 'the linked file has mode %o, not 640' % (
+            os.stat(target).st_mode & 0o7777)
+    if os.listdir(os.path.dirname(target)) != ['modules.xml']:
+        return 'beside the linked file: %s' % os.listdir(
+            os.path.dirname(target))
     return None
 
 
@@ -151,6 +192,18 @@ CASES = [
     Case('read the registry', 3, faults='read', stderr=('modules.xml', IO_ERROR)),
     Case('lock the registry folder', 6, faults='lock', expect_backup='absent',
          stderr=('Data', 'No locks available')),
+    # Only a registry that is not there is missing.
+    Case('unregistration: a folder that may not be entered', 3,
+         options=['--unregister'], user='nobody', setup=folder_not_enterable,
+         expect_backup='absent', stderr=('modules.xml', 'Permission denied')),
+    Case('registry is a symbolic link: the file it leads to is updated', 0,
+         setup=registry_linked, expect_registry=linked_registry_updated),
+    Case('a folder anyone may change: a warning', 0, setup=folder_open,
+         expect_registry='new',
+         stderr=('modreg: warning: C:\\Program Files\\OpenNI\\Data (',
+                 ') can be changed by users who are not administrators: any '
+                 'of them can choose the modules every OpenNI application '
+                 'loads\n')),
     # Killed at a step; the next run must succeed and clean up.
     Case('killed while copying the backup', -9, registry=LARGE,
          faults='kill@backup-copy', expect_backup='absent', kill=True),
@@ -164,7 +217,7 @@ CASES = [
 ]
 
 
-TRACED = 'fsync,fdatasync,rename,renameat,renameat2,link,linkat,open,openat'
+TRACED = 'fchmod,fsync,fdatasync,rename,renameat,renameat2,link,linkat,open,openat'
 
 
 def flush_problems(log, folder):
@@ -182,8 +235,9 @@ def flush_problems(log, folder):
         paths = [os.path.normpath(p) for p in re.findall(r'"([^"]*)"', args)]
         if call in ('open', 'openat'):
             names[int(result)] = paths[0]
-        elif call in ('fsync', 'fdatasync'):
-            calls.append(('fsync', names.get(int(args))))
+        elif call in ('fsync', 'fdatasync', 'fchmod'):
+            calls.append((call.replace('fdatasync', 'fsync'),
+                          names.get(int(args.split(',')[0]))))
         else:
             calls.append((re.sub(r'at2?$', '', call),) + tuple(paths))
     problems = []
@@ -196,6 +250,10 @@ def flush_problems(log, folder):
             problems.append('no %s of %s to %s' % (how, temp, name))
         elif ('fsync', temp) not in calls[:named[0]]:
             problems.append('%s was not flushed before the %s' % (temp, how))
+        elif how == 'rename' and ('fchmod', temp) not in calls[
+                :calls.index(('fsync', temp))]:
+            # The flush must take the new file's mode too.
+            problems.append('%s got its mode after its flush' % temp)
         else:
             # The backup's name is made durable before the registry moves.
             end = next((i for i, c in enumerate(calls)
@@ -204,6 +262,16 @@ def flush_problems(log, folder):
             if ('fsync', folder) not in calls[named[0]:end]:
                 problems.append('the folder was not flushed after the %s' % how)
     return problems
+
+
+def user_group(user):
+    """The primary group of |user|, or None when there is no such user."""
+    import grp
+    import pwd
+    try:
+        return grp.getgrgid(pwd.getpwnam(user).pw_gid).gr_name
+    except KeyError:
+        return None
 
 
 class Runner:
@@ -235,7 +303,20 @@ class Runner:
                            stdin=subprocess.DEVNULL, capture_output=True)
         return p.returncode == 0, p.stderr.decode('utf-8', 'replace').strip()
 
+    def as_user(self, user):
+        """The command prefix that runs a command as |user| (root passes
+        every permission check); empty when not root already."""
+        if not user or os.geteuid() != 0:
+            return []
+        return ['setpriv', '--reuid=' + user, '--regid=' + user_group(user),
+                '--clear-groups', '--']
+
     def run(self, case):
+        if case.user and os.geteuid() == 0 and not (
+                user_group(case.user) and shutil.which('setpriv')):
+            self.results.skip(case.name, 'no user %s or no setpriv to run '
+                              'as another user than root' % case.user)
+            return False
         prefix = os.path.join(self.args.work, 'case')
         if os.path.ismount(common.data_dir(prefix)):
             subprocess.run(['umount', common.data_dir(prefix)])
@@ -271,6 +352,7 @@ class Runner:
         new = self.reference(case.registry) if case.registry else None
 
         tool = [self.args.faults_tool if case.faults else self.args.tool]
+        tool = self.as_user(case.user) + tool + case.options
         env = {'MODREG_FAULT': case.faults} if case.faults else {}
         log = os.path.join(self.args.work, 'strace.log')
         if case.trace:
