@@ -200,6 +200,22 @@ bool IsMissing(DWORD code) {
   return code == ERROR_FILE_NOT_FOUND || code == ERROR_PATH_NOT_FOUND;
 }
 
+// Whether the open |h| is the file at |path| and not one a link there
+// leads to. FILE_FLAG_OPEN_REPARSE_POINT opens a Windows link itself; Wine
+// shows a POSIX symbolic link as the file it leads to, with that file's
+// name as the handle's final path.
+bool OpenedItself(HANDLE h, const std::wstring& path) {
+  wchar_t full[MAX_PATH * 2], final[MAX_PATH * 2];
+  DWORD n = GetFullPathNameW(path.c_str(), MAX_PATH * 2, full, nullptr);
+  DWORD m = GetFinalPathNameByHandleW(h, final, MAX_PATH * 2,
+                                      FILE_NAME_NORMALIZED);
+  if (n == 0 || n >= MAX_PATH * 2 || m == 0 || m >= MAX_PATH * 2)
+    return false;
+  const wchar_t* name = final;
+  if (wcsncmp(name, L"\\\\?\\", 4) == 0) name += 4;
+  return CompareStringOrdinal(full, -1, name, -1, TRUE) == CSTR_EQUAL;
+}
+
 // Opens |path| itself, a link or junction included, never what it leads
 // to; a folder only when it is a link or junction.
 HANDLE OpenItself(const std::wstring& path, DWORD access) {
@@ -210,11 +226,19 @@ HANDLE OpenItself(const std::wstring& path, DWORD access) {
     SetLastError(ERROR_ACCESS_DENIED);  // as DeleteFileW says of a folder
     return INVALID_HANDLE_VALUE;
   }
-  return CreateFileW(path.c_str(), access,
-                     FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                     nullptr, OPEN_EXISTING,
-                     FILE_FLAG_OPEN_REPARSE_POINT | FILE_FLAG_BACKUP_SEMANTICS,
-                     nullptr);
+  HANDLE h = CreateFileW(path.c_str(), access,
+                         FILE_SHARE_READ | FILE_SHARE_WRITE |
+                             FILE_SHARE_DELETE,
+                         nullptr, OPEN_EXISTING,
+                         FILE_FLAG_OPEN_REPARSE_POINT |
+                             FILE_FLAG_BACKUP_SEMANTICS,
+                         nullptr);
+  if (h != INVALID_HANDLE_VALUE && !OpenedItself(h, path)) {
+    CloseHandle(h);
+    SetLastError(ERROR_CANT_ACCESS_FILE);
+    return INVALID_HANDLE_VALUE;
+  }
+  return h;
 }
 
 // Sets the attributes of the open file |h|; none is "normal".

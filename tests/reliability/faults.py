@@ -274,6 +274,68 @@ def user_group(user):
         return None
 
 
+WINE_TRACED = 'fsync,fdatasync,rename,renameat,renameat2,link,linkat'
+
+
+def wine_flush_problems(log, folder):
+    """What an `strace -f -y` log of modreg.exe and the wineserver it
+    started shows out of order: Wine's FlushFileBuffers is an fsync of the
+    file, its renames are the wineserver's; each temporary file must be
+    flushed before it is renamed to its name."""
+    calls = []
+    for line in log.splitlines():
+        m = re.match(r'(?:\d+ +)?(\w+)\((.*)\) += 0', line)
+        if not m:
+            continue
+        call, args = m.groups()
+        if call in ('fsync', 'fdatasync'):
+            path = re.match(r'\d+<(.*)>$', args)
+            calls.append(('fsync', path and os.path.realpath(path.group(1))))
+        else:
+            calls.append(('rename',) + tuple(os.path.realpath(p) for p in
+                                             re.findall(r'"([^"]*)"', args)))
+    problems = []
+    for temp, name in ((common.REGISTRY + '.tmp', common.REGISTRY),
+                       (common.BACKUP + '.tmp', common.BACKUP)):
+        temp = os.path.realpath(os.path.join(folder, temp))
+        name = os.path.realpath(os.path.join(folder, name))
+        if ('rename', temp, name) not in calls:
+            problems.append('no rename of %s to %s' % (temp, name))
+        elif ('fsync', temp) not in calls[:calls.index(('rename', temp,
+                                                         name))]:
+            problems.append('%s was not flushed before its rename' % temp)
+    return problems
+
+
+def wine_trace(args, results):
+    """modreg.exe under Wine, traced with the wineserver it starts."""
+    sys.path.insert(0, os.path.join(os.path.dirname(
+        os.path.abspath(__file__)), '..', 'e2e'))
+    from wine import WinePrefix
+    wine = WinePrefix(args.wine_prefix or os.path.join(args.work, 'wine'))
+    wine.start()
+    wine.stop()  # the traced run starts its own
+    folder = common.make_prefix(wine.prefix)
+    for name in os.listdir(folder):
+        os.unlink(os.path.join(folder, name))
+    with open(os.path.join(folder, common.REGISTRY), 'wb') as f:
+        f.write(SMALL)
+    log = os.path.join(args.work, 'wine-strace.log')
+    p = subprocess.run(['strace', '-f', '-y', '-qq', '-e',
+                        'trace=' + WINE_TRACED, '-o', log, 'wine', args.wine,
+                        'x64', str(MASK)], env=wine.env,
+                       stdin=subprocess.DEVNULL, capture_output=True,
+                       timeout=300)
+    # The server outlives the run; it is stopped before the log is read.
+    wine.server = True
+    wine.stop()
+    problems = [] if p.returncode == 0 else ['status %d %r' % (
+        p.returncode, p.stderr[-300:])]
+    with open(log) as f:
+        problems += wine_flush_problems(f.read(), folder)
+    results.check('wine: power cut: flushes in order', problems)
+
+
 class Runner:
     def __init__(self, args, results):
         self.args = args
@@ -436,6 +498,8 @@ def main():
     parser.add_argument('--tool', required=True, help='the native modreg')
     parser.add_argument('--faults-tool', required=True, help='modreg_faults')
     parser.add_argument('--work', required=True, help='scratch folder')
+    parser.add_argument('--wine', help='modreg.exe, traced under Wine')
+    parser.add_argument('--wine-prefix', help='the Wine prefix to use')
     args = parser.parse_args()
     args.tool = os.path.abspath(args.tool)
     args.faults_tool = os.path.abspath(args.faults_tool)
@@ -445,6 +509,9 @@ def main():
     results = common.Results('faults')
     runner = Runner(args, results)
     skipped = [case.name for case in CASES if not runner.run(case)]
+    if args.wine:
+        args.wine = os.path.abspath(args.wine)
+        wine_trace(args, results)
     faults = [case for case in CASES if not case.trace]
     results.figure('faults injected', '%d of %d%s' % (
         len([c for c in faults if c.name not in skipped]), len(faults),
