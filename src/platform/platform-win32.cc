@@ -200,20 +200,40 @@ bool IsMissing(DWORD code) {
   return code == ERROR_FILE_NOT_FOUND || code == ERROR_PATH_NOT_FOUND;
 }
 
-// Whether the open |h| is the file at |path| and not one a link there
-// leads to. FILE_FLAG_OPEN_REPARSE_POINT opens a Windows link itself; Wine
-// shows a POSIX symbolic link as the file it leads to, with that file's
-// name as the handle's final path.
-bool OpenedItself(HANDLE h, const std::wstring& path) {
-  wchar_t full[MAX_PATH * 2], final[MAX_PATH * 2];
-  DWORD n = GetFullPathNameW(path.c_str(), MAX_PATH * 2, full, nullptr);
-  DWORD m = GetFinalPathNameByHandleW(h, final, MAX_PATH * 2,
+// The name under which the system knows the open |h|, with links and
+// junctions on the way resolved; empty on failure.
+std::wstring FinalPath(HANDLE h) {
+  wchar_t name[MAX_PATH * 2];
+  DWORD n = GetFinalPathNameByHandleW(h, name, MAX_PATH * 2,
                                       FILE_NAME_NORMALIZED);
-  if (n == 0 || n >= MAX_PATH * 2 || m == 0 || m >= MAX_PATH * 2)
-    return false;
-  const wchar_t* name = final;
-  if (wcsncmp(name, L"\\\\?\\", 4) == 0) name += 4;
-  return CompareStringOrdinal(full, -1, name, -1, TRUE) == CSTR_EQUAL;
+  return n == 0 || n >= MAX_PATH * 2 ? std::wstring() : std::wstring(name, n);
+}
+
+// Whether the open |h| is the file at |path| and not one a link there
+// leads to: the folder of |path| and the name in it, each as the system
+// resolves it. FILE_FLAG_OPEN_REPARSE_POINT opens a Windows link itself;
+// Wine shows a POSIX symbolic link as the file it leads to, under that
+// file's own name.
+bool OpenedItself(HANDLE h, const std::wstring& path) {
+  size_t slash = path.find_last_of(L"\\/");
+  std::wstring dir = slash == std::wstring::npos ? L"." : path.substr(0, slash);
+  std::wstring name = path.substr(slash == std::wstring::npos ? 0 : slash + 1);
+  HANDLE folder = CreateFileW(dir.empty() ? L"\\" : dir.c_str(),
+                              FILE_READ_ATTRIBUTES,
+                              FILE_SHARE_READ | FILE_SHARE_WRITE |
+                                  FILE_SHARE_DELETE,
+                              nullptr, OPEN_EXISTING,
+                              FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+  if (folder == INVALID_HANDLE_VALUE) return false;
+  std::wstring expected = FinalPath(folder);
+  CloseHandle(folder);
+  if (expected.empty()) return false;
+  if (expected.back() != L'\\') expected += L'\\';
+  expected += name;
+  std::wstring opened = FinalPath(h);
+  return !opened.empty() &&
+         CompareStringOrdinal(expected.c_str(), -1, opened.c_str(), -1,
+                              TRUE) == CSTR_EQUAL;
 }
 
 // Opens |path| itself, a link or junction included, never what it leads
