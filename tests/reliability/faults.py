@@ -15,9 +15,17 @@ registry's after it got the old one's mode), and the folder after the
 registry's replace, or a power cut could leave an
 empty file under the registry's name.
 
+Besides: an unregistration in a folder the process may not enter (run
+as nobody: root passes every permission check) is status 3, not "no
+registry"; a registry that is a symbolic link stays one, and the file it
+leads to is updated, keeping its mode; a folder anyone may write gets the
+warning. With --wine, modreg.exe is traced too, with the wineserver it
+starts (strace -f -y): each temporary file is fsynced before the server
+renames it.
+
 A fault this machine can make counts as run or as failed, never as
-skipped; only a tmpfs that a user other than root cannot mount is
-skipped, by name."""
+skipped; only a tmpfs that a user other than root cannot mount, or a run
+as another user where there is no such user, is skipped, by name."""
 import argparse
 import os
 import re
