@@ -251,8 +251,9 @@ Presence LookUp(const std::string& path, std::string* error) {
   return platform_real::LookUp(path, error);
 }
 
-std::string ReplacedFile(const std::string& path) {
-  return platform_real::ReplacedFile(path);
+bool ReplacedFile(const std::string& path, std::string* file,
+                  std::string* error) {
+  return platform_real::ReplacedFile(path, file, error);
 }
 
 bool TakeProtection(OutputFile* file, const std::string& target,

@@ -192,6 +192,15 @@ void SyncFolderOf(const std::string& path) {
 
 }  // namespace
 
+bool FolderOpenToOthers(const std::string& dir, std::string* error) {
+  struct stat st;
+  if (stat(HostPath(dir).c_str(), &st) != 0) {
+    *error = Reason();
+    return false;
+  }
+  return S_ISDIR(st.st_mode) && (st.st_mode & (S_IWGRP | S_IWOTH)) != 0;
+}
+
 bool TakeProtection(OutputFile* file, const std::string& target,
                     std::string* error) {
   struct stat st;
@@ -210,14 +219,23 @@ bool TakeProtection(OutputFile* file, const std::string& target,
   return true;
 }
 
-std::string ReplacedFile(const std::string& path) {
+bool ReplacedFile(const std::string& path, std::string* file,
+                  std::string* error) {
+  *file = path;
   std::string host = HostPath(path);
   struct stat st;
-  if (lstat(host.c_str(), &st) != 0 || !S_ISLNK(st.st_mode)) return path;
+  if (lstat(host.c_str(), &st) != 0 || !S_ISLNK(st.st_mode)) return true;
+  std::string dir = host.substr(0, host.find_last_of('/') + 1);
+  std::string ignored;
+  if (FolderOpenToOthers(dir.empty() ? "." : dir, &ignored)) {
+    *error = "it is a symbolic link in a folder that others may change; "
+             "not followed";
+    return false;
+  }
   char real[PATH_MAX];
   // A link that leads nowhere is replaced by nothing: the read fails first.
-  if (!realpath(host.c_str(), real)) return path;
-  return real;
+  if (realpath(host.c_str(), real)) *file = real;
+  return true;
 }
 
 bool ReplaceByRename(const std::string& source, const std::string& target,
@@ -248,15 +266,6 @@ bool RemoveFile(const std::string& path) {
   // unlink removes a link, never what it leads to; the mode of a file
   // does not matter, only the folder's.
   return unlink(HostPath(path).c_str()) == 0 || errno == ENOENT;
-}
-
-bool FolderOpenToOthers(const std::string& dir, std::string* error) {
-  struct stat st;
-  if (stat(HostPath(dir).c_str(), &st) != 0) {
-    *error = Reason();
-    return false;
-  }
-  return S_ISDIR(st.st_mode) && (st.st_mode & (S_IWGRP | S_IWOTH)) != 0;
 }
 
 bool CopyFileBytes(const std::string& source, const std::string& target,

@@ -444,7 +444,12 @@ bool TakeProtection(OutputFile* file, const std::string& target,
   return true;
 }
 
-std::string ReplacedFile(const std::string& path) { return path; }
+bool ReplacedFile(const std::string& path, std::string* file,
+                  std::string*) {
+  // MoveFileExW replaces a link itself, like any file.
+  *file = path;
+  return true;
+}
 
 bool ReplaceByRename(const std::string& source, const std::string& target,
                  std::string* error) {

@@ -77,9 +77,12 @@ bool CloseOutput(OutputFile* file, std::string* error);
 bool TakeProtection(OutputFile* file, const std::string& target,
                     std::string* error);
 
-// The file a rewrite of |path| replaces: on POSIX, when |path| is a
-// symbolic link, the file it leads to (the link stays); otherwise |path|.
-std::string ReplacedFile(const std::string& path);
+// The file a rewrite of |path| replaces, in |*file|: on POSIX, when |path|
+// is a symbolic link, the file it leads to (the link stays); otherwise
+// |path|. A link in a folder that others may change is not followed, since
+// any of them could have put it there: false, with the reason.
+bool ReplacedFile(const std::string& path, std::string* file,
+                  std::string* error);
 
 // Replaces |target| with |source| in one step, durably. A read-only
 // |target| is replaced too.

@@ -133,7 +133,11 @@ bool WriteRegistry(const std::string& registry,
                    const PrintHints& hints, std::string* error) {
   // A registry that is a link: the file it leads to is replaced, from a
   // temporary file beside it, and the link stays.
-  const std::string path = platform::ReplacedFile(registry);
+  std::string path;
+  if (!platform::ReplacedFile(registry, &path, error)) {
+    *error = "cannot replace " + registry + ": " + *error;
+    return false;
+  }
   const std::string temp = RegistryTempPath(path);
   platform::OutputFile file;
   if (!platform::CreateOutput(temp, &file, error)) {

@@ -138,6 +138,14 @@ def linked_registry_updated(folder):
     return None
 
 
+def linked_registry_kept(folder):
+    path = os.path.join(folder, common.REGISTRY)
+    if not os.path.islink(path) or os.readlink(path) != FRAMEWORK:
+        return 'the registry is no longer a link to %s' % FRAMEWORK
+    with open(path, 'rb') as f:
+        return None if f.read() == SMALL else 'the linked file changed'
+
+
 NO_SPACE = 'No space left on device'
 TOO_LARGE = 'File too large'
 IO_ERROR = 'Input/output error'
@@ -206,6 +214,11 @@ CASES = [
          expect_backup='absent', stderr=('modules.xml', 'Permission denied')),
     Case('registry is a symbolic link: the file it leads to is updated', 0,
          setup=registry_linked, expect_registry=linked_registry_updated),
+    Case('a link as registry in a folder anyone may change: not followed',
+         5, setup=lambda f: (registry_linked(f), folder_open(f)),
+         expect_registry=linked_registry_kept,
+         stderr=('modules.xml', 'a symbolic link in a folder that others '
+                 'may change; not followed')),
     Case('a folder anyone may change: a warning', 0, setup=folder_open,
          expect_registry='new',
          stderr=('modreg: warning: C:\\Program Files\\OpenNI\\Data (',
