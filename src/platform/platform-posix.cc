@@ -280,6 +280,13 @@ bool CopyFileBytes(const std::string& source, const std::string& target,
     close(in);
     return false;
   }
+  // The copy is never readable by more users than the registry.
+  if (!TakeProtection(&out, source, error)) {
+    std::string ignored;
+    CloseOutput(&out, &ignored);
+    close(in);
+    return false;
+  }
   std::vector<char> chunk(1 << 20);
   bool ok = true;
   for (;;) {

@@ -508,6 +508,13 @@ bool CopyFileBytes(const std::string& source, const std::string& target,
     CloseHandle(in);
     return false;
   }
+  // The copy is never readable by more users than the registry.
+  if (!TakeProtection(&out, source, error)) {
+    std::string ignored;
+    CloseOutput(&out, &ignored);
+    CloseHandle(in);
+    return false;
+  }
   std::vector<char> chunk(1 << 20);
   bool ok = true;
   for (;;) {

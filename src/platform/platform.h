@@ -97,7 +97,8 @@ bool RenameNoReplace(const std::string& source, const std::string& target,
 bool RemoveFile(const std::string& path);
 
 // Copies |source| to |target| byte for byte and flushes it; |target| is
-// made as CreateOutput makes it.
+// made as CreateOutput makes it, with |source|'s protection
+// (TakeProtection) before any byte.
 bool CopyFileBytes(const std::string& source, const std::string& target,
                    std::string* error);
 

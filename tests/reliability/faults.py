@@ -52,7 +52,8 @@ class Case:
     def __init__(self, name, status, registry=SMALL, faults=None, limit=None,
                  backup=None, setup=None, tmpfs=None, expect_registry='same',
                  expect_backup='whole', stderr=(), keep=(), kill=False,
-                 memory=None, trace=False, options=(), user=None):
+                 memory=None, trace=False, options=(), user=None,
+                 check=None):
         self.name = name
         self.status = status
         self.registry = registry
@@ -70,6 +71,7 @@ class Case:
         self.trace = trace            # check the flushes under strace
         self.options = list(options)  # options before ARCH and MASK
         self.user = user              # run as this user, not root
+        self.check = check            # one more check of the folder
 
 
 def directory_at(name):
@@ -136,6 +138,12 @@ def linked_registry_updated(folder):
         return 'beside the linked file: %s' % os.listdir(
             os.path.dirname(target))
     return None
+
+
+def mode_is(path, mode):
+    now = os.stat(path).st_mode & 0o7777
+    return None if now == mode else '%s has mode %o, not %o' % (
+        os.path.basename(path), now, mode)
 
 
 def linked_registry_kept(folder):
@@ -219,6 +227,10 @@ CASES = [
          expect_registry=linked_registry_kept,
          stderr=('modules.xml', 'a symbolic link in a folder that others '
                  'may change; not followed')),
+    Case('the backup of a registry only its owner may read', 0,
+         setup=lambda f: os.chmod(os.path.join(f, common.REGISTRY), 0o600),
+         expect_registry='new', check=lambda f: mode_is(
+             os.path.join(f, common.BACKUP), 0o600)),
     Case('a folder anyone may change: a warning', 0, setup=folder_open,
          expect_registry='new',
          stderr=('modreg: warning: C:\\Program Files\\OpenNI\\Data (',
@@ -488,6 +500,8 @@ class Runner:
             return None if expected == 'whole' else 'a backup was made'
 
         problems.append(registry_problem(case.expect_registry))
+        if case.check:
+            problems.append(case.check(folder))
         problems.append(backup_problem(case.expect_backup))
         for name in case.keep:
             if name not in (common.REGISTRY, common.BACKUP):
