@@ -118,9 +118,9 @@ int UpdateRegistry(const RegistryPaths& paths, const RegistryEdit& edit,
   // Whatever a killed run left behind.
   platform::RemoveFile(RegistryTempPath(paths.RegistryPath));
   platform::RemoveFile(BackupTempPath(paths.BackupPath));
-  int status = kExitOk;
-  if (NothingToUnregister(paths, edit, verbose, out, err, &status))
-    return status;
+  int nothing = kExitOk;
+  if (NothingToUnregister(paths, edit, verbose, out, err, &nothing))
+    return nothing;
   if (!edit.unregister) WarnOfOpenFolder(folder, err);
 
   BackupState backup;
@@ -132,7 +132,7 @@ int UpdateRegistry(const RegistryPaths& paths, const RegistryEdit& edit,
                                              : "backup: not made");
 
   RegistryResult result;
-  status = Update(paths, edit, warning, &result, err);
+  int status = Update(paths, edit, warning, &result, err);
   if (status != kExitOk || !verbose) return status;
   SayEntries(out, "removed: ", result.removed);
   // Entries to add always mean a rewrite.
