@@ -375,6 +375,7 @@ class Runner:
         self.results = results
         self.references = {}
         self.can_mount = None
+        self.shared = None
 
     def reference(self, registry):
         """The registry a normal run writes from |registry|."""
@@ -398,6 +399,17 @@ class Runner:
                            stdin=subprocess.DEVNULL, capture_output=True)
         return p.returncode == 0, p.stderr.decode('utf-8', 'replace').strip()
 
+    def user_work(self):
+        """A folder anyone may enter, with a copy of the tool."""
+        if not self.shared:
+            import atexit
+            import tempfile
+            self.shared = tempfile.mkdtemp(prefix='modreg-faults-')
+            atexit.register(shutil.rmtree, self.shared, True)
+            os.chmod(self.shared, 0o755)
+            shutil.copy2(self.args.tool, self.shared)
+        return self.shared
+
     def as_user(self, user):
         """The command prefix that runs a command as |user| (root passes
         every permission check); empty when not root already."""
@@ -413,6 +425,10 @@ class Runner:
                               'as another user than root' % case.user)
             return False
         prefix = os.path.join(self.args.work, 'case')
+        if self.as_user(case.user):
+            # Where that user can reach it: the work folder may be under
+            # a home only root may enter.
+            prefix = os.path.join(self.user_work(), 'case')
         if os.path.ismount(common.data_dir(prefix)):
             subprocess.run(['umount', common.data_dir(prefix)])
         shutil.rmtree(prefix, ignore_errors=True)
@@ -447,6 +463,9 @@ class Runner:
         new = self.reference(case.registry) if case.registry else None
 
         tool = [self.args.faults_tool if case.faults else self.args.tool]
+        if self.as_user(case.user):
+            tool = [os.path.join(self.user_work(),
+                                 os.path.basename(self.args.tool))]
         tool = self.as_user(case.user) + tool + case.options
         env = {'MODREG_FAULT': case.faults} if case.faults else {}
         log = os.path.join(self.args.work, 'strace.log')
