@@ -144,6 +144,15 @@ bool WriteRegistry(const std::string& registry,
     *error = "cannot create " + temp + ": " + *error;
     return false;
   }
+  // The old file's protection before any byte: the new one is never open
+  // to more users, and its flush takes the protection too.
+  if (!platform::TakeProtection(&file, path, error)) {
+    *error = "cannot protect " + temp + " as " + path + ": " + *error;
+    std::string ignored;
+    platform::CloseOutput(&file, &ignored);
+    platform::RemoveFile(temp);
+    return false;
+  }
   TextOutput out;
   std::string write_error;
   InitTextOutput(&out, [&](const char* data, size_t size) {
@@ -159,11 +168,6 @@ bool WriteRegistry(const std::string& registry,
   }
   bool ok = FinishTextOutput(&out);
   if (!ok) *error = "cannot write " + temp + ": " + write_error;
-  // The mode (or security descriptor) first, so that the flush takes it.
-  if (ok && !platform::TakeProtection(&file, path, error)) {
-    *error = "cannot protect " + temp + " as " + path + ": " + *error;
-    ok = false;
-  }
   if (ok && !platform::FlushOutput(&file, error)) {
     *error = "cannot flush " + temp + ": " + *error;
     ok = false;
