@@ -62,6 +62,7 @@ struct OutputFile {
 using platform::FileKind;
 using platform::IsAbsoluteWindowsPath;
 using platform::kReadPart;
+using platform::Presence;
 using platform::LockTimeoutReason;
 using platform::ReadFilter;
 }  // namespace platform_real
@@ -253,6 +254,25 @@ bool PathExists(const std::string& path) {
 FileKind LookUpFile(const std::string& windows_path, std::string* host_path,
                     std::string* error) {
   return platform_real::LookUpFile(windows_path, host_path, error);
+}
+
+Presence LookUp(const std::string& path, std::string* error) {
+  return platform_real::LookUp(path, error);
+}
+
+bool ReplacedFile(const std::string& path, std::string* file,
+                  std::string* error) {
+  return platform_real::ReplacedFile(path, file, error);
+}
+
+bool TakeProtection(OutputFile* file, const std::string& target,
+                    std::string* error) {
+  RealFile real(file);
+  return platform_real::TakeProtection(&real.real, target, error);
+}
+
+bool FolderOpenToOthers(const std::string& dir, std::string* error) {
+  return platform_real::FolderOpenToOthers(dir, error);
 }
 
 bool CreateOutput(const std::string& path, OutputFile* file,

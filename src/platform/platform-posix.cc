@@ -13,6 +13,7 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <climits>
 #include <cstdlib>
 
 namespace platform {
@@ -227,20 +228,39 @@ FileKind LookUpFile(const std::string& windows_path, std::string* host_path,
                                : FileKind::kOther;
 }
 
+Presence LookUp(const std::string& path, std::string* error) {
+  struct stat st;
+  if (stat(HostPath(path).c_str(), &st) == 0) return Presence::kExists;
+  if (errno == ENOENT || errno == ENOTDIR) return Presence::kMissing;
+  *error = Reason();
+  return Presence::kError;
+}
+
+// How often CreateOutput removes what is in the way before it gives up.
+constexpr int kCreateAttempts = 8;
+
 bool CreateOutput(const std::string& path, OutputFile* file,
                   std::string* error) {
   // A file size limit must fail the write (EFBIG), not kill the process
   // before it can report.
   signal(SIGXFSZ, SIG_IGN);
-  int fd = open(HostPath(path).c_str(),
-                O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
-  if (fd < 0) {
-    *error = Reason();
-    return false;
+  const std::string host = HostPath(path);
+  // O_EXCL never opens what is there, a link included (and O_NOFOLLOW
+  // says so twice); whatever is in the way goes, as itself.
+  for (int attempt = 1;; ++attempt) {
+    int fd = open(host.c_str(),
+                  O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0644);
+    if (fd >= 0) {
+      file->path = path;
+      file->handle = fd;
+      return true;
+    }
+    if (errno != EEXIST || attempt == kCreateAttempts ||
+        (unlink(host.c_str()) != 0 && errno != ENOENT)) {
+      *error = Reason();
+      return false;
+    }
   }
-  file->path = path;
-  file->handle = fd;
-  return true;
 }
 
 bool WriteOutput(OutputFile* file, const char* data, size_t size,
@@ -303,13 +323,56 @@ void SyncFolderOf(const std::string& path) {
 
 }  // namespace
 
+bool FolderOpenToOthers(const std::string& dir, std::string* error) {
+  struct stat st;
+  if (stat(HostPath(dir).c_str(), &st) != 0) {
+    *error = Reason();
+    return false;
+  }
+  return S_ISDIR(st.st_mode) && (st.st_mode & (S_IWGRP | S_IWOTH)) != 0;
+}
+
+bool TakeProtection(OutputFile* file, const std::string& target,
+                    std::string* error) {
+  struct stat st;
+  if (stat(HostPath(target).c_str(), &st) != 0) return true;
+  int fd = static_cast<int>(file->handle);
+  // Owner and group first: a change of owner may clear set-id bits. Only
+  // root may give a file away; others keep their own.
+  if (fchown(fd, st.st_uid, st.st_gid) != 0 && errno != EPERM) {
+    *error = Reason();
+    return false;
+  }
+  if (fchmod(fd, st.st_mode & 07777) != 0) {
+    *error = Reason();
+    return false;
+  }
+  return true;
+}
+
+bool ReplacedFile(const std::string& path, std::string* file,
+                  std::string* error) {
+  *file = path;
+  std::string host = HostPath(path);
+  struct stat st;
+  if (lstat(host.c_str(), &st) != 0 || !S_ISLNK(st.st_mode)) return true;
+  std::string dir = host.substr(0, host.find_last_of('/') + 1);
+  std::string ignored;
+  if (FolderOpenToOthers(dir.empty() ? "." : dir, &ignored)) {
+    *error = "it is a symbolic link in a folder that others may change; "
+             "not followed";
+    return false;
+  }
+  char real[PATH_MAX];
+  // A link that leads nowhere is replaced by nothing: the read fails first.
+  if (realpath(host.c_str(), real)) *file = real;
+  return true;
+}
+
 bool ReplaceByRename(const std::string& source, const std::string& target,
                  std::string* error) {
   std::string from = HostPath(source);
   std::string to = HostPath(target);
-  // The new registry keeps the old one's permissions.
-  struct stat st;
-  if (stat(to.c_str(), &st) == 0) chmod(from.c_str(), st.st_mode & 07777);
   if (rename(from.c_str(), to.c_str()) != 0) {
     *error = Reason();
     return false;
@@ -331,6 +394,8 @@ bool RenameNoReplace(const std::string& source, const std::string& target,
 }
 
 bool RemoveFile(const std::string& path) {
+  // unlink removes a link, never what it leads to; the mode of a file
+  // does not matter, only the folder's.
   return unlink(HostPath(path).c_str()) == 0 || errno == ENOENT;
 }
 
@@ -343,6 +408,13 @@ bool CopyFileBytes(const std::string& source, const std::string& target,
   }
   OutputFile out;
   if (!CreateOutput(target, &out, error)) {
+    close(in);
+    return false;
+  }
+  // The copy is never readable by more users than the registry.
+  if (!TakeProtection(&out, source, error)) {
+    std::string ignored;
+    CloseOutput(&out, &ignored);
     close(in);
     return false;
   }

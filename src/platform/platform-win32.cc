@@ -211,17 +211,154 @@ FileKind LookUpFile(const std::string& windows_path, std::string* host_path,
   return FileKind::kFile;
 }
 
+namespace {
+
+bool IsMissing(DWORD code) {
+  return code == ERROR_FILE_NOT_FOUND || code == ERROR_PATH_NOT_FOUND;
+}
+
+// The name under which the system knows the open |h|, with links and
+// junctions on the way resolved; empty on failure.
+std::wstring FinalPath(HANDLE h) {
+  wchar_t name[MAX_PATH * 2];
+  DWORD n = GetFinalPathNameByHandleW(h, name, MAX_PATH * 2,
+                                      FILE_NAME_NORMALIZED);
+  return n == 0 || n >= MAX_PATH * 2 ? std::wstring() : std::wstring(name, n);
+}
+
+// Whether the open |h| is the file at |path| and not one a link there
+// leads to: the folder of |path| and the name in it, each as the system
+// resolves it. FILE_FLAG_OPEN_REPARSE_POINT opens a Windows link itself;
+// Wine shows a POSIX symbolic link as the file it leads to, under that
+// file's own name.
+bool OpenedItself(HANDLE h, const std::wstring& path) {
+  size_t slash = path.find_last_of(L"\\/");
+  std::wstring dir = slash == std::wstring::npos ? L"." : path.substr(0, slash);
+  std::wstring name = path.substr(slash == std::wstring::npos ? 0 : slash + 1);
+  HANDLE folder = CreateFileW(dir.empty() ? L"\\" : dir.c_str(),
+                              FILE_READ_ATTRIBUTES,
+                              FILE_SHARE_READ | FILE_SHARE_WRITE |
+                                  FILE_SHARE_DELETE,
+                              nullptr, OPEN_EXISTING,
+                              FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+  if (folder == INVALID_HANDLE_VALUE) return false;
+  std::wstring expected = FinalPath(folder);
+  CloseHandle(folder);
+  if (expected.empty()) return false;
+  if (expected.back() != L'\\') expected += L'\\';
+  expected += name;
+  std::wstring opened = FinalPath(h);
+  return !opened.empty() &&
+         CompareStringOrdinal(expected.c_str(), -1, opened.c_str(), -1,
+                              TRUE) == CSTR_EQUAL;
+}
+
+// Opens |path| itself, a link or junction included, never what it leads
+// to; a folder only when it is a link or junction.
+HANDLE OpenItself(const std::wstring& path, DWORD access) {
+  DWORD attributes = GetFileAttributesW(path.c_str());
+  if (attributes == INVALID_FILE_ATTRIBUTES) return INVALID_HANDLE_VALUE;
+  if ((attributes & FILE_ATTRIBUTE_DIRECTORY) &&
+      !(attributes & FILE_ATTRIBUTE_REPARSE_POINT)) {
+    SetLastError(ERROR_ACCESS_DENIED);  // as DeleteFileW says of a folder
+    return INVALID_HANDLE_VALUE;
+  }
+  HANDLE h = CreateFileW(path.c_str(), access,
+                         FILE_SHARE_READ | FILE_SHARE_WRITE |
+                             FILE_SHARE_DELETE,
+                         nullptr, OPEN_EXISTING,
+                         FILE_FLAG_OPEN_REPARSE_POINT |
+                             FILE_FLAG_BACKUP_SEMANTICS,
+                         nullptr);
+  if (h != INVALID_HANDLE_VALUE && !OpenedItself(h, path)) {
+    CloseHandle(h);
+    SetLastError(ERROR_CANT_ACCESS_FILE);
+    return INVALID_HANDLE_VALUE;
+  }
+  return h;
+}
+
+// Sets the attributes of the open file |h|; none is "normal".
+bool SetAttributes(HANDLE h, DWORD attributes) {
+  FILE_BASIC_INFO basic = {};  // times of zero stay as they are
+  basic.FileAttributes = attributes ? attributes : FILE_ATTRIBUTE_NORMAL;
+  return SetFileInformationByHandle(h, FileBasicInfo, &basic, sizeof basic);
+}
+
+// Sets the attributes of |path| itself, never of what a link there leads
+// to.
+bool SetAttributesOf(const std::wstring& path, DWORD attributes) {
+  HANDLE h = OpenItself(path, FILE_READ_ATTRIBUTES | FILE_WRITE_ATTRIBUTES);
+  if (h == INVALID_HANDLE_VALUE) return false;
+  bool ok = SetAttributes(h, attributes);
+  DWORD code = GetLastError();
+  CloseHandle(h);
+  SetLastError(code);
+  return ok;
+}
+
+// Removes |path| as itself; on failure, the system's error code. A
+// read-only file loses the attribute first: Windows deletes no read-only
+// file.
+DWORD RemoveItself(const std::string& path) {
+  HANDLE h = OpenItself(Wide(path), DELETE | FILE_READ_ATTRIBUTES |
+                                        FILE_WRITE_ATTRIBUTES);
+  if (h == INVALID_HANDLE_VALUE) {
+    DWORD code = GetLastError();
+    return IsMissing(code) ? ERROR_SUCCESS : code;
+  }
+  FILE_BASIC_INFO basic;
+  if (GetFileInformationByHandleEx(h, FileBasicInfo, &basic, sizeof basic) &&
+      (basic.FileAttributes & FILE_ATTRIBUTE_READONLY))
+    SetAttributes(h, basic.FileAttributes & ~FILE_ATTRIBUTE_READONLY);
+  FILE_DISPOSITION_INFO dispose = {TRUE};
+  DWORD code = SetFileInformationByHandle(h, FileDispositionInfo, &dispose,
+                                          sizeof dispose)
+                   ? ERROR_SUCCESS
+                   : GetLastError();
+  CloseHandle(h);
+  return code;
+}
+
+// How often CreateOutput removes what is in the way before it gives up.
+constexpr int kCreateAttempts = 8;
+
+}  // namespace
+
+Presence LookUp(const std::string& path, std::string* error) {
+  if (GetFileAttributesW(Wide(path).c_str()) != INVALID_FILE_ATTRIBUTES)
+    return Presence::kExists;
+  DWORD code = GetLastError();
+  if (IsMissing(code)) return Presence::kMissing;
+  *error = Reason(code);
+  return Presence::kError;
+}
+
 bool CreateOutput(const std::string& path, OutputFile* file,
                   std::string* error) {
-  HANDLE h = CreateFileW(Wide(path).c_str(), GENERIC_WRITE, 0, nullptr,
-                         CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
-  if (h == INVALID_HANDLE_VALUE) {
-    *error = Reason();
-    return false;
+  // CREATE_NEW opens nothing that is there, and with
+  // FILE_FLAG_OPEN_REPARSE_POINT a link there is not followed either;
+  // whatever is in the way goes, as itself. READ_CONTROL and WRITE_DAC
+  // are the owner's anyway: TakeProtection sets the DACL through this
+  // handle.
+  const std::wstring wide = Wide(path);
+  for (int attempt = 1;; ++attempt) {
+    HANDLE h = CreateFileW(wide.c_str(), GENERIC_WRITE | READ_CONTROL |
+                           WRITE_DAC, 0, nullptr, CREATE_NEW,
+                           FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT,
+                           nullptr);
+    if (h != INVALID_HANDLE_VALUE) {
+      file->path = path;
+      file->handle = static_cast<long long>(reinterpret_cast<intptr_t>(h));
+      return true;
+    }
+    DWORD code = GetLastError();
+    if ((code != ERROR_FILE_EXISTS && code != ERROR_ALREADY_EXISTS) ||
+        attempt == kCreateAttempts || RemoveItself(path) != ERROR_SUCCESS) {
+      *error = Reason(code);
+      return false;
+    }
   }
-  file->path = path;
-  file->handle = static_cast<long long>(reinterpret_cast<intptr_t>(h));
-  return true;
 }
 
 bool WriteOutput(OutputFile* file, const char* data, size_t size,
@@ -288,12 +425,98 @@ bool AppendLine(OutputFile* file, const std::string& line, std::string* error) {
   return ok;
 }
 
+namespace {
+
+// The attributes a replaced file keeps.
+constexpr DWORD kKeptAttributes =
+    FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM |
+    FILE_ATTRIBUTE_ARCHIVE | FILE_ATTRIBUTE_NOT_CONTENT_INDEXED;
+
+// The security descriptor of |path|, as |parts| ask; DWORDs for alignment.
+bool ReadSecurity(const std::wstring& path, SECURITY_INFORMATION parts,
+                  std::vector<DWORD>* descriptor) {
+  DWORD size = 0;
+  GetFileSecurityW(path.c_str(), parts, nullptr, 0, &size);
+  if (size == 0) return false;
+  descriptor->assign(size / sizeof(DWORD) + 1, 0);
+  return GetFileSecurityW(path.c_str(), parts, descriptor->data(),
+                          static_cast<DWORD>(descriptor->size() *
+                                             sizeof(DWORD)),
+                          &size);
+}
+
+}  // namespace
+
+bool TakeProtection(OutputFile* file, const std::string& target,
+                    std::string* error) {
+  const std::wstring from = Wide(target);
+  DWORD attributes = GetFileAttributesW(from.c_str());
+  if (attributes == INVALID_FILE_ATTRIBUTES) {
+    DWORD code = GetLastError();
+    if (IsMissing(code)) return true;
+    *error = Reason(code);
+    return false;
+  }
+  std::vector<DWORD> descriptor;
+  if (!ReadSecurity(from, OWNER_SECURITY_INFORMATION |
+                              GROUP_SECURITY_INFORMATION |
+                              DACL_SECURITY_INFORMATION,
+                    &descriptor)) {
+    *error = "reading the security descriptor of " + target + ": " + Reason();
+    return false;
+  }
+  // Everything is set through the file's own handles, never by its name,
+  // which another user of the folder could have moved. The DACL needs
+  // WRITE_DAC, the owner's right; owner and group need WRITE_OWNER, which
+  // only some may have: they are kept where the process may set them.
+  PSECURITY_DESCRIPTOR sd = descriptor.data();
+  if (!SetKernelObjectSecurity(Handle(file), DACL_SECURITY_INFORMATION, sd)) {
+    *error = "setting the DACL of " + file->path + ": " + Reason();
+    return false;
+  }
+  HANDLE owner = ReOpenFile(Handle(file), WRITE_OWNER,
+                            FILE_SHARE_READ | FILE_SHARE_WRITE |
+                                FILE_SHARE_DELETE,
+                            0);
+  if (owner != INVALID_HANDLE_VALUE) {
+    if (!SetKernelObjectSecurity(owner, OWNER_SECURITY_INFORMATION |
+                                            GROUP_SECURITY_INFORMATION, sd))
+      SetKernelObjectSecurity(owner, GROUP_SECURITY_INFORMATION, sd);
+    CloseHandle(owner);
+  }
+  if (!SetAttributes(Handle(file), attributes & kKeptAttributes)) {
+    *error = "setting the attributes of " + file->path + ": " + Reason();
+    return false;
+  }
+  return true;
+}
+
+bool ReplacedFile(const std::string& path, std::string* file,
+                  std::string*) {
+  // MoveFileExW replaces a link itself, like any file.
+  *file = path;
+  return true;
+}
+
 bool ReplaceByRename(const std::string& source, const std::string& target,
                  std::string* error) {
   HoldRename();
-  if (!MoveFileExW(Wide(source).c_str(), Wide(target).c_str(),
+  // Windows replaces no read-only file, nor one that is open: the
+  // attribute comes off the old registry just before the replace (the new
+  // one carries it already), and back on when the replace fails.
+  const std::wstring to = Wide(target);
+  DWORD attributes = GetFileAttributesW(to.c_str());
+  bool readonly = attributes != INVALID_FILE_ATTRIBUTES &&
+                  (attributes & FILE_ATTRIBUTE_READONLY);
+  if (readonly && !SetAttributesOf(to, attributes & ~FILE_ATTRIBUTE_READONLY)) {
+    *error = "clearing the read-only attribute of " + target + ": " +
+             Reason();
+    return false;
+  }
+  if (!MoveFileExW(Wide(source).c_str(), to.c_str(),
                    MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
     *error = Reason();
+    if (readonly) SetAttributesOf(to, attributes);
     return false;
   }
   return true;
@@ -310,17 +533,125 @@ bool RenameNoReplace(const std::string& source, const std::string& target,
 }
 
 bool RemoveFile(const std::string& path) {
-  return DeleteFileW(Wide(path).c_str()) ||
-         GetLastError() == ERROR_FILE_NOT_FOUND;
+  return RemoveItself(path) == ERROR_SUCCESS;
 }
 
 bool CopyFileBytes(const std::string& source, const std::string& target,
                    std::string* error) {
-  if (!CopyFileW(Wide(source).c_str(), Wide(target).c_str(), FALSE)) {
+  // Not CopyFileW: it would open a target that is there (a link planted
+  // by another user of the folder, say), and give the copy the source's
+  // read-only attribute.
+  HANDLE in = CreateFileW(Wide(source).c_str(), GENERIC_READ,
+                          FILE_SHARE_READ | FILE_SHARE_WRITE |
+                              FILE_SHARE_DELETE,
+                          nullptr, OPEN_EXISTING, FILE_FLAG_SEQUENTIAL_SCAN,
+                          nullptr);
+  if (in == INVALID_HANDLE_VALUE) {
     *error = Reason();
     return false;
   }
-  return true;
+  OutputFile out;
+  if (!CreateOutput(target, &out, error)) {
+    CloseHandle(in);
+    return false;
+  }
+  // The copy is never readable by more users than the registry.
+  if (!TakeProtection(&out, source, error)) {
+    std::string ignored;
+    CloseOutput(&out, &ignored);
+    CloseHandle(in);
+    return false;
+  }
+  std::vector<char> chunk(1 << 20);
+  bool ok = true;
+  for (;;) {
+    DWORD got = 0;
+    if (!ReadFile(in, chunk.data(), static_cast<DWORD>(chunk.size()), &got,
+                  nullptr)) {
+      *error = Reason();
+      ok = false;
+      break;
+    }
+    if (got == 0) break;
+    if (!WriteOutput(&out, chunk.data(), got, error)) {
+      ok = false;
+      break;
+    }
+  }
+  CloseHandle(in);
+  if (ok) ok = FlushOutput(&out, error);
+  std::string ignored;
+  if (!CloseOutput(&out, ok ? error : &ignored)) ok = false;
+  return ok;
+}
+
+namespace {
+
+// Rights that let a user create, change, remove or rename files in a
+// folder, or give them to others, whether held on the folder itself or
+// passed on to the files in it.
+constexpr DWORD kChangeRights = FILE_WRITE_DATA | FILE_APPEND_DATA |
+                                FILE_DELETE_CHILD | DELETE | WRITE_DAC |
+                                WRITE_OWNER | GENERIC_WRITE | GENERIC_ALL |
+                                MAXIMUM_ALLOWED;
+
+bool IsWellKnown(PSID sid, WELL_KNOWN_SID_TYPE type) {
+  BYTE known[SECURITY_MAX_SID_SIZE];
+  DWORD size = sizeof known;
+  return CreateWellKnownSid(type, nullptr, known, &size) &&
+         EqualSid(sid, known);
+}
+
+bool IsTrustedInstaller(PSID sid) {
+  SID_IDENTIFIER_AUTHORITY nt = SECURITY_NT_AUTHORITY;
+  PSID installer = nullptr;
+  if (!AllocateAndInitializeSid(&nt, 6, 80, 956008885, 3418522649u,
+                                1831038044, 1853292631, 2271478464u, 0, 0,
+                                &installer))
+    return false;
+  bool same = EqualSid(sid, installer);
+  FreeSid(installer);
+  return same;
+}
+
+}  // namespace
+
+bool FolderOpenToOthers(const std::string& dir, std::string* error) {
+  std::vector<DWORD> descriptor;
+  if (!ReadSecurity(Wide(dir),
+                    OWNER_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION,
+                    &descriptor)) {
+    *error = Reason();
+    return false;
+  }
+  PSECURITY_DESCRIPTOR sd = descriptor.data();
+  BOOL present = FALSE, defaulted = FALSE;
+  ACL* acl = nullptr;
+  PSID owner = nullptr;
+  if (!GetSecurityDescriptorDacl(sd, &present, &acl, &defaulted) ||
+      !GetSecurityDescriptorOwner(sd, &owner, &defaulted)) {
+    *error = Reason();
+    return false;
+  }
+  // No DACL at all lets everyone do everything.
+  if (!present || !acl) return true;
+  for (DWORD i = 0; i < acl->AceCount; ++i) {
+    ACCESS_ALLOWED_ACE* ace = nullptr;
+    if (!GetAce(acl, i, reinterpret_cast<void**>(&ace))) continue;
+    if (ace->Header.AceType != ACCESS_ALLOWED_ACE_TYPE) continue;
+    // An entry for subfolders only gives nothing on the files here.
+    BYTE flags = ace->Header.AceFlags;
+    if ((flags & INHERIT_ONLY_ACE) && !(flags & OBJECT_INHERIT_ACE)) continue;
+    if (!(ace->Mask & kChangeRights)) continue;
+    PSID sid = &ace->SidStart;
+    if ((owner && EqualSid(sid, owner)) ||
+        IsWellKnown(sid, WinLocalSystemSid) ||
+        IsWellKnown(sid, WinBuiltinAdministratorsSid) ||
+        IsWellKnown(sid, WinCreatorOwnerSid) || IsTrustedInstaller(sid))
+      continue;
+    return true;
+  }
+  return false;
 }
 
 namespace {
@@ -419,6 +750,13 @@ bool LockRegistryFolder(const std::string& dir, unsigned wait_ms,
   // take turns. Backslashes are not allowed in the name past the
   // namespace prefix.
   if (SkipLock()) return true;
+  // Without the folder there is no registry to guard, as on POSIX; reading
+  // it will fail and say so.
+  DWORD attributes = GetFileAttributesW(Wide(dir).c_str());
+  if (attributes == INVALID_FILE_ATTRIBUTES ? IsMissing(GetLastError())
+                                            : !(attributes &
+                                                FILE_ATTRIBUTE_DIRECTORY))
+    return true;
   std::wstring path = Wide(dir);
   for (wchar_t& c : path)
     if (c == L'\\') c = L'/';

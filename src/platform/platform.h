@@ -73,13 +73,22 @@ inline bool IsAbsoluteWindowsPath(const std::string& path) {
 FileKind LookUpFile(const std::string& windows_path, std::string* host_path,
                     std::string* error);
 
+// Whether something is at a path: only "no such file or folder" counts as
+// missing; any other failure to look is an error, with the system's
+// reason.
+enum class Presence { kExists, kMissing, kError };
+Presence LookUp(const std::string& path, std::string* error);
+
 // An output file opened for writing; created by CreateOutput.
 struct OutputFile {
   std::string path;
   long long handle = -1;
 };
 
-// Creates (or truncates) |path| for writing.
+// Creates |path| for writing, as a new file and never through a link:
+// something already at |path| (a killed run's leftover, a link) is
+// removed as itself, not what it leads to, and the creation tried again,
+// a few times at most; then the reason of the last failure.
 bool CreateOutput(const std::string& path, OutputFile* file,
                   std::string* error);
 // Writes all |size| bytes.
@@ -99,19 +108,47 @@ bool OpenAppend(const std::string& path, OutputFile* file, std::string* error);
 bool AppendLine(OutputFile* file, const std::string& line, std::string* error);
 
 // Replaces |target| with |source| in one step, durably.
+
+// Gives the written, not yet flushed |file| the protection of the file
+// that |target| names, when there is one, so that the replaced file keeps
+// it: on POSIX its mode, and its owner and group where the process may
+// set them; on Windows its security descriptor (the DACL; owner and group
+// where the process may set them) and its hidden, system, read-only,
+// archive and not-indexed attributes.
+bool TakeProtection(OutputFile* file, const std::string& target,
+                    std::string* error);
+
+// The file a rewrite of |path| replaces, in |*file|: on POSIX, when |path|
+// is a symbolic link, the file it leads to (the link stays); otherwise
+// |path|. A link in a folder that others may change is not followed, since
+// any of them could have put it there: false, with the reason.
+bool ReplacedFile(const std::string& path, std::string* file,
+                  std::string* error);
+
+// Replaces |target| with |source| in one step, durably. A read-only
+// |target| is replaced too.
 bool ReplaceByRename(const std::string& source, const std::string& target,
                  std::string* error);
 // Gives |source| the name |target| unless |target| exists, in one step;
 // |source| is gone afterwards either way only on success.
 bool RenameNoReplace(const std::string& source, const std::string& target,
                      std::string* error);
-// Removes |path|; a missing file is not an error.
+// Removes |path| as itself (a link, not what it leads to), read-only or
+// not; a missing file is not an error.
 bool RemoveFile(const std::string& path);
 
-// Copies |source| to |target| byte for byte, creating or truncating
-// |target|.
+// Copies |source| to |target| byte for byte and flushes it; |target| is
+// made as CreateOutput makes it, with |source|'s protection
+// (TakeProtection) before any byte.
 bool CopyFileBytes(const std::string& source, const std::string& target,
                    std::string* error);
+
+// True when users other than administrators (on POSIX: other than the
+// folder's owner) may create or change files in folder |dir|: on Windows
+// when its DACL grants that to anyone but SYSTEM, Administrators,
+// TrustedInstaller and the owner; on POSIX when the folder is writable by
+// its group or others. On failure to tell, false with |error| set.
+bool FolderOpenToOthers(const std::string& dir, std::string* error);
 
 // The longest a run waits for another run's lock on the registry.
 constexpr unsigned kLockWaitMs = 60 * 1000;

@@ -12,7 +12,10 @@ std::string BackupRegistry(const std::string& RegistryPath,
   BackupState ignored;
   if (!state) state = &ignored;
   *state = BackupState::kThere;
-  if (platform::CanOpenForReading(BackupPath)) return std::string();
+  std::string ignored_reason;
+  if (platform::LookUp(BackupPath, &ignored_reason) ==
+      platform::Presence::kExists)
+    return std::string();
   *state = BackupState::kMade;
   const std::string temp = BackupTempPath(BackupPath);
   std::string error, step;
@@ -23,7 +26,11 @@ std::string BackupRegistry(const std::string& RegistryPath,
   if (step.empty()) return std::string();
   *state = BackupState::kNotMade;
   platform::RemoveFile(temp);
-  if (!platform::PathExists(RegistryPath) || platform::PathExists(BackupPath))
+  // No warning without a registry (its read fails and says so) or when a
+  // backup turned up meanwhile; one when either cannot be looked at.
+  std::string reason;
+  if (platform::LookUp(RegistryPath, &reason) == platform::Presence::kMissing ||
+      platform::LookUp(BackupPath, &reason) == platform::Presence::kExists)
     return std::string();
   return "cannot back up " + platform::DisplayName(RegistryPath) + ": " +
          step + ": " + error;

@@ -7,12 +7,12 @@
 // What became of the backup in a pass.
 enum class BackupState {
   kMade,      // copied in this pass
-  kThere,     // one could already be opened
+  kThere,     // something was there already
   kNotMade,   // none exists and none could be made
 };
 
-// Copies |RegistryPath| to |BackupPath| unless a backup can already be
-// opened. The copy goes to a temporary name first and takes the backup's
+// Copies |RegistryPath| to |BackupPath| unless something is there
+// already. The copy goes to a temporary name first and takes the backup's
 // name only when complete, never replacing an existing file, so a backup
 // is whole or absent. Returns a warning when the registry exists, no
 // backup exists and none could be made; otherwise an empty string. Sets

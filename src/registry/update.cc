@@ -132,13 +132,29 @@ std::string ParseErrorPosition(const std::string& path, size_t offset) {
   return DescribePosition(text.data(), offset);
 }
 
-bool WriteRegistry(const std::string& path,
+bool WriteRegistry(const std::string& registry,
                    const rapidxml::xml_document<char>& doc,
                    const PrintHints& hints, std::string* error) {
+  // A registry that is a link: the file it leads to is replaced, from a
+  // temporary file beside it, and the link stays.
+  std::string path;
+  if (!platform::ReplacedFile(registry, &path, error)) {
+    *error = "cannot replace " + registry + ": " + *error;
+    return false;
+  }
   const std::string temp = RegistryTempPath(path);
   platform::OutputFile file;
   if (!platform::CreateOutput(temp, &file, error)) {
     *error = "cannot create " + temp + ": " + *error;
+    return false;
+  }
+  // The old file's protection before any byte: the new one is never open
+  // to more users, and its flush takes the protection too.
+  if (!platform::TakeProtection(&file, path, error)) {
+    *error = "cannot protect " + temp + " as " + path + ": " + *error;
+    std::string ignored;
+    platform::CloseOutput(&file, &ignored);
+    platform::RemoveFile(temp);
     return false;
   }
   TextOutput out;

@@ -86,13 +86,40 @@ int Update(const RegistryPaths& paths, const RegistryEdit& edit,
 }
 
 // An unregistration has nothing to do without a registry: the framework
-// may have been removed first.
+// may have been removed first. Only a registry that is not there counts;
+// one that cannot be looked at is status 3, in |*status|.
 bool NothingToUnregister(const RegistryPaths& paths, const RegistryEdit& edit,
-                         Sink* out) {
-  if (!edit.unregister || platform::PathExists(paths.RegistryPath))
-    return false;
-  Note(out, "result: no registry, nothing to remove");
+                         Sink* out, int* status) {
+  if (!edit.unregister) return false;
+  std::string reason;
+  platform::Presence presence = platform::LookUp(paths.RegistryPath, &reason);
+  if (presence == platform::Presence::kExists) return false;
+  *status = kExitOk;
+  if (presence == platform::Presence::kError)
+    *status = Report(out, kExitCannotRead,
+                     "cannot read " + platform::DisplayName(paths.RegistryPath) +
+                         ": " + reason);
+  else
+    Note(out, "result: no registry, nothing to remove");
   return true;
+}
+
+// What a registry folder that others may change lets them do.
+const char kOpenFolderRisk[] =
+    "can be changed by users who are not administrators: any of them can "
+    "choose the modules every OpenNI application loads";
+
+bool FolderOpen(const std::string& folder) {
+  std::string ignored;
+  return platform::FolderOpenToOthers(folder, &ignored);
+}
+
+// Says once when users who are not administrators may change the
+// registry's folder.
+void WarnOfOpenFolder(const std::string& folder, Sink* out) {
+  if (FolderOpen(folder))
+    Report(out, kExitOk, "warning: " + platform::DisplayName(folder) + " " +
+                             kOpenFolderRisk);
 }
 
 // The pass's last steps, the backup and the registry update, under the
@@ -108,7 +135,9 @@ int UpdateRegistry(const RegistryPaths& paths, const RegistryEdit& edit,
   // Whatever a killed run left behind.
   platform::RemoveFile(RegistryTempPath(paths.RegistryPath));
   platform::RemoveFile(BackupTempPath(paths.BackupPath));
-  if (NothingToUnregister(paths, edit, out)) return kExitOk;
+  int nothing = kExitOk;
+  if (NothingToUnregister(paths, edit, out, &nothing)) return nothing;
+  if (!edit.unregister) WarnOfOpenFolder(folder, out);
 
   BackupState backup;
   const std::string warning =
@@ -131,7 +160,8 @@ int UpdateRegistry(const RegistryPaths& paths, const RegistryEdit& edit,
 // What UpdateRegistry would do, without locking or writing anything.
 int DryRun(const RegistryPaths& paths, RegistryEdit edit, Sink* out) {
   Note(out, "registry: " + platform::DisplayName(paths.RegistryPath));
-  if (NothingToUnregister(paths, edit, out)) return kExitOk;
+  int nothing = kExitOk;
+  if (NothingToUnregister(paths, edit, out, &nothing)) return nothing;
   edit.dry_run = true;
   RegistryResult result;
   int status = Update(paths, edit, "", &result, out);
@@ -197,6 +227,12 @@ int Check(const RegistryPaths& paths, int bits, Sink* out) {
   if (status != kExitOk) return Report(out, status, result.reason);
   Note(out, "registry: " + platform::DisplayName(paths.RegistryPath));
   size_t problems = 0;
+  const std::string folder = RegistryFolder(paths.RegistryPath);
+  if (FolderOpen(folder)) {
+    Say(out, "unsafe: " + platform::DisplayName(folder) + " (" +
+                 kOpenFolderRisk + ")");
+    ++problems;
+  }
   for (const CheckedModule& module : checked) {
     problems += module.findings.size();
     for (const std::string& line : CheckLines(module, true))

@@ -10,13 +10,22 @@ left, stderr names the file and the reason, and the status is the
 documented one (5 when the registry cannot be written, 7 out of memory; a
 failed backup is a warning only). A run killed at a step is followed by
 a normal run, which must succeed and clean up. One run is traced
-(strace): each temporary file is flushed before it takes its name, and
-the folder after the registry's replace, or a power cut could leave an
+(strace): each temporary file is flushed before it takes its name (the
+registry's after it got the old one's mode), and the folder after the
+registry's replace, or a power cut could leave an
 empty file under the registry's name.
 
+Besides: an unregistration in a folder the process may not enter (run
+as nobody: root passes every permission check) is status 3, not "no
+registry"; a registry that is a symbolic link stays one, and the file it
+leads to is updated, keeping its mode; a folder anyone may write gets the
+warning. With --wine, modreg.exe is traced too, with the wineserver it
+starts (strace -f -y): each temporary file is fsynced before the server
+renames it.
+
 A fault this machine can make counts as run or as failed, never as
-skipped; only a tmpfs that a user other than root cannot mount is
-skipped, by name."""
+skipped; only a tmpfs that a user other than root cannot mount, or a run
+as another user where there is no such user, is skipped, by name."""
 import argparse
 import os
 import re
@@ -43,7 +52,8 @@ class Case:
     def __init__(self, name, status, registry=SMALL, faults=None, limit=None,
                  backup=None, setup=None, tmpfs=None, expect_registry='same',
                  expect_backup='whole', stderr=(), keep=(), kill=False,
-                 memory=None, trace=False):
+                 memory=None, trace=False, options=(), user=None,
+                 check=None):
         self.name = name
         self.status = status
         self.registry = registry
@@ -59,6 +69,9 @@ class Case:
         self.kill = kill              # killed there: a normal run follows
         self.memory = memory          # address space limit in bytes
         self.trace = trace            # check the flushes under strace
+        self.options = list(options)  # options before ARCH and MASK
+        self.user = user              # run as this user, not root
+        self.check = check            # one more check of the folder
 
 
 def directory_at(name):
@@ -87,6 +100,58 @@ def dangling_intact(folder):
     if not os.path.islink(path) or os.readlink(path) != 'moved-away.xml':
         return 'the registry link was changed'
     return None
+
+
+def folder_not_enterable(folder):
+    # Others may list it, and so lock it, but not enter it.
+    os.chmod(folder, 0o744)
+
+
+def folder_open(folder):
+    os.chmod(folder, 0o777)
+
+
+FRAMEWORK = os.path.join('..', 'Framework', 'modules.xml')
+
+
+def registry_linked(folder):
+    """The registry moved to another folder, a link in its place."""
+    target = os.path.join(folder, FRAMEWORK)
+    os.makedirs(os.path.dirname(target))
+    os.rename(os.path.join(folder, common.REGISTRY), target)
+    os.chmod(target, 0o640)
+    os.symlink(FRAMEWORK, os.path.join(folder, common.REGISTRY))
+
+
+def linked_registry_updated(folder):
+    path = os.path.join(folder, common.REGISTRY)
+    target = os.path.join(folder, FRAMEWORK)
+    if not os.path.islink(path) or os.readlink(path) != FRAMEWORK:
+        return 'the registry is no longer a link to %s' % FRAMEWORK
+    with open(target, 'rb') as f:
+        if b'HALDEToF\\SensorModule.dll' not in f.read():
+            return 'the file the link leads to was not updated'
+    if os.stat(target).st_mode & 0o7777 != 0o640:
+        return 'the linked file has mode %o, not 640' % (
+            os.stat(target).st_mode & 0o7777)
+    if os.listdir(os.path.dirname(target)) != ['modules.xml']:
+        return 'beside the linked file: %s' % os.listdir(
+            os.path.dirname(target))
+    return None
+
+
+def mode_is(path, mode):
+    now = os.stat(path).st_mode & 0o7777
+    return None if now == mode else '%s has mode %o, not %o' % (
+        os.path.basename(path), now, mode)
+
+
+def linked_registry_kept(folder):
+    path = os.path.join(folder, common.REGISTRY)
+    if not os.path.islink(path) or os.readlink(path) != FRAMEWORK:
+        return 'the registry is no longer a link to %s' % FRAMEWORK
+    with open(path, 'rb') as f:
+        return None if f.read() == SMALL else 'the linked file changed'
 
 
 NO_SPACE = 'No space left on device'
@@ -151,6 +216,27 @@ CASES = [
     Case('read the registry', 3, faults='read', stderr=('modules.xml', IO_ERROR)),
     Case('lock the registry folder', 6, faults='lock', expect_backup='absent',
          stderr=('Data', 'No locks available')),
+    # Only a registry that is not there is missing.
+    Case('unregistration: a folder that may not be entered', 3,
+         options=['--unregister'], user='nobody', setup=folder_not_enterable,
+         expect_backup='absent', stderr=('modules.xml', 'Permission denied')),
+    Case('registry is a symbolic link: the file it leads to is updated', 0,
+         setup=registry_linked, expect_registry=linked_registry_updated),
+    Case('a link as registry in a folder anyone may change: not followed',
+         5, setup=lambda f: (registry_linked(f), folder_open(f)),
+         expect_registry=linked_registry_kept,
+         stderr=('modules.xml', 'a symbolic link in a folder that others '
+                 'may change; not followed')),
+    Case('the backup of a registry only its owner may read', 0,
+         setup=lambda f: os.chmod(os.path.join(f, common.REGISTRY), 0o600),
+         expect_registry='new', check=lambda f: mode_is(
+             os.path.join(f, common.BACKUP), 0o600)),
+    Case('a folder anyone may change: a warning', 0, setup=folder_open,
+         expect_registry='new',
+         stderr=('modreg: warning: C:\\Program Files\\OpenNI\\Data (',
+                 ') can be changed by users who are not administrators: any '
+                 'of them can choose the modules every OpenNI application '
+                 'loads\n')),
     # Killed at a step; the next run must succeed and clean up.
     Case('killed while copying the backup', -9, registry=LARGE,
          faults='kill@backup-copy', expect_backup='absent', kill=True),
@@ -164,7 +250,7 @@ CASES = [
 ]
 
 
-TRACED = 'fsync,fdatasync,rename,renameat,renameat2,link,linkat,open,openat'
+TRACED = 'fchmod,fsync,fdatasync,rename,renameat,renameat2,link,linkat,open,openat'
 
 
 def flush_problems(log, folder):
@@ -182,8 +268,9 @@ def flush_problems(log, folder):
         paths = [os.path.normpath(p) for p in re.findall(r'"([^"]*)"', args)]
         if call in ('open', 'openat'):
             names[int(result)] = paths[0]
-        elif call in ('fsync', 'fdatasync'):
-            calls.append(('fsync', names.get(int(args))))
+        elif call in ('fsync', 'fdatasync', 'fchmod'):
+            calls.append((call.replace('fdatasync', 'fsync'),
+                          names.get(int(args.split(',')[0]))))
         else:
             calls.append((re.sub(r'at2?$', '', call),) + tuple(paths))
     problems = []
@@ -196,6 +283,10 @@ def flush_problems(log, folder):
             problems.append('no %s of %s to %s' % (how, temp, name))
         elif ('fsync', temp) not in calls[:named[0]]:
             problems.append('%s was not flushed before the %s' % (temp, how))
+        elif how == 'rename' and ('fchmod', temp) not in calls[
+                :calls.index(('fsync', temp))]:
+            # The flush must take the new file's mode too.
+            problems.append('%s got its mode after its flush' % temp)
         else:
             # The backup's name is made durable before the registry moves.
             end = next((i for i, c in enumerate(calls)
@@ -206,12 +297,85 @@ def flush_problems(log, folder):
     return problems
 
 
+def user_group(user):
+    """The primary group of |user|, or None when there is no such user."""
+    import grp
+    import pwd
+    try:
+        return grp.getgrgid(pwd.getpwnam(user).pw_gid).gr_name
+    except KeyError:
+        return None
+
+
+WINE_TRACED = 'fsync,fdatasync,rename,renameat,renameat2,link,linkat'
+
+
+def wine_flush_problems(log, folder):
+    """What an `strace -f -y` log of modreg.exe and the wineserver it
+    started shows out of order: Wine's FlushFileBuffers is an fsync of the
+    file, its renames are the wineserver's; each temporary file must be
+    flushed before it is renamed to its name."""
+    calls = []
+    for line in log.splitlines():
+        m = re.match(r'(?:\d+ +)?(\w+)\((.*)\) += 0', line)
+        if not m:
+            continue
+        call, args = m.groups()
+        if call in ('fsync', 'fdatasync'):
+            path = re.match(r'\d+<(.*)>$', args)
+            calls.append(('fsync', path and os.path.realpath(path.group(1))))
+        else:
+            calls.append(('rename',) + tuple(os.path.realpath(p) for p in
+                                             re.findall(r'"([^"]*)"', args)))
+    problems = []
+    for temp, name in ((common.REGISTRY + '.tmp', common.REGISTRY),
+                       (common.BACKUP + '.tmp', common.BACKUP)):
+        temp = os.path.realpath(os.path.join(folder, temp))
+        name = os.path.realpath(os.path.join(folder, name))
+        if ('rename', temp, name) not in calls:
+            problems.append('no rename of %s to %s' % (temp, name))
+        elif ('fsync', temp) not in calls[:calls.index(('rename', temp,
+                                                         name))]:
+            problems.append('%s was not flushed before its rename' % temp)
+    return problems
+
+
+def wine_trace(args, results):
+    """modreg.exe under Wine, traced with the wineserver it starts."""
+    sys.path.insert(0, os.path.join(os.path.dirname(
+        os.path.abspath(__file__)), '..', 'e2e'))
+    from wine import WinePrefix
+    wine = WinePrefix(args.wine_prefix or os.path.join(args.work, 'wine'))
+    wine.start()
+    wine.stop()  # the traced run starts its own
+    folder = common.make_prefix(wine.prefix)
+    for name in os.listdir(folder):
+        os.unlink(os.path.join(folder, name))
+    with open(os.path.join(folder, common.REGISTRY), 'wb') as f:
+        f.write(SMALL)
+    log = os.path.join(args.work, 'wine-strace.log')
+    p = subprocess.run(['strace', '-f', '-y', '-qq', '-e',
+                        'trace=' + WINE_TRACED, '-o', log, 'wine', args.wine,
+                        'x64', str(MASK)], env=wine.env,
+                       stdin=subprocess.DEVNULL, capture_output=True,
+                       timeout=300)
+    # The server outlives the run; it is stopped before the log is read.
+    wine.server = True
+    wine.stop()
+    problems = [] if p.returncode == 0 else ['status %d %r' % (
+        p.returncode, p.stderr[-300:])]
+    with open(log) as f:
+        problems += wine_flush_problems(f.read(), folder)
+    results.check('wine: power cut: flushes in order', problems)
+
+
 class Runner:
     def __init__(self, args, results):
         self.args = args
         self.results = results
         self.references = {}
         self.can_mount = None
+        self.shared = None
 
     def reference(self, registry):
         """The registry a normal run writes from |registry|."""
@@ -235,8 +399,36 @@ class Runner:
                            stdin=subprocess.DEVNULL, capture_output=True)
         return p.returncode == 0, p.stderr.decode('utf-8', 'replace').strip()
 
+    def user_work(self):
+        """A folder anyone may enter, with a copy of the tool."""
+        if not self.shared:
+            import atexit
+            import tempfile
+            self.shared = tempfile.mkdtemp(prefix='modreg-faults-')
+            atexit.register(shutil.rmtree, self.shared, True)
+            os.chmod(self.shared, 0o755)
+            shutil.copy2(self.args.tool, self.shared)
+        return self.shared
+
+    def as_user(self, user):
+        """The command prefix that runs a command as |user| (root passes
+        every permission check); empty when not root already."""
+        if not user or os.geteuid() != 0:
+            return []
+        return ['setpriv', '--reuid=' + user, '--regid=' + user_group(user),
+                '--clear-groups', '--']
+
     def run(self, case):
+        if case.user and os.geteuid() == 0 and not (
+                user_group(case.user) and shutil.which('setpriv')):
+            self.results.skip(case.name, 'no user %s or no setpriv to run '
+                              'as another user than root' % case.user)
+            return False
         prefix = os.path.join(self.args.work, 'case')
+        if self.as_user(case.user):
+            # Where that user can reach it: the work folder may be under
+            # a home only root may enter.
+            prefix = os.path.join(self.user_work(), 'case')
         if os.path.ismount(common.data_dir(prefix)):
             subprocess.run(['umount', common.data_dir(prefix)])
         shutil.rmtree(prefix, ignore_errors=True)
@@ -271,6 +463,10 @@ class Runner:
         new = self.reference(case.registry) if case.registry else None
 
         tool = [self.args.faults_tool if case.faults else self.args.tool]
+        if self.as_user(case.user):
+            tool = [os.path.join(self.user_work(),
+                                 os.path.basename(self.args.tool))]
+        tool = self.as_user(case.user) + tool + case.options
         env = {'MODREG_FAULT': case.faults} if case.faults else {}
         log = os.path.join(self.args.work, 'strace.log')
         if case.trace:
@@ -323,6 +519,8 @@ class Runner:
             return None if expected == 'whole' else 'a backup was made'
 
         problems.append(registry_problem(case.expect_registry))
+        if case.check:
+            problems.append(case.check(folder))
         problems.append(backup_problem(case.expect_backup))
         for name in case.keep:
             if name not in (common.REGISTRY, common.BACKUP):
@@ -354,6 +552,8 @@ def main():
     parser.add_argument('--tool', required=True, help='the native modreg')
     parser.add_argument('--faults-tool', required=True, help='modreg_faults')
     parser.add_argument('--work', required=True, help='scratch folder')
+    parser.add_argument('--wine', help='modreg.exe, traced under Wine')
+    parser.add_argument('--wine-prefix', help='the Wine prefix to use')
     args = parser.parse_args()
     args.tool = os.path.abspath(args.tool)
     args.faults_tool = os.path.abspath(args.faults_tool)
@@ -363,6 +563,9 @@ def main():
     results = common.Results('faults')
     runner = Runner(args, results)
     skipped = [case.name for case in CASES if not runner.run(case)]
+    if args.wine:
+        args.wine = os.path.abspath(args.wine)
+        wine_trace(args, results)
     faults = [case for case in CASES if not case.trace]
     results.figure('faults injected', '%d of %d%s' % (
         len([c for c in faults if c.name not in skipped]), len(faults),

@@ -1,6 +1,7 @@
 #!/bin/bash
 # The reliability tests: injected and real faults on the write path, runs
-# killed at random moments, concurrent runs natively and under Wine.
+# killed at random moments, concurrent runs natively and under Wine, and
+# what other users of the registry's folder can do (planted links).
 # Builds what they need in build/reliability-*, prints the figures and
 # ends with "N passed, N failed"; exits non-zero when any script does (or
 # reports a failure).
@@ -8,6 +9,7 @@
 #
 #   KILLS_LARGE=100 KILLS_SMALL=50   killed runs on a ~50 MB and a ~5 MB registry
 #   CONCURRENT_ROUNDS=5 WINE_ROUNDS=3
+#   PLANTED_RUNS=300 WINE_PLANTED_RUNS=30   runs against planted links
 set -euo pipefail
 cd "$(dirname "$0")/../.."
 here=tests/reliability
@@ -49,7 +51,7 @@ step() {  # step <name> <command...>: runs one script, keeping its report
 }
 
 step faults python3 -B "$here/faults.py" --tool "$native" --faults-tool "$faults" \
-  --work "$work/faults"
+  --work "$work/faults" --wine "$exe" --wine-prefix "$work/wine-prefix"
 step "killed runs" python3 -B "$here/killed_runs.py" --tool "$native" \
   --work "$work/kills" --large-kills "${KILLS_LARGE:-100}" \
   --small-kills "${KILLS_SMALL:-50}"
@@ -57,11 +59,15 @@ step "concurrent runs" python3 -B "$here/concurrency.py" --tool "$native" \
   --unlocked "$faults" --wine "$exe" --wine-faults "$exe_faults" \
   --work "$work/concurrency" \
   --rounds "${CONCURRENT_ROUNDS:-5}" --wine-rounds "${WINE_ROUNDS:-3}"
+step "other users" python3 -B "$here/other_users.py" --tool "$native" \
+  --wine "$exe" --wine-faults "$exe_faults" --wine-prefix "$work/wine-prefix" \
+  --work "$work/others" --runs "${PLANTED_RUNS:-300}" \
+  --wine-runs "${WINE_PLANTED_RUNS:-30}"
 
 passed=$(grep -c '^PASS' "$log" || true)
 failed=$(grep -c '^FAIL' "$log" || true)
 # Each script ends with its figure; a script that stopped early did not.
-if [ "$(grep -c '^FIGURE' "$log" || true)" -lt 3 ]; then
+if [ "$(grep -c '^FIGURE' "$log" || true)" -lt 4 ]; then
   echo "reliability: a script stopped early (see $log)" >&2
   failed=$((failed + 1))
 fi
