@@ -269,7 +269,8 @@ void SleepFor(int seconds) {
 }
 
 // Test-only, for tests/fuzz/run.sh to show that it tells a stalled
-// machine from a hang. MODREG_FUZZ_STALL holds items separated by commas:
+// machine from a hang. MODREG_FUZZ_STALL holds items separated by commas,
+// tried in order:
 //   slow:FILE     the first input that finds no FILE makes it and takes
 //                 11 s, hidden from libFuzzer's timer: a slow unit;
 //   timeout:FILE  the same, 20 s in sight of the timer: a timeout;
