@@ -11,10 +11,16 @@
 // its order (worked out here, apart from the tool's own walk) and the new
 // entries at the end of Modules.
 // A violation aborts, which libFuzzer reports as a crash.
+#include <fcntl.h>
+#include <signal.h>
+#include <unistd.h>
+
+#include <chrono>
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <memory>
 #include <string>
 #include <string_view>
@@ -255,10 +261,56 @@ void CheckPrinted(const std::string& printed) {
     Violation("printed output holds a Ctrl-Z byte");
 }
 
+// Sleeps |seconds| of wall-clock time, however often a signal wakes it.
+void SleepFor(int seconds) {
+  const auto end =
+      std::chrono::steady_clock::now() + std::chrono::seconds(seconds);
+  while (std::chrono::steady_clock::now() < end) usleep(100 * 1000);
+}
+
+// Test-only, for tests/fuzz/run.sh to show that it tells a stalled
+// machine from a hang. MODREG_FUZZ_STALL holds items separated by commas,
+// tried in order:
+//   slow:FILE     the first input that finds no FILE makes it and takes
+//                 11 s, hidden from libFuzzer's timer: a slow unit;
+//   timeout:FILE  the same, 20 s in sight of the timer: a timeout;
+//   hang          every input takes 20 s.
+// An input run again finds FILE and takes no time, as after a stall.
+void TestStall() {
+  static const char* setting = getenv("MODREG_FUZZ_STALL");
+  if (!setting) return;
+  std::string items(setting);
+  for (char* item = strtok(items.data(), ","); item;
+       item = strtok(nullptr, ",")) {
+    if (strcmp(item, "hang") == 0) return SleepFor(20);
+    const bool slow = strncmp(item, "slow:", 5) == 0;
+    if (!slow && strncmp(item, "timeout:", 8) != 0)
+      Violation("bad MODREG_FUZZ_STALL item", item);
+    int fd = open(strchr(item, ':') + 1, O_WRONLY | O_CREAT | O_EXCL, 0644);
+    if (fd < 0) continue;  // stalled once already
+    close(fd);
+    if (!slow) return SleepFor(20);
+    // libFuzzer's timer signal goes to the process; blocked here, another
+    // thread takes it and libFuzzer ignores it there. One still pending
+    // is dropped before it is unblocked.
+    sigset_t alarm, old;
+    sigemptyset(&alarm);
+    sigaddset(&alarm, SIGALRM);
+    pthread_sigmask(SIG_BLOCK, &alarm, &old);
+    SleepFor(11);
+    const timespec now{0, 0};
+    while (sigtimedwait(&alarm, nullptr, &now) == SIGALRM) {
+    }
+    pthread_sigmask(SIG_SETMASK, &old, nullptr);
+    return;
+  }
+}
+
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   if (size < 1) return 0;
+  TestStall();
   const int32_t mask = data[0] & 0x3F;
   const bool x86 = (data[0] & 0x40) != 0;
   const std::string_view registry(reinterpret_cast<const char*>(data + 1),

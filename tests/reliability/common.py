@@ -48,6 +48,19 @@ class Results:
         sys.exit(1 if self.failed else 0)
 
 
+def confirmed(case, attempt, may_stall=None):
+    """Runs attempt(), which returns a list of problems, and once more
+    when they are such as a stalled machine can cause (|may_stall| of the
+    list; any by default), saying so. Only a failure that repeats counts:
+    returns the problems of the last run."""
+    problems = [p for p in attempt() if p]
+    if problems and (may_stall is None or may_stall(problems)):
+        print('     second run of %s: the first found %s' % (
+            case, '; '.join(problems)), flush=True)
+        problems = [p for p in attempt() if p]
+    return problems
+
+
 def data_dir(prefix):
     return os.path.join(prefix, DATA)
 

@@ -24,12 +24,21 @@ waits for it at most MODREG_LOCK_WAIT_MS: past that it gives up with
 status 6, leaving the registry's bytes unchanged; a lock released in time,
 or by a killed holder, is taken. Under Wine, a run of modreg.exe under a
 tracing wineserver shows the mutex's name, the rights a run asks for and
-the descriptor it is made with."""
+the descriptor it is made with.
+
+A stalled machine can delay a run past a bound of these checks: a lock
+case that fails, a control round that goes right and a round in which a
+run gave up waiting for the lock are run once more, which the output
+says; only a failure that repeats counts. A check of that, natively: the
+waiting run of a lock case stopped (SIGSTOP) until the holder is done,
+as a stalled machine would, must cost a second run when it happens once,
+and fail the case when it happens every time."""
 import argparse
 import collections
 import os
 import re
 import shutil
+import signal
 import subprocess
 import sys
 import time
@@ -132,7 +141,7 @@ def log_round(results, label, command, prefix, env, runs):
         'header' if re.match(r'\d{4}-\d\d-\d\dT\S+Z modreg \S+: \S+ --log '
                              r'C:\\concurrent\.log --list x64$', line) else
         'registry' if re.match(r'registry: C:\\Program Files\\OpenNI\\Data\\'
-                               r'modules\.xml(?: \(/.*/modules\.xml\))?$', line)
+                               r'modules\.xml(?: \(.*/modules\.xml\))?$', line)
         else 'listed' if re.match(r'missing: C:\\Program Files\\[\w\\]+\.dll'
                                   r'(?: configDir: C:\\Program Files\\'
                                   r'[\w\\]+)?$', line)
@@ -145,11 +154,19 @@ def log_round(results, label, command, prefix, env, runs):
                    for k, n in want.items() if kinds[k] != n])
 
 
+def gave_up(problems):
+    """True when a run gave up waiting for the lock, the one failure of a
+    round a stalled machine can cause."""
+    return any(p.startswith('a run gave status 6 ') for p in problems)
+
+
 def rounds(results, label, command, prefix, registry, count, runs, env):
     start = time.monotonic()
     for n in range(count):
-        results.check('%s: round %d, %d runs' % (label, n + 1, runs),
-                      one_round(command, prefix, registry, runs, env))
+        case = '%s: round %d, %d runs' % (label, n + 1, runs)
+        results.check(case, common.confirmed(
+            case, lambda: one_round(command, prefix, registry, runs, env),
+            gave_up))
     print('     %s: %d rounds of %d runs in %.1f s' % (
         label, count, runs, time.monotonic() - start), flush=True)
     return count * runs
@@ -160,10 +177,16 @@ def unlocked_rounds(results, label, command, prefix, registry, count, runs,
     """The control: without the lock every round must leave a registry
     that lost or broke registrations (failed runs alone do not count: a
     test build that refused its setting would fail every run)."""
-    caught = 0
-    for _ in range(count):
+    def went_right():
         problems = one_round(command, prefix, registry, runs, env)
         if any(not p.startswith('a run gave status') for p in problems):
+            return []
+        return ['nothing lost']
+
+    caught = 0
+    for n in range(count):
+        if not common.confirmed('%s without the lock, round %d' % (
+                label, n + 1), went_right):
             caught += 1
     results.check('%s without the lock: lost registrations in %d of %d '
                   'rounds' % (label, caught, count),
@@ -186,7 +209,7 @@ LOCK_CASES = [
              status=6),
     LockCase('a lock released within the wait is taken', hold=1,
              wait_ms=30000, status=0),
-    LockCase('the lock of a killed run is taken', hold=60, wait_ms=10000,
+    LockCase('the lock of a killed run is taken', hold=60, wait_ms=30000,
              status=0, kill=True),
 ]
 HOLDER_MASK, WAITER_MASK = 8, 32
@@ -199,7 +222,7 @@ def has_entries(registry, mask):
                for entry in common.ADDED[mask])
 
 
-def lock_case(case, command, prefix, env):
+def lock_case(case, command, prefix, env, stall=False):
     registry = common.registry_text()
     path = os.path.join(fresh_registry(prefix, registry), common.REGISTRY)
     env = dict(os.environ, **env)
@@ -221,6 +244,11 @@ def lock_case(case, command, prefix, env):
             env=dict(env, MODREG_LOCK_WAIT_MS=str(case.wait_ms)),
             stdin=subprocess.DEVNULL, stdout=subprocess.PIPE,
             stderr=subprocess.PIPE)
+        if stall:
+            # The waiting run gets no time until the holder is done.
+            waiter.send_signal(signal.SIGSTOP)
+            holder.wait()
+            waiter.send_signal(signal.SIGCONT)
         if case.kill:
             # Killed while the other run waits for it.
             time.sleep(0.5)
@@ -266,8 +294,29 @@ def lock_case(case, command, prefix, env):
 
 def lock_cases(results, label, command, prefix, env):
     for case in LOCK_CASES:
-        results.check('%s: %s' % (label, case.name),
-                      lock_case(case, command, prefix, env))
+        name = '%s: %s' % (label, case.name)
+        results.check(name, common.confirmed(
+            name, lambda: lock_case(case, command, prefix, env)))
+
+
+def stalled_lock_case(results, command, prefix):
+    """The second run, checked: the waiting run of a short lock case that
+    gives up is stalled once, then every time."""
+    case = LockCase('stalled waiter', hold=2, wait_ms=1000, status=6)
+    problems = []
+    for stalls, fails in ((1, False), (2, True)):
+        runs = []
+
+        def attempt():
+            runs.append(len(runs) < stalls)
+            return lock_case(case, command, prefix, {}, stall=runs[-1])
+        found = common.confirmed('a lock case stalled %d of 2 times' % stalls,
+                                 attempt)
+        if len(runs) != 2 or bool(found) != fails:
+            problems.append('stalled %d times: %d runs, %s' % (
+                stalls, len(runs), found or 'passed'))
+    results.check('native: a lock case stalled once passes on its second '
+                  'run, stalled every time it fails', problems)
 
 
 # The wineserver's trace of a request for the lock's mutex: the request,
@@ -360,6 +409,7 @@ def main():
                         {'MODREG_FAULT': UNLOCKED}))
         lock_cases(results, 'native', [os.path.abspath(args.unlocked)],
                    prefix, {})
+        stalled_lock_case(results, [os.path.abspath(args.unlocked)], prefix)
 
     if args.wine:
         wine = WinePrefix(os.path.join(args.work, 'wine-prefix'))
