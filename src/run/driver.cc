@@ -9,6 +9,7 @@
 #include "registry/list.h"
 #include "registry/update.h"
 #include "run/layout.h"
+#include "run/location.h"
 #include "run/mask.h"
 #include "run/modules.h"
 #include "run/options.h"
@@ -23,6 +24,58 @@ int Report(FILE* err, int status, const std::string& message) {
 
 void Say(FILE* out, const std::string& line) {
   fprintf(out, "%s\n", line.c_str());
+}
+
+// The registry's line, and with --verbose where its folder came from.
+void SayRegistry(FILE* out, const RegistryPaths& paths, bool verbose) {
+  Say(out, "registry: " + platform::DisplayName(paths.RegistryPath));
+  if (verbose) Say(out, "framework folder: " + paths.source);
+}
+
+std::string TooLong(const std::string& path) {
+  return "path too long (" + std::to_string(path.size()) +
+         " characters, at most " + std::to_string(kMaxPathChars) +
+         "): " + path;
+}
+
+// The registry the command line names (after the architecture rule); a
+// non-zero status when its folder is unknown, not absolute, or makes a
+// file name longer than Windows takes.
+int ChooseRegistry(const Options& options, RegistryPaths* paths, FILE* err) {
+  const FrameworkFolder folder = ChooseFrameworkFolder(
+      options.openni, options.openni_env, options.args[0]);
+  if (folder.status != 0) return Report(err, folder.status, folder.error);
+  if (folder.is_default) {
+    *paths = GetRegistryPaths();
+  } else {
+    *paths = RegistryPathsIn(folder.dir);
+    paths->source = folder.source;
+  }
+  // The longest name a pass gives a file.
+  const std::string longest = BackupTempPath(paths->BackupPath);
+  if (longest.size() > kMaxPathChars)
+    return Report(err, kExitUsage, TooLong(longest));
+  return kExitOk;
+}
+
+// --product-dir, checked: absolute, not a drive's or share's root, and
+// not holding the framework's folder, whose own entries would go with the
+// product's.
+int CheckProductDir(const std::string& value, const RegistryPaths& paths,
+                    std::string* dir, FILE* err) {
+  const std::optional<std::string> folder = AbsoluteFolder(value);
+  if (!folder)
+    return Report(err, kExitUsage,
+                  "--product-dir \"" + value + "\" is not an absolute path");
+  const std::string data = RegistryFolder(paths.RegistryPath);
+  const std::string framework = RegistryFolder(data);
+  if (IsRootFolder(*folder) || PathUnder(framework + "\\", *folder))
+    return Report(err, kExitUsage,
+                  "--product-dir \"" + value +
+                      "\" would take the framework's own entries: it is a "
+                      "root or holds " + framework);
+  *dir = *folder;
+  return kExitOk;
 }
 
 std::string EntryText(const ModuleEntry& entry) {
@@ -90,7 +143,7 @@ int UpdateRegistry(const RegistryPaths& paths, const RegistryEdit& edit,
                    bool verbose, FILE* out, FILE* err) {
   std::string error;
   std::string folder = RegistryFolder(paths.RegistryPath);
-  if (verbose) Say(out, "registry: " + platform::DisplayName(paths.RegistryPath));
+  if (verbose) SayRegistry(out, paths, verbose);
   if (!platform::LockRegistryFolder(folder, platform::kLockWaitMs, &error))
     return Report(err, kExitCannotLock,
                   "cannot lock " + platform::DisplayName(folder) + ": " + error);
@@ -121,7 +174,7 @@ int UpdateRegistry(const RegistryPaths& paths, const RegistryEdit& edit,
 // What UpdateRegistry would do, without locking or writing anything.
 int DryRun(const RegistryPaths& paths, RegistryEdit edit, bool verbose,
            FILE* out, FILE* err) {
-  if (verbose) Say(out, "registry: " + platform::DisplayName(paths.RegistryPath));
+  if (verbose) SayRegistry(out, paths, verbose);
   if (NothingToUnregister(paths, edit, verbose, out)) return kExitOk;
   edit.dry_run = true;
   RegistryResult result;
@@ -137,7 +190,7 @@ int DryRun(const RegistryPaths& paths, RegistryEdit edit, bool verbose,
   return result.changed ? kExitWouldChange : kExitOk;
 }
 
-int List(const RegistryPaths& paths, FILE* out, FILE* err) {
+int List(const RegistryPaths& paths, bool verbose, FILE* out, FILE* err) {
   std::vector<ModuleEntry> listed;
   RegistryResult result;
   try {
@@ -149,7 +202,7 @@ int List(const RegistryPaths& paths, FILE* out, FILE* err) {
   }
   int status = StatusOf(result.status);
   if (status != kExitOk) return Report(err, status, result.reason);
-  Say(out, "registry: " + platform::DisplayName(paths.RegistryPath));
+  SayRegistry(out, paths, verbose);
   for (const ModuleEntry& entry : listed)
     Say(out, (platform::PathExists(entry.path) ? "module: " : "missing: ") +
                  EntryText(entry));
@@ -177,7 +230,9 @@ int Pass(int argc, const char* const* argv, FILE* out, FILE* err) {
   const std::string ArchArgument = options.args[0];
   if (options.mode == Mode::kList) {
     if (ArchArgument == "x86") ApplyArchitectureRule(platform::IsWow64());
-    return List(GetRegistryPaths(), out, err);
+    RegistryPaths paths;
+    if (int status = ChooseRegistry(options, &paths, err)) return status;
+    return List(paths, options.verbose, out, err);
   }
   // 4 (read first, so that a refused mask touches nothing).
   std::optional<int32_t> mask = ReadDeviceMask(options.args[1]);
@@ -190,13 +245,21 @@ int Pass(int argc, const char* const* argv, FILE* out, FILE* err) {
   // 2. Architecture.
   if (ArchArgument == "x86") ApplyArchitectureRule(platform::IsWow64());
   // 3. Registry paths, before the product folder changes the root.
-  const RegistryPaths paths = GetRegistryPaths();
+  RegistryPaths paths;
+  if (int status = ChooseRegistry(options, &paths, err)) return status;
   RegistryEdit edit;
-  // 5. Product folder.
+  if (!options.product_dir.empty())
+    if (int status = CheckProductDir(options.product_dir, paths,
+                                     &edit.ProductDir, err))
+      return status;
+  // 5. Product folder; the modules are in --product-dir when given.
   edit.ProductFolder = ChooseProductFolder(DeviceMask);
+  if (!edit.ProductDir.empty()) InstallRoot = edit.ProductDir + "\\";
   // 6. Module list: none to unregister.
   edit.unregister = options.mode == Mode::kUnregister;
   if (!edit.unregister) edit.entries = BuildModuleList(DeviceMask);
+  if (std::optional<std::string> path = OverlongPath(edit.entries))
+    return Report(err, kExitUsage, TooLong(*path));
   edit.report = options.verbose || options.dry_run;
   if (options.dry_run)
     return DryRun(paths, edit, options.verbose, out, err);

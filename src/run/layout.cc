@@ -8,7 +8,7 @@ void ApplyArchitectureRule(bool wow64) {
 
 RegistryPaths GetRegistryPaths() {
   std::string data = InstallRoot + "\\OpenNI\\Data\\";
-  return {data + "modules.xml", data + "modules.xml.old"};
+  return {data + "modules.xml", data + "modules.xml.old", "the default"};
 }
 
 std::string RegistryFolder(const std::string& registry_path) {

@@ -1,12 +1,14 @@
 #include "run/options.h"
 
 const char kUsage[] =
-    "usage: modreg [--verbose] [--dry-run] [--unregister] ARCH MASK"
-    " | --list ARCH | --help | --version";
+    "usage: modreg [--verbose] [--dry-run] [--unregister] [--openni DIR |"
+    " --openni-env] [--product-dir DIR] ARCH MASK"
+    " | --list [--openni DIR | --openni-env] ARCH | --help | --version";
 
 const char kHelp[] =
-    "usage: modreg [--verbose] [--dry-run] [--unregister] ARCH MASK\n"
-    "       modreg [--verbose] --list ARCH\n"
+    "usage: modreg [--verbose] [--dry-run] [--unregister]\n"
+    "              [--openni DIR | --openni-env] [--product-dir DIR] ARCH MASK\n"
+    "       modreg [--verbose] [--openni DIR | --openni-env] --list ARCH\n"
     "       modreg --help | --version\n"
     "\n"
     "Registers the device modules that MASK names with the OpenNI framework's\n"
@@ -22,14 +24,53 @@ const char kHelp[] =
     "                nothing; status 0 when Modules would stay as it is, 1 when\n"
     "                it would change\n"
     "  --verbose     report what was done\n"
+    "  --openni DIR  the framework's folder: the registry is\n"
+    "                DIR\\Data\\modules.xml\n"
+    "  --openni-env  the framework's folder from OPEN_NI_INSTALL_PATH (ARCH x86)\n"
+    "                or OPEN_NI_INSTALL_PATH64, the machine's value first\n"
+    "  --product-dir DIR\n"
+    "                the folder the product's modules were installed in\n"
     "  --help        print this help\n"
     "  --version     print the version\n"
     "\n"
-    "Options come before ARCH; \"--\" ends them.\n";
+    "Options come before ARCH; \"--\" ends them. DIR is absolute (C:\\...\n"
+    "or \\\\server\\share) and comes as the next argument or after \"=\".\n";
 
 namespace {
 
 bool IsOption(const std::string& arg) { return arg.compare(0, 2, "--") == 0; }
+
+// The options that take a value, and where it goes.
+struct ValueOption {
+  const char* name;
+  std::string Options::*value;
+};
+const ValueOption kValueOptions[] = {
+    {"--openni", &Options::openni},
+    {"--product-dir", &Options::product_dir},
+};
+
+// When |arg| is an option that takes a value, stores it, from after "="
+// or from the next argument (|*i| then moves on to it), and returns true;
+// sets |error| when it is missing, empty or given twice.
+bool TakeValue(const std::string& arg, int argc, const char* const* argv,
+               int* i, Options* o) {
+  for (const ValueOption& option : kValueOptions) {
+    const std::string name = option.name;
+    if (arg.compare(0, name.size(), name) != 0) continue;
+    const bool inline_value = arg.size() > name.size();
+    if (inline_value && arg[name.size()] != '=') continue;
+    std::string value;
+    if (inline_value) value = arg.substr(name.size() + 1);
+    else if (*i + 1 < argc) value = argv[++*i];
+    std::string& slot = o->*option.value;
+    if (value.empty()) o->error = name + " needs DIR";
+    else if (!slot.empty()) o->error = name + " is given twice";
+    slot = value;
+    return true;
+  }
+  return false;
+}
 
 std::string Extra(const char* mode, const char* last, const std::string& arg) {
   return std::string(mode) + " takes nothing after " + last + ": \"" + arg +
@@ -46,6 +87,14 @@ std::string Missing(const char* mode, size_t needs, size_t have) {
 
 void Check(Options* o) {
   if (o->mode == Mode::kHelp || o->mode == Mode::kVersion) return;
+  if (!o->openni.empty() && o->openni_env) {
+    o->error = "--openni and --openni-env do not go together";
+    return;
+  }
+  if (o->mode == Mode::kList && !o->product_dir.empty()) {
+    o->error = "--product-dir does not go with --list";
+    return;
+  }
   if (o->mode == Mode::kList) {
     if (o->dry_run) o->error = "--dry-run does not go with --list";
     else if (o->args.empty()) o->error = Missing("--list", 1, 0);
@@ -76,10 +125,15 @@ Options ParseOptions(int argc, const char* const* argv) {
     if (!IsOption(arg)) break;
     o.any = true;
     Mode mode = o.mode;
+    if (TakeValue(arg, argc, argv, &i, &o)) {
+      if (!o.error.empty()) return o;
+      continue;
+    }
     if (arg == "--unregister") mode = Mode::kUnregister;
     else if (arg == "--list") mode = Mode::kList;
     else if (arg == "--dry-run") o.dry_run = true;
     else if (arg == "--verbose") o.verbose = true;
+    else if (arg == "--openni-env") o.openni_env = true;
     else if (arg == "--help") help = true;
     else if (arg == "--version") version = true;
     else {
