@@ -5,6 +5,7 @@
 
 #include "platform/platform.h"
 #include "registry/printer.h"
+#include "registry/reader.h"
 #include "registry/scan.h"
 #include "registry/textmode.h"
 
@@ -68,6 +69,13 @@ RegistryResult ParseRegistry(ByteBuffer* text, const ScanProgress& scanned,
     RegistryResult result = Failure(RegistryStatus::kMalformed,
                                     std::string("malformed XML: ") + e.what());
     result.parse_offset = static_cast<size_t>(e.where<char>() - text->data());
+    return result;
+  }
+  if (std::optional<ReaderRefusal> refusal = FindReaderRefusal(doc)) {
+    RegistryResult result = Failure(
+        RegistryStatus::kMalformed,
+        "the framework's XML reader refuses it: " + refusal->reason);
+    result.parse_offset = static_cast<size_t>(refusal->at - text->data());
     return result;
   }
   *modules = doc->first_node("Modules", 7);

@@ -378,14 +378,13 @@ extend([
                 r'	<Module configDir="C:\Program Files\HALDEToF\data\"/>',
                 r'	<Module Path="C:\Program Files\HALDEToF\Upper.dll"/>',
                 mod(H1), "</Modules>")),
-    edit("walk: only the first path attribute counts", crlf(
+    refuse("walk: an attribute twice, which the framework refuses", crlf(
         "<Modules>",
         r'	<Module path="C:\Keep\a.dll" path="C:\Program Files\HALDEToF\b.dll"/>',
         r'	<Module configDir="C:\Keep\" path="C:\Program Files\HALDEToF\c.dll"/>',
-        "</Modules>"), "1",
-        written("<Modules>",
-                r'	<Module path="C:\Keep\a.dll" path="C:\Program Files\HALDEToF\b.dll"/>',
-                mod(H1), "</Modules>")),
+        "</Modules>"), 4, MALFORMED + (
+            r'reader refuses it: attribute "path" given twice in one element '
+            r"at line 2, column 31$",)),
     edit("walk: text and CDATA after the first Module stay",
          crlf("<Modules>" + mod(FW, tabs=0) + "note HALDEToF"
               + "<![CDATA[C:\\HALDEToF\\]]>" + mod(H1, tabs=0)
@@ -832,6 +831,7 @@ REGISTERED = crlf("<Modules>", mod(FW), mod(H1), mod(H3, H3C), "</Modules>")
 STALE = crlf("<Modules>", mod(H1), mod(FW), "</Modules>")
 LEFTOVER = {"pf/modules.xml.tmp": b"<Modules><half"}
 SAID = ("registry: " + REG + HOST,)
+SAID_V = SAID + ("framework folder: the default",)  # with --verbose
 
 for args, wrong in [  # the messages are the option table's (options_test)
         (["--bogus", "x64", "1"], r'unknown option "--bogus"'),
@@ -851,7 +851,7 @@ extend([
     run("after a lone --, a word beginning with -- is ARCH",
         ["--verbose", "--", "--x86", "1"], {"pf/modules.xml": BASE},
         {"pf/modules.xml": base_with(mod(H1)), OLD: BASE},
-        stdout=Out(SAID + ("backup: made", "added: " + H1, "result: rewritten"))),
+        stdout=Out(SAID_V + ("backup: made", "added: " + H1, "result: rewritten"))),
 ])
 
 # Unregistration.
@@ -936,20 +936,20 @@ extend([
     Case("verbose: a registration twice", [
         Step(args=["--verbose", "x64", "1"], put={"pf/modules.xml": STALE},
              after={"pf/modules.xml": base_with(mod(H1)), OLD: STALE},
-             stdout=Out(SAID + ("backup: made", "removed: " + H1,
+             stdout=Out(SAID_V + ("backup: made", "removed: " + H1,
                                 "added: " + H1, "result: rewritten"))),
         Step(args=["--verbose", "x64", "1"],
              after={"pf/modules.xml": base_with(mod(H1)), OLD: STALE},
-             stdout=Out(SAID + ("backup: already there", "removed: " + H1,
+             stdout=Out(SAID_V + ("backup: already there", "removed: " + H1,
                                 "added: " + H1, "result: rewritten")))]),
     run("verbose: no device type", ["--verbose", "x64", "0"],
         {"pf/modules.xml": STALE}, {"pf/modules.xml": STALE, OLD: STALE},
-        stdout=Out(SAID + ("backup: made", "result: left as it was"))),
+        stdout=Out(SAID_V + ("backup: made", "result: left as it was"))),
     run("verbose: an unregistration without registry",
         ["--unregister", "--verbose", "x64", "1"], {}, {},
-        stdout=Out(SAID + ("result: no registry, nothing to remove",))),
+        stdout=Out(SAID_V + ("result: no registry, nothing to remove",))),
     run("verbose: a dry run", ["--verbose", "--dry-run", "x64", "1"],
-        {"pf/modules.xml": REGISTERED}, UNCHANGED, stdout=Out(SAID + (
+        {"pf/modules.xml": REGISTERED}, UNCHANGED, stdout=Out(SAID_V + (
             "remove: " + H1, "remove: " + cfg(H3, H3C), "add: " + H1,
             "result: would be rewritten, Modules changed")), status=1),
     run("messages about the registry name its host path", ["x64", "1"], {}, {},

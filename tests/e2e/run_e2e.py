@@ -33,6 +33,7 @@ DATA = {
     "pf86": os.path.join("Program Files (x86)", "OpenNI", "Data"),
 }
 RUN_TIMEOUT = 120  # seconds; a hung run fails its case
+TINYXML_CHECK = None  # tinyxml_check, to judge every registry written
 
 
 # --------------------------------------------------------------------------
@@ -260,6 +261,24 @@ def expand(out, target, drive_c):
     return text
 
 
+def judged_by_tinyxml(checker, drive_c, before, after):
+    """Problems the framework's reader has with each registry the step
+    wrote: tinyxml_check's lines."""
+    problems = []
+    for key, data in sorted(after.items()):
+        if (not key.endswith("/modules.xml") or not isinstance(data, bytes)
+                or before.get(key) == data):
+            continue
+        folder, _, name = key.partition("/")
+        path = os.path.join(drive_c, DATA[folder], *name.split("/"))
+        proc = subprocess.run([checker, path], stdout=subprocess.PIPE,
+                              stderr=subprocess.STDOUT)
+        if proc.returncode != 0:
+            problems.append("TinyXML: " + proc.stdout.decode(
+                "utf-8", "replace").strip().replace("\n", "; "))
+    return problems
+
+
 def run_case(case, target, arch):
     drive_c = target.drive_c(arch)
     reset(drive_c, case.absent)
@@ -280,8 +299,11 @@ def run_case(case, target, arch):
             out, err = proc.stdout, proc.stderr
         except subprocess.TimeoutExpired as e:
             status, out, err = "timeout", e.stdout or b"", e.stderr or b""
-        problems = check_step(step, (status, out, err, snapshot(drive_c)),
+        after = snapshot(drive_c)
+        problems = check_step(step, (status, out, err, after),
                               before, target, case.absent)
+        if TINYXML_CHECK:
+            problems += judged_by_tinyxml(TINYXML_CHECK, drive_c, before, after)
         if problems:
             where = " (run %d of %d)" % (number, len(case.steps)) \
                 if len(case.steps) > 1 else ""
@@ -297,7 +319,12 @@ def main():
     parser.add_argument("-k", "--filter", default="",
                         help="run only cases whose name holds this text")
     parser.add_argument("-v", "--verbose", action="store_true")
+    parser.add_argument("--tinyxml-check",
+                        help="tinyxml_check: every registry a step writes "
+                             "must load in the framework's reader")
     options = parser.parse_args()
+    global TINYXML_CHECK
+    TINYXML_CHECK = options.tinyxml_check
 
     if not os.path.isfile(options.exe):
         print("no executable at %s" % options.exe)
