@@ -31,7 +31,26 @@ from wine import WinePrefix  # noqa: E402
 DATA = {
     "pf": os.path.join("Program Files", "OpenNI", "Data"),
     "pf86": os.path.join("Program Files (x86)", "OpenNI", "Data"),
+    # A framework installed elsewhere, on C: and on a drive D: whose folder
+    # lies in drive_c (the prefix's dosdevices/d: link).
+    "fw": os.path.join("Frameworks", "OpenNI", "Data"),
+    "d": os.path.join("DriveD", "OpenNI", "Data"),
 }
+# The framework's variables: never taken from the caller's environment.
+FRAMEWORK_VARIABLES = ("OPEN_NI_INSTALL_PATH", "OPEN_NI_INSTALL_PATH64")
+MACHINE_ENVIRONMENT = (r"HKLM\SYSTEM\CurrentControlSet\Control"
+                       r"\Session Manager\Environment")
+
+
+def link_drive_d(prefix):
+    """Drive D: of |prefix|: its drive_c/DriveD folder, as Wine maps
+    drives."""
+    devices = os.path.join(prefix, "dosdevices")
+    os.makedirs(devices, exist_ok=True)
+    link = os.path.join(devices, "d:")
+    if os.path.lexists(link):
+        os.unlink(link)
+    os.symlink(os.path.join("..", "drive_c", "DriveD"), link)
 RUN_TIMEOUT = 120  # seconds; a hung run fails its case
 TINYXML_CHECK = None  # tinyxml_check, to judge every registry written
 
@@ -57,6 +76,7 @@ class NativeTarget:
             if arch == "64":
                 os.makedirs(os.path.join(prefix, "drive_c", "windows",
                                          "syswow64"))
+            link_drive_d(prefix)
             self.prefixes[arch] = prefix
 
     def arches(self, case):
@@ -72,6 +92,9 @@ class NativeTarget:
         env = dict(os.environ)
         env["WINEPREFIX"] = self.prefixes[arch]
         return env
+
+    def set_machine(self, values):
+        """The native build reads no machine environment."""
 
     def start(self):
         pass
@@ -105,10 +128,25 @@ class WineTarget:
     def env(self, arch):
         return self.wine.env
 
+    def set_machine(self, values):
+        """The machine's framework variables: |values| maps a name to
+        (type, data); the others are deleted."""
+        for name in FRAMEWORK_VARIABLES:
+            if name in values:
+                kind, data = values[name]
+                cmd = ["add", MACHINE_ENVIRONMENT, "/v", name, "/t", kind,
+                       "/d", data, "/f"]
+            else:
+                cmd = ["delete", MACHINE_ENVIRONMENT, "/v", name, "/f"]
+            subprocess.run(["wine", "reg"] + cmd, env=self.wine.env,
+                           stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
+                           stderr=subprocess.DEVNULL, timeout=RUN_TIMEOUT)
+
     def start(self):
         made = self.wine.start()
         if made:
             print("made the %s prefix in %.1f s" % (self.mode, made))
+        link_drive_d(self.wine.prefix)
 
     def stop(self):
         self.wine.stop()
@@ -280,6 +318,14 @@ def judged_by_tinyxml(checker, drive_c, before, after):
 
 
 def run_case(case, target, arch):
+    try:
+        return run_steps(case, target, arch)
+    finally:
+        if any(step.machine for step in case.steps):
+            target.set_machine({})
+
+
+def run_steps(case, target, arch):
     drive_c = target.drive_c(arch)
     reset(drive_c, case.absent)
     for number, step in enumerate(case.steps, 1):
@@ -288,9 +334,13 @@ def run_case(case, target, arch):
                 step, stdout=expand(step.stdout, target, drive_c))
         lay_out(drive_c, step.put)
         before = snapshot(drive_c)
+        env = {k: v for k, v in target.env(arch).items()
+               if k not in FRAMEWORK_VARIABLES}
+        env.update(step.env)
+        if step.machine is not None:
+            target.set_machine(step.machine)
         try:
-            proc = subprocess.run(target.command(step.args),
-                                  env=target.env(arch),
+            proc = subprocess.run(target.command(step.args), env=env,
                                   stdin=subprocess.DEVNULL,
                                   stdout=subprocess.PIPE,
                                   stderr=subprocess.PIPE,
