@@ -40,8 +40,8 @@ size_t RepeatedName(const std::vector<std::string_view>& names) {
         if (names[i] == names[j]) return i;
     return 0;
   }
-  // Many attributes: sorted by name, then position, the second of each
-  // run of equal names is a repeat.
+  // Many attributes: sorted by name, then position, each name equal to
+  // the one before it is a repeat; the first in the text is wanted.
   std::vector<std::pair<std::string_view, size_t>> sorted;
   sorted.reserve(n);
   for (size_t i = 0; i < n; ++i) sorted.push_back({names[i], i});
@@ -49,7 +49,6 @@ size_t RepeatedName(const std::vector<std::string_view>& names) {
   size_t first = 0;
   for (size_t i = 1; i < n; ++i)
     if (sorted[i].first == sorted[i - 1].first &&
-        (i < 2 || sorted[i - 2].first != sorted[i].first) &&
         (first == 0 || sorted[i].second < first))
       first = sorted[i].second;
   return first;
