@@ -40,10 +40,17 @@ std::string TooLong(const std::string& path) {
 
 // The registry the command line names (after the architecture rule); a
 // non-zero status when its folder is unknown, not absolute, or makes a
-// file name longer than Windows takes.
-int ChooseRegistry(const Options& options, RegistryPaths* paths, FILE* err) {
+// file name longer than Windows takes. An unregistration whose variable
+// is set nowhere has nothing to do, as without a registry: the
+// framework's removal takes its variable too. Then |gone| says why.
+int ChooseRegistry(const Options& options, RegistryPaths* paths, FILE* err,
+                   std::string* gone = nullptr) {
   const FrameworkFolder folder = ChooseFrameworkFolder(
       options.openni, options.openni_env, options.args[0]);
+  if (folder.unset && gone && options.mode == Mode::kUnregister) {
+    *gone = folder.error;
+    return kExitOk;
+  }
   if (folder.status != 0) return Report(err, folder.status, folder.error);
   if (folder.is_default) {
     *paths = GetRegistryPaths();
@@ -246,7 +253,12 @@ int Pass(int argc, const char* const* argv, FILE* out, FILE* err) {
   if (ArchArgument == "x86") ApplyArchitectureRule(platform::IsWow64());
   // 3. Registry paths, before the product folder changes the root.
   RegistryPaths paths;
-  if (int status = ChooseRegistry(options, &paths, err)) return status;
+  std::string gone;
+  if (int status = ChooseRegistry(options, &paths, err, &gone)) return status;
+  if (!gone.empty()) {
+    if (options.verbose) Say(out, "result: " + gone + ", nothing to remove");
+    return kExitOk;
+  }
   RegistryEdit edit;
   if (!options.product_dir.empty())
     if (int status = CheckProductDir(options.product_dir, paths,

@@ -64,6 +64,7 @@ FrameworkFolder ChooseFrameworkFolder(const std::string& openni,
     }
     if (value.empty()) {
       folder.status = 3;
+      folder.unset = true;
       folder.error = "the framework's folder is unknown: " + name +
                      " is not set or empty";
       return folder;

@@ -32,6 +32,7 @@ struct FrameworkFolder {
   std::string dir;         // as AbsoluteFolder leaves it
   std::string source;      // where it came from, for --verbose
   int status = 0;          // non-zero: the folder is unknown; |error| says why
+  bool unset = false;      // status 3 because the variable is unset or empty
   std::string error;
 };
 

@@ -1143,3 +1143,12 @@ extend([
               ["--openni", "C:\\" + "b" * 240, "x64", "1"], 2, stderr=((
                   r"^modreg: path too long \(268 characters, at most 259\): ",),)),
 ])
+# An unregistration whose variable is set nowhere: the framework is gone,
+# as without a registry.
+add(untouched_env("--openni-env: an unregistration, the variable unset",
+                  ["--verbose", "--unregister", "--openni-env", "x64", "1"], 0,
+                  (), {}))
+CASES[-1].steps[0].stderr = ()
+CASES[-1].steps[0].stdout = Out((
+    "result: the framework's folder is unknown: %s is not set or empty, "
+    "nothing to remove" % V64,))
