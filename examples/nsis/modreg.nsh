@@ -29,6 +29,12 @@
 ; all, the installer aborts with NSIS's own exit code 2. In the installer,
 ; Abort runs .onInstFailed, where the product removes what it installed.
 ;
+; The registration names the folder the product was installed in
+; ($INSTDIR, which the user may choose: --product-dir) and the registry the
+; framework reads, found through the variable its installer set machine-wide
+; (--openni-env: OPEN_NI_INSTALL_PATH for ARCH x86, else
+; OPEN_NI_INSTALL_PATH64), wherever the framework was installed.
+;
 ; Define MODREG_EXE before the !include to run modreg.exe from elsewhere.
 
 !ifndef MODREG_NSH
@@ -71,14 +77,14 @@
 ; Registers the product's modules: run it at install and at repair, after
 ; the module files are in place.
 !macro ModregRegister ARCH MASK
-  !insertmacro _ModregRun '--verbose ${ARCH} ${MASK}'
+  !insertmacro _ModregRun '--verbose --openni-env $\"--product-dir=$INSTDIR$\" ${ARCH} ${MASK}'
 !macroend
 
 ; Removes the entries ModregRegister made with the same ARCH and MASK: run
 ; it at uninstall, before the module files are deleted. A framework that
-; is no longer installed is not a failure.
+; is no longer installed (its variable gone too) is not a failure.
 !macro ModregUnregister ARCH MASK
-  !insertmacro _ModregRun '--verbose --unregister ${ARCH} ${MASK}'
+  !insertmacro _ModregRun '--verbose --unregister --openni-env $\"--product-dir=$INSTDIR$\" ${ARCH} ${MASK}'
 !macroend
 
 !endif
