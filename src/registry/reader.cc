@@ -10,25 +10,31 @@ namespace {
 using Node = rapidxml::xml_node<char>;
 
 // The reader's isalpha and isalnum (C locale), with every byte from 128 up
-// taken as a letter.
-bool Starts(unsigned char c) {
-  return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || c == '_' ||
-         c >= 128;
-}
-bool Continues(unsigned char c) {
-  return Starts(c) || (c >= '0' && c <= '9') || c == '-' || c == '.' ||
-         c == ':';
-}
+// taken as a letter: 1 a name may begin with, 2 it may go on with.
+struct NameTable {
+  unsigned char kind[256] = {};
+  constexpr NameTable() {
+    for (int c = 0; c < 256; ++c) {
+      const bool starts = (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') ||
+                          c == '_' || c >= 128;
+      const bool goes_on = starts || (c >= '0' && c <= '9') || c == '-' ||
+                           c == '.' || c == ':';
+      kind[c] = static_cast<unsigned char>((starts ? 1 : 0) | (goes_on ? 2 : 0));
+    }
+  }
+};
+constexpr NameTable kNames;
+
+bool Starts(char c) { return kNames.kind[static_cast<unsigned char>(c)] & 1; }
 
 bool GoesOn(std::string_view name) {
   for (char c : name)
-    if (!Continues(static_cast<unsigned char>(c))) return false;
+    if (!(kNames.kind[static_cast<unsigned char>(c)] & 2)) return false;
   return true;
 }
 
 bool IsName(std::string_view name) {
-  return !name.empty() && Starts(static_cast<unsigned char>(name[0])) &&
-         GoesOn(name);
+  return !name.empty() && Starts(name[0]) && GoesOn(name);
 }
 
 // The index of the first of |names| that repeats an earlier one, or 0.
@@ -57,8 +63,7 @@ size_t RepeatedName(const std::vector<std::string_view>& names) {
 std::optional<ReaderRefusal> CheckElement(const Node* node,
                                           std::vector<std::string_view>* names) {
   const std::string_view name(node->name(), node->name_size());
-  if (!name.empty() && Starts(static_cast<unsigned char>(name[0])) &&
-      !GoesOn(name))
+  if (!name.empty() && Starts(name[0]) && !GoesOn(name))
     return ReaderRefusal{node->name(), "element name \"" + std::string(name) +
                                            "\" holds a character a name "
                                            "cannot"};
@@ -67,15 +72,19 @@ std::optional<ReaderRefusal> CheckElement(const Node* node,
                          "element name \"" + std::string(name) +
                              "\" does not begin as a name, and the element "
                              "is not empty"};
-  names->clear();
+  size_t count = 0;
   for (const auto* a = node->first_attribute(); a; a = a->next_attribute()) {
     const std::string_view attribute(a->name(), a->name_size());
     if (!IsName(attribute))
       return ReaderRefusal{a->name(), "attribute name \"" +
                                           std::string(attribute) +
                                           "\" is not a name"};
-    names->push_back(attribute);
+    ++count;
   }
+  if (count < 2) return std::nullopt;
+  names->clear();
+  for (const auto* a = node->first_attribute(); a; a = a->next_attribute())
+    names->push_back({a->name(), a->name_size()});
   if (const size_t at = RepeatedName(*names)) {
     const auto* a = node->first_attribute();
     for (size_t i = 0; i < at; ++i) a = a->next_attribute();
