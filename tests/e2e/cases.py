@@ -1,11 +1,11 @@
 """The end-to-end case table of modreg.
 
-Each case lays out files in the two registry folders of a drive C:, runs
+Each case lays out files in the registry folders of a Wine prefix, runs
 the tool once or more, and states everything that must hold afterwards:
 the exit status, standard output, standard error, and the complete set of
-files left in both folders, byte for byte.
+files left in those folders, byte for byte.
 
-File keys name a path below one of the two registry folders:
+File keys name a path below one of the registry folders:
   "pf/..."    C:\\Program Files\\OpenNI\\Data\\...
   "pf86/..."  C:\\Program Files (x86)\\OpenNI\\Data\\...
   "fw/..."    C:\\Frameworks\\OpenNI\\Data\\...
