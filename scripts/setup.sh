@@ -5,7 +5,7 @@ set -euo pipefail
 
 packages=(
   cmake ninja-build g++ python3 file
-  librapidxml-dev googletest
+  librapidxml-dev googletest libtinyxml-dev
   g++-mingw-w64-i686 binutils-mingw-w64-i686 g++-mingw-w64-x86-64
   wine wine32 wine64
   clang libclang-rt-14-dev

@@ -82,6 +82,15 @@ TEST(ParseOptions, NamesWhatIsWrong) {
        "--check goes with no other mode"},
       {{"--verbose", "--log"}, "--log needs FILE"},
       {{"--log=", "x86", "1"}, "--log needs FILE"},
+      {{"--openni"}, "--openni needs DIR"},
+      {{"--product-dir=", "x86", "1"}, "--product-dir needs DIR"},
+      {{"--openni=C:\\a", "--openni", "C:\\b", "x86", "1"}, "--openni is given twice"},
+      {{"--openni", "C:\\a", "--openni-env", "x86", "1"},
+       "--openni and --openni-env do not go together"},
+      {{"--openniX=C:\\a", "x86", "1"}, "unknown option \"--openniX=C:\\a\""},
+      {{"--openni-env=1", "x86", "1"}, "unknown option \"--openni-env=1\""},
+      {{"--list", "--product-dir", "C:\\p", "x86"},
+       "--product-dir does not go with --list"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.error);
@@ -96,6 +105,34 @@ TEST(ParseOptions, LogTakesAFile) {
   EXPECT_FALSE(o.verbose);
   EXPECT_EQ(o.args, (std::vector<std::string>{"x86", "1"}));
   EXPECT_EQ(Parse({"--log=C:\\a b.log", "--list", "x86"}).log, "C:\\a b.log");
+}
+
+TEST(ParseOptions, ValueAsTheNextArgumentOrAfterEquals) {
+  struct Case {
+    std::vector<const char*> args;
+    std::string openni;
+    bool openni_env;
+    std::string product_dir;
+    std::vector<std::string> positional;
+  } cases[] = {
+      {{"--openni", "C:\\f", "x64", "1"}, "C:\\f", false, "", {"x64", "1"}},
+      {{"--openni=C:\\f=g\\", "--product-dir=D:/p", "--", "x86", "1"},
+       "C:\\f=g\\", false, "D:/p", {"x86", "1"}},
+      // The next argument is the value, whatever it looks like.
+      {{"--openni-env", "--product-dir", "--list", "x64", "1"}, "", true,
+       "--list", {"x64", "1"}},
+      {{"--openni", "--", "--list", "x64"}, "--", false, "", {"x64"}},
+  };
+  for (const Case& c : cases) {
+    Options o = Parse(c.args);
+    SCOPED_TRACE(c.args[1]);
+    EXPECT_EQ(o.error, "");
+    EXPECT_EQ(o.openni, c.openni);
+    EXPECT_EQ(o.openni_env, c.openni_env);
+    EXPECT_EQ(o.product_dir, c.product_dir);
+    EXPECT_EQ(o.args, c.positional);
+  }
+  EXPECT_EQ(Parse({"--openni", "--", "--list", "x64"}).mode, Mode::kList);
 }
 
 }  // namespace

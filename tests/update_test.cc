@@ -269,10 +269,10 @@ two</Lines>
 
 )"},
     {"the first path decides; nodes without one stay and the walk goes on",
-     R"(<Modules><Module path="A.dll" path="C:\HALDEToF\x.dll"/><Module name="C:\HALDEToF\y.dll"/><Module Path="C:\HALDEToF\z.dll"/>text HALDEToF<![CDATA[HALDEToF]]><Module path="C:\HALDEToF\last.dll"/></Modules>)",
+     R"(<Modules><Module path="A.dll" xpath="C:\HALDEToF\x.dll"/><Module name="C:\HALDEToF\y.dll"/><Module Path="C:\HALDEToF\z.dll"/>text HALDEToF<![CDATA[HALDEToF]]><Module path="C:\HALDEToF\last.dll"/></Modules>)",
      {kNew},
      R"(<Modules>
-	<Module path="A.dll" path="C:\HALDEToF\x.dll"/>
+	<Module path="A.dll" xpath="C:\HALDEToF\x.dll"/>
 	<Module name="C:\HALDEToF\y.dll"/>
 	<Module Path="C:\HALDEToF\z.dll"/>
 	text HALDEToF
@@ -334,6 +334,13 @@ std::string Nested(size_t depth) {
   return text + "</Modules>";
 }
 
+// An element of 20 attributes, a0 to a19, then a5 and a3 again.
+std::string ManyAttributes() {
+  std::string text = "<Modules><M";
+  for (int i = 0; i < 20; ++i) text += " a" + std::to_string(i) + "=\"v\"";
+  return text + " a5=\"r\" a3=\"s\"/></Modules>";
+}
+
 TEST(UpdateRegistry, StatusAndParseOffset) {
   using namespace std::string_literals;
   struct Case {
@@ -365,6 +372,19 @@ TEST(UpdateRegistry, StatusAndParseOffset) {
       {"trailing text", "<Modules/>tail", {}, RegistryStatus::kMalformed, 10},
       {"unclosed end tag", "<Modules>\r\n</Modules", {kNew}, RegistryStatus::kMalformed, 19},
       {"missing semicolon", "<Modules>&#65</Modules>", {kNew}, RegistryStatus::kMalformed, 13},
+      // What the framework's reader refuses: at the name refused.
+      {"an attribute twice", R"(<Modules><Module path="a" x="1" path="b"/></Modules>)",
+       {kNew}, RegistryStatus::kMalformed, 32},
+      {"of many attributes, the first repeat", ManyAttributes(), {kNew},
+       RegistryStatus::kMalformed, ManyAttributes().find("a5=\"r\"")},
+      {"an attribute name beginning with a digit", R"(<Modules><M path="a" 1x="1"/></Modules>)",
+       {kNew}, RegistryStatus::kMalformed, 21},
+      {"an element name going on with #", "<Modules><Mod#ule/></Modules>", {kNew},
+       RegistryStatus::kMalformed, 10},
+      {"an unknown tag with content", "<Modules><-x><y/></-x></Modules>", {kNew},
+       RegistryStatus::kMalformed, 10},
+      {"an empty unknown tag loads", R"(<Modules><-x a="1"/><_a.b-c:d e="1"/></Modules>)",
+       {kNew}, RegistryStatus::kWritten, std::nullopt},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);

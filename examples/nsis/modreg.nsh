@@ -42,6 +42,12 @@
 ; $TEMP, so that the uninstaller can remove $INSTDIR afterwards; with
 ; ModregRegister the output folder is the one before.
 ;
+; The registration names the folder the product was installed in
+; ($INSTDIR, which the user may choose: --product-dir) and the registry the
+; framework reads, found through the variable its installer set machine-wide
+; (--openni-env: OPEN_NI_INSTALL_PATH for ARCH x86, else
+; OPEN_NI_INSTALL_PATH64), wherever the framework was installed.
+;
 ; Define MODREG_EXE before the !include to run modreg.exe from elsewhere.
 
 !ifndef MODREG_NSH
@@ -100,14 +106,14 @@
 ; Registers the product's modules: run it at install and at repair, after
 ; the module files are in place.
 !macro ModregRegister ARCH MASK LOG
-  !insertmacro _ModregRun '${ARCH} ${MASK}' '${LOG}' 1
+  !insertmacro _ModregRun '--openni-env $\"--product-dir=$INSTDIR$\" ${ARCH} ${MASK}' '${LOG}' 1
 !macroend
 
 ; Removes the entries ModregRegister made with the same ARCH and MASK: run
 ; it at uninstall, before the module files are deleted. A framework that
-; is no longer installed is not a failure.
+; is no longer installed (its variable gone too) is not a failure.
 !macro ModregUnregister ARCH MASK LOG
-  !insertmacro _ModregRun '--unregister ${ARCH} ${MASK}' '${LOG}' 0
+  !insertmacro _ModregRun '--unregister --openni-env $\"--product-dir=$INSTDIR$\" ${ARCH} ${MASK}' '${LOG}' 0
 !macroend
 
 !endif

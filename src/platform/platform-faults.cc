@@ -237,6 +237,10 @@ std::optional<bool> Intercepted(const char* name, std::string* error) {
 
 bool IsWow64() { return platform_real::IsWow64(); }
 
+bool MachineEnvironment(const std::string& name, std::string* value) {
+  return platform_real::MachineEnvironment(name, value);
+}
+
 bool ReadWholeFile(const std::string& path, ByteBuffer* out,
                    std::string* error, const ReadFilter& filter) {
   if (auto done = Intercepted("read", error)) return *done;

@@ -21,19 +21,37 @@ namespace {
 
 std::string Reason() { return strerror(errno); }
 
-std::string DriveC() {
+std::string WinePrefix() {
   const char* prefix = getenv("WINEPREFIX");
-  if (prefix && *prefix) return std::string(prefix) + "/drive_c";
+  if (prefix && *prefix) return prefix;
   const char* home = getenv("HOME");
-  return std::string(home ? home : "") + "/.wine/drive_c";
+  return std::string(home ? home : "") + "/.wine";
 }
 
-// "C:\Program Files\x" -> "<prefix>/drive_c/Program Files/x". Backslashes
-// become slashes here only; the Windows form is what the registry holds.
+std::string DriveC() { return WinePrefix() + "/drive_c"; }
+
+// Where Wine keeps another drive: "D:\x" is "<prefix>/dosdevices/d:/x",
+// a link the prefix's drive configuration made; "\\server\share\x" is
+// "<prefix>/dosdevices/unc/server/share/x". Empty for a path on no drive.
+std::string DosDevicePath(const std::string& path) {
+  if (path.size() >= 2 && path[0] == '\\' && path[1] == '\\')
+    return WinePrefix() + "/dosdevices/unc/" + path.substr(2);
+  if (path.size() >= 2 && path[1] == ':' && isalpha(static_cast<unsigned char>(path[0])))
+    return WinePrefix() + "/dosdevices/" +
+           static_cast<char>(tolower(static_cast<unsigned char>(path[0]))) +
+           ":" + path.substr(2);
+  return std::string();
+}
+
+// "C:\Program Files\x" -> "<prefix>/drive_c/Program Files/x", other drives
+// as DosDevicePath. Backslashes become slashes here only; the Windows form
+// is what the registry holds.
 std::string HostPath(const std::string& path) {
   std::string rest = path;
   if (rest.size() >= 2 && (rest[0] == 'C' || rest[0] == 'c') && rest[1] == ':')
     rest = DriveC() + rest.substr(2);
+  else if (std::string other = DosDevicePath(rest); !other.empty())
+    rest = other;
   for (char& c : rest)
     if (c == '\\') c = '/';
   return rest;
@@ -58,6 +76,8 @@ std::string DisplayName(const std::string& path) {
   const std::string host = HostPath(path);
   return host == path ? path : path + " (" + host + ")";
 }
+
+bool MachineEnvironment(const std::string&, std::string*) { return false; }
 
 bool IsWow64() {
   struct stat st;

@@ -136,6 +136,48 @@ HANDLE Handle(const OutputFile* file) {
 
 std::string DisplayName(const std::string& path) { return path; }
 
+bool MachineEnvironment(const std::string& name, std::string* value) {
+  HKEY key;
+  if (RegOpenKeyExA(HKEY_LOCAL_MACHINE,
+                    "SYSTEM\\CurrentControlSet\\Control\\Session Manager\\"
+                    "Environment",
+                    0, KEY_QUERY_VALUE, &key) != ERROR_SUCCESS)
+    return false;
+  DWORD type = 0, size = 0;
+  bool found = false;
+  std::string raw;
+  // The value may change between the two calls: ask again while it grows.
+  for (int tries = 0; tries < 4; ++tries) {
+    LONG rc = RegQueryValueExA(key, name.c_str(), nullptr, &type, nullptr,
+                               &size);
+    if (rc != ERROR_SUCCESS || (type != REG_SZ && type != REG_EXPAND_SZ))
+      break;
+    raw.assign(size + 1, '\0');
+    DWORD got = size;
+    rc = RegQueryValueExA(key, name.c_str(), nullptr, &type,
+                          reinterpret_cast<BYTE*>(raw.data()), &got);
+    if (rc == ERROR_MORE_DATA) continue;
+    if (rc != ERROR_SUCCESS || (type != REG_SZ && type != REG_EXPAND_SZ))
+      break;
+    raw.resize(strnlen(raw.c_str(), got));  // the stored NUL, if any, goes
+    found = true;
+    break;
+  }
+  RegCloseKey(key);
+  if (!found) return false;
+  if (type == REG_EXPAND_SZ) {
+    DWORD n = ExpandEnvironmentStringsA(raw.c_str(), nullptr, 0);
+    if (n == 0) return false;
+    std::string expanded(n, '\0');
+    n = ExpandEnvironmentStringsA(raw.c_str(), expanded.data(), n);
+    if (n == 0 || n > expanded.size()) return false;
+    expanded.resize(n - 1);
+    raw = expanded;
+  }
+  *value = raw;
+  return true;
+}
+
 bool IsWow64() {
   BOOL wow64 = FALSE;
   return IsWow64Process(GetCurrentProcess(), &wow64) && wow64;

@@ -22,6 +22,12 @@ std::string DisplayName(const std::string& path);
 // query counts as no.
 bool IsWow64();
 
+// The machine-wide value of environment variable |name|, as Windows keeps
+// it for new processes (HKLM\SYSTEM\CurrentControlSet\Control\Session
+// Manager\Environment; a REG_EXPAND_SZ value expanded). False when it has
+// none, and always on POSIX, where there is no such store.
+bool MachineEnvironment(const std::string& name, std::string* value);
+
 // Takes each part of a file as it is read: the bytes [from, end) of
 // |data|, which has room for one more byte after them. It may rewrite them
 // in place and returns how many bytes of |data| to keep (at most |end|);

@@ -5,6 +5,7 @@
 
 #include "platform/platform.h"
 #include "registry/printer.h"
+#include "registry/reader.h"
 #include "registry/scan.h"
 #include "registry/textmode.h"
 
@@ -72,6 +73,13 @@ RegistryResult ParseRegistry(ByteBuffer* text, const ScanProgress& scanned,
     RegistryResult result = Failure(RegistryStatus::kMalformed,
                                     std::string("malformed XML: ") + e.what());
     result.parse_offset = static_cast<size_t>(e.where<char>() - text->data());
+    return result;
+  }
+  if (std::optional<ReaderRefusal> refusal = FindReaderRefusal(doc)) {
+    RegistryResult result = Failure(
+        RegistryStatus::kMalformed,
+        "the framework's XML reader refuses it: " + refusal->reason);
+    result.parse_offset = static_cast<size_t>(refusal->at - text->data());
     return result;
   }
   *modules = doc->first_node("Modules", 7);
@@ -202,14 +210,32 @@ ModuleEntry EntryOf(const Node* node) {
   return entry;
 }
 
+namespace {
+
+char FoldPathChar(char c) {
+  if (c == '/') return '\\';
+  return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
+}
+
+}  // namespace
+
+bool PathUnder(std::string_view path, std::string_view dir) {
+  if (dir.empty() || path.size() <= dir.size()) return false;
+  for (size_t i = 0; i < dir.size(); ++i)
+    if (FoldPathChar(path[i]) != FoldPathChar(dir[i])) return false;
+  return FoldPathChar(path[dir.size()]) == '\\';
+}
+
 size_t RemoveStaleEntries(Node* modules, const std::string& folder,
-                          std::vector<Node*>* removed) {
+                          std::vector<Node*>* removed,
+                          const std::string& under) {
   size_t count = 0;
   Node* node = modules->first_node("Module", 6);
   while (node) {
     Node* next = node->next_sibling();
     const auto* path = node->first_attribute("path", 4);
-    if (path && Contains(path, folder)) {
+    if (path && (Contains(path, folder) ||
+                 PathUnder({path->value(), path->value_size()}, under))) {
       modules->remove_node(node);
       ++count;
       if (removed) removed->push_back(node);
@@ -251,7 +277,8 @@ void ApplyEdit(const RegistryEdit& edit,
       before.push_back(node);
   std::vector<Node*> removed;
   size_t count = RemoveStaleEntries(modules, edit.ProductFolder,
-                                    edit.report ? &removed : nullptr);
+                                    edit.report ? &removed : nullptr,
+                                    edit.ProductDir);
   if (entries.empty() && !(edit.unregister && count > 0)) return;
   AppendEntries(doc, modules, entries);
   for (const Node* node : removed) result->removed.push_back(EntryOf(node));

@@ -5,6 +5,7 @@
 
 #include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include <rapidxml.hpp>
@@ -43,6 +44,9 @@ struct RegistryResult {
 // What a pass asks of the registry.
 struct RegistryEdit {
   std::string ProductFolder;         // marks the entries to remove
+  // When not empty, every entry whose path lies under this folder goes too
+  // (PathUnder).
+  std::string ProductDir;
   std::vector<ModuleEntry> entries;  // to append
   // Rewrite when an entry was removed even with none to append.
   bool unregister = false;
@@ -52,6 +56,10 @@ struct RegistryEdit {
   // Fill |removed|.
   bool report = false;
 };
+
+// True when |path| lies under folder |dir|, which has no trailing
+// backslash: letters compared in either case (ASCII), "/" as "\".
+bool PathUnder(std::string_view path, std::string_view dir);
 
 // Turns the bytes of a registry file into the text EditRegistry takes:
 // folded as Windows text mode reads it, followed by one NUL byte. False,
@@ -73,13 +81,15 @@ RegistryResult EditRegistry(ByteBuffer* text,
 
 // The two edits of EditRegistry on a parsed document: from the first
 // Module child of |modules| on, every child whose first "path" attribute
-// holds |folder| goes, whatever its name or kind (returns how many, and
-// adds them to |removed| when given); then one Module element per entry
+// holds |folder|, or lies under folder |under| when that is not empty,
+// goes, whatever its name or kind (returns how many, and adds them to
+// |removed| when given); then one Module element per entry
 // is appended.
 size_t RemoveStaleEntries(rapidxml::xml_node<char>* modules,
                           const std::string& folder,
                           std::vector<rapidxml::xml_node<char>*>* removed =
-                              nullptr);
+                              nullptr,
+                          const std::string& under = std::string());
 void AppendEntries(rapidxml::xml_document<char>* doc,
                    rapidxml::xml_node<char>* modules,
                    const std::vector<ModuleEntry>& entries);

@@ -10,12 +10,74 @@
 #include "registry/list.h"
 #include "registry/update.h"
 #include "run/layout.h"
+#include "run/location.h"
 #include "run/log.h"
 #include "run/mask.h"
 #include "run/modules.h"
 #include "run/options.h"
 
 namespace {
+
+// The registry's line, through |say|; in the verbose report where its
+// folder came from.
+void SayRegistry(Sink* out, const RegistryPaths& paths,
+                 void (*say)(Sink*, const std::string&) = Note) {
+  say(out, "registry: " + platform::DisplayName(paths.RegistryPath));
+  Note(out, "framework folder: " + paths.source);
+}
+
+std::string TooLong(const std::string& path) {
+  return "path too long (" + std::to_string(path.size()) +
+         " characters, at most " + std::to_string(kMaxPathChars) +
+         "): " + path;
+}
+
+// The registry the command line names (after the architecture rule); a
+// non-zero status when its folder is unknown, not absolute, or makes a
+// file name longer than Windows takes. An unregistration whose variable
+// is set nowhere has nothing to do, as without a registry: the
+// framework's removal takes its variable too. Then |gone| says why.
+int ChooseRegistry(const Options& options, RegistryPaths* paths, Sink* err,
+                   std::string* gone = nullptr) {
+  const FrameworkFolder folder = ChooseFrameworkFolder(
+      options.openni, options.openni_env, options.args[0]);
+  if (folder.unset && gone && options.mode == Mode::kUnregister) {
+    *gone = folder.error;
+    return kExitOk;
+  }
+  if (folder.status != 0) return Report(err, folder.status, folder.error);
+  if (folder.is_default) {
+    *paths = GetRegistryPaths();
+  } else {
+    *paths = RegistryPathsIn(folder.dir);
+    paths->source = folder.source;
+  }
+  // The longest name a pass gives a file.
+  const std::string longest = BackupTempPath(paths->BackupPath);
+  if (longest.size() > kMaxPathChars)
+    return Report(err, kExitUsage, TooLong(longest));
+  return kExitOk;
+}
+
+// --product-dir, checked: absolute, not a drive's or share's root, and
+// not holding the framework's folder, whose own entries would go with the
+// product's.
+int CheckProductDir(const std::string& value, const RegistryPaths& paths,
+                    std::string* dir, Sink* err) {
+  const std::optional<std::string> folder = AbsoluteFolder(value);
+  if (!folder)
+    return Report(err, kExitUsage,
+                  "--product-dir \"" + value + "\" is not an absolute path");
+  const std::string data = RegistryFolder(paths.RegistryPath);
+  const std::string framework = RegistryFolder(data);
+  if (IsRootFolder(*folder) || PathUnder(framework + "\\", *folder))
+    return Report(err, kExitUsage,
+                  "--product-dir \"" + value +
+                      "\" would take the framework's own entries: it is a "
+                      "root or holds " + framework);
+  *dir = *folder;
+  return kExitOk;
+}
 
 std::string EntryText(const ModuleEntry& entry) {
   if (!entry.hasConfigDir) return entry.path;
@@ -128,7 +190,7 @@ int UpdateRegistry(const RegistryPaths& paths, const RegistryEdit& edit,
                    Sink* out) {
   std::string error;
   std::string folder = RegistryFolder(paths.RegistryPath);
-  Note(out, "registry: " + platform::DisplayName(paths.RegistryPath));
+  SayRegistry(out, paths);
   if (!platform::LockRegistryFolder(folder, platform::kLockWaitMs, &error))
     return Report(out, kExitCannotLock,
                   "cannot lock " + platform::DisplayName(folder) + ": " + error);
@@ -159,7 +221,7 @@ int UpdateRegistry(const RegistryPaths& paths, const RegistryEdit& edit,
 
 // What UpdateRegistry would do, without locking or writing anything.
 int DryRun(const RegistryPaths& paths, RegistryEdit edit, Sink* out) {
-  Note(out, "registry: " + platform::DisplayName(paths.RegistryPath));
+  SayRegistry(out, paths);
   int nothing = kExitOk;
   if (NothingToUnregister(paths, edit, out, &nothing)) return nothing;
   edit.dry_run = true;
@@ -192,7 +254,7 @@ int List(const RegistryPaths& paths, int bits, Sink* out) {
   }
   int status = StatusOf(result.status);
   if (status != kExitOk) return Report(out, status, result.reason);
-  Say(out, "registry: " + platform::DisplayName(paths.RegistryPath));
+  SayRegistry(out, paths, Say);
   // Module elements are checked together, as the framework loads them;
   // other children each on its own, for its files only.
   std::vector<ModuleEntry> modules;
@@ -225,7 +287,7 @@ int Check(const RegistryPaths& paths, int bits, Sink* out) {
   }
   int status = StatusOf(result.status);
   if (status != kExitOk) return Report(out, status, result.reason);
-  Note(out, "registry: " + platform::DisplayName(paths.RegistryPath));
+  SayRegistry(out, paths);
   size_t problems = 0;
   const std::string folder = RegistryFolder(paths.RegistryPath);
   if (FolderOpen(folder)) {
@@ -285,12 +347,16 @@ int Pass(int argc, const char* const* argv, Sink* out) {
   if (options.mode == Mode::kList) {
     if (ArchArgument == "x86") ApplyArchitectureRule(platform::IsWow64());
     NoteReading(out, ArchNote(ArchArgument, InstallRoot));
-    return List(GetRegistryPaths(), FrameworkBits(ArchArgument), out);
+    RegistryPaths paths;
+    if (int status = ChooseRegistry(options, &paths, out)) return status;
+    return List(paths, FrameworkBits(ArchArgument), out);
   }
   if (options.mode == Mode::kCheck) {
     if (ArchArgument == "x86") ApplyArchitectureRule(platform::IsWow64());
     NoteReading(out, ArchNote(ArchArgument, InstallRoot));
-    return Check(GetRegistryPaths(), FrameworkBits(ArchArgument), out);
+    RegistryPaths paths;
+    if (int status = ChooseRegistry(options, &paths, out)) return status;
+    return Check(paths, FrameworkBits(ArchArgument), out);
   }
   // The device mask, read before the architecture and the paths, so that a
   // refused mask touches nothing.
@@ -306,13 +372,26 @@ int Pass(int argc, const char* const* argv, Sink* out) {
   NoteReading(out, ArchNote(ArchArgument, InstallRoot));
   NoteReading(out, MaskNote(options.args[1]));
   // The registry paths, before the product folder changes the root.
-  const RegistryPaths paths = GetRegistryPaths();
+  RegistryPaths paths;
+  std::string gone;
+  if (int status = ChooseRegistry(options, &paths, out, &gone)) return status;
+  if (!gone.empty()) {
+    Note(out, "result: " + gone + ", nothing to remove");
+    return kExitOk;
+  }
   RegistryEdit edit;
-  // The product folder.
+  if (!options.product_dir.empty())
+    if (int status = CheckProductDir(options.product_dir, paths,
+                                     &edit.ProductDir, out))
+      return status;
+  // The product folder; the modules are in --product-dir when given.
   edit.ProductFolder = ChooseProductFolder(DeviceMask);
+  if (!edit.ProductDir.empty()) InstallRoot = edit.ProductDir + "\\";
   // The module list: none to unregister.
   edit.unregister = options.mode == Mode::kUnregister;
   if (!edit.unregister) edit.entries = BuildModuleList(DeviceMask);
+  if (std::optional<std::string> path = OverlongPath(edit.entries))
+    return Report(out, kExitUsage, TooLong(*path));
   edit.report = Noting(out) || options.dry_run;
   if (options.dry_run) return DryRun(paths, edit, out);
   // The backup and the registry update; the verbose report then checks

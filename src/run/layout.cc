@@ -13,7 +13,7 @@ std::string ArchNote(const std::string& arch, const std::string& root) {
 
 RegistryPaths GetRegistryPaths() {
   std::string data = InstallRoot + "\\OpenNI\\Data\\";
-  return {data + "modules.xml", data + "modules.xml.old"};
+  return {data + "modules.xml", data + "modules.xml.old", "the default"};
 }
 
 std::string RegistryFolder(const std::string& registry_path) {

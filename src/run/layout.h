@@ -14,6 +14,8 @@ extern std::string InstallRoot;
 struct RegistryPaths {
   std::string RegistryPath;  // ...\OpenNI\Data\modules.xml
   std::string BackupPath;    // ...\OpenNI\Data\modules.xml.old
+  // Where the framework's folder came from, as --verbose names it.
+  std::string source = "the default";
 };
 
 // Appends " (x86)" to InstallRoot when the process runs under WOW64.

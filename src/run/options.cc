@@ -1,13 +1,15 @@
 #include "run/options.h"
 
 const char kUsage[] =
-    "usage: modreg [--verbose] [--dry-run] [--unregister] [--log FILE] ARCH"
-    " MASK | --list ARCH | --check ARCH | --help | --version";
+    "usage: modreg [--verbose] [--dry-run] [--unregister] [--log FILE]"
+    " [--openni DIR | --openni-env] [--product-dir DIR] ARCH MASK"
+    " | --list ARCH | --check ARCH | --help | --version";
 
 const char kHelp[] =
-    "usage: modreg [--verbose] [--dry-run] [--unregister] [--log FILE] ARCH MASK\n"
-    "       modreg [--verbose] [--log FILE] --list ARCH\n"
-    "       modreg [--verbose] [--log FILE] --check ARCH\n"
+    "usage: modreg [--verbose] [--dry-run] [--unregister] [--log FILE]\n"
+    "              [--openni DIR | --openni-env] [--product-dir DIR] ARCH MASK\n"
+    "       modreg [--verbose] [--log FILE] [--openni DIR | --openni-env] --list ARCH\n"
+    "       modreg [--verbose] [--log FILE] [--openni DIR | --openni-env] --check ARCH\n"
     "       modreg --help | --version\n"
     "\n"
     "Registers the device modules that MASK names with the OpenNI framework's\n"
@@ -26,29 +28,56 @@ const char kHelp[] =
     "                1 when they would change\n"
     "  --verbose     report what was done\n"
     "  --log FILE    append a header, the report of --verbose, every message\n"
-    "                and the exit status to FILE (--log=FILE too)\n"
+    "                and the exit status to FILE\n"
+    "  --openni DIR  the framework's folder: the registry is\n"
+    "                DIR\\Data\\modules.xml\n"
+    "  --openni-env  the framework's folder from OPEN_NI_INSTALL_PATH (ARCH x86)\n"
+    "                or OPEN_NI_INSTALL_PATH64, the machine's value first\n"
+    "  --product-dir DIR\n"
+    "                the folder the product's modules were installed in\n"
     "  --help        print this help\n"
     "  --version     print the version\n"
     "\n"
-    "Options come before ARCH, never after it; \"--\" ends them.\n";
+    "Options come before ARCH, never after it; \"--\" ends them. A value\n"
+    "(DIR, FILE) comes as the next argument or after \"=\"; DIR is absolute\n"
+    "(C:\\... or \\\\server\\share).\n";
 
 namespace {
 
 bool IsOption(const std::string& arg) { return arg.compare(0, 2, "--") == 0; }
 
-// --log FILE, or --log=FILE: whether |argv|[*i] is one; the file, or the
-// error, in |o|. The first form takes the next argument, whatever it is.
-bool ReadLog(int argc, const char* const* argv, int* i, Options* o) {
-  const std::string arg = argv[*i];
-  if (arg.compare(0, 6, "--log=") == 0) {
-    o->log = arg.substr(6);
-  } else if (arg == "--log") {
-    o->log = *i + 1 < argc ? argv[++*i] : "";
-  } else {
-    return false;
+// The options that take a value, and where it goes.
+struct ValueOption {
+  const char* name;
+  const char* what;  // the value, as messages name it
+  std::string Options::*value;
+};
+const ValueOption kValueOptions[] = {
+    {"--openni", "DIR", &Options::openni},
+    {"--product-dir", "DIR", &Options::product_dir},
+    {"--log", "FILE", &Options::log},
+};
+
+// When |arg| is an option that takes a value, stores it, from after "="
+// or from the next argument (|*i| then moves on to it), and returns true;
+// sets |error| when it is missing, empty or given twice.
+bool TakeValue(const std::string& arg, int argc, const char* const* argv,
+               int* i, Options* o) {
+  for (const ValueOption& option : kValueOptions) {
+    const std::string name = option.name;
+    if (arg.compare(0, name.size(), name) != 0) continue;
+    const bool inline_value = arg.size() > name.size();
+    if (inline_value && arg[name.size()] != '=') continue;
+    std::string value;
+    if (inline_value) value = arg.substr(name.size() + 1);
+    else if (*i + 1 < argc) value = argv[++*i];
+    std::string& slot = o->*option.value;
+    if (value.empty()) o->error = name + " needs " + option.what;
+    else if (!slot.empty()) o->error = name + " is given twice";
+    slot = value;
+    return true;
   }
-  if (o->log.empty()) o->error = "--log needs FILE";
-  return true;
+  return false;
 }
 
 std::string Extra(const char* mode, const char* last, const std::string& arg) {
@@ -81,6 +110,16 @@ void Check(Options* o, bool ended) {
   if (o->mode == Mode::kHelp || o->mode == Mode::kVersion) return;
   o->error = LateOption(*o, ended);
   if (!o->error.empty()) return;
+  if (!o->openni.empty() && o->openni_env) {
+    o->error = "--openni and --openni-env do not go together";
+    return;
+  }
+  if ((o->mode == Mode::kList || o->mode == Mode::kCheck) &&
+      !o->product_dir.empty()) {
+    o->error = std::string("--product-dir does not go with ") +
+               (o->mode == Mode::kList ? "--list" : "--check");
+    return;
+  }
   if (o->mode == Mode::kCheck) {
     if (o->dry_run) o->error = "--dry-run does not go with --check";
     else if (o->args.empty()) o->error = Missing("--check", 1, 0);
@@ -118,16 +157,19 @@ Options ParseOptions(int argc, const char* const* argv) {
     if (!IsOption(arg)) break;
     o.any = true;
     Mode mode = o.mode;
+    if (TakeValue(arg, argc, argv, &i, &o)) {
+      if (!o.error.empty()) return o;
+      continue;
+    }
     if (arg == "--unregister") mode = Mode::kUnregister;
     else if (arg == "--list") mode = Mode::kList;
     else if (arg == "--check") mode = Mode::kCheck;
     else if (arg == "--dry-run") o.dry_run = true;
     else if (arg == "--verbose") o.verbose = true;
+    else if (arg == "--openni-env") o.openni_env = true;
     else if (arg == "--help") help = true;
     else if (arg == "--version") version = true;
-    else if (ReadLog(argc, argv, &i, &o)) {
-      if (!o.error.empty()) return o;
-    } else {
+    else {
       o.error = "unknown option \"" + arg + "\"";
       return o;
     }

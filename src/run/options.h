@@ -11,6 +11,10 @@ struct Options {
   Mode mode = Mode::kRegister;
   bool dry_run = false;
   bool verbose = false;
+  // The values of the options that take one; empty when not given.
+  std::string openni;       // --openni DIR: the framework's folder
+  bool openni_env = false;  // --openni-env: that folder from the environment
+  std::string product_dir;  // --product-dir DIR: the product's folder
   // An option was given: a short command line is a usage error then, not
   // the message of the two-argument form.
   bool any = false;
@@ -21,9 +25,10 @@ struct Options {
 
 // Reads |argv|: arguments beginning with "--" are options up to the first
 // one that does not, or up to a lone "--", which is dropped; the rest are
-// positional. Sets |error| for an unknown option, options that do not go
-// together, a mode without the arguments it takes, or an option after
-// them (unless a lone "--" came first).
+// positional. An option that takes a value has it as the next argument
+// or after "=" in the same one. Sets |error| for an unknown option,
+// options that do not go together, a mode without the arguments it takes,
+// or an option after them (unless a lone "--" came first).
 Options ParseOptions(int argc, const char* const* argv);
 
 // One line: the forms of the command line.

@@ -1,15 +1,17 @@
 """The end-to-end case table of modreg.
 
-Each case lays out files in the two registry folders of a drive C:, runs
+Each case lays out files in the registry folders of a Wine prefix, runs
 the tool once or more, and states everything that must hold afterwards:
 the exit status, standard output, standard error, and the complete set of
-files left in both folders, byte for byte.
+files left in those folders, byte for byte.
 
-File keys name a path below one of the two registry folders:
+File keys name a path below one of the registry folders:
   "pf/..."    C:\\Program Files\\OpenNI\\Data\\...
   "pf86/..."  C:\\Program Files (x86)\\OpenNI\\Data\\...
   "prod/..."  C:\\Program Files\\HALDEToF\\..., made only when a case puts
               files there
+  "fw/..."    C:\\Frameworks\\OpenNI\\Data\\...
+  "d/..."     D:\\OpenNI\\Data\\... (D: is drive_c\\DriveD)
 A value is the file's bytes, DIR for a directory, a Link, or a Built
 test module.
 
@@ -79,6 +81,10 @@ class Step:
     # standard error must be empty.
     stderr: tuple = ()
     after: dict = UNCHANGED                   # complete expected file set
+    env: dict = field(default_factory=dict)   # added to the environment
+    # Under Wine, the machine's framework variables, name: (type, data);
+    # the others deleted. None leaves them as they are.
+    machine: dict = None
 
 
 @dataclass
@@ -396,14 +402,13 @@ extend([
                 r'	<Module configDir="C:\Program Files\HALDEToF\data\"/>',
                 r'	<Module Path="C:\Program Files\HALDEToF\Upper.dll"/>',
                 mod(H1), "</Modules>")),
-    edit("walk: only the first path attribute counts", crlf(
+    refuse("walk: an attribute twice, which the framework refuses", crlf(
         "<Modules>",
         r'	<Module path="C:\Keep\a.dll" path="C:\Program Files\HALDEToF\b.dll"/>',
         r'	<Module configDir="C:\Keep\" path="C:\Program Files\HALDEToF\c.dll"/>',
-        "</Modules>"), "1",
-        written("<Modules>",
-                r'	<Module path="C:\Keep\a.dll" path="C:\Program Files\HALDEToF\b.dll"/>',
-                mod(H1), "</Modules>")),
+        "</Modules>"), 4, MALFORMED + (
+            r'reader refuses it: attribute "path" given twice in one element '
+            r"at line 2, column 31$",)),
     edit("walk: text and CDATA after the first Module stay",
          crlf("<Modules>" + mod(FW, tabs=0) + "note HALDEToF"
               + "<![CDATA[C:\\HALDEToF\\]]>" + mod(H1, tabs=0)
@@ -855,6 +860,7 @@ SAID = ("registry: " + REG + HOST,)
 # not installed.
 ADDED_H1_MISSING = ("missing: %s (no such file)" % H1,
                     "check: 1 problem(s) with the added entries")
+SAID_V = SAID + ("framework folder: the default",)  # with --verbose
 
 for args, wrong in [  # the messages are the option table's (options_test)
         (["--bogus", "x64", "1"], r'unknown option "--bogus"'),
@@ -877,7 +883,7 @@ extend([
         ["--verbose", "--", "--x86", "1"], {"pf/modules.xml": BASE},
         {"pf/modules.xml": base_with(mod(H1)), OLD: BASE},
         stdout=Out(('ARCH "--x86" is not "x86": root C:\\Program Files',) +
-                   SAID + ("backup: made", "added: " + H1, "result: rewritten")
+                   SAID_V + ("backup: made", "added: " + H1, "result: rewritten")
                    + ADDED_H1_MISSING)),
 ])
 
@@ -963,22 +969,22 @@ extend([
     Case("verbose: a registration twice", [
         Step(args=["--verbose", "x64", "1"], put={"pf/modules.xml": STALE},
              after={"pf/modules.xml": base_with(mod(H1)), OLD: STALE},
-             stdout=Out(SAID + ("backup: made", "removed: " + H1,
+             stdout=Out(SAID_V + ("backup: made", "removed: " + H1,
                                 "added: " + H1, "result: rewritten")
                        + ADDED_H1_MISSING)),
         Step(args=["--verbose", "x64", "1"],
              after={"pf/modules.xml": base_with(mod(H1)), OLD: STALE},
-             stdout=Out(SAID + ("backup: already there", "removed: " + H1,
+             stdout=Out(SAID_V + ("backup: already there", "removed: " + H1,
                                 "added: " + H1, "result: rewritten")
                        + ADDED_H1_MISSING))]),
     run("verbose: no device type", ["--verbose", "x64", "0"],
         {"pf/modules.xml": STALE}, {"pf/modules.xml": STALE, OLD: STALE},
-        stdout=Out(SAID + ("backup: made", "result: left as it was"))),
+        stdout=Out(SAID_V + ("backup: made", "result: left as it was"))),
     run("verbose: an unregistration without registry",
         ["--unregister", "--verbose", "x64", "1"], {}, {},
-        stdout=Out(SAID + ("result: no registry, nothing to remove",))),
+        stdout=Out(SAID_V + ("result: no registry, nothing to remove",))),
     run("verbose: a dry run", ["--verbose", "--dry-run", "x64", "1"],
-        {"pf/modules.xml": REGISTERED}, UNCHANGED, stdout=Out(SAID + (
+        {"pf/modules.xml": REGISTERED}, UNCHANGED, stdout=Out(SAID_V + (
             "remove: " + H1, "remove: " + cfg(H3, H3C), "add: " + H1,
             "result: would be rewritten, Modules changed")), status=1),
     run("messages about the registry name its host path", ["x64", "1"], {}, {},
@@ -992,7 +998,7 @@ extend([
 # others, whatever it does to the entries of Modules.
 SWAP5 = ("remove: " + H1, "remove: " + cfg(H3, H3C), "add: " + H1,
          "add: " + cfg(H3, H3C))
-FORM = SAID + SWAP5 + ("result: would be rewritten, form changed",)
+FORM = SAID_V + SWAP5 + ("result: would be rewritten, form changed",)
 extend([
     dry("dry run: an XML declaration would go", b'<?xml version="1.0"?>\r\n'
         + CANON, ["--verbose", "x64", "5"], 1, FORM),
@@ -1010,7 +1016,7 @@ extend([
         "<Modules>", mod(FW), "\tnote", mod(H1), mod(H3, H3C), "</Modules>"),
         ["--verbose", "x64", "5"], 1, FORM),
     dry("dry run: the same bytes, verbose", CANON, ["--verbose", "x64", "5"], 0,
-        SAID + SWAP5 + ("result: would be rewritten, same bytes",)),
+        SAID_V + SWAP5 + ("result: would be rewritten, same bytes",)),
     dry("dry run: an unregistration with nothing to remove", BASE,
         ["--unregister", "x64", "5"], 0, ()),
 ])
@@ -1073,11 +1079,11 @@ extend([
         UNCHANGED, status=1, stdout=Out(KIND_LINES)),
     run("check: --verbose names the registry and the modules that are fine",
         ["--verbose", "--check", "x64"], KIND_FILES, UNCHANGED, status=1,
-        stdout=Out(SAID + ("module: " + GOOD,) + KIND_LINES)),
+        stdout=Out(SAID_V + ("module: " + GOOD,) + KIND_LINES)),
     run("check: x86 expects 32-bit modules", ["--verbose", "--check", "x86"], {
         "pf/modules.xml": X86_REGISTRY, "pf/good.dll": Built("x64.dll"),
         "pf/x86.dll": Built("x86.dll"), "pf/noload.dll": Built("x86-noload.dll")},
-        UNCHANGED, status=1, arches=("32",), stdout=Out(SAID + (
+        UNCHANGED, status=1, arches=("32",), stdout=Out(SAID_V + (
             said("skipped", GOOD, "64-bit module, 32-bit framework"),
             "module: " + X86,
             said("breaks-startup", data("noload.dll"), "no xnModuleLoad")))),
@@ -1103,7 +1109,7 @@ extend([
         {"pf/modules.xml": base_with(mod(H1), mod(H3, H3C)), OLD: BASE,
          "prod": DIR, "prod/SensorModule.dll": Built("x64.dll"),
          "prod/data": DIR},
-        stdout=Out(SAID + ("backup: made", "added: " + H1,
+        stdout=Out(SAID_V + ("backup: made", "added: " + H1,
                            "added: " + cfg(H3, H3C), "result: rewritten",
                            "module: " + H1, said("missing", H3, "no such file"),
                            "check: 1 problem(s) with the added entries"))),
@@ -1141,9 +1147,9 @@ def logged(args, lines, status=0):
 QUIET = ["--log", LOG, "x64", "1"]
 LOUD = ["--verbose", "--log=" + LOG, "--unregister", "x64", "5"]
 FAILED = ["--log", LOG, "X86", "0x5"]
-REPORT = SAID + ("backup: made", "removed: " + H1, "added: " + H1,
+REPORT = SAID_V + ("backup: made", "removed: " + H1, "added: " + H1,
                  "result: rewritten") + ADDED_H1_MISSING
-UNREPORT = SAID + ("backup: already there", "removed: " + H1,
+UNREPORT = SAID_V + ("backup: already there", "removed: " + H1,
                    "result: rewritten")
 extend([
     # Without --verbose its report goes to the log only; with it, to both.
@@ -1161,7 +1167,7 @@ extend([
                     "pf/run.log": Lines(
                         logged(QUIET, REPORT) + logged(LOUD, UNREPORT) +
                         logged(FAILED, (NOTE_X86, 'mask "0x5" read as 0: '
-                                        'reading stopped at "x5"') + SAID +
+                                        'reading stopped at "x5"') + SAID_V +
                                ("backup: already there",))[:-1] +
                         ((r"^modreg: cannot update ",), ("^status: 4$",)))}),
     ]),
@@ -1186,7 +1192,7 @@ extend([
     Case("verbose: how the arguments were read, when not plainly", [
         Step(args=["--verbose", "X86", "0x5"], put={"pf/modules.xml": STALE},
              stdout=Out((NOTE_X86, 'mask "0x5" read as 0: reading stopped '
-                         'at "x5"') + SAID + ("backup: made",
+                         'at "x5"') + SAID_V + ("backup: made",
                                               "result: left as it was")),
              after={"pf/modules.xml": STALE, OLD: STALE}),
         Step(args=["--verbose", "--unregister", "x64", "1|4"],
@@ -1195,5 +1201,196 @@ extend([
              after={"pf/modules.xml": BASE + b"\r\n", OLD: STALE}),
         Step(args=["--verbose", "--list", "win32"],
              stdout=Out(('ARCH "win32" is not "x86": root C:\\Program Files',)
-                        + SAID + ("missing: " + FW,)))]),
+                        + SAID_V + ("missing: " + FW,)))]),
 ])
+
+# ---- The framework's and the product's folders -----------------------------
+
+FWDIR = r"C:\Frameworks\OpenNI"
+REGFW = FWDIR + r"\Data\modules.xml"
+FWOLD = "fw/modules.xml.old"
+V32, V64 = "OPEN_NI_INSTALL_PATH", "OPEN_NI_INSTALL_PATH64"
+PROCESS, MACHINE = ", the process's environment", ", the machine's environment"
+SAID_FW = ("registry: " + REGFW + HOST,)
+
+
+def framework(name, args, registry, after, stdout=b"", status=0, env=None,
+              machine=None, **kw):
+    """One run on the registry in C:\\Frameworks\\OpenNI; the one in
+    Program Files must keep its bytes."""
+    return Case(name, [Step(
+        args=args, put={"pf/modules.xml": OTHER, "fw/modules.xml": registry},
+        after={"pf/modules.xml": OTHER, **after}, stdout=stdout,
+        status=status, env=env or {}, machine=machine)], **kw)
+
+
+def untouched_env(name, args, status, line, env, **kw):
+    case = untouched(name, args, status, stderr=(line,), **kw)
+    case.steps[0].env, case.steps[0].machine = env, {}
+    return case
+
+
+for args in (["--openni", FWDIR], ["--openni=" + FWDIR + "\\"],
+             ["--openni", "C:/Frameworks/OpenNI/"]):
+    add(framework("--openni: a registration, %s" % args[-1], args + ["x64", "5"],
+                  BASE, {"fw/modules.xml": base_with(mod(H1), mod(H3, H3C)),
+                         FWOLD: BASE}))
+extend([
+    framework("--openni: an unregistration",
+              ["--openni", FWDIR, "--unregister", "x64", "5"], PRODUCT,
+              {"fw/modules.xml": written("<Modules>", mod(FW), mod(T1),
+                                         "</Modules>"), FWOLD: PRODUCT}),
+    framework("--openni: a dry run", ["--dry-run", "--openni=" + FWDIR, "x64",
+                                      "1"], STALE, {"fw/modules.xml": STALE},
+              status=1, stdout=Out(("remove: " + H1, "add: " + H1))),
+    framework("--openni: --list, --verbose",
+              ["--verbose", "--list", "--openni", FWDIR + "\\", "x64"], BASE,
+              {"fw/modules.xml": BASE}, stdout=Out(SAID_FW + (
+                  "framework folder: --openni", "missing: " + FW))),
+    Case("--openni: a framework on drive D:", [Step(
+        args=["--openni", "D:\\OpenNI\\", "x64", "1"], put={"d/modules.xml": BASE},
+        after={"d/modules.xml": base_with(mod(H1)), "d/modules.xml.old": BASE})]),
+    untouched("--openni and --openni-env", ["--openni", FWDIR, "--openni-env",
+                                            "x64", "1"], 2, stderr=((
+        r"^modreg: --openni and --openni-env do not go together; usage",),)),
+    untouched("--product-dir does not go with --list",
+              ["--list", "--product-dir", FWDIR, "x64"], 2, stderr=((
+                  r"^modreg: --product-dir does not go with --list; usage",),)),
+])
+for option, what in (("--openni", r"the framework's folder \(--openni\) "),
+                     ("--product-dir", "--product-dir ")):
+    for bad in (r"Frameworks\OpenNI", r"\Frameworks", "C:Frameworks",
+                r"\\server"):
+        add(untouched("%s: a relative DIR %r" % (option, bad),
+                      [option, bad, "x64", "1"], 2, stderr=((
+                          "^modreg: " + what + esc('"%s"' % bad) +
+                          " is not an absolute path$",),)))
+
+# --openni-env: the variable of ARCH's width; under Wine the machine's value
+# first.
+extend([
+    framework("--openni-env: x64 takes OPEN_NI_INSTALL_PATH64",
+              ["--verbose", "--openni-env", "x64", "1"], BASE,
+              {"fw/modules.xml": base_with(mod(H1)), FWOLD: BASE},
+              env={V64: FWDIR + "\\", V32: r"C:\Program Files\OpenNI"},
+              machine={}, stdout=Out(SAID_FW + (
+                  "framework folder: " + V64 + PROCESS, "backup: made",
+                  "added: " + H1, "result: rewritten") + ADDED_H1_MISSING)),
+    framework("--openni-env: x86 takes OPEN_NI_INSTALL_PATH, 64-bit system",
+              ["--openni-env", "x86", "1"], BASE,
+              {"fw/modules.xml": base_with(mod(X1)), FWOLD: BASE},
+              env={V32: FWDIR, V64: r"C:\Program Files\OpenNI"}, machine={},
+              arches=("64",)),
+    framework("--openni-env: x86 takes OPEN_NI_INSTALL_PATH, 32-bit system",
+              ["--openni-env", "--unregister", "x86", "1"], STALE,
+              {"fw/modules.xml": base_with(), FWOLD: STALE},
+              env={V32: FWDIR, V64: r"C:\Program Files\OpenNI"}, machine={},
+              arches=("32",)),
+    framework("--openni-env: --list", ["--openni-env", "--list", "x64"], BASE,
+              {"fw/modules.xml": BASE}, env={V64: FWDIR}, machine={},
+              stdout=Out(SAID_FW + ("missing: " + FW,))),
+    framework("--openni-env: the machine's value first, expanded",
+              ["--verbose", "--openni-env", "--dry-run", "x64", "1"], BASE,
+              {"fw/modules.xml": BASE}, env={V64: r"C:\Program Files\OpenNI"},
+              machine={V64: ("REG_EXPAND_SZ", "%SystemDrive%\\Frameworks\\OpenNI\\")},
+              status=1, stdout=Out(SAID_FW + (
+                  "framework folder: " + V64 + MACHINE, "add: " + H1,
+                  "result: would be rewritten, Modules changed")),
+              modes=("win64", "win32")),
+    framework("--openni-env: the machine's value, REG_SZ",
+              ["--openni-env", "--list", "x86"], BASE, {"fw/modules.xml": BASE},
+              machine={V32: ("REG_SZ", FWDIR)},
+              stdout=Out(SAID_FW + ("missing: " + FW,)),
+              modes=("win64", "win32")),
+    run("--openni-env: the native build reads the process's value only",
+        ["--verbose", "--openni-env", "--dry-run", "x64", "1"],
+        {"pf/modules.xml": BASE}, UNCHANGED, status=1,
+        stdout=Out(SAID + ("framework folder: " + V64 + PROCESS, "add: " + H1,
+                           "result: would be rewritten, Modules changed")),
+        modes=("native",)),
+])
+CASES[-1].steps[0].env = {V64: r"C:\Program Files\OpenNI"}
+CASES[-1].steps[0].machine = {V64: ("REG_SZ", FWDIR)}
+for word, name in (("x86", V32), ("x64", V64)):
+    for env in ({}, {name: ""}):
+        add(untouched_env("--openni-env: %s %s" % (name, "empty" if env else "unset"),
+                          ["--openni-env", word, "1"], 3, (
+                              "^modreg: the framework's folder is unknown: "
+                              "%s is not set or empty$" % name,), env))
+add(untouched_env("--openni-env: a relative value", ["--openni-env", "x64", "1"],
+                  3, ("^modreg: the framework's folder " + esc(
+                      "(%s%s) \"OpenNI\" is not an absolute path" % (V64, PROCESS)),),
+                  {V64: "OpenNI"}))
+
+# --product-dir: the modules there; entries under it replaced, whatever
+# the case or slashes, so a second run leaves one set.
+PD = r"C:\Apps\Sensor"
+P1, P3, P3C = PD + r"\SensorModule.dll", PD + r"\libskelvia_ni.dll", PD + "\\data\\"
+BESIDE = r"C:\Apps\SensorOther\x.dll"   # not under PD
+PD_STALE = crlf("<Modules>", mod(H1), mod(FW), mod("c:/apps/SENSOR/Old.dll"),
+                mod(BESIDE), "</Modules>")
+PD_DONE = written("<Modules>", mod(FW), mod(BESIDE), mod(P1), mod(P3, P3C),
+                  "</Modules>")
+extend([
+    Case("--product-dir: a registration twice leaves one set", [
+        Step(args=["--product-dir", PD, "x64", "5"],
+             put={"pf/modules.xml": PD_STALE},
+             after={"pf/modules.xml": PD_DONE, OLD: PD_STALE}),
+        Step(args=["--product-dir=C:/Apps/Sensor/", "x64", "5"],
+             after={"pf/modules.xml": PD_DONE, OLD: PD_STALE})]),
+    run("--product-dir: a dry run of an unregistration",
+        ["--dry-run", "--unregister", "--product-dir", PD + "\\", "x64", "5"],
+        {"pf/modules.xml": PD_DONE}, UNCHANGED, status=1,
+        stdout=Out(("remove: " + P1, "remove: " + cfg(P3, P3C)))),
+    run("--product-dir: an unregistration",
+        ["--unregister", "--product-dir", PD, "x64", "5"],
+        {"pf/modules.xml": PD_DONE},
+        {"pf/modules.xml": written("<Modules>", mod(FW), mod(BESIDE),
+                                   "</Modules>"), OLD: PD_DONE}),
+    framework("--product-dir with --openni, --verbose",
+              ["--verbose", "--openni", FWDIR, "--product-dir", PD, "x64", "1"],
+              PD_STALE, {"fw/modules.xml": written(
+                  "<Modules>", mod(FW), mod(BESIDE), mod(P1), "</Modules>"),
+                  FWOLD: PD_STALE},
+              stdout=Out(SAID_FW + ("framework folder: --openni", "backup: made",
+                                    "removed: " + H1,
+                                    "removed: c:/apps/SENSOR/Old.dll",
+                                    "added: " + P1, "result: rewritten",
+                                    "missing: %s (no such file)" % P1,
+                                    "check: 1 problem(s) with the added "
+                                    "entries"))),
+])
+for folder in ("C:\\", r"C:\Program Files"):
+    add(untouched("--product-dir %r would take the framework's entries" % folder,
+                  ["--product-dir", folder, "x64", "1"], 2, stderr=((
+                      "^modreg: --product-dir " + esc('"%s"' % folder) +
+                      " would take the framework's own entries",),)))
+# Paths of at most 259 characters; a longer one is refused before anything
+# is read or written.
+LONG = "C:\\" + "a" * (259 - len("C:\\\\SensorModule.dll"))
+extend([
+    Case("--product-dir: a module path of 259 characters", [Step(
+            args=["--product-dir", LONG, "x64", "1"], put={"pf/modules.xml": BASE},
+            after={"pf/modules.xml": base_with(mod(LONG + r"\SensorModule.dll")),
+                   OLD: BASE})]),
+    untouched("--product-dir: a module path of 260 characters",
+              ["--product-dir", LONG + "a", "x64", "1"], 2, stderr=((
+                  r"^modreg: path too long \(260 characters, at most 259\): " +
+                  esc(LONG + r"a\SensorModule.dll") + "$",),)),
+    untouched("--product-dir: mask 4's module of 260 characters",
+              ["--product-dir", LONG, "x64", "4"], 2, stderr=((
+                  r"^modreg: path too long \(260 characters, at most 259\): " +
+                  esc(LONG + r"\libskelvia_ni.dll") + "$",),)),
+    untouched("--openni: the backup's temporary file would be too long",
+              ["--openni", "C:\\" + "b" * 240, "x64", "1"], 2, stderr=((
+                  r"^modreg: path too long \(268 characters, at most 259\): ",),)),
+])
+# An unregistration whose variable is set nowhere: the framework is gone,
+# as without a registry.
+add(untouched_env("--openni-env: an unregistration, the variable unset",
+                  ["--verbose", "--unregister", "--openni-env", "x64", "1"], 0,
+                  (), {}))
+CASES[-1].steps[0].stderr = ()
+CASES[-1].steps[0].stdout = Out((
+    "result: the framework's folder is unknown: %s is not set or empty, "
+    "nothing to remove" % V64,))

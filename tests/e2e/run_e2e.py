@@ -32,10 +32,34 @@ DATA = {
     "pf": os.path.join("Program Files", "OpenNI", "Data"),
     "pf86": os.path.join("Program Files (x86)", "OpenNI", "Data"),
     "prod": os.path.join("Program Files", "HALDEToF"),
+    # A framework installed elsewhere, on C: and on a drive D: whose folder
+    # lies in drive_c (the prefix's dosdevices/d: link).
+    "fw": os.path.join("Frameworks", "OpenNI", "Data"),
+    "d": os.path.join("DriveD", "OpenNI", "Data"),
 }
-MADE = ("pf", "pf86")   # made empty before each case; others on demand
+MADE = ("pf", "pf86", "fw", "d")  # made empty before each case; others on demand
 MODULES = None          # the folder of the built test modules (--modules)
+# The framework's variables: never taken from the caller's environment.
+FRAMEWORK_VARIABLES = ("OPEN_NI_INSTALL_PATH", "OPEN_NI_INSTALL_PATH64")
+MACHINE_ENVIRONMENT = (r"HKLM\SYSTEM\CurrentControlSet\Control"
+                       r"\Session Manager\Environment")
+
+
+def link_drive_d(prefix):
+    """Drive D: of |prefix|: its drive_c/DriveD folder, as Wine maps
+    drives."""
+    devices = os.path.join(prefix, "dosdevices")
+    os.makedirs(devices, exist_ok=True)
+    link = os.path.join(devices, "d:")
+    if os.path.lexists(link):
+        os.unlink(link)
+    os.symlink(os.path.join("..", "drive_c", "DriveD"), link)
+    # Wine's own link for C:, which lookups through dosdevices need.
+    c = os.path.join(devices, "c:")
+    if not os.path.lexists(c):
+        os.symlink(os.path.join("..", "drive_c"), c)
 RUN_TIMEOUT = 120  # seconds; a hung run fails its case
+TINYXML_CHECK = None  # tinyxml_check, to judge every registry written
 
 
 # --------------------------------------------------------------------------
@@ -59,6 +83,7 @@ class NativeTarget:
             if arch == "64":
                 os.makedirs(os.path.join(prefix, "drive_c", "windows",
                                          "syswow64"))
+            link_drive_d(prefix)
             self.prefixes[arch] = prefix
 
     def arches(self, case):
@@ -74,6 +99,9 @@ class NativeTarget:
         env = dict(os.environ)
         env["WINEPREFIX"] = self.prefixes[arch]
         return env
+
+    def set_machine(self, values):
+        """The native build reads no machine environment."""
 
     def start(self):
         pass
@@ -107,10 +135,25 @@ class WineTarget:
     def env(self, arch):
         return self.wine.env
 
+    def set_machine(self, values):
+        """The machine's framework variables: |values| maps a name to
+        (type, data); the others are deleted."""
+        for name in FRAMEWORK_VARIABLES:
+            if name in values:
+                kind, data = values[name]
+                cmd = ["add", MACHINE_ENVIRONMENT, "/v", name, "/t", kind,
+                       "/d", data, "/f"]
+            else:
+                cmd = ["delete", MACHINE_ENVIRONMENT, "/v", name, "/f"]
+            subprocess.run(["wine", "reg"] + cmd, env=self.wine.env,
+                           stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
+                           stderr=subprocess.DEVNULL, timeout=RUN_TIMEOUT)
+
     def start(self):
         made = self.wine.start()
         if made:
             print("made the %s prefix in %.1f s" % (self.mode, made))
+        link_drive_d(self.wine.prefix)
 
     def stop(self):
         self.wine.stop()
@@ -282,7 +325,33 @@ def expand(out, target, drive_c):
     return text
 
 
+def judged_by_tinyxml(checker, drive_c, before, after):
+    """Problems the framework's reader has with each registry the step
+    wrote: tinyxml_check's lines."""
+    problems = []
+    for key, data in sorted(after.items()):
+        if (not key.endswith("/modules.xml") or not isinstance(data, bytes)
+                or before.get(key) == data):
+            continue
+        folder, _, name = key.partition("/")
+        path = os.path.join(drive_c, DATA[folder], *name.split("/"))
+        proc = subprocess.run([checker, path], stdout=subprocess.PIPE,
+                              stderr=subprocess.STDOUT)
+        if proc.returncode != 0:
+            problems.append("TinyXML: " + proc.stdout.decode(
+                "utf-8", "replace").strip().replace("\n", "; "))
+    return problems
+
+
 def run_case(case, target, arch):
+    try:
+        return run_steps(case, target, arch)
+    finally:
+        if any(step.machine for step in case.steps):
+            target.set_machine({})
+
+
+def run_steps(case, target, arch):
     drive_c = target.drive_c(arch)
     reset(drive_c, case.absent)
     for number, step in enumerate(case.steps, 1):
@@ -291,9 +360,13 @@ def run_case(case, target, arch):
                 step, stdout=expand(step.stdout, target, drive_c))
         lay_out(drive_c, step.put)
         before = snapshot(drive_c)
+        env = {k: v for k, v in target.env(arch).items()
+               if k not in FRAMEWORK_VARIABLES}
+        env.update(step.env)
+        if step.machine is not None:
+            target.set_machine(step.machine)
         try:
-            proc = subprocess.run(target.command(step.args),
-                                  env=target.env(arch),
+            proc = subprocess.run(target.command(step.args), env=env,
                                   stdin=subprocess.DEVNULL,
                                   stdout=subprocess.PIPE,
                                   stderr=subprocess.PIPE,
@@ -302,8 +375,11 @@ def run_case(case, target, arch):
             out, err = proc.stdout, proc.stderr
         except subprocess.TimeoutExpired as e:
             status, out, err = "timeout", e.stdout or b"", e.stderr or b""
-        problems = check_step(step, (status, out, err, snapshot(drive_c)),
+        after = snapshot(drive_c)
+        problems = check_step(step, (status, out, err, after),
                               before, target, case.absent)
+        if TINYXML_CHECK:
+            problems += judged_by_tinyxml(TINYXML_CHECK, drive_c, before, after)
         if problems:
             where = " (run %d of %d)" % (number, len(case.steps)) \
                 if len(case.steps) > 1 else ""
@@ -321,7 +397,12 @@ def main():
     parser.add_argument("-k", "--filter", default="",
                         help="run only cases whose name holds this text")
     parser.add_argument("-v", "--verbose", action="store_true")
+    parser.add_argument("--tinyxml-check",
+                        help="tinyxml_check: every registry a step writes "
+                             "must load in the framework's reader")
     options = parser.parse_args()
+    global TINYXML_CHECK
+    TINYXML_CHECK = options.tinyxml_check
 
     if not os.path.isfile(options.exe):
         print("no executable at %s" % options.exe)

@@ -9,7 +9,8 @@
 // Every accepted input must give a registry the tool can take again, with
 // the product's stale entries gone, every other child of Modules kept in
 // its order (worked out here, apart from the tool's own walk) and the new
-// entries at the end of Modules.
+// entries at the end of Modules; and, when it writes, that registry must
+// load in the framework's reader (TinyXML) with the same Module entries.
 // A violation aborts, which libFuzzer reports as a crash.
 #include <fcntl.h>
 #include <signal.h>
@@ -35,6 +36,7 @@
 #include "registry_support.h"
 #include "run/layout.h"
 #include "run/modules.h"
+#include "tinyxml_model.h"
 
 namespace {
 
@@ -354,6 +356,15 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   // registry it reads back either way.
   const std::string printed = Print(*doc);
   CheckPrinted(printed);
+  // What the tool writes, the framework's reader loads, with the same
+  // Module entries.
+  if (!entries.empty()) {
+    const std::string problem =
+        TinyXmlMismatch(printed, doc->first_node("Modules", 7));
+    if (!problem.empty())
+      Violation("the framework's reader takes the written registry otherwise",
+                problem);
+  }
 
   // The attribute values copied as they are when the scan found nothing
   // to escape in them: the same output, byte for byte.

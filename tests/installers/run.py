@@ -332,6 +332,85 @@ def not_started(exe, out, wine, drive_c):
                 % PRODUCT, ''])]
 
 
+# ---- Installed elsewhere ----------------------------------------------------
+# The framework in C:\Frameworks\OpenNI, as its installer's variable says,
+# and the product in a folder the user chose.
+
+ENVIRONMENT = ('HKLM\\SYSTEM\\CurrentControlSet\\Control\\Session Manager'
+               '\\Environment')
+FW_DEFAULT = PF86 + '\\OpenNI'
+FW_ELSEWHERE = 'C:\\Frameworks\\OpenNI'
+CHOSEN = {'nsis': 'C:\\Sensors\\HALDE ToF', 'wix': 'C:\\Sensors\\HALDEToF2'}
+
+
+def set_framework_variable(wine, value):
+    """OPEN_NI_INSTALL_PATH, machine-wide, as the framework's installer
+    sets it."""
+    status = quiet(['wine', 'reg', 'add', ENVIRONMENT, '/v',
+                    'OPEN_NI_INSTALL_PATH', '/t', 'REG_SZ', '/d', value, '/f'],
+                   wine.env).returncode
+    if status != 0:
+        raise RuntimeError('wine reg add failed: %d' % status)
+
+
+def elsewhere_command(installer, action, folder):
+    if installer.name == 'nsis':
+        if action == 'install':   # /D= comes last, word by word
+            return [installer.setup, '/S'] + ('/D=' + folder).split(' ')
+        return [folder + '\\uninstall.exe', '/S'] + ('_?=' + folder).split(' ')
+    # Windows Installer finds the chosen folder again at removal; Wine's
+    # msiexec computes the default one, so it is passed again.
+    option = '/i' if action == 'install' else '/x'
+    return ['msiexec', option, 'C:\\installers\\product.msi',
+            'INSTALLDIR=' + folder + '\\', '/qn']
+
+
+def run_elsewhere(installer, wine, drive_c, results):
+    """Install into a chosen folder with the framework elsewhere, then
+    uninstall: the framework's registry byte for byte after each, the ones
+    under Program Files untouched."""
+    folder = CHOSEN[installer.name]
+    host = os.path.join(drive_c, *folder[3:].split('\\'))
+    data_dir = os.path.join(drive_c, 'Frameworks', 'OpenNI', 'Data')
+    pf86 = os.path.join(drive_c, 'Program Files (x86)', 'OpenNI', 'Data')
+    pf = os.path.join(drive_c, 'Program Files', 'OpenNI', 'Data')
+    moved = lambda data: data.replace(FW_DEFAULT.encode(),
+                                      FW_ELSEWHERE.encode())
+    registered = crlf('<Modules>', *[moved(l.encode()) for l in FRAMEWORK],
+                      mod(folder + '\\SensorModule.dll'),
+                      mod(folder + '\\libskelvia_ni.dll', folder + '\\data\\'),
+                      '</Modules>', '')
+    put(data_dir, moved(BEFORE))
+    put(pf86, UNREGISTERED)
+    put(pf, OTHER)
+    set_framework_variable(wine, FW_ELSEWHERE + '\\')
+    try:
+        for action, want, installed in (('install', registered, True),
+                                        ('uninstall', moved(UNREGISTERED), False)):
+            began = time.monotonic()
+            status = quiet(['wine'] + elsewhere_command(installer, action, folder),
+                           wine.env).returncode
+            seconds = time.monotonic() - began
+            if installer.name == 'nsis' and os.path.isdir(host) and \
+                    os.listdir(host) == ['uninstall.exe']:
+                shutil.rmtree(host)   # as Nsis.settle
+            problems = [] if status == 0 else ['status %d' % status]
+            after = read(os.path.join(data_dir, 'modules.xml'))
+            if after != want:
+                problems.append('registry %r, expected %r' % (after, want))
+            if read(os.path.join(pf86, 'modules.xml')) != UNREGISTERED or \
+                    read(os.path.join(pf, 'modules.xml')) != OTHER:
+                problems.append('a registry under Program Files changed')
+            if os.path.exists(os.path.join(host, 'modreg.exe')) != installed:
+                problems.append('modreg.exe not where it belongs')
+            results.check('%s: %s into %s, framework in %s (status %d, %.1f s)'
+                          % (installer.name, action, folder, FW_ELSEWHERE,
+                             status, seconds), problems)
+    finally:
+        shutil.rmtree(os.path.dirname(data_dir), ignore_errors=True)
+        set_framework_variable(wine, FW_DEFAULT)
+
+
 def main():
     parser = argparse.ArgumentParser(description=__doc__)
     parser.add_argument('--exe', required=True, help='modreg.exe')
@@ -348,6 +427,8 @@ def main():
     out = os.path.join(drive_c, 'installers')
     os.makedirs(out)
     try:
+        # The examples find the framework through its installer's variable.
+        set_framework_variable(wine, FW_DEFAULT)
         for installer in (Nsis(), Wix()):
             installer.build(exe, out)
             # What the installer before may have left after a failure.
@@ -359,6 +440,7 @@ def main():
                 results.check('%s: %s (status %d, %.1f s)' % (
                     installer.name, step.name, status, seconds), problems)
             run_upgrade(installer, exe, out, wine, drive_c, results)
+            run_elsewhere(installer, wine, drive_c, results)
         results.check('nsis: modreg.exe cannot be started',
                       not_started(exe, out, wine, drive_c))
     finally:
