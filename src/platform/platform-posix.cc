@@ -141,13 +141,6 @@ bool PathExists(const std::string& path) {
 
 namespace {
 
-std::string Prefix() {
-  const char* prefix = getenv("WINEPREFIX");
-  if (prefix && *prefix) return prefix;
-  const char* home = getenv("HOME");
-  return std::string(home ? home : "") + "/.wine";
-}
-
 bool SameIgnoringCase(const char* a, const std::string& b) {
   return strlen(a) == b.size() && strncasecmp(a, b.c_str(), b.size()) == 0;
 }
@@ -213,14 +206,14 @@ FileKind LookUpFile(const std::string& windows_path, std::string* host_path,
       (parts[0] == "?" || parts[0] == "."))
     parts.erase(parts.begin());
   std::string root;
-  const std::string dosdevices = Prefix() + "/dosdevices";
+  const std::string dosdevices = WinePrefix() + "/dosdevices";
   size_t first = 1;
   if (!parts.empty() && parts[0].size() == 2 && parts[0][1] == ':') {
     std::string drive = {static_cast<char>(tolower(parts[0][0])), ':'};
     struct stat st;
     root = dosdevices + "/" + drive;
     if (drive == "c:" && stat(dosdevices.c_str(), &st) != 0)
-      root = Prefix() + "/drive_c";
+      root = DriveC();
   } else if (parts.size() >= 3 && strcasecmp(parts[0].c_str(), "UNC") == 0) {
     root = dosdevices + "/unc";  // \\?\UNC\server\share\...
   } else if (parts.size() >= 2 && windows_path[1] != ':') {
