@@ -293,7 +293,7 @@ def log_problems(installer, step, drive_c, before):
     if len(runs) != before + 1:
         return ['%s holds %d runs of modreg.exe, expected %d' % (
             installer.log(step), len(runs), before + 1)]
-    unregister = '--unregister ' if step.action == 'uninstall' else ''
+    unregister = '--unregister .*' if step.action == 'uninstall' else ''
     want = [HEADER + r'.*modreg\.exe"? .*--log .* %sx86 5$' % unregister,
             r'^registry: %s$' % re.escape(PF86 + '\\OpenNI\\Data\\modules.xml'),
             r'^modreg: cannot update ' if step.failed else
@@ -328,8 +328,9 @@ def not_started(exe, out, wine, drive_c):
             'product folder left behind' * os.path.exists(host_path(
                 drive_c, PRODUCT)),
             'log ends %r' % lines[-2:] * (lines[-2:] != [
-                'modreg.exe could not be started: %s\\absent.exe x86 5'
-                % PRODUCT, ''])]
+                'modreg.exe could not be started: %s\\absent.exe '
+                '--openni-env "--product-dir=%s" x86 5' % (PRODUCT, PRODUCT),
+                ''])]
 
 
 # ---- Installed elsewhere ----------------------------------------------------
