@@ -15,14 +15,17 @@ for preset in native windows; do
 done
 
 # The product's form for installer authors: a zip with modreg.exe, the
-# README and the installer examples, and nothing else.
+# README with the documents it links to, and the installer examples, and
+# nothing else.
 (cd build/windows && cpack -G ZIP >/dev/null && ls modreg-*-win32.zip)
 python3 - build/windows/modreg-*-win32.zip <<'EOF'
 import sys, zipfile
 names = {n for n in zipfile.ZipFile(sys.argv[1]).namelist() if n[-1] != "/"}
 kit = {"modreg.exe", "README.md", "examples/nsis/modreg.nsh",
-       "examples/nsis/setup.nsi", "examples/wix/product.wxs"}
-other = {n for n in names - kit if not n.startswith("examples/")}
+       "examples/nsis/setup.nsi", "examples/wix/product.wxs",
+       "docs/design.md", "docs/testing.md", "docs/performance.md"}
+other = {n for n in names - kit
+         if not n.startswith(("examples/", "docs/"))}
 if kit - names or other:
     sys.exit("the zip lacks %s, holds %s too" % (sorted(kit - names),
                                                    sorted(other)))
