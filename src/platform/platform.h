@@ -130,6 +130,11 @@ inline std::string LockTimeoutReason(unsigned long long waited_ms) {
 bool LockRegistryFolder(const std::string& dir, unsigned wait_ms,
                         std::string* error);
 
+// True when |a| and |b| both exist and are one file, by the system's file
+// identity (not by name: another spelling, a link or a relative path
+// counts).
+bool SameFile(const std::string& a, const std::string& b);
+
 }  // namespace platform
 
 #endif  // MODREG_PLATFORM_PLATFORM_H_

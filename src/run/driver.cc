@@ -225,9 +225,23 @@ void CheckAdded(const RegistryPaths& paths, size_t added, int bits,
                      : std::string("check: the added entries are fine"));
 }
 
+// The files of the registry, and their temporary files, under either root:
+// a log appended to one of them would damage it.
+std::vector<std::string> RegistryFiles() {
+  std::vector<std::string> files;
+  for (const std::string& root : {InstallRoot, InstallRoot + " (x86)"}) {
+    const std::string registry = root + "\\OpenNI\\Data\\modules.xml";
+    files.insert(files.end(),
+                 {registry, registry + ".old", RegistryTempPath(registry),
+                  BackupTempPath(registry + ".old")});
+  }
+  return files;
+}
+
 int Pass(int argc, const char* const* argv, Sink* out) {
   const Options options = ParseOptions(argc, argv);
-  if (!options.log.empty()) OpenLog(out, options.log, argc, argv);
+  if (!options.log.empty())
+    OpenLog(out, options.log, argc, argv, RegistryFiles());
   out->verbose = options.verbose;
   if (!options.error.empty())
     return Report(out, kExitUsage, options.error + "; " + kUsage);

@@ -49,11 +49,20 @@ std::string Now() {
 }  // namespace
 
 void OpenLog(Sink* sink, const std::string& path, int argc,
-             const char* const* argv) {
+             const char* const* argv, const std::vector<std::string>& never) {
   sink->log_path = path;
   std::string error;
+  const bool existed = platform::PathExists(path);
   if (!platform::OpenAppend(path, &sink->log, &error)) {
     Warn(sink, error);
+    return;
+  }
+  for (const std::string& file : never) {
+    if (!platform::SameFile(path, file)) continue;
+    platform::CloseOutput(&sink->log, &error);
+    if (!existed) platform::RemoveFile(path);
+    Warn(sink, "it is the framework's registry file " +
+                   platform::DisplayName(file));
     return;
   }
   std::string header = Now() + " modreg " MODREG_VERSION ":";

@@ -1197,3 +1197,23 @@ extend([
              stdout=Out(('ARCH "win32" is not "x86": root C:\\Program Files',)
                         + SAID + ("missing: " + FW,)))]),
 ])
+
+# A usage error reaches the log wherever --log stands among the options;
+# a log never goes into the registry's own files, made by the run or not.
+BOGUS = ["--bogus", "--log", LOG, "x64", "1"]
+NEVER = r"^modreg: warning: cannot write log "
+extend([
+    run("log: a usage error before --log", BOGUS, {"pf/modules.xml": STALE},
+        {"pf/modules.xml": STALE, "pf/run.log": Lines(logged(BOGUS, ())[:-1] + (
+            (r'^modreg: unknown option "--bogus"; usage: ',), ("^status: 2$",)))},
+        status=2, stderr=((r'^modreg: unknown option "--bogus"; usage: ',),)),
+    Case("log: never the registry or its backup", [
+        Step(args=["--log", REG + ".old", "x64", "1"],
+             put={"pf/modules.xml": STALE},
+             stderr=((NEVER, reason_after(REG + ".old"),
+                      r"it is the framework's registry file "),),
+             after={"pf/modules.xml": base_with(mod(H1)), OLD: STALE}),
+        Step(args=["--log", REG, "--list", "x64"],
+             stdout=Out(SAID + ("missing: " + FW, "missing: " + H1)),
+             stderr=((NEVER, r"it is the framework's registry file "),))]),
+])
