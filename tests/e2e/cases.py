@@ -831,7 +831,11 @@ _ROOT = os.path.dirname(os.path.dirname(os.path.dirname(os.path.abspath(
 with open(os.path.join(_ROOT, "CMakeLists.txt")) as _f:
     VERSION = re.search(r"project\(modreg VERSION (\S+)", _f.read()).group(1)
 with open(os.path.join(_ROOT, "README.md")) as _f:  # the help as shown there
-    HELP = re.search(r"```\n(usage: modreg .*?)```", _f.read(), re.S).group(1)
+    _README = _f.read()
+HELP = re.search(r"```\n(usage: modreg .*?)```", _README, re.S).group(1)
+# The usage error README shows.
+USAGE_ERROR = re.search(r"```\n(modreg: --unregister needs MASK; .*)\n```",
+                        _README).group(1)
 
 
 def run(name, args, put, after, status=0, stdout=b"", stderr=(), **kw):
@@ -1216,4 +1220,6 @@ extend([
         Step(args=["--log", REG, "--list", "x64"],
              stdout=Out(SAID + ("missing: " + FW, "missing: " + H1)),
              stderr=((NEVER, r"it is the framework's registry file "),))]),
+    untouched("usage: the line README shows", ["--unregister", "x64"], 2,
+              stderr=(("^%s$" % esc(USAGE_ERROR),),)),
 ])
