@@ -411,4 +411,13 @@ bool SameFile(const std::string& a, const std::string& b) {
          sa.st_ino == sb.st_ino;
 }
 
+// Lookups here find System32 itself, as a 64-bit process does.
+bool FrameworkSystemFolder(int bits, std::string* system,
+                           std::string* seen_as) {
+  if (bits != 32 || !IsWow64()) return false;
+  *system = "C:\\windows\\system32";
+  *seen_as = "C:\\windows\\syswow64";
+  return true;
+}
+
 }  // namespace platform

@@ -467,4 +467,17 @@ bool SameFile(const std::string& a, const std::string& b) {
          ia.nFileIndexLow == ib.nFileIndexLow;
 }
 
+// This 32-bit process is redirected as a 32-bit framework is; a 64-bit
+// one finds System32 itself, which this process reaches as Sysnative.
+bool FrameworkSystemFolder(int bits, std::string* system,
+                           std::string* seen_as) {
+  if (bits != 64 || !IsWow64()) return false;
+  char windows[MAX_PATH];
+  UINT n = GetWindowsDirectoryA(windows, MAX_PATH);
+  if (n == 0 || n >= MAX_PATH) return false;
+  *system = std::string(windows, n) + "\\System32";
+  *seen_as = std::string(windows, n) + "\\Sysnative";
+  return true;
+}
+
 }  // namespace platform

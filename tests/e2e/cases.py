@@ -10,6 +10,8 @@ File keys name a path below one of the two registry folders:
   "pf86/..."  C:\\Program Files (x86)\\OpenNI\\Data\\...
   "prod/..."  C:\\Program Files\\HALDEToF\\..., made only when a case puts
               files there
+  "sys/...", "wow/..."  C:\\windows\\system32\\modreg-test\\... and
+              C:\\windows\\syswow64\\modreg-test\\..., likewise
 A value is the file's bytes, DIR for a directory, a Link, or a Built
 test module.
 
@@ -1223,3 +1225,14 @@ extend([
     untouched("usage: the line README shows", ["--unregister", "x64"], 2,
               stderr=(("^%s$" % esc(USAGE_ERROR),),)),
 ])
+
+# On a 64-bit system each framework finds its own copy of a file of the
+# system folder: the 64-bit one in System32, the 32-bit one in SysWOW64.
+SYS = r"C:\Windows\System32\modreg-test\m.dll"
+add(Case("check: a module in the system folder, as each framework finds it", [
+    Step(args=["--verbose", "--check", bits], put={
+        folder + "/modules.xml": crlf("<Modules>", mod(SYS), "</Modules>"),
+        "sys/m.dll": Built("x64.dll"), "wow/m.dll": Built("x86.dll")},
+        stdout=Out(("registry: " + reg + HOST, "module: " + SYS)))
+    for bits, folder, reg in (("x64", "pf", REG), ("x86", "pf86", REG86))],
+    arches=("64",)))

@@ -32,6 +32,9 @@ DATA = {
     "pf": os.path.join("Program Files", "OpenNI", "Data"),
     "pf86": os.path.join("Program Files (x86)", "OpenNI", "Data"),
     "prod": os.path.join("Program Files", "HALDEToF"),
+    # Folders of the test's own in the system folders of a 64-bit system.
+    "sys": os.path.join("windows", "system32", "modreg-test"),
+    "wow": os.path.join("windows", "syswow64", "modreg-test"),
 }
 MADE = ("pf", "pf86")   # made empty before each case; others on demand
 MODULES = None          # the folder of the built test modules (--modules)
