@@ -473,7 +473,7 @@ bool FrameworkSystemFolder(int bits, std::string* system,
                            std::string* seen_as) {
   if (bits != 64 || !IsWow64()) return false;
   char windows[MAX_PATH];
-  UINT n = GetWindowsDirectoryA(windows, MAX_PATH);
+  UINT n = GetSystemWindowsDirectoryA(windows, MAX_PATH);
   if (n == 0 || n >= MAX_PATH) return false;
   *system = std::string(windows, n) + "\\System32";
   *seen_as = std::string(windows, n) + "\\Sysnative";
