@@ -36,10 +36,11 @@ namespace {
 
 bool IsOption(const std::string& arg) { return arg.compare(0, 2, "--") == 0; }
 
-// --log FILE, or --log=FILE: whether |argv|[*i] is one; the file, or the
-// error, in |o|. The first form takes the next argument, whatever it is.
-bool ReadLog(int argc, const char* const* argv, int* i, Options* o) {
-  const std::string arg = argv[*i];
+// --log FILE, or --log=FILE: whether |arg|, |argv|[*i], is one; the file,
+// or the error, in |o|. The first form takes the next argument, whatever
+// it is.
+bool TakeValue(const std::string& arg, int argc, const char* const* argv,
+               int* i, Options* o) {
   if (arg.compare(0, 6, "--log=") == 0) {
     o->log = arg.substr(6);
   } else if (arg == "--log") {
@@ -83,7 +84,7 @@ Options ReadLogAfterError(int argc, const char* const* argv, int i, Options o) {
   const std::string error = o.error;
   for (; i < argc && IsOption(argv[i]) && std::string(argv[i]) != "--"; ++i) {
     const std::string log = o.log;
-    if (ReadLog(argc, argv, &i, &o) && o.log.empty()) o.log = log;
+    if (TakeValue(argv[i], argc, argv, &i, &o) && o.log.empty()) o.log = log;
   }
   o.error = error;
   return o;
@@ -137,7 +138,7 @@ Options ParseOptions(int argc, const char* const* argv) {
     else if (arg == "--verbose") o.verbose = true;
     else if (arg == "--help") help = true;
     else if (arg == "--version") version = true;
-    else if (ReadLog(argc, argv, &i, &o)) {
+    else if (TakeValue(arg, argc, argv, &i, &o)) {
       if (!o.error.empty()) return o;
     } else {
       o.error = "unknown option \"" + arg + "\"";
