@@ -60,7 +60,7 @@ void OpenLog(Sink* sink, const std::string& path, int argc,
   for (const std::string& file : never) {
     if (!platform::SameFile(path, file)) continue;
     platform::CloseOutput(&sink->log, &error);
-    if (!existed) platform::RemoveFile(path);
+    if (!existed) platform::RemoveFile(file);  // made by this open
     Warn(sink, "it is the framework's registry file " +
                    platform::DisplayName(file));
     return;

@@ -1222,6 +1222,12 @@ extend([
         Step(args=["--log", REG, "--list", "x64"],
              stdout=Out(SAID + ("missing: " + FW, "missing: " + H1)),
              stderr=((NEVER, r"it is the framework's registry file "),))]),
+    run("log: a link that leads to where the backup goes", ["--log", LOG,
+        "x64", "1"], {"pf/modules.xml": STALE, "pf/run.log":
+                      Link("modules.xml.old")},
+        {"pf/modules.xml": base_with(mod(H1)), OLD: STALE,
+         "pf/run.log": Link("modules.xml.old")},
+        stderr=((NEVER, r"it is the framework's registry file "),)),
     untouched("usage: the line README shows", ["--unregister", "x64"], 2,
               stderr=(("^%s$" % esc(USAGE_ERROR),),)),
 ])
