@@ -1242,3 +1242,13 @@ add(Case("check: a module in the system folder, as each framework finds it", [
         stdout=Out(("registry: " + reg + HOST, "module: " + SYS)))
     for bits, folder, reg in (("x64", "pf", REG), ("x86", "pf86", REG86))],
     arches=("64",)))
+
+# Line ends in an argument (a mask read from a file, say) are written as
+# escapes: each line printed or logged stays one line.
+CRLF_MASK = ["--log", LOG, "x64", "1\r\n"]
+add(run("log: a line end in an argument is written as an escape", CRLF_MASK,
+        {"pf/modules.xml": STALE}, {
+            "pf/modules.xml": base_with(mod(H1)), OLD: STALE,
+            "pf/run.log": Lines(logged(CRLF_MASK[:3] + [r"1\r\n"], (
+                r'mask "1\r\n" read as 1: reading stopped at "\r\n"',)
+                + REPORT))}))
