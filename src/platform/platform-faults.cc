@@ -382,4 +382,13 @@ bool LockRegistryFolder(const std::string& dir, unsigned wait_ms,
   return true;
 }
 
+bool SameFile(const std::string& a, const std::string& b) {
+  return platform_real::SameFile(a, b);
+}
+
+bool FrameworkSystemFolder(int bits, std::string* system,
+                           std::string* seen_as) {
+  return platform_real::FrameworkSystemFolder(bits, system, seen_as);
+}
+
 }  // namespace platform

@@ -489,4 +489,20 @@ bool LockRegistryFolder(const std::string& dir, unsigned wait_ms,
   }
 }
 
+bool SameFile(const std::string& a, const std::string& b) {
+  struct stat sa, sb;
+  return stat(HostPath(a).c_str(), &sa) == 0 &&
+         stat(HostPath(b).c_str(), &sb) == 0 && sa.st_dev == sb.st_dev &&
+         sa.st_ino == sb.st_ino;
+}
+
+// Lookups here find System32 itself, as a 64-bit process does.
+bool FrameworkSystemFolder(int bits, std::string* system,
+                           std::string* seen_as) {
+  if (bits != 32 || !IsWow64()) return false;
+  *system = "C:\\windows\\system32";
+  *seen_as = "C:\\windows\\syswow64";
+  return true;
+}
+
 }  // namespace platform

@@ -823,4 +823,41 @@ bool LockRegistryFolder(const std::string& dir, unsigned wait_ms,
   return false;
 }
 
+namespace {
+
+// The volume and index that identify the file at |path|.
+bool FileIdentity(const std::string& path, BY_HANDLE_FILE_INFORMATION* info) {
+  HANDLE h = CreateFileW(Wide(path).c_str(), 0,
+                         FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                         nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS,
+                         nullptr);
+  if (h == INVALID_HANDLE_VALUE) return false;
+  const bool known = GetFileInformationByHandle(h, info) != 0;
+  CloseHandle(h);
+  return known;
+}
+
+}  // namespace
+
+bool SameFile(const std::string& a, const std::string& b) {
+  BY_HANDLE_FILE_INFORMATION ia, ib;
+  return FileIdentity(a, &ia) && FileIdentity(b, &ib) &&
+         ia.dwVolumeSerialNumber == ib.dwVolumeSerialNumber &&
+         ia.nFileIndexHigh == ib.nFileIndexHigh &&
+         ia.nFileIndexLow == ib.nFileIndexLow;
+}
+
+// This 32-bit process is redirected as a 32-bit framework is; a 64-bit
+// one finds System32 itself, which this process reaches as Sysnative.
+bool FrameworkSystemFolder(int bits, std::string* system,
+                           std::string* seen_as) {
+  if (bits != 64 || !IsWow64()) return false;
+  char windows[MAX_PATH];
+  UINT n = GetSystemWindowsDirectoryA(windows, MAX_PATH);
+  if (n == 0 || n >= MAX_PATH) return false;
+  *system = std::string(windows, n) + "\\System32";
+  *seen_as = std::string(windows, n) + "\\Sysnative";
+  return true;
+}
+
 }  // namespace platform

@@ -173,6 +173,20 @@ inline std::string LockTimeoutReason(unsigned long long waited_ms) {
 bool LockRegistryFolder(const std::string& dir, unsigned wait_ms,
                         std::string* error);
 
+// True when |a| and |b| both exist and are one file, by the system's file
+// identity (not by name: another spelling, a link or a relative path
+// counts).
+bool SameFile(const std::string& a, const std::string& b);
+
+// On 64-bit Windows a 32-bit process finds the files of the system
+// folder (System32) in SysWOW64. When a framework of |bits| finds them
+// elsewhere than this process's lookups would, sets |system| to the
+// system folder's name ("C:\Windows\System32") and |seen_as| to the
+// name under which this process reaches the framework's copy, and
+// returns true.
+bool FrameworkSystemFolder(int bits, std::string* system,
+                           std::string* seen_as);
+
 }  // namespace platform
 
 #endif  // MODREG_PLATFORM_PLATFORM_H_

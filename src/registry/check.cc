@@ -1,5 +1,6 @@
 #include "registry/check.h"
 
+#include <cctype>
 #include <memory>
 #include <new>
 #include <unordered_map>
@@ -25,6 +26,23 @@ const char* const kEntryPoints[] = {
     "xnModuleLoad", "xnModuleUnload", "xnModuleGetExportedNodesCount",
     "xnModuleGetExportedNodesEntryPoints", "xnModuleGetOpenNIVersion"};
 
+// |path| as this process reaches the file that a framework of |bits|
+// loads: a file in the system folder may be another one for it.
+std::string FrameworkView(const std::string& path, int bits) {
+  std::string system, seen_as;
+  if (!platform::FrameworkSystemFolder(bits, &system, &seen_as) ||
+      path.size() <= system.size() ||
+      (path[system.size()] != '\\' && path[system.size()] != '/'))
+    return path;
+  for (size_t i = 0; i < system.size(); ++i) {
+    const char a = path[i] == '/' ? '\\' : path[i];
+    if (tolower(static_cast<unsigned char>(a)) !=
+        tolower(static_cast<unsigned char>(system[i])))
+      return path;
+  }
+  return seen_as + path.substr(system.size());
+}
+
 // What the system loader, and then the framework, make of the module file.
 void CheckModuleFile(const std::string& path, int bits,
                      std::vector<Finding>* out) {
@@ -32,7 +50,7 @@ void CheckModuleFile(const std::string& path, int bits,
     out->push_back({kind, path, std::move(what)});
   };
   std::string host, error;
-  switch (platform::LookUpFile(path, &host, &error)) {
+  switch (platform::LookUpFile(FrameworkView(path, bits), &host, &error)) {
     case FileKind::kRelative:
       return add(kRelative, "not an absolute path: the system loader "
                             "searches for it");

@@ -323,9 +323,32 @@ void CheckAdded(const RegistryPaths& paths, size_t added, int bits,
                      : std::string("check: the added entries are fine"));
 }
 
+// The files of the registry, and their temporary files, under either root
+// and in the folder --openni or --openni-env names:
+// a log appended to one of them would damage it.
+std::vector<std::string> RegistryFiles(const Options& options) {
+  std::vector<std::string> registries;
+  for (const std::string& root : {InstallRoot, InstallRoot + " (x86)"})
+    registries.push_back(root + "\\OpenNI\\Data\\modules.xml");
+  // And the one --openni or --openni-env names, when it is known.
+  if (!options.args.empty()) {
+    const FrameworkFolder folder = ChooseFrameworkFolder(
+        options.openni, options.openni_env, options.args[0]);
+    if (folder.status == 0 && !folder.is_default)
+      registries.push_back(RegistryPathsIn(folder.dir).RegistryPath);
+  }
+  std::vector<std::string> files;
+  for (const std::string& registry : registries)
+    files.insert(files.end(),
+                 {registry, registry + ".old", RegistryTempPath(registry),
+                  BackupTempPath(registry + ".old")});
+  return files;
+}
+
 int Pass(int argc, const char* const* argv, Sink* out) {
   const Options options = ParseOptions(argc, argv);
-  if (!options.log.empty()) OpenLog(out, options.log, argc, argv);
+  if (!options.log.empty())
+    OpenLog(out, options.log, argc, argv, RegistryFiles(options));
   out->verbose = options.verbose;
   if (!options.error.empty())
     return Report(out, kExitUsage, options.error + "; " + kUsage);

@@ -6,9 +6,29 @@ namespace {
 
 bool Logging(const Sink* sink) { return sink->log.handle >= 0; }
 
+// |text| on one line: line ends and the other control characters but the
+// tab written as escapes (\r, \n, \xHH), so that a line printed or logged
+// stays one line whatever an argument or the registry held.
+std::string OneLine(const std::string& text) {
+  std::string line;
+  for (unsigned char c : text) {
+    char escape[8];
+    if (c >= 0x20 || c == '\t') {
+      line += static_cast<char>(c);
+    } else if (c == '\r' || c == '\n') {
+      line += c == '\r' ? "\\r" : "\\n";
+    } else {
+      snprintf(escape, sizeof escape, "\\x%02x", c);
+      line += escape;
+    }
+  }
+  return line;
+}
+
 void Warn(Sink* sink, const std::string& reason) {
   fprintf(sink->err, "modreg: warning: cannot write log %s: %s\n",
-          platform::DisplayName(sink->log_path).c_str(), reason.c_str());
+          OneLine(platform::DisplayName(sink->log_path)).c_str(),
+          OneLine(reason).c_str());
   fflush(sink->err);
 }
 
@@ -17,7 +37,7 @@ void Warn(Sink* sink, const std::string& reason) {
 void LogLine(Sink* sink, const std::string& line) {
   if (!Logging(sink)) return;
   std::string error, ignored;
-  if (platform::AppendLine(&sink->log, line, &error)) return;
+  if (platform::AppendLine(&sink->log, OneLine(line), &error)) return;
   platform::CloseOutput(&sink->log, &ignored);
   Warn(sink, error);
 }
@@ -49,11 +69,20 @@ std::string Now() {
 }  // namespace
 
 void OpenLog(Sink* sink, const std::string& path, int argc,
-             const char* const* argv) {
+             const char* const* argv, const std::vector<std::string>& never) {
   sink->log_path = path;
   std::string error;
+  const bool existed = platform::PathExists(path);
   if (!platform::OpenAppend(path, &sink->log, &error)) {
     Warn(sink, error);
+    return;
+  }
+  for (const std::string& file : never) {
+    if (!platform::SameFile(path, file)) continue;
+    platform::CloseOutput(&sink->log, &error);
+    if (!existed) platform::RemoveFile(file);  // made by this open
+    Warn(sink, "it is the framework's registry file " +
+                   platform::DisplayName(file));
     return;
   }
   std::string header = Now() + " modreg " MODREG_VERSION ":";
@@ -71,19 +100,19 @@ void CloseLog(Sink* sink, int status) {
 }
 
 void Say(Sink* sink, const std::string& line) {
-  fprintf(sink->out, "%s\n", line.c_str());
+  fprintf(sink->out, "%s\n", OneLine(line).c_str());
   LogLine(sink, line);
 }
 
 void Note(Sink* sink, const std::string& line) {
-  if (sink->verbose) fprintf(sink->out, "%s\n", line.c_str());
+  if (sink->verbose) fprintf(sink->out, "%s\n", OneLine(line).c_str());
   LogLine(sink, line);
 }
 
 bool Noting(const Sink* sink) { return sink->verbose || Logging(sink); }
 
 int Report(Sink* sink, int status, const std::string& message) {
-  fprintf(sink->err, "modreg: %s\n", message.c_str());
+  fprintf(sink->err, "modreg: %s\n", OneLine(message).c_str());
   fflush(sink->err);
   LogLine(sink, "modreg: " + message);
   return status;

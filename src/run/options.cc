@@ -106,6 +106,18 @@ std::string LateOption(const Options& o, bool ended) {
   return "";
 }
 
+// After a usage error the remaining options are read for --log only, so
+// that the log, wherever it was named, gets the error too.
+Options ReadLogAfterError(int argc, const char* const* argv, int i, Options o) {
+  const std::string error = o.error;
+  for (; i < argc && IsOption(argv[i]) && std::string(argv[i]) != "--"; ++i) {
+    const std::string log = o.log;
+    if (TakeValue(argv[i], argc, argv, &i, &o) && o.log.empty()) o.log = log;
+  }
+  o.error = error;
+  return o;
+}
+
 void Check(Options* o, bool ended) {
   if (o->mode == Mode::kHelp || o->mode == Mode::kVersion) return;
   o->error = LateOption(*o, ended);
@@ -171,16 +183,16 @@ Options ParseOptions(int argc, const char* const* argv) {
     else if (arg == "--version") version = true;
     else {
       o.error = "unknown option \"" + arg + "\"";
-      return o;
+      return ReadLogAfterError(argc, argv, i + 1, o);
     }
     if (o.mode != Mode::kRegister &&
         (o.mode == Mode::kCheck) != (mode == Mode::kCheck)) {
       o.error = "--check goes with no other mode";
-      return o;
+      return ReadLogAfterError(argc, argv, i + 1, o);
     }
     if (o.mode != Mode::kRegister && mode != o.mode) {
       o.error = "--unregister and --list do not go together";
-      return o;
+      return ReadLogAfterError(argc, argv, i + 1, o);
     }
     o.mode = mode;
   }

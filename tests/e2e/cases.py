@@ -12,6 +12,8 @@ File keys name a path below one of the registry folders:
               files there
   "fw/..."    C:\\Frameworks\\OpenNI\\Data\\...
   "d/..."     D:\\OpenNI\\Data\\... (D: is drive_c\\DriveD)
+  "sys/...", "wow/..."  C:\\windows\\system32\\modreg-test\\... and
+              C:\\windows\\syswow64\\modreg-test\\..., likewise
 A value is the file's bytes, DIR for a directory, a Link, or a Built
 test module.
 
@@ -836,7 +838,8 @@ _ROOT = os.path.dirname(os.path.dirname(os.path.dirname(os.path.abspath(
 with open(os.path.join(_ROOT, "CMakeLists.txt")) as _f:
     VERSION = re.search(r"project\(modreg VERSION (\S+)", _f.read()).group(1)
 with open(os.path.join(_ROOT, "README.md")) as _f:  # the help as shown there
-    HELP = re.search(r"```\n(usage: modreg .*?)```", _f.read(), re.S).group(1)
+    _README = _f.read()
+HELP = re.search(r"```\n(usage: modreg .*?)```", _README, re.S).group(1)
 
 
 def run(name, args, put, after, status=0, stdout=b"", stderr=(), **kw):
@@ -1394,3 +1397,59 @@ CASES[-1].steps[0].stderr = ()
 CASES[-1].steps[0].stdout = Out((
     "result: the framework's folder is unknown: %s is not set or empty, "
     "nothing to remove" % V64,))
+
+# A usage error reaches the log wherever --log stands among the options;
+# a log never goes into the registry's own files, made by the run or not.
+BOGUS = ["--bogus", "--log", LOG, "x64", "1"]
+NEVER = r"^modreg: warning: cannot write log "
+extend([
+    run("log: a usage error before --log", BOGUS, {"pf/modules.xml": STALE},
+        {"pf/modules.xml": STALE, "pf/run.log": Lines(logged(BOGUS, ())[:-1] + (
+            (r'^modreg: unknown option "--bogus"; usage: ',), ("^status: 2$",)))},
+        status=2, stderr=((r'^modreg: unknown option "--bogus"; usage: ',),)),
+    Case("log: never the registry or its backup", [
+        Step(args=["--log", REG + ".old", "x64", "1"],
+             put={"pf/modules.xml": STALE},
+             stderr=((NEVER, reason_after(REG + ".old"),
+                      r"it is the framework's registry file "),),
+             after={"pf/modules.xml": base_with(mod(H1)), OLD: STALE}),
+        Step(args=["--log", REG, "--list", "x64"],
+             stdout=Out(SAID + ("missing: " + FW, "missing: " + H1)),
+             stderr=((NEVER, r"it is the framework's registry file "),))]),
+    framework("log: never the registry --openni names",
+              ["--log", REGFW, "--openni", FWDIR, "--list", "x64"], BASE,
+              {"fw/modules.xml": BASE}, stdout=Out(SAID_FW + ("missing: " + FW,))),
+    run("log: a link that leads to where the backup goes", ["--log", LOG,
+        "x64", "1"], {"pf/modules.xml": STALE, "pf/run.log":
+                      Link("modules.xml.old")},
+        {"pf/modules.xml": base_with(mod(H1)), OLD: STALE,
+         "pf/run.log": Link("modules.xml.old")},
+        stderr=((NEVER, r"it is the framework's registry file "),)),
+])
+CASES[-2].steps[0].stderr = ((NEVER, r"it is the framework's registry file "),)
+# The usage error README shows, where it shows one, as the tool prints it.
+USAGE_SHOWN = re.search(r"```\n(modreg: --unregister needs MASK; .*)\n```",
+                        _README)
+if USAGE_SHOWN:
+    add(untouched("usage: the line README shows", ["--unregister", "x64"], 2,
+                  stderr=(("^%s$" % esc(USAGE_SHOWN.group(1)),),)))
+
+# On a 64-bit system each framework finds its own copy of a file of the
+# system folder: the 64-bit one in System32, the 32-bit one in SysWOW64.
+SYS = r"C:\Windows\System32\modreg-test\m.dll"
+add(Case("check: a module in the system folder, as each framework finds it", [
+    Step(args=["--check", bits], put={
+        folder + "/modules.xml": crlf("<Modules>", mod(SYS), "</Modules>"),
+        "sys/m.dll": Built("x64.dll"), "wow/m.dll": Built("x86.dll")})
+    for bits, folder in (("x64", "pf"), ("x86", "pf86"))],
+    arches=("64",)))
+
+# Line ends in an argument (a mask read from a file, say) are written as
+# escapes: each line printed or logged stays one line.
+CRLF_MASK = ["--log", LOG, "x64", "1\r\n"]
+add(run("log: a line end in an argument is written as an escape", CRLF_MASK,
+        {"pf/modules.xml": STALE}, {
+            "pf/modules.xml": base_with(mod(H1)), OLD: STALE,
+            "pf/run.log": Lines(logged(CRLF_MASK[:3] + [r"1\r\n"], (
+                r'mask "1\r\n" read as 1: reading stopped at "\r\n"',)
+                + REPORT))}))

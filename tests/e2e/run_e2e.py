@@ -36,6 +36,9 @@ DATA = {
     # lies in drive_c (the prefix's dosdevices/d: link).
     "fw": os.path.join("Frameworks", "OpenNI", "Data"),
     "d": os.path.join("DriveD", "OpenNI", "Data"),
+    # Folders of the test's own in the system folders of a 64-bit system.
+    "sys": os.path.join("windows", "system32", "modreg-test"),
+    "wow": os.path.join("windows", "syswow64", "modreg-test"),
 }
 MADE = ("pf", "pf86", "fw", "d")  # made empty before each case; others on demand
 MODULES = None          # the folder of the built test modules (--modules)
