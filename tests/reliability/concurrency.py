@@ -145,9 +145,10 @@ def log_round(results, label, command, prefix, env, runs):
         else 'listed' if re.match(r'missing: C:\\Program Files\\[\w\\]+\.dll'
                                   r'(?: configDir: C:\\Program Files\\'
                                   r'[\w\\]+)?$', line)
+        else 'folder' if line == 'framework folder: the default'
         else 'status' if line == 'status: 0' else 'torn' for line in lines)
-    want = {'header': runs, 'registry': runs, 'listed': runs * listed,
-            'status': runs, 'torn': 0}
+    want = {'header': runs, 'registry': runs, 'folder': runs,
+            'listed': runs * listed, 'status': runs, 'torn': 0}
     results.check('%s: %d listings logging at once' % (label, runs),
                   ['statuses %s' % statuses] * any(statuses) +
                   ['%d %s lines, expected %d' % (kinds[k], k, n)
