@@ -247,14 +247,6 @@ bool ReadWholeFile(const std::string& path, ByteBuffer* out,
   return platform_real::ReadWholeFile(path, out, error, filter);
 }
 
-bool CanOpenForReading(const std::string& path) {
-  return platform_real::CanOpenForReading(path);
-}
-
-bool PathExists(const std::string& path) {
-  return platform_real::PathExists(path);
-}
-
 FileKind LookUpFile(const std::string& windows_path, std::string* host_path,
                     std::string* error) {
   return platform_real::LookUpFile(windows_path, host_path, error);

@@ -127,18 +127,6 @@ bool ReadWholeFile(const std::string& path, ByteBuffer* out,
   return true;
 }
 
-bool CanOpenForReading(const std::string& path) {
-  int fd = open(HostPath(path).c_str(), O_RDONLY | O_CLOEXEC);
-  if (fd < 0) return false;
-  close(fd);
-  return true;
-}
-
-bool PathExists(const std::string& path) {
-  struct stat st;
-  return stat(HostPath(path).c_str(), &st) == 0;
-}
-
 namespace {
 
 bool SameIgnoringCase(const char* a, const std::string& b) {

@@ -223,19 +223,6 @@ bool ReadWholeFile(const std::string& path, ByteBuffer* out,
   return true;
 }
 
-bool CanOpenForReading(const std::string& path) {
-  HANDLE h = CreateFileW(Wide(path).c_str(), GENERIC_READ,
-                         FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                         nullptr, OPEN_EXISTING, 0, nullptr);
-  if (h == INVALID_HANDLE_VALUE) return false;
-  CloseHandle(h);
-  return true;
-}
-
-bool PathExists(const std::string& path) {
-  return GetFileAttributesW(Wide(path).c_str()) != INVALID_FILE_ATTRIBUTES;
-}
-
 FileKind LookUpFile(const std::string& windows_path, std::string* host_path,
                     std::string* error) {
   if (!IsAbsoluteWindowsPath(windows_path)) return FileKind::kRelative;

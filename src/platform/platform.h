@@ -42,13 +42,6 @@ constexpr size_t kReadPart = size_t{256} << 10;
 bool ReadWholeFile(const std::string& path, ByteBuffer* out,
                    std::string* error, const ReadFilter& filter = nullptr);
 
-// True when |path| names something that can be opened for reading.
-bool CanOpenForReading(const std::string& path);
-
-// True when something exists at |path|, readable or not (a symbolic link
-// that leads nowhere does not count).
-bool PathExists(const std::string& path);
-
 // What is at a path a registry entry names, as the framework's loader
 // would find it.
 enum class FileKind {

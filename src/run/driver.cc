@@ -241,19 +241,32 @@ int DryRun(const RegistryPaths& paths, RegistryEdit edit, Sink* out) {
   return differs ? kExitWouldChange : kExitOk;
 }
 
+// Reads the registry through |read| for a mode that only reads (|doing|
+// it: "list", "check"): a lack of memory and a failure become their
+// status and message, kExitOk when it was read.
+template <typename Read>
+int ReadRegistry(const RegistryPaths& paths, const char* doing, Sink* out,
+                 Read read) {
+  RegistryResult result;
+  try {
+    result = read();
+  } catch (const std::bad_alloc&) {
+    return Report(out, kExitOutOfMemory,
+                  std::string("cannot ") + doing + " " +
+                      platform::DisplayName(paths.RegistryPath) +
+                      ": out of memory");
+  }
+  const int status = StatusOf(result.status);
+  return status == kExitOk ? kExitOk : Report(out, status, result.reason);
+}
+
 int List(const RegistryPaths& paths, int bits, Sink* out) {
   std::vector<ModuleEntry> listed;
   std::vector<bool> is_module;
-  RegistryResult result;
-  try {
-    result = ListRegistryFile(paths.RegistryPath, &listed, &is_module);
-  } catch (const std::bad_alloc&) {
-    return Report(out, kExitOutOfMemory,
-                  "cannot list " + platform::DisplayName(paths.RegistryPath) +
-                      ": out of memory");
-  }
-  int status = StatusOf(result.status);
-  if (status != kExitOk) return Report(out, status, result.reason);
+  if (int status = ReadRegistry(paths, "list", out, [&] {
+        return ListRegistryFile(paths.RegistryPath, &listed, &is_module);
+      }))
+    return status;
   SayRegistry(out, paths, Say);
   // Module elements are checked together, as the framework loads them;
   // other children each on its own, for its files only.
@@ -277,16 +290,10 @@ int List(const RegistryPaths& paths, int bits, Sink* out) {
 // modules that are fine too. Status 1 when there is a problem.
 int Check(const RegistryPaths& paths, int bits, Sink* out) {
   std::vector<CheckedModule> checked;
-  RegistryResult result;
-  try {
-    result = CheckRegistryFile(paths.RegistryPath, bits, &checked);
-  } catch (const std::bad_alloc&) {
-    return Report(out, kExitOutOfMemory,
-                  "cannot check " + platform::DisplayName(paths.RegistryPath) +
-                      ": out of memory");
-  }
-  int status = StatusOf(result.status);
-  if (status != kExitOk) return Report(out, status, result.reason);
+  if (int status = ReadRegistry(paths, "check", out, [&] {
+        return CheckRegistryFile(paths.RegistryPath, bits, &checked);
+      }))
+    return status;
   SayRegistry(out, paths);
   size_t problems = 0;
   const std::string folder = RegistryFolder(paths.RegistryPath);
@@ -367,19 +374,14 @@ int Pass(int argc, const char* const* argv, Sink* out) {
     return kExitShortCommandLine;
   }
   const std::string ArchArgument = options.args[0];
-  if (options.mode == Mode::kList) {
+  if (options.mode == Mode::kList || options.mode == Mode::kCheck) {
     if (ArchArgument == "x86") ApplyArchitectureRule(platform::IsWow64());
     NoteReading(out, ArchNote(ArchArgument, InstallRoot));
     RegistryPaths paths;
     if (int status = ChooseRegistry(options, &paths, out)) return status;
-    return List(paths, FrameworkBits(ArchArgument), out);
-  }
-  if (options.mode == Mode::kCheck) {
-    if (ArchArgument == "x86") ApplyArchitectureRule(platform::IsWow64());
-    NoteReading(out, ArchNote(ArchArgument, InstallRoot));
-    RegistryPaths paths;
-    if (int status = ChooseRegistry(options, &paths, out)) return status;
-    return Check(paths, FrameworkBits(ArchArgument), out);
+    const int bits = FrameworkBits(ArchArgument);
+    return options.mode == Mode::kList ? List(paths, bits, out)
+                                       : Check(paths, bits, out);
   }
   // The device mask, read before the architecture and the paths, so that a
   // refused mask touches nothing.

@@ -72,7 +72,9 @@ void OpenLog(Sink* sink, const std::string& path, int argc,
              const char* const* argv, const std::vector<std::string>& never) {
   sink->log_path = path;
   std::string error;
-  const bool existed = platform::PathExists(path);
+  std::string ignored;
+  const bool existed =
+      platform::LookUp(path, &ignored) != platform::Presence::kMissing;
   if (!platform::OpenAppend(path, &sink->log, &error)) {
     Warn(sink, error);
     return;

@@ -126,22 +126,15 @@ void Check(Options* o, bool ended) {
     o->error = "--openni and --openni-env do not go together";
     return;
   }
-  if ((o->mode == Mode::kList || o->mode == Mode::kCheck) &&
-      !o->product_dir.empty()) {
-    o->error = std::string("--product-dir does not go with ") +
-               (o->mode == Mode::kList ? "--list" : "--check");
-    return;
-  }
-  if (o->mode == Mode::kCheck) {
-    if (o->dry_run) o->error = "--dry-run does not go with --check";
-    else if (o->args.empty()) o->error = Missing("--check", 1, 0);
-    else if (o->args.size() > 1) o->error = Extra("--check", "ARCH", o->args[1]);
-    return;
-  }
-  if (o->mode == Mode::kList) {
-    if (o->dry_run) o->error = "--dry-run does not go with --list";
-    else if (o->args.empty()) o->error = Missing("--list", 1, 0);
-    else if (o->args.size() > 1) o->error = Extra("--list", "ARCH", o->args[1]);
+  if (o->mode == Mode::kList || o->mode == Mode::kCheck) {
+    // The modes that only read take ARCH alone.
+    const char* mode = o->mode == Mode::kList ? "--list" : "--check";
+    if (!o->product_dir.empty())
+      o->error = std::string("--product-dir does not go with ") + mode;
+    else if (o->dry_run)
+      o->error = std::string("--dry-run does not go with ") + mode;
+    else if (o->args.empty()) o->error = Missing(mode, 1, 0);
+    else if (o->args.size() > 1) o->error = Extra(mode, "ARCH", o->args[1]);
     return;
   }
   const char* mode =
