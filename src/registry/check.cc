@@ -1,6 +1,5 @@
 #include "registry/check.h"
 
-#include <cctype>
 #include <memory>
 #include <new>
 #include <unordered_map>
@@ -31,15 +30,8 @@ const char* const kEntryPoints[] = {
 std::string FrameworkView(const std::string& path, int bits) {
   std::string system, seen_as;
   if (!platform::FrameworkSystemFolder(bits, &system, &seen_as) ||
-      path.size() <= system.size() ||
-      (path[system.size()] != '\\' && path[system.size()] != '/'))
+      !PathUnder(path, system))
     return path;
-  for (size_t i = 0; i < system.size(); ++i) {
-    const char a = path[i] == '/' ? '\\' : path[i];
-    if (tolower(static_cast<unsigned char>(a)) !=
-        tolower(static_cast<unsigned char>(system[i])))
-      return path;
-  }
   return seen_as + path.substr(system.size());
 }
 
@@ -124,10 +116,7 @@ void CheckConfigDir(const ModuleEntry& entry, std::vector<Finding>* out) {
 // A path as Windows compares paths: without regard to case, either slash.
 std::string PathKey(const std::string& path) {
   std::string key = path;
-  for (char& c : key) {
-    if (c == '/') c = '\\';
-    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-  }
+  for (char& c : key) c = FoldPathChar(c);
   return key;
 }
 

@@ -210,14 +210,10 @@ ModuleEntry EntryOf(const Node* node) {
   return entry;
 }
 
-namespace {
-
 char FoldPathChar(char c) {
   if (c == '/') return '\\';
   return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
 }
-
-}  // namespace
 
 bool PathUnder(std::string_view path, std::string_view dir) {
   if (dir.empty() || path.size() <= dir.size()) return false;

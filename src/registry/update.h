@@ -57,8 +57,12 @@ struct RegistryEdit {
   bool report = false;
 };
 
+// |c| as Windows compares paths: an ASCII letter in lower case, "/" as
+// "\".
+char FoldPathChar(char c);
+
 // True when |path| lies under folder |dir|, which has no trailing
-// backslash: letters compared in either case (ASCII), "/" as "\".
+// backslash: each character compared as FoldPathChar leaves it.
 bool PathUnder(std::string_view path, std::string_view dir);
 
 // Turns the bytes of a registry file into the text EditRegistry takes:
