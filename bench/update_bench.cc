@@ -55,7 +55,7 @@
 #include "registry/scan.h"
 #include "registry/textmode.h"
 #include "registry/update.h"
-#include "run/layout.h"
+#include "run/workplace.h"
 #include "run/modules.h"
 
 // ---- Heap accounting: every operator new goes through here. ----
@@ -109,8 +109,8 @@ std::string g_data_dir;
 
 const std::vector<ModuleEntry>& Entries() {
   static const std::vector<ModuleEntry> entries = [] {
-    ChooseProductFolder(kMask);
-    return BuildModuleList(kMask);
+    return BuildModuleList(kMask, std::string(kProgramFiles) + "\\" +
+                                      ChooseProductFolder(kMask) + "\\");
   }();
   return entries;
 }

@@ -2,22 +2,16 @@
 
 #include <gtest/gtest.h>
 
-#include "run/layout.h"
+#include "run/workplace.h"
 
 namespace {
-
-class ModuleListTest : public ::testing::Test {
- protected:
-  void SetUp() override { InstallRoot = "C:\\Program Files"; }
-  void TearDown() override { InstallRoot = "C:\\Program Files"; }
-};
 
 struct Expected {
   const char* path;
   const char* configDir;  // null when the entry has none
 };
 
-TEST_F(ModuleListTest, OneEntryPerMaskBitInBitOrder) {
+TEST(ModuleList, OneEntryPerMaskBitInBitOrder) {
   struct Case {
     int32_t mask;
     bool wow64;
@@ -53,10 +47,9 @@ TEST_F(ModuleListTest, OneEntryPerMaskBitInBitOrder) {
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.mask);
-    InstallRoot = "C:\\Program Files";
-    ApplyArchitectureRule(c.wow64);
-    ChooseProductFolder(c.mask);
-    std::vector<ModuleEntry> entries = BuildModuleList(c.mask);
+    const std::string folder = InstallRootFor("x86", c.wow64) + "\\" +
+                               ChooseProductFolder(c.mask) + "\\";
+    std::vector<ModuleEntry> entries = BuildModuleList(c.mask, folder);
     ASSERT_EQ(entries.size(), c.entries.size());
     for (size_t i = 0; i < entries.size(); ++i) {
       SCOPED_TRACE(i);

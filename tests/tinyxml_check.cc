@@ -16,7 +16,7 @@
 #include <string>
 
 #include "registry_support.h"
-#include "run/layout.h"
+#include "run/workplace.h"
 #include "run/modules.h"
 #include "tinyxml_model.h"
 
@@ -26,10 +26,11 @@ using Document = rapidxml::xml_document<char>;
 
 // "" when |file| passes; otherwise what is wrong.
 std::string Check(const std::string& file, bool edit, int mask) {
-  InstallRoot = "C:\\Program Files";
   const std::string folder = ChooseProductFolder(mask);
   const std::vector<ModuleEntry> entries =
-      edit ? BuildModuleList(mask) : std::vector<ModuleEntry>();
+      edit ? BuildModuleList(mask, std::string(kProgramFiles) + "\\" +
+                                       folder + "\\")
+           : std::vector<ModuleEntry>();
   ByteBuffer text = RegistryText(file);
   auto doc = std::make_unique<Document>();
   // Without an edit, a folder no value holds (a NUL byte is refused).

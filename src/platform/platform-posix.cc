@@ -250,7 +250,7 @@ bool CreateOutput(const std::string& path, OutputFile* file,
   // says so twice); whatever is in the way goes, as itself.
   for (int attempt = 1;; ++attempt) {
     int fd = open(host.c_str(),
-                  O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0644);
+                  O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
     if (fd >= 0) {
       file->path = path;
       file->handle = fd;
@@ -400,46 +400,39 @@ bool RemoveFile(const std::string& path) {
   return unlink(HostPath(path).c_str()) == 0 || errno == ENOENT;
 }
 
-bool CopyFileBytes(const std::string& source, const std::string& target,
-                   std::string* error) {
-  int in = open(HostPath(source).c_str(), O_RDONLY | O_CLOEXEC);
-  if (in < 0) {
+bool OpenInput(const std::string& path, InputFile* file, std::string* error) {
+  int fd = open(HostPath(path).c_str(), O_RDONLY | O_CLOEXEC);
+  struct stat st;
+  if (fd >= 0 && fstat(fd, &st) == 0 && S_ISDIR(st.st_mode)) {
+    close(fd);
+    fd = -1;
+    errno = EISDIR;
+  }
+  if (fd < 0) {
     *error = Reason();
     return false;
   }
-  OutputFile out;
-  if (!CreateOutput(target, &out, error)) {
-    close(in);
-    return false;
-  }
-  // The copy is never readable by more users than the registry.
-  if (!TakeProtection(&out, source, error)) {
-    std::string ignored;
-    CloseOutput(&out, &ignored);
-    close(in);
-    return false;
-  }
-  std::vector<char> chunk(1 << 20);
-  bool ok = true;
+  file->handle = fd;
+  return true;
+}
+
+bool ReadInput(InputFile* file, char* data, size_t size, size_t* got,
+               std::string* error) {
   for (;;) {
-    ssize_t n = read(in, chunk.data(), chunk.size());
+    ssize_t n = read(static_cast<int>(file->handle), data, size);
     if (n < 0 && errno == EINTR) continue;
     if (n < 0) {
       *error = Reason();
-      ok = false;
-      break;
+      return false;
     }
-    if (n == 0) break;
-    if (!WriteOutput(&out, chunk.data(), static_cast<size_t>(n), error)) {
-      ok = false;
-      break;
-    }
+    *got = static_cast<size_t>(n);
+    return true;
   }
-  close(in);
-  if (ok) ok = FlushOutput(&out, error);
-  std::string ignored;
-  if (!CloseOutput(&out, ok ? error : &ignored)) ok = false;
-  return ok;
+}
+
+void CloseInput(InputFile* file) {
+  if (file->handle >= 0) close(static_cast<int>(file->handle));
+  file->handle = -1;
 }
 
 bool LockRegistryFolder(const std::string& dir, unsigned wait_ms,
@@ -491,6 +484,11 @@ bool FrameworkSystemFolder(int bits, std::string* system,
   *system = "C:\\windows\\system32";
   *seen_as = "C:\\windows\\syswow64";
   return true;
+}
+
+void KillProcess() {
+  raise(SIGKILL);
+  _exit(137);  // not reached
 }
 
 }  // namespace platform

@@ -43,91 +43,6 @@ std::wstring Wide(const std::string& path) {
   return wide;
 }
 
-#ifdef MODREG_LOCK_TEST
-// modreg_faults.exe, the Windows test build of the tool, and only it,
-// reads two settings for the tests of the lock. MODREG_FAULT is a list,
-// separated by commas, of
-//
-//   hold-lock:S     once the lock is taken, says so on standard error and
-//                   holds it S seconds
-//   skip@lock       runs without the lock, to show what it prevents
-//   hold-rename:S   waits S seconds before replacing the registry, so that
-//                   runs started together all read it before any writes
-//
-// and MODREG_LOCK_WAIT_MS=N makes a run wait at most N ms for the lock.
-// Any other value ends the run with status 125 before anything happens,
-// so that a mistyped test cannot pass by accident.
-struct LockTest {
-  bool skip_lock = false;
-  unsigned long hold_lock = 0;
-  unsigned long hold_rename = 0;
-};
-
-[[noreturn]] void BadTestSetting(const char* name, const char* value) {
-  fprintf(stderr, "modreg_faults: bad %s \"%s\"\n", name, value);
-  exit(125);
-}
-
-// Whether |item| is |prefix| and digits; if so, the number in |*number|.
-bool NumberAfter(const std::string& item, const char* prefix,
-                 unsigned long* number) {
-  size_t n = strlen(prefix);
-  if (item.compare(0, n, prefix) != 0 || item.size() == n) return false;
-  for (size_t i = n; i < item.size(); ++i)
-    if (!isdigit(static_cast<unsigned char>(item[i]))) return false;
-  *number = strtoul(item.c_str() + n, nullptr, 10);
-  return true;
-}
-
-LockTest ReadLockTest() {
-  LockTest test;
-  const char* fault = getenv("MODREG_FAULT");
-  std::string rest = fault ? fault : "";
-  while (!rest.empty()) {
-    size_t comma = rest.find(',');
-    std::string item = rest.substr(0, comma);
-    rest = comma == std::string::npos ? "" : rest.substr(comma + 1);
-    if (item == "skip@lock") {
-      test.skip_lock = true;
-    } else if (!NumberAfter(item, "hold-lock:", &test.hold_lock) &&
-               !NumberAfter(item, "hold-rename:", &test.hold_rename)) {
-      BadTestSetting("MODREG_FAULT", fault);
-    }
-  }
-  return test;
-}
-
-const LockTest kLockTest = ReadLockTest();
-
-unsigned LockWaitMs(unsigned wait_ms) {
-  static const char* setting = getenv("MODREG_LOCK_WAIT_MS");
-  if (!setting || !*setting) return wait_ms;
-  unsigned long ms = 0;
-  if (!NumberAfter(setting, "", &ms))
-    BadTestSetting("MODREG_LOCK_WAIT_MS", setting);
-  return static_cast<unsigned>(ms);
-}
-
-const bool kWaitRead = (LockWaitMs(0), true);
-
-bool SkipLock() { return kLockTest.skip_lock; }
-
-void HoldLock() {
-  if (!kLockTest.hold_lock) return;
-  fprintf(stderr, "modreg_faults: holding the lock for %lu s\n",
-          kLockTest.hold_lock);
-  fflush(stderr);
-  Sleep(kLockTest.hold_lock * 1000);
-}
-
-void HoldRename() { Sleep(kLockTest.hold_rename * 1000); }
-#else
-unsigned LockWaitMs(unsigned wait_ms) { return wait_ms; }
-void HoldLock() {}
-bool SkipLock() { return false; }
-void HoldRename() {}
-#endif
-
 HANDLE Handle(const OutputFile* file) {
   return reinterpret_cast<HANDLE>(static_cast<intptr_t>(file->handle));
 }
@@ -529,7 +444,6 @@ bool ReplacedFile(const std::string& path, std::string* file,
 
 bool ReplaceByRename(const std::string& source, const std::string& target,
                  std::string* error) {
-  HoldRename();
   // Windows replaces no read-only file, nor one that is open: the
   // attribute comes off the old registry just before the replace (the new
   // one carries it already), and back on when the replace fails.
@@ -565,53 +479,36 @@ bool RemoveFile(const std::string& path) {
   return RemoveItself(path) == ERROR_SUCCESS;
 }
 
-bool CopyFileBytes(const std::string& source, const std::string& target,
-                   std::string* error) {
-  // Not CopyFileW: it would open a target that is there (a link planted
-  // by another user of the folder, say), and give the copy the source's
-  // read-only attribute.
-  HANDLE in = CreateFileW(Wide(source).c_str(), GENERIC_READ,
-                          FILE_SHARE_READ | FILE_SHARE_WRITE |
-                              FILE_SHARE_DELETE,
-                          nullptr, OPEN_EXISTING, FILE_FLAG_SEQUENTIAL_SCAN,
-                          nullptr);
-  if (in == INVALID_HANDLE_VALUE) {
+bool OpenInput(const std::string& path, InputFile* file, std::string* error) {
+  HANDLE h = CreateFileW(Wide(path).c_str(), GENERIC_READ,
+                         FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                         nullptr, OPEN_EXISTING, FILE_FLAG_SEQUENTIAL_SCAN,
+                         nullptr);
+  if (h == INVALID_HANDLE_VALUE) {
     *error = Reason();
     return false;
   }
-  OutputFile out;
-  if (!CreateOutput(target, &out, error)) {
-    CloseHandle(in);
+  file->handle = static_cast<long long>(reinterpret_cast<intptr_t>(h));
+  return true;
+}
+
+bool ReadInput(InputFile* file, char* data, size_t size, size_t* got,
+               std::string* error) {
+  DWORD n = 0;
+  HANDLE h = reinterpret_cast<HANDLE>(static_cast<intptr_t>(file->handle));
+  DWORD want = size > (1u << 30) ? (1u << 30) : static_cast<DWORD>(size);
+  if (!ReadFile(h, data, want, &n, nullptr)) {
+    *error = Reason();
     return false;
   }
-  // The copy is never readable by more users than the registry.
-  if (!TakeProtection(&out, source, error)) {
-    std::string ignored;
-    CloseOutput(&out, &ignored);
-    CloseHandle(in);
-    return false;
-  }
-  std::vector<char> chunk(1 << 20);
-  bool ok = true;
-  for (;;) {
-    DWORD got = 0;
-    if (!ReadFile(in, chunk.data(), static_cast<DWORD>(chunk.size()), &got,
-                  nullptr)) {
-      *error = Reason();
-      ok = false;
-      break;
-    }
-    if (got == 0) break;
-    if (!WriteOutput(&out, chunk.data(), got, error)) {
-      ok = false;
-      break;
-    }
-  }
-  CloseHandle(in);
-  if (ok) ok = FlushOutput(&out, error);
-  std::string ignored;
-  if (!CloseOutput(&out, ok ? error : &ignored)) ok = false;
-  return ok;
+  *got = n;
+  return true;
+}
+
+void CloseInput(InputFile* file) {
+  if (file->handle >= 0)
+    CloseHandle(reinterpret_cast<HANDLE>(static_cast<intptr_t>(file->handle)));
+  file->handle = -1;
 }
 
 namespace {
@@ -778,7 +675,6 @@ bool LockRegistryFolder(const std::string& dir, unsigned wait_ms,
   // session, so a service's run in session 0 and a user's run in theirs
   // take turns. Backslashes are not allowed in the name past the
   // namespace prefix.
-  if (SkipLock()) return true;
   // Without the folder there is no registry to guard, as on POSIX; reading
   // it will fail and say so.
   DWORD attributes = GetFileAttributesW(Wide(dir).c_str());
@@ -794,13 +690,10 @@ bool LockRegistryFolder(const std::string& dir, unsigned wait_ms,
   HANDLE mutex = OpenLock(name, error);
   if (!mutex) return false;
   DWORD start = GetTickCount();
-  DWORD rc = WaitForSingleObject(mutex, LockWaitMs(wait_ms));
+  DWORD rc = WaitForSingleObject(mutex, wait_ms);
   // A run never releases the lock: it ends holding it, finished or killed,
   // and the next takes it over abandoned.
-  if (rc == WAIT_OBJECT_0 || rc == WAIT_ABANDONED) {
-    HoldLock();
-    return true;
-  }
+  if (rc == WAIT_OBJECT_0 || rc == WAIT_ABANDONED) return true;
   if (rc == WAIT_TIMEOUT) {
     *error = LockTimeoutReason(GetTickCount() - start);
   } else {
@@ -845,6 +738,11 @@ bool FrameworkSystemFolder(int bits, std::string* system,
   *system = std::string(windows, n) + "\\System32";
   *seen_as = std::string(windows, n) + "\\Sysnative";
   return true;
+}
+
+void KillProcess() {
+  TerminateProcess(GetCurrentProcess(), 137);
+  ExitProcess(137);  // not reached
 }
 
 }  // namespace platform

@@ -106,8 +106,6 @@ bool OpenAppend(const std::string& path, OutputFile* file, std::string* error);
 // once interleave whole lines.
 bool AppendLine(OutputFile* file, const std::string& line, std::string* error);
 
-// Replaces |target| with |source| in one step, durably.
-
 // Gives the written, not yet flushed |file| the protection of the file
 // that |target| names, when there is one, so that the replaced file keeps
 // it: on POSIX its mode, and its owner and group where the process may
@@ -136,11 +134,19 @@ bool RenameNoReplace(const std::string& source, const std::string& target,
 // not; a missing file is not an error.
 bool RemoveFile(const std::string& path);
 
-// Copies |source| to |target| byte for byte and flushes it; |target| is
-// made as CreateOutput makes it, with |source|'s protection
-// (TakeProtection) before any byte.
-bool CopyFileBytes(const std::string& source, const std::string& target,
-                   std::string* error);
+// A file opened for reading.
+struct InputFile {
+  long long handle = -1;
+};
+
+// Opens the file at |path| for reading, sharing it with every other
+// opener; a folder is refused.
+bool OpenInput(const std::string& path, InputFile* file, std::string* error);
+// Reads up to |size| bytes; |*got| is 0 at the end of the file.
+bool ReadInput(InputFile* file, char* data, size_t size, size_t* got,
+               std::string* error);
+// Closes the file; safe to call twice.
+void CloseInput(InputFile* file);
 
 // True when users other than administrators (on POSIX: other than the
 // folder's owner) may create or change files in folder |dir|: on Windows
@@ -179,6 +185,9 @@ bool SameFile(const std::string& a, const std::string& b);
 // returns true.
 bool FrameworkSystemFolder(int bits, std::string* system,
                            std::string* seen_as);
+
+// Ends this process at once, as if killed from outside.
+[[noreturn]] void KillProcess();
 
 }  // namespace platform
 

@@ -1,10 +1,7 @@
 #include "registry/backup.h"
 
 #include "platform/platform.h"
-
-std::string BackupTempPath(const std::string& BackupPath) {
-  return BackupPath + ".tmp";
-}
+#include "registry/replace.h"
 
 std::string BackupRegistry(const std::string& RegistryPath,
                            const std::string& BackupPath,
@@ -17,15 +14,14 @@ std::string BackupRegistry(const std::string& RegistryPath,
       platform::Presence::kExists)
     return std::string();
   *state = BackupState::kMade;
-  const std::string temp = BackupTempPath(BackupPath);
-  std::string error, step;
-  if (!platform::CopyFileBytes(RegistryPath, temp, &error))
-    step = "copying it to " + temp;
-  else if (!platform::RenameNoReplace(temp, BackupPath, &error))
-    step = "renaming " + temp + " to " + BackupPath;
-  if (step.empty()) return std::string();
+  Replacement copy;
+  std::string error;
+  if (CopyFileBytes(RegistryPath, BackupPath, &copy, &error))
+    return std::string();
   *state = BackupState::kNotMade;
-  platform::RemoveFile(temp);
+  const std::string step = copy.failed.compare(0, 7, "rename ") == 0
+                               ? "renaming " + copy.failed.substr(7)
+                               : "copying it to " + copy.temp;
   // No warning without a registry (its read fails and says so) or when a
   // backup turned up meanwhile; one when either cannot be looked at.
   std::string reason;

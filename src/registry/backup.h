@@ -12,16 +12,12 @@ enum class BackupState {
 };
 
 // Copies |RegistryPath| to |BackupPath| unless something is there
-// already. The copy goes to a temporary name first and takes the backup's
-// name only when complete, never replacing an existing file, so a backup
-// is whole or absent. Returns a warning when the registry exists, no
+// already. The copy is a replacement that never replaces (replace.h): a
+// backup is whole or absent. Returns a warning when the registry exists, no
 // backup exists and none could be made; otherwise an empty string. Sets
 // |state| when given.
 std::string BackupRegistry(const std::string& RegistryPath,
                            const std::string& BackupPath,
                            BackupState* state = nullptr);
-
-// The temporary file a backup is copied through.
-std::string BackupTempPath(const std::string& BackupPath);
 
 #endif  // MODREG_REGISTRY_BACKUP_H_

@@ -3,9 +3,11 @@
 #include <memory>
 #include <string_view>
 
+#include "platform/faults.h"
 #include "platform/platform.h"
 #include "registry/printer.h"
 #include "registry/reader.h"
+#include "registry/replace.h"
 #include "registry/scan.h"
 #include "registry/textmode.h"
 
@@ -43,7 +45,8 @@ RegistryResult ReadRegistry(const std::string& path, const char* doing,
     return size;
   };
   std::string error;
-  if (!platform::ReadWholeFile(path, text, &error, take))
+  std::optional<bool> fault = faults::Intercept("read", &error);
+  if (fault ? !*fault : !platform::ReadWholeFile(path, text, &error, take))
     return Failure(RegistryStatus::kCannotRead,
                    "cannot read " + platform::DisplayName(path) + ": " + error);
   if (text->empty())
@@ -150,50 +153,23 @@ bool WriteRegistry(const std::string& registry,
     *error = "cannot replace " + registry + ": " + *error;
     return false;
   }
-  const std::string temp = RegistryTempPath(path);
-  platform::OutputFile file;
-  if (!platform::CreateOutput(temp, &file, error)) {
-    *error = "cannot create " + temp + ": " + *error;
-    return false;
+  Replacement r;
+  bool ok = BeginReplace(path, path, ReplaceMode::kReplace, &r, error);
+  if (ok) {
+    TextOutput out;
+    InitTextOutput(&out, [&](const char* data, size_t size) {
+      return WriteReplace(&r, data, size, error);
+    });
+    try {
+      PrintDocument(doc, &out, hints);
+    } catch (...) {
+      RollBackReplace(&r);
+      throw;
+    }
+    ok = FinishTextOutput(&out) && CommitReplace(&r, error);
   }
-  // The old file's protection before any byte: the new one is never open
-  // to more users, and its flush takes the protection too.
-  if (!platform::TakeProtection(&file, path, error)) {
-    *error = "cannot protect " + temp + " as " + path + ": " + *error;
-    std::string ignored;
-    platform::CloseOutput(&file, &ignored);
-    platform::RemoveFile(temp);
-    return false;
-  }
-  TextOutput out;
-  std::string write_error;
-  InitTextOutput(&out, [&](const char* data, size_t size) {
-    return platform::WriteOutput(&file, data, size, &write_error);
-  });
-  try {
-    PrintDocument(doc, &out, hints);
-  } catch (...) {
-    std::string ignored;
-    platform::CloseOutput(&file, &ignored);
-    platform::RemoveFile(temp);
-    throw;
-  }
-  bool ok = FinishTextOutput(&out);
-  if (!ok) *error = "cannot write " + temp + ": " + write_error;
-  if (ok && !platform::FlushOutput(&file, error)) {
-    *error = "cannot flush " + temp + ": " + *error;
-    ok = false;
-  }
-  std::string close_error;
-  if (!platform::CloseOutput(&file, &close_error) && ok) {
-    *error = "cannot close " + temp + ": " + close_error;
-    ok = false;
-  }
-  if (ok && !platform::ReplaceByRename(temp, path, error)) {
-    *error = "cannot rename " + temp + " to " + path + ": " + *error;
-    ok = false;
-  }
-  if (!ok) platform::RemoveFile(temp);
+  RollBackReplace(&r);
+  if (!ok) *error = "cannot " + r.failed + ": " + *error;
   return ok;
 }
 
@@ -289,10 +265,6 @@ bool PrepareRegistryText(ByteBuffer* bytes) {
   if (bytes->empty()) return false;
   bytes->push_back('\0');
   return true;
-}
-
-std::string RegistryTempPath(const std::string& RegistryPath) {
-  return RegistryPath + ".tmp";
 }
 
 RegistryResult EditRegistry(ByteBuffer* text,

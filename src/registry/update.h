@@ -114,18 +114,14 @@ RegistryResult LoadRegistryFile(const std::string& RegistryPath,
 ModuleEntry EntryOf(const rapidxml::xml_node<char>* node);
 
 // The whole update of the file at |RegistryPath|: rewritten when there
-// are entries to append, or for an unregistration when one was removed.
-// The new content goes to a temporary file beside it, which is flushed to
-// the disk and then renamed over the registry; on any failure the
-// registry keeps its bytes. A failure's reason names the file.
+// are entries to append, or for an unregistration when one was removed,
+// through a replacement (replace.h): on any failure the registry keeps
+// its bytes. A failure's reason names the file.
 RegistryResult UpdateRegistryFile(const std::string& RegistryPath,
                                   const RegistryEdit& edit);
 // A registration: |entries| replace the product's stale entries.
 RegistryResult UpdateRegistryFile(const std::string& RegistryPath,
                                   const std::string& ProductFolder,
                                   const std::vector<ModuleEntry>& entries);
-
-// The temporary file a rewrite of |RegistryPath| goes through.
-std::string RegistryTempPath(const std::string& RegistryPath);
 
 #endif  // MODREG_REGISTRY_UPDATE_H_

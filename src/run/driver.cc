@@ -9,74 +9,21 @@
 #include "registry/check.h"
 #include "registry/list.h"
 #include "registry/update.h"
-#include "run/layout.h"
-#include "run/location.h"
+#include "platform/faults.h"
+#include "registry/replace.h"
 #include "run/log.h"
-#include "run/mask.h"
-#include "run/modules.h"
 #include "run/options.h"
+#include "run/status.h"
+#include "run/workplace.h"
 
 namespace {
 
 // The registry's line, through |say|; in the verbose report where its
 // folder came from.
-void SayRegistry(Sink* out, const RegistryPaths& paths,
+void SayRegistry(Sink* out, const Workplace& place,
                  void (*say)(Sink*, const std::string&) = Note) {
-  say(out, "registry: " + platform::DisplayName(paths.RegistryPath));
-  Note(out, "framework folder: " + paths.source);
-}
-
-std::string TooLong(const std::string& path) {
-  return "path too long (" + std::to_string(path.size()) +
-         " characters, at most " + std::to_string(kMaxPathChars) +
-         "): " + path;
-}
-
-// The registry the command line names (after the architecture rule); a
-// non-zero status when its folder is unknown, not absolute, or makes a
-// file name longer than Windows takes. An unregistration whose variable
-// is set nowhere has nothing to do, as without a registry: the
-// framework's removal takes its variable too. Then |gone| says why.
-int ChooseRegistry(const Options& options, RegistryPaths* paths, Sink* err,
-                   std::string* gone = nullptr) {
-  const FrameworkFolder folder = ChooseFrameworkFolder(
-      options.openni, options.openni_env, options.args[0]);
-  if (folder.unset && gone && options.mode == Mode::kUnregister) {
-    *gone = folder.error;
-    return kExitOk;
-  }
-  if (folder.status != 0) return Report(err, folder.status, folder.error);
-  if (folder.is_default) {
-    *paths = GetRegistryPaths();
-  } else {
-    *paths = RegistryPathsIn(folder.dir);
-    paths->source = folder.source;
-  }
-  // The longest name a pass gives a file.
-  const std::string longest = BackupTempPath(paths->BackupPath);
-  if (longest.size() > kMaxPathChars)
-    return Report(err, kExitUsage, TooLong(longest));
-  return kExitOk;
-}
-
-// --product-dir, checked: absolute, not a drive's or share's root, and
-// not holding the framework's folder, whose own entries would go with the
-// product's.
-int CheckProductDir(const std::string& value, const RegistryPaths& paths,
-                    std::string* dir, Sink* err) {
-  const std::optional<std::string> folder = AbsoluteFolder(value);
-  if (!folder)
-    return Report(err, kExitUsage,
-                  "--product-dir \"" + value + "\" is not an absolute path");
-  const std::string data = RegistryFolder(paths.RegistryPath);
-  const std::string framework = RegistryFolder(data);
-  if (IsRootFolder(*folder) || PathUnder(framework + "\\", *folder))
-    return Report(err, kExitUsage,
-                  "--product-dir \"" + value +
-                      "\" would take the framework's own entries: it is a "
-                      "root or holds " + framework);
-  *dir = *folder;
-  return kExitOk;
+  say(out, "registry: " + platform::DisplayName(place.RegistryPath));
+  Note(out, "framework folder: " + place.source);
 }
 
 std::string EntryText(const ModuleEntry& entry) {
@@ -90,11 +37,6 @@ void SayText(Sink* out, const std::string& text) {
   for (size_t end; (end = text.find('\n', from)) != std::string::npos;
        from = end + 1)
     Say(out, text.substr(from, end - from));
-}
-
-// How an argument was read, when that was not plain.
-void NoteReading(Sink* out, const std::string& note) {
-  if (!note.empty()) Note(out, note);
 }
 
 // One line per entry, |word| and the entry, through |say| (Say or Note).
@@ -123,11 +65,11 @@ int StatusOf(RegistryStatus status) {
 // backup's |warning| is reported first, unless the registry cannot be
 // read: it could not be copied either, and the failure's one line says
 // why.
-int Update(const RegistryPaths& paths, const RegistryEdit& edit,
+int Update(const Workplace& place, const RegistryEdit& edit,
            const std::string& warning, RegistryResult* result, Sink* err) {
   bool OutOfMemory = false;
   try {
-    *result = UpdateRegistryFile(paths.RegistryPath, edit);
+    *result = UpdateRegistryFile(place.RegistryPath, edit);
   } catch (const std::bad_alloc&) {
     OutOfMemory = true;
   }
@@ -136,11 +78,11 @@ int Update(const RegistryPaths& paths, const RegistryEdit& edit,
     Report(err, kExitOk, "warning: " + warning);
   if (OutOfMemory && edit.dry_run)
     return Report(err, kExitOutOfMemory,
-                  "cannot read " + platform::DisplayName(paths.RegistryPath) +
+                  "cannot read " + platform::DisplayName(place.RegistryPath) +
                       ": out of memory");
   if (OutOfMemory)
     return Report(err, kExitOutOfMemory,
-                  "cannot update " + platform::DisplayName(paths.RegistryPath) +
+                  "cannot update " + platform::DisplayName(place.RegistryPath) +
                       ": out of memory; the registry is unchanged");
   int status = StatusOf(result->status);
   if (status != kExitOk) return Report(err, status, result->reason);
@@ -150,16 +92,16 @@ int Update(const RegistryPaths& paths, const RegistryEdit& edit,
 // An unregistration has nothing to do without a registry: the framework
 // may have been removed first. Only a registry that is not there counts;
 // one that cannot be looked at is status 3, in |*status|.
-bool NothingToUnregister(const RegistryPaths& paths, const RegistryEdit& edit,
+bool NothingToUnregister(const Workplace& place, const RegistryEdit& edit,
                          Sink* out, int* status) {
   if (!edit.unregister) return false;
   std::string reason;
-  platform::Presence presence = platform::LookUp(paths.RegistryPath, &reason);
+  platform::Presence presence = platform::LookUp(place.RegistryPath, &reason);
   if (presence == platform::Presence::kExists) return false;
   *status = kExitOk;
   if (presence == platform::Presence::kError)
     *status = Report(out, kExitCannotRead,
-                     "cannot read " + platform::DisplayName(paths.RegistryPath) +
+                     "cannot read " + platform::DisplayName(place.RegistryPath) +
                          ": " + reason);
   else
     Note(out, "result: no registry, nothing to remove");
@@ -184,32 +126,42 @@ void WarnOfOpenFolder(const std::string& folder, Sink* out) {
                              kOpenFolderRisk);
 }
 
-// The pass's last steps, the backup and the registry update, under the
-// registry folder's lock.
-int UpdateRegistry(const RegistryPaths& paths, const RegistryEdit& edit,
-                   Sink* out) {
+// Takes the registry folder's lock, which this run then holds until it
+// ends; first whatever a killed run left behind goes.
+int Lock(const Workplace& place, Sink* out) {
   std::string error;
-  std::string folder = RegistryFolder(paths.RegistryPath);
-  SayRegistry(out, paths);
-  if (!platform::LockRegistryFolder(folder, platform::kLockWaitMs, &error))
+  std::optional<bool> fault = faults::Intercept("lock", &error);
+  if (fault ? !*fault
+            : !platform::LockRegistryFolder(
+                  place.registry_folder,
+                  faults::LockWaitMs(platform::kLockWaitMs), &error))
     return Report(out, kExitCannotLock,
-                  "cannot lock " + platform::DisplayName(folder) + ": " + error);
-  // Whatever a killed run left behind.
-  platform::RemoveFile(RegistryTempPath(paths.RegistryPath));
-  platform::RemoveFile(BackupTempPath(paths.BackupPath));
+                  "cannot lock " + platform::DisplayName(place.registry_folder) +
+                      ": " + error);
+  faults::Hold("hold-lock");
+  platform::RemoveFile(TempPathFor(place.RegistryPath));
+  platform::RemoveFile(TempPathFor(place.BackupPath));
+  return kExitOk;
+}
+
+// The backup and the registry update, under the registry folder's lock.
+int UpdateRegistry(const Workplace& place, const RegistryEdit& edit,
+                   Sink* out) {
+  SayRegistry(out, place);
+  if (int status = Lock(place, out)) return status;
   int nothing = kExitOk;
-  if (NothingToUnregister(paths, edit, out, &nothing)) return nothing;
-  if (!edit.unregister) WarnOfOpenFolder(folder, out);
+  if (NothingToUnregister(place, edit, out, &nothing)) return nothing;
+  if (!edit.unregister) WarnOfOpenFolder(place.registry_folder, out);
 
   BackupState backup;
   const std::string warning =
-      BackupRegistry(paths.RegistryPath, paths.BackupPath, &backup);
+      BackupRegistry(place.RegistryPath, place.BackupPath, &backup);
   Note(out, backup == BackupState::kMade    ? "backup: made"
             : backup == BackupState::kThere ? "backup: already there"
                                             : "backup: not made");
 
   RegistryResult result;
-  int status = Update(paths, edit, warning, &result, out);
+  int status = Update(place, edit, warning, &result, out);
   if (status != kExitOk || !Noting(out)) return status;
   SayEntries(Note, out, "removed: ", result.removed);
   // Entries to add always mean a rewrite.
@@ -220,13 +172,13 @@ int UpdateRegistry(const RegistryPaths& paths, const RegistryEdit& edit,
 }
 
 // What UpdateRegistry would do, without locking or writing anything.
-int DryRun(const RegistryPaths& paths, RegistryEdit edit, Sink* out) {
-  SayRegistry(out, paths);
+int DryRun(const Workplace& place, RegistryEdit edit, Sink* out) {
+  SayRegistry(out, place);
   int nothing = kExitOk;
-  if (NothingToUnregister(paths, edit, out, &nothing)) return nothing;
+  if (NothingToUnregister(place, edit, out, &nothing)) return nothing;
   edit.dry_run = true;
   RegistryResult result;
-  int status = Update(paths, edit, "", &result, out);
+  int status = Update(place, edit, "", &result, out);
   if (status != kExitOk) return status;
   const bool written = result.status == RegistryStatus::kWritten;
   SayEntries(Say, out, "remove: ", result.removed);
@@ -238,14 +190,14 @@ int DryRun(const RegistryPaths& paths, RegistryEdit edit, Sink* out) {
             : !differs       ? "result: would be rewritten, same bytes"
             : result.changed ? "result: would be rewritten, Modules changed"
                              : "result: would be rewritten, form changed");
-  return differs ? kExitWouldChange : kExitOk;
+  return differs ? kExitFound : kExitOk;
 }
 
 // Reads the registry through |read| for a mode that only reads (|doing|
 // it: "list", "check"): a lack of memory and a failure become their
 // status and message, kExitOk when it was read.
 template <typename Read>
-int ReadRegistry(const RegistryPaths& paths, const char* doing, Sink* out,
+int ReadRegistry(const Workplace& place, const char* doing, Sink* out,
                  Read read) {
   RegistryResult result;
   try {
@@ -253,26 +205,27 @@ int ReadRegistry(const RegistryPaths& paths, const char* doing, Sink* out,
   } catch (const std::bad_alloc&) {
     return Report(out, kExitOutOfMemory,
                   std::string("cannot ") + doing + " " +
-                      platform::DisplayName(paths.RegistryPath) +
+                      platform::DisplayName(place.RegistryPath) +
                       ": out of memory");
   }
   const int status = StatusOf(result.status);
   return status == kExitOk ? kExitOk : Report(out, status, result.reason);
 }
 
-int List(const RegistryPaths& paths, int bits, Sink* out) {
+int List(const Workplace& place, Sink* out) {
   std::vector<ModuleEntry> listed;
   std::vector<bool> is_module;
-  if (int status = ReadRegistry(paths, "list", out, [&] {
-        return ListRegistryFile(paths.RegistryPath, &listed, &is_module);
+  if (int status = ReadRegistry(place, "list", out, [&] {
+        return ListRegistryFile(place.RegistryPath, &listed, &is_module);
       }))
     return status;
-  SayRegistry(out, paths, Say);
+  SayRegistry(out, place, Say);
   // Module elements are checked together, as the framework loads them;
   // other children each on its own, for its files only.
   std::vector<ModuleEntry> modules;
   for (size_t i = 0; i < listed.size(); ++i)
     if (is_module[i]) modules.push_back(listed[i]);
+  const int bits = place.framework_bits;
   std::vector<CheckedModule> checked = CheckEntries(modules, bits);
   size_t next = 0;
   for (size_t i = 0; i < listed.size(); ++i) {
@@ -288,18 +241,18 @@ int List(const RegistryPaths& paths, int bits, Sink* out) {
 
 // One line per problem; in the verbose report the registry first and the
 // modules that are fine too. Status 1 when there is a problem.
-int Check(const RegistryPaths& paths, int bits, Sink* out) {
+int Check(const Workplace& place, Sink* out) {
   std::vector<CheckedModule> checked;
-  if (int status = ReadRegistry(paths, "check", out, [&] {
-        return CheckRegistryFile(paths.RegistryPath, bits, &checked);
+  if (int status = ReadRegistry(place, "check", out, [&] {
+        return CheckRegistryFile(place.RegistryPath, place.framework_bits,
+                                 &checked);
       }))
     return status;
-  SayRegistry(out, paths);
+  SayRegistry(out, place);
   size_t problems = 0;
-  const std::string folder = RegistryFolder(paths.RegistryPath);
-  if (FolderOpen(folder)) {
-    Say(out, "unsafe: " + platform::DisplayName(folder) + " (" +
-                 kOpenFolderRisk + ")");
+  if (FolderOpen(place.registry_folder)) {
+    Say(out, "unsafe: " + platform::DisplayName(place.registry_folder) +
+                 " (" + kOpenFolderRisk + ")");
     ++problems;
   }
   for (const CheckedModule& module : checked) {
@@ -307,15 +260,23 @@ int Check(const RegistryPaths& paths, int bits, Sink* out) {
     for (const std::string& line : CheckLines(module, true))
       (module.findings.empty() ? Note : Say)(out, line);
   }
-  return problems ? kExitProblems : kExitOk;
+  return problems ? kExitFound : kExitOk;
 }
 
 // After a registration, in the verbose report: the new entries, checked as
-// --check checks them where the framework reads them. Changes no status.
-void CheckAdded(const RegistryPaths& paths, size_t added, int bits,
-                Sink* out) {
+// --check checks them where the framework reads them. The registry is
+// replaced by then: nothing here changes the status, a lack of memory
+// included.
+void CheckAdded(const Workplace& place, Sink* out) {
   std::vector<CheckedModule> checked;
-  RegistryResult result = CheckRegistryFile(paths.RegistryPath, bits, &checked);
+  RegistryResult result;
+  try {
+    result = CheckRegistryFile(place.RegistryPath, place.framework_bits,
+                               &checked);
+  } catch (const std::bad_alloc&) {
+    result.reason = "out of memory";
+  }
+  const size_t added = place.entries.size();
   if (!result.reason.empty() || checked.size() < added) {
     Note(out, "check: cannot check the added entries: " + result.reason);
     return;
@@ -330,32 +291,51 @@ void CheckAdded(const RegistryPaths& paths, size_t added, int bits,
                      : std::string("check: the added entries are fine"));
 }
 
-// The files of the registry, and their temporary files, under either root
-// and in the folder --openni or --openni-env names:
-// a log appended to one of them would damage it.
-std::vector<std::string> RegistryFiles(const Options& options) {
-  std::vector<std::string> registries;
-  for (const std::string& root : {InstallRoot, InstallRoot + " (x86)"})
-    registries.push_back(root + "\\OpenNI\\Data\\modules.xml");
-  // And the one --openni or --openni-env names, when it is known.
-  if (!options.args.empty()) {
-    const FrameworkFolder folder = ChooseFrameworkFolder(
-        options.openni, options.openni_env, options.args[0]);
-    if (folder.status == 0 && !folder.is_default)
-      registries.push_back(RegistryPathsIn(folder.dir).RegistryPath);
+// A registration or an unregistration, where |place| says: the backup and
+// the update under the lock (without either for a dry run); the verbose
+// report then checks what a registration added.
+int Register(const Options& options, const Workplace& place, Sink* out) {
+  RegistryEdit edit;
+  edit.ProductFolder = place.ProductFolder;
+  edit.ProductDir = place.ProductDir;
+  edit.unregister = options.mode == Mode::kUnregister;
+  edit.entries = place.entries;
+  edit.report = Noting(out) || options.dry_run;
+  if (options.dry_run) return DryRun(place, edit, out);
+  const int status = UpdateRegistry(place, edit, out);
+  if (status == kExitOk && Noting(out) && !edit.entries.empty())
+    CheckAdded(place, out);
+  return status;
+}
+
+// Whether |options| ask for a pass that works on a registry.
+bool WorksOnRegistry(const Options& options) {
+  if (!options.error.empty()) return false;
+  switch (options.mode) {
+    case Mode::kList:
+    case Mode::kCheck:
+    case Mode::kUnregister:
+      return true;
+    case Mode::kRegister:
+      return options.args.size() >= 2;
+    case Mode::kHelp:
+    case Mode::kVersion:
+      return false;
   }
-  std::vector<std::string> files;
-  for (const std::string& registry : registries)
-    files.insert(files.end(),
-                 {registry, registry + ".old", RegistryTempPath(registry),
-                  BackupTempPath(registry + ".old")});
-  return files;
+  return false;
 }
 
 int Pass(int argc, const char* const* argv, Sink* out) {
+  // The command line, and where the run works.
   const Options options = ParseOptions(argc, argv);
+  Workplace place;
+  std::string refusal;
+  const int decided =
+      WorksOnRegistry(options)
+          ? DecideWorkplace(options, platform::IsWow64, &place, &refusal)
+          : kExitOk;
   if (!options.log.empty())
-    OpenLog(out, options.log, argc, argv, RegistryFiles(options));
+    OpenLog(out, options.log, argc, argv, RegistryFiles(place));
   out->verbose = options.verbose;
   if (!options.error.empty())
     return Report(out, kExitUsage, options.error + "; " + kUsage);
@@ -367,64 +347,27 @@ int Pass(int argc, const char* const* argv, Sink* out) {
     Say(out, "modreg " MODREG_VERSION);
     return kExitOk;
   }
-  // The pass: the command line first.
-  if (options.args.size() < 2 && options.mode == Mode::kRegister) {
+  if (!WorksOnRegistry(options)) {
+    // Kept word for word: installers may look for this message.
     fputs("Device unsupport. exit!\n", out->out);
     fflush(out->out);
     return kExitShortCommandLine;
   }
-  const std::string ArchArgument = options.args[0];
-  if (options.mode == Mode::kList || options.mode == Mode::kCheck) {
-    if (ArchArgument == "x86") ApplyArchitectureRule(platform::IsWow64());
-    NoteReading(out, ArchNote(ArchArgument, InstallRoot));
-    RegistryPaths paths;
-    if (int status = ChooseRegistry(options, &paths, out)) return status;
-    const int bits = FrameworkBits(ArchArgument);
-    return options.mode == Mode::kList ? List(paths, bits, out)
-                                       : Check(paths, bits, out);
-  }
-  // The device mask, read before the architecture and the paths, so that a
-  // refused mask touches nothing.
-  std::optional<int32_t> mask = ReadDeviceMask(options.args[1]);
-  if (!mask)
-    return Report(out, kExitBadMask,
-                  "invalid device mask \"" + options.args[1] +
-                      "\": expected a decimal number in the signed 32-bit "
-                      "range");
-  const int32_t DeviceMask = *mask;
-  // The architecture.
-  if (ArchArgument == "x86") ApplyArchitectureRule(platform::IsWow64());
-  NoteReading(out, ArchNote(ArchArgument, InstallRoot));
-  NoteReading(out, MaskNote(options.args[1]));
-  // The registry paths, before the product folder changes the root.
-  RegistryPaths paths;
-  std::string gone;
-  if (int status = ChooseRegistry(options, &paths, out, &gone)) return status;
-  if (!gone.empty()) {
-    Note(out, "result: " + gone + ", nothing to remove");
+  for (const std::string& note : place.notes) Note(out, note);
+  if (decided != kExitOk) return Report(out, decided, refusal);
+  if (!place.nothing_to_do.empty()) {
+    Note(out, "result: " + place.nothing_to_do + ", nothing to remove");
     return kExitOk;
   }
-  RegistryEdit edit;
-  if (!options.product_dir.empty())
-    if (int status = CheckProductDir(options.product_dir, paths,
-                                     &edit.ProductDir, out))
-      return status;
-  // The product folder; the modules are in --product-dir when given.
-  edit.ProductFolder = ChooseProductFolder(DeviceMask);
-  if (!edit.ProductDir.empty()) InstallRoot = edit.ProductDir + "\\";
-  // The module list: none to unregister.
-  edit.unregister = options.mode == Mode::kUnregister;
-  if (!edit.unregister) edit.entries = BuildModuleList(DeviceMask);
-  if (std::optional<std::string> path = OverlongPath(edit.entries))
-    return Report(out, kExitUsage, TooLong(*path));
-  edit.report = Noting(out) || options.dry_run;
-  if (options.dry_run) return DryRun(paths, edit, out);
-  // The backup and the registry update; the verbose report then checks
-  // what it added.
-  int status = UpdateRegistry(paths, edit, out);
-  if (status == kExitOk && Noting(out) && !edit.entries.empty())
-    CheckAdded(paths, edit.entries.size(), FrameworkBits(ArchArgument), out);
-  return status;
+  // Act, and report.
+  switch (options.mode) {
+    case Mode::kList:
+      return List(place, out);
+    case Mode::kCheck:
+      return Check(place, out);
+    default:
+      return Register(options, place, out);
+  }
 }
 
 }  // namespace

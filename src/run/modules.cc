@@ -1,7 +1,5 @@
 #include "run/modules.h"
 
-#include "run/layout.h"
-
 namespace {
 
 struct DeviceModule {
@@ -23,21 +21,22 @@ const int kDeviceTypes = sizeof(kDeviceModules) / sizeof(kDeviceModules[0]);
 
 }  // namespace
 
-ModuleEntry BuildModuleEntry(int device_type) {
+ModuleEntry BuildModuleEntry(int device_type, const std::string& folder) {
   ModuleEntry entry;
   if (device_type < 1 || device_type > kDeviceTypes) return entry;
   const DeviceModule& module = kDeviceModules[device_type - 1];
-  entry.path = InstallRoot + module.library;
+  entry.path = folder + module.library;
   if (module.config_dir) {
-    entry.configDir = InstallRoot + module.config_dir;
+    entry.configDir = folder + module.config_dir;
     entry.hasConfigDir = true;
   }
   return entry;
 }
 
-std::vector<ModuleEntry> BuildModuleList(int32_t DeviceMask) {
+std::vector<ModuleEntry> BuildModuleList(int32_t DeviceMask,
+                                         const std::string& folder) {
   std::vector<ModuleEntry> entries;
   for (int bit = 0; bit < kDeviceTypes; ++bit)
-    if (DeviceMask & (1 << bit)) entries.push_back(BuildModuleEntry(bit + 1));
+    if (DeviceMask & (1 << bit)) entries.push_back(BuildModuleEntry(bit + 1, folder));
   return entries;
 }

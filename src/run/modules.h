@@ -4,15 +4,18 @@
 #define MODREG_RUN_MODULES_H_
 
 #include <cstdint>
+#include <string>
 #include <vector>
 
 #include "registry/module_entry.h"
 
-// The entry of device type 1 to 6, under the current InstallRoot (which
-// ends with the product folder and a backslash).
-ModuleEntry BuildModuleEntry(int device_type);
+// Builds the entry of device type 1 to 6 in |folder|, which ends with a
+// backslash: the library's name (and the configuration directory's)
+// follows it directly.
+ModuleEntry BuildModuleEntry(int device_type, const std::string& folder);
 
-// One entry per set mask bit 0 to 5, in ascending bit order.
-std::vector<ModuleEntry> BuildModuleList(int32_t DeviceMask);
+// Builds one entry per set mask bit 0 to 5, in ascending bit order.
+std::vector<ModuleEntry> BuildModuleList(int32_t DeviceMask,
+                                         const std::string& folder);
 
 #endif  // MODREG_RUN_MODULES_H_

@@ -34,7 +34,7 @@
 #include "registry/textmode.h"
 #include "registry/update.h"
 #include "registry_support.h"
-#include "run/layout.h"
+#include "run/workplace.h"
 #include "run/modules.h"
 #include "tinyxml_model.h"
 
@@ -318,10 +318,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const std::string_view registry(reinterpret_cast<const char*>(data + 1),
                                   size - 1);
 
-  InstallRoot = "C:\\Program Files";
-  if (x86) ApplyArchitectureRule(true);
   const std::string folder = ChooseProductFolder(mask);
-  const std::vector<ModuleEntry> entries = BuildModuleList(mask);
+  const std::vector<ModuleEntry> entries = BuildModuleList(
+      mask, InstallRootFor("x86", x86) + "\\" + folder + "\\");
 
   ByteBuffer text = RegistryText(registry);
   if (text.empty()) return 0;  // refused as empty before parsing

@@ -1,0 +1,14 @@
+// The tool's own build: no step ever breaks.
+#include "platform/faults.h"
+
+#include <cstdlib>
+
+namespace faults {
+
+Action At(const char*, std::string*) { return Action::kNone; }
+std::optional<bool> Intercept(const char*, std::string*) { return std::nullopt; }
+void Hold(const char*) {}
+unsigned LockWaitMs(unsigned wait_ms) { return wait_ms; }
+void Die() { std::abort(); }
+
+}  // namespace faults

@@ -1,0 +1,73 @@
+// Putting a file's new bytes under its name in one step, so that the name
+// holds the old bytes or all the new ones, never part of them.
+//
+// The calling sequence:
+//
+//   Replacement r;
+//   if (!BeginReplace(path, ReplaceMode::kReplace, &r, &error)) ...
+//   while (...)
+//     if (!WriteReplace(&r, data, size, &error)) ...
+//   if (!CommitReplace(&r, &error)) ...
+//   RollBackReplace(&r);  // on every way out; does nothing after a commit
+//
+// BeginReplace creates the temporary file TempPathFor(target) beside the
+// target: new (whatever was at that name, a killed run's leftover or a
+// planted link, goes as itself), with owner-only access, and with the
+// protection of |protect_as| (the target, or the file copied) before its
+// first byte. CommitReplace flushes it to the disk, closes it and renames
+// it to the target: over it (kReplace), or only when nothing is there
+// (kCreateOnly, the backup).
+//
+// What a failure leaves: the target as it was and no temporary file. A
+// process killed on the way leaves the temporary file; the next run,
+// holding the registry's lock, removes it before it starts.
+#ifndef MODREG_REGISTRY_REPLACE_H_
+#define MODREG_REGISTRY_REPLACE_H_
+
+#include <string>
+
+#include "platform/platform.h"
+
+enum class ReplaceMode {
+  kReplace,     // the registry: replaced
+  kCreateOnly,  // the backup: never replaces a file that is there
+};
+
+struct Replacement {
+  ReplaceMode mode = ReplaceMode::kReplace;
+  std::string target;  // the name the bytes take
+  std::string temp;    // where they are written first
+  platform::OutputFile file;
+  bool committed = false;
+  // After a failure: the step that failed, as messages name it: "create
+  // TEMP", "protect TEMP as TARGET", "write TEMP", "flush TEMP", "close
+  // TEMP", "rename TEMP to TARGET".
+  std::string failed;
+};
+
+// The temporary file a replacement of |path| is written through.
+std::string TempPathFor(const std::string& path);
+
+// Creates the temporary file for |target| (see above), protected as
+// |protect_as|. On failure nothing is left; |error| is the system's reason.
+bool BeginReplace(const std::string& target, const std::string& protect_as,
+                  ReplaceMode mode, Replacement* r, std::string* error);
+
+// Appends |size| bytes to the temporary file.
+bool WriteReplace(Replacement* r, const char* data, size_t size,
+                  std::string* error);
+
+// Flushes, closes and renames the temporary file to the target. On
+// failure the temporary file is removed and the target is as it was.
+bool CommitReplace(Replacement* r, std::string* error);
+
+// Closes and removes the temporary file unless it was committed.
+void RollBackReplace(Replacement* r);
+
+// Copies |source| to |target| byte for byte through a kCreateOnly
+// replacement protected as |source|: |target| ends up whole or absent,
+// and an existing one is never replaced. |r->failed| names the failed step.
+bool CopyFileBytes(const std::string& source, const std::string& target,
+                   Replacement* r, std::string* error);
+
+#endif  // MODREG_REGISTRY_REPLACE_H_

@@ -1,0 +1,211 @@
+#include "run/workplace.h"
+
+#include <cstdlib>
+
+#include "platform/platform.h"
+#include "registry/check.h"
+#include "registry/replace.h"
+#include "registry/update.h"
+#include "run/mask.h"
+#include "run/modules.h"
+#include "run/status.h"
+
+namespace {
+
+bool IsLetter(char c) { return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z'); }
+
+int Refuse(int status, const std::string& why, std::string* error) {
+  *error = why;
+  return status;
+}
+
+std::string TooLong(const std::string& path) {
+  return "path too long (" + std::to_string(path.size()) +
+         " characters, at most " + std::to_string(kMaxPathChars) +
+         "): " + path;
+}
+
+// How ARCH was read, when it is neither "x86" nor "x64".
+std::string ArchNote(const std::string& arch, const std::string& root) {
+  if (arch == "x86" || arch == "x64") return "";
+  return "ARCH \"" + arch + "\" is not \"x86\": root " + root;
+}
+
+// The framework's folder: --openni's, --openni-env's (the machine's value
+// first, Windows only, then the process's), or the default one under
+// InstallRoot. An unset or empty variable is status 3 (for an
+// unregistration nothing to do), a value that is not absolute 2 for
+// --openni and 3 for the variable.
+int ChooseFrameworkFolder(const Options& options, Workplace* place,
+                          std::string* error) {
+  place->source = "the default";
+  place->framework_dir = place->InstallRoot + "\\OpenNI";
+  if (options.openni.empty() && !options.openni_env) return kExitOk;
+  std::string value = options.openni;
+  place->source = "--openni";
+  if (options.openni_env) {
+    const std::string name = FrameworkVariable(options.args[0]);
+    if (platform::MachineEnvironment(name, &value) && !value.empty()) {
+      place->source = name + ", the machine's environment";
+    } else {
+      const char* own = getenv(name.c_str());
+      value = own ? own : "";
+      place->source = name + ", the process's environment";
+    }
+    if (value.empty()) {
+      const std::string why = "the framework's folder is unknown: " + name +
+                              " is not set or empty";
+      if (options.mode != Mode::kUnregister)
+        return Refuse(kExitCannotRead, why, error);
+      place->nothing_to_do = why;
+      return kExitOk;
+    }
+  }
+  std::optional<std::string> dir = AbsoluteFolder(value);
+  if (!dir)
+    return Refuse(options.openni_env ? kExitCannotRead : kExitUsage,
+                  "the framework's folder (" + place->source + ") \"" +
+                      value + "\" is not an absolute path",
+                  error);
+  place->framework_dir = *dir;
+  return kExitOk;
+}
+
+// --product-dir: absolute, not a drive's or share's root, and not holding
+// the framework's folder, whose own entries would go with the product's.
+int CheckProductDir(const std::string& value, Workplace* place,
+                    std::string* error) {
+  const std::optional<std::string> folder = AbsoluteFolder(value);
+  if (!folder)
+    return Refuse(kExitUsage,
+                  "--product-dir \"" + value + "\" is not an absolute path",
+                  error);
+  if (IsRootFolder(*folder) || PathUnder(place->framework_dir + "\\", *folder))
+    return Refuse(kExitUsage,
+                  "--product-dir \"" + value +
+                      "\" would take the framework's own entries: it is a "
+                      "root or holds " + place->framework_dir,
+                  error);
+  place->ProductDir = *folder;
+  return kExitOk;
+}
+
+// The product: its folder, where its modules are, and for a registration
+// the entries the mask names.
+int ChooseProduct(const Options& options, Workplace* place,
+                  std::string* error) {
+  if (!options.product_dir.empty())
+    if (int status = CheckProductDir(options.product_dir, place, error))
+      return status;
+  place->ProductFolder = ChooseProductFolder(place->DeviceMask);
+  place->module_folder =
+      place->ProductDir.empty()
+          ? place->InstallRoot + "\\" + place->ProductFolder + "\\"
+          : place->ProductDir + "\\";
+  if (options.mode != Mode::kUnregister)
+    place->entries = BuildModuleList(place->DeviceMask, place->module_folder);
+  if (std::optional<std::string> path = OverlongPath(place->entries))
+    return Refuse(kExitUsage, TooLong(*path), error);
+  return kExitOk;
+}
+
+}  // namespace
+
+int DecideWorkplace(const Options& options, bool (*is_wow64)(),
+                    Workplace* place, std::string* error) {
+  const std::string& arch = options.args[0];
+  const bool product = options.mode == Mode::kRegister ||
+                       options.mode == Mode::kUnregister;
+  // The mask first, so that a refused one touches nothing.
+  if (product) {
+    std::optional<int32_t> mask = ReadDeviceMask(options.args[1]);
+    if (!mask)
+      return Refuse(kExitUsage,
+                    "invalid device mask \"" + options.args[1] +
+                        "\": expected a decimal number in the signed 32-bit "
+                        "range",
+                    error);
+    place->DeviceMask = *mask;
+  }
+  place->InstallRoot = InstallRootFor(arch, arch == "x86" && is_wow64());
+  place->framework_bits = FrameworkBits(arch);
+  for (const std::string& note :
+       {ArchNote(arch, place->InstallRoot),
+        product ? MaskNote(options.args[1]) : std::string()})
+    if (!note.empty()) place->notes.push_back(note);
+  if (int status = ChooseFrameworkFolder(options, place, error)) return status;
+  if (!place->nothing_to_do.empty()) return kExitOk;
+  place->registry_folder = place->framework_dir + "\\Data";
+  place->RegistryPath = place->registry_folder + "\\modules.xml";
+  place->BackupPath = place->RegistryPath + ".old";
+  // The longest name a pass gives a file.
+  const std::string longest = TempPathFor(place->BackupPath);
+  if (longest.size() > kMaxPathChars)
+    return Refuse(kExitUsage, TooLong(longest), error);
+  return product ? ChooseProduct(options, place, error) : kExitOk;
+}
+
+std::vector<std::string> RegistryFiles(const Workplace& place) {
+  std::vector<std::string> files;
+  for (const std::string& folder :
+       {std::string(kProgramFiles) + "\\OpenNI\\Data",
+        std::string(kProgramFilesX86) + "\\OpenNI\\Data",
+        place.registry_folder}) {
+    if (folder.empty()) continue;
+    for (const char* name : {"\\modules.xml", "\\modules.xml.old"})
+      files.insert(files.end(),
+                   {folder + name, TempPathFor(folder + name)});
+  }
+  return files;
+}
+
+std::string ChooseProductFolder(int32_t DeviceMask) {
+  if (DeviceMask & 8) return "TOLVARToF";
+  if (DeviceMask & 32) return "HALDEVMR";
+  return "HALDEToF";
+}
+
+std::string InstallRootFor(const std::string& arch, bool wow64) {
+  return arch == "x86" && wow64 ? kProgramFilesX86 : kProgramFiles;
+}
+
+std::optional<std::string> AbsoluteFolder(const std::string& dir) {
+  std::string folder = dir;
+  for (char& c : folder)
+    if (c == '/') c = '\\';
+  size_t root;  // the part no trailing backslash is taken from
+  if (folder.size() >= 3 && IsLetter(folder[0]) && folder[1] == ':' &&
+      folder[2] == '\\') {
+    root = 2;
+  } else if (folder.compare(0, 2, "\\\\") == 0) {
+    // \\server\share: both named.
+    size_t slash = folder.find('\\', 2);
+    if (slash == 2 || slash == std::string::npos || slash + 1 >= folder.size() ||
+        folder[slash + 1] == '\\')
+      return std::nullopt;
+    root = slash + 1;
+  } else {
+    return std::nullopt;
+  }
+  while (folder.size() > root && folder.back() == '\\') folder.pop_back();
+  return folder;
+}
+
+bool IsRootFolder(const std::string& folder) {
+  const size_t from =
+      folder.compare(0, 2, "\\\\") == 0 ? folder.find('\\', 2) + 1 : 0;
+  return folder.find('\\', from) == std::string::npos;
+}
+
+const char* FrameworkVariable(const std::string& arch) {
+  return arch == "x86" ? "OPEN_NI_INSTALL_PATH" : "OPEN_NI_INSTALL_PATH64";
+}
+
+std::optional<std::string> OverlongPath(const std::vector<ModuleEntry>& entries) {
+  for (const ModuleEntry& entry : entries) {
+    if (entry.path.size() > kMaxPathChars) return entry.path;
+    if (entry.hasConfigDir && entry.configDir.size() > kMaxPathChars)
+      return entry.configDir;
+  }
+  return std::nullopt;
+}

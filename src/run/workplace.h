@@ -1,0 +1,93 @@
+// Where a run works: the framework's registry and its backup, the
+// product folder whose name marks the product's entries, and the folder
+// its modules are in. Decided once, from the options, ARCH and MASK,
+// before anything is touched; nothing changes it during the run.
+#ifndef MODREG_RUN_WORKPLACE_H_
+#define MODREG_RUN_WORKPLACE_H_
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "registry/module_entry.h"
+#include "run/options.h"
+
+// The root every default path is built from, and the one a 32-bit package
+// takes on 64-bit Windows.
+constexpr char kProgramFiles[] = "C:\\Program Files";
+constexpr char kProgramFilesX86[] = "C:\\Program Files (x86)";
+
+// The longest path the framework's loader takes, in characters.
+constexpr size_t kMaxPathChars = 259;
+
+struct Workplace {
+  // "C:\Program Files", or "C:\Program Files (x86)" when ARCH is "x86" on
+  // 64-bit Windows.
+  std::string InstallRoot;
+  // The framework's folder and where it came from, as --verbose names it:
+  // "the default", "--openni", "OPEN_NI_INSTALL_PATH, the machine's
+  // environment"...
+  std::string framework_dir;
+  std::string source;
+  std::string RegistryPath;    // framework_dir\Data\modules.xml
+  std::string BackupPath;      // framework_dir\Data\modules.xml.old
+  std::string registry_folder;  // framework_dir\Data: locked for a pass
+  int framework_bits = 64;     // the width of the framework ARCH names
+  // Registration and unregistration only: the mask, the product folder's
+  // bare name, --product-dir (absolute, no trailing backslash; empty
+  // without), the folder the modules are in (ending with a backslash) and,
+  // for a registration, the entries to append.
+  int32_t DeviceMask = 0;
+  std::string ProductFolder;
+  std::string ProductDir;
+  std::string module_folder;
+  std::vector<ModuleEntry> entries;
+  // How ARCH and MASK were read when that was not plain, for the verbose
+  // report, in the order they were read.
+  std::vector<std::string> notes;
+  // An unregistration whose framework folder is unknown (its variable set
+  // nowhere) has nothing to do; this says why. Empty otherwise.
+  std::string nothing_to_do;
+};
+
+// Decides where a run of |options| (a registration, an unregistration,
+// --list or --check, with the arguments it takes) works. |is_wow64| is
+// asked only when ARCH is "x86". Returns kExitOk, or the status of a
+// refusal with |error| set: a mask that is not a 32-bit decimal number
+// (read before anything else), a framework folder that is unknown or not
+// absolute, a --product-dir refused, or a path longer than the loader
+// takes. |place| holds what was decided up to a refusal.
+int DecideWorkplace(const Options& options, bool (*is_wow64)(),
+                    Workplace* place, std::string* error);
+
+// The registry files a log must never be: the registry, its backup and
+// their temporary files under both default roots and in |place|'s folder.
+std::vector<std::string> RegistryFiles(const Workplace& place);
+
+// The bare name of the product folder the mask chooses: the first test
+// that holds decides (bit 3, then bit 5, then the default).
+std::string ChooseProductFolder(int32_t DeviceMask);
+
+// "C:\Program Files (x86)" for ARCH "x86" on 64-bit Windows, otherwise
+// "C:\Program Files".
+std::string InstallRootFor(const std::string& arch, bool wow64);
+
+// |dir| with each "/" as "\" and without trailing backslashes ("C:\" is
+// "C:"), or nothing when it is not absolute: a drive letter, a colon and a
+// backslash, or "\\server\share".
+std::optional<std::string> AbsoluteFolder(const std::string& dir);
+
+// True when |folder| (as AbsoluteFolder leaves it) is a drive ("C:") or a
+// share ("\\server\share") itself.
+bool IsRootFolder(const std::string& folder);
+
+// The variable the framework of |arch|'s width takes its folder from:
+// OPEN_NI_INSTALL_PATH for "x86", OPEN_NI_INSTALL_PATH64 for any other word.
+const char* FrameworkVariable(const std::string& arch);
+
+// The first path of |entries| (module or configuration directory) longer
+// than kMaxPathChars, or nothing.
+std::optional<std::string> OverlongPath(const std::vector<ModuleEntry>& entries);
+
+#endif  // MODREG_RUN_WORKPLACE_H_

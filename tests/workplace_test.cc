@@ -1,0 +1,181 @@
+#include "run/workplace.h"
+
+#include "registry/update.h"
+#include "run/status.h"
+
+#include <gtest/gtest.h>
+
+namespace {
+
+bool Wow64() { return true; }
+bool NotWow64() { return false; }
+
+// From the command line to where the run works: the registry and its
+// backup are taken before the product folder is, the product folder and
+// the modules' folder from the mask, --openni and --product-dir, and each
+// refusal with its status.
+TEST(Workplace, DecidedFromTheCommandLine) {
+  struct Case {
+    std::vector<const char*> argv;  // after the program's name
+    bool wow64;
+    int status;
+    const char* registry;  // or, for a refusal, a part of the reason
+    const char* modules;   // the modules' folder; null when not decided
+    const char* folder;    // the product folder
+  } cases[] = {
+      {{"x64", "1"}, false, kExitOk, "C:\\Program Files\\OpenNI\\Data\\modules.xml",
+       "C:\\Program Files\\HALDEToF\\", "HALDEToF"},
+      {{"x86", "1"}, true, kExitOk,
+       "C:\\Program Files (x86)\\OpenNI\\Data\\modules.xml",
+       "C:\\Program Files (x86)\\HALDEToF\\", "HALDEToF"},
+      {{"x86", "5"}, false, kExitOk, "C:\\Program Files\\OpenNI\\Data\\modules.xml",
+       "C:\\Program Files\\HALDEToF\\", "HALDEToF"},
+      {{"X86", "8"}, true, kExitOk, "C:\\Program Files\\OpenNI\\Data\\modules.xml",
+       "C:\\Program Files\\TOLVARToF\\", "TOLVARToF"},
+      {{"x86", "32"}, true, kExitOk,
+       "C:\\Program Files (x86)\\OpenNI\\Data\\modules.xml",
+       "C:\\Program Files (x86)\\HALDEVMR\\", "HALDEVMR"},
+      {{"x64", "0"}, false, kExitOk, "C:\\Program Files\\OpenNI\\Data\\modules.xml",
+       "C:\\Program Files\\HALDEToF\\", "HALDEToF"},
+      {{"--openni", "D:/OpenNI/", "x86", "8"}, true, kExitOk,
+       "D:\\OpenNI\\Data\\modules.xml", "C:\\Program Files (x86)\\TOLVARToF\\",
+       "TOLVARToF"},
+      {{"--product-dir", "E:\\Acme\\", "--unregister", "x64", "5"}, false,
+       kExitOk, "C:\\Program Files\\OpenNI\\Data\\modules.xml", "E:\\Acme\\",
+       "HALDEToF"},
+      {{"--list", "x86"}, true, kExitOk,
+       "C:\\Program Files (x86)\\OpenNI\\Data\\modules.xml", nullptr, ""},
+      {{"x64", "0x5"}, false, kExitOk,
+       "C:\\Program Files\\OpenNI\\Data\\modules.xml",
+       "C:\\Program Files\\HALDEToF\\", "HALDEToF"},
+      {{"x64", "abc"}, false, kExitUsage, "invalid device mask \"abc\"",
+       nullptr, ""},
+      {{"--openni", "OpenNI", "x64", "1"}, false, kExitUsage,
+       "(--openni) \"OpenNI\" is not an absolute path", nullptr, ""},
+      {{"--product-dir", "C:\\", "x64", "1"}, false, kExitUsage,
+       "would take the framework's own entries", nullptr, ""},
+      {{"--product-dir", "c:/program files", "x64", "1"}, false, kExitUsage,
+       "holds C:\\Program Files\\OpenNI", nullptr, ""},
+      {{"--product-dir", "Acme", "x64", "1"}, false, kExitUsage,
+       "\"Acme\" is not an absolute path", nullptr, ""},
+  };
+  for (const Case& c : cases) {
+    std::vector<const char*> argv = {"modreg"};
+    argv.insert(argv.end(), c.argv.begin(), c.argv.end());
+    SCOPED_TRACE(testing::Message() << c.argv[0] << " " << c.argv[1]
+                                    << " wow64 " << c.wow64);
+    const Options options = ParseOptions(static_cast<int>(argv.size()),
+                                         argv.data());
+    ASSERT_EQ(options.error, "");
+    Workplace place;
+    std::string error;
+    ASSERT_EQ(DecideWorkplace(options, c.wow64 ? Wow64 : NotWow64, &place,
+                              &error),
+              c.status);
+    if (c.status != kExitOk) {
+      EXPECT_NE(error.find(c.registry), std::string::npos) << error;
+      continue;
+    }
+    EXPECT_EQ(place.RegistryPath, c.registry);
+    EXPECT_EQ(place.BackupPath, std::string(c.registry) + ".old");
+    EXPECT_EQ(place.registry_folder + "\\modules.xml", c.registry);
+    EXPECT_EQ(place.ProductFolder, c.folder);
+    if (c.modules) {
+      EXPECT_EQ(place.module_folder, c.modules);
+    }
+  }
+}
+
+// A note says how ARCH and MASK were read when that was not plain, in
+// that order; a refused mask is read before ARCH and notes nothing.
+TEST(Workplace, NotesHowTheArgumentsWereRead) {
+  const char* argv[] = {"modreg", "X86", "5abc"};
+  Workplace place;
+  std::string error;
+  ASSERT_EQ(DecideWorkplace(ParseOptions(3, argv), Wow64, &place, &error),
+            kExitOk);
+  ASSERT_EQ(place.notes.size(), 2u);
+  EXPECT_EQ(place.notes[0], "ARCH \"X86\" is not \"x86\": root C:\\Program Files");
+  EXPECT_EQ(place.notes[1], "mask \"5abc\" read as 5: reading stopped at \"abc\"");
+  const char* bad[] = {"modreg", "X86", "z"};
+  Workplace refused;
+  EXPECT_EQ(DecideWorkplace(ParseOptions(3, bad), Wow64, &refused, &error),
+            kExitUsage);
+  EXPECT_TRUE(refused.notes.empty());
+}
+
+TEST(Workplace, ProductFolderTableFirstMatchWins) {
+  struct Case {
+    int32_t mask;
+    const char* folder;
+  } cases[] = {
+      {8, "TOLVARToF"},  {32, "HALDEVMR"},  {40, "TOLVARToF"}, {0, "HALDEToF"},
+      {-1, "TOLVARToF"}, {9, "TOLVARToF"},  {64, "HALDEToF"},  {1, "HALDEToF"},
+      {2, "HALDEToF"},   {4, "HALDEToF"},   {16, "HALDEToF"},  {23, "HALDEToF"},
+      {48, "HALDEVMR"},  {INT32_MIN, "HALDEToF"}, {INT32_MIN | 32, "HALDEVMR"},
+      {0x7FFFFFF7, "HALDEVMR"}, {0x7FFFFFD7, "HALDEToF"},
+  };
+  for (const Case& c : cases) EXPECT_EQ(ChooseProductFolder(c.mask), c.folder) << c.mask;
+}
+
+TEST(Workplace, AbsoluteFolders) {
+  struct Case {
+    const char* dir;
+    const char* folder;  // null: refused
+    bool root;
+  } cases[] = {
+      {"C:\\OpenNI", "C:\\OpenNI", false},
+      {"c:\\Open NI\\\\", "c:\\Open NI", false},
+      {"D:/a/b/", "D:\\a\\b", false},
+      {"C:\\", "C:", true},
+      {"Z:/", "Z:", true},
+      {"\\\\srv\\share\\OpenNI\\", "\\\\srv\\share\\OpenNI", false},
+      {"//srv/share/", "\\\\srv\\share", true},
+      {"\\\\srv", nullptr, false},
+      {"\\\\srv\\", nullptr, false},
+      {"\\\\\\share", nullptr, false},
+      {"C:OpenNI", nullptr, false},
+      {"C:", nullptr, false},
+      {"\\OpenNI", nullptr, false},
+      {"OpenNI", nullptr, false},
+      {"1:\\x", nullptr, false},
+      {"", nullptr, false},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.dir);
+    std::optional<std::string> folder = AbsoluteFolder(c.dir);
+    ASSERT_EQ(folder.has_value(), c.folder != nullptr);
+    if (!folder) continue;
+    EXPECT_EQ(*folder, c.folder);
+    EXPECT_EQ(IsRootFolder(*folder), c.root);
+  }
+}
+
+TEST(Workplace, VariableOfTheWidth) {
+  EXPECT_STREQ(FrameworkVariable("x86"), "OPEN_NI_INSTALL_PATH");
+  for (const char* word : {"x64", "X86", "x86 ", ""})
+    EXPECT_STREQ(FrameworkVariable(word), "OPEN_NI_INSTALL_PATH64") << word;
+}
+
+TEST(Workplace, PathUnderAFolderInEitherCaseAndSlash) {
+  const char* dir = "C:\\Apps\\Sensor";
+  for (const char* path : {"C:\\Apps\\Sensor\\a.dll", "c:/apps/SENSOR/a.dll",
+                           "C:\\Apps\\Sensor/sub\\a.dll", "C:\\Apps\\Sensor\\"})
+    EXPECT_TRUE(PathUnder(path, dir)) << path;
+  for (const char* path : {"C:\\Apps\\Sensor", "C:\\Apps\\SensorX\\a.dll",
+                           "D:\\Apps\\Sensor\\a.dll", "C:\\Apps\\a.dll", ""})
+    EXPECT_FALSE(PathUnder(path, dir)) << path;
+  EXPECT_FALSE(PathUnder("C:\\x", ""));
+}
+
+TEST(Workplace, OverlongPath) {
+  ModuleEntry fits{std::string(259, 'p'), std::string(259, 'c'), true};
+  EXPECT_EQ(OverlongPath({fits}), std::nullopt);
+  ModuleEntry dir = fits;
+  dir.configDir += 'c';
+  EXPECT_EQ(OverlongPath({fits, dir}), dir.configDir);
+  dir.hasConfigDir = false;
+  EXPECT_EQ(OverlongPath({dir}), std::nullopt);
+}
+
+}  // namespace
