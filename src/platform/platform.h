@@ -13,7 +13,7 @@
 
 namespace platform {
 
-// |path| as messages name it: on POSIX followed by the host file it maps
+// Returns |path| as messages name it: on POSIX followed by the host file it maps
 // to, in parentheses, when that is another name; on Windows the path
 // itself.
 std::string DisplayName(const std::string& path);
@@ -22,7 +22,7 @@ std::string DisplayName(const std::string& path);
 // query counts as no.
 bool IsWow64();
 
-// The machine-wide value of environment variable |name|, as Windows keeps
+// Reads the machine-wide value of environment variable |name|, as Windows keeps
 // it for new processes (HKLM\SYSTEM\CurrentControlSet\Control\Session
 // Manager\Environment; a REG_EXPAND_SZ value expanded). False when it has
 // none, and always on POSIX, where there is no such store.
@@ -72,7 +72,7 @@ inline bool IsAbsoluteWindowsPath(const std::string& path) {
 FileKind LookUpFile(const std::string& windows_path, std::string* host_path,
                     std::string* error);
 
-// Whether something is at a path: only "no such file or folder" counts as
+// Tells whether something is at a path: only "no such file or folder" counts as
 // missing; any other failure to look is an error, with the system's
 // reason.
 enum class Presence { kExists, kMissing, kError };

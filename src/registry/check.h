@@ -34,7 +34,7 @@ struct CheckedModule {
   std::vector<Finding> findings;
 };
 
-// The framework the modules are checked for: 32-bit for "x86", 64-bit for
+// Returns the width of the framework the modules are checked for: 32-bit for "x86", 64-bit for
 // any other word, as the registry's root is chosen.
 int FrameworkBits(const std::string& arch);
 
@@ -50,7 +50,7 @@ std::vector<CheckedModule> CheckEntries(const std::vector<ModuleEntry>& entries,
 RegistryResult CheckRegistryFile(const std::string& RegistryPath, int bits,
                                  std::vector<CheckedModule>* checked);
 
-// The lines that report |module|: one per finding, or, when it is fine
+// Returns the lines that report |module|: one per finding, or, when it is fine
 // and |fine| is set, "module: PATH".
 std::vector<std::string> CheckLines(const CheckedModule& module, bool fine);
 

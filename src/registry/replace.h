@@ -45,7 +45,7 @@ struct Replacement {
   std::string failed;
 };
 
-// The temporary file a replacement of |path| is written through.
+// Returns the temporary file a replacement of |path| is written through.
 std::string TempPathFor(const std::string& path);
 
 // Creates the temporary file for |target| (see above), protected as

@@ -57,7 +57,7 @@ struct RegistryEdit {
   bool report = false;
 };
 
-// |c| as Windows compares paths: an ASCII letter in lower case, "/" as
+// Returns |c| as Windows compares paths: an ASCII letter in lower case, "/" as
 // "\".
 char FoldPathChar(char c);
 
@@ -109,7 +109,7 @@ RegistryResult LoadRegistryFile(const std::string& RegistryPath,
                                 const char* doing = "update",
                                 ByteBuffer* raw = nullptr);
 
-// The entry a child of Modules names: its first "path" attribute, which
+// Returns the entry a child of Modules names: its first "path" attribute, which
 // it must have, and its first "configDir".
 ModuleEntry EntryOf(const rapidxml::xml_node<char>* node);
 

@@ -67,20 +67,20 @@ int StatusOf(RegistryStatus status) {
 // why.
 int Update(const Workplace& place, const RegistryEdit& edit,
            const std::string& warning, RegistryResult* result, Sink* err) {
-  bool OutOfMemory = false;
+  bool out_of_memory = false;
   try {
     *result = UpdateRegistryFile(place.RegistryPath, edit);
   } catch (const std::bad_alloc&) {
-    OutOfMemory = true;
+    out_of_memory = true;
   }
   if (!warning.empty() &&
-      (OutOfMemory || result->status != RegistryStatus::kCannotRead))
+      (out_of_memory || result->status != RegistryStatus::kCannotRead))
     Report(err, kExitOk, "warning: " + warning);
-  if (OutOfMemory && edit.dry_run)
+  if (out_of_memory && edit.dry_run)
     return Report(err, kExitOutOfMemory,
                   "cannot read " + platform::DisplayName(place.RegistryPath) +
                       ": out of memory");
-  if (OutOfMemory)
+  if (out_of_memory)
     return Report(err, kExitOutOfMemory,
                   "cannot update " + platform::DisplayName(place.RegistryPath) +
                       ": out of memory; the registry is unchanged");

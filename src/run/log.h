@@ -28,13 +28,14 @@ void OpenLog(Sink* sink, const std::string& path, int argc,
 // Writes the status line and closes the log, if one is open.
 void CloseLog(Sink* sink, int status);
 
-// A line of the mode's output: standard output and the log.
+// Writes a line of the mode's output: to standard output and the log.
 void Say(Sink* sink, const std::string& line);
-// A line of the verbose report: standard output with --verbose; the log.
+// Writes a line of the verbose report: to standard output with --verbose,
+// and to the log.
 void Note(Sink* sink, const std::string& line);
-// Whether the verbose report goes anywhere.
+// Tells whether the verbose report goes anywhere.
 bool Noting(const Sink* sink);
-// "modreg: " and |message| on standard error and in the log; returns
+// Writes "modreg: " and |message| to standard error and the log; returns
 // |status|.
 int Report(Sink* sink, int status, const std::string& message);
 

@@ -61,19 +61,19 @@ struct Workplace {
 int DecideWorkplace(const Options& options, bool (*is_wow64)(),
                     Workplace* place, std::string* error);
 
-// The registry files a log must never be: the registry, its backup and
+// Lists the registry files a log must never be: the registry, its backup and
 // their temporary files under both default roots and in |place|'s folder.
 std::vector<std::string> RegistryFiles(const Workplace& place);
 
-// The bare name of the product folder the mask chooses: the first test
+// Returns the bare name of the product folder the mask chooses: the first test
 // that holds decides (bit 3, then bit 5, then the default).
 std::string ChooseProductFolder(int32_t DeviceMask);
 
-// "C:\Program Files (x86)" for ARCH "x86" on 64-bit Windows, otherwise
-// "C:\Program Files".
+// Returns "C:\Program Files (x86)" for ARCH "x86" on 64-bit Windows,
+// otherwise "C:\Program Files".
 std::string InstallRootFor(const std::string& arch, bool wow64);
 
-// |dir| with each "/" as "\" and without trailing backslashes ("C:\" is
+// Returns |dir| with each "/" as "\" and without trailing backslashes ("C:\" is
 // "C:"), or nothing when it is not absolute: a drive letter, a colon and a
 // backslash, or "\\server\share".
 std::optional<std::string> AbsoluteFolder(const std::string& dir);
@@ -82,11 +82,12 @@ std::optional<std::string> AbsoluteFolder(const std::string& dir);
 // share ("\\server\share") itself.
 bool IsRootFolder(const std::string& folder);
 
-// The variable the framework of |arch|'s width takes its folder from:
+// Returns the variable the framework of |arch|'s width takes its folder
+// from:
 // OPEN_NI_INSTALL_PATH for "x86", OPEN_NI_INSTALL_PATH64 for any other word.
 const char* FrameworkVariable(const std::string& arch);
 
-// The first path of |entries| (module or configuration directory) longer
+// Returns the first path of |entries| (module or configuration directory) longer
 // than kMaxPathChars, or nothing.
 std::optional<std::string> OverlongPath(const std::vector<ModuleEntry>& entries);
 
