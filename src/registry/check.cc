@@ -129,22 +129,24 @@ std::string FileNameKey(const std::string& key) {
 int FrameworkBits(const std::string& arch) { return arch == "x86" ? 32 : 64; }
 
 std::vector<CheckedModule> CheckEntries(const std::vector<ModuleEntry>& entries,
-                                        int bits) {
+                                        int bits, size_t first) {
   std::vector<CheckedModule> checked;
   std::unordered_map<std::string, size_t> paths, names;  // first entry
-  for (const ModuleEntry& entry : entries) {
+  for (size_t i = 0; i < entries.size(); ++i) {
+    const ModuleEntry& entry = entries[i];
+    const std::string key = PathKey(entry.path);
+    auto same = paths.emplace(key, i);
+    auto name = names.emplace(FileNameKey(key), i);
+    if (i < first) continue;
     CheckedModule module{entry, true, {}};
     CheckModuleFile(entry.path, bits, &module.findings);
-    const std::string key = PathKey(entry.path);
-    auto same = paths.emplace(key, checked.size());
-    auto name = names.emplace(FileNameKey(key), checked.size());
     if (!same.second)
       module.findings.push_back({kRefused, entry.path,
                                  "the same module as an earlier entry"});
     else if (!name.second)
       module.findings.push_back(
           {kRefused, entry.path,
-           "the same file name as " + checked[name.first->second].entry.path +
+           "the same file name as " + entries[name.first->second].path +
                ", registered earlier"});
     CheckConfigDir(entry, &module.findings);
     checked.push_back(std::move(module));
@@ -153,7 +155,8 @@ std::vector<CheckedModule> CheckEntries(const std::vector<ModuleEntry>& entries,
 }
 
 RegistryResult CheckRegistryFile(const std::string& RegistryPath, int bits,
-                                 std::vector<CheckedModule>* checked) {
+                                 std::vector<CheckedModule>* checked,
+                                 size_t last) {
   ByteBuffer text;
   auto doc = std::make_unique<rapidxml::xml_document<char>>();
   rapidxml::xml_node<char>* modules = nullptr;
@@ -171,6 +174,15 @@ RegistryResult CheckRegistryFile(const std::string& RegistryPath, int bits,
       entries.push_back(EntryOf(node));
     else
       pathless.push_back(static_cast<size_t>(node->name() - text.data()));
+  }
+  if (last) {
+    // The last |last| Module elements, all with a path.
+    checked->clear();
+    for (size_t i = 0; i < last; ++i)
+      if (i >= has_path.size() || !has_path[has_path.size() - 1 - i])
+        return result;
+    *checked = CheckEntries(entries, bits, entries.size() - last);
+    return result;
   }
   std::vector<CheckedModule> found = CheckEntries(entries, bits);
   // Line numbers come from a fresh read: the parser changed the text in

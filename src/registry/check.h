@@ -40,15 +40,18 @@ int FrameworkBits(const std::string& arch);
 
 // Checks |entries| in their order, for a framework of |bits|: each module
 // file, its configDir, and whether an earlier entry names the same file
-// or the same file name.
+// or the same file name. The entries before |first| count as earlier
+// entries only: their files are not read, and they are not returned.
 std::vector<CheckedModule> CheckEntries(const std::vector<ModuleEntry>& entries,
-                                        int bits);
+                                        int bits, size_t first = 0);
 
 // Reads the registry at |RegistryPath| and checks every Module child of
-// its Modules element, in the file's order. Failures as for
-// UpdateRegistryFile; writes nothing.
+// its Modules element, in the file's order; with |last| not 0, only the
+// last |last| of them, which must have a path (the others count as
+// earlier entries). Failures as for UpdateRegistryFile; writes nothing.
 RegistryResult CheckRegistryFile(const std::string& RegistryPath, int bits,
-                                 std::vector<CheckedModule>* checked);
+                                 std::vector<CheckedModule>* checked,
+                                 size_t last = 0);
 
 // Returns the lines that report |module|: one per finding, or, when it is fine
 // and |fine| is set, "module: PATH".

@@ -264,27 +264,30 @@ int Check(const Workplace& place, Sink* out) {
 }
 
 // After a registration, in the verbose report: the new entries, checked as
-// --check checks them where the framework reads them. The registry is
+// --check checks them where the framework reads them: their files only,
+// the entries before them counting as earlier ones. The registry is
 // replaced by then: nothing here changes the status, a lack of memory
 // included.
 void CheckAdded(const Workplace& place, Sink* out) {
   std::vector<CheckedModule> checked;
   RegistryResult result;
+  const size_t added = place.entries.size();
   try {
     result = CheckRegistryFile(place.RegistryPath, place.framework_bits,
-                               &checked);
+                               &checked, added);
   } catch (const std::bad_alloc&) {
     result.reason = "out of memory";
   }
-  const size_t added = place.entries.size();
-  if (!result.reason.empty() || checked.size() < added) {
-    Note(out, "check: cannot check the added entries: " + result.reason);
+  if (!result.reason.empty() || checked.size() != added) {
+    Note(out, "check: cannot check the added entries: " +
+                  (result.reason.empty() ? "the registry has changed"
+                                         : result.reason));
     return;
   }
   size_t problems = 0;
-  for (size_t i = checked.size() - added; i < checked.size(); ++i) {
-    problems += checked[i].findings.size();
-    for (const std::string& line : CheckLines(checked[i], true)) Note(out, line);
+  for (const CheckedModule& module : checked) {
+    problems += module.findings.size();
+    for (const std::string& line : CheckLines(module, true)) Note(out, line);
   }
   Note(out, problems ? "check: " + std::to_string(problems) +
                            " problem(s) with the added entries"

@@ -69,7 +69,8 @@ class Case:
         self.kill = kill              # killed there: a normal run follows
         self.memory = memory          # address space limit in bytes
         self.trace = trace            # check the flushes under strace
-        self.options = list(options)  # options before ARCH and MASK
+        # Options before ARCH and MASK; {folder} is the registry's folder.
+        self.options = list(options)
         self.user = user              # run as this user, not root
         self.check = check            # one more check of the folder
 
@@ -154,6 +155,33 @@ def linked_registry_kept(folder):
         return None if f.read() == SMALL else 'the linked file changed'
 
 
+def crafted_exports(folder, names=100000, length=1 << 20):
+    """A DLL whose export names all point at one string of |length| bytes:
+    a reader that copies each name asks for |names| times that."""
+    import struct
+    opt, name_table = 0x58, 0x400
+    ordinals = name_table + 4 * names
+    string_at = ordinals + 2 * names
+    b = bytearray(string_at + length + 1)
+    b[0:2] = b'MZ'
+    struct.pack_into('<I', b, 0x3c, 0x40)
+    b[0x40:0x44] = b'PE\0\0'
+    struct.pack_into('<HHIIIHH', b, 0x44, 0x14c, 0, 0, 0, 0, 224, 0x2102)
+    struct.pack_into('<H', b, opt, 0x10b)
+    struct.pack_into('<I', b, opt + 60, len(b))   # all of it headers
+    struct.pack_into('<III', b, opt + 92, 16, 0x200, 40)
+    struct.pack_into('<IIIII', b, 0x200 + 20, 1, names, 0, name_table,
+                     ordinals)
+    struct.pack_into('<%dI' % names, b, name_table, *[string_at] * names)
+    b[string_at:string_at + length] = b'A' * length
+    with open(os.path.join(folder, '..', 'crafted.dll'), 'wb') as f:
+        f.write(b)
+
+
+# A registry whose first module is that DLL, beside the Data folder.
+WITH_CRAFTED = (b'<Modules>\r\n\t<Module path="C:\\Program Files\\OpenNI'
+                b'\\crafted.dll"/>\r\n</Modules>\r\n')
+
 NO_SPACE = 'No space left on device'
 TOO_LARGE = 'File too large'
 IO_ERROR = 'Input/output error'
@@ -194,6 +222,12 @@ CASES = [
          expect_backup='absent', stderr=(OLD, TMP, NO_SPACE)),
     Case('address space limit', 7, registry=OVERSIZED, memory=16 << 20,
          stderr=('modules.xml', ': out of memory; the registry is unchanged')),
+    # The report after a registration checks the entries it added only,
+    # and nothing after the replace changes the status.
+    Case('a crafted module elsewhere, --log, little memory', 0,
+         registry=WITH_CRAFTED, memory=256 << 20, setup=crafted_exports,
+         options=['--log', '{folder}/../run.log'],
+         expect_registry='new'),
     Case('power cut: flushes in order', 0, trace=True, expect_registry='new'),
     # Faults injected by the faults build.
     Case('create the temporary file', 5, faults='create-temp',
@@ -466,7 +500,8 @@ class Runner:
         if self.as_user(case.user):
             tool = [os.path.join(self.user_work(),
                                  os.path.basename(self.args.tool))]
-        tool = self.as_user(case.user) + tool + case.options
+        tool = self.as_user(case.user) + tool + [
+            o.replace('{folder}', folder) for o in case.options]
         env = {'MODREG_FAULT': case.faults} if case.faults else {}
         log = os.path.join(self.args.work, 'strace.log')
         if case.trace:
