@@ -47,7 +47,11 @@ std::string DosDevicePath(const std::string& path) {
 // as DosDevicePath. Backslashes become slashes here only; the Windows form
 // is what the registry holds.
 std::string HostPath(const std::string& path) {
-  std::string rest = path;
+  // "." and ".." as Windows reads them: never above the drive or the
+  // share's server, so never out of the prefix.
+  const bool rooted =
+      path.size() >= 2 && (path[1] == ':' || (path[0] == '\\' && path[1] == '\\'));
+  std::string rest = rooted ? ResolveDots(path, 2) : path;
   if (rest.size() >= 2 && (rest[0] == 'C' || rest[0] == 'c') && rest[1] == ':')
     rest = DriveC() + rest.substr(2);
   else if (std::string other = DosDevicePath(rest); !other.empty())

@@ -1,6 +1,8 @@
 #include "run/workplace.h"
 
+#include <algorithm>
 #include <cstdlib>
+#include <string_view>
 
 #include "platform/platform.h"
 #include "registry/check.h"
@@ -13,6 +15,23 @@
 namespace {
 
 bool IsLetter(char c) { return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z'); }
+
+// |folder| (as AbsoluteFolder leaves it) is a folder that many products
+// share, on any drive: their entries would go with the product's.
+bool IsSharedFolder(const std::string& folder) {
+  if (folder.size() < 3 || folder[1] != ':') return false;
+  const std::string_view rest(folder.data() + 2, folder.size() - 2);
+  for (std::string_view shared :
+       {"\\program files", "\\program files (x86)",
+        "\\program files\\common files",
+        "\\program files (x86)\\common files", "\\programdata",
+        "\\windows", "\\users"})
+    if (rest.size() == shared.size() &&
+        std::equal(rest.begin(), rest.end(), shared.begin(),
+                   [](char a, char b) { return FoldPathChar(a) == b; }))
+      return true;
+  return false;
+}
 
 int Refuse(int status, const std::string& why, std::string* error) {
   *error = why;
@@ -85,6 +104,12 @@ int CheckProductDir(const std::string& value, Workplace* place,
                   "--product-dir \"" + value +
                       "\" would take the framework's own entries: it is a "
                       "root or holds " + place->framework_dir,
+                  error);
+  if (IsSharedFolder(*folder))
+    return Refuse(kExitUsage,
+                  "--product-dir \"" + value +
+                      "\" is a folder that many products share: their "
+                      "entries would go too",
                   error);
   place->ProductDir = *folder;
   return kExitOk;
@@ -173,7 +198,7 @@ std::optional<std::string> AbsoluteFolder(const std::string& dir) {
   std::string folder = dir;
   for (char& c : folder)
     if (c == '/') c = '\\';
-  size_t root;  // the part no trailing backslash is taken from
+  size_t root;  // the part "." and ".." leave as it is
   if (folder.size() >= 3 && IsLetter(folder[0]) && folder[1] == ':' &&
       folder[2] == '\\') {
     root = 2;
@@ -183,12 +208,11 @@ std::optional<std::string> AbsoluteFolder(const std::string& dir) {
     if (slash == 2 || slash == std::string::npos || slash + 1 >= folder.size() ||
         folder[slash + 1] == '\\')
       return std::nullopt;
-    root = slash + 1;
+    root = std::min(folder.find('\\', slash + 1), folder.size());
   } else {
     return std::nullopt;
   }
-  while (folder.size() > root && folder.back() == '\\') folder.pop_back();
-  return folder;
+  return platform::ResolveDots(folder, root);
 }
 
 bool IsRootFolder(const std::string& folder) {

@@ -73,9 +73,10 @@ std::string ChooseProductFolder(int32_t DeviceMask);
 // otherwise "C:\Program Files".
 std::string InstallRootFor(const std::string& arch, bool wow64);
 
-// Returns |dir| with each "/" as "\" and without trailing backslashes ("C:\" is
-// "C:"), or nothing when it is not absolute: a drive letter, a colon and a
-// backslash, or "\\server\share".
+// Returns |dir| with each "/" as "\", "." and ".." resolved as Windows
+// resolves them (never above the drive or share), no empty components and
+// no trailing backslash ("C:\" is "C:"), or nothing when it is not
+// absolute: a drive letter, a colon and a backslash, or "\\server\share".
 std::optional<std::string> AbsoluteFolder(const std::string& dir);
 
 // True when |folder| (as AbsoluteFolder leaves it) is a drive ("C:") or a

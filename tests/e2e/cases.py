@@ -1368,6 +1368,15 @@ for folder in ("C:\\", r"C:\Program Files"):
                   ["--product-dir", folder, "x64", "1"], 2, stderr=((
                       "^modreg: --product-dir " + esc('"%s"' % folder) +
                       " would take the framework's own entries",),)))
+add(untouched("--product-dir: a folder many products share",
+              ["--product-dir", "c:\\program files (x86)\\", "x64", "1"], 2,
+              stderr=(("^modreg: --product-dir .* is a folder that many "
+                       "products share",),)))
+# ".." as Windows reads it: never above the drive, so never out of the
+# prefix.
+add(framework("--openni: .. above the drive's root",
+              ["--openni", "C:\\..\\..\\Frameworks\\.\\OpenNI", "x64", "1"],
+              BASE, {"fw/modules.xml": base_with(mod(H1)), FWOLD: BASE}))
 # Paths of at most 259 characters; a longer one is refused before anything
 # is read or written.
 LONG = "C:\\" + "a" * (259 - len("C:\\\\SensorModule.dll"))
