@@ -1,5 +1,5 @@
-// Windows side: paths are narrow ANSI strings, converted to UTF-16 at each
-// call into the system.
+// Windows side: paths are UTF-8 strings, converted to UTF-16 at each call
+// into the system; every file is opened through the wide calls.
 #include "platform/platform.h"
 
 #include <windows.h>
@@ -11,37 +11,58 @@
 
 #include <string>
 
+// The C runtime's own reader of the UTF-16 command line (msvcrt.dll).
+struct StartupInfo {
+  int new_mode;
+};
+extern "C" int __wgetmainargs(int* argc, wchar_t*** argv, wchar_t*** env,
+                              int expand_wildcards, StartupInfo* info);
+
 namespace platform {
 namespace {
 
+// UTF-16 to UTF-8.
+std::string Utf8(const wchar_t* text, int size = -1) {
+  int n = WideCharToMultiByte(CP_UTF8, 0, text, size, nullptr, 0, nullptr,
+                              nullptr);
+  if (n <= 0) return std::string();
+  std::string utf8(static_cast<size_t>(n), '\0');
+  WideCharToMultiByte(CP_UTF8, 0, text, size, utf8.data(), n, nullptr,
+                      nullptr);
+  if (size < 0) utf8.resize(static_cast<size_t>(n) - 1);  // the NUL
+  return utf8;
+}
+
 std::string Reason(DWORD code = GetLastError()) {
-  char* text = nullptr;
-  DWORD n = FormatMessageA(FORMAT_MESSAGE_ALLOCATE_BUFFER |
+  wchar_t* text = nullptr;
+  DWORD n = FormatMessageW(FORMAT_MESSAGE_ALLOCATE_BUFFER |
                                FORMAT_MESSAGE_FROM_SYSTEM |
                                FORMAT_MESSAGE_IGNORE_INSERTS,
-                           nullptr, code, 0, reinterpret_cast<char*>(&text),
+                           nullptr, code, 0, reinterpret_cast<wchar_t*>(&text),
                            0, nullptr);
-  std::string reason;
-  if (n && text) {
-    reason.assign(text, n);
-    while (!reason.empty() && (reason.back() == '\n' || reason.back() == '\r' ||
-                               reason.back() == ' ' || reason.back() == '.'))
-      reason.pop_back();
-  }
+  std::string reason = n && text ? Utf8(text, static_cast<int>(n)) : "";
+  while (!reason.empty() && (reason.back() == '\n' || reason.back() == '\r' ||
+                             reason.back() == ' ' || reason.back() == '.'))
+    reason.pop_back();
   if (text) LocalFree(text);
   if (reason.empty()) reason = "error " + std::to_string(code);
   return reason;
 }
 
-// ANSI code page to UTF-16: first asks for the length, then converts.
-std::wstring Wide(const std::string& path) {
-  int n = MultiByteToWideChar(CP_ACP, 0, path.c_str(), -1, nullptr, 0);
+// |text| in |code_page| to UTF-16: first asks for the length, then
+// converts. Empty when |text| is not valid there.
+std::wstring WideFrom(UINT code_page, const std::string& text) {
+  int n = MultiByteToWideChar(code_page, MB_ERR_INVALID_CHARS, text.c_str(),
+                              -1, nullptr, 0);
   if (n <= 0) return std::wstring();
   std::wstring wide(static_cast<size_t>(n), L'\0');
-  MultiByteToWideChar(CP_ACP, 0, path.c_str(), -1, wide.data(), n);
+  MultiByteToWideChar(code_page, 0, text.c_str(), -1, wide.data(), n);
   wide.resize(static_cast<size_t>(n) - 1);
   return wide;
 }
+
+// A path as the tool holds it (UTF-8) to the system's UTF-16.
+std::wstring Wide(const std::string& path) { return WideFrom(CP_UTF8, path); }
 
 HANDLE Handle(const OutputFile* file) {
   return reinterpret_cast<HANDLE>(static_cast<intptr_t>(file->handle));
@@ -53,44 +74,87 @@ std::string DisplayName(const std::string& path) { return path; }
 
 bool MachineEnvironment(const std::string& name, std::string* value) {
   HKEY key;
-  if (RegOpenKeyExA(HKEY_LOCAL_MACHINE,
-                    "SYSTEM\\CurrentControlSet\\Control\\Session Manager\\"
-                    "Environment",
+  if (RegOpenKeyExW(HKEY_LOCAL_MACHINE,
+                    L"SYSTEM\\CurrentControlSet\\Control\\Session Manager\\"
+                    L"Environment",
                     0, KEY_QUERY_VALUE, &key) != ERROR_SUCCESS)
     return false;
+  const std::wstring wide_name = Wide(name);
   DWORD type = 0, size = 0;
   bool found = false;
-  std::string raw;
+  std::wstring raw;
   // The value may change between the two calls: ask again while it grows.
   for (int tries = 0; tries < 4; ++tries) {
-    LONG rc = RegQueryValueExA(key, name.c_str(), nullptr, &type, nullptr,
-                               &size);
+    LONG rc = RegQueryValueExW(key, wide_name.c_str(), nullptr, &type,
+                               nullptr, &size);
     if (rc != ERROR_SUCCESS || (type != REG_SZ && type != REG_EXPAND_SZ))
       break;
-    raw.assign(size + 1, '\0');
+    raw.assign(size / sizeof(wchar_t) + 1, L'\0');
     DWORD got = size;
-    rc = RegQueryValueExA(key, name.c_str(), nullptr, &type,
+    rc = RegQueryValueExW(key, wide_name.c_str(), nullptr, &type,
                           reinterpret_cast<BYTE*>(raw.data()), &got);
     if (rc == ERROR_MORE_DATA) continue;
     if (rc != ERROR_SUCCESS || (type != REG_SZ && type != REG_EXPAND_SZ))
       break;
-    raw.resize(strnlen(raw.c_str(), got));  // the stored NUL, if any, goes
+    raw.resize(wcsnlen(raw.c_str(), got / sizeof(wchar_t)));  // the NUL goes
     found = true;
     break;
   }
   RegCloseKey(key);
   if (!found) return false;
   if (type == REG_EXPAND_SZ) {
-    DWORD n = ExpandEnvironmentStringsA(raw.c_str(), nullptr, 0);
+    DWORD n = ExpandEnvironmentStringsW(raw.c_str(), nullptr, 0);
     if (n == 0) return false;
-    std::string expanded(n, '\0');
-    n = ExpandEnvironmentStringsA(raw.c_str(), expanded.data(), n);
+    std::wstring expanded(n, L'\0');
+    n = ExpandEnvironmentStringsW(raw.c_str(), expanded.data(), n);
     if (n == 0 || n > expanded.size()) return false;
     expanded.resize(n - 1);
     raw = expanded;
   }
-  *value = raw;
+  *value = Utf8(raw.c_str());
   return true;
+}
+
+bool ProcessEnvironment(const std::string& name, std::string* value) {
+  const wchar_t* own = _wgetenv(Wide(name).c_str());
+  if (!own) return false;
+  *value = Utf8(own);
+  return true;
+}
+
+std::vector<std::string> CommandLine(int argc, char** argv) {
+  // The C runtime's |argv| went through the ANSI code page, which cannot
+  // spell every name: the command line again, as UTF-16.
+  int count = 0;
+  wchar_t** wide = nullptr;
+  wchar_t** environment = nullptr;
+  StartupInfo info = {};
+  std::vector<std::string> args;
+  if (__wgetmainargs(&count, &wide, &environment, 0, &info) != 0 || !wide) {
+    args.assign(argv, argv + argc);
+    return args;
+  }
+  for (int i = 0; i < count; ++i) args.push_back(Utf8(wide[i]));
+  return args;
+}
+
+bool ToAnsi(const std::string& text, std::string* ansi) {
+  const std::wstring wide = Wide(text);
+  if (wide.empty() != text.empty()) return false;  // not UTF-8
+  BOOL defaulted = FALSE;
+  int n = WideCharToMultiByte(CP_ACP, WC_NO_BEST_FIT_CHARS, wide.c_str(), -1,
+                              nullptr, 0, nullptr, &defaulted);
+  if (n <= 0 || defaulted) return false;
+  ansi->assign(static_cast<size_t>(n), '\0');
+  WideCharToMultiByte(CP_ACP, WC_NO_BEST_FIT_CHARS, wide.c_str(), -1,
+                      ansi->data(), n, nullptr, &defaulted);
+  ansi->resize(static_cast<size_t>(n) - 1);
+  // The way back must give the same characters: no best fit slipped in.
+  return !defaulted && WideFrom(CP_ACP, *ansi) == wide;
+}
+
+std::string FromAnsi(const std::string& ansi) {
+  return Utf8(WideFrom(CP_ACP, ansi).c_str());
 }
 
 bool IsWow64() {
@@ -732,11 +796,11 @@ bool SameFile(const std::string& a, const std::string& b) {
 bool FrameworkSystemFolder(int bits, std::string* system,
                            std::string* seen_as) {
   if (bits != 64 || !IsWow64()) return false;
-  char windows[MAX_PATH];
-  UINT n = GetSystemWindowsDirectoryA(windows, MAX_PATH);
+  wchar_t windows[MAX_PATH];
+  UINT n = GetSystemWindowsDirectoryW(windows, MAX_PATH);
   if (n == 0 || n >= MAX_PATH) return false;
-  *system = std::string(windows, n) + "\\System32";
-  *seen_as = std::string(windows, n) + "\\Sysnative";
+  *system = Utf8(windows, static_cast<int>(n)) + "\\System32";
+  *seen_as = Utf8(windows, static_cast<int>(n)) + "\\Sysnative";
   return true;
 }
 

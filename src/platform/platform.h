@@ -1,6 +1,8 @@
 // Everything that differs between Windows and POSIX. Paths are passed in
-// their Windows form ("C:\Program Files\..."), narrow, in the system's ANSI
-// code page; each system maps them to its own file names.
+// their Windows form ("C:\Program Files\..."), in UTF-8; each system maps
+// them to its own file names. The registry holds paths in the system's
+// ANSI code page instead (Windows-1252 for the POSIX build, as Wine has it
+// for an English locale): ToAnsi and FromAnsi convert.
 #ifndef MODREG_PLATFORM_PLATFORM_H_
 #define MODREG_PLATFORM_PLATFORM_H_
 
@@ -17,6 +19,22 @@ namespace platform {
 // to, in parentheses, when that is another name; on Windows the path
 // itself.
 std::string DisplayName(const std::string& path);
+
+// Returns the command line's arguments, the program's name first, in
+// UTF-8: on Windows read again as UTF-16, since the C runtime's |argv| went
+// through the ANSI code page, which cannot spell every name; on POSIX
+// |argv| as it is.
+std::vector<std::string> CommandLine(int argc, char** argv);
+
+// Converts |text| to the ANSI code page, exactly: false when a character
+// has no exact form there (no best fit, no default character).
+bool ToAnsi(const std::string& text, std::string* ansi);
+
+// Converts |ansi|, in the ANSI code page, to UTF-8.
+std::string FromAnsi(const std::string& ansi);
+
+// Reads this process's environment variable |name|; false when unset.
+bool ProcessEnvironment(const std::string& name, std::string* value);
 
 // True when this process is a 32-bit process on 64-bit Windows. A failed
 // query counts as no.

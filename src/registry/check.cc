@@ -42,7 +42,9 @@ void CheckModuleFile(const std::string& path, int bits,
     out->push_back({kind, path, std::move(what)});
   };
   std::string host, error;
-  switch (platform::LookUpFile(FrameworkView(path, bits), &host, &error)) {
+  // The registry's paths are in the ANSI code page, the system's in UTF-8.
+  switch (platform::LookUpFile(FrameworkView(platform::FromAnsi(path), bits),
+                               &host, &error)) {
     case FileKind::kRelative:
       return add(kRelative, "not an absolute path: the system loader "
                             "searches for it");
@@ -98,7 +100,8 @@ void CheckConfigDir(const ModuleEntry& entry, std::vector<Finding>* out) {
     out->push_back({kind, entry.path, "configDir " + what});
   };
   std::string host, error;
-  switch (platform::LookUpFile(entry.configDir, &host, &error)) {
+  switch (platform::LookUpFile(platform::FromAnsi(entry.configDir), &host,
+                               &error)) {
     case FileKind::kFolder:
       return;
     case FileKind::kRelative:

@@ -1,7 +1,14 @@
 #include <cstdio>
+#include <string>
+#include <vector>
 
+#include "platform/platform.h"
 #include "run/driver.h"
 
 int main(int argc, char** argv) {
-  return RunPass(argc, argv, stdout, stderr);
+  const std::vector<std::string> args = platform::CommandLine(argc, argv);
+  std::vector<const char*> pointers;
+  for (const std::string& arg : args) pointers.push_back(arg.c_str());
+  return RunPass(static_cast<int>(pointers.size()), pointers.data(), stdout,
+                 stderr);
 }

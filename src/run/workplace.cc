@@ -38,8 +38,15 @@ int Refuse(int status, const std::string& why, std::string* error) {
   return status;
 }
 
+// The characters of UTF-8 |text|, as Windows counts a path's.
+size_t Characters(const std::string& text) {
+  size_t count = 0;
+  for (char c : text) count += (c & 0xC0) != 0x80;
+  return count;
+}
+
 std::string TooLong(const std::string& path) {
-  return "path too long (" + std::to_string(path.size()) +
+  return "path too long (" + std::to_string(Characters(path)) +
          " characters, at most " + std::to_string(kMaxPathChars) +
          "): " + path;
 }
@@ -67,8 +74,8 @@ int ChooseFrameworkFolder(const Options& options, Workplace* place,
     if (platform::MachineEnvironment(name, &value) && !value.empty()) {
       place->source = name + ", the machine's environment";
     } else {
-      const char* own = getenv(name.c_str());
-      value = own ? own : "";
+      value.clear();
+      platform::ProcessEnvironment(name, &value);
       place->source = name + ", the process's environment";
     }
     if (value.empty()) {
@@ -129,8 +136,25 @@ int ChooseProduct(const Options& options, Workplace* place,
           : place->ProductDir + "\\";
   if (options.mode != Mode::kUnregister)
     place->entries = BuildModuleList(place->DeviceMask, place->module_folder);
+  // The framework hands each path to the system's ANSI calls: one the
+  // ANSI code page cannot spell exactly names no file it can load.
+  for (ModuleEntry& entry : place->entries)
+    for (std::string* path : {&entry.path, &entry.configDir}) {
+      std::string ansi;
+      if (!platform::ToAnsi(*path, &ansi))
+        return Refuse(kExitUsage,
+                      "the module path \"" + *path +
+                          "\" cannot be written in the system's ANSI code "
+                          "page: the framework could not load it",
+                      error);
+      *path = ansi;
+    }
   if (std::optional<std::string> path = OverlongPath(place->entries))
-    return Refuse(kExitUsage, TooLong(*path), error);
+    return Refuse(kExitUsage, TooLong(platform::FromAnsi(*path)), error);
+  // Compared with the registry's paths, in its code page; a folder it
+  // cannot spell holds none of them.
+  if (std::string ansi; platform::ToAnsi(place->ProductDir, &ansi))
+    place->ProductDir = ansi;
   return kExitOk;
 }
 
@@ -165,7 +189,7 @@ int DecideWorkplace(const Options& options, bool (*is_wow64)(),
   place->BackupPath = place->RegistryPath + ".old";
   // The longest name a pass gives a file.
   const std::string longest = TempPathFor(place->BackupPath);
-  if (longest.size() > kMaxPathChars)
+  if (Characters(longest) > kMaxPathChars)
     return Refuse(kExitUsage, TooLong(longest), error);
   return product ? ChooseProduct(options, place, error) : kExitOk;
 }

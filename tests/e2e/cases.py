@@ -1372,6 +1372,32 @@ add(untouched("--product-dir: a folder many products share",
               ["--product-dir", "c:\\program files (x86)\\", "x64", "1"], 2,
               stderr=(("^modreg: --product-dir .* is a folder that many "
                        "products share",),)))
+# Module paths go to the registry in the system's ANSI code page (Windows-
+# 1252 here): a folder it spells is written in it by both builds; one it
+# cannot spell is refused before anything is touched. Files the tool opens
+# may have any name: a log in such a folder is written.
+POLISH = "C:\\Kamera \u0141\u00f3d\u017a"
+LOG_PL = "C:\\Program Files\\OpenNI\\Data\\\u0141\u00f3d\u017a.log"
+extend([
+    run("--product-dir: a folder the ANSI code page spells",
+        ["--product-dir", "C:\\Kamera \u00dc", "x64", "1"],
+        {"pf/modules.xml": BASE},
+        {"pf/modules.xml": base_with(
+            b'\t<Module path="C:\\Kamera \xdc\\SensorModule.dll"/>'),
+         OLD: BASE}),
+    untouched("--product-dir: a folder the ANSI code page cannot spell",
+              ["--product-dir", POLISH, "x64", "1"], 2, stderr=((
+                  r'^modreg: the module path "C:\\Kamera .*\\SensorModule'
+                  r'\.dll" cannot be written in the system\'s ANSI code page',),)),
+    run("log: in a folder the ANSI code page cannot spell",
+        ["--log", LOG_PL, "x64", "1"], {"pf/modules.xml": BASE},
+        {"pf/modules.xml": base_with(mod(H1)), OLD: BASE,
+         "pf/\u0141\u00f3d\u017a.log": Lines(
+             ((r"^\d{4}-.* modreg %s: \S*modreg\S* --log \"C:.*\.log\" x64 1$"
+               % esc(VERSION),),) + logged([], SAID_V + (
+                   "backup: made", "added: " + H1, "result: rewritten") +
+                   ADDED_H1_MISSING)[1:])}),
+])
 # ".." as Windows reads it: never above the drive, so never out of the
 # prefix.
 add(framework("--openni: .. above the drive's root",
