@@ -1127,6 +1127,16 @@ for modes, reason in [(("native",), "Too many levels of symbolic links"),
         stdout=Out((said("unreadable", data("loop.dll"),
                          "cannot look it up: " + reason),))))
 
+# A reserved device name: a good module natively, a device under Windows;
+# reported, never opened (reading CON would wait on the console).
+DEVICE = " is a reserved device name: the system opens the device, not a file"
+add(run("check: a device's name is never opened", ["--check", "x64"], {
+    "pf/modules.xml": crlf("<Modules>", mod(data("nul.dll")), mod(data("Con")),
+                           "</Modules>"),
+    "pf/nul.dll": Built("x64.dll"), "pf/Con": Built("x64.dll")}, UNCHANGED,
+    status=1, stdout=Out((said("device", data("nul.dll"), "NUL" + DEVICE),
+                          said("device", data("Con"), "CON" + DEVICE)))))
+
 # ---- The log and how the arguments were read ---------------------------------
 
 LOG = r"C:\Program Files\OpenNI\Data\run.log"   # "pf/run.log"
