@@ -89,8 +89,7 @@ void CheckModuleFile(const std::string& path, int bits,
     return add(kSkipped, std::to_string(width) + "-bit module, " +
                              std::to_string(bits) + "-bit framework");
   if (image.status == PeStatus::kPastBounds)
-    return add(kUnreadable, "past the check's bounds: " +
-                                image.problem);
+    return add(kUnreadable, "past the check's bounds: " + image.problem);
   std::string absent;
   for (const char* name : kEntryPoints) {
     bool found = false;
