@@ -68,6 +68,31 @@ File Dll(int bits) {
 
 PeImage Read(const File& f) { return ReadPeImage(f.data(), f.size()); }
 
+// Dll(bits) with |count| export names, every one pointing at one string of
+// |length| 'x's, after their table and their ordinals (all 0) in its
+// section, grown to make the file |size| bytes (0: just large enough).
+File OneString(int bits, uint32_t count, uint32_t length, size_t size) {
+  File f = Dll(bits);
+  const uint32_t table = 0x1100, ordinals = table + 4 * count,
+                 string = ordinals + 2 * count;
+  const size_t needed = kData + (string - 0x1000) + length + 1;
+  if (size == 0) size = needed;
+  EXPECT_GE(size, needed);
+  f.resize(size);
+  const uint32_t raw = static_cast<uint32_t>(size - kData);
+  Put32(&f, SectionTable(bits) + 8, raw);
+  Put32(&f, SectionTable(bits) + 16, raw);
+  Put32(&f, kData + 24, count);
+  Put32(&f, kData + 32, table);
+  Put32(&f, kData + 36, ordinals);
+  for (uint32_t i = 0; i < count; ++i) {
+    Put32(&f, kData + (table - 0x1000) + 4 * i, string);
+    Put16(&f, kData + (ordinals - 0x1000) + 2 * i, 0);
+  }
+  memset(&f[kData + (string - 0x1000)], 'x', length);
+  return f;
+}
+
 TEST(ReadPeImage, ReadsBothWidths) {
   for (int bits : {32, 64}) {
     PeImage image = Read(Dll(bits));
@@ -136,6 +161,35 @@ TEST(ReadPeImage, NamesWhatIsWrongWithDamagedHeaders) {
        PeStatus::kDamaged, "export name outside the file"},
       {"an ordinal past the functions",
        [](File* f, int) { Put16(f, kData + 0x60, 5); }, PeStatus::kImage, "4"},
+      // The first section in the table that holds an RVA maps it, however
+      // the others overlap it: a second one over the export section,
+      // mapping it to the headers, changes nothing after it, everything
+      // before it.
+      {"an overlapping section after the one that holds the exports",
+       [](File* f, int b) {
+         Put16(f, kPe + 6, 2);
+         Put32(f, SectionTable(b) + 40 + 12, 0x1000);
+         Put32(f, SectionTable(b) + 40 + 16, 0x200);
+       },
+       PeStatus::kImage, "5"},
+      {"an overlapping section before the one that holds the exports",
+       [](File* f, int b) {
+         Put16(f, kPe + 6, 2);
+         memcpy(&(*f)[SectionTable(b) + 40], &(*f)[SectionTable(b)], 40);
+         Put32(f, SectionTable(b) + 16, 0x100);
+         Put32(f, SectionTable(b) + 20, 0);
+       },
+       PeStatus::kImage, "0"},
+      {"an overlapping section before it, over its first name only",
+       [](File* f, int b) {
+         Put16(f, kPe + 6, 2);
+         memcpy(&(*f)[SectionTable(b) + 40], &(*f)[SectionTable(b)], 40);
+         Put32(f, SectionTable(b) + 12, 0x1080);
+         Put32(f, SectionTable(b) + 16, 0x10);
+         Put32(f, SectionTable(b) + 20, 0x3e0);  // a NUL just after it
+         memset(&(*f)[0x3e0], 'x', 0x10);
+       },
+       PeStatus::kDamaged, "export name outside the file"},
       {"no export directory",
        [](File* f, int b) {
          Put32(f, Dirs(b), 0);
@@ -154,6 +208,51 @@ TEST(ReadPeImage, NamesWhatIsWrongWithDamagedHeaders) {
         EXPECT_EQ(std::to_string(image.exports.size()), c.problem);
       else
         EXPECT_EQ(image.problem, c.problem);
+    }
+  }
+}
+
+// Each name is read once and the names together are bounded: by count,
+// and by the file's size in bytes. A file past the bounds is not read
+// further, its headers kept; names many pointers share are refused by the
+// bound, never copied once per pointer.
+TEST(ReadPeImage, BoundsTheExportNames) {
+  struct Case {
+    const char* what;
+    uint32_t count, length;
+    size_t size;  // 0: as small as the names allow
+    PeStatus status;
+    const char* problem;  // for kImage: ""
+  } cases[] = {
+      {"many names at one long string", 64, 0x4000, 0, PeStatus::kPastBounds,
+       "more bytes of export names than the file holds"},
+      {"names as long as the file", 512, 127, 512 * 128, PeStatus::kImage,
+       ""},
+      {"names a byte longer than the file", 512, 127, 512 * 128 - 1,
+       PeStatus::kPastBounds,
+       "more bytes of export names than the file holds"},
+      {"as many names as the reader takes", kMaxExportNames, 0, 0,
+       PeStatus::kImage, ""},
+      {"a name more", kMaxExportNames + 1, 0, 0, PeStatus::kPastBounds,
+       "more than 65536 export names"},
+  };
+  for (int bits : {32, 64}) {
+    for (const Case& c : cases) {
+      SCOPED_TRACE(std::string(c.what) + ", " + std::to_string(bits));
+      const File f = OneString(bits, c.count, c.length, c.size);
+      PeImage image = Read(f);
+      EXPECT_EQ(image.status, c.status);
+      EXPECT_EQ(image.problem, c.problem);
+      EXPECT_EQ(image.bits, bits);
+      EXPECT_TRUE(image.dll);
+      if (c.status == PeStatus::kImage) {
+        EXPECT_EQ(image.exports.size(), c.count);
+        const std::string last =
+            image.exports.empty() ? "" : image.exports.back();
+        EXPECT_EQ(last, std::string(c.length, 'x'));
+      } else {
+        EXPECT_TRUE(image.exports.empty());
+      }
     }
   }
 }

@@ -15,6 +15,7 @@ const char kMayHang[] = "may-hang";
 const char kRefused[] = "refused";
 const char kRelative[] = "relative";
 const char kUnreadable[] = "unreadable";
+const char kDevice[] = "device";
 
 namespace {
 
@@ -41,7 +42,11 @@ void CheckModuleFile(const std::string& path, int bits,
   auto add = [&](const char* kind, std::string what) {
     out->push_back({kind, path, std::move(what)});
   };
-  std::string host, error;
+  std::string host, error, device;
+  // Never opened: reading a console or a port may wait for ever.
+  if (ReservedDeviceName(path, &device))
+    return add(kDevice, device + " is a reserved device name: the system "
+                                 "opens the device, not a file");
   // The registry's paths are in the ANSI code page, the system's in UTF-8.
   switch (platform::LookUpFile(FrameworkView(platform::FromAnsi(path), bits),
                                &host, &error)) {
@@ -68,7 +73,7 @@ void CheckModuleFile(const std::string& path, int bits,
   }
   const PeImage image = ReadPeImage(
       reinterpret_cast<const unsigned char*>(bytes.data()), bytes.size());
-  if (image.status != PeStatus::kImage)
+  if (image.status == PeStatus::kNotPe || image.status == PeStatus::kDamaged)
     return add(kSkipped, "not a DLL: " + image.problem);
   if (!image.dll) return add(kSkipped, "not a DLL: a program");
   const int width = image.machine == kMachineI386    ? 32
@@ -85,6 +90,8 @@ void CheckModuleFile(const std::string& path, int bits,
   if (width != bits)
     return add(kSkipped, std::to_string(width) + "-bit module, " +
                              std::to_string(bits) + "-bit framework");
+  if (image.status == PeStatus::kPastBounds)
+    return add(kUnreadable, "past the check's bounds: " + image.problem);
   std::string absent;
   for (const char* name : kEntryPoints) {
     bool found = false;
@@ -128,6 +135,36 @@ std::string FileNameKey(const std::string& key) {
 }
 
 }  // namespace
+
+bool ReservedDeviceName(std::string_view path, std::string* device) {
+  auto separator = [](char c) { return c == '\\' || c == '/'; };
+  if (path.size() >= 2 && separator(path[0]) && separator(path[1]))
+    return false;
+  size_t start = path.find_last_of("\\/");
+  if (start != std::string_view::npos)
+    ++start;
+  else
+    start = path.size() >= 2 && path[1] == ':' ? 2 : 0;  // C:NUL
+  // Up to an extension or a stream's colon: trailing dots, blanks and a
+  // colon, which Windows drops, go with it.
+  std::string_view name = path.substr(start);
+  name = name.substr(0, name.find_first_of(".:"));
+  while (!name.empty() && name.back() == ' ') name.remove_suffix(1);
+  std::string upper(name);
+  for (char& c : upper)
+    if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
+  const std::string_view stem = std::string_view(upper).substr(0, 3);
+  bool found = false;
+  if (upper.size() == 3) {
+    found = stem == "CON" || stem == "PRN" || stem == "AUX" || stem == "NUL";
+  } else if (upper.size() == 4 && (stem == "COM" || stem == "LPT")) {
+    const unsigned char digit = static_cast<unsigned char>(upper[3]);
+    found = (digit >= '1' && digit <= '9') || digit == 0xb9 || digit == 0xb2 ||
+            digit == 0xb3;  // superscript one, two, three
+  }
+  if (found) *device = upper;
+  return found;
+}
 
 int FrameworkBits(const std::string& arch) { return arch == "x86" ? 32 : 64; }
 

@@ -1,5 +1,10 @@
 #include "registry/pe.h"
 
+#include <algorithm>
+#include <cstring>
+#include <set>
+#include <utility>
+
 namespace {
 
 // The bytes of the file; every read is checked against |size|. Offsets are
@@ -26,45 +31,74 @@ struct Section {
   uint32_t raw_at;    // PointerToRawData
 };
 
+constexpr uint32_t kNoSection = UINT32_MAX;
+
+// From |begin| up to the next span's begin, the RVAs that |section| (an
+// index into the table, or kNoSection) maps.
+struct Span {
+  uint64_t begin;
+  uint32_t section;
+};
+
 struct Image {
   Bytes bytes;
   uint32_t header_size = 0;  // SizeOfHeaders, within the file
   std::vector<Section> sections;
+  // The RVAs cut where a section's raw data begins or ends, each piece
+  // given to the first section in the table that holds it, in the order
+  // of the RVAs: an RVA is found in a time that does not grow with the
+  // count of sections, however they overlap.
+  std::vector<Span> spans;
+
+  void Index() {
+    std::vector<std::pair<uint64_t, uint32_t>> edges;  // at, section
+    for (uint32_t i = 0; i < sections.size(); ++i) {
+      const Section& s = sections[i];
+      if (s.raw_size == 0) continue;
+      edges.push_back({s.address, i});
+      edges.push_back({uint64_t{s.address} + s.raw_size, i});
+    }
+    std::sort(edges.begin(), edges.end());
+    std::set<uint32_t> open;  // the sections holding the RVAs being passed
+    for (size_t i = 0; i < edges.size();) {
+      const uint64_t at = edges[i].first;
+      for (; i < edges.size() && edges[i].first == at; ++i) {
+        const Section& s = sections[edges[i].second];
+        if (s.address == at) open.insert(edges[i].second);
+        if (uint64_t{s.address} + s.raw_size == at) open.erase(edges[i].second);
+      }
+      const uint32_t first = open.empty() ? kNoSection : *open.begin();
+      if (spans.empty() || spans.back().section != first)
+        spans.push_back({at, first});
+    }
+  }
 
   // The file offset of the |length| bytes at |rva|, when the file holds
-  // them: in one section's raw data or in the headers.
-  bool Map(uint32_t rva, uint64_t length, uint64_t* offset) const {
-    for (const Section& s : sections) {
-      if (rva < s.address || rva - s.address >= s.raw_size) continue;
+  // them: in one section's raw data or in the headers; |end| is where that
+  // section's raw data (or the headers) end in the file.
+  bool Map(uint32_t rva, uint64_t length, uint64_t* offset,
+           uint64_t* end) const {
+    auto after = std::upper_bound(
+        spans.begin(), spans.end(), uint64_t{rva},
+        [](uint64_t at, const Span& span) { return at < span.begin; });
+    if (after != spans.begin() && after[-1].section != kNoSection) {
+      const Section& s = sections[after[-1].section];
       uint64_t into = rva - s.address;
       if (length > s.raw_size - into) return false;
       *offset = s.raw_at + into;
+      *end = uint64_t{s.raw_at} + s.raw_size;
       return true;
     }
     if (rva < header_size && length <= header_size - rva) {
       *offset = rva;
+      *end = header_size;
       return true;
     }
     return false;
   }
-
-  // The NUL-terminated name at |rva|, within the bytes it maps to.
-  bool Name(uint32_t rva, std::string* name) const {
-    uint64_t at = 0;
-    if (!Map(rva, 1, &at)) return false;
-    // The end of the section (or headers) holding |at|.
-    uint64_t end = bytes.size;
-    for (const Section& s : sections)
-      if (at >= s.raw_at && at - s.raw_at < s.raw_size)
-        end = uint64_t{s.raw_at} + s.raw_size;
-    if (at < header_size && end > header_size) end = header_size;
-    for (uint64_t i = at; i < end; ++i) {
-      if (bytes.data[i] == 0) {
-        name->assign(reinterpret_cast<const char*>(bytes.data + at), i - at);
-        return true;
-      }
-    }
-    return false;
+  bool Map(uint32_t rva, uint64_t length, uint64_t* offset) const {
+    uint64_t end = 0;
+    return Map(rva, length, offset, &end);
   }
 };
 
@@ -77,9 +111,17 @@ PeImage Fail(PeStatus status, std::string problem) {
 
 // Export directory: NumberOfFunctions at 20, NumberOfNames at 24, then the
 // RVAs of AddressOfFunctions, AddressOfNames, AddressOfNameOrdinals.
+//
+// Each name is read once, in one pass over its bytes, and the reading is
+// bounded: no more than kMaxExportNames names, and no more bytes of names
+// (their NULs included) than the file holds, which a file whose names are
+// its own, one string each, never exceeds. Many names pointing at one long
+// string thus cost no more than the file's size, in time and in memory.
 bool ReadExports(const Image& image, uint32_t rva, uint32_t size,
-                 std::vector<std::string>* names, std::string* problem) {
+                 std::vector<std::string>* names, PeStatus* status,
+                 std::string* problem) {
   if (rva == 0 && size == 0) return true;  // exports nothing
+  *status = PeStatus::kDamaged;
   uint64_t dir = 0;
   if (!image.Map(rva, 40, &dir)) {
     *problem = "export directory outside the file";
@@ -94,14 +136,36 @@ bool ReadExports(const Image& image, uint32_t rva, uint32_t size,
     *problem = "export name table outside the file";
     return false;
   }
+  if (count > kMaxExportNames) {
+    *status = PeStatus::kPastBounds;
+    *problem = "more than ";
+    *problem += std::to_string(kMaxExportNames) + " export names";
+    return false;
+  }
+  uint64_t left = b.size;  // bytes of names still to be read
   for (uint32_t i = 0; i < count; ++i) {
-    std::string name;
-    if (!image.Name(b.U32(name_table + 4ull * i), &name)) {
+    uint64_t at = 0, end = 0;
+    if (!image.Map(b.U32(name_table + 4ull * i), 1, &at, &end)) {
       *problem = "export name outside the file";
       return false;
     }
+    const uint64_t look = std::min(end - at, left);
+    const void* nul = memchr(b.data + at, 0, look);
+    if (!nul) {
+      if (look == end - at) {
+        *problem = "export name outside the file";
+      } else {
+        *status = PeStatus::kPastBounds;
+        *problem = "more bytes of export names than the file holds";
+      }
+      return false;
+    }
+    const char* name = reinterpret_cast<const char*>(b.data + at);
+    const size_t length = static_cast<const char*>(nul) - name;
+    left -= length + 1;
     // A name whose ordinal leads to no function cannot be found.
-    if (b.U16(ordinals + 2ull * i) < functions) names->push_back(name);
+    if (b.U16(ordinals + 2ull * i) < functions)
+      names->emplace_back(name, length);
   }
   return true;
 }
@@ -130,7 +194,7 @@ PeImage ReadPeImage(const unsigned char* data, size_t size) {
   const uint64_t dirs_at = out.bits == 32 ? 96 : 112;
   if (optional_size < dirs_at || !b.Has(opt, optional_size))
     return Fail(PeStatus::kDamaged, "truncated optional header");
-  Image image{b, 0, {}};
+  Image image{b, 0, {}, {}};
   image.header_size = b.U32(opt + 60);
   if (!b.Has(0, image.header_size))
     return Fail(PeStatus::kDamaged, "headers larger than the file");
@@ -143,12 +207,19 @@ PeImage ReadPeImage(const unsigned char* data, size_t size) {
       return Fail(PeStatus::kDamaged, "section data outside the file");
     image.sections.push_back(s);
   }
+  image.Index();
   const uint32_t dir_count = b.U32(opt + dirs_at - 4);
   if (dir_count >= 1 && optional_size >= dirs_at + 8) {
+    PeStatus status = PeStatus::kDamaged;
     std::string problem;
     if (!ReadExports(image, b.U32(opt + dirs_at), b.U32(opt + dirs_at + 4),
-                     &out.exports, &problem))
-      return Fail(PeStatus::kDamaged, problem);
+                     &out.exports, &status, &problem)) {
+      if (status != PeStatus::kPastBounds) return Fail(status, problem);
+      out.exports.clear();
+      out.status = status;
+      out.problem = std::move(problem);
+      return out;
+    }
   }
   out.status = PeStatus::kImage;
   return out;

@@ -23,6 +23,7 @@ CR LF line ends and one empty line after the last element.
 
 import os
 import re
+import struct
 from dataclasses import dataclass, field
 
 esc = re.escape  # text as a pattern matching it literally
@@ -1126,6 +1127,61 @@ for modes, reason in [(("native",), "Too many levels of symbolic links"),
         "pf/loop.dll": Link("loop.dll")}, UNCHANGED, status=1, modes=modes,
         stdout=Out((said("unreadable", data("loop.dll"),
                          "cannot look it up: " + reason),))))
+
+
+
+def shared_names_dll(count=64, length=0x1000):
+    """A 64-bit DLL whose |count| export names all point at one string of
+    |length| bytes: together far longer than the file."""
+    f = bytearray(0x200 + 0x2000)
+    put16 = lambda at, v: struct.pack_into("<H", f, at, v)
+    put32 = lambda at, v: struct.pack_into("<I", f, at, v)
+    f[0:2] = b"MZ"
+    put32(0x3c, 0x40)
+    f[0x40:0x44] = b"PE\0\0"
+    put16(0x44, 0x8664)              # machine
+    put16(0x46, 1)                   # sections
+    put16(0x54, 240)                 # optional header
+    put16(0x56, 0x2002)              # a DLL
+    put16(0x58, 0x20b)               # PE32+
+    put32(0x58 + 60, 0x200)          # headers
+    put32(0x58 + 108, 16)            # directories
+    put32(0x58 + 112, 0x1000)        # exports
+    put32(0x58 + 116, 40)
+    for at, v in ((8, 0x2000), (12, 0x1000), (16, 0x2000), (20, 0x200)):
+        put32(0x148 + at, v)         # the section
+    for at, v in ((20, 1), (24, count), (32, 0x1100), (36, 0x1200)):
+        put32(0x200 + at, v)         # the export directory
+    for i in range(count):
+        put32(0x300 + 4 * i, 0x1300)
+    f[0x500:0x500 + length] = b"x" * length
+    return bytes(f)
+
+
+# A module whose export names pass the reader's bounds: not read further,
+# but a module of the other width is skipped anyway.
+for word, arches, line in [
+        ("x64", BOTH, said("unreadable", data("shared.dll"),
+                           "past the check's bounds: more bytes of export "
+                           "names than the file holds")),
+        ("x86", ("32",), said("skipped", data("shared.dll"),
+                              "64-bit module, 32-bit framework"))]:
+    add(run("check: export names past the bounds are not read, " + word,
+            ["--check", word], {
+                "pf/modules.xml": crlf("<Modules>", mod(data("shared.dll")),
+                                       "</Modules>"),
+                "pf/shared.dll": shared_names_dll()}, UNCHANGED, status=1,
+            arches=arches, stdout=Out((line,))))
+
+# A reserved device name: a good module natively, a device under Windows;
+# reported, never opened (reading CON would wait on the console).
+DEVICE = " is a reserved device name: the system opens the device, not a file"
+add(run("check: a device's name is never opened", ["--check", "x64"], {
+    "pf/modules.xml": crlf("<Modules>", mod(data("nul.dll")), mod(data("Con")),
+                           "</Modules>"),
+    "pf/nul.dll": Built("x64.dll"), "pf/Con": Built("x64.dll")}, UNCHANGED,
+    status=1, stdout=Out((said("device", data("nul.dll"), "NUL" + DEVICE),
+                          said("device", data("Con"), "CON" + DEVICE)))))
 
 # ---- The log and how the arguments were read ---------------------------------
 

@@ -1,0 +1,180 @@
+// The PE reader over crafted module files of growing size, at the worst
+// its bounds let through and past them: its time per byte and its memory
+// should not grow with the file.
+//
+//   pe_bench [benchmark flags]
+//
+// BM_SharedString/<MiB>  4096 export names, all pointing at one string,
+//                        together exactly as long as the file: the most
+//                        copying the byte bound allows
+// BM_PastBound/<MiB>     4096 names at one string of half the file: refused
+//                        once the file's size in bytes has been read
+// BM_DistinctNames/<MiB> 65536 names, each its own string, filling the
+//                        file
+// BM_ManySections        65535 sections, the one holding the 65536 names
+//                        last in the table, every name looked up in it
+//
+// Each reports bytes_per_second over the file and heap_x: the peak of live
+// heap bytes during a read over the file's size.
+#include <benchmark/benchmark.h>
+#include <malloc.h>
+
+#include <atomic>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <new>
+#include <vector>
+
+#include "registry/pe.h"
+
+// ---- Heap accounting: every operator new goes through here. ----
+
+namespace {
+
+std::atomic<size_t> g_live{0};
+std::atomic<size_t> g_peak{0};
+
+void* CountedAlloc(size_t size) {
+  void* p = malloc(size ? size : 1);
+  if (!p) throw std::bad_alloc();
+  size_t live = g_live.fetch_add(malloc_usable_size(p)) + malloc_usable_size(p);
+  size_t peak = g_peak.load(std::memory_order_relaxed);
+  while (live > peak && !g_peak.compare_exchange_weak(peak, live)) {
+  }
+  return p;
+}
+
+void CountedFree(void* p) {
+  if (!p) return;
+  g_live.fetch_sub(malloc_usable_size(p));
+  free(p);
+}
+
+}  // namespace
+
+void* operator new(size_t size) { return CountedAlloc(size); }
+void* operator new[](size_t size) { return CountedAlloc(size); }
+void operator delete(void* p) noexcept { CountedFree(p); }
+void operator delete[](void* p) noexcept { CountedFree(p); }
+void operator delete(void* p, size_t) noexcept { CountedFree(p); }
+void operator delete[](void* p, size_t) noexcept { CountedFree(p); }
+
+namespace {
+
+using File = std::vector<unsigned char>;
+
+void Put16(File* f, size_t at, uint32_t v) {
+  (*f)[at] = v & 0xff;
+  (*f)[at + 1] = (v >> 8) & 0xff;
+}
+void Put32(File* f, size_t at, uint32_t v) {
+  Put16(f, at, v & 0xffff);
+  Put16(f, at + 2, v >> 16);
+}
+
+constexpr size_t kPe = 0x40, kOpt = kPe + 24, kOptSize = 240;
+constexpr size_t kTable = kOpt + kOptSize;  // the section table
+constexpr uint32_t kExports = 0x1000;       // the export section's RVA
+
+// A 64-bit DLL of |size| bytes whose export section, last of |sections|,
+// holds |count| names: all pointing at one string of |shared| bytes, or,
+// when |shared| is 0, each its own string, the strings spread to fill the
+// section. The sections before it lie elsewhere, a byte each.
+File Module(size_t size, uint32_t sections, uint32_t count, size_t shared) {
+  const size_t headers = (kTable + 40ull * sections + 0xfff) & ~size_t{0xfff};
+  File f(size, 0);
+  f[0] = 'M', f[1] = 'Z';
+  Put32(&f, 0x3c, kPe);
+  memcpy(&f[kPe], "PE\0\0", 4);
+  Put16(&f, kPe + 4, kMachineAmd64);
+  Put16(&f, kPe + 6, sections);
+  Put16(&f, kPe + 20, kOptSize);
+  Put16(&f, kPe + 22, 0x2002);
+  Put16(&f, kOpt, 0x20b);
+  Put32(&f, kOpt + 60, static_cast<uint32_t>(headers));
+  Put32(&f, kOpt + 108, 16);
+  Put32(&f, kOpt + 112, kExports);
+  Put32(&f, kOpt + 116, 40);
+  for (uint32_t i = 0; i + 1 < sections; ++i) {
+    Put32(&f, kTable + 40 * i + 12, 0x10000000 + 0x1000 * i);
+    Put32(&f, kTable + 40 * i + 16, 1);
+  }
+  const size_t last = kTable + 40ull * (sections - 1);
+  const uint32_t raw = static_cast<uint32_t>(size - headers);
+  Put32(&f, last + 8, raw);
+  Put32(&f, last + 12, kExports);
+  Put32(&f, last + 16, raw);
+  Put32(&f, last + 20, static_cast<uint32_t>(headers));
+  auto at = [&](uint32_t rva) { return headers + (rva - kExports); };
+  const uint32_t names = kExports + 40, ordinals = names + 4 * count;
+  const uint32_t strings = ordinals + 2 * count;
+  Put32(&f, at(kExports) + 20, 1);
+  Put32(&f, at(kExports) + 24, count);
+  Put32(&f, at(kExports) + 32, names);
+  Put32(&f, at(kExports) + 36, ordinals);
+  const size_t room = size - at(strings);
+  for (uint32_t i = 0; i < count; ++i) {
+    uint32_t rva = strings;
+    if (shared == 0) {
+      rva += static_cast<uint32_t>(room / count * i);
+      memset(&f[at(rva)], 'n', room / count - 1);
+    }
+    Put32(&f, at(names) + 4 * i, rva);
+  }
+  if (shared) memset(&f[at(strings)], 's', shared);
+  return f;
+}
+
+void Read(benchmark::State& state, const File& f, PeStatus expected) {
+  size_t peak = 0;
+  for (auto _ : state) {
+    const size_t base = g_live.load();
+    g_peak.store(base);
+    PeImage image = ReadPeImage(f.data(), f.size());
+    if (image.status != expected) {
+      state.SkipWithError(("unexpected result: " + image.problem).c_str());
+      return;
+    }
+    benchmark::DoNotOptimize(image);
+    peak = std::max(peak, g_peak.load() - base);
+  }
+  state.SetBytesProcessed(static_cast<int64_t>(state.iterations() * f.size()));
+  state.counters["heap_x"] =
+      static_cast<double>(peak) / static_cast<double>(f.size());
+}
+
+constexpr uint32_t kShared = 4096;
+
+void BM_SharedString(benchmark::State& state) {
+  const size_t size = static_cast<size_t>(state.range(0)) << 20;
+  // Names of |length| bytes and a NUL each, adding up to the file's size.
+  const size_t length = size / kShared - 1;
+  Read(state, Module(size, 1, kShared, length), PeStatus::kImage);
+}
+
+void BM_PastBound(benchmark::State& state) {
+  const size_t size = static_cast<size_t>(state.range(0)) << 20;
+  Read(state, Module(size, 1, kShared, size / 2), PeStatus::kPastBounds);
+}
+
+void BM_DistinctNames(benchmark::State& state) {
+  const size_t size = static_cast<size_t>(state.range(0)) << 20;
+  Read(state, Module(size, 1, kMaxExportNames, 0), PeStatus::kImage);
+}
+
+void BM_ManySections(benchmark::State& state) {
+  Read(state, Module(4 << 20, 65535, kMaxExportNames, 0), PeStatus::kImage);
+}
+
+BENCHMARK(BM_SharedString)->RangeMultiplier(4)->Range(1, 64)
+    ->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_PastBound)->RangeMultiplier(4)->Range(1, 64)
+    ->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_DistinctNames)->RangeMultiplier(4)->Range(1, 64)
+    ->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_ManySections)->Unit(benchmark::kMillisecond);
+
+}  // namespace
+
+BENCHMARK_MAIN();
