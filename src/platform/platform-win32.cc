@@ -666,6 +666,65 @@ HANDLE OpenLock(const std::wstring& name, std::string* error) {
   return mutex;
 }
 
+// |value| as |count| hex digits.
+std::wstring Hex(unsigned long long value, int count) {
+  std::wstring digits(static_cast<size_t>(count), L'0');
+  for (int i = count - 1; i >= 0; --i, value >>= 4)
+    digits[static_cast<size_t>(i)] = L"0123456789abcdef"[value & 15];
+  return digits;
+}
+
+// 64-bit FNV-1a of |text|'s UTF-16 units.
+unsigned long long Hash(const std::wstring& text) {
+  unsigned long long hash = 14695981039346656037ull;
+  for (wchar_t c : text) {
+    hash ^= static_cast<unsigned short>(c);
+    hash *= 1099511628211ull;
+  }
+  return hash;
+}
+
+// Folds |path| to upper case as the file system compares names: the
+// invariant locale without linguistic casing, one character for one.
+bool UpperCase(std::wstring* path) {
+  if (path->empty()) return true;
+  const int size = static_cast<int>(path->size());
+  std::wstring upper(path->size(), L'\0');
+  if (LCMapStringEx(LOCALE_NAME_INVARIANT, LCMAP_UPPERCASE, path->c_str(),
+                    size, upper.data(), size, nullptr, nullptr, 0) != size)
+    return false;
+  *path = upper;
+  return true;
+}
+
+// The lock's name for the open folder |h|, from what the folder is, not
+// how it was spelled: its final path (links, junctions, 8.3 names, ".",
+// "..", "/" and "\\?\" resolved), without the "\\?\" prefix, in upper
+// case, backslashes as slashes (a backslash would name a namespace); when
+// the system cannot say that path, its volume's serial number and its
+// file index. A name past MAX_PATH keeps its beginning and ends with a
+// hash of the whole.
+bool LockName(HANDLE h, std::wstring* name) {
+  const std::wstring prefix = L"Global\\modreg:";
+  std::wstring path = FinalPath(h);
+  if (path.compare(0, 8, L"\\\\?\\UNC\\") == 0)
+    path.replace(0, 8, L"\\\\");
+  else if (path.compare(0, 4, L"\\\\?\\") == 0)
+    path.erase(0, 4);
+  if (path.empty() || !UpperCase(&path)) {
+    BY_HANDLE_FILE_INFORMATION info;
+    if (!GetFileInformationByHandle(h, &info)) return false;
+    path = L"volume " + Hex(info.dwVolumeSerialNumber, 8) + L" file " +
+           Hex(info.nFileIndexHigh, 8) + Hex(info.nFileIndexLow, 8);
+  }
+  for (wchar_t& c : path)
+    if (c == L'\\') c = L'/';
+  *name = prefix + path;
+  if (name->size() >= MAX_PATH)
+    *name = name->substr(0, MAX_PATH - 18) + L"#" + Hex(Hash(path), 16);
+  return true;
+}
+
 }  // namespace
 
 bool LockRegistryFolder(const std::string& dir, unsigned wait_ms,
@@ -673,20 +732,36 @@ bool LockRegistryFolder(const std::string& dir, unsigned wait_ms,
   // A named mutex leaves nothing in the folder, and Windows hands it on
   // (abandoned) when its owner dies. Global\ names are shared by every
   // session, so a service's run in session 0 and a user's run in theirs
-  // take turns. Backslashes are not allowed in the name past the
-  // namespace prefix.
+  // take turns.
   // Without the folder there is no registry to guard, as on POSIX; reading
   // it will fail and say so.
-  DWORD attributes = GetFileAttributesW(Wide(dir).c_str());
+  const std::wstring wide = Wide(dir);
+  DWORD attributes = GetFileAttributesW(wide.c_str());
   if (attributes == INVALID_FILE_ATTRIBUTES ? IsMissing(GetLastError())
                                             : !(attributes &
                                                 FILE_ATTRIBUTE_DIRECTORY))
     return true;
-  std::wstring path = Wide(dir);
-  for (wchar_t& c : path)
-    if (c == L'\\') c = L'/';
-  std::wstring name = L"Global\\modreg:" + path;
-  if (name.size() >= MAX_PATH) name.resize(MAX_PATH - 1);
+  // The folder is asked what it is through a handle that asks for no
+  // rights and lets everyone else do anything with it meanwhile.
+  HANDLE folder = CreateFileW(wide.c_str(), 0,
+                              FILE_SHARE_READ | FILE_SHARE_WRITE |
+                                  FILE_SHARE_DELETE,
+                              nullptr, OPEN_EXISTING,
+                              FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+  if (folder == INVALID_HANDLE_VALUE) {
+    DWORD code = GetLastError();
+    if (IsMissing(code)) return true;  // gone since
+    *error = Reason(code);
+    return false;
+  }
+  std::wstring name;
+  const bool named = LockName(folder, &name);
+  DWORD code = GetLastError();
+  CloseHandle(folder);
+  if (!named) {
+    *error = "cannot tell which folder it is: " + Reason(code);
+    return false;
+  }
   HANDLE mutex = OpenLock(name, error);
   if (!mutex) return false;
   DWORD start = GetTickCount();
