@@ -442,11 +442,35 @@ bool ReplacedFile(const std::string& path, std::string* file,
   return true;
 }
 
+namespace {
+
+// Whether a replace of |target| that failed with |code| failed because
+// another program has a file open: a sharing violation, or access denied
+// while this process may delete the target (Windows replaces no file that
+// is open, whatever its sharing; Wine says access denied for both). A
+// target this process may not delete, or that is a folder, is no program's
+// doing.
+bool InUse(DWORD code, const std::wstring& target) {
+  if (code == ERROR_SHARING_VIOLATION) return true;
+  if (code != ERROR_ACCESS_DENIED) return false;
+  HANDLE h = CreateFileW(target.c_str(), DELETE,
+                         FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                         nullptr, OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT,
+                         nullptr);
+  if (h == INVALID_HANDLE_VALUE)
+    return GetLastError() == ERROR_SHARING_VIOLATION;
+  CloseHandle(h);
+  return true;
+}
+
+}  // namespace
+
 bool ReplaceByRename(const std::string& source, const std::string& target,
                  std::string* error) {
   // Windows replaces no read-only file, nor one that is open: the
   // attribute comes off the old registry just before the replace (the new
   // one carries it already), and back on when the replace fails.
+  const std::wstring from = Wide(source);
   const std::wstring to = Wide(target);
   DWORD attributes = GetFileAttributesW(to.c_str());
   bool readonly = attributes != INVALID_FILE_ATTRIBUTES &&
@@ -456,13 +480,31 @@ bool ReplaceByRename(const std::string& source, const std::string& target,
              Reason();
     return false;
   }
-  if (!MoveFileExW(Wide(source).c_str(), to.c_str(),
-                   MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
-    *error = Reason();
-    if (readonly) SetAttributesOf(to, attributes);
-    return false;
+  // A scanner, an indexer or a program reading the registry holds it for
+  // a moment: the replace is tried again, after 10 ms, then twice as long
+  // each time up to half a second, for kReplaceWaitMs in all.
+  const ULONGLONG start = GetTickCount64();
+  DWORD pause = 10;
+  for (;;) {
+    if (MoveFileExW(from.c_str(), to.c_str(),
+                    MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH))
+      return true;
+    const DWORD code = GetLastError();
+    const ULONGLONG waited = GetTickCount64() - start;
+    const bool in_use = InUse(code, to);
+    if (!in_use || waited >= kReplaceWaitMs) {
+      *error = in_use ? "the file is in use by another program; gave up "
+                        "after waiting " +
+                            std::to_string((waited + 500) / 1000) + " s (" +
+                            Reason(code) + ")"
+                      : Reason(code);
+      if (readonly) SetAttributesOf(to, attributes);
+      return false;
+    }
+    Sleep(static_cast<DWORD>(
+        waited + pause > kReplaceWaitMs ? kReplaceWaitMs - waited : pause));
+    pause = pause * 2 > 500 ? 500 : pause * 2;
   }
-  return true;
 }
 
 bool RenameNoReplace(const std::string& source, const std::string& target,

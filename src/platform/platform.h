@@ -122,8 +122,16 @@ bool TakeProtection(OutputFile* file, const std::string& target,
 bool ReplacedFile(const std::string& path, std::string* file,
                   std::string* error);
 
+// How long a replace on Windows waits for other programs to let go of
+// the file.
+constexpr unsigned kReplaceWaitMs = 5000;
+
 // Replaces |target| with |source| in one step, durably. A read-only
-// |target| is replaced too.
+// |target| is replaced too. On Windows a file that another program holds
+// open (the replace fails with a sharing violation, or access denied
+// while this process may delete the target) is waited for, at most
+// kReplaceWaitMs, and then the reason says the file is in use by another
+// program; POSIX replaces an open file.
 bool ReplaceByRename(const std::string& source, const std::string& target,
                  std::string* error);
 // Gives |source| the name |target| unless |target| exists, in one step;
