@@ -414,7 +414,19 @@ bool TakeProtection(OutputFile* file, const std::string& target,
   // WRITE_DAC, the owner's right; owner and group need WRITE_OWNER, which
   // only some may have: they are kept where the process may set them.
   PSECURITY_DESCRIPTOR sd = descriptor.data();
-  if (!SetKernelObjectSecurity(Handle(file), DACL_SECURITY_INFORMATION, sd)) {
+  // A DACL that inherits nothing from the folder (its protected flag set)
+  // stays so, and one that inherits stays open to the folder's entries.
+  SECURITY_DESCRIPTOR_CONTROL control = 0;
+  DWORD revision = 0;
+  if (!GetSecurityDescriptorControl(sd, &control, &revision)) {
+    *error = "reading the security descriptor of " + target + ": " + Reason();
+    return false;
+  }
+  const SECURITY_INFORMATION dacl =
+      DACL_SECURITY_INFORMATION | (control & SE_DACL_PROTECTED
+                                       ? PROTECTED_DACL_SECURITY_INFORMATION
+                                       : UNPROTECTED_DACL_SECURITY_INFORMATION);
+  if (!SetKernelObjectSecurity(Handle(file), dacl, sd)) {
     *error = "setting the DACL of " + file->path + ": " + Reason();
     return false;
   }
