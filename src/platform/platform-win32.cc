@@ -869,6 +869,32 @@ bool FrameworkSystemFolder(int bits, std::string* system,
   return true;
 }
 
+namespace {
+
+// The redirection trust policy: PROCESS_MITIGATION_POLICY's value and
+// PROCESS_MITIGATION_REDIRECTION_TRUST_POLICY's flag, which older headers
+// lack.
+constexpr int kRedirectionTrustPolicy = 16;
+constexpr DWORD kEnforceRedirectionTrust = 1;
+using SetPolicy = BOOL(WINAPI*)(int policy, void* buffer, SIZE_T size);
+
+}  // namespace
+
+void HardenProcess() {
+  // Looked up, not imported: older Windows has no such call, and then
+  // nothing is done.
+  HMODULE kernel = GetModuleHandleW(L"kernel32.dll");
+  FARPROC found =
+      kernel ? GetProcAddress(kernel, "SetProcessMitigationPolicy") : nullptr;
+  if (!found) return;
+  SetPolicy set;
+  static_assert(sizeof set == sizeof found);
+  memcpy(&set, &found, sizeof set);
+  // A system that does not know the policy refuses it; that is all.
+  DWORD flags = kEnforceRedirectionTrust;
+  set(kRedirectionTrustPolicy, &flags, sizeof flags);
+}
+
 void KillProcess() {
   TerminateProcess(GetCurrentProcess(), 137);
   ExitProcess(137);  // not reached

@@ -194,6 +194,13 @@ bool SameFile(const std::string& a, const std::string& b);
 bool FrameworkSystemFolder(int bits, std::string* system,
                            std::string* seen_as);
 
+// Turns on, once at the start, the protections this process asks of the
+// system beyond its defaults: on Windows the redirection trust policy,
+// under which the process follows no junction that a user other than an
+// administrator made. A system without it (before Windows 10 22H2) is
+// left as it is, as is POSIX.
+void HardenProcess();
+
 // Ends this process at once, as if killed from outside.
 [[noreturn]] void KillProcess();
 
