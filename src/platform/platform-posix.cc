@@ -565,6 +565,8 @@ bool FrameworkSystemFolder(int bits, std::string* system,
   return true;
 }
 
+void HardenProcess() {}
+
 void KillProcess() {
   raise(SIGKILL);
   _exit(137);  // not reached

@@ -478,7 +478,19 @@ bool TakeProtection(OutputFile* file, const std::string& target,
   // WRITE_DAC, the owner's right; owner and group need WRITE_OWNER, which
   // only some may have: they are kept where the process may set them.
   PSECURITY_DESCRIPTOR sd = descriptor.data();
-  if (!SetKernelObjectSecurity(Handle(file), DACL_SECURITY_INFORMATION, sd)) {
+  // A DACL that inherits nothing from the folder (its protected flag set)
+  // stays so, and one that inherits stays open to the folder's entries.
+  SECURITY_DESCRIPTOR_CONTROL control = 0;
+  DWORD revision = 0;
+  if (!GetSecurityDescriptorControl(sd, &control, &revision)) {
+    *error = "reading the security descriptor of " + target + ": " + Reason();
+    return false;
+  }
+  const SECURITY_INFORMATION dacl =
+      DACL_SECURITY_INFORMATION | (control & SE_DACL_PROTECTED
+                                       ? PROTECTED_DACL_SECURITY_INFORMATION
+                                       : UNPROTECTED_DACL_SECURITY_INFORMATION);
+  if (!SetKernelObjectSecurity(Handle(file), dacl, sd)) {
     *error = "setting the DACL of " + file->path + ": " + Reason();
     return false;
   }
@@ -506,11 +518,35 @@ bool ReplacedFile(const std::string& path, std::string* file,
   return true;
 }
 
+namespace {
+
+// Whether a replace of |target| that failed with |code| failed because
+// another program has a file open: a sharing violation, or access denied
+// while this process may delete the target (Windows replaces no file that
+// is open, whatever its sharing; Wine says access denied for both). A
+// target this process may not delete, or that is a folder, is no program's
+// doing.
+bool InUse(DWORD code, const std::wstring& target) {
+  if (code == ERROR_SHARING_VIOLATION) return true;
+  if (code != ERROR_ACCESS_DENIED) return false;
+  HANDLE h = CreateFileW(target.c_str(), DELETE,
+                         FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                         nullptr, OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT,
+                         nullptr);
+  if (h == INVALID_HANDLE_VALUE)
+    return GetLastError() == ERROR_SHARING_VIOLATION;
+  CloseHandle(h);
+  return true;
+}
+
+}  // namespace
+
 bool ReplaceByRename(const std::string& source, const std::string& target,
                  std::string* error) {
   // Windows replaces no read-only file, nor one that is open: the
   // attribute comes off the old registry just before the replace (the new
   // one carries it already), and back on when the replace fails.
+  const std::wstring from = Wide(source);
   const std::wstring to = Wide(target);
   DWORD attributes = GetFileAttributesW(to.c_str());
   bool readonly = attributes != INVALID_FILE_ATTRIBUTES &&
@@ -520,13 +556,31 @@ bool ReplaceByRename(const std::string& source, const std::string& target,
              Reason();
     return false;
   }
-  if (!MoveFileExW(Wide(source).c_str(), to.c_str(),
-                   MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
-    *error = Reason();
-    if (readonly) SetAttributesOf(to, attributes);
-    return false;
+  // A scanner, an indexer or a program reading the registry holds it for
+  // a moment: the replace is tried again, after 10 ms, then twice as long
+  // each time up to half a second, for kReplaceWaitMs in all.
+  const ULONGLONG start = GetTickCount64();
+  DWORD pause = 10;
+  for (;;) {
+    if (MoveFileExW(from.c_str(), to.c_str(),
+                    MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH))
+      return true;
+    const DWORD code = GetLastError();
+    const ULONGLONG waited = GetTickCount64() - start;
+    const bool in_use = InUse(code, to);
+    if (!in_use || waited >= kReplaceWaitMs) {
+      *error = in_use ? "the file is in use by another program; gave up "
+                        "after waiting " +
+                            std::to_string((waited + 500) / 1000) + " s (" +
+                            Reason(code) + ")"
+                      : Reason(code);
+      if (readonly) SetAttributesOf(to, attributes);
+      return false;
+    }
+    Sleep(static_cast<DWORD>(
+        waited + pause > kReplaceWaitMs ? kReplaceWaitMs - waited : pause));
+    pause = pause * 2 > 500 ? 500 : pause * 2;
   }
-  return true;
 }
 
 bool RenameNoReplace(const std::string& source, const std::string& target,
@@ -730,6 +784,65 @@ HANDLE OpenLock(const std::wstring& name, std::string* error) {
   return mutex;
 }
 
+// |value| as |count| hex digits.
+std::wstring Hex(unsigned long long value, int count) {
+  std::wstring digits(static_cast<size_t>(count), L'0');
+  for (int i = count - 1; i >= 0; --i, value >>= 4)
+    digits[static_cast<size_t>(i)] = L"0123456789abcdef"[value & 15];
+  return digits;
+}
+
+// 64-bit FNV-1a of |text|'s UTF-16 units.
+unsigned long long Hash(const std::wstring& text) {
+  unsigned long long hash = 14695981039346656037ull;
+  for (wchar_t c : text) {
+    hash ^= static_cast<unsigned short>(c);
+    hash *= 1099511628211ull;
+  }
+  return hash;
+}
+
+// Folds |path| to upper case as the file system compares names: the
+// invariant locale without linguistic casing, one character for one.
+bool UpperCase(std::wstring* path) {
+  if (path->empty()) return true;
+  const int size = static_cast<int>(path->size());
+  std::wstring upper(path->size(), L'\0');
+  if (LCMapStringEx(LOCALE_NAME_INVARIANT, LCMAP_UPPERCASE, path->c_str(),
+                    size, upper.data(), size, nullptr, nullptr, 0) != size)
+    return false;
+  *path = upper;
+  return true;
+}
+
+// The lock's name for the open folder |h|, from what the folder is, not
+// how it was spelled: its final path (links, junctions, 8.3 names, ".",
+// "..", "/" and "\\?\" resolved), without the "\\?\" prefix, in upper
+// case, backslashes as slashes (a backslash would name a namespace); when
+// the system cannot say that path, its volume's serial number and its
+// file index. A name past MAX_PATH keeps its beginning and ends with a
+// hash of the whole.
+bool LockName(HANDLE h, std::wstring* name) {
+  const std::wstring prefix = L"Global\\modreg:";
+  std::wstring path = FinalPath(h);
+  if (path.compare(0, 8, L"\\\\?\\UNC\\") == 0)
+    path.replace(0, 8, L"\\\\");
+  else if (path.compare(0, 4, L"\\\\?\\") == 0)
+    path.erase(0, 4);
+  if (path.empty() || !UpperCase(&path)) {
+    BY_HANDLE_FILE_INFORMATION info;
+    if (!GetFileInformationByHandle(h, &info)) return false;
+    path = L"volume " + Hex(info.dwVolumeSerialNumber, 8) + L" file " +
+           Hex(info.nFileIndexHigh, 8) + Hex(info.nFileIndexLow, 8);
+  }
+  for (wchar_t& c : path)
+    if (c == L'\\') c = L'/';
+  *name = prefix + path;
+  if (name->size() >= MAX_PATH)
+    *name = name->substr(0, MAX_PATH - 18) + L"#" + Hex(Hash(path), 16);
+  return true;
+}
+
 }  // namespace
 
 bool LockRegistryFolder(const std::string& dir, unsigned wait_ms,
@@ -737,20 +850,36 @@ bool LockRegistryFolder(const std::string& dir, unsigned wait_ms,
   // A named mutex leaves nothing in the folder, and Windows hands it on
   // (abandoned) when its owner dies. Global\ names are shared by every
   // session, so a service's run in session 0 and a user's run in theirs
-  // take turns. Backslashes are not allowed in the name past the
-  // namespace prefix.
+  // take turns.
   // Without the folder there is no registry to guard, as on POSIX; reading
   // it will fail and say so.
-  DWORD attributes = GetFileAttributesW(Wide(dir).c_str());
+  const std::wstring wide = Wide(dir);
+  DWORD attributes = GetFileAttributesW(wide.c_str());
   if (attributes == INVALID_FILE_ATTRIBUTES ? IsMissing(GetLastError())
                                             : !(attributes &
                                                 FILE_ATTRIBUTE_DIRECTORY))
     return true;
-  std::wstring path = Wide(dir);
-  for (wchar_t& c : path)
-    if (c == L'\\') c = L'/';
-  std::wstring name = L"Global\\modreg:" + path;
-  if (name.size() >= MAX_PATH) name.resize(MAX_PATH - 1);
+  // The folder is asked what it is through a handle that asks for no
+  // rights and lets everyone else do anything with it meanwhile.
+  HANDLE folder = CreateFileW(wide.c_str(), 0,
+                              FILE_SHARE_READ | FILE_SHARE_WRITE |
+                                  FILE_SHARE_DELETE,
+                              nullptr, OPEN_EXISTING,
+                              FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+  if (folder == INVALID_HANDLE_VALUE) {
+    DWORD code = GetLastError();
+    if (IsMissing(code)) return true;  // gone since
+    *error = Reason(code);
+    return false;
+  }
+  std::wstring name;
+  const bool named = LockName(folder, &name);
+  DWORD code = GetLastError();
+  CloseHandle(folder);
+  if (!named) {
+    *error = "cannot tell which folder it is: " + Reason(code);
+    return false;
+  }
   HANDLE mutex = OpenLock(name, error);
   if (!mutex) return false;
   DWORD start = GetTickCount();
@@ -802,6 +931,32 @@ bool FrameworkSystemFolder(int bits, std::string* system,
   *system = Utf8(windows, static_cast<int>(n)) + "\\System32";
   *seen_as = Utf8(windows, static_cast<int>(n)) + "\\Sysnative";
   return true;
+}
+
+namespace {
+
+// The redirection trust policy: PROCESS_MITIGATION_POLICY's value and
+// PROCESS_MITIGATION_REDIRECTION_TRUST_POLICY's flag, which older headers
+// lack.
+constexpr int kRedirectionTrustPolicy = 16;
+constexpr DWORD kEnforceRedirectionTrust = 1;
+using SetPolicy = BOOL(WINAPI*)(int policy, void* buffer, SIZE_T size);
+
+}  // namespace
+
+void HardenProcess() {
+  // Looked up, not imported: older Windows has no such call, and then
+  // nothing is done.
+  HMODULE kernel = GetModuleHandleW(L"kernel32.dll");
+  FARPROC found =
+      kernel ? GetProcAddress(kernel, "SetProcessMitigationPolicy") : nullptr;
+  if (!found) return;
+  SetPolicy set;
+  static_assert(sizeof set == sizeof found);
+  memcpy(&set, &found, sizeof set);
+  // A system that does not know the policy refuses it; that is all.
+  DWORD flags = kEnforceRedirectionTrust;
+  set(kRedirectionTrustPolicy, &flags, sizeof flags);
 }
 
 void KillProcess() {

@@ -162,8 +162,16 @@ bool TakeProtection(OutputFile* file, const std::string& target,
 bool ReplacedFile(const std::string& path, std::string* file,
                   std::string* error);
 
+// How long a replace on Windows waits for other programs to let go of
+// the file.
+constexpr unsigned kReplaceWaitMs = 5000;
+
 // Replaces |target| with |source| in one step, durably. A read-only
-// |target| is replaced too.
+// |target| is replaced too. On Windows a file that another program holds
+// open (the replace fails with a sharing violation, or access denied
+// while this process may delete the target) is waited for, at most
+// kReplaceWaitMs, and then the reason says the file is in use by another
+// program; POSIX replaces an open file.
 bool ReplaceByRename(const std::string& source, const std::string& target,
                  std::string* error);
 // Gives |source| the name |target| unless |target| exists, in one step;
@@ -225,6 +233,13 @@ bool SameFile(const std::string& a, const std::string& b);
 // returns true.
 bool FrameworkSystemFolder(int bits, std::string* system,
                            std::string* seen_as);
+
+// Turns on, once at the start, the protections this process asks of the
+// system beyond its defaults: on Windows the redirection trust policy,
+// under which the process follows no junction that a user other than an
+// administrator made. A system without it (before Windows 10 22H2) is
+// left as it is, as is POSIX.
+void HardenProcess();
 
 // Ends this process at once, as if killed from outside.
 [[noreturn]] void KillProcess();

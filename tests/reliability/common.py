@@ -148,3 +148,27 @@ def run_tool(command, prefix, mask, env=None, limit_bytes=None,
 def leftovers(folder):
     """Names in |folder| besides the registry and its backup."""
     return sorted(n for n in os.listdir(folder) if n not in (REGISTRY, BACKUP))
+
+
+def traced_wine_run(wine, args, trace):
+    """Runs `wine ARGS` once in |wine| (a WinePrefix) under a wineserver
+    that writes every request it serves to the file |trace|; returns the
+    finished process and the trace's lines. The prefix's server is
+    stopped afterwards."""
+    wine.stop()
+    with open(trace, 'wb') as out:
+        # Returns once the server (which keeps |out|) is ready.
+        subprocess.run(['wineserver', '-p', '-d1'], env=wine.env,
+                       stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
+                       stderr=out, timeout=60)
+    wine.server = True
+    # The services a first run starts, before any pipe of ours is open.
+    subprocess.run(['wine', 'cmd', '/c', 'exit'], env=wine.env,
+                   stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
+                   stderr=subprocess.DEVNULL, timeout=600)
+    p = subprocess.run(['wine'] + args, env=wine.env,
+                       stdin=subprocess.DEVNULL, capture_output=True,
+                       timeout=120)
+    wine.stop()
+    with open(trace, 'rb') as f:
+        return p, [line.decode('utf-8', 'replace') for line in f]

@@ -22,9 +22,14 @@ The lock's bound: with the test builds (--unlocked, and --wine-faults for
 Windows), a run holds the lock (MODREG_FAULT=hold-lock:S) while another
 waits for it at most MODREG_LOCK_WAIT_MS: past that it gives up with
 status 6, leaving the registry's bytes unchanged; a lock released in time,
-or by a killed holder, is taken. Under Wine, a run of modreg.exe under a
-tracing wineserver shows the mutex's name, the rights a run asks for and
-the descriptor it is made with.
+or by a killed holder, is taken, and the waiting run's entries follow the
+holder's. The lock is the folder's, however it is spelled: a holder of
+C:\\Program Files\\OpenNI makes a run given --openni c:/PROGRAM FILES/./openni
+wait too (natively C:/Program Files/./OpenNI: the native build maps names
+as they are spelled). Under Wine, a run of modreg.exe given that spelling, under a
+tracing wineserver, shows the mutex's name (the folder's own path, in
+upper case), the rights a run asks for and the descriptor it is made
+with.
 
 A stalled machine can delay a run past a bound of these checks: a lock
 case that fails, a control round that goes right and a round in which a
@@ -48,7 +53,7 @@ import common
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)),
                                 '..', 'e2e'))
-from wine import WinePrefix, quiet  # noqa: E402
+from wine import WinePrefix  # noqa: E402
 
 MASKS = (8, 32, 1)
 LOG = 'C:\\concurrent.log'
@@ -197,13 +202,23 @@ def unlocked_rounds(results, label, command, prefix, registry, count, runs,
 
 
 class LockCase:
-    def __init__(self, name, hold, wait_ms, status, kill=False):
+    def __init__(self, name, hold, wait_ms, status, kill=False,
+                 respelled=False):
         self.name = name
         self.hold = hold          # seconds the first run holds the lock
         self.wait_ms = wait_ms    # the second run's bound
         self.status = status      # the second run's status
         self.kill = kill          # the first run is killed holding it
+        # The second run names the framework folder otherwise (--openni
+        # RESPELLED); the first takes the default, C:\Program Files\OpenNI.
+        self.respelled = respelled
 
+
+# C:\Program Files\OpenNI, spelled otherwise: under Wine, as on Windows,
+# in other case too; the native build maps names to host files as they
+# are spelled.
+RESPELLED = 'c:/PROGRAM FILES/./openni'
+RESPELLED_NATIVE = 'C:/Program Files/./OpenNI'
 
 LOCK_CASES = [
     LockCase('a lock held past the wait: status 6', hold=8, wait_ms=2000,
@@ -212,6 +227,8 @@ LOCK_CASES = [
              wait_ms=30000, status=0),
     LockCase('the lock of a killed run is taken', hold=60, wait_ms=30000,
              status=0, kill=True),
+    LockCase('one folder spelled otherwise: the same lock', hold=3,
+             wait_ms=30000, status=0, respelled=True),
 ]
 HOLDER_MASK, WAITER_MASK = 8, 32
 GAVE_UP = ("modreg: cannot lock C:\\Program Files\\OpenNI\\Data%s: another "
@@ -221,6 +238,15 @@ GAVE_UP = ("modreg: cannot lock C:\\Program Files\\OpenNI\\Data%s: another "
 def has_entries(registry, mask):
     return all(('C:\\Program Files\\%s\\%s' % entry).encode() in registry
                for entry in common.ADDED[mask])
+
+
+def entries_in_turn(registry, first, then):
+    """True when the entries of mask |first| come before those of |then|:
+    the runs wrote in that order."""
+    def at(mask):
+        return [registry.find(('C:\\Program Files\\%s\\%s' % e).encode())
+                for e in common.ADDED[mask]]
+    return max(at(first)) < min(at(then))
 
 
 def lock_case(case, command, prefix, env, stall=False):
@@ -240,8 +266,10 @@ def lock_case(case, command, prefix, env, stall=False):
         if said != 'modreg_faults: holding the lock for %d s' % case.hold:
             return ['the first run said %r, not that it holds the lock' % said]
         start = time.monotonic()
+        respelled = ['--openni', RESPELLED if command[0] == 'wine' else
+                     RESPELLED_NATIVE] if case.respelled else []
         waiter = subprocess.Popen(
-            command + ['x64', str(WAITER_MASK)],
+            command + respelled + ['x64', str(WAITER_MASK)],
             env=dict(env, MODREG_LOCK_WAIT_MS=str(case.wait_ms)),
             stdin=subprocess.DEVNULL, stdout=subprocess.PIPE,
             stderr=subprocess.PIPE)
@@ -283,8 +311,13 @@ def lock_case(case, command, prefix, env, stall=False):
                 problems.append('the first run gave status %d %r' % (
                     holder.returncode, err))
             with open(path, 'rb') as f:
-                if not has_entries(f.read(), HOLDER_MASK):
-                    problems.append('the first run\'s entries are missing')
+                now = f.read()
+            if not has_entries(now, HOLDER_MASK):
+                problems.append('the first run\'s entries are missing')
+            elif case.status == 0 and has_entries(now, WAITER_MASK) and \
+                    not entries_in_turn(now, HOLDER_MASK, WAITER_MASK):
+                problems.append('the second run wrote while the first '
+                                'held the lock')
     finally:
         for proc in (holder, waiter):
             if proc and proc.poll() is None:
@@ -329,7 +362,8 @@ ACE = '{type=ACCESS_ALLOWED,flags=0,mask=100001,sid=%s}'
 # SYSTEM, Administrators, the user who made it.
 LOCK_DACL = re.compile(','.join(re.escape(ACE % sid) for sid in (
     'S-1-5-18', 'S-1-5-32-544', 'USER')).replace('USER', 'S-1-5-21-[0-9-]+'))
-LOCK_NAME = 'Global\\\\modreg:C:/Program Files/OpenNI/Data'
+# The lock of C:\Program Files\OpenNI\Data, however spelled.
+LOCK_NAME = 'Global\\\\modreg:C:/PROGRAM FILES/OPENNI/DATA'
 
 
 def traced_lock(wine, exe, work):
@@ -338,29 +372,17 @@ def traced_lock(wine, exe, work):
     folder = common.data_dir(wine.prefix)
     with open(os.path.join(folder, common.REGISTRY), 'wb') as f:
         f.write(common.registry_text())
-    trace = os.path.join(work, 'wineserver-trace.txt')
-    wine.stop()
-    with open(trace, 'wb') as out:
-        # Returns once the server (which keeps |out|) is ready.
-        subprocess.run(['wineserver', '-p', '-d1'], env=wine.env,
-                       stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
-                       stderr=out, timeout=60)
-    wine.server = True
-    # The services a first run starts, before any pipe of ours is open.
-    quiet(['wine', 'cmd', '/c', 'exit'], wine.env)
-    p = subprocess.run(['wine', exe, 'x64', '1'], env=wine.env,
-                       stdin=subprocess.DEVNULL, capture_output=True,
-                       timeout=120)
-    wine.stop()
+    p, trace = common.traced_wine_run(
+        wine, [exe, '--openni', RESPELLED, 'x64', '1'],
+        os.path.join(work, 'wineserver-trace.txt'))
     problems = [] if p.returncode == 0 else ['status %d' % p.returncode]
     requests = []
-    with open(trace, 'rb') as f:
-        for line in f:
-            found = MUTEX_REQUEST.search(line.decode('utf-8', 'replace'))
-            if found:
-                requests.append(found.groups())
+    for line in trace:
+        found = MUTEX_REQUEST.search(line)
+        if found:
+            requests.append(found.groups())
     if not requests:
-        problems.append('no request for the lock in %s' % trace)
+        problems.append('no request for the lock in the wineserver\'s trace')
     for name in sorted(set(name for _, _, _, name in requests)):
         if name != LOCK_NAME:
             problems.append('the mutex is named %r' % name)

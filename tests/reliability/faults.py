@@ -21,7 +21,12 @@ registry"; a registry that is a symbolic link stays one, and the file it
 leads to is updated, keeping its mode; a folder anyone may write gets the
 warning. With --wine, modreg.exe is traced too, with the wineserver it
 starts (strace -f -y): each temporary file is fsynced before the server
-renames it.
+renames it. And another program (hold_open.c beside this script, built
+with MinGW) holds the registry open while modreg.exe replaces it: let go
+a second after the new registry is written, the replace waits for it
+(status 0, the entries written); held on, the run gives up after its bound
+with status 5, says that the file is in use by another program, and the
+registry keeps its bytes.
 
 A fault this machine can make counts as run or as failed, never as
 skipped; only a tmpfs that a user other than root cannot mount, or a run
@@ -32,6 +37,7 @@ import re
 import shutil
 import subprocess
 import sys
+import time
 
 import common
 
@@ -403,6 +409,119 @@ def wine_trace(args, results):
     results.check('wine: power cut: flushes in order', problems)
 
 
+class BusyCase:
+    def __init__(self, name, hold, release, status):
+        self.name = name
+        self.hold = hold          # hold_open's way: 'read' or 'query'
+        self.release = release    # let go a second after the write
+        self.status = status
+
+
+BUSY_CASES = [
+    BusyCase('a reader without delete sharing, gone after a second: '
+             'waited for', 'read', release=True, status=0),
+    BusyCase('a query of the file sharing it fully, gone after a second: '
+             'waited for', 'query', release=True, status=0),
+    BusyCase('a reader without delete sharing that stays: status 5', 'read',
+             release=False, status=5),
+]
+IN_USE = ('the file is in use by another program; gave up after waiting '
+          '5 s (')
+
+
+def busy_case(case, wine, helper, exe, folder):
+    """modreg.exe replacing the registry while hold_open.exe holds it."""
+    for name in os.listdir(folder):
+        os.unlink(os.path.join(folder, name))
+    registry = os.path.join(folder, common.REGISTRY)
+    with open(registry, 'wb') as f:
+        f.write(SMALL)
+    windows_path = 'C:\\Program Files\\OpenNI\\Data\\modules.xml'
+    holder = subprocess.Popen(['wine', helper, windows_path, case.hold],
+                              env=wine.env, stdin=subprocess.PIPE,
+                              stdout=subprocess.PIPE, stderr=subprocess.PIPE)
+    run = None
+    try:
+        said = holder.stdout.readline().strip()
+        if said != b'held':
+            return ['hold_open said %r %r' % (said, holder.stderr.read())]
+        run = subprocess.Popen(['wine', exe, 'x64', str(MASK)], env=wine.env,
+                               stdin=subprocess.DEVNULL,
+                               stdout=subprocess.PIPE, stderr=subprocess.PIPE)
+        if case.release:
+            # Once the new registry is written the run is at its replace:
+            # the holder lets go a second later.
+            temp = os.path.join(folder, TMP)
+            while run.poll() is None and not os.path.exists(temp):
+                time.sleep(0.01)
+            time.sleep(1)
+            holder.stdin.close()
+        out, err = run.communicate(timeout=120)
+    finally:
+        for proc in (run, holder):
+            if proc and proc.poll() is None:
+                if proc is holder:
+                    holder.stdin.close()
+                try:
+                    proc.wait(timeout=60)
+                except subprocess.TimeoutExpired:
+                    proc.kill()
+                    proc.wait()
+    err = err.decode('utf-8', 'replace')
+    problems = []
+    if run.returncode != case.status:
+        problems.append('status %d %r, expected %d' % (run.returncode, err,
+                                                       case.status))
+    if out:
+        problems.append('stdout %r' % out)
+    with open(registry, 'rb') as f:
+        now = f.read()
+    if case.status == 0:
+        if err:
+            problems.append('stderr %r' % err)
+        if not all(('C:\\Program Files\\%s\\%s' % e).encode() in now
+                   for e in common.ADDED[MASK]):
+            problems.append('the entries were not written')
+    else:
+        message = ('modreg: cannot write %s: cannot rename %s.tmp to %s: ' %
+                   (windows_path, windows_path, windows_path))
+        # Under Wine the C runtime ends a line with CR LF.
+        if not err.startswith(message + IN_USE) or not err.endswith(
+                '); the registry is unchanged\r\n'):
+            problems.append('stderr %r' % err)
+        if now != SMALL:
+            problems.append('the registry changed')
+    if common.leftovers(folder):
+        problems.append('left behind: %s' % common.leftovers(folder))
+    return problems
+
+
+def wine_busy(args, results):
+    """modreg.exe against another program holding the registry open."""
+    sys.path.insert(0, os.path.join(os.path.dirname(
+        os.path.abspath(__file__)), '..', 'e2e'))
+    from wine import WinePrefix
+    helper = os.path.join(args.work, 'hold_open.exe')
+    source = os.path.join(os.path.dirname(os.path.abspath(__file__)),
+                          'hold_open.c')
+    built = subprocess.run(['i686-w64-mingw32-gcc', '-O2', '-Wall', '-Werror',
+                            '-o', helper, source], capture_output=True)
+    if built.returncode != 0:
+        results.check('wine: a registry held open by another program',
+                      ['cannot build hold_open.exe: %r' % built.stderr])
+        return
+    wine = WinePrefix(args.wine_prefix or os.path.join(args.work, 'wine'))
+    wine.start()
+    try:
+        folder = common.make_prefix(wine.prefix)
+        for case in BUSY_CASES:
+            name = 'wine: %s' % case.name
+            results.check(name, common.confirmed(name, lambda: busy_case(
+                case, wine, helper, args.wine, folder)))
+    finally:
+        wine.stop()
+
+
 class Runner:
     def __init__(self, args, results):
         self.args = args
@@ -601,6 +720,7 @@ def main():
     if args.wine:
         args.wine = os.path.abspath(args.wine)
         wine_trace(args, results)
+        wine_busy(args, results)
     faults = [case for case in CASES if not case.trace]
     results.figure('faults injected', '%d of %d%s' % (
         len([c for c in faults if c.name not in skipped]), len(faults),

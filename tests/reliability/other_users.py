@@ -14,9 +14,13 @@ attribute user.DOSATTRIB and maps read-only and the DACL to mode bits);
 read-only leftovers of a killed run are removed; a folder whose mode Wine
 maps to a DACL that lets Everyone write gets the warning; and without an
 OpenNI\\Data folder an unregistration takes no lock, so one held by
-another run (modreg_faults.exe, --wine-faults) does not hold it up."""
+another run (modreg_faults.exe, --wine-faults) does not hold it up. A run
+under a tracing wineserver shows that each new file's DACL is set as
+protected from the folder's entries, or not, as the file it copies was
+(Wine reports no DACL as protected, so there only the second shows)."""
 import argparse
 import os
+import re
 import shutil
 import subprocess
 import sys
@@ -185,6 +189,63 @@ def no_folder_no_lock(results, wine, faults_exe):
                   'lock', problems)
 
 
+# The wineserver's trace of a security descriptor read (the request and
+# its reply) and set.
+SD_READ = re.compile(r': get_security_object\( handle=\w+, '
+                     r'security_info=([0-9a-f]+) \)')
+SD_READ_REPLY = re.compile(r': get_security_object\(\) = 0 \{ sd_len=\w+, '
+                           r'sd=\{control=([0-9a-f]+),')
+SD_SET = re.compile(r': set_security_object\( handle=\w+, '
+                    r'security_info=([0-9a-f]+),')
+DACL = 0x4
+OWNER_GROUP_DACL = 0x7
+SE_DACL_PROTECTED = 0x1000
+PROTECTED_DACL = 0x80000000
+UNPROTECTED_DACL = 0x20000000
+
+
+def dacl_sets(trace):
+    """(the control bits of the descriptor read last, the parts asked to
+    set) for each DACL set in a wineserver trace: TakeProtection reads the
+    old file's owner, group and DACL, then sets the DACL of the new one."""
+    sets, control, reading = [], None, False
+    for line in trace:
+        found = SD_READ.search(line)
+        if found:
+            reading = int(found.group(1), 16) == OWNER_GROUP_DACL
+            continue
+        found = SD_READ_REPLY.search(line)
+        if found and reading:
+            control = int(found.group(1), 16)
+            continue
+        found = SD_SET.search(line)
+        if found and int(found.group(1), 16) & DACL:
+            sets.append((control, int(found.group(1), 16)))
+    return sets
+
+
+def dacl_protection(results, wine, exe, work):
+    reset(wine.prefix)
+    p, trace = common.traced_wine_run(
+        wine, [exe, 'x64', '1'], os.path.join(work, 'wineserver-trace.txt'))
+    problems = [] if p.returncode == 0 and not p.stderr else [
+        'status %d %r' % (p.returncode, p.stderr)]
+    sets = dacl_sets(trace)
+    # The backup's temporary file and the registry's.
+    if len(sets) != 2:
+        problems.append('%d DACLs set, expected 2' % len(sets))
+    for control, parts in sets:
+        want = PROTECTED_DACL if control is not None and \
+            control & SE_DACL_PROTECTED else UNPROTECTED_DACL
+        if parts & (PROTECTED_DACL | UNPROTECTED_DACL) != want:
+            problems.append('a DACL set with security_info=%08x after '
+                            'reading one with control=%s' % (
+                                parts, control if control is None
+                                else '%08x' % control))
+    results.check('wine: each new file\'s DACL keeps the old one\'s '
+                  'protected flag', problems)
+
+
 def main():
     parser = argparse.ArgumentParser(description=__doc__)
     parser.add_argument('--tool', required=True, help='the native modreg')
@@ -219,6 +280,7 @@ def main():
             if args.wine_faults:
                 no_folder_no_lock(results, wine,
                                   os.path.abspath(args.wine_faults))
+            dacl_protection(results, wine, exe, work)
         finally:
             wine.stop()
             shutil.rmtree(common.data_dir(wine.prefix), ignore_errors=True)

@@ -7,9 +7,12 @@ Checks that the version resource says what `modreg.exe --version` prints
 under WINE (a command that runs a Windows program, with its prefix in the
 environment): the fixed and the string FileVersion and ProductVersion, and
 the program's names; that the manifest keeps the program at its caller's
-rights, declares Windows Vista to 10/11 and nothing else; and that the
-program stays large-address-aware. The installer test takes the readers
-and with_version from here."""
+rights, declares Windows Vista to 10/11 and nothing else; that the
+program stays large-address-aware; and that it asks, once, at its start,
+for the redirection trust policy (Wine's relay trace shows the call to
+SetProcessMitigationPolicy, its policy and size; not the flags it
+passes). The installer test takes the readers and with_version from
+here."""
 import argparse
 import os
 import re
@@ -148,6 +151,34 @@ def manifest_problems(exe):
     return problems
 
 
+# A call as Wine's relay trace shows it: the policy, where its flags are,
+# their size. ProcessRedirectionTrustPolicy is 16.
+MITIGATION_CALL = re.compile(
+    r'Call KERNEL32\.SetProcessMitigationPolicy\(([0-9a-f]+),[0-9a-f]+,'
+    r'([0-9a-f]+)\)')
+
+
+def mitigation_problems(wine, exe):
+    """What is wrong with the mitigations `modreg.exe --version` asks for,
+    as Wine's relay trace (tens of megabytes, read as it comes) shows
+    them."""
+    env = dict(os.environ, WINEDEBUG='-all,+relay')
+    run = subprocess.Popen([wine, exe, '--version'], env=env,
+                           stdin=subprocess.DEVNULL,
+                           stdout=subprocess.DEVNULL, stderr=subprocess.PIPE)
+    calls = []
+    for line in run.stderr:
+        found = MITIGATION_CALL.search(line.decode('latin-1'))
+        if found:
+            calls.append((int(found.group(1), 16), int(found.group(2), 16)))
+    problems = [] if run.wait(timeout=300) == 0 else [
+        '--version exits with %d' % run.returncode]
+    if calls != [(16, 4)]:
+        problems.append('SetProcessMitigationPolicy calls (policy, size) %r, '
+                        'expected [(16, 4)]' % calls)
+    return problems
+
+
 def main():
     parser = argparse.ArgumentParser(description=__doc__)
     parser.add_argument('--exe', required=True)
@@ -168,6 +199,8 @@ def main():
         pefile.IMAGE_CHARACTERISTICS['IMAGE_FILE_LARGE_ADDRESS_AWARE']
     results.check('large-address-aware',
                   [] if large else ['no IMAGE_FILE_LARGE_ADDRESS_AWARE'])
+    results.check('the redirection trust policy asked for at the start',
+                  mitigation_problems(args.wine, args.exe))
     results.exit()
 
 
