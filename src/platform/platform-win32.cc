@@ -369,14 +369,19 @@ std::string SidText(PSID sid) {
 }
 
 // A protected DACL that lets this process's user, SYSTEM and
-// Administrators do everything, and no one else anything, with the
-// buffers it points to.
+// Administrators read, write, delete the file and change its permissions
+// and owner, and no one else anything, with the buffers it points to.
+// (Wine makes it mode 0660, less the umask: it maps an entry for a user
+// of the token to the group's bits too.)
 struct OwnerOnly {
   SECURITY_DESCRIPTOR descriptor;
   std::vector<DWORD> acl;  // DWORDs: an ACL must be aligned
   std::vector<BYTE> sids[3];
   SECURITY_ATTRIBUTES attributes;
 };
+
+constexpr DWORD kOwnerRights = FILE_GENERIC_READ | FILE_GENERIC_WRITE |
+                               DELETE | WRITE_DAC | WRITE_OWNER;
 
 bool MakeOwnerOnly(OwnerOnly* only) {
   if (!UserSid(&only->sids[0]) ||
@@ -391,7 +396,7 @@ bool MakeOwnerOnly(OwnerOnly* only) {
   ACL* acl = reinterpret_cast<ACL*>(only->acl.data());
   if (!InitializeAcl(acl, acl_size, ACL_REVISION)) return false;
   for (auto& sid : only->sids)
-    if (!AddAccessAllowedAce(acl, ACL_REVISION, FILE_ALL_ACCESS, sid.data()))
+    if (!AddAccessAllowedAce(acl, ACL_REVISION, kOwnerRights, sid.data()))
       return false;
   // Protected: nothing the folder passes on is added.
   if (!InitializeSecurityDescriptor(&only->descriptor,
