@@ -100,7 +100,8 @@ bool CloseOutput(OutputFile* file, std::string* error);
 
 // Opens the log |path| to append to; a relative path is taken from the
 // current folder. A missing file is made new, with access for this
-// process's user only (|*created| then true). An existing one is opened
+// process's user only (on Windows also SYSTEM and Administrators;
+// |*created| then true). An existing one is opened
 // only as itself, and written only when it is a regular file with no
 // other hard link, owned by this process's user or an administrator (on
 // POSIX root; on Windows SYSTEM, Administrators or TrustedInstaller):

@@ -25,7 +25,8 @@ import time
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 import cases as table  # noqa: E402
-from cases import DIR, HOST, SHORT, Built, HardLink, Lines, Link, Out  # noqa: E402
+from cases import (DIR, HOST, SHORT, Built, HardLink, Lines, Link,  # noqa: E402
+                   Out)
 from wine import WinePrefix  # noqa: E402
 
 DATA = {
