@@ -371,12 +371,77 @@ bool CloseOutput(OutputFile* file, std::string* error) {
   return true;
 }
 
-bool OpenAppend(const std::string& path, OutputFile* file, std::string* error) {
+namespace {
+
+// Why the log just opened as |fd| is not written: empty when it is a
+// regular file with one link, owned by this process's user or root.
+std::string LogRefusal(int fd) {
+  struct stat st;
+  if (fstat(fd, &st) != 0) return Reason();
+  if (!S_ISREG(st.st_mode)) return "it is not a regular file";
+  if (st.st_nlink != 1)
+    return "it has " + std::to_string(st.st_nlink) +
+           " hard links: not written";
+  if (st.st_uid != geteuid() && st.st_uid != 0)
+    return "it is owned by user " + std::to_string(st.st_uid) +
+           ", not by this user or root";
+  return std::string();
+}
+
+// Why |host| could not be opened, |code| being the open's errno: a link
+// there is named as such (O_NOFOLLOW's ELOOP), and so is anything else
+// that is not a regular file (a FIFO without a reader gives ENXIO).
+std::string OpenRefusal(const std::string& host, int code) {
+  struct stat st;
+  if (lstat(host.c_str(), &st) == 0) {
+    if (S_ISLNK(st.st_mode)) return "it is a symbolic link: not followed";
+    if (!S_ISREG(st.st_mode) && !S_ISDIR(st.st_mode))
+      return "it is not a regular file";
+  }
+  return strerror(code);
+}
+
+}  // namespace
+
+bool OpenAppend(const std::string& path, OutputFile* file, bool* created,
+                std::string* error) {
   signal(SIGXFSZ, SIG_IGN);  // as for CreateOutput
-  int fd = open(HostPath(path).c_str(),
-                O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644);
-  if (fd < 0) {
-    *error = Reason();
+  const std::string host = HostPath(path);
+  *created = false;
+  // An existing log is opened only as itself (O_NOFOLLOW), without
+  // waiting for a reader (O_NONBLOCK: a FIFO planted there) or becoming
+  // a terminal's (O_NOCTTY); a missing one is made new (O_EXCL), never
+  // through a link. Between the two another process may make or remove
+  // it: both are tried again, a few times.
+  int fd = -1;
+  for (int attempt = 1; fd < 0; ++attempt) {
+    fd = open(host.c_str(),
+              O_WRONLY | O_APPEND | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY |
+                  O_CLOEXEC);
+    if (fd >= 0) break;
+    if (errno != ENOENT) {
+      *error = OpenRefusal(host, errno);
+      return false;
+    }
+    fd = open(host.c_str(),
+              O_WRONLY | O_APPEND | O_CREAT | O_EXCL | O_NOFOLLOW | O_NOCTTY |
+                  O_CLOEXEC,
+              0600);
+    if (fd >= 0) {
+      *created = true;
+      break;
+    }
+    if (errno != EEXIST || attempt == kCreateAttempts) {
+      *error = OpenRefusal(host, errno);
+      return false;
+    }
+  }
+  std::string refusal = LogRefusal(fd);
+  // Writes wait again, as to any file.
+  if (refusal.empty() && fcntl(fd, F_SETFL, O_APPEND) != 0) refusal = Reason();
+  if (!refusal.empty()) {
+    close(fd);
+    *error = refusal;
     return false;
   }
   file->path = path;
@@ -403,13 +468,102 @@ void SyncFolderOf(const std::string& path) {
 
 }  // namespace
 
-bool FolderOpenToOthers(const std::string& dir, std::string* error) {
+namespace {
+
+// Whether users other than root and this process's user may change
+// folder |st|: its owner is another user, or its group or others may
+// write in it. In a parent folder the sticky bit (as on /tmp) keeps them
+// from renaming or removing the entries they do not own, the next folder
+// on the way included, which is judged on its own.
+bool OpenFolderStat(const struct stat& st, bool parent) {
+  if (st.st_uid != 0 && st.st_uid != geteuid()) return true;
+  if (parent && (st.st_mode & S_ISVTX)) return false;
+  return (st.st_mode & (S_IWGRP | S_IWOTH)) != 0;
+}
+
+// The longest chain of symbolic links followed, as the system's limit.
+constexpr int kMaxLinks = 40;
+
+}  // namespace
+
+bool FolderOpenToOthers(const std::string& dir, std::string* through,
+                        std::string* error) {
+  // The folder's name is resolved component by component, as the system
+  // resolves it, from the root: every folder passed through (the ones
+  // holding a link on the way included) is judged, since whoever may
+  // change one of them may put another folder in the place of the next.
+  std::string host = HostPath(dir);
+  if (host.empty() || host[0] != '/') {
+    char cwd[PATH_MAX];
+    if (!getcwd(cwd, sizeof cwd)) {
+      *error = Reason();
+      return false;
+    }
+    host = std::string(cwd) + "/" + host;
+  }
+  std::vector<std::string> rest;  // components still to go, last first
+  auto push = [&rest](const std::string& path) {
+    size_t end = path.size();
+    while (end > 0) {
+      size_t start = path.find_last_of('/', end - 1);
+      start = start == std::string::npos ? 0 : start + 1;
+      if (end > start) rest.push_back(path.substr(start, end - start));
+      end = start == 0 ? 0 : start - 1;
+    }
+  };
+  push(host);
+  // (Copies of |root|: GCC 12 takes an assignment of "/" for an overlapping
+  // copy.)
+  const std::string root(1, '/');
+  std::string at = root;  // the folder reached so far, without links
+  std::string open;      // the last folder on the way found open
+  int links = 0;
   struct stat st;
-  if (stat(HostPath(dir).c_str(), &st) != 0) {
+  if (stat("/", &st) != 0) {
     *error = Reason();
     return false;
   }
-  return S_ISDIR(st.st_mode) && (st.st_mode & (S_IWGRP | S_IWOTH)) != 0;
+  if (OpenFolderStat(st, !rest.empty())) open = root;
+  while (!rest.empty()) {
+    const std::string part = rest.back();
+    rest.pop_back();
+    if (part == ".") continue;
+    if (part == "..") {
+      at = at.substr(0, at.find_last_of('/'));
+      if (at.empty()) at = root;
+      continue;
+    }
+    std::string next = at == root ? std::string() : at;
+    next += '/';
+    next += part;
+    if (lstat(next.c_str(), &st) != 0) {
+      *error = Reason();
+      return false;
+    }
+    if (S_ISLNK(st.st_mode)) {
+      char target[PATH_MAX];
+      ssize_t n = readlink(next.c_str(), target, sizeof target - 1);
+      if (n < 0 || ++links > kMaxLinks) {
+        *error = n < 0 ? Reason() : strerror(ELOOP);
+        return false;
+      }
+      target[n] = '\0';
+      if (target[0] == '/') at = root;
+      push(target);
+      continue;
+    }
+    if (!S_ISDIR(st.st_mode)) {
+      *error = strerror(ENOTDIR);
+      return false;
+    }
+    at = next;
+    if (OpenFolderStat(st, !rest.empty())) open = at;
+  }
+  if (open.empty()) return false;
+  // The folder itself is named by the caller; a parent here.
+  through->clear();
+  if (open != at) *through = open;
+  return true;
 }
 
 bool TakeProtection(OutputFile* file, const std::string& target,
@@ -437,8 +591,8 @@ bool ReplacedFile(const std::string& path, std::string* file,
   struct stat st;
   if (lstat(host.c_str(), &st) != 0 || !S_ISLNK(st.st_mode)) return true;
   std::string dir = host.substr(0, host.find_last_of('/') + 1);
-  std::string ignored;
-  if (FolderOpenToOthers(dir.empty() ? "." : dir, &ignored)) {
+  std::string through, ignored;
+  if (FolderOpenToOthers(dir.empty() ? "." : dir, &through, &ignored)) {
     *error = "it is a symbolic link in a folder that others may change; "
              "not followed";
     return false;

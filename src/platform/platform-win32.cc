@@ -4,6 +4,9 @@
 
 #include <windows.h>
 
+#include <aclapi.h>
+#include <sddl.h>
+
 #include <ctype.h>
 #include <stdio.h>
 #include <stdlib.h>
@@ -403,13 +406,162 @@ bool CloseOutput(OutputFile* file, std::string* error) {
   return true;
 }
 
-bool OpenAppend(const std::string& path, OutputFile* file, std::string* error) {
+namespace {
+
+// Defined with the folder's judgement and the lock, below.
+bool IsWellKnown(PSID sid, WELL_KNOWN_SID_TYPE type);
+bool IsTrustedInstaller(PSID sid);
+bool UserSid(std::vector<BYTE>* sid);
+bool WellKnownSid(WELL_KNOWN_SID_TYPE type, std::vector<BYTE>* sid);
+
+// SYSTEM, Administrators and TrustedInstaller: the owners that only
+// administrators act as.
+bool IsAdministrative(PSID sid) {
+  return IsWellKnown(sid, WinLocalSystemSid) ||
+         IsWellKnown(sid, WinBuiltinAdministratorsSid) ||
+         IsTrustedInstaller(sid);
+}
+
+// |sid| as text ("S-1-5-7"), for a message.
+std::string SidText(PSID sid) {
+  char* text = nullptr;
+  std::string name = ConvertSidToStringSidA(sid, &text) && text
+                         ? std::string(text)
+                         : std::string("an unknown user");
+  if (text) LocalFree(text);
+  return name;
+}
+
+// A protected DACL that lets this process's user, SYSTEM and
+// Administrators read, write, delete the file and change its permissions
+// and owner, and no one else anything, with the buffers it points to.
+// (Wine makes it mode 0660, less the umask: it maps an entry for a user
+// of the token to the group's bits too.)
+struct OwnerOnly {
+  SECURITY_DESCRIPTOR descriptor;
+  std::vector<DWORD> acl;  // DWORDs: an ACL must be aligned
+  std::vector<BYTE> sids[3];
+  SECURITY_ATTRIBUTES attributes;
+};
+
+constexpr DWORD kOwnerRights = FILE_GENERIC_READ | FILE_GENERIC_WRITE |
+                               DELETE | WRITE_DAC | WRITE_OWNER;
+
+bool MakeOwnerOnly(OwnerOnly* only) {
+  if (!UserSid(&only->sids[0]) ||
+      !WellKnownSid(WinLocalSystemSid, &only->sids[1]) ||
+      !WellKnownSid(WinBuiltinAdministratorsSid, &only->sids[2]))
+    return false;
+  DWORD acl_size = sizeof(ACL);
+  for (auto& sid : only->sids)
+    acl_size += sizeof(ACCESS_ALLOWED_ACE) - sizeof(DWORD) +
+                GetLengthSid(sid.data());
+  only->acl.assign(acl_size / sizeof(DWORD) + 1, 0);
+  ACL* acl = reinterpret_cast<ACL*>(only->acl.data());
+  if (!InitializeAcl(acl, acl_size, ACL_REVISION)) return false;
+  for (auto& sid : only->sids)
+    if (!AddAccessAllowedAce(acl, ACL_REVISION, kOwnerRights, sid.data()))
+      return false;
+  // Protected: nothing the folder passes on is added.
+  if (!InitializeSecurityDescriptor(&only->descriptor,
+                                    SECURITY_DESCRIPTOR_REVISION) ||
+      !SetSecurityDescriptorDacl(&only->descriptor, TRUE, acl, FALSE) ||
+      !SetSecurityDescriptorControl(&only->descriptor, SE_DACL_PROTECTED,
+                                    SE_DACL_PROTECTED))
+    return false;
+  only->attributes = {sizeof(SECURITY_ATTRIBUTES), &only->descriptor, FALSE};
+  return true;
+}
+
+// Why the log just opened as |h| from |path| is not written: empty when
+// it is a file on a disk, not a link or reparse point (nor, under Wine,
+// the file a POSIX link leads to: its handle's final name is another
+// one), with one link, owned by this process's user, SYSTEM,
+// Administrators or TrustedInstaller.
+std::string LogRefusal(HANDLE h, const std::wstring& path) {
+  BY_HANDLE_FILE_INFORMATION info;
+  if (GetFileType(h) != FILE_TYPE_DISK) return "it is not a regular file";
+  if (!GetFileInformationByHandle(h, &info)) return Reason();
+  if (info.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT)
+    return "it is a link or reparse point: not followed";
+  if (info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)
+    return "it is not a regular file";
+  if (!OpenedItself(h, path))
+    return "it is a link or reparse point: not followed";
+  if (info.nNumberOfLinks != 1)
+    return "it has " + std::to_string(info.nNumberOfLinks) +
+           " hard links: not written";
+  PSID owner = nullptr;
+  PSECURITY_DESCRIPTOR sd = nullptr;
+  DWORD rc = GetSecurityInfo(h, SE_FILE_OBJECT, OWNER_SECURITY_INFORMATION,
+                             &owner, nullptr, nullptr, nullptr, &sd);
+  if (rc != ERROR_SUCCESS) return Reason(rc);
+  std::vector<BYTE> user;
+  std::string refusal;
+  if (!owner || (!IsAdministrative(owner) &&
+                 !(UserSid(&user) && EqualSid(owner, user.data()))))
+    refusal = "it is owned by " +
+              (owner ? SidText(owner) : std::string("no one")) +
+              ", not by this user or an administrator";
+  LocalFree(sd);
+  return refusal;
+}
+
+}  // namespace
+
+bool OpenAppend(const std::string& path, OutputFile* file, bool* created,
+                std::string* error) {
+  const std::wstring wide = Wide(path);
+  *created = false;
   // FILE_APPEND_DATA without FILE_WRITE_DATA: every write goes to the end.
-  HANDLE h = CreateFileW(Wide(path).c_str(), FILE_APPEND_DATA,
-                         FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                         nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
-  if (h == INVALID_HANDLE_VALUE) {
-    *error = Reason();
+  // READ_CONTROL reads the owner through this handle. A link or
+  // reparse point is opened as itself, and refused; a named pipe's server
+  // may not act as this process (SECURITY_ANONYMOUS). Shared with every
+  // other opener: the log may be the registry, opened before the lock.
+  const DWORD access = FILE_APPEND_DATA | READ_CONTROL | FILE_READ_ATTRIBUTES |
+                       SYNCHRONIZE;
+  const DWORD share = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
+  const DWORD flags = FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT |
+                      SECURITY_SQOS_PRESENT | SECURITY_ANONYMOUS;
+  OwnerOnly only;
+  HANDLE h = INVALID_HANDLE_VALUE;
+  for (int attempt = 1; h == INVALID_HANDLE_VALUE; ++attempt) {
+    h = CreateFileW(wide.c_str(), access, share, nullptr, OPEN_EXISTING, flags,
+                    nullptr);
+    if (h != INVALID_HANDLE_VALUE) break;
+    DWORD code = GetLastError();
+    if (code != ERROR_FILE_NOT_FOUND) {
+      *error = Reason(code);
+      return false;
+    }
+    // A missing log is made new, for this user and administrators only.
+    if (attempt == 1 && !MakeOwnerOnly(&only)) {
+      *error = "making its security descriptor: " + Reason();
+      return false;
+    }
+    h = CreateFileW(wide.c_str(), access, share, &only.attributes, CREATE_NEW,
+                    flags, nullptr);
+    if (h != INVALID_HANDLE_VALUE) {
+      *created = true;
+      break;
+    }
+    code = GetLastError();
+    if (code != ERROR_FILE_EXISTS && code != ERROR_ALREADY_EXISTS) {
+      *error = Reason(code);
+      return false;
+    }
+    // Wine shows a POSIX link that leads nowhere as missing, yet will not
+    // make a file in its place.
+    if (attempt == kCreateAttempts) {
+      *error = "it cannot be opened as a file (a link that leads nowhere?): "
+               "not followed";
+      return false;
+    }
+  }
+  const std::string refusal = LogRefusal(h, wide);
+  if (!refusal.empty()) {
+    CloseHandle(h);
+    *error = refusal;
     return false;
   }
   file->path = path;
@@ -660,9 +812,32 @@ bool IsTrustedInstaller(PSID sid) {
 
 }  // namespace
 
-bool FolderOpenToOthers(const std::string& dir, std::string* error) {
+namespace {
+
+// Rights in a parent folder that let a user remove or rename what is in
+// it, the next folder on the way included, or take the folder over.
+// Making a new folder there (as Authenticated Users may in C:\) changes
+// nothing on the way.
+constexpr DWORD kParentChangeRights = FILE_DELETE_CHILD | DELETE | WRITE_DAC |
+                                      WRITE_OWNER | GENERIC_ALL |
+                                      MAXIMUM_ALLOWED;
+
+// Wine shows the files of the POSIX user running it as owned by the
+// token's user, and those of other users as Anonymous's: there this
+// process's user is the owner root is on POSIX. On Windows an elevated
+// process's user has unelevated processes too.
+bool UnderWine() {
+  HMODULE ntdll = GetModuleHandleW(L"ntdll.dll");
+  return ntdll && GetProcAddress(ntdll, "wine_get_version") != nullptr;
+}
+
+// Judges folder |dir| (a |parent|: what is in it) in |*open|: whether
+// users other than administrators may change it. False with |error| set
+// when its descriptor cannot be read.
+bool JudgeFolder(const std::wstring& dir, bool parent, PSID user, bool* open,
+                 std::string* error) {
   std::vector<DWORD> descriptor;
-  if (!ReadSecurity(Wide(dir),
+  if (!ReadSecurity(dir,
                     OWNER_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION,
                     &descriptor)) {
     *error = Reason();
@@ -677,22 +852,128 @@ bool FolderOpenToOthers(const std::string& dir, std::string* error) {
     *error = Reason();
     return false;
   }
+  *open = true;
+  // An owner may change the DACL, whatever it says.
+  if (!owner || (!IsAdministrative(owner) &&
+                 !(user && UnderWine() && EqualSid(owner, user))))
+    return true;
   // No DACL at all lets everyone do everything.
   if (!present || !acl) return true;
   for (DWORD i = 0; i < acl->AceCount; ++i) {
     ACCESS_ALLOWED_ACE* ace = nullptr;
     if (!GetAce(acl, i, reinterpret_cast<void**>(&ace))) continue;
     if (ace->Header.AceType != ACCESS_ALLOWED_ACE_TYPE) continue;
-    // An entry for subfolders only gives nothing on the files here.
+    // An entry for subfolders only gives nothing on the files here; in a
+    // parent no entry for what is made later gives anything on the
+    // folder that is there.
     BYTE flags = ace->Header.AceFlags;
-    if ((flags & INHERIT_ONLY_ACE) && !(flags & OBJECT_INHERIT_ACE)) continue;
-    if (!(ace->Mask & kChangeRights)) continue;
-    PSID sid = &ace->SidStart;
-    if ((owner && EqualSid(sid, owner)) ||
-        IsWellKnown(sid, WinLocalSystemSid) ||
-        IsWellKnown(sid, WinBuiltinAdministratorsSid) ||
-        IsWellKnown(sid, WinCreatorOwnerSid) || IsTrustedInstaller(sid))
+    if ((flags & INHERIT_ONLY_ACE) &&
+        (parent || !(flags & OBJECT_INHERIT_ACE)))
       continue;
+    if (!(ace->Mask & (parent ? kParentChangeRights : kChangeRights)))
+      continue;
+    PSID sid = &ace->SidStart;
+    if (EqualSid(sid, owner) || IsAdministrative(sid) ||
+        IsWellKnown(sid, WinCreatorOwnerSid))
+      continue;
+    return true;
+  }
+  *open = false;
+  return true;
+}
+
+// The length of the root of full path |path|: "C:\", "\\server\share\",
+// "\\?\C:\", "\\?\UNC\server\share\".
+size_t RootLength(const std::wstring& path) {
+  size_t at = 0;
+  bool unc = path.compare(0, 2, L"\\\\") == 0;
+  if (path.compare(0, 4, L"\\\\?\\") == 0) {
+    at = 4;
+    unc = path.compare(4, 4, L"UNC\\") == 0;
+    if (unc) at = 8;
+  } else if (unc) {
+    at = 2;
+  }
+  if (!unc) return path.size() >= at + 3 ? at + 3 : path.size();
+  // Past the server's and the share's names.
+  for (int part = 0; part < 2 && at != std::wstring::npos; ++part) {
+    at = path.find(L'\\', at);
+    if (at != std::wstring::npos) ++at;
+  }
+  return at == std::wstring::npos ? path.size() : at;
+}
+
+// The folders of full path |path|, itself first, up to its root, which
+// keeps its backslash ("C:\").
+std::vector<std::wstring> FoldersUp(std::wstring path) {
+  const size_t root = RootLength(path);
+  while (path.size() > root && (path.back() == L'\\' || path.back() == L'/'))
+    path.pop_back();
+  std::vector<std::wstring> folders{path};
+  while (path.size() > root) {
+    size_t slash = path.find_last_of(L"\\/");
+    path.resize(slash == std::wstring::npos || slash < root ? root
+                                                            : slash);
+    folders.push_back(path);
+  }
+  return folders;
+}
+
+// |wide| in the ANSI code page, for a message.
+std::string Narrow(const std::wstring& wide) {
+  int n = WideCharToMultiByte(CP_ACP, 0, wide.c_str(), -1, nullptr, 0,
+                              nullptr, nullptr);
+  if (n <= 0) return std::string();
+  std::string narrow(static_cast<size_t>(n), '\0');
+  WideCharToMultiByte(CP_ACP, 0, wide.c_str(), -1, narrow.data(), n, nullptr,
+                      nullptr);
+  narrow.resize(static_cast<size_t>(n) - 1);
+  return narrow;
+}
+
+}  // namespace
+
+bool FolderOpenToOthers(const std::string& dir, std::string* through,
+                        std::string* error) {
+  const std::wstring name = Wide(dir);
+  wchar_t full[MAX_PATH * 2];
+  DWORD n = GetFullPathNameW(name.c_str(), MAX_PATH * 2, full, nullptr);
+  if (n == 0 || n >= MAX_PATH * 2) {
+    *error = n == 0 ? Reason() : "the folder's name is too long";
+    return false;
+  }
+  // The folders on the way as named, then, when a junction or link on
+  // the way leads elsewhere, those the system reaches: each list begins
+  // with the folder itself.
+  std::vector<std::wstring> folders = FoldersUp(std::wstring(full, n));
+  size_t reached_at = folders.size();
+  HANDLE h = CreateFileW(name.c_str(), FILE_READ_ATTRIBUTES,
+                         FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                         nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS,
+                         nullptr);
+  if (h != INVALID_HANDLE_VALUE) {
+    std::wstring final_path = FinalPath(h);
+    CloseHandle(h);
+    if (final_path.compare(0, 8, L"\\\\?\\UNC\\") == 0)
+      final_path = L"\\" + final_path.substr(7);
+    else if (final_path.compare(0, 4, L"\\\\?\\") == 0)
+      final_path = final_path.substr(4);
+    std::vector<std::wstring> reached = FoldersUp(final_path);
+    if (!final_path.empty() &&
+        CompareStringOrdinal(reached[0].c_str(), -1, folders[0].c_str(), -1,
+                             TRUE) != CSTR_EQUAL)
+      folders.insert(folders.end(), reached.begin(), reached.end());
+  }
+  std::vector<BYTE> user;
+  PSID user_sid = UserSid(&user) ? user.data() : nullptr;
+  for (size_t i = 0; i < folders.size(); ++i) {
+    const bool itself = i == 0 || i == reached_at;
+    bool open = false;
+    if (!JudgeFolder(folders[i], !itself, user_sid, &open, error))
+      return false;
+    if (!open) continue;
+    through->clear();
+    if (!itself) *through = Narrow(folders[i]);
     return true;
   }
   return false;

@@ -138,9 +138,18 @@ bool FlushOutput(OutputFile* file, std::string* error);
 // Closes the file; safe to call twice.
 bool CloseOutput(OutputFile* file, std::string* error);
 
-// Opens |path| to append to, creating it when missing; a relative path is
-// taken from the current folder.
-bool OpenAppend(const std::string& path, OutputFile* file, std::string* error);
+// Opens the log |path| to append to; a relative path is taken from the
+// current folder. A missing file is made new, with access for this
+// process's user only (on Windows also SYSTEM and Administrators;
+// |*created| then true). An existing one is opened
+// only as itself, and written only when it is a regular file with no
+// other hard link, owned by this process's user or an administrator (on
+// POSIX root; on Windows SYSTEM, Administrators or TrustedInstaller):
+// a link or reparse point there, a file of another user's, a FIFO or a
+// device is refused, with the reason in |error|. Never waits on what it
+// opens.
+bool OpenAppend(const std::string& path, OutputFile* file, bool* created,
+                std::string* error);
 // Writes |line| and the system's line end (CR LF on Windows) at the end of
 // the file as it is then, in one write: processes appending to one file at
 // once interleave whole lines.
@@ -196,12 +205,22 @@ bool ReadInput(InputFile* file, char* data, size_t size, size_t* got,
 // Closes the file; safe to call twice.
 void CloseInput(InputFile* file);
 
-// True when users other than administrators (on POSIX: other than the
-// folder's owner) may create or change files in folder |dir|: on Windows
-// when its DACL grants that to anyone but SYSTEM, Administrators,
-// TrustedInstaller and the owner; on POSIX when the folder is writable by
-// its group or others. On failure to tell, false with |error| set.
-bool FolderOpenToOthers(const std::string& dir, std::string* error);
+// True when users other than administrators may change folder |dir|, or
+// put another folder in its place: when they may change it or one of
+// its parents, up to the root (on POSIX of the host path: a Wine
+// prefix's folders and those above it). On POSIX a folder is open when
+// its owner is neither root nor this process's user, or its group or
+// others may write in it; in a parent the sticky bit makes that write
+// harmless. On Windows when its owner is not SYSTEM, Administrators or
+// TrustedInstaller (under Wine, which shows the files of the user running
+// it as that user's, also not this process's user), or its DACL is
+// missing or lets anyone else change it: in the folder create or change
+// files, in it or a parent remove or rename what is in it, or change
+// permissions or owner. |*through| is the nearest parent found open,
+// empty when it is |dir| itself. On failure to tell, false with |error|
+// set.
+bool FolderOpenToOthers(const std::string& dir, std::string* through,
+                        std::string* error);
 
 // The longest a run waits for another run's lock on the registry.
 constexpr unsigned kLockWaitMs = 60 * 1000;
@@ -222,7 +241,8 @@ bool LockRegistryFolder(const std::string& dir, unsigned wait_ms,
 
 // True when |a| and |b| both exist and are one file, by the system's file
 // identity (not by name: another spelling, a link or a relative path
-// counts).
+// counts). Opens neither for reading nor writing, and shares each file it
+// opens with every other opener: it may run before the registry's lock.
 bool SameFile(const std::string& a, const std::string& b);
 
 // On 64-bit Windows a 32-bit process finds the files of the system

@@ -108,22 +108,31 @@ bool NothingToUnregister(const Workplace& place, const RegistryEdit& edit,
   return true;
 }
 
-// What a registry folder that others may change lets them do.
-const char kOpenFolderRisk[] =
-    "can be changed by users who are not administrators: any of them can "
-    "choose the modules every OpenNI application loads";
+// What a registry folder that others may change lets them do, after
+// |folder|'s name: which parent lets them, when one does.
+std::string OpenFolderRisk(const std::string& folder,
+                           const std::string& through) {
+  return platform::DisplayName(folder) +
+         " can be changed by users who are not administrators" +
+         (through.empty() ? "" : ", through its parent " + through) +
+         ": any of them can choose the modules every OpenNI application "
+         "loads";
+}
 
-bool FolderOpen(const std::string& folder) {
-  std::string ignored;
-  return platform::FolderOpenToOthers(folder, &ignored);
+// Whether users who are not administrators may change the registry's
+// folder; |*risk| then says so.
+bool FolderOpen(const std::string& folder, std::string* risk) {
+  std::string through, ignored;
+  if (!platform::FolderOpenToOthers(folder, &through, &ignored)) return false;
+  *risk = OpenFolderRisk(folder, through);
+  return true;
 }
 
 // Says once when users who are not administrators may change the
 // registry's folder.
 void WarnOfOpenFolder(const std::string& folder, Sink* out) {
-  if (FolderOpen(folder))
-    Report(out, kExitOk, "warning: " + platform::DisplayName(folder) + " " +
-                             kOpenFolderRisk);
+  std::string risk;
+  if (FolderOpen(folder, &risk)) Report(out, kExitOk, "warning: " + risk);
 }
 
 // Takes the registry folder's lock, which this run then holds until it
@@ -250,9 +259,11 @@ int Check(const Workplace& place, Sink* out) {
     return status;
   SayRegistry(out, place);
   size_t problems = 0;
-  if (FolderOpen(place.registry_folder)) {
-    Say(out, "unsafe: " + platform::DisplayName(place.registry_folder) +
-                 " (" + kOpenFolderRisk + ")");
+  std::string risk;
+  if (FolderOpen(place.registry_folder, &risk)) {
+    const std::string name = platform::DisplayName(place.registry_folder);
+    // The folder's name first, then what others can do, in parentheses.
+    Say(out, "unsafe: " + name + " (" + risk.substr(name.size() + 1) + ")");
     ++problems;
   }
   for (const CheckedModule& module : checked) {

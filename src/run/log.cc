@@ -72,17 +72,17 @@ void OpenLog(Sink* sink, const std::string& path, int argc,
              const char* const* argv, const std::vector<std::string>& never) {
   sink->log_path = path;
   std::string error;
-  std::string ignored;
-  const bool existed =
-      platform::LookUp(path, &ignored) != platform::Presence::kMissing;
-  if (!platform::OpenAppend(path, &sink->log, &error)) {
+  bool created = false;
+  if (!platform::OpenAppend(path, &sink->log, &created, &error)) {
     Warn(sink, error);
     return;
   }
+  // Before the lock: SameFile opens each file sharing it with every other
+  // opener, so that no run's replace of the registry fails for it.
   for (const std::string& file : never) {
     if (!platform::SameFile(path, file)) continue;
     platform::CloseOutput(&sink->log, &error);
-    if (!existed) platform::RemoveFile(file);  // made by this open
+    if (created) platform::RemoveFile(file);  // made by this open
     Warn(sink, "it is the framework's registry file " +
                    platform::DisplayName(file));
     return;

@@ -20,9 +20,11 @@ struct Sink {
 
 // Opens the log |path| to append to and writes the run's header: the time
 // (UTC), the version and the command line |argv|. A log that cannot be
-// opened or written costs one warning on standard error; the run goes on
-// without it. A log that is one of the files |never| (the registry's own)
-// is not written, and not left behind when this run created it.
+// opened or written, or that platform::OpenAppend refuses (a link, a file
+// with another hard link or of another user), costs one warning on
+// standard error; the run goes on without it, its status unchanged. A
+// log that is one of the files |never| (the registry's own) is not
+// written, and not left behind when this run created it.
 void OpenLog(Sink* sink, const std::string& path, int argc,
              const char* const* argv, const std::vector<std::string>& never);
 // Writes the status line and closes the log, if one is open.

@@ -14,8 +14,8 @@ File keys name a path below one of the registry folders:
   "d/..."     D:\\OpenNI\\Data\\... (D: is drive_c\\DriveD)
   "sys/...", "wow/..."  C:\\windows\\system32\\modreg-test\\... and
               C:\\windows\\syswow64\\modreg-test\\..., likewise
-A value is the file's bytes, DIR for a directory, a Link, or a Built
-test module.
+A value is the file's bytes, DIR for a directory, a Link, a HardLink, or
+a Built test module.
 
 Expected registries are written out here line by line; the tool writes
 CR LF line ends and one empty line after the last element.
@@ -40,6 +40,13 @@ DIR = _Dir()          # a directory in a file layout
 @dataclass(frozen=True)
 class Link:
     """A symbolic link in a file layout, to |target| (which may not exist)."""
+    target: str
+
+
+@dataclass(frozen=True)
+class HardLink:
+    """A second name for the file |target| (a key of the same layout, laid
+    out before it) in a file layout."""
     target: str
 
 
@@ -88,6 +95,11 @@ class Step:
     # Under Wine, the machine's framework variables, name: (type, data);
     # the others deleted. None leaves them as they are.
     machine: dict = None
+    # Folders of drive C: ("Frameworks") that anyone may write (mode 777)
+    # during the run; 755 again afterwards.
+    writable: tuple = ()
+    # Natively, a file size limit in bytes for the run (RLIMIT_FSIZE).
+    file_limit: int = None
 
 
 @dataclass
@@ -1204,6 +1216,13 @@ def logged(args, lines, status=0):
 
 
 QUIET = ["--log", LOG, "x64", "1"]
+NEVER = r"^modreg: warning: cannot write log "
+# A link at the log's name: natively a symbolic link, under Wine one that
+# the handle's final name shows, or one that leads nowhere.
+LINKED = r": it (is a symbolic link|is a link or reparse point|cannot be " \
+    r"opened as a file \(a link that leads nowhere\?\)): not followed$"
+VICTIM = b"another user's file: no run may write here\n"
+FULL_LOG = b"x" * 4096
 LOUD = ["--verbose", "--log=" + LOG, "--unregister", "x64", "5"]
 FAILED = ["--log", LOG, "X86", "0x5"]
 REPORT = SAID_V + ("backup: made", "removed: " + H1, "added: " + H1,
@@ -1242,12 +1261,34 @@ extend([
                       reason_after(LOG)),),
              after={"pf/modules.xml": base_with(mod(H1)), OLD: STALE,
                     "pf/run.log": DIR})]),
-    # A log that fails after it was opened: one warning, not one a line.
-    run("log: one that cannot be written only warns once",
-        ["--log", "/dev/full", "x64", "1"], {"pf/modules.xml": STALE},
+    # A log that fails after it was opened (its writes pass the file size
+    # limit, the registry's do not): one warning, not one a line.
+    Case("log: one that cannot be written only warns once", [Step(
+        args=QUIET, put={"pf/modules.xml": STALE, "pf/run.log": FULL_LOG},
+        file_limit=len(FULL_LOG),
+        stderr=((r"^modreg: warning: cannot write log ", reason_after(LOG)),),
+        after={"pf/modules.xml": base_with(mod(H1)), OLD: STALE,
+               "pf/run.log": FULL_LOG})], modes=("native",)),
+    # Only a regular file of this user's or root's, with no other name, is
+    # written; the rest of the run goes on as without --log.
+    run("log: a device is not written", ["--log", "/dev/full", "x64", "1"],
+        {"pf/modules.xml": STALE},
         {"pf/modules.xml": base_with(mod(H1)), OLD: STALE},
-        stderr=((r"^modreg: warning: cannot write log /dev/full: \w",),),
-        modes=("native",)),
+        stderr=((r"^modreg: warning: cannot write log /dev/full: it is not "
+                 r"a regular file$",),), modes=("native",)),
+    run("log: a link is not followed", QUIET,
+        {"pf/modules.xml": STALE, "pf/run.log": Link("victim.txt"),
+         "pf/victim.txt": VICTIM},
+        {"pf/modules.xml": base_with(mod(H1)), OLD: STALE,
+         "pf/run.log": Link("victim.txt"), "pf/victim.txt": VICTIM},
+        stderr=((NEVER, reason_after(LOG), LINKED),)),
+    run("log: a file with another hard link is not written", QUIET,
+        {"pf/modules.xml": STALE, "pf/victim.txt": VICTIM,
+         "pf/run.log": HardLink("victim.txt")},
+        {"pf/modules.xml": base_with(mod(H1)), OLD: STALE,
+         "pf/run.log": VICTIM, "pf/victim.txt": VICTIM},
+        stderr=((NEVER, reason_after(LOG), r": it has 2 hard links: not "
+                 r"written$"),)),
     Case("verbose: how the arguments were read, when not plainly", [
         Step(args=["--verbose", "X86", "0x5"], put={"pf/modules.xml": STALE},
              stdout=Out((NOTE_X86, 'mask "0x5" read as 0: reading stopped '
@@ -1306,6 +1347,18 @@ extend([
               ["--verbose", "--list", "--openni", FWDIR + "\\", "x64"], BASE,
               {"fw/modules.xml": BASE}, stdout=Out(SAID_FW + (
                   "framework folder: --openni", "missing: " + FW))),
+    # A parent folder others may change draws the warning too, naming it:
+    # they can put another OpenNI folder in its place.
+    Case("--openni: a parent folder anyone may change: a warning", [Step(
+        args=["--openni", FWDIR, "x64", "1"], writable=("Frameworks",),
+        put={"pf/modules.xml": OTHER, "fw/modules.xml": BASE},
+        stderr=((r"^modreg: warning: " + esc(FWDIR + r"\Data"),
+                 r" can be changed by users who are not administrators, "
+                 r"through its parent (C:\\Frameworks|/\S*/drive_c/"
+                 r"Frameworks): any of them can choose the modules every "
+                 r"OpenNI application loads$"),),
+        after={"pf/modules.xml": OTHER, "fw/modules.xml": base_with(mod(H1)),
+               FWOLD: BASE})]),
     Case("--openni: a framework on drive D:", [Step(
         args=["--openni", "D:\\OpenNI\\", "x64", "1"], put={"d/modules.xml": BASE},
         after={"d/modules.xml": base_with(mod(H1)), "d/modules.xml.old": BASE})]),
@@ -1492,7 +1545,6 @@ CASES[-1].steps[0].stdout = Out((
 # A usage error reaches the log wherever --log stands among the options;
 # a log never goes into the registry's own files, made by the run or not.
 BOGUS = ["--bogus", "--log", LOG, "x64", "1"]
-NEVER = r"^modreg: warning: cannot write log "
 extend([
     run("log: a usage error before --log", BOGUS, {"pf/modules.xml": STALE},
         {"pf/modules.xml": STALE, "pf/run.log": Lines(logged(BOGUS, ())[:-1] + (
@@ -1510,12 +1562,13 @@ extend([
     framework("log: never the registry --openni names",
               ["--log", REGFW, "--openni", FWDIR, "--list", "x64"], BASE,
               {"fw/modules.xml": BASE}, stdout=Out(SAID_FW + ("missing: " + FW,))),
+    # Never followed, so it makes no empty backup either.
     run("log: a link that leads to where the backup goes", ["--log", LOG,
         "x64", "1"], {"pf/modules.xml": STALE, "pf/run.log":
                       Link("modules.xml.old")},
         {"pf/modules.xml": base_with(mod(H1)), OLD: STALE,
          "pf/run.log": Link("modules.xml.old")},
-        stderr=((NEVER, r"it is the framework's registry file "),)),
+        stderr=((NEVER, LINKED),)),
 ])
 CASES[-2].steps[0].stderr = ((NEVER, r"it is the framework's registry file "),)
 # The usage error README shows, where it shows one, as the tool prints it.

@@ -25,7 +25,8 @@ import time
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 import cases as table  # noqa: E402
-from cases import DIR, HOST, SHORT, Built, Lines, Link, Out  # noqa: E402
+from cases import (DIR, HOST, SHORT, Built, HardLink, Lines, Link,  # noqa: E402
+                   Out)
 from wine import WinePrefix  # noqa: E402
 
 DATA = {
@@ -189,6 +190,8 @@ def lay_out(drive_c, files):
             os.makedirs(path)
         elif isinstance(content, Link):
             os.symlink(content.target, path)
+        elif isinstance(content, HardLink):
+            os.link(os.path.join(os.path.dirname(path), content.target), path)
         elif isinstance(content, Built):
             shutil.copyfile(os.path.join(MODULES, content.name), path)
         else:
@@ -346,6 +349,17 @@ def judged_by_tinyxml(checker, drive_c, before, after):
     return problems
 
 
+def file_limit(size):
+    """What sets a file size limit of |size| bytes in the child, if any."""
+    if size is None:
+        return None
+
+    def limit():
+        import resource
+        resource.setrlimit(resource.RLIMIT_FSIZE, (size, size))
+    return limit
+
+
 def run_case(case, target, arch):
     try:
         return run_steps(case, target, arch)
@@ -368,16 +382,24 @@ def run_steps(case, target, arch):
         env.update(step.env)
         if step.machine is not None:
             target.set_machine(step.machine)
+        opened = [os.path.join(drive_c, *rel.split("/"))
+                  for rel in step.writable]
+        for folder in opened:
+            os.chmod(folder, 0o777)
         try:
             proc = subprocess.run(target.command(step.args), env=env,
                                   stdin=subprocess.DEVNULL,
                                   stdout=subprocess.PIPE,
                                   stderr=subprocess.PIPE,
+                                  preexec_fn=file_limit(step.file_limit),
                                   timeout=RUN_TIMEOUT)
             status = proc.returncode
             out, err = proc.stdout, proc.stderr
         except subprocess.TimeoutExpired as e:
             status, out, err = "timeout", e.stdout or b"", e.stderr or b""
+        finally:
+            for folder in opened:
+                os.chmod(folder, 0o755)
         after = snapshot(drive_c)
         problems = check_step(step, (status, out, err, after),
                               before, target, case.absent)

@@ -6,7 +6,19 @@ Planted links: another process keeps planting symbolic links at the
 temporary files' names (modules.xml.tmp, modules.xml.old.tmp), leading to
 a victim file, while the tool runs many times (the backup removed before
 each run, so that each run makes one). No run may change the victim, and
-every run either succeeds or fails with status 5 naming the file.
+every run either succeeds or fails with status 5 naming the file. The
+same at the name of a --log (removed before each run): every run
+succeeds, logging or warning that the log is a link.
+
+A --log FILE where another user put something: a symbolic link (to a
+file, or leading nowhere), a hard link, a file of theirs, a FIFO. Each is
+left as it was, with one warning and status 0; a missing log is made for
+this user only, and a log of this user's appended to.
+
+An open folder: the registry's folder or its parent, writable by anyone
+or owned by another user, draws the warning and --check's unsafe line,
+naming the parent when it is the parent; a sticky parent (as /tmp) does
+not, natively.
 
 Under Wine besides: a read-only registry stays read-only and a hidden,
 system one hidden and system (Wine keeps those two in the extended
@@ -44,9 +56,13 @@ while True:
         except OSError:
             pass
 '''
-WARNING = ('modreg: warning: C:\\Program Files\\OpenNI\\Data%s can be '
-           'changed by users who are not administrators: any of them can '
-           'choose the modules every OpenNI application loads')
+RISK = ('can be changed by users who are not administrators%s: any of them '
+        'can choose the modules every OpenNI application loads')
+LOG = 'C:\\logs\\run.log'
+LOG_WARNING = (r'^modreg: warning: cannot write log C:\\logs\\run\.log'
+               r'(?: \(/.*\))?: (%s)$')
+LINKED = (r'it (is a symbolic link|is a link or reparse point|cannot be '
+          r'opened as a file \(a link that leads nowhere\?\)): not followed')
 
 
 def reset(prefix, registry=None):
@@ -60,9 +76,14 @@ def reset(prefix, registry=None):
 
 
 def run(command, env, *args):
-    p = subprocess.run(command + list(args), env=env,
-                       stdin=subprocess.DEVNULL, capture_output=True,
-                       timeout=120)
+    """(status, stderr) of a run; a run that hangs is killed after two
+    minutes, status 'hung'."""
+    try:
+        p = subprocess.run(command + list(args), env=env,
+                           stdin=subprocess.DEVNULL, capture_output=True,
+                           timeout=120)
+    except subprocess.TimeoutExpired:
+        return 'hung', ''
     return p.returncode, p.stderr.decode('utf-8', 'replace').strip()
 
 
@@ -84,7 +105,7 @@ def planted_links(results, label, command, prefix, env, runs):
             status, err = run(command, env, 'x64', '1')
             counts[status] = counts.get(status, 0) + 1
             if status not in (0, 5) or (status == 5 and '.tmp' not in err):
-                problems.append('a run gave status %d %r' % (status, err))
+                problems.append('a run gave status %s %r' % (status, err))
     finally:
         planter.kill()
         planter.wait()
@@ -127,7 +148,7 @@ def protection_kept(results, wine, exe):
             os.chmod(os.path.join(folder, temp), 0o444)
         status, err = run(command, wine.env, 'x64', '1')
         problems = [] if status == 0 and not err else [
-            'status %d %r' % (status, err)]
+            'status %s %r' % (status, err)]
         now = os.stat(registry).st_mode
         with open(registry, 'rb') as f:
             if b'HALDEToF\\SensorModule.dll' not in f.read():
@@ -147,21 +168,207 @@ def protection_kept(results, wine, exe):
                       problems)
 
 
-def open_folder(results, wine, exe):
-    folder = reset(wine.prefix)
-    os.chmod(folder, 0o777)
-    status, err = run(['wine', exe], wine.env, 'x64', '1')
-    check = subprocess.run(['wine', exe, '--check', 'x64'], env=wine.env,
-                           stdin=subprocess.DEVNULL, capture_output=True,
-                           text=True, timeout=120)
-    os.chmod(folder, 0o755)
-    results.check('wine: a folder Everyone may write: the warning, and '
-                  '--check says so', ([] if status == 0 and err == WARNING % ''
-                                      else ['status %d %r' % (status, err)]) +
-                  ([] if check.returncode == 1 and
-                   'unsafe: C:\\Program Files\\OpenNI\\Data (can be changed'
-                   in check.stdout else ['--check: status %d, %r' % (
-                       check.returncode, check.stdout)]))
+def log_file(prefix):
+    """The host file of LOG in |prefix|, its folder made."""
+    folder = os.path.join(prefix, 'drive_c', 'logs')
+    os.makedirs(folder, exist_ok=True)
+    return os.path.join(folder, 'run.log')
+
+
+def user_ids(user):
+    """(uid, gid) of |user|, or None where there is no such user."""
+    import pwd
+    try:
+        entry = pwd.getpwnam(user)
+    except KeyError:
+        return None
+    return entry.pw_uid, entry.pw_gid
+
+
+def others_file(log, victim):
+    with open(log, 'wb') as f:
+        f.write(VICTIM)
+    os.chown(log, *user_ids('nobody'))
+
+
+EARLIER = b'a line of an earlier run\n'
+
+
+def own_file(log, victim):
+    with open(log, 'wb') as f:
+        f.write(EARLIER)
+
+
+# What another user plants at the log's name, and the reason of the
+# warning it must draw (None: the log is written).
+LOG_CASES = [
+    ('a symbolic link to another file',
+     lambda log, victim: os.symlink(victim, log), LINKED),
+    ('a symbolic link that leads nowhere',
+     lambda log, victim: os.symlink(victim + '.made', log), LINKED),
+    ('a hard link of another file', lambda log, victim: os.link(victim, log),
+     r'it has 2 hard links: not written'),
+    ("a file of another user's", others_file,
+     r'it is owned by (user \d+|S-1-5-7), not by this user or (root|an '
+     r'administrator)'),
+    ('a FIFO', lambda log, victim: os.mkfifo(log),
+     r'it is not a regular file'),
+    ('nothing: made for this user only', None, None),
+    ("a file of this user's: appended to", own_file, None),
+]
+
+
+def planted_at_log(log, victim):
+    """What is at |log| now, to compare before and after a run."""
+    if not os.path.lexists(log):
+        return None
+    st = os.lstat(log)
+    if os.path.islink(log):
+        return ('link', os.readlink(log))
+    data = b''
+    if os.path.isfile(log):
+        with open(log, 'rb') as f:
+            data = f.read()
+    return (st.st_mode, st.st_uid, st.st_nlink, data)
+
+
+def log_refusals(results, label, command, prefix, env, wine):
+    """Each of LOG_CASES at the log's name: status 0, the registry
+    written, the victim and what was planted as they were."""
+    for name, plant, reason in LOG_CASES:
+        if plant is others_file and (os.geteuid() != 0 or
+                                     not user_ids('nobody')):
+            results.skip('%s: log: %s' % (label, name),
+                         'only root can give a file to user nobody')
+            continue
+        folder = reset(prefix)
+        victim = os.path.join(prefix, 'victim.txt')
+        with open(victim, 'wb') as f:
+            f.write(VICTIM)
+        log = log_file(prefix)
+        for old in (log, victim + '.made'):
+            if os.path.lexists(old):
+                os.unlink(old)
+        if plant:
+            plant(log, victim)
+        before = planted_at_log(log, victim)
+        status, err = run(command, env, '--log', LOG, 'x64', '1')
+        problems = [] if status == 0 else ['status %s' % status]
+        with open(os.path.join(folder, common.REGISTRY), 'rb') as f:
+            if b'HALDEToF\\SensorModule.dll' not in f.read():
+                problems.append('the registry was not updated')
+        with open(victim, 'rb') as f:
+            if f.read() != VICTIM:
+                problems.append('the victim was written')
+        if os.path.lexists(victim + '.made'):
+            problems.append('the link\'s target was made')
+        if reason:
+            if not re.match(LOG_WARNING % reason, err):
+                problems.append('stderr %r' % err)
+            if planted_at_log(log, victim) != before:
+                problems.append('the planted %s changed' % name)
+        elif err:
+            problems.append('stderr %r' % err)
+        elif not os.path.isfile(log) or os.path.islink(log):
+            problems.append('no log written')
+        else:
+            with open(log, 'rb') as f:
+                data = f.read()
+            mode = os.stat(log).st_mode & 0o777
+            if plant is own_file and not (data.startswith(EARLIER) and
+                                          len(data) > len(EARLIER)):
+                problems.append('the log was not appended to: %r' % data[:80])
+            if plant is None and b' modreg ' not in data:
+                problems.append('the log has no header: %r' % data[:80])
+            # Wine maps the user's DACL entry to the group's bits too.
+            if plant is None and (mode & 0o007 if wine else mode != 0o600):
+                problems.append('the new log has mode %o' % mode)
+        results.check('%s: log: %s' % (label, name), problems)
+
+
+def planted_log_links(results, label, command, prefix, env, runs):
+    """Links planted at the log's name, removed before each run: each run
+    logs or warns, and never writes the victim."""
+    reset(prefix)
+    victim = os.path.join(prefix, 'victim.txt')
+    with open(victim, 'wb') as f:
+        f.write(VICTIM)
+    log = log_file(prefix)
+    planter = subprocess.Popen([sys.executable, '-c', PLANTER, victim, log])
+    problems = []
+    counts = {'logged': 0, 'refused': 0}
+    try:
+        for _ in range(runs):
+            if os.path.lexists(log):
+                os.unlink(log)
+            status, err = run(command, env, '--log', LOG, 'x64', '1')
+            if status != 0 or (err and not re.match(LOG_WARNING % LINKED,
+                                                    err)):
+                problems.append('a run gave status %s %r' % (status, err))
+            counts['refused' if err else 'logged'] += 1
+    finally:
+        planter.kill()
+        planter.wait()
+    with open(victim, 'rb') as f:
+        if f.read() != VICTIM:
+            problems.append('the victim was written')
+    results.check('%s: links planted at the log\'s name, %d runs (logged: '
+                  '%d, refused: %d)' % (label, runs, counts['logged'],
+                                        counts['refused']), problems[:3])
+
+
+def open_folders(results, label, command, prefix, env, wine):
+    """The registry's folder, or its parent, that others may change: the
+    warning and --check's unsafe line, naming the parent; a sticky parent
+    is safe (natively: Wine's DACL has no sticky bit)."""
+    folder = common.data_dir(prefix)
+    parent = os.path.dirname(folder)
+    nobody = user_ids('nobody')
+    host = '' if wine else ' (%s)' % folder
+    through = ', through its parent %s' % (
+        'C:\\Program Files\\OpenNI' if wine else os.path.realpath(parent))
+    for name, path, mode, owner, said in (
+            ('the registry\'s folder: anyone may write', folder, 0o777, None,
+             ''),
+            ('the registry\'s folder: another user\'s', folder, 0o755,
+             nobody, ''),
+            ('its parent: anyone may write', parent, 0o777, None, through),
+            ('its parent: another user\'s', parent, 0o755, nobody, through),
+            ('its parent: anyone may write, sticky', parent, 0o1777, None,
+             None)):
+        case = '%s: %s' % (label, name)
+        if wine and mode & 0o1000:
+            continue
+        if owner is nobody and (os.geteuid() != 0 or not nobody):
+            results.skip(case, 'only root can give a folder to user nobody')
+            continue
+        reset(prefix)
+        os.chmod(path, mode)
+        if owner:
+            os.chown(path, *owner)
+        try:
+            status, err = run(command, env, 'x64', '1')
+            check = subprocess.run(command + ['--check', 'x64'], env=env,
+                                   stdin=subprocess.DEVNULL,
+                                   capture_output=True, text=True,
+                                   timeout=120)
+        finally:
+            os.chmod(path, 0o755)
+            os.chown(path, os.geteuid(), os.getegid())
+        risk = '' if said is None else RISK % said
+        data = 'C:\\Program Files\\OpenNI\\Data' + host
+        warning = risk and 'modreg: warning: %s %s' % (data, risk)
+        unsafe = 'unsafe: %s (%s)' % (data, risk)
+        problems = [] if status == 0 and err == warning else [
+            'status %s %r' % (status, err)]
+        if said is not None and unsafe not in check.stdout.splitlines():
+            problems.append('--check: no line %r: %r' % (unsafe,
+                                                        check.stdout))
+        if said is None and 'unsafe' in check.stdout:
+            problems.append('--check: %r' % check.stdout)
+        results.check(case + (': no warning' if said is None else
+                              ': the warning, and --check says so'),
+                      problems)
 
 
 def no_folder_no_lock(results, wine, faults_exe):
@@ -184,7 +391,7 @@ def no_folder_no_lock(results, wine, faults_exe):
     problems = [] if said.startswith('modreg_faults: holding the lock') else [
         'the first run said %r' % said]
     if status != 0 or err:
-        problems.append('status %d %r' % (status, err))
+        problems.append('status %s %r' % (status, err))
     results.check('wine: no OpenNI\\Data folder: an unregistration takes no '
                   'lock', problems)
 
@@ -261,8 +468,12 @@ def main():
 
     prefix = os.path.join(work, 'native')
     shutil.rmtree(prefix, ignore_errors=True)
-    planted_links(results, 'native', [os.path.abspath(args.tool)], prefix,
-                  dict(os.environ, WINEPREFIX=prefix), args.runs)
+    native = [os.path.abspath(args.tool)]
+    env = dict(os.environ, WINEPREFIX=prefix)
+    planted_links(results, 'native', native, prefix, env, args.runs)
+    planted_log_links(results, 'native', native, prefix, env, args.runs)
+    log_refusals(results, 'native', native, prefix, env, False)
+    open_folders(results, 'native', native, prefix, env, False)
     runs = args.runs
     if args.wine:
         exe = os.path.abspath(args.wine)
@@ -274,9 +485,14 @@ def main():
                 time.monotonic() - start), flush=True)
             planted_links(results, 'wine', ['wine', exe], wine.prefix,
                           wine.env, args.wine_runs)
+            planted_log_links(results, 'wine', ['wine', exe], wine.prefix,
+                              wine.env, args.wine_runs)
             runs += args.wine_runs
+            log_refusals(results, 'wine', ['wine', exe], wine.prefix,
+                         wine.env, True)
             protection_kept(results, wine, exe)
-            open_folder(results, wine, exe)
+            open_folders(results, 'wine', ['wine', exe], wine.prefix,
+                         wine.env, True)
             if args.wine_faults:
                 no_folder_no_lock(results, wine,
                                   os.path.abspath(args.wine_faults))
