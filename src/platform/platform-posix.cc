@@ -703,10 +703,10 @@ bool LockRegistryFolder(const std::string& dir, unsigned wait_ms,
   }
 }
 
-bool SameFile(const std::string& a, const std::string& b) {
+bool IsOpenAs(const OutputFile& file, const std::string& path) {
   struct stat sa, sb;
-  return stat(HostPath(a).c_str(), &sa) == 0 &&
-         stat(HostPath(b).c_str(), &sb) == 0 && sa.st_dev == sb.st_dev &&
+  return fstat(static_cast<int>(file.handle), &sa) == 0 &&
+         stat(HostPath(path).c_str(), &sb) == 0 && sa.st_dev == sb.st_dev &&
          sa.st_ino == sb.st_ino;
 }
 

@@ -1177,28 +1177,17 @@ bool LockRegistryFolder(const std::string& dir, unsigned wait_ms,
   return false;
 }
 
-namespace {
-
-// The volume and index that identify the file at |path|.
-bool FileIdentity(const std::string& path, BY_HANDLE_FILE_INFORMATION* info) {
-  HANDLE h = CreateFileW(Wide(path).c_str(), 0,
-                         FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                         nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS,
-                         nullptr);
-  if (h == INVALID_HANDLE_VALUE) return false;
-  const bool known = GetFileInformationByHandle(h, info) != 0;
-  CloseHandle(h);
-  return known;
-}
-
-}  // namespace
-
-bool SameFile(const std::string& a, const std::string& b) {
-  BY_HANDLE_FILE_INFORMATION ia, ib;
-  return FileIdentity(a, &ia) && FileIdentity(b, &ib) &&
-         ia.dwVolumeSerialNumber == ib.dwVolumeSerialNumber &&
-         ia.nFileIndexHigh == ib.nFileIndexHigh &&
-         ia.nFileIndexLow == ib.nFileIndexLow;
+bool IsOpenAs(const OutputFile& file, const std::string& path) {
+  // A short (8.3) name taken to the long one first, which the final path
+  // of a handle gives; neither call opens the file.
+  std::wstring name = Wide(path);
+  DWORD n = GetLongPathNameW(name.c_str(), nullptr, 0);
+  std::wstring long_name(n, L'\0');
+  if (n && GetLongPathNameW(name.c_str(), long_name.data(), n) == n - 1) {
+    long_name.resize(n - 1);
+    name = long_name;
+  }
+  return OpenedItself(Handle(&file), name);
 }
 
 // This 32-bit process is redirected as a 32-bit framework is; a 64-bit

@@ -239,11 +239,12 @@ inline std::string LockTimeoutReason(unsigned long long waited_ms) {
 bool LockRegistryFolder(const std::string& dir, unsigned wait_ms,
                         std::string* error);
 
-// True when |a| and |b| both exist and are one file, by the system's file
-// identity (not by name: another spelling, a link or a relative path
-// counts). Opens neither for reading nor writing, and shares each file it
-// opens with every other opener: it may run before the registry's lock.
-bool SameFile(const std::string& a, const std::string& b);
+// Tells whether the open |file| is the file at |path|, without opening
+// that file: on POSIX by device and inode; on Windows by the name under
+// which the system knows |file| (links resolved, case aside) against the
+// resolved folder of |path| and the name in it. A registry file is so
+// never opened before the registry's lock.
+bool IsOpenAs(const OutputFile& file, const std::string& path);
 
 // On 64-bit Windows a 32-bit process finds the files of the system
 // folder (System32) in SysWOW64. When a framework of |bits| finds them

@@ -77,10 +77,10 @@ void OpenLog(Sink* sink, const std::string& path, int argc,
     Warn(sink, error);
     return;
   }
-  // Before the lock: SameFile opens each file sharing it with every other
-  // opener, so that no run's replace of the registry fails for it.
+  // Before the lock: IsOpenAs opens none of them, so that no run's
+  // replace of the registry fails for it.
   for (const std::string& file : never) {
-    if (!platform::SameFile(path, file)) continue;
+    if (!platform::IsOpenAs(sink->log, file)) continue;
     platform::CloseOutput(&sink->log, &error);
     if (created) platform::RemoveFile(file);  // made by this open
     Warn(sink, "it is the framework's registry file " +

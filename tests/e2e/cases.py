@@ -1558,6 +1558,11 @@ extend([
              after={"pf/modules.xml": base_with(mod(H1)), OLD: STALE}),
         Step(args=["--log", REG, "--list", "x64"],
              stdout=Out(SAID + ("missing: " + FW, "missing: " + H1)),
+             stderr=((NEVER, r"it is the framework's registry file "),)),
+        # Another spelling: told from the open log, never by opening the
+        # registry before the lock.
+        Step(args=["--log", "C:/Program Files/OpenNI/./Data/modules.xml",
+                   "x64", "1"],
              stderr=((NEVER, r"it is the framework's registry file "),))]),
     framework("log: never the registry --openni names",
               ["--log", REGFW, "--openni", FWDIR, "--list", "x64"], BASE,
