@@ -345,6 +345,55 @@ Presence LookUp(const std::string& path, std::string* error) {
   return Presence::kError;
 }
 
+namespace {
+
+// The SIDs of this process's user and of a well-known group.
+bool UserSid(std::vector<BYTE>* sid);
+bool WellKnownSid(WELL_KNOWN_SID_TYPE type, std::vector<BYTE>* sid);
+
+// A protected DACL that lets this process's user, SYSTEM and
+// Administrators read, write, delete the file and change its permissions
+// and owner, and no one else anything, with the buffers it points to.
+// (Wine makes it mode 0660, less the umask: it maps an entry for a user
+// of the token to the group's bits too.)
+struct OwnerOnly {
+  SECURITY_DESCRIPTOR descriptor;
+  std::vector<DWORD> acl;  // DWORDs: an ACL must be aligned
+  std::vector<BYTE> sids[3];
+  SECURITY_ATTRIBUTES attributes;
+};
+
+constexpr DWORD kOwnerRights = FILE_GENERIC_READ | FILE_GENERIC_WRITE |
+                               DELETE | WRITE_DAC | WRITE_OWNER;
+
+bool MakeOwnerOnly(OwnerOnly* only) {
+  if (!UserSid(&only->sids[0]) ||
+      !WellKnownSid(WinLocalSystemSid, &only->sids[1]) ||
+      !WellKnownSid(WinBuiltinAdministratorsSid, &only->sids[2]))
+    return false;
+  DWORD acl_size = sizeof(ACL);
+  for (auto& sid : only->sids)
+    acl_size += sizeof(ACCESS_ALLOWED_ACE) - sizeof(DWORD) +
+                GetLengthSid(sid.data());
+  only->acl.assign(acl_size / sizeof(DWORD) + 1, 0);
+  ACL* acl = reinterpret_cast<ACL*>(only->acl.data());
+  if (!InitializeAcl(acl, acl_size, ACL_REVISION)) return false;
+  for (auto& sid : only->sids)
+    if (!AddAccessAllowedAce(acl, ACL_REVISION, kOwnerRights, sid.data()))
+      return false;
+  // Protected: nothing the folder passes on is added.
+  if (!InitializeSecurityDescriptor(&only->descriptor,
+                                    SECURITY_DESCRIPTOR_REVISION) ||
+      !SetSecurityDescriptorDacl(&only->descriptor, TRUE, acl, FALSE) ||
+      !SetSecurityDescriptorControl(&only->descriptor, SE_DACL_PROTECTED,
+                                    SE_DACL_PROTECTED))
+    return false;
+  only->attributes = {sizeof(SECURITY_ATTRIBUTES), &only->descriptor, FALSE};
+  return true;
+}
+
+}  // namespace
+
 bool CreateOutput(const std::string& path, OutputFile* file,
                   std::string* error) {
   // CREATE_NEW opens nothing that is there, and with
@@ -352,10 +401,17 @@ bool CreateOutput(const std::string& path, OutputFile* file,
   // whatever is in the way goes, as itself. READ_CONTROL and WRITE_DAC
   // are the owner's anyway: TakeProtection sets the DACL through this
   // handle.
+  // Created for this user and administrators only, before TakeProtection
+  // gives it the old file's DACL.
   const std::wstring wide = Wide(path);
+  OwnerOnly only;
+  if (!MakeOwnerOnly(&only)) {
+    *error = "making its security descriptor: " + Reason();
+    return false;
+  }
   for (int attempt = 1;; ++attempt) {
     HANDLE h = CreateFileW(wide.c_str(), GENERIC_WRITE | READ_CONTROL |
-                           WRITE_DAC, 0, nullptr, CREATE_NEW,
+                           WRITE_DAC, 0, &only.attributes, CREATE_NEW,
                            FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT,
                            nullptr);
     if (h != INVALID_HANDLE_VALUE) {
@@ -411,8 +467,6 @@ namespace {
 // Defined with the folder's judgement and the lock, below.
 bool IsWellKnown(PSID sid, WELL_KNOWN_SID_TYPE type);
 bool IsTrustedInstaller(PSID sid);
-bool UserSid(std::vector<BYTE>* sid);
-bool WellKnownSid(WELL_KNOWN_SID_TYPE type, std::vector<BYTE>* sid);
 
 // SYSTEM, Administrators and TrustedInstaller: the owners that only
 // administrators act as.
@@ -432,46 +486,6 @@ std::string SidText(PSID sid) {
   return name;
 }
 
-// A protected DACL that lets this process's user, SYSTEM and
-// Administrators read, write, delete the file and change its permissions
-// and owner, and no one else anything, with the buffers it points to.
-// (Wine makes it mode 0660, less the umask: it maps an entry for a user
-// of the token to the group's bits too.)
-struct OwnerOnly {
-  SECURITY_DESCRIPTOR descriptor;
-  std::vector<DWORD> acl;  // DWORDs: an ACL must be aligned
-  std::vector<BYTE> sids[3];
-  SECURITY_ATTRIBUTES attributes;
-};
-
-constexpr DWORD kOwnerRights = FILE_GENERIC_READ | FILE_GENERIC_WRITE |
-                               DELETE | WRITE_DAC | WRITE_OWNER;
-
-bool MakeOwnerOnly(OwnerOnly* only) {
-  if (!UserSid(&only->sids[0]) ||
-      !WellKnownSid(WinLocalSystemSid, &only->sids[1]) ||
-      !WellKnownSid(WinBuiltinAdministratorsSid, &only->sids[2]))
-    return false;
-  DWORD acl_size = sizeof(ACL);
-  for (auto& sid : only->sids)
-    acl_size += sizeof(ACCESS_ALLOWED_ACE) - sizeof(DWORD) +
-                GetLengthSid(sid.data());
-  only->acl.assign(acl_size / sizeof(DWORD) + 1, 0);
-  ACL* acl = reinterpret_cast<ACL*>(only->acl.data());
-  if (!InitializeAcl(acl, acl_size, ACL_REVISION)) return false;
-  for (auto& sid : only->sids)
-    if (!AddAccessAllowedAce(acl, ACL_REVISION, kOwnerRights, sid.data()))
-      return false;
-  // Protected: nothing the folder passes on is added.
-  if (!InitializeSecurityDescriptor(&only->descriptor,
-                                    SECURITY_DESCRIPTOR_REVISION) ||
-      !SetSecurityDescriptorDacl(&only->descriptor, TRUE, acl, FALSE) ||
-      !SetSecurityDescriptorControl(&only->descriptor, SE_DACL_PROTECTED,
-                                    SE_DACL_PROTECTED))
-    return false;
-  only->attributes = {sizeof(SECURITY_ATTRIBUTES), &only->descriptor, FALSE};
-  return true;
-}
 
 // Why the log just opened as |h| from |path| is not written: empty when
 // it is a file on a disk, not a link or reparse point (nor, under Wine,
