@@ -82,4 +82,6 @@ class WinePrefix:
     def stop(self):
         if self.server:
             quiet(["wineserver", "-k"], self.env, timeout=60)
+            # Gone before the next command, which would talk to it.
+            quiet(["wineserver", "-w"], self.env, timeout=60)
             self.server = False
