@@ -30,7 +30,7 @@ names = {n[len(top):] for n in names}
 kit = {"modreg.exe", "README.md", "LICENSE", "THIRD_PARTY_NOTICES.txt",
        "examples/nsis/modreg.nsh", "examples/nsis/setup.nsi",
        "examples/wix/product.wxs", "docs/design.md", "docs/testing.md",
-       "docs/performance.md"}
+       "docs/performance.md", "docs/releasing.md"}
 other = {n for n in names - kit
          if not n.startswith(("examples/", "docs/"))}
 if kit - names or other:
