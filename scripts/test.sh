@@ -63,3 +63,6 @@ bash tests/reliability/run.sh
 
 # The installer examples, built with makensis and wixl and run under Wine.
 bash tests/installers/run.sh
+
+# Two builds of one commit compared, the notices, the signing round trip.
+bash tests/release/run.sh
