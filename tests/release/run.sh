@@ -68,7 +68,7 @@ openssl pkcs12 -export -inkey signer.key -in signer.pem -certfile ca.pem \
 printf '%s\n' "[tsa]" "default_tsa = test" "[test]" "serial = tsa.serial" \
   "signer_cert = tsa.pem" "signer_key = tsa.key" "certs = ca.pem" \
   "signer_digest = sha256" "default_policy = 1.3.6.1.4.1.0.1" \
-  "digests = sha256" "ess_cert_id_alg = sha256" >tsa.cnf
+  "digests = sha1, sha256, sha512" "ess_cert_id_alg = sha256" >tsa.cnf
 echo 01 >tsa.serial
 exec 3< <(exec python3 - <<'PY'
 import http.server, subprocess
@@ -96,7 +96,8 @@ read -r port <&3 || fail "the timestamp authority did not start"
 
 (cd "$a/build/windows" && MODREG_SIGN_PKCS12=$tmp/signer.p12 \
   MODREG_SIGN_PASSWORD_FILE=$tmp/password \
-  MODREG_SIGN_TIMESTAMP_URL=http://127.0.0.1:$port cpack -G ZIP >/dev/null)
+  MODREG_SIGN_TIMESTAMP_URL=http://127.0.0.1:$port cpack -G ZIP >/dev/null) ||
+  fail "the zip could not be made with the signing hook on"
 python3 -c 'import sys, zipfile; sys.stdout.buffer.write(
   zipfile.ZipFile(sys.argv[1]).read(sys.argv[2]))' \
   "$a/build/windows/$zip" "modreg-$ver-win32/modreg.exe" >signed.exe
