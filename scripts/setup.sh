@@ -11,6 +11,7 @@ packages=(
   clang libclang-rt-14-dev
   hyperfine xmlstarlet libbenchmark-dev time strace
   nsis wixl python3-pefile
+  git osslsigncode openssl
 )
 
 as_root() {

@@ -14,22 +14,29 @@ for preset in native windows; do
   ctest --preset "$preset"
 done
 
-# The product's form for installer authors: a zip with modreg.exe, the
-# README with the documents it links to, and the installer examples, and
-# nothing else.
+# The product's form for installer authors: a zip that unpacks into one
+# folder named with the version, holding modreg.exe, the README with the
+# documents it links to, the licence and the notices, and the installer
+# examples, and nothing else.
 (cd build/windows && cpack -G ZIP >/dev/null && ls modreg-*-win32.zip)
 python3 - build/windows/modreg-*-win32.zip <<'EOF'
-import sys, zipfile
-names = {n for n in zipfile.ZipFile(sys.argv[1]).namelist() if n[-1] != "/"}
-kit = {"modreg.exe", "README.md", "examples/nsis/modreg.nsh",
-       "examples/nsis/setup.nsi", "examples/wix/product.wxs",
-       "docs/design.md", "docs/testing.md", "docs/performance.md"}
+import os, sys, zipfile
+top = os.path.basename(sys.argv[1])[:-len(".zip")] + "/"
+names = [n for n in zipfile.ZipFile(sys.argv[1]).namelist() if n[-1] != "/"]
+if not all(n.startswith(top) for n in names):
+    sys.exit("the zip holds files outside %s: %s" % (
+        top, sorted(n for n in names if not n.startswith(top))))
+names = {n[len(top):] for n in names}
+kit = {"modreg.exe", "README.md", "LICENSE", "THIRD_PARTY_NOTICES.txt",
+       "examples/nsis/modreg.nsh", "examples/nsis/setup.nsi",
+       "examples/wix/product.wxs", "docs/design.md", "docs/testing.md",
+       "docs/performance.md", "docs/releasing.md"}
 other = {n for n in names - kit
          if not n.startswith(("examples/", "docs/"))}
 if kit - names or other:
     sys.exit("the zip lacks %s, holds %s too" % (sorted(kit - names),
                                                    sorted(other)))
-print("the zip holds: " + " ".join(sorted(names)))
+print("the zip holds, in %s: %s" % (top, " ".join(sorted(names))))
 EOF
 
 # The Windows executable imports exactly these of Windows' own DLLs.
@@ -56,3 +63,6 @@ bash tests/reliability/run.sh
 
 # The installer examples, built with makensis and wixl and run under Wine.
 bash tests/installers/run.sh
+
+# Two builds of one commit compared, the notices, the signing round trip.
+bash tests/release/run.sh

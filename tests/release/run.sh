@@ -1,0 +1,124 @@
+#!/bin/bash
+# Release checks. Two builds of one commit, from `git archive` in two
+# folders whose paths differ in length, give the same modreg.exe and zip.
+# The notices are what scripts/notices.sh writes, and the README names the
+# toolchain's versions. A zip made through the signing hook, with a
+# throwaway CA, code-signing certificate and timestamp authority (served on
+# the loopback), holds a modreg.exe that verifies against that CA only,
+# fails with one byte changed, and gives back the unsigned build's bytes
+# without its signature.
+set -euo pipefail
+cd "$(dirname "$0")/../.."
+tmp=$(mktemp -d)
+tsa=
+trap '[ -z "$tsa" ] || kill "$tsa"; rm -rf "$tmp"' EXIT
+fail() { echo "release: $*" >&2; exit 1; }
+
+# The tracked files as they are: HEAD, or a commit of the changes to it.
+# The two builds differ in folder, time, time zone and umask; the zip's
+# times come from the commit.
+rev=$(git stash create)
+epoch=$(git log -1 --format=%ct HEAD)
+ver=$(sed -n 's/^project(modreg VERSION \([0-9.]*\).*/\1/p' CMakeLists.txt)
+zip=modreg-$ver-win32.zip
+build() {  # FOLDER TZ UMASK: the commit's files there, modreg.exe and the zip made
+  mkdir -p "$1" && cd "$1" && export TZ=$2 && umask "$3" &&
+  git -C "$OLDPWD" archive "${rev:-HEAD}" | tar -x &&
+  cmake --preset windows -DMODREG_TESTS=OFF >/dev/null &&
+  cmake --build --preset windows --target modreg >/dev/null &&
+  cd build/windows && SOURCE_DATE_EPOCH=$epoch cpack -G ZIP >/dev/null
+}
+a=$tmp/a b=$tmp/b/a-folder-with-a-longer-name
+(build "$a" UTC0 022) || fail "the build in $a failed"
+(build "$b" XST-9 077) || fail "the build in $b failed"
+for f in modreg.exe "$zip"; do
+  sum=$(cd "$a/build/windows" && sha256sum "$f")
+  (cd "$b/build/windows" && sha256sum --quiet -c <<<"$sum") ||
+    fail "$f differs between two builds of one commit"
+  echo "release: $sum, in both builds"
+done
+
+bash scripts/notices.sh | cmp -s - THIRD_PARTY_NOTICES.txt ||
+  fail "THIRD_PARTY_NOTICES.txt is not what scripts/notices.sh writes here"
+for p in g++-mingw-w64-i686-posix gcc-mingw-w64-i686-posix \
+         binutils-mingw-w64-i686 mingw-w64-i686-dev librapidxml-dev \
+         cmake python3.11 zlib1g; do
+  v=$(dpkg-query -W -f='${Version}\n' "$p" | head -n1)
+  grep -qF "| \`$p\` | \`$v\` |" README.md ||
+    fail "the README does not name $p $v, the version installed"
+done
+
+cd "$tmp"
+openssl req -x509 -newkey rsa:2048 -nodes -days 2 -subj "/CN=modreg test CA" \
+  -keyout ca.key -out ca.pem 2>/dev/null
+issue() {  # NAME SERIAL EXTENDED-KEY-USAGE: a key and a certificate from the CA
+  openssl req -new -newkey rsa:2048 -nodes -subj "/CN=modreg test $1" \
+    -keyout "$1.key" -out "$1.csr" 2>/dev/null
+  printf 'keyUsage=critical,digitalSignature\nextendedKeyUsage=%s\n' "$3" >"$1.ext"
+  openssl x509 -req -in "$1.csr" -CA ca.pem -CAkey ca.key -set_serial "$2" \
+    -days 2 -extfile "$1.ext" -out "$1.pem" 2>/dev/null
+}
+issue signer 2 codeSigning
+issue tsa 3 critical,timeStamping
+echo "throwaway" >password
+openssl pkcs12 -export -inkey signer.key -in signer.pem -certfile ca.pem \
+  -passout file:password -out signer.p12
+# The timestamp authority: `openssl ts` answering RFC 3161 requests over
+# HTTP on the loopback.
+printf '%s\n' "[tsa]" "default_tsa = test" "[test]" "serial = tsa.serial" \
+  "signer_cert = tsa.pem" "signer_key = tsa.key" "certs = ca.pem" \
+  "signer_digest = sha256" "default_policy = 1.3.6.1.4.1.0.1" \
+  "digests = sha1, sha256, sha512" "ess_cert_id_alg = sha256" >tsa.cnf
+echo 01 >tsa.serial
+exec 3< <(exec python3 - <<'PY'
+import http.server, subprocess
+class TSA(http.server.BaseHTTPRequestHandler):
+    def do_POST(self):
+        query = self.rfile.read(int(self.headers["Content-Length"]))
+        reply = subprocess.run(
+            ["openssl", "ts", "-reply", "-config", "tsa.cnf", "-queryfile",
+             "/dev/stdin", "-out", "/dev/stdout"],
+            input=query, capture_output=True, check=True).stdout
+        self.send_response(200)
+        self.send_header("Content-Type", "application/timestamp-reply")
+        self.send_header("Content-Length", str(len(reply)))
+        self.end_headers()
+        self.wfile.write(reply)
+    def log_message(self, *args):
+        pass
+server = http.server.HTTPServer(("127.0.0.1", 0), TSA)
+print(server.server_port, flush=True)
+server.serve_forever()
+PY
+)
+tsa=$!
+read -r port <&3 || fail "the timestamp authority did not start"
+
+(cd "$a/build/windows" && MODREG_SIGN_PKCS12=$tmp/signer.p12 \
+  MODREG_SIGN_PASSWORD_FILE=$tmp/password \
+  MODREG_SIGN_TIMESTAMP_URL=http://127.0.0.1:$port cpack -G ZIP >/dev/null) ||
+  fail "the zip could not be made with the signing hook on"
+python3 -c 'import sys, zipfile; sys.stdout.buffer.write(
+  zipfile.ZipFile(sys.argv[1]).read(sys.argv[2]))' \
+  "$a/build/windows/$zip" "modreg-$ver-win32/modreg.exe" >signed.exe
+unsigned=$a/build/windows/modreg.exe
+
+verify() {  # FILE [CA]: osslsigncode's verdict, its report in FILE.log
+  osslsigncode verify -CAfile "${2:-ca.pem}" -TSA-CAfile "${2:-ca.pem}" \
+    -in "$1" >"$1.log" 2>&1
+}
+verify signed.exe || { cat signed.exe.log; fail "the zip's modreg.exe does not verify"; }
+grep -q "Message digest algorithm *: SHA256" signed.exe.log &&
+  grep -q "^Timestamp Server Signature verification: ok" signed.exe.log ||
+  { cat signed.exe.log; fail "the signature is not SHA-256 with a timestamp"; }
+! verify signed.exe /etc/ssl/certs/ca-certificates.crt ||
+  fail "a signature of the throwaway CA verifies against the system's CAs"
+cp signed.exe changed.exe
+python3 -c 'import sys; f = open(sys.argv[1], "r+b"); f.seek(0x1000)
+b = f.read(1)[0]; f.seek(0x1000); f.write(bytes([b ^ 1]))' changed.exe
+! verify changed.exe || fail "a signed modreg.exe with one byte changed verifies"
+! verify "$unsigned" || fail "the unsigned modreg.exe verifies"
+osslsigncode remove-signature -in signed.exe -out removed.exe >/dev/null
+cmp -s removed.exe "$unsigned" ||
+  fail "modreg.exe without its signature is not the unsigned build's bytes"
+echo "release: signed with SHA-256 and a timestamp, verified, tampering and no signature refused, signature removed to the unsigned bytes"
