@@ -2,24 +2,47 @@
 # Installs the dependencies, builds both targets and runs every test:
 # unit and end-to-end tests natively, the same under Wine for the Windows
 # executable, the sanitizer build, the fuzzer, the reliability tests and
-# the installer examples.
-set -euo pipefail
+# the installer examples. Each suite runs even when one before failed; the
+# last line is one verdict over all of them, and the status is 1 when any
+# failed.
+set -uo pipefail
 cd "$(dirname "$0")/.."
 
-bash scripts/setup.sh
+failed=()
+count=0
+# Runs the suite NAME, the function suite_NAME, in a shell of its own that
+# stops at its first failure, and notes how it went.
+suite() {
+  local name=$1 began=$SECONDS
+  count=$((count + 1))
+  echo "== $name"
+  (set -euo pipefail; "suite_$name")
+  local status=$?
+  if [ "$status" -eq 0 ]; then
+    echo "== $name: passed ($((SECONDS - began)) s)"
+  else
+    echo "== $name: FAILED, status $status ($((SECONDS - began)) s)"
+    failed+=("$name")
+  fi
+}
 
-for preset in native windows; do
-  cmake --preset "$preset"
-  cmake --build --preset "$preset"
-  ctest --preset "$preset"
-done
+suite_setup() { bash scripts/setup.sh; }
+
+build_and_test() {
+  cmake --preset "$1"
+  cmake --build --preset "$1"
+  ctest --preset "$1"
+}
+suite_native() { build_and_test native; }
+suite_windows() { build_and_test windows; }
 
 # The product's form for installer authors: a zip that unpacks into one
 # folder named with the version, holding modreg.exe, the README with the
 # documents it links to, the licence and the notices, and the installer
 # examples, and nothing else.
-(cd build/windows && cpack -G ZIP >/dev/null && ls modreg-*-win32.zip)
-python3 - build/windows/modreg-*-win32.zip <<'EOF'
+suite_zip() {
+  (cd build/windows && cpack -G ZIP >/dev/null && ls modreg-*-win32.zip)
+  python3 - build/windows/modreg-*-win32.zip <<'EOF'
 import os, sys, zipfile
 top = os.path.basename(sys.argv[1])[:-len(".zip")] + "/"
 names = [n for n in zipfile.ZipFile(sys.argv[1]).namelist() if n[-1] != "/"]
@@ -30,7 +53,8 @@ names = {n[len(top):] for n in names}
 kit = {"modreg.exe", "README.md", "LICENSE", "THIRD_PARTY_NOTICES.txt",
        "examples/nsis/modreg.nsh", "examples/nsis/setup.nsi",
        "examples/wix/product.wxs", "docs/design.md", "docs/testing.md",
-       "docs/performance.md", "docs/releasing.md"}
+       "docs/performance.md", "docs/releasing.md", "docs/installers.md",
+       "docs/support.md"}
 other = {n for n in names - kit
          if not n.startswith(("examples/", "docs/"))}
 if kit - names or other:
@@ -38,31 +62,45 @@ if kit - names or other:
                                                    sorted(other)))
 print("the zip holds, in %s: %s" % (top, " ".join(sorted(names))))
 EOF
+}
 
 # The Windows executable imports exactly these of Windows' own DLLs.
-file build/windows/modreg.exe | grep -q "PE32 executable (console) Intel 80386"
-imports=$(i686-w64-mingw32-objdump -p build/windows/modreg.exe |
-  awk '/DLL Name/ {print toupper($3)}' | sort | tr '\n' ' ')
-echo "modreg.exe imports: $imports"
-if [ "$imports" != "ADVAPI32.DLL KERNEL32.DLL MSVCRT.DLL " ]; then
-  echo "modreg.exe must import exactly KERNEL32, ADVAPI32 and msvcrt" >&2
-  exit 1
-fi
+suite_imports() {
+  file build/windows/modreg.exe | grep -q "PE32 executable (console) Intel 80386"
+  local imports
+  imports=$(i686-w64-mingw32-objdump -p build/windows/modreg.exe |
+    awk '/DLL Name/ {print toupper($3)}' | sort | tr '\n' ' ')
+  echo "modreg.exe imports: $imports"
+  if [ "$imports" != "ADVAPI32.DLL KERNEL32.DLL MSVCRT.DLL " ]; then
+    echo "modreg.exe must import exactly KERNEL32, ADVAPI32 and msvcrt" >&2
+    return 1
+  fi
+}
 
 # AddressSanitizer and UndefinedBehaviorSanitizer over the unit and
 # end-to-end tests.
-cmake --preset sanitize
-cmake --build --preset sanitize
-ctest --preset sanitize
+suite_sanitize() { build_and_test sanitize; }
 
 # The fuzzer, about a minute; fails on any finding.
-bash tests/fuzz/run.sh
+suite_fuzz() { bash tests/fuzz/run.sh; }
 
 # Write-path faults, killed runs, concurrent runs (native and under Wine).
-bash tests/reliability/run.sh
+suite_reliability() { bash tests/reliability/run.sh; }
 
 # The installer examples, built with makensis and wixl and run under Wine.
-bash tests/installers/run.sh
+suite_installers() { bash tests/installers/run.sh; }
 
 # Two builds of one commit compared, the notices, the signing round trip.
-bash tests/release/run.sh
+suite_release() { bash tests/release/run.sh; }
+
+for name in setup native windows zip imports sanitize fuzz reliability \
+    installers release; do
+  suite "$name"
+done
+
+if [ ${#failed[@]} -eq 0 ]; then
+  echo "test.sh: all $count suites passed"
+  exit 0
+fi
+echo "test.sh: ${#failed[@]} of $count suites FAILED: ${failed[*]}"
+exit 1

@@ -31,4 +31,32 @@ TEST(ReadDeviceMask, RefusesWhatHoldsNoNumberOrOverflows) {
   }
 }
 
+// --strict takes plain decimal digits naming device types only.
+TEST(StrictMaskProblem, PlainDigitsOfTheDeviceTypesOnly) {
+  struct Case {
+    const char* text;
+    const char* problem;  // empty: taken
+  } cases[] = {
+      {"5", ""},
+      {"63", ""},
+      {"0", ""},
+      {"007", ""},
+      {"0x5", "mask \"0x5\" is not a plain decimal number: read as 0"},
+      {"1|4", "mask \"1|4\" is not a plain decimal number: read as 1"},
+      {" 5", "mask \" 5\" is not a plain decimal number: read as 5"},
+      {"+5", "mask \"+5\" is not a plain decimal number: read as 5"},
+      {"5\r\n", "mask \"5\r\n\" is not a plain decimal number: read as 5"},
+      {"-1", "mask \"-1\" is not a plain decimal number: read as -1"},
+      {"64", "mask \"64\" names bits above 5, which name no device type"},
+      {"65", "mask \"65\" names bits above 5, which name no device type"},
+      {"2147483647",
+       "mask \"2147483647\" names bits above 5, which name no device type"},
+      {"abc", ""},  // refused before, as every mask without digits
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.text);
+    EXPECT_EQ(StrictMaskProblem(c.text), c.problem);
+  }
+}
+
 }  // namespace

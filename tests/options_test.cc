@@ -91,6 +91,21 @@ TEST(ParseOptions, NamesWhatIsWrong) {
       {{"--openni-env=1", "x86", "1"}, "unknown option \"--openni-env=1\""},
       {{"--list", "--product-dir", "C:\\p", "x86"},
        "--product-dir does not go with --list"},
+      // A value option given separately never takes an option for its
+      // value.
+      {{"--log", "--openni", "C:\\X", "x86", "3"},
+       "--log needs FILE, not the option \"--openni\""},
+      {{"--openni", "--", "--list", "x64"},
+       "--openni needs DIR, not the option \"--\""},
+      {{"--product-dir", "--verbose", "x64", "1"},
+       "--product-dir needs DIR, not the option \"--verbose\""},
+      // Where MASK belongs, a word beginning with "--" is an option too late.
+      {{"x86", "--verbose", "5"}, "options come before ARCH: \"--verbose\""},
+      {{"x64", "--verbose"}, "options come before ARCH: \"--verbose\""},
+      {{"--unregister", "x86", "--dry-run"},
+       "options come before ARCH: \"--dry-run\""},
+      {{"--strict", "--list", "x86"}, "--strict does not go with --list"},
+      {{"--check", "--strict", "x86"}, "--strict does not go with --check"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.error);
@@ -98,12 +113,14 @@ TEST(ParseOptions, NamesWhatIsWrong) {
   }
 }
 
-// The value follows as the next argument, whatever it is, or after "=".
+// The value follows as the next argument, or after "=", whatever it is.
 TEST(ParseOptions, LogTakesAFile) {
-  Options o = Parse({"--log", "--verbose", "x86", "1"});
+  Options o = Parse({"--log=--verbose", "x86", "1"});
+  EXPECT_EQ(o.error, "");
   EXPECT_EQ(o.log, "--verbose");
   EXPECT_FALSE(o.verbose);
   EXPECT_EQ(o.args, (std::vector<std::string>{"x86", "1"}));
+  EXPECT_EQ(Parse({"--log", "-v", "x86", "1"}).log, "-v");
   EXPECT_EQ(Parse({"--log=C:\\a b.log", "--list", "x86"}).log, "C:\\a b.log");
 }
 
@@ -118,10 +135,11 @@ TEST(ParseOptions, ValueAsTheNextArgumentOrAfterEquals) {
       {{"--openni", "C:\\f", "x64", "1"}, "C:\\f", false, "", {"x64", "1"}},
       {{"--openni=C:\\f=g\\", "--product-dir=D:/p", "--", "x86", "1"},
        "C:\\f=g\\", false, "D:/p", {"x86", "1"}},
-      // The next argument is the value, whatever it looks like.
-      {{"--openni-env", "--product-dir", "--list", "x64", "1"}, "", true,
+      // After "=" the value is whatever follows.
+      {{"--openni-env", "--product-dir=--list", "x64", "1"}, "", true,
        "--list", {"x64", "1"}},
-      {{"--openni", "--", "--list", "x64"}, "--", false, "", {"x64"}},
+      {{"--openni=--", "--list", "x64"}, "--", false, "", {"x64"}},
+      {{"--openni", "-x", "x64", "1"}, "-x", false, "", {"x64", "1"}},
   };
   for (const Case& c : cases) {
     Options o = Parse(c.args);
@@ -132,7 +150,59 @@ TEST(ParseOptions, ValueAsTheNextArgumentOrAfterEquals) {
     EXPECT_EQ(o.product_dir, c.product_dir);
     EXPECT_EQ(o.args, c.positional);
   }
-  EXPECT_EQ(Parse({"--openni", "--", "--list", "x64"}).mode, Mode::kList);
+  EXPECT_EQ(Parse({"--openni=--", "--list", "x64"}).mode, Mode::kList);
+}
+
+// A usage error reaches the log wherever --log stands among the options,
+// before the error or after it; a value refused is no log.
+TEST(ParseOptions, UsageErrorsStillFindTheLog) {
+  struct Case {
+    std::vector<const char*> args;
+    const char* log;
+  } cases[] = {
+      {{"--bogus", "--log", "L", "x86", "1"}, "L"},
+      {{"--log", "L", "--bogus", "x86", "1"}, "L"},
+      {{"--openni=C:\\a", "--openni", "C:\\b", "--log", "L", "x86", "1"}, "L"},
+      {{"--product-dir=", "--log=L", "x86", "1"}, "L"},
+      {{"--openni", "--log", "L", "x86", "1"}, "L"},
+      {{"--list", "--unregister", "--log", "L", "x86"}, "L"},
+      {{"--log", "--openni", "C:\\X", "x86", "3"}, ""},
+      {{"--bogus", "--", "--log", "L", "x86", "1"}, ""},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.args[0]);
+    Options o = Parse(c.args);
+    EXPECT_NE(o.error, "");
+    EXPECT_EQ(o.log, c.log);
+  }
+}
+
+TEST(ParseOptions, Strict) {
+  EXPECT_TRUE(Parse({"--strict", "--unregister", "x86", "5"}).strict);
+  EXPECT_TRUE(Parse({"--dry-run", "--strict", "x86", "5"}).strict);
+  EXPECT_FALSE(Parse({"x86", "5"}).strict);
+  EXPECT_EQ(Parse({"--strict=1", "x86", "5"}).error,
+            "unknown option \"--strict=1\"");
+}
+
+// "-h", "-?" and "/?" alone ask for help the way other programs take it;
+// they stay a short command line.
+TEST(ParseOptions, AskedForHelp) {
+  struct Case {
+    std::vector<const char*> args;
+    bool asked;
+  } cases[] = {
+      {{"-h"}, true},       {{"-?"}, true},       {{"/?"}, true},
+      {{"-h", "x86"}, false}, {{"x86", "-h"}, false}, {{"-H"}, false},
+      {{"/h"}, false},      {{"-help"}, false},   {{}, false},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.args.empty() ? "(none)" : c.args[0]);
+    Options o = Parse(c.args);
+    EXPECT_EQ(o.asked_help, c.asked);
+    EXPECT_EQ(o.mode, Mode::kRegister);
+    EXPECT_EQ(o.error, "");
+  }
 }
 
 }  // namespace

@@ -397,4 +397,53 @@ TEST(UpdateRegistry, StatusAndParseOffset) {
   }
 }
 
+// A file saved as UTF-16 is named as such, whichever its byte order; the
+// UTF-8 byte-order mark is dropped as before.
+TEST(UpdateRegistry, Utf16IsNamed) {
+  using namespace std::string_literals;
+  struct Case {
+    std::string input;
+    bool utf16;
+  } cases[] = {
+      {"\xFF\xFE<\0M\0o\0d\0u\0l\0e\0s\0/\0>\0"s, true},
+      {"\xFE\xFF\0<\0M\0o\0d\0u\0l\0e\0s\0/\0>"s, true},
+      {"\xFF\xFE"s, true},
+      {"\xEF\xBB\xBF<Modules/>", false},
+      {"<Modules a=\"\xFF\xFE\"/>", false},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.input.substr(0, 2));
+    ByteBuffer text = RegistryText(c.input);
+    auto doc = std::make_unique<rapidxml::xml_document<char>>();
+    RegistryResult result = EditRegistry(&text, "HALDEToF", {kNew}, doc.get());
+    EXPECT_EQ(result.reason.find("the file is UTF-16 text") == 0, c.utf16)
+        << result.reason;
+    EXPECT_EQ(result.status, c.utf16 ? RegistryStatus::kMalformed
+                                     : RegistryStatus::kWritten);
+  }
+}
+
+// Lines of offsets into the parsed text, counted in the bytes as read:
+// CR LF and a lone LF end a line, a lone CR does not, nothing after a
+// Ctrl-Z counts.
+TEST(UpdateRegistry, LinesAtOffsets) {
+  struct Case {
+    std::string raw;
+    std::vector<size_t> offsets;
+    std::vector<size_t> lines;
+  } cases[] = {
+      {"a\nb\nc", {0, 1, 2, 4}, {1, 1, 2, 3}},
+      {"a\r\nb\r\nc", {2, 4}, {2, 3}},  // folded: "a\nb\nc"
+      {"a\rb\nc", {2, 4}, {1, 2}},
+      {"a\n\x1a\n\n", {1, 2, 9}, {1, 2, 2}},
+      {"", {0, 5}, {1, 1}},
+      {"x\n\ny", {}, {}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.raw);
+    ByteBuffer raw(c.raw.begin(), c.raw.end());
+    EXPECT_EQ(LinesAt(&raw, c.offsets), c.lines);
+  }
+}
+
 }  // namespace

@@ -119,6 +119,58 @@ TEST(Workplace, NotesHowTheArgumentsWereRead) {
   EXPECT_TRUE(refused.notes.empty());
 }
 
+// --strict: ARCH exactly x86 or x64, MASK plain decimal digits naming
+// device types only, refused before anything else is decided; without it
+// the same words pass.
+TEST(Workplace, StrictRefusesWordsNotPlain) {
+  struct Case {
+    std::vector<const char*> argv;  // after "--strict"
+    const char* refusal;            // a part of it; null: taken
+  } cases[] = {
+      {{"x86", "5"}, nullptr},
+      {{"x64", "63"}, nullptr},
+      {{"--unregister", "x64", "0"}, nullptr},
+      {{"x64", "0x5"}, "--strict: mask \"0x5\" is not a plain decimal number"},
+      {{"x64", "1|4"}, "read as 1"},
+      {{"--unregister", "x86", " 5"}, "mask \" 5\" is not a plain"},
+      {{"x64", "64"}, "--strict: mask \"64\" names bits above 5"},
+      {{"x86", "-1"}, "mask \"-1\" is not a plain decimal number: read as -1"},
+      {{"X86", "5"}, "--strict: ARCH \"X86\" is neither \"x86\" nor \"x64\""},
+      {{"amd64", "5"}, "ARCH \"amd64\" is neither"},
+      {{"--dry-run", "x86 ", "5"}, "ARCH \"x86 \" is neither"},
+      {{"--", "", "5"}, "ARCH \"\" is neither"},
+      {{"x64", "abc"}, "invalid device mask \"abc\""},
+  };
+  for (const Case& c : cases) {
+    std::vector<const char*> argv = {"modreg", "--strict"};
+    argv.insert(argv.end(), c.argv.begin(), c.argv.end());
+    const Options options =
+        ParseOptions(static_cast<int>(argv.size()), argv.data());
+    SCOPED_TRACE(testing::Message() << c.argv[c.argv.size() - 2] << " "
+                                    << c.argv.back());
+    ASSERT_EQ(options.error, "");
+    Workplace place;
+    std::string error;
+    const int status = DecideWorkplace(options, Wow64, &place, &error);
+    if (!c.refusal) {
+      EXPECT_EQ(status, kExitOk) << error;
+      continue;
+    }
+    EXPECT_EQ(status, kExitUsage);
+    EXPECT_NE(error.find(c.refusal), std::string::npos) << error;
+    EXPECT_EQ(place.RegistryPath, "");  // refused before the registry
+    // Without --strict the words pass, read as they are read.
+    Workplace lax;
+    argv.erase(argv.begin() + 1);
+    if (std::string(c.argv.back()) != "abc") {
+      EXPECT_EQ(DecideWorkplace(ParseOptions(static_cast<int>(argv.size()),
+                                             argv.data()),
+                                Wow64, &lax, &error),
+                kExitOk);
+    }
+  }
+}
+
 TEST(Workplace, ProductFolderTableFirstMatchWins) {
   struct Case {
     int32_t mask;

@@ -1,7 +1,21 @@
 ; A device maker's product installer that registers its modules with the
 ; OpenNI framework through modreg.nsh.
 ;
-;   makensis -DMODREG_SOURCE=path/to/modreg.exe -DVERSION=1.0.0 setup.nsi
+;   makensis -DMODULES=path/to/modules -DVERSION=1.0.0 setup.nsi
+;
+; MODULES is the folder of the product's module files, which this
+; installer puts into the product folder: SensorModule.dll,
+; libskelvia_ni.dll and data\skelvia.ini (the configuration folder of
+; device type 3). modreg.exe --strict checks them once registered: without
+; them the install fails with status 8. MODREG_SOURCE, when given, is the
+; modreg.exe to ship.
+;
+; The installer remembers the folder it installed into (InstallLocation in
+; the uninstall entry): run again without /D= (a repair, an update) it
+; installs there. Run with /D= naming another folder, it first takes the
+; remembered folder's entries out of modules.xml, then installs and
+; registers in the new one and removes the old folder's files: only the
+; new entries remain.
 ;
 ; Run over an installed older version, the installer replaces its files,
 ; registers again (modreg.exe drops the older version's entries) and
@@ -23,6 +37,9 @@ Unicode true
     !define MODREG_SOURCE "..\..\build\windows\modreg.exe"
   !endif
 !endif
+!ifndef MODULES
+  !define MODULES "modules"
+!endif
 !ifndef VERSION
   !define VERSION "1.0.0"
 !endif
@@ -42,6 +59,8 @@ Unicode true
 Name "${PRODUCT}"
 OutFile "${OUTFILE}"
 InstallDir "$PROGRAMFILES\HALDEToF"
+; The folder of the install before, when there is one.
+InstallDirRegKey HKLM "${UNINSTALL_KEY}" "InstallLocation"
 RequestExecutionLevel admin
 ShowInstDetails show
 ShowUninstDetails show
@@ -51,12 +70,43 @@ Page instfiles
 UninstPage uninstConfirm
 UninstPage instfiles
 
+; The product's files in DIR: removed at uninstall, and from the folder of
+; the install before when the product moves.
+!macro RemoveProductFiles DIR
+  Delete "${DIR}\modreg.exe"
+  Delete "${DIR}\SensorModule.dll"
+  Delete "${DIR}\libskelvia_ni.dll"
+  Delete "${DIR}\data\skelvia.ini"
+  RMDir "${DIR}\data"
+!macroend
+
+Var PreviousDir
+
 Section "Device modules"
   SetOutPath "$INSTDIR"
   File "/oname=modreg.exe" "${MODREG_SOURCE}"
-  ; The product's module files (SensorModule.dll, ...) go here too.
+  File "${MODULES}\SensorModule.dll"
+  File "${MODULES}\libskelvia_ni.dll"
+  SetOutPath "$INSTDIR\data"
+  File "${MODULES}\data\skelvia.ini"
+  SetOutPath "$INSTDIR"
+  ; Installed into another folder before: its entries go first, or they
+  ; would come before the new ones and win.
+  ReadRegStr $PreviousDir HKLM "${UNINSTALL_KEY}" "InstallLocation"
+  ${If} $PreviousDir != ""
+  ${AndIf} $PreviousDir != $INSTDIR
+    !insertmacro ModregUnregisterFrom ${ARCH} ${MASK} "$PreviousDir" "${INSTALL_LOG}"
+  ${EndIf}
   !insertmacro ModregRegister ${ARCH} ${MASK} "${INSTALL_LOG}"
+  ${If} $PreviousDir != ""
+  ${AndIf} $PreviousDir != $INSTDIR
+    !insertmacro RemoveProductFiles "$PreviousDir"
+    Delete "$PreviousDir\modreg.log"
+    Delete "$PreviousDir\uninstall.exe"
+    RMDir "$PreviousDir"
+  ${EndIf}
   WriteUninstaller "$INSTDIR\uninstall.exe"
+  WriteRegStr HKLM "${UNINSTALL_KEY}" "InstallLocation" "$INSTDIR"
   WriteRegStr HKLM "${UNINSTALL_KEY}" "DisplayName" "${PRODUCT}"
   WriteRegStr HKLM "${UNINSTALL_KEY}" "DisplayVersion" "${VERSION}"
   WriteRegStr HKLM "${UNINSTALL_KEY}" "UninstallString" '"$INSTDIR\uninstall.exe"'
@@ -69,13 +119,15 @@ Function .onInstFailed
   Delete "${FAILED_LOG}"           ; the log outlives the product folder
   Rename "${INSTALL_LOG}" "${FAILED_LOG}"
   Delete "${INSTALL_LOG}"          ; should it not have moved
-  Delete "$INSTDIR\modreg.exe"
-  RMDir "$INSTDIR"
+  ${If} $PreviousDir != $INSTDIR   ; a repair leaves the installed product
+    !insertmacro RemoveProductFiles "$INSTDIR"
+    RMDir "$INSTDIR"
+  ${EndIf}
 FunctionEnd
 
 Section "Uninstall"
   !insertmacro ModregUnregister ${ARCH} ${MASK} "${UNINSTALL_LOG}"
-  Delete "$INSTDIR\modreg.exe"
+  !insertmacro RemoveProductFiles "$INSTDIR"
   Delete "${INSTALL_LOG}"
   Delete "$INSTDIR\uninstall.exe"
   RMDir "$INSTDIR"

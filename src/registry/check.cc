@@ -6,7 +6,6 @@
 
 #include "platform/platform.h"
 #include "registry/pe.h"
-#include "registry/textmode.h"
 
 const char kBreaksStartup[] = "breaks-startup";
 const char kMissing[] = "missing";
@@ -169,9 +168,14 @@ bool ReservedDeviceName(std::string_view path, std::string* device) {
 int FrameworkBits(const std::string& arch) { return arch == "x86" ? 32 : 64; }
 
 std::vector<CheckedModule> CheckEntries(const std::vector<ModuleEntry>& entries,
-                                        int bits, size_t first) {
+                                        int bits, size_t first,
+                                        const std::vector<size_t>& lines) {
   std::vector<CheckedModule> checked;
   std::unordered_map<std::string, size_t> paths, names;  // first entry
+  // Where the earlier entry |i| is, when the lines are known.
+  auto at = [&](size_t i) {
+    return i < lines.size() ? " at line " + std::to_string(lines[i]) : "";
+  };
   for (size_t i = 0; i < entries.size(); ++i) {
     const ModuleEntry& entry = entries[i];
     const std::string key = PathKey(entry.path);
@@ -181,78 +185,67 @@ std::vector<CheckedModule> CheckEntries(const std::vector<ModuleEntry>& entries,
     CheckedModule module{entry, true, {}};
     CheckModuleFile(entry.path, bits, &module.findings);
     if (!same.second)
-      module.findings.push_back({kRefused, entry.path,
-                                 "the same module as an earlier entry"});
+      module.findings.push_back(
+          {kRefused, entry.path,
+           "the same module as an earlier entry" + at(same.first->second)});
     else if (!name.second)
       module.findings.push_back(
           {kRefused, entry.path,
            "the same file name as " + entries[name.first->second].path +
-               ", registered earlier"});
+               ", registered earlier" + at(name.first->second)});
     CheckConfigDir(entry, &module.findings);
     checked.push_back(std::move(module));
   }
   return checked;
 }
 
+CheckedModule PathlessModule(size_t line) {
+  CheckedModule module;
+  module.has_path = false;
+  module.findings.push_back(
+      {kBreaksStartup, "line " + std::to_string(line), "Module without path"});
+  return module;
+}
+
 RegistryResult CheckRegistryFile(const std::string& RegistryPath, int bits,
                                  std::vector<CheckedModule>* checked,
                                  size_t last) {
-  ByteBuffer text;
+  ByteBuffer text, raw;
   auto doc = std::make_unique<rapidxml::xml_document<char>>();
   rapidxml::xml_node<char>* modules = nullptr;
-  RegistryResult result =
-      LoadRegistryFile(RegistryPath, &text, doc.get(), &modules, "check");
+  RegistryResult result = LoadRegistryFile(RegistryPath, &text, doc.get(),
+                                           &modules, "check", &raw);
   if (!result.reason.empty()) return result;
   std::vector<ModuleEntry> entries;
-  std::vector<size_t> pathless;  // offsets of Module elements without path
+  std::vector<size_t> offsets;  // of every Module element, in order
   std::vector<bool> has_path;
   for (auto* node = modules->first_node("Module", 6); node;
        node = node->next_sibling("Module", 6)) {
     if (node->type() != rapidxml::node_element) continue;
     has_path.push_back(node->first_attribute("path", 4) != nullptr);
-    if (has_path.back())
-      entries.push_back(EntryOf(node));
-    else
-      pathless.push_back(static_cast<size_t>(node->name() - text.data()));
+    if (has_path.back()) entries.push_back(EntryOf(node));
+    offsets.push_back(static_cast<size_t>(node->name() - text.data()));
   }
+  // Line numbers come from the bytes as read: the parser changed the text
+  // in place.
+  const std::vector<size_t> lines = LinesAt(&raw, offsets);
+  std::vector<size_t> entry_lines;
+  for (size_t i = 0; i < has_path.size(); ++i)
+    if (has_path[i]) entry_lines.push_back(lines[i]);
+  checked->clear();
   if (last) {
     // The last |last| Module elements, all with a path.
-    checked->clear();
     for (size_t i = 0; i < last; ++i)
       if (i >= has_path.size() || !has_path[has_path.size() - 1 - i])
         return result;
-    *checked = CheckEntries(entries, bits, entries.size() - last);
+    *checked = CheckEntries(entries, bits, entries.size() - last, entry_lines);
     return result;
   }
-  std::vector<CheckedModule> found = CheckEntries(entries, bits);
-  // Line numbers come from a fresh read: the parser changed the text in
-  // place. Folded as it was, so offsets agree.
-  ByteBuffer fresh;
-  std::string error;
-  if (!pathless.empty() &&
-      platform::ReadWholeFile(RegistryPath, &fresh, &error)) {
-    FoldTextMode(&fresh);
-    fresh.push_back('\0');
-  }
-  checked->clear();
-  size_t next = 0, next_pathless = 0;
-  size_t line = 1, counted = 0;  // lines up to |counted|, in one pass
-  for (bool path : has_path) {
-    if (path) {
-      checked->push_back(std::move(found[next++]));
-      continue;
-    }
-    const size_t offset = pathless[next_pathless++];
-    std::string where = "byte " + std::to_string(offset);
-    if (offset < fresh.size()) {
-      for (; counted < offset; ++counted) line += fresh[counted] == '\n';
-      where = "line " + std::to_string(line);
-    }
-    CheckedModule module;
-    module.has_path = false;
-    module.findings.push_back({kBreaksStartup, where, "Module without path"});
-    checked->push_back(std::move(module));
-  }
+  std::vector<CheckedModule> found = CheckEntries(entries, bits, 0, entry_lines);
+  size_t next = 0;
+  for (size_t i = 0; i < has_path.size(); ++i)
+    checked->push_back(has_path[i] ? std::move(found[next++])
+                                   : PathlessModule(lines[i]));
   return result;
 }
 

@@ -52,8 +52,15 @@ int FrameworkBits(const std::string& arch);
 // file, its configDir, and whether an earlier entry names the same file
 // or the same file name. The entries before |first| count as earlier
 // entries only: their files are not read, and they are not returned.
+// |lines|, when given, holds each entry's line in the file: a refusal
+// names the earlier entry's.
 std::vector<CheckedModule> CheckEntries(const std::vector<ModuleEntry>& entries,
-                                        int bits, size_t first = 0);
+                                        int bits, size_t first = 0,
+                                        const std::vector<size_t>& lines = {});
+
+// Returns a Module element without path, at |line| of the file: it breaks
+// the framework's start-up.
+CheckedModule PathlessModule(size_t line);
 
 // Reads the registry at |RegistryPath| and checks every Module child of
 // its Modules element, in the file's order; with |last| not 0, only the

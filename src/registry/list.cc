@@ -4,22 +4,28 @@
 #include <string_view>
 
 RegistryResult ListRegistryFile(const std::string& RegistryPath,
-                                std::vector<ModuleEntry>* listed,
-                                std::vector<bool>* is_module) {
-  ByteBuffer text;
+                                std::vector<ListedChild>* listed) {
+  ByteBuffer text, raw;
   auto doc = std::make_unique<rapidxml::xml_document<char>>();
   rapidxml::xml_node<char>* modules = nullptr;
-  RegistryResult result =
-      LoadRegistryFile(RegistryPath, &text, doc.get(), &modules, "list");
+  RegistryResult result = LoadRegistryFile(RegistryPath, &text, doc.get(),
+                                           &modules, "list", &raw);
   if (!result.reason.empty()) return result;
   listed->clear();
+  std::vector<size_t> offsets;
   for (auto* node = modules->first_node(); node; node = node->next_sibling()) {
-    if (!node->first_attribute("path", 4)) continue;
-    listed->push_back(EntryOf(node));
-    if (is_module)
-      is_module->push_back(node->type() == rapidxml::node_element &&
-                           node->name_size() == 6 &&
-                           std::string_view(node->name(), 6) == "Module");
+    ListedChild child;
+    child.is_module = node->type() == rapidxml::node_element &&
+                      node->name_size() == 6 &&
+                      std::string_view(node->name(), 6) == "Module";
+    child.has_path = node->first_attribute("path", 4) != nullptr;
+    if (!child.has_path && !child.is_module) continue;
+    if (child.has_path) child.entry = EntryOf(node);
+    listed->push_back(std::move(child));
+    offsets.push_back(static_cast<size_t>(node->name() - text.data()));
   }
+  // Lines from the bytes as read: the parser changed the text in place.
+  const std::vector<size_t> lines = LinesAt(&raw, offsets);
+  for (size_t i = 0; i < lines.size(); ++i) (*listed)[i].line = lines[i];
   return result;
 }

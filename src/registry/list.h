@@ -8,14 +8,19 @@
 #include "registry/module_entry.h"
 #include "registry/update.h"
 
+// A child of Modules as --list shows it.
+struct ListedChild {
+  ModuleEntry entry;       // its first "path" and "configDir"
+  bool is_module = false;  // a Module element, the only kind the framework loads
+  bool has_path = true;    // false only for a Module element
+  size_t line = 0;         // where it begins in the file
+};
+
 // Reads the file at |RegistryPath| and sets |listed| to every child of its
-// Modules element that has a "path" attribute, in the file's order, each
-// with its first "path" and "configDir". Writes nothing. Failures as for
-// UpdateRegistryFile, a malformed file's said as "cannot list". When
-// |is_module| is given, it tells for each listed entry whether it is a
-// Module element, the only ones the framework loads.
+// Modules element that has a "path" attribute, and every Module element
+// without one, in the file's order. Writes nothing. Failures as for
+// UpdateRegistryFile, a malformed file's said as "cannot list".
 RegistryResult ListRegistryFile(const std::string& RegistryPath,
-                                std::vector<ModuleEntry>* listed,
-                                std::vector<bool>* is_module = nullptr);
+                                std::vector<ListedChild>* listed);
 
 #endif  // MODREG_REGISTRY_LIST_H_

@@ -1,5 +1,6 @@
 #include "registry/update.h"
 
+#include <cstring>
 #include <memory>
 #include <string_view>
 
@@ -65,6 +66,13 @@ RegistryResult ParseRegistry(ByteBuffer* text, const ScanProgress& scanned,
   if (text->empty())  // no text, not even its terminator
     return Failure(RegistryStatus::kMalformed, "the file is empty");
   const size_t size = text->size() - 1;  // without the terminating NUL
+  // Saved so by Notepad's "Unicode": every other byte is a NUL.
+  if (size >= 2 && (memcmp(text->data(), "\xFF\xFE", 2) == 0 ||
+                    memcmp(text->data(), "\xFE\xFF", 2) == 0))
+    return Failure(RegistryStatus::kMalformed,
+                   "the file is UTF-16 text (it begins with a UTF-16 "
+                   "byte-order mark), which the framework cannot read; save "
+                   "it as UTF-8");
   ScanProgress scan = scanned;
   if (auto issue = FinishScan(&scan, text->data(), size))
     return Failure(RegistryStatus::kMalformed,
@@ -174,6 +182,19 @@ bool WriteRegistry(const std::string& registry,
 }
 
 }  // namespace
+
+std::vector<size_t> LinesAt(ByteBuffer* raw,
+                            const std::vector<size_t>& offsets) {
+  FoldTextMode(raw);
+  std::vector<size_t> lines;
+  size_t line = 1, counted = 0;  // lines up to |counted|, in one pass
+  for (size_t offset : offsets) {
+    for (; counted < offset && counted < raw->size(); ++counted)
+      line += (*raw)[counted] == '\n';
+    lines.push_back(line);
+  }
+  return lines;
+}
 
 ModuleEntry EntryOf(const Node* node) {
   ModuleEntry entry;

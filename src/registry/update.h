@@ -109,6 +109,12 @@ RegistryResult LoadRegistryFile(const std::string& RegistryPath,
                                 const char* doing = "update",
                                 ByteBuffer* raw = nullptr);
 
+// Returns the 1-based line of each of |offsets| (increasing offsets into
+// the parsed text) in |raw|, the file's bytes as LoadRegistryFile read
+// them, which this folds as that text was folded: the parser changes its
+// text in place, line ends included.
+std::vector<size_t> LinesAt(ByteBuffer* raw, const std::vector<size_t>& offsets);
+
 // Returns the entry a child of Modules names: its first "path" attribute, which
 // it must have, and its first "configDir".
 ModuleEntry EntryOf(const rapidxml::xml_node<char>* node);

@@ -1,6 +1,8 @@
 #include "run/driver.h"
 
+#include <cstdlib>
 #include <new>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -202,12 +204,34 @@ int DryRun(const Workplace& place, RegistryEdit edit, Sink* out) {
   return differs ? kExitFound : kExitOk;
 }
 
+// When the registry is missing at the default place while the variable
+// of the framework of |arch|'s width (the machine's value first) names
+// another folder: which, and how to read the registry there. Else empty.
+std::string VariableHint(const Workplace& place, const std::string& arch) {
+  std::string reason, value;
+  if (place.source != "the default" ||
+      platform::LookUp(place.RegistryPath, &reason) !=
+          platform::Presence::kMissing)
+    return "";
+  const std::string name = FrameworkVariable(arch);
+  if (!platform::MachineEnvironment(name, &value) || value.empty()) {
+    const char* own = getenv(name.c_str());
+    value = own ? own : "";
+  }
+  const std::optional<std::string> folder = AbsoluteFolder(value);
+  if (value.empty() ||
+      (folder && PathUnder(place.RegistryPath, *folder + "\\Data")))
+    return "";
+  return "; the framework's variable " + name + " names \"" + value +
+         "\": add --openni-env to read the registry there";
+}
+
 // Reads the registry through |read| for a mode that only reads (|doing|
 // it: "list", "check"): a lack of memory and a failure become their
 // status and message, kExitOk when it was read.
 template <typename Read>
-int ReadRegistry(const Workplace& place, const char* doing, Sink* out,
-                 Read read) {
+int ReadRegistry(const Workplace& place, const std::string& arch,
+                 const char* doing, Sink* out, Read read) {
   RegistryResult result;
   try {
     result = read();
@@ -218,41 +242,52 @@ int ReadRegistry(const Workplace& place, const char* doing, Sink* out,
                       ": out of memory");
   }
   const int status = StatusOf(result.status);
-  return status == kExitOk ? kExitOk : Report(out, status, result.reason);
+  if (status == kExitOk) return kExitOk;
+  return Report(out, status,
+                result.reason + (status == kExitCannotRead
+                                     ? VariableHint(place, arch)
+                                     : std::string()));
 }
 
-int List(const Workplace& place, Sink* out) {
-  std::vector<ModuleEntry> listed;
-  std::vector<bool> is_module;
-  if (int status = ReadRegistry(place, "list", out, [&] {
-        return ListRegistryFile(place.RegistryPath, &listed, &is_module);
+int List(const Workplace& place, const std::string& arch, Sink* out) {
+  std::vector<ListedChild> listed;
+  if (int status = ReadRegistry(place, arch, "list", out, [&] {
+        return ListRegistryFile(place.RegistryPath, &listed);
       }))
     return status;
   SayRegistry(out, place, Say);
   // Module elements are checked together, as the framework loads them;
   // other children each on its own, for its files only.
   std::vector<ModuleEntry> modules;
-  for (size_t i = 0; i < listed.size(); ++i)
-    if (is_module[i]) modules.push_back(listed[i]);
+  std::vector<size_t> lines;
+  for (const ListedChild& child : listed)
+    if (child.is_module && child.has_path) {
+      modules.push_back(child.entry);
+      lines.push_back(child.line);
+    }
   const int bits = place.framework_bits;
-  std::vector<CheckedModule> checked = CheckEntries(modules, bits);
+  std::vector<CheckedModule> checked = CheckEntries(modules, bits, 0, lines);
   size_t next = 0;
-  for (size_t i = 0; i < listed.size(); ++i) {
-    const CheckedModule module = is_module[i]
+  for (const ListedChild& child : listed) {
+    if (!child.has_path) {  // as --check says it
+      Say(out, CheckLines(PathlessModule(child.line), false)[0]);
+      continue;
+    }
+    const CheckedModule module = child.is_module
                                      ? checked[next++]
-                                     : CheckEntries({listed[i]}, bits)[0];
+                                     : CheckEntries({child.entry}, bits)[0];
     Say(out, (module.findings.empty() ? std::string("module")
                                       : module.findings[0].kind) +
-                 ": " + EntryText(listed[i]));
+                 ": " + EntryText(child.entry));
   }
   return kExitOk;
 }
 
 // One line per problem; in the verbose report the registry first and the
 // modules that are fine too. Status 1 when there is a problem.
-int Check(const Workplace& place, Sink* out) {
+int Check(const Workplace& place, const std::string& arch, Sink* out) {
   std::vector<CheckedModule> checked;
-  if (int status = ReadRegistry(place, "check", out, [&] {
+  if (int status = ReadRegistry(place, arch, "check", out, [&] {
         return CheckRegistryFile(place.RegistryPath, place.framework_bits,
                                  &checked);
       }))
@@ -274,12 +309,13 @@ int Check(const Workplace& place, Sink* out) {
   return problems ? kExitFound : kExitOk;
 }
 
-// After a registration, in the verbose report: the new entries, checked as
-// --check checks them where the framework reads them: their files only,
-// the entries before them counting as earlier ones. The registry is
-// replaced by then: nothing here changes the status, a lack of memory
-// included.
-void CheckAdded(const Workplace& place, Sink* out) {
+// After a registration: the new entries, checked as --check checks them
+// where the framework reads them: their files only, the entries before
+// them counting as earlier ones, each line in the verbose report. Returns
+// what the check found ("found N problem(s), the first: LINE") or why it
+// could not be made; empty when the entries are fine. The registry is
+// replaced by then: only --strict makes this the status.
+std::string CheckAdded(const Workplace& place, Sink* out) {
   std::vector<CheckedModule> checked;
   RegistryResult result;
   const size_t added = place.entries.size();
@@ -290,24 +326,34 @@ void CheckAdded(const Workplace& place, Sink* out) {
     result.reason = "out of memory";
   }
   if (!result.reason.empty() || checked.size() != added) {
-    Note(out, "check: cannot check the added entries: " +
-                  (result.reason.empty() ? "the registry has changed"
-                                         : result.reason));
-    return;
+    const std::string why =
+        result.reason.empty() ? "the registry has changed" : result.reason;
+    Note(out, "check: cannot check the added entries: " + why);
+    return "could not be made: " + why;
   }
   size_t problems = 0;
+  std::string first;
   for (const CheckedModule& module : checked) {
     problems += module.findings.size();
-    for (const std::string& line : CheckLines(module, true)) Note(out, line);
+    for (const std::string& line : CheckLines(module, true)) {
+      Note(out, line);
+      if (first.empty() && !module.findings.empty()) first = line;
+    }
   }
-  Note(out, problems ? "check: " + std::to_string(problems) +
-                           " problem(s) with the added entries"
-                     : std::string("check: the added entries are fine"));
+  if (!problems) {
+    Note(out, "check: the added entries are fine");
+    return "";
+  }
+  Note(out, "check: " + std::to_string(problems) +
+                " problem(s) with the added entries");
+  return "found " + std::to_string(problems) + " problem(s), the first: " +
+         first;
 }
 
 // A registration or an unregistration, where |place| says: the backup and
-// the update under the lock (without either for a dry run); the verbose
-// report then checks what a registration added.
+// the update under the lock (without either for a dry run); then the
+// check of what a registration added, in the verbose report, and with
+// --strict as the status.
 int Register(const Options& options, const Workplace& place, Sink* out) {
   RegistryEdit edit;
   edit.ProductFolder = place.ProductFolder;
@@ -317,9 +363,15 @@ int Register(const Options& options, const Workplace& place, Sink* out) {
   edit.report = Noting(out) || options.dry_run;
   if (options.dry_run) return DryRun(place, edit, out);
   const int status = UpdateRegistry(place, edit, out);
-  if (status == kExitOk && Noting(out) && !edit.entries.empty())
-    CheckAdded(place, out);
-  return status;
+  if (status != kExitOk || edit.entries.empty() ||
+      !(Noting(out) || options.strict))
+    return status;
+  const std::string problem = CheckAdded(place, out);
+  if (problem.empty() || !options.strict) return status;
+  return Report(out, kExitAddedFaulty,
+                "--strict: the check of the entries added to " +
+                    platform::DisplayName(place.RegistryPath) + " " + problem +
+                    "; the registry stays as written");
 }
 
 // Whether |options| ask for a pass that works on a registry.
@@ -365,6 +417,8 @@ int Pass(int argc, const char* const* argv, Sink* out) {
     // Kept word for word: installers may look for this message.
     fputs("Device unsupport. exit!\n", out->out);
     fflush(out->out);
+    if (options.asked_help)
+      Report(out, kExitOk, "for help, run modreg --help");
     return kExitShortCommandLine;
   }
   for (const std::string& note : place.notes) Note(out, note);
@@ -376,9 +430,9 @@ int Pass(int argc, const char* const* argv, Sink* out) {
   // Act, and report.
   switch (options.mode) {
     case Mode::kList:
-      return List(place, out);
+      return List(place, options.args[0], out);
     case Mode::kCheck:
-      return Check(place, out);
+      return Check(place, options.args[0], out);
     default:
       return Register(options, place, out);
   }

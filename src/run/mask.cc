@@ -40,3 +40,16 @@ std::string MaskNote(const std::string& text) {
   return "mask \"" + text + "\" read as " + std::to_string(*mask) +
          ": reading stopped at \"" + text.substr(end) + "\"";
 }
+
+std::string StrictMaskProblem(const std::string& text) {
+  size_t end = 0;
+  std::optional<int32_t> mask = Read(text, &end);
+  if (!mask) return "";
+  const std::string quoted = "mask \"" + text + "\" ";
+  if (text.find_first_not_of("0123456789") != std::string::npos)
+    return quoted + "is not a plain decimal number: read as " +
+           std::to_string(*mask);
+  if (*mask & ~kDeviceTypeBits)
+    return quoted + "names bits above 5, which name no device type";
+  return "";
+}

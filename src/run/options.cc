@@ -1,12 +1,12 @@
 #include "run/options.h"
 
 const char kUsage[] =
-    "usage: modreg [--verbose] [--dry-run] [--unregister] [--log FILE]"
-    " [--openni DIR | --openni-env] [--product-dir DIR] ARCH MASK"
+    "usage: modreg [--verbose] [--dry-run] [--unregister] [--strict]"
+    " [--log FILE] [--openni DIR | --openni-env] [--product-dir DIR] ARCH MASK"
     " | --list ARCH | --check ARCH | --help | --version";
 
 const char kHelp[] =
-    "usage: modreg [--verbose] [--dry-run] [--unregister] [--log FILE]\n"
+    "usage: modreg [--verbose] [--dry-run] [--unregister] [--strict] [--log FILE]\n"
     "              [--openni DIR | --openni-env] [--product-dir DIR] ARCH MASK\n"
     "       modreg [--verbose] [--log FILE] [--openni DIR | --openni-env] --list ARCH\n"
     "       modreg [--verbose] [--log FILE] [--openni DIR | --openni-env] --check ARCH\n"
@@ -26,6 +26,10 @@ const char kHelp[] =
     "  --dry-run     print the entries that would be removed and added, write\n"
     "                nothing; status 0 when the registry would keep its bytes,\n"
     "                1 when they would change\n"
+    "  --strict      for installers: ARCH other than x86 or x64, or a MASK\n"
+    "                that is not plain decimal or names bits above 5, is a\n"
+    "                usage error; after a registration, a problem with the\n"
+    "                entries it added is status 8\n"
     "  --verbose     report what was done\n"
     "  --log FILE    append a header, the report of --verbose, every message\n"
     "                and the exit status to FILE\n"
@@ -39,8 +43,8 @@ const char kHelp[] =
     "  --version     print the version\n"
     "\n"
     "Options come before ARCH, never after it; \"--\" ends them. A value\n"
-    "(DIR, FILE) comes as the next argument or after \"=\"; DIR is absolute\n"
-    "(C:\\... or \\\\server\\share).\n";
+    "(DIR, FILE) comes as the next argument or after \"=\", after \"=\" when\n"
+    "it begins with \"--\"; DIR is absolute (C:\\... or \\\\server\\share).\n";
 
 namespace {
 
@@ -60,7 +64,9 @@ const ValueOption kValueOptions[] = {
 
 // When |arg| is an option that takes a value, stores it, from after "="
 // or from the next argument (|*i| then moves on to it), and returns true;
-// sets |error| when it is missing, empty or given twice.
+// sets |error| when it is missing, empty or given twice. The next argument
+// is not taken when it begins with "--": an option forgotten its value
+// would otherwise swallow the next one.
 bool TakeValue(const std::string& arg, int argc, const char* const* argv,
                int* i, Options* o) {
   for (const ValueOption& option : kValueOptions) {
@@ -70,9 +76,15 @@ bool TakeValue(const std::string& arg, int argc, const char* const* argv,
     if (inline_value && arg[name.size()] != '=') continue;
     std::string value;
     if (inline_value) value = arg.substr(name.size() + 1);
-    else if (*i + 1 < argc) value = argv[++*i];
+    else if (*i + 1 < argc) value = argv[*i + 1];
+    const std::string needs = name + " needs " + option.what;
+    if (!inline_value && IsOption(value)) {
+      o->error = needs + ", not the option \"" + value + "\"";
+      return true;
+    }
+    if (!inline_value && *i + 1 < argc) ++*i;
     std::string& slot = o->*option.value;
-    if (value.empty()) o->error = name + " needs " + option.what;
+    if (value.empty()) o->error = needs;
     else if (!slot.empty()) o->error = name + " is given twice";
     slot = value;
     return true;
@@ -93,14 +105,12 @@ std::string Missing(const char* mode, size_t needs, size_t have) {
   return std::string(mode) + " needs " + what;
 }
 
-// An option after the arguments the mode takes (ARCH, or ARCH and MASK)
-// would otherwise be ignored or taken for an argument, whatever it asks.
-// After a lone "--" there are no options.
+// An option after ARCH (where MASK belongs, or after the arguments the
+// mode takes) would otherwise be taken for the mask, or ignored, whatever
+// it asks. After a lone "--" there are no options.
 std::string LateOption(const Options& o, bool ended) {
-  const bool arch_only = o.mode == Mode::kList || o.mode == Mode::kCheck;
-  const size_t takes = arch_only ? 1 : 2;
-  if (ended || o.args.size() <= takes) return "";
-  for (size_t i = takes; i < o.args.size(); ++i)
+  if (ended) return "";
+  for (size_t i = 1; i < o.args.size(); ++i)
     if (IsOption(o.args[i]))
       return "options come before ARCH: \"" + o.args[i] + "\"";
   return "";
@@ -131,6 +141,8 @@ void Check(Options* o, bool ended) {
     const char* mode = o->mode == Mode::kList ? "--list" : "--check";
     if (!o->product_dir.empty())
       o->error = std::string("--product-dir does not go with ") + mode;
+    else if (o->strict)
+      o->error = std::string("--strict does not go with ") + mode;
     else if (o->dry_run)
       o->error = std::string("--dry-run does not go with ") + mode;
     else if (o->args.empty()) o->error = Missing(mode, 1, 0);
@@ -150,6 +162,9 @@ void Check(Options* o, bool ended) {
 
 Options ParseOptions(int argc, const char* const* argv) {
   Options o;
+  if (argc == 2)
+    for (const char* ask : {"-h", "-?", "/?"})
+      o.asked_help = o.asked_help || std::string(argv[1]) == ask;
   bool help = false, version = false, ended = false;
   int i = 1;
   for (; i < argc; ++i) {
@@ -163,7 +178,7 @@ Options ParseOptions(int argc, const char* const* argv) {
     o.any = true;
     Mode mode = o.mode;
     if (TakeValue(arg, argc, argv, &i, &o)) {
-      if (!o.error.empty()) return o;
+      if (!o.error.empty()) return ReadLogAfterError(argc, argv, i + 1, o);
       continue;
     }
     if (arg == "--unregister") mode = Mode::kUnregister;
@@ -171,6 +186,7 @@ Options ParseOptions(int argc, const char* const* argv) {
     else if (arg == "--check") mode = Mode::kCheck;
     else if (arg == "--dry-run") o.dry_run = true;
     else if (arg == "--verbose") o.verbose = true;
+    else if (arg == "--strict") o.strict = true;
     else if (arg == "--openni-env") o.openni_env = true;
     else if (arg == "--help") help = true;
     else if (arg == "--version") version = true;

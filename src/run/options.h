@@ -11,6 +11,9 @@ struct Options {
   Mode mode = Mode::kRegister;
   bool dry_run = false;
   bool verbose = false;
+  // --strict: ARCH and MASK must be plain, and the check after a
+  // registration decides the status.
+  bool strict = false;
   // The values of the options that take one; empty when not given.
   std::string openni;       // --openni DIR: the framework's folder
   bool openni_env = false;  // --openni-env: that folder from the environment
@@ -21,14 +24,19 @@ struct Options {
   std::string log;                // --log FILE; empty without
   std::vector<std::string> args;  // the positional arguments
   std::string error;              // what is wrong; empty when nothing
+  // The only argument is "-h", "-?" or "/?": a short command line that
+  // was meant to ask for help.
+  bool asked_help = false;
 };
 
 // Reads |argv|: arguments beginning with "--" are options up to the first
 // one that does not, or up to a lone "--", which is dropped; the rest are
-// positional. An option that takes a value has it as the next argument
-// or after "=" in the same one. Sets |error| for an unknown option,
-// options that do not go together, a mode without the arguments it takes,
-// or an option after them (unless a lone "--" came first).
+// positional. An option that takes a value has it as the next argument,
+// unless that begins with "--", or after "=" in the same one. Sets
+// |error| for an unknown option, a value missing, options that do not go
+// together, a mode without the arguments it takes, or an option among
+// them (unless a lone "--" came first). After an error the options after
+// it are still read for --log.
 Options ParseOptions(int argc, const char* const* argv);
 
 // One line: the forms of the command line.

@@ -13,6 +13,9 @@ enum ExitStatus {
   kExitCannotWrite = 5,  // the new registry could not be put in place
   kExitCannotLock = 6,   // the registry folder could not be locked
   kExitOutOfMemory = 7,  // the registry keeps its old bytes
+  kExitAddedFaulty = 8,  // --strict: the check of the entries a registration
+                         // added found a problem (or could not be made);
+                         // the registry as written
   kExitShortCommandLine = -1,  // fewer than two arguments and no option
 };
 

@@ -176,6 +176,14 @@ int DecideWorkplace(const Options& options, bool (*is_wow64)(),
                     error);
     place->DeviceMask = *mask;
   }
+  // --strict: only the plain words an installer means.
+  if (options.strict)
+    for (const std::string& why :
+         {product ? StrictMaskProblem(options.args[1]) : std::string(),
+          arch == "x86" || arch == "x64"
+              ? std::string()
+              : "ARCH \"" + arch + "\" is neither \"x86\" nor \"x64\""})
+      if (!why.empty()) return Refuse(kExitUsage, "--strict: " + why, error);
   place->InstallRoot = InstallRootFor(arch, arch == "x86" && is_wow64());
   place->framework_bits = FrameworkBits(arch);
   for (const std::string& note :

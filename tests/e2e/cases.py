@@ -640,7 +640,10 @@ extend([
            MALFORMED + (r"expected <", r"line 2, column 1\b")),
     refuse("refused: UTF-16 with a byte order mark",
            b"\xff\xfe" + "<Modules>\r\n\t<Module path=\"a\"/>\r\n</Modules>\r\n"
-           .encode("utf-16-le"), 4, MALFORMED),
+           .encode("utf-16-le"), 4, MALFORMED + (
+               r": the file is UTF-16 text \(it begins with a UTF-16 "
+               r"byte-order mark\), which the framework cannot read; save it "
+               r"as UTF-8$",)),
     refuse("refused: no top-level Modules",
            crlf("<Registry>", "\t<Modules>", mod(FW, tabs=2), "\t</Modules>",
                 "</Registry>"), 4, MALFORMED + (r"Modules",)),
@@ -887,10 +890,9 @@ for args, wrong in [  # the messages are the option table's (options_test)
     add(untouched("usage: %s" % " ".join(args), args, 2,
                   stderr=((r"^modreg: " + wrong, r"; usage: modreg \["),)))
 extend([
-    untouched("options come first: after ARCH one is the mask",
-              ["x64", "--verbose"], 2,
-              stderr=((r"^modreg: invalid device mask ",
-                       reason_after('"--verbose"')),)),
+    untouched("options come first: where MASK belongs, too",
+              ["x86", "--verbose", "5"], 2,
+              stderr=((r'^modreg: options come before ARCH: "--verbose"; usage: ',),)),
     untouched("a lone -- and one argument", ["--", "x86"], 255, stdout=SHORT),
     untouched("--help", ["--verbose", "--help", "x64", "1"], 0,
               stdout=Out(tuple(HELP.splitlines()))),
@@ -937,6 +939,7 @@ extend([
             "</Modules>")}, UNCHANGED,
         stdout=Out(SAID + ("missing: " + FW, "module: " + PRESENT,
                            "missing: " + cfg(H3, H3C),
+                           "breaks-startup: line 7 (Module without path)",
                            "may-hang: " + cfg(PRESENT, "C:\\x\\")))),
     run("list: x86 on a 64-bit system", ["--list", "x86"],
         {"pf/modules.xml": BASE, "pf86/modules.xml": OTHER}, UNCHANGED,
@@ -1080,9 +1083,9 @@ KIND_LINES = (
     said("skipped", TEXT, "not a DLL: no MZ header"),
     said("skipped", X86, "32-bit module, 64-bit framework"),
     said("breaks-startup", NOVER, "no xnModuleGetOpenNIVersion"),
-    said("refused", DUP, "the same module as an earlier entry"),
+    said("refused", DUP, "the same module as an earlier entry at line 2"),
     said("refused", SHADOW,
-         "the same file name as %s, registered earlier" % GOOD),
+         "the same file name as %s, registered earlier at line 2" % GOOD),
     said("may-hang", CFG, "configDir %s does not exist" % NODIR),
     said("relative", "SensorModule.dll",
          "not an absolute path: the system loader searches for it"),
@@ -1602,3 +1605,104 @@ add(run("log: a line end in an argument is written as an escape", CRLF_MASK,
             "pf/run.log": Lines(logged(CRLF_MASK[:3] + [r"1\r\n"], (
                 r'mask "1\r\n" read as 1: reading stopped at "\r\n"',)
                 + REPORT))}))
+
+# ---- For installers: --strict ----------------------------------------------
+# Words an installer did not mean are refused before anything is touched;
+# after a registration, a problem with the added entries is status 8, the
+# registry as written. The modules' files: the built test module.
+HERE_H1 = {"prod/SensorModule.dll": Built("x64.dll")}
+HERE_H1_AFTER = {"prod": DIR, **HERE_H1}
+OLD_H1 = r"C:\Old\SensorModule.dll"
+SHADOWED = crlf("<Modules>", mod(OLD_H1), "</Modules>")
+STRICT_SAID = r"^modreg: --strict: the check of the entries added to " + \
+    reason_after(REG)[:-len(r": \w")] + " found "
+STRICT_SHADOW = ("refused: %s (the same file name as %s, registered earlier "
+                 "at line 2)" % (H1, OLD_H1))
+STRICT_LOGGED = ["--strict", "--log", LOG, "x64", "1"]
+for args, why in [  # the rules' table is workplace_test's
+        (["--unregister", "X86", "5"], r'ARCH "X86" is neither "x86" nor "x64"$'),
+        (["x86", "0x5"],
+         r'mask "0x5" is not a plain decimal number: read as 0$'),
+        (["--dry-run", "x64", "64"],
+         r'mask "64" names bits above 5, which name no device type$')]:
+    add(untouched("strict: refuses %s" % " ".join(args), ["--strict"] + args,
+                  2, stderr=((r"^modreg: --strict: " + why,),)))
+extend([
+    run("strict: a registration whose entries are fine is silent",
+        ["--strict", "x64", "1"], {"pf/modules.xml": BASE, **HERE_H1},
+        {"pf/modules.xml": base_with(mod(H1)), OLD: BASE, **HERE_H1_AFTER}),
+    run("strict: a module missing is status 8, the registry as written",
+        ["--strict", "x64", "5"], {"pf/modules.xml": BASE, **HERE_H1},
+        {"pf/modules.xml": base_with(mod(H1), mod(H3, H3C)), OLD: BASE,
+         **HERE_H1_AFTER}, status=8,
+        stderr=((STRICT_SAID + esc("2 problem(s), the first: missing: %s "
+                                   "(no such file); the registry stays as "
+                                   "written" % H3) + "$",),)),
+    run("strict: an earlier entry shadowing it, the report and the log",
+        ["--verbose"] + STRICT_LOGGED, {"pf/modules.xml": SHADOWED, **HERE_H1},
+        {"pf/modules.xml": written("<Modules>", mod(OLD_H1), mod(H1),
+                                   "</Modules>"),
+         OLD: SHADOWED, **HERE_H1_AFTER, "pf/run.log": Lines(logged(
+             ["--verbose"] + STRICT_LOGGED,
+             SAID_V + ("backup: made", "added: " + H1, "result: rewritten",
+                       STRICT_SHADOW,
+                       "check: 1 problem(s) with the added entries"),
+             status=8)[:-1] + ((STRICT_SAID + "1 problem",), ("^status: 8$",)))},
+        status=8, stdout=Out(SAID_V + (
+            "backup: made", "added: " + H1, "result: rewritten", STRICT_SHADOW,
+            "check: 1 problem(s) with the added entries")),
+        stderr=((STRICT_SAID + esc("1 problem(s), the first: " + STRICT_SHADOW),),)),
+    # Without --strict the same run is done: status 0.
+    run("strict: without it the shadowed entry is only reported",
+        ["x64", "1"], {"pf/modules.xml": SHADOWED, **HERE_H1},
+        {"pf/modules.xml": written("<Modules>", mod(OLD_H1), mod(H1),
+                                   "</Modules>"),
+         OLD: SHADOWED, **HERE_H1_AFTER}),
+    # Nothing added, nothing checked.
+    run("strict: an unregistration", ["--strict", "--unregister", "x64", "5"],
+        {"pf/modules.xml": PRODUCT},
+        {"pf/modules.xml": written("<Modules>", mod(FW), mod(T1), "</Modules>"),
+         OLD: PRODUCT}),
+    dry("strict: a dry run checks the words only", BASE,
+        ["--strict", "x64", "1"], 1, ("add: " + H1,)),
+])
+
+# ---- Option slips ----------------------------------------------------------
+SLIP = ["--openni=C:\\a", "--openni", "C:\\b", "--log", LOG, "x64", "1"]
+extend([
+    untouched("usage: a value option never takes an option for its value",
+              ["--log", "--openni", FWDIR, "x86", "3"], 2, stderr=((
+                  r'^modreg: --log needs FILE, not the option "--openni"; '
+                  r"usage: ",),)),
+    run("log: a usage error in a value option, --log after it", SLIP,
+        {"pf/modules.xml": STALE},
+        {"pf/modules.xml": STALE, "pf/run.log": Lines(logged(SLIP, ())[:-1] + (
+            (r"^modreg: --openni is given twice; usage: ",), ("^status: 2$",)))},
+        status=2, stderr=((r"^modreg: --openni is given twice; usage: ",),)),
+])
+for ask in ("-h", "-?", "/?"):
+    add(untouched("%s alone: the short message, and where help is" % ask,
+                  [ask], 255, stdout=SHORT,
+                  stderr=((r"^modreg: for help, run modreg --help$",),)))
+
+# ---- Support: a framework found elsewhere ------------------------------------
+# A read-only mode that misses the registry at the default place names the
+# framework's variable when it is set elsewhere.
+HINT = (r"; the framework's variable %s names " + esc('"%s"' % FWDIR) +
+        r": add --openni-env to read the registry there$")
+extend([
+    framework("check: no registry by default, the variable set elsewhere",
+              ["--check", "x64"], BASE, {"fw/modules.xml": BASE},
+              env={V64: FWDIR}, machine={}, status=3),
+    framework("list: no registry by default, the machine's variable set",
+              ["--list", "x86"], BASE, {"fw/modules.xml": BASE}, machine={
+                  V32: ("REG_SZ", FWDIR)}, status=3, modes=("win64", "win32")),
+])
+CASES[-2].steps[0].put = {"fw/modules.xml": BASE}
+CASES[-2].steps[0].after = {"fw/modules.xml": BASE}
+CASES[-2].steps[0].stderr = ((r"^modreg: cannot read ", reason_after(REG),
+                              HINT % V64),)
+CASES[-1].steps[0].put = {"fw/modules.xml": BASE}
+CASES[-1].steps[0].after = {"fw/modules.xml": BASE}
+CASES[-1].steps[0].stderr = ((r"^modreg: cannot read ", HINT % V32),)
+CASES[-1].absent = ("pf", "pf86")

@@ -2,11 +2,14 @@
 """The installer examples, run by real installers under Wine.
 
 Builds examples/nsis with makensis and examples/wix with wixl around
-modreg.exe, then, in one fresh 64-bit Wine prefix whose framework registry
-is C:\\Program Files (x86)\\OpenNI\\Data\\modules.xml, runs each installer
+modreg.exe and stand-in module files (the test module of tests/modules as
+SensorModule.dll and libskelvia_ni.dll), then, in one fresh 64-bit Wine
+prefix whose framework registry is
+C:\\Program Files (x86)\\OpenNI\\Data\\modules.xml, runs each installer
 through the steps of the table below: silent install, repair, uninstall,
-uninstall after the framework was removed, and install over a malformed
-registry, which must fail and roll back. After each step it compares the
+uninstall after the framework was removed, install over a malformed
+registry, which must fail and roll back, and install where an earlier
+entry shadows the product's, which --strict fails with status 8. After each step it compares the
 registry byte for byte, checks the product's folder, and checks that the
 log the step's run of modreg.exe was given (--log) gained that run, with
 its lines and its status. The registry under
@@ -53,6 +56,10 @@ MALFORMED = crlf('<Modules>', mod(PRODUCT + '\\SensorModule.dll')[:-2] + '>',
                  '</Modules>')
 MISSING = None        # no OpenNI folder at all
 OTHER = BEFORE.replace(b' (x86)', b'')   # the 64-bit framework's registry
+# An entry of another product with the same file name comes first: the
+# framework would refuse the product's, and --strict fails the install.
+SHADOW = mod(PF86 + '\\TOLVARToF\\SensorModule.dll')
+SHADOWING = crlf('<Modules>', *FRAMEWORK, SHADOW, '</Modules>')
 
 
 @dataclass
@@ -63,6 +70,9 @@ class Step:
     after: object         # the registry expected after it
     failed: bool = False  # the installer must fail and roll back
     installed: bool = True  # the product's files are there afterwards
+    # The check of the added entries fails (--strict: status 8): |after|
+    # maps each installer to the registry it leaves.
+    check_fails: bool = False
 
 
 STEPS = [
@@ -76,18 +86,46 @@ STEPS = [
          installed=False),
     Step('install over a malformed registry', 'install', MALFORMED, MALFORMED,
          failed=True, installed=False),
+    # NSIS takes the entries back out; wixl builds no rollback action, so
+    # the MSI leaves them as written.
+    Step('install where an earlier entry shadows the product', 'install',
+         SHADOWING, {
+             'nsis': crlf('<Modules>', *FRAMEWORK, SHADOW, '</Modules>', ''),
+             'wix': crlf('<Modules>', *FRAMEWORK, SHADOW,
+                         *REGISTERED.decode().split('\r\n')[4:6],
+                         '</Modules>', '')},
+         failed=True, installed=False, check_fails=True),
 ]
+
+# The product's module files, as the examples take them (MODULES): the
+# test module, which exports what the framework looks up.
+PRODUCT_FILES = ('SensorModule.dll', 'libskelvia_ni.dll', 'data/skelvia.ini')
+MODULES_DIR = None    # laid out under --work
+
+
+def lay_out_modules(test_modules, folder):
+    os.makedirs(os.path.join(folder, 'data'), exist_ok=True)
+    for name in PRODUCT_FILES[:2]:
+        shutil.copyfile(os.path.join(test_modules, 'x86.dll'),
+                        os.path.join(folder, name))
+    with open(os.path.join(folder, 'data', 'skelvia.ini'), 'wb') as f:
+        f.write(b'[skelvia]\r\n')
 
 
 class Nsis:
     name = 'nsis'
     # Abort after a failed modreg.exe: setup.exe exits with its status.
     failures = (4,)
+    check_failures = (8,)
+    # After status 8 the macro runs the unregistration: a second run in the
+    # log.
+    undoes = True
 
     def build(self, exe, out, version='1.0.0'):
         self.out = out
         target = os.path.join(out, 'haldetof-%s.exe' % version)
         subprocess.run(['makensis', '-V2', '-WX', '-DMODREG_SOURCE=' + exe,
+                        '-DMODULES=' + MODULES_DIR,
                         '-DOUTFILE=' + target, '-DVERSION=' + version,
                         os.path.join(ROOT, 'examples', 'nsis', 'setup.nsi')],
                        check=True)
@@ -118,20 +156,28 @@ class Nsis:
             return TEMP + '\\haldetof-install.log'
         return PRODUCT + '\\modreg.log'
 
+    def log_replaced(self, step):
+        """A failed install's log replaces the one a failure before left."""
+        return step.failed
+
 
 class Wix:
     name = 'wix'
     # ERROR_INSTALL_FAILURE (1603) on Windows; Wine's msiexec exits with
     # 1627, which a POSIX parent sees modulo 256.
     failures = (1603 % 256, 1627 % 256)
+    check_failures = failures
+    undoes = False
 
-    def build(self, exe, out, version='1.0.0'):
-        # wixl takes the file's path relative to the current folder.
+    def build(self, exe, out, version='1.0.0', name='product.msi'):
+        # wixl takes the files' paths relative to the current folder.
+        here = os.path.dirname(exe)
         subprocess.run(['wixl', '-D', 'ModregExe=' + os.path.basename(exe),
+                        '-D', 'Modules=' + os.path.relpath(MODULES_DIR, here),
                         '-D', 'ProductVersion=' + version,
-                        '-o', os.path.join(out, 'product.msi'),
+                        '-o', os.path.join(out, name),
                         os.path.join(ROOT, 'examples', 'wix', 'product.wxs')],
-                       cwd=os.path.dirname(exe), check=True)
+                       cwd=here, check=True)
 
     def command(self, action):
         # A repair by properties: Wine's msiexec answers "/fa product.msi"
@@ -145,6 +191,9 @@ class Wix:
     def log(self, step):
         return TEMP + '\\haldetof-%s.log' % (
             'uninstall' if step.action == 'uninstall' else 'install')
+
+    def log_replaced(self, step):
+        return False
 
 
 def read(path):
@@ -173,15 +222,18 @@ def run_step(installer, step, wine, drive_c):
     status = quiet(['wine'] + installer.command(step.action),
                    wine.env).returncode
     seconds = time.monotonic() - began
-    problems = log_problems(installer, step, drive_c, len(runs))
-    if step.failed and status not in installer.failures:
-        problems.append('status %d, not one of %s' % (status,
-                                                      installer.failures))
+    problems = log_problems(installer, step, drive_c,
+                            0 if installer.log_replaced(step) else len(runs))
+    failures = installer.check_failures if step.check_fails \
+        else installer.failures
+    if step.failed and status not in failures:
+        problems.append('status %d, not one of %s' % (status, failures))
     if not step.failed and status != 0:
         problems.append('status %d' % status)
     after = read(os.path.join(data_dir, 'modules.xml'))
-    if after != step.after:
-        problems.append('registry %r, expected %r' % (after, step.after))
+    want = step.after[installer.name] if step.check_fails else step.after
+    if after != want:
+        problems.append('registry %r, expected %r' % (after, want))
     backup = read(os.path.join(data_dir, 'modules.xml.old'))
     if step.registry is not MISSING and backup not in (MISSING, step.registry):
         problems.append('backup %r' % backup)
@@ -287,23 +339,38 @@ def log_runs(installer, step, drive_c):
 
 
 def log_problems(installer, step, drive_c, before):
-    """The step's log must have gained one run, with the lines that show
-    what it did, in order, and its status."""
+    """The step's log must have gained one run (two when an installer takes
+    back the entries a failed check left), with the lines that show what
+    it did, in order, and its status."""
     runs = log_runs(installer, step, drive_c)
-    if len(runs) != before + 1:
+    undone = step.check_fails and installer.undoes
+    if len(runs) != before + 1 + undone:
         return ['%s holds %d runs of modreg.exe, expected %d' % (
-            installer.log(step), len(runs), before + 1)]
+            installer.log(step), len(runs), before + 1 + undone)]
+    registry = r'^registry: %s$' % re.escape(
+        PF86 + '\\OpenNI\\Data\\modules.xml')
     unregister = '--unregister .*' if step.action == 'uninstall' else ''
-    want = [HEADER + r'.*modreg\.exe"? .*--log .* %sx86 5$' % unregister,
-            r'^registry: %s$' % re.escape(PF86 + '\\OpenNI\\Data\\modules.xml'),
-            r'^modreg: cannot update ' if step.failed else
-            r'^result: no registry, nothing to remove$'
+    want = [HEADER + r'(?=.* --strict ).*modreg\.exe"? .*--log .* %sx86 5$'
+            % unregister, registry,
+            r'^modreg: --strict: the check of the entries added to '
+            if step.check_fails else r'^modreg: cannot update '
+            if step.failed else r'^result: no registry, nothing to remove$'
             if step.registry is MISSING else r'^result: rewritten$',
-            r'^status: %d$' % (4 if step.failed else 0)]
-    lines = iter(runs[-1])
-    missing = [w for w in want if not any(re.search(w, l) for l in lines)]
-    return ['the log\'s run %r lacks /%s/' % (runs[-1], missing[0])] \
-        if missing else []
+            r'^status: %d$' % (8 if step.check_fails else 4 if step.failed
+                               else 0)]
+    if undone:
+        want = [want, [HEADER + r'.* --strict --unregister .*x86 5$', registry,
+                       '^result: rewritten$', '^status: 0$']]
+        runs = runs[-2:]
+    else:
+        want, runs = [want], runs[-1:]
+    for run, patterns in zip(runs, want):
+        lines = iter(run)
+        missing = [w for w in patterns
+                   if not any(re.search(w, l) for l in lines)]
+        if missing:
+            return ['the log\'s run %r lacks /%s/' % (run, missing[0])]
+    return []
 
 
 def not_started(exe, out, wine, drive_c):
@@ -311,6 +378,7 @@ def not_started(exe, out, wine, drive_c):
     fail with its own status, not one of modreg's, say why in the log and
     leave nothing behind."""
     subprocess.run(['makensis', '-V2', '-WX', '-DMODREG_SOURCE=' + exe,
+                    '-DMODULES=' + MODULES_DIR,
                     '-DMODREG_EXE=$INSTDIR\\absent.exe',
                     '-DOUTFILE=' + os.path.join(out, 'broken.exe'),
                     os.path.join(ROOT, 'examples', 'nsis', 'setup.nsi')],
@@ -328,7 +396,7 @@ def not_started(exe, out, wine, drive_c):
             'product folder left behind' * os.path.exists(host_path(
                 drive_c, PRODUCT)),
             'log ends %r' % lines[-2:] * (lines[-2:] != [
-                'modreg.exe could not be started: %s\\absent.exe '
+                'modreg.exe could not be started: %s\\absent.exe --strict '
                 '--openni-env "--product-dir=%s" x86 5' % (PRODUCT, PRODUCT),
                 ''])]
 
@@ -341,7 +409,10 @@ ENVIRONMENT = ('HKLM\\SYSTEM\\CurrentControlSet\\Control\\Session Manager'
                '\\Environment')
 FW_DEFAULT = PF86 + '\\OpenNI'
 FW_ELSEWHERE = 'C:\\Frameworks\\OpenNI'
-CHOSEN = {'nsis': 'C:\\Sensors\\HALDE ToF', 'wix': 'C:\\Sensors\\HALDEToF2'}
+# Folders whose names do not hold the product folder's, HALDEToF: only
+# --product-dir and the remembered folder find their entries.
+CHOSEN = {'nsis': 'C:\\Sensors\\HALDE ToF', 'wix': 'C:\\Sensors\\AcmeDepth'}
+MOVED = {'nsis': 'C:\\Acme Two', 'wix': 'C:\\AcmeTwo'}
 
 
 def set_framework_variable(wine, value):
@@ -355,46 +426,65 @@ def set_framework_variable(wine, value):
 
 
 def elsewhere_command(installer, action, folder):
+    """The command line of |action| on the product in |folder|: only the
+    install names it. A repair and an uninstall find it remembered; the
+    move installs a higher version of the MSI, which takes the older out
+    first."""
     if installer.name == 'nsis':
-        if action == 'install':   # /D= comes last, word by word
+        if action in ('install', 'move'):   # /D= comes last, word by word
             return [installer.setup, '/S'] + ('/D=' + folder).split(' ')
+        if action == 'repair':
+            return [installer.setup, '/S']
         return [folder + '\\uninstall.exe', '/S'] + ('_?=' + folder).split(' ')
-    # Windows Installer finds the chosen folder again at removal; Wine's
-    # msiexec computes the default one, so it is passed again.
-    option = '/i' if action == 'install' else '/x'
-    return ['msiexec', option, 'C:\\installers\\product.msi',
-            'INSTALLDIR=' + folder + '\\', '/qn']
+    package = 'C:\\installers\\' + ('product-moved.msi' if action in (
+        'move', 'uninstall') else 'product.msi')
+    return ['msiexec', {'install': '/i', 'move': '/i', 'repair': '/i',
+                        'uninstall': '/x'}[action], package] + {
+        'install': ['INSTALLDIR=' + folder + '\\'],
+        'move': ['INSTALLDIR=' + folder + '\\'],
+        'repair': ['REINSTALL=ALL', 'REINSTALLMODE=omus'],
+        'uninstall': []}[action] + ['/qn']
 
 
-def run_elsewhere(installer, wine, drive_c, results):
-    """Install into a chosen folder with the framework elsewhere, then
-    uninstall: the framework's registry byte for byte after each, the ones
-    under Program Files untouched."""
-    folder = CHOSEN[installer.name]
-    host = os.path.join(drive_c, *folder[3:].split('\\'))
+def run_elsewhere(installer, exe, out, wine, drive_c, results):
+    """Install into a chosen folder with the framework elsewhere, repair
+    without naming the folder, install again into another folder, then
+    uninstall without naming it: the framework's registry byte for byte
+    after each (the old folder's entries gone after the move), the product
+    in its folder only, the registries under Program Files untouched."""
+    if installer.name == 'wix':
+        installer.build(exe, out, '1.0.0')
+        installer.build(exe, out, '1.0.1', 'product-moved.msi')
+    chosen, moved_to = CHOSEN[installer.name], MOVED[installer.name]
+    host = lambda folder: os.path.join(drive_c, *folder[3:].split('\\'))
     data_dir = os.path.join(drive_c, 'Frameworks', 'OpenNI', 'Data')
     pf86 = os.path.join(drive_c, 'Program Files (x86)', 'OpenNI', 'Data')
     pf = os.path.join(drive_c, 'Program Files', 'OpenNI', 'Data')
     moved = lambda data: data.replace(FW_DEFAULT.encode(),
                                       FW_ELSEWHERE.encode())
-    registered = crlf('<Modules>', *[moved(l.encode()) for l in FRAMEWORK],
-                      mod(folder + '\\SensorModule.dll'),
-                      mod(folder + '\\libskelvia_ni.dll', folder + '\\data\\'),
-                      '</Modules>', '')
+    registered = lambda folder: crlf(
+        '<Modules>', *[moved(l.encode()) for l in FRAMEWORK],
+        mod(folder + '\\SensorModule.dll'),
+        mod(folder + '\\libskelvia_ni.dll', folder + '\\data\\'),
+        '</Modules>', '')
     put(data_dir, moved(BEFORE))
     put(pf86, UNREGISTERED)
     put(pf, OTHER)
     set_framework_variable(wine, FW_ELSEWHERE + '\\')
     try:
-        for action, want, installed in (('install', registered, True),
-                                        ('uninstall', moved(UNREGISTERED), False)):
+        for action, folder, want, installed in (
+                ('install', chosen, registered(chosen), chosen),
+                ('repair', chosen, registered(chosen), chosen),
+                ('move', moved_to, registered(moved_to), moved_to),
+                ('uninstall', moved_to, moved(UNREGISTERED), None)):
             began = time.monotonic()
-            status = quiet(['wine'] + elsewhere_command(installer, action, folder),
+            status = quiet(['wine'] + elsewhere_command(installer, action,
+                                                        folder),
                            wine.env).returncode
             seconds = time.monotonic() - began
-            if installer.name == 'nsis' and os.path.isdir(host) and \
-                    os.listdir(host) == ['uninstall.exe']:
-                shutil.rmtree(host)   # as Nsis.settle
+            if installer.name == 'nsis' and os.path.isdir(host(folder)) and \
+                    os.listdir(host(folder)) == ['uninstall.exe']:
+                shutil.rmtree(host(folder))   # as Nsis.settle
             problems = [] if status == 0 else ['status %d' % status]
             after = read(os.path.join(data_dir, 'modules.xml'))
             if after != want:
@@ -402,11 +492,22 @@ def run_elsewhere(installer, wine, drive_c, results):
             if read(os.path.join(pf86, 'modules.xml')) != UNREGISTERED or \
                     read(os.path.join(pf, 'modules.xml')) != OTHER:
                 problems.append('a registry under Program Files changed')
-            if os.path.exists(os.path.join(host, 'modreg.exe')) != installed:
-                problems.append('modreg.exe not where it belongs')
-            results.check('%s: %s into %s, framework in %s (status %d, %.1f s)'
-                          % (installer.name, action, folder, FW_ELSEWHERE,
-                             status, seconds), problems)
+            for place in (chosen, moved_to, PRODUCT):
+                there = os.path.exists(host(place))
+                if there != (place == installed):
+                    problems.append('%s %s' % (place, 'there' if there
+                                               else 'missing'))
+            if installed and os.path.isdir(host(installed)) and \
+                    sorted(os.listdir(host(installed))) != [
+                    'SensorModule.dll', 'data', 'libskelvia_ni.dll',
+                    'modreg.exe'] + (['modreg.log', 'uninstall.exe']
+                                     if installer.name == 'nsis' else []):
+                problems.append('%s holds %s' % (
+                    installed, sorted(os.listdir(host(installed)))))
+            results.check('%s: %s, %s, framework in %s (status %d, %.1f s)'
+                          % (installer.name, action, ' '.join(
+                              elsewhere_command(installer, action, folder)[1:]),
+                             FW_ELSEWHERE, status, seconds), problems)
     finally:
         shutil.rmtree(os.path.dirname(data_dir), ignore_errors=True)
         set_framework_variable(wine, FW_DEFAULT)
@@ -416,8 +517,13 @@ def main():
     parser = argparse.ArgumentParser(description=__doc__)
     parser.add_argument('--exe', required=True, help='modreg.exe')
     parser.add_argument('--work', required=True, help='a folder of its own')
+    parser.add_argument('--modules', required=True,
+                        help='the built test modules (x86.dll)')
     args = parser.parse_args()
     exe = os.path.abspath(args.exe)
+    global MODULES_DIR
+    MODULES_DIR = os.path.join(os.path.abspath(args.work), 'modules')
+    lay_out_modules(os.path.abspath(args.modules), MODULES_DIR)
     results = Results('installers')
     began = time.monotonic()
 
@@ -441,7 +547,7 @@ def main():
                 results.check('%s: %s (status %d, %.1f s)' % (
                     installer.name, step.name, status, seconds), problems)
             run_upgrade(installer, exe, out, wine, drive_c, results)
-            run_elsewhere(installer, wine, drive_c, results)
+            run_elsewhere(installer, exe, out, wine, drive_c, results)
         results.check('nsis: modreg.exe cannot be started',
                       not_started(exe, out, wine, drive_c))
     finally:

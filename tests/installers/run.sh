@@ -1,11 +1,13 @@
 #!/bin/bash
 # The installer examples (examples/nsis, examples/wix) built with makensis
-# and wixl around modreg.exe, and run silently under Wine: install, repair,
-# uninstall, and a failed install that must roll back. About a minute, most
-# of it making a fresh Wine prefix and starting the installers.
+# and wixl around modreg.exe and the stand-in modules (tests/modules), and
+# run silently under Wine: install, repair, uninstall, failed installs that
+# must roll back, an install into a chosen folder, repaired, moved and
+# removed. A few minutes, much of it making a fresh Wine prefix and
+# starting the installers.
 set -euo pipefail
 cd "$(dirname "$0")/../.."
 cmake --preset windows >/dev/null
-cmake --build --preset windows --target modreg >/dev/null
+cmake --build --preset windows --target modreg test_modules >/dev/null
 exec python3 -B tests/installers/run.py --exe build/windows/modreg.exe \
-  --work build/installers
+  --modules build/windows/test-modules --work build/installers
