@@ -17,48 +17,15 @@
 // Each reports bytes_per_second over the file and heap_x: the peak of live
 // heap bytes during a read over the file's size.
 #include <benchmark/benchmark.h>
-#include <malloc.h>
 
-#include <atomic>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <new>
 #include <vector>
 
+#include "heap_count.h"
 #include "registry/pe.h"
-
-// ---- Heap accounting: every operator new goes through here. ----
-
-namespace {
-
-std::atomic<size_t> g_live{0};
-std::atomic<size_t> g_peak{0};
-
-void* CountedAlloc(size_t size) {
-  void* p = malloc(size ? size : 1);
-  if (!p) throw std::bad_alloc();
-  size_t live = g_live.fetch_add(malloc_usable_size(p)) + malloc_usable_size(p);
-  size_t peak = g_peak.load(std::memory_order_relaxed);
-  while (live > peak && !g_peak.compare_exchange_weak(peak, live)) {
-  }
-  return p;
-}
-
-void CountedFree(void* p) {
-  if (!p) return;
-  g_live.fetch_sub(malloc_usable_size(p));
-  free(p);
-}
-
-}  // namespace
-
-void* operator new(size_t size) { return CountedAlloc(size); }
-void* operator new[](size_t size) { return CountedAlloc(size); }
-void operator delete(void* p) noexcept { CountedFree(p); }
-void operator delete[](void* p) noexcept { CountedFree(p); }
-void operator delete(void* p, size_t) noexcept { CountedFree(p); }
-void operator delete[](void* p, size_t) noexcept { CountedFree(p); }
 
 namespace {
 
@@ -129,15 +96,14 @@ File Module(size_t size, uint32_t sections, uint32_t count, size_t shared) {
 void Read(benchmark::State& state, const File& f, PeStatus expected) {
   size_t peak = 0;
   for (auto _ : state) {
-    const size_t base = g_live.load();
-    g_peak.store(base);
+    const size_t base = ResetPeak();
     PeImage image = ReadPeImage(f.data(), f.size());
     if (image.status != expected) {
       state.SkipWithError(("unexpected result: " + image.problem).c_str());
       return;
     }
     benchmark::DoNotOptimize(image);
-    peak = std::max(peak, g_peak.load() - base);
+    peak = std::max(peak, PeakSince(base));
   }
   state.SetBytesProcessed(static_cast<int64_t>(state.iterations() * f.size()));
   state.counters["heap_x"] =

@@ -33,11 +33,9 @@
 // Every benchmark reports heap_x: the peak of live heap bytes during a
 // pass over the file's size (the process's RSS adds its code and stack).
 #include <benchmark/benchmark.h>
-#include <malloc.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <atomic>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -50,6 +48,7 @@
 #include <string_view>
 #include <vector>
 
+#include "heap_count.h"
 #include "platform/platform.h"
 #include "registry/printer.h"
 #include "registry/scan.h"
@@ -57,45 +56,6 @@
 #include "registry/update.h"
 #include "run/workplace.h"
 #include "run/modules.h"
-
-// ---- Heap accounting: every operator new goes through here. ----
-
-namespace {
-
-std::atomic<size_t> g_live{0};
-std::atomic<size_t> g_peak{0};
-
-void* CountedAlloc(size_t size) {
-  void* p = malloc(size ? size : 1);
-  if (!p) throw std::bad_alloc();
-  size_t live = g_live.fetch_add(malloc_usable_size(p)) + malloc_usable_size(p);
-  size_t peak = g_peak.load(std::memory_order_relaxed);
-  while (live > peak && !g_peak.compare_exchange_weak(peak, live)) {
-  }
-  return p;
-}
-
-void CountedFree(void* p) {
-  if (!p) return;
-  g_live.fetch_sub(malloc_usable_size(p));
-  free(p);
-}
-
-// Starts a new peak measurement; returns the live bytes to subtract.
-size_t ResetPeak() {
-  size_t live = g_live.load();
-  g_peak.store(live);
-  return live;
-}
-
-}  // namespace
-
-void* operator new(size_t size) { return CountedAlloc(size); }
-void* operator new[](size_t size) { return CountedAlloc(size); }
-void operator delete(void* p) noexcept { CountedFree(p); }
-void operator delete[](void* p) noexcept { CountedFree(p); }
-void operator delete(void* p, size_t) noexcept { CountedFree(p); }
-void operator delete[](void* p, size_t) noexcept { CountedFree(p); }
 
 namespace {
 
@@ -186,7 +146,7 @@ void BM_Update(benchmark::State& state, std::string path) {
       if (result.status != RegistryStatus::kWritten) Die(result.reason);
       out_bytes = PrintCounted(*doc);
     }
-    peak = g_peak.load() - base;
+    peak = PeakSince(base);
   }
   state.SetBytesProcessed(static_cast<int64_t>(state.iterations() * file_size));
   state.counters["out_MB"] = static_cast<double>(out_bytes) / 1e6;
@@ -275,7 +235,7 @@ void BM_Stages(benchmark::State& state, std::string path, bool cpu) {
         Die(error);
       t[kRename] = (Now(cpu) - start);
     }
-    peak = g_peak.load() - base;
+    peak = PeakSince(base);
     double sum = 0;
     for (int i = 0; i < kStages; ++i) {
       total[i] += t[i];
@@ -312,7 +272,7 @@ void BM_UpdateFile(benchmark::State& state, std::string path) {
     Clock::time_point start = Clock::now();
     RegistryResult result = UpdateRegistryFile(target, kFolder, entries);
     state.SetIterationTime(Seconds(start));
-    peak = g_peak.load() - base;
+    peak = PeakSince(base);
     if (result.status != RegistryStatus::kWritten) Die(result.reason);
   }
   unlink(target.c_str());

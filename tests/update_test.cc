@@ -1,5 +1,7 @@
 #include "registry/update.h"
 
+#include "registry/textmode.h"
+
 #include <gtest/gtest.h>
 
 #include <memory>
@@ -441,8 +443,9 @@ TEST(UpdateRegistry, LinesAtOffsets) {
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.raw);
-    ByteBuffer raw(c.raw.begin(), c.raw.end());
-    EXPECT_EQ(LinesAt(&raw, c.offsets), c.lines);
+    ByteBuffer text(c.raw.begin(), c.raw.end());
+    FoldTextMode(&text);  // as the registry is read
+    EXPECT_EQ(LinesAt(LineEnds(text), c.offsets), c.lines);
   }
 }
 

@@ -210,11 +210,13 @@ CheckedModule PathlessModule(size_t line) {
 RegistryResult CheckRegistryFile(const std::string& RegistryPath, int bits,
                                  std::vector<CheckedModule>* checked,
                                  size_t last) {
-  ByteBuffer text, raw;
+  ByteBuffer text;
+  std::vector<size_t> line_ends;
   auto doc = std::make_unique<rapidxml::xml_document<char>>();
   rapidxml::xml_node<char>* modules = nullptr;
   RegistryResult result = LoadRegistryFile(RegistryPath, &text, doc.get(),
-                                           &modules, "check", &raw);
+                                           &modules, "check", nullptr,
+                                           &line_ends);
   if (!result.reason.empty()) return result;
   std::vector<ModuleEntry> entries;
   std::vector<size_t> offsets;  // of every Module element, in order
@@ -226,9 +228,7 @@ RegistryResult CheckRegistryFile(const std::string& RegistryPath, int bits,
     if (has_path.back()) entries.push_back(EntryOf(node));
     offsets.push_back(static_cast<size_t>(node->name() - text.data()));
   }
-  // Line numbers come from the bytes as read: the parser changed the text
-  // in place.
-  const std::vector<size_t> lines = LinesAt(&raw, offsets);
+  const std::vector<size_t> lines = LinesAt(line_ends, offsets);
   std::vector<size_t> entry_lines;
   for (size_t i = 0; i < has_path.size(); ++i)
     if (has_path[i]) entry_lines.push_back(lines[i]);

@@ -5,11 +5,13 @@
 
 RegistryResult ListRegistryFile(const std::string& RegistryPath,
                                 std::vector<ListedChild>* listed) {
-  ByteBuffer text, raw;
+  ByteBuffer text;
+  std::vector<size_t> line_ends;
   auto doc = std::make_unique<rapidxml::xml_document<char>>();
   rapidxml::xml_node<char>* modules = nullptr;
   RegistryResult result = LoadRegistryFile(RegistryPath, &text, doc.get(),
-                                           &modules, "list", &raw);
+                                           &modules, "list", nullptr,
+                                           &line_ends);
   if (!result.reason.empty()) return result;
   listed->clear();
   std::vector<size_t> offsets;
@@ -24,8 +26,7 @@ RegistryResult ListRegistryFile(const std::string& RegistryPath,
     listed->push_back(std::move(child));
     offsets.push_back(static_cast<size_t>(node->name() - text.data()));
   }
-  // Lines from the bytes as read: the parser changed the text in place.
-  const std::vector<size_t> lines = LinesAt(&raw, offsets);
+  const std::vector<size_t> lines = LinesAt(line_ends, offsets);
   for (size_t i = 0; i < lines.size(); ++i) (*listed)[i].line = lines[i];
   return result;
 }

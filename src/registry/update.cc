@@ -1,5 +1,6 @@
 #include "registry/update.h"
 
+#include <algorithm>
 #include <cstring>
 #include <memory>
 #include <string_view>
@@ -183,16 +184,24 @@ bool WriteRegistry(const std::string& registry,
 
 }  // namespace
 
-std::vector<size_t> LinesAt(ByteBuffer* raw,
+std::vector<size_t> LineEnds(const ByteBuffer& text) {
+  std::vector<size_t> ends;
+  const char* begin = text.data();
+  const char* end = begin + text.size();
+  for (const char* at = begin;
+       (at = static_cast<const char*>(memchr(at, '\n', end - at))); ++at)
+    ends.push_back(static_cast<size_t>(at - begin));
+  return ends;
+}
+
+std::vector<size_t> LinesAt(const std::vector<size_t>& line_ends,
                             const std::vector<size_t>& offsets) {
-  FoldTextMode(raw);
   std::vector<size_t> lines;
-  size_t line = 1, counted = 0;  // lines up to |counted|, in one pass
-  for (size_t offset : offsets) {
-    for (; counted < offset && counted < raw->size(); ++counted)
-      line += (*raw)[counted] == '\n';
-    lines.push_back(line);
-  }
+  for (size_t offset : offsets)
+    lines.push_back(1 + static_cast<size_t>(
+                            std::lower_bound(line_ends.begin(),
+                                             line_ends.end(), offset) -
+                            line_ends.begin()));
   return lines;
 }
 
@@ -306,11 +315,13 @@ RegistryResult LoadRegistryFile(const std::string& RegistryPath,
                                 ByteBuffer* text,
                                 rapidxml::xml_document<char>* doc,
                                 Node** modules, const char* doing,
-                                ByteBuffer* raw) {
+                                ByteBuffer* raw,
+                                std::vector<size_t>* line_ends) {
   ScanProgress scanned;
   RegistryResult result =
       ReadRegistry(RegistryPath, doing, text, &scanned, raw);
   if (!result.reason.empty()) return result;
+  if (line_ends) *line_ends = LineEnds(*text);
   result = ParseRegistry(text, scanned, doc, modules);
   if (result.status == RegistryStatus::kMalformed) {
     result.reason = std::string("cannot ") + doing + " " +

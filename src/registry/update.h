@@ -101,19 +101,25 @@ void AppendEntries(rapidxml::xml_document<char>* doc,
 // Reads and parses the file at |RegistryPath| into |doc|, which points
 // into |text|, and finds its first top-level Modules element. A failure's
 // reason names the file, after "cannot " and |doing| for a malformed one.
-// With |raw|, that is set to the file's bytes as they were read.
+// With |raw|, that is set to the file's bytes as they were read; with
+// |line_ends|, to the offsets of the text's line ends before parsing (the
+// parser changes its text in place, line ends included).
 RegistryResult LoadRegistryFile(const std::string& RegistryPath,
                                 ByteBuffer* text,
                                 rapidxml::xml_document<char>* doc,
                                 rapidxml::xml_node<char>** modules,
                                 const char* doing = "update",
-                                ByteBuffer* raw = nullptr);
+                                ByteBuffer* raw = nullptr,
+                                std::vector<size_t>* line_ends = nullptr);
 
-// Returns the 1-based line of each of |offsets| (increasing offsets into
-// the parsed text) in |raw|, the file's bytes as LoadRegistryFile read
-// them, which this folds as that text was folded: the parser changes its
-// text in place, line ends included.
-std::vector<size_t> LinesAt(ByteBuffer* raw, const std::vector<size_t>& offsets);
+// Returns the offsets of the line ends (LF) in |text|, folded as
+// PrepareRegistryText folds it.
+std::vector<size_t> LineEnds(const ByteBuffer& text);
+
+// Returns the 1-based line of each of |offsets| (offsets into the parsed
+// text), given the text's |line_ends| as LoadRegistryFile sets them.
+std::vector<size_t> LinesAt(const std::vector<size_t>& line_ends,
+                            const std::vector<size_t>& offsets);
 
 // Returns the entry a child of Modules names: its first "path" attribute, which
 // it must have, and its first "configDir".
