@@ -205,19 +205,16 @@ int DryRun(const Workplace& place, RegistryEdit edit, Sink* out) {
 }
 
 // When the registry is missing at the default place while the variable
-// of the framework of |arch|'s width (the machine's value first) names
+// of the framework of |place|'s width (the machine's value first) names
 // another folder: which, and how to read the registry there. Else empty.
-std::string VariableHint(const Workplace& place, const std::string& arch) {
-  std::string reason, value;
+std::string VariableHint(const Workplace& place) {
+  std::string reason, source;
   if (place.source != "the default" ||
       platform::LookUp(place.RegistryPath, &reason) !=
           platform::Presence::kMissing)
     return "";
-  const std::string name = FrameworkVariable(arch);
-  if (!platform::MachineEnvironment(name, &value) || value.empty()) {
-    const char* own = getenv(name.c_str());
-    value = own ? own : "";
-  }
+  const std::string& name = place.framework_variable;
+  const std::string value = ReadFrameworkVariable(name, &source);
   const std::optional<std::string> folder = AbsoluteFolder(value);
   if (value.empty() ||
       (folder && PathUnder(place.RegistryPath, *folder + "\\Data")))
@@ -230,8 +227,7 @@ std::string VariableHint(const Workplace& place, const std::string& arch) {
 // it: "list", "check"): a lack of memory and a failure become their
 // status and message, kExitOk when it was read.
 template <typename Read>
-int ReadRegistry(const Workplace& place, const std::string& arch,
-                 const char* doing, Sink* out, Read read) {
+int ReadRegistry(const Workplace& place, const char* doing, Sink* out, Read read) {
   RegistryResult result;
   try {
     result = read();
@@ -245,13 +241,13 @@ int ReadRegistry(const Workplace& place, const std::string& arch,
   if (status == kExitOk) return kExitOk;
   return Report(out, status,
                 result.reason + (status == kExitCannotRead
-                                     ? VariableHint(place, arch)
+                                     ? VariableHint(place)
                                      : std::string()));
 }
 
-int List(const Workplace& place, const std::string& arch, Sink* out) {
+int List(const Workplace& place, Sink* out) {
   std::vector<ListedChild> listed;
-  if (int status = ReadRegistry(place, arch, "list", out, [&] {
+  if (int status = ReadRegistry(place, "list", out, [&] {
         return ListRegistryFile(place.RegistryPath, &listed);
       }))
     return status;
@@ -285,9 +281,9 @@ int List(const Workplace& place, const std::string& arch, Sink* out) {
 
 // One line per problem; in the verbose report the registry first and the
 // modules that are fine too. Status 1 when there is a problem.
-int Check(const Workplace& place, const std::string& arch, Sink* out) {
+int Check(const Workplace& place, Sink* out) {
   std::vector<CheckedModule> checked;
-  if (int status = ReadRegistry(place, arch, "check", out, [&] {
+  if (int status = ReadRegistry(place, "check", out, [&] {
         return CheckRegistryFile(place.RegistryPath, place.framework_bits,
                                  &checked);
       }))
@@ -430,9 +426,9 @@ int Pass(int argc, const char* const* argv, Sink* out) {
   // Act, and report.
   switch (options.mode) {
     case Mode::kList:
-      return List(place, options.args[0], out);
+      return List(place, out);
     case Mode::kCheck:
-      return Check(place, options.args[0], out);
+      return Check(place, out);
     default:
       return Register(options, place, out);
   }

@@ -70,14 +70,8 @@ int ChooseFrameworkFolder(const Options& options, Workplace* place,
   std::string value = options.openni;
   place->source = "--openni";
   if (options.openni_env) {
-    const std::string name = FrameworkVariable(options.args[0]);
-    if (platform::MachineEnvironment(name, &value) && !value.empty()) {
-      place->source = name + ", the machine's environment";
-    } else {
-      value.clear();
-      platform::ProcessEnvironment(name, &value);
-      place->source = name + ", the process's environment";
-    }
+    const std::string& name = place->framework_variable;
+    value = ReadFrameworkVariable(name, &place->source);
     if (value.empty()) {
       const std::string why = "the framework's folder is unknown: " + name +
                               " is not set or empty";
@@ -186,6 +180,7 @@ int DecideWorkplace(const Options& options, bool (*is_wow64)(),
       if (!why.empty()) return Refuse(kExitUsage, "--strict: " + why, error);
   place->InstallRoot = InstallRootFor(arch, arch == "x86" && is_wow64());
   place->framework_bits = FrameworkBits(arch);
+  place->framework_variable = FrameworkVariable(arch);
   for (const std::string& note :
        {ArchNote(arch, place->InstallRoot),
         product ? MaskNote(options.args[1]) : std::string()})
@@ -251,6 +246,19 @@ bool IsRootFolder(const std::string& folder) {
   const size_t from =
       folder.compare(0, 2, "\\\\") == 0 ? folder.find('\\', 2) + 1 : 0;
   return folder.find('\\', from) == std::string::npos;
+}
+
+std::string ReadFrameworkVariable(const std::string& name,
+                                  std::string* source) {
+  std::string value;
+  if (platform::MachineEnvironment(name, &value) && !value.empty()) {
+    *source = name + ", the machine's environment";
+    return value;
+  }
+  value.clear();
+  platform::ProcessEnvironment(name, &value);
+  *source = name + ", the process's environment";
+  return value;
 }
 
 const char* FrameworkVariable(const std::string& arch) {

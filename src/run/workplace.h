@@ -34,6 +34,8 @@ struct Workplace {
   std::string BackupPath;      // framework_dir\Data\modules.xml.old
   std::string registry_folder;  // framework_dir\Data: locked for a pass
   int framework_bits = 64;     // the width of the framework ARCH names
+  // The variable that framework takes its folder from (FrameworkVariable).
+  std::string framework_variable;
   // Registration and unregistration only: the mask, the product folder's
   // bare name, --product-dir (absolute, no trailing backslash; empty
   // without), the folder the modules are in (ending with a backslash) and,
@@ -87,6 +89,12 @@ bool IsRootFolder(const std::string& folder);
 // from:
 // OPEN_NI_INSTALL_PATH for "x86", OPEN_NI_INSTALL_PATH64 for any other word.
 const char* FrameworkVariable(const std::string& arch);
+
+// Reads the variable |name| as --openni-env reads it: the machine's value
+// first (Windows only), then the process's. Sets |source| to where the
+// value came from; returns an empty value when it is set nowhere.
+std::string ReadFrameworkVariable(const std::string& name,
+                                  std::string* source);
 
 // Returns the first path of |entries| (module or configuration directory) longer
 // than kMaxPathChars, or nothing.
