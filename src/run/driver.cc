@@ -227,7 +227,8 @@ std::string VariableHint(const Workplace& place) {
 // it: "list", "check"): a lack of memory and a failure become their
 // status and message, kExitOk when it was read.
 template <typename Read>
-int ReadRegistry(const Workplace& place, const char* doing, Sink* out, Read read) {
+int ReadRegistry(const Workplace& place, const char* doing, Sink* out,
+                 Read read) {
   RegistryResult result;
   try {
     result = read();
