@@ -186,6 +186,7 @@ bool WriteRegistry(const std::string& registry,
 
 std::vector<size_t> LineEnds(const ByteBuffer& text) {
   std::vector<size_t> ends;
+  if (text.empty()) return ends;  // no data() to search
   const char* begin = text.data();
   const char* end = begin + text.size();
   for (const char* at = begin;
