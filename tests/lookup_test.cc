@@ -1,4 +1,4 @@
-// The POSIX lookup of module paths in a Wine prefix (platform-posix.cc).
+// The POSIX lookup of module paths in a Wine prefix (files-posix.cc).
 #include <gtest/gtest.h>
 #include <stdlib.h>
 #include <sys/stat.h>

@@ -1,5 +1,6 @@
-// What another user may leave where the tool writes (platform-posix.cc):
-// the log's refusals, and the judgement of a folder and its parents.
+// What another user may leave where the tool writes: the log's refusals
+// (log-posix.cc), and the judgement of a folder and its parents
+// (trust-posix.cc).
 #include <gtest/gtest.h>
 #include <pwd.h>
 #include <stdlib.h>

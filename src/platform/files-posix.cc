@@ -1,0 +1,312 @@
+// POSIX files: read, looked up as Wine finds them, written and put in
+// place by rename.
+#include "platform/platform.h"
+
+#include <dirent.h>
+#include <fcntl.h>
+#include <limits.h>
+#include <signal.h>
+#include <stdlib.h>
+#include <strings.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include "platform/posix.h"
+
+namespace platform {
+namespace {
+
+// Writes all |size| bytes of |data| to |fd|, going on after a signal.
+bool WriteAll(int fd, const char* data, size_t size) {
+  while (size > 0) {
+    ssize_t n = write(fd, data, size);
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      return false;
+    }
+    data += n;
+    size -= static_cast<size_t>(n);
+  }
+  return true;
+}
+
+bool SameIgnoringCase(const char* a, const std::string& b) {
+  return strlen(a) == b.size() && strncasecmp(a, b.c_str(), b.size()) == 0;
+}
+
+// |folder|/|name|, or the entry of |folder| whose name differs from |name|
+// in case only. False with |kind| set when there is none or the folder
+// cannot be read.
+bool Component(const std::string& folder, const std::string& name,
+               std::string* path, FileKind* kind, std::string* error) {
+  struct stat st;
+  *path = folder + "/" + name;
+  if (lstat(path->c_str(), &st) == 0) return true;
+  if (errno != ENOENT) {
+    *kind = errno == ENOTDIR ? FileKind::kMissing : FileKind::kUnreadable;
+    return posix::Fail(error);
+  }
+  DIR* dir = opendir(folder.c_str());
+  if (!dir) {
+    *kind = errno == ENOENT || errno == ENOTDIR ? FileKind::kMissing
+                                                : FileKind::kUnreadable;
+    return posix::Fail(error);
+  }
+  bool found = false;
+  while (const dirent* entry = readdir(dir)) {
+    if (SameIgnoringCase(entry->d_name, name)) {
+      *path = folder + "/" + entry->d_name;
+      found = true;
+      break;
+    }
+  }
+  closedir(dir);
+  if (!found) {
+    *kind = FileKind::kMissing;
+    *error = strerror(ENOENT);
+  }
+  return found;
+}
+
+// Makes a new name in the folder of host path |path| durable.
+void SyncFolderOf(const std::string& path) {
+  std::string dir = path.substr(0, path.find_last_of('/') + 1);
+  int fd = open(dir.empty() ? "." : dir.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd >= 0) {
+    fsync(fd);
+    close(fd);
+  }
+}
+
+}  // namespace
+
+bool ReadWholeFile(const std::string& path, ByteBuffer* out,
+                   std::string* error, const ReadFilter& filter) {
+  int fd = open(posix::HostPath(path).c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) return posix::Fail(error);
+  struct stat st;
+  if (fstat(fd, &st) != 0) return posix::Fail(error, fd);
+  if (S_ISDIR(st.st_mode)) {
+    errno = EISDIR;
+    return posix::Fail(error, fd);
+  }
+  // One byte to see the end of the file, one after the bytes read.
+  out->clear();
+  ResizeBuffer(out, static_cast<unsigned long long>(st.st_size) + 2ull);
+  size_t used = 0;
+  for (;;) {
+    // The file may have grown since it was measured.
+    if (out->size() - used < 2) ResizeBuffer(out, out->size() * 2ull + 4096);
+    size_t want = out->size() - 1 - used;
+    ssize_t n = read(fd, out->data() + used, want < kReadPart ? want : kReadPart);
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      return posix::Fail(error, fd);
+    }
+    if (n == 0) break;
+    size_t end = used + static_cast<size_t>(n);
+    used = filter ? filter(out->data(), used, end) : end;
+  }
+  out->resize(used);
+  close(fd);
+  return true;
+}
+
+FileKind LookUpFile(const std::string& windows_path, std::string* host_path,
+                    std::string* error) {
+  if (!IsAbsoluteWindowsPath(windows_path)) return FileKind::kRelative;
+  // Components, separated by either slash; "\\?\" and "\\.\" dropped.
+  std::vector<std::string> parts;
+  size_t start = 0;
+  for (size_t i = 0; i <= windows_path.size(); ++i) {
+    if (i < windows_path.size() && windows_path[i] != '\\' &&
+        windows_path[i] != '/')
+      continue;
+    std::string part = windows_path.substr(start, i - start);
+    start = i + 1;
+    if (part.empty() || part == ".") continue;
+    if (part == "..") {
+      if (parts.size() > 1) parts.pop_back();
+      continue;
+    }
+    parts.push_back(part);
+  }
+  if (windows_path[1] != ':' && !parts.empty() &&
+      (parts[0] == "?" || parts[0] == "."))
+    parts.erase(parts.begin());
+  std::string root;
+  const std::string dosdevices = posix::WinePrefix() + "/dosdevices";
+  size_t first = 1;
+  if (!parts.empty() && parts[0].size() == 2 && parts[0][1] == ':') {
+    std::string drive = {static_cast<char>(tolower(parts[0][0])), ':'};
+    struct stat st;
+    root = dosdevices + "/" + drive;
+    if (drive == "c:" && stat(dosdevices.c_str(), &st) != 0)
+      root = posix::DriveC();
+  } else if (parts.size() >= 3 && strcasecmp(parts[0].c_str(), "UNC") == 0) {
+    root = dosdevices + "/unc";  // \\?\UNC\server\share\...
+  } else if (parts.size() >= 2 && windows_path[1] != ':') {
+    root = dosdevices + "/unc";  // \\server\share\...
+    first = 0;
+  } else {
+    *error = strerror(ENOENT);
+    return FileKind::kMissing;
+  }
+  std::string path = root;
+  FileKind kind = FileKind::kMissing;
+  for (size_t i = first; i < parts.size(); ++i) {
+    const std::string folder = path;
+    if (!Component(folder, parts[i], &path, &kind, error)) return kind;
+  }
+  *host_path = path;
+  struct stat st;
+  if (stat(path.c_str(), &st) != 0) {
+    *error = posix::Reason();
+    return errno == ENOENT || errno == ENOTDIR ? FileKind::kMissing
+                                               : FileKind::kUnreadable;
+  }
+  return S_ISREG(st.st_mode)   ? FileKind::kFile
+         : S_ISDIR(st.st_mode) ? FileKind::kFolder
+                               : FileKind::kOther;
+}
+
+Presence LookUp(const std::string& path, std::string* error) {
+  struct stat st;
+  if (stat(posix::HostPath(path).c_str(), &st) == 0) return Presence::kExists;
+  if (errno == ENOENT || errno == ENOTDIR) return Presence::kMissing;
+  *error = posix::Reason();
+  return Presence::kError;
+}
+
+bool CreateOutput(const std::string& path, OutputFile* file,
+                  std::string* error) {
+  // A file size limit must fail the write (EFBIG), not kill the process
+  // before it can report.
+  signal(SIGXFSZ, SIG_IGN);
+  const std::string host = posix::HostPath(path);
+  // O_EXCL never opens what is there, a link included (and O_NOFOLLOW
+  // says so twice); whatever is in the way goes, as itself.
+  for (int attempt = 1;; ++attempt) {
+    int fd = open(host.c_str(),
+                  O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
+    if (fd >= 0) {
+      file->path = path;
+      file->handle = fd;
+      return true;
+    }
+    if (errno != EEXIST || attempt == posix::kCreateAttempts ||
+        (unlink(host.c_str()) != 0 && errno != ENOENT))
+      return posix::Fail(error);
+  }
+}
+
+bool WriteOutput(OutputFile* file, const char* data, size_t size,
+                 std::string* error) {
+  return WriteAll(static_cast<int>(file->handle), data, size) ||
+         posix::Fail(error);
+}
+
+bool FlushOutput(OutputFile* file, std::string* error) {
+  return fsync(static_cast<int>(file->handle)) == 0 || posix::Fail(error);
+}
+
+bool CloseOutput(OutputFile* file, std::string* error) {
+  if (file->handle < 0) return true;
+  int rc = close(static_cast<int>(file->handle));
+  file->handle = -1;
+  return rc == 0 || posix::Fail(error);
+}
+
+bool TakeProtection(OutputFile* file, const std::string& target,
+                    std::string* error) {
+  struct stat st;
+  if (stat(posix::HostPath(target).c_str(), &st) != 0) return true;
+  int fd = static_cast<int>(file->handle);
+  // Owner and group first: a change of owner may clear set-id bits. Only
+  // root may give a file away; others keep their own.
+  if (fchown(fd, st.st_uid, st.st_gid) != 0 && errno != EPERM)
+    return posix::Fail(error);
+  return fchmod(fd, st.st_mode & 07777) == 0 || posix::Fail(error);
+}
+
+bool ReplacedFile(const std::string& path, std::string* file,
+                  std::string* error) {
+  *file = path;
+  std::string host = posix::HostPath(path);
+  struct stat st;
+  if (lstat(host.c_str(), &st) != 0 || !S_ISLNK(st.st_mode)) return true;
+  std::string dir = host.substr(0, host.find_last_of('/') + 1);
+  std::string through, ignored;
+  if (FolderOpenToOthers(dir.empty() ? "." : dir, &through, &ignored)) {
+    *error = "it is a symbolic link in a folder that others may change; "
+             "not followed";
+    return false;
+  }
+  char real[PATH_MAX];
+  // A link that leads nowhere is replaced by nothing: the read fails first.
+  if (realpath(host.c_str(), real)) *file = real;
+  return true;
+}
+
+bool ReplaceByRename(const std::string& source, const std::string& target,
+                 std::string* error) {
+  std::string from = posix::HostPath(source);
+  std::string to = posix::HostPath(target);
+  if (rename(from.c_str(), to.c_str()) != 0) return posix::Fail(error);
+  SyncFolderOf(to);
+  return true;
+}
+
+bool RenameNoReplace(const std::string& source, const std::string& target,
+                     std::string* error) {
+  std::string from = posix::HostPath(source);
+  if (link(from.c_str(), posix::HostPath(target).c_str()) != 0)
+    return posix::Fail(error);
+  unlink(from.c_str());
+  SyncFolderOf(from);
+  return true;
+}
+
+bool RemoveFile(const std::string& path) {
+  // unlink removes a link, never what it leads to; the mode of a file
+  // does not matter, only the folder's.
+  return unlink(posix::HostPath(path).c_str()) == 0 || errno == ENOENT;
+}
+
+bool IsOpenAs(const OutputFile& file, const std::string& path) {
+  struct stat sa, sb;
+  return fstat(static_cast<int>(file.handle), &sa) == 0 &&
+         stat(posix::HostPath(path).c_str(), &sb) == 0 &&
+         sa.st_dev == sb.st_dev && sa.st_ino == sb.st_ino;
+}
+
+bool OpenInput(const std::string& path, InputFile* file, std::string* error) {
+  int fd = open(posix::HostPath(path).c_str(), O_RDONLY | O_CLOEXEC);
+  struct stat st;
+  if (fd >= 0 && fstat(fd, &st) == 0 && S_ISDIR(st.st_mode)) {
+    close(fd);
+    fd = -1;
+    errno = EISDIR;
+  }
+  if (fd < 0) return posix::Fail(error);
+  file->handle = fd;
+  return true;
+}
+
+bool ReadInput(InputFile* file, char* data, size_t size, size_t* got,
+               std::string* error) {
+  for (;;) {
+    ssize_t n = read(static_cast<int>(file->handle), data, size);
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0) return posix::Fail(error);
+    *got = static_cast<size_t>(n);
+    return true;
+  }
+}
+
+void CloseInput(InputFile* file) {
+  if (file->handle >= 0) close(static_cast<int>(file->handle));
+  file->handle = -1;
+}
+
+}  // namespace platform

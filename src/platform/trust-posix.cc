@@ -1,0 +1,100 @@
+// Whether others than root and this user may change a folder on POSIX.
+#include "platform/platform.h"
+
+#include <limits.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include "platform/posix.h"
+
+namespace platform {
+namespace {
+
+// Whether users other than root and this process's user may change
+// folder |st|: its owner is another user, or its group or others may
+// write in it. In a parent folder the sticky bit (as on /tmp) keeps them
+// from renaming or removing the entries they do not own, the next folder
+// on the way included, which is judged on its own.
+bool OpenFolderStat(const struct stat& st, bool parent) {
+  if (st.st_uid != 0 && st.st_uid != geteuid()) return true;
+  if (parent && (st.st_mode & S_ISVTX)) return false;
+  return (st.st_mode & (S_IWGRP | S_IWOTH)) != 0;
+}
+
+// The longest chain of symbolic links followed, as the system's limit.
+constexpr int kMaxLinks = 40;
+
+}  // namespace
+
+bool FolderOpenToOthers(const std::string& dir, std::string* through,
+                        std::string* error) {
+  // The folder's name is resolved component by component, as the system
+  // resolves it, from the root: every folder passed through (the ones
+  // holding a link on the way included) is judged, since whoever may
+  // change one of them may put another folder in the place of the next.
+  std::string host = posix::HostPath(dir);
+  if (host.empty() || host[0] != '/') {
+    char cwd[PATH_MAX];
+    if (!getcwd(cwd, sizeof cwd)) return posix::Fail(error);
+    host = std::string(cwd) + "/" + host;
+  }
+  std::vector<std::string> rest;  // components still to go, last first
+  auto push = [&rest](const std::string& path) {
+    size_t end = path.size();
+    while (end > 0) {
+      size_t start = path.find_last_of('/', end - 1);
+      start = start == std::string::npos ? 0 : start + 1;
+      if (end > start) rest.push_back(path.substr(start, end - start));
+      end = start == 0 ? 0 : start - 1;
+    }
+  };
+  push(host);
+  // (Copies of |root|: GCC 12 takes an assignment of "/" for an overlapping
+  // copy.)
+  const std::string root(1, '/');
+  std::string at = root;  // the folder reached so far, without links
+  std::string open;      // the last folder on the way found open
+  int links = 0;
+  struct stat st;
+  if (stat("/", &st) != 0) return posix::Fail(error);
+  if (OpenFolderStat(st, !rest.empty())) open = root;
+  while (!rest.empty()) {
+    const std::string part = rest.back();
+    rest.pop_back();
+    if (part == ".") continue;
+    if (part == "..") {
+      at = at.substr(0, at.find_last_of('/'));
+      if (at.empty()) at = root;
+      continue;
+    }
+    std::string next = at == root ? std::string() : at;
+    next += '/';
+    next += part;
+    if (lstat(next.c_str(), &st) != 0) return posix::Fail(error);
+    if (S_ISLNK(st.st_mode)) {
+      char target[PATH_MAX];
+      ssize_t n = readlink(next.c_str(), target, sizeof target - 1);
+      if (n < 0 || ++links > kMaxLinks) {
+        *error = n < 0 ? posix::Reason() : strerror(ELOOP);
+        return false;
+      }
+      target[n] = '\0';
+      if (target[0] == '/') at = root;
+      push(target);
+      continue;
+    }
+    if (!S_ISDIR(st.st_mode)) {
+      *error = strerror(ENOTDIR);
+      return false;
+    }
+    at = next;
+    if (OpenFolderStat(st, !rest.empty())) open = at;
+  }
+  if (open.empty()) return false;
+  // The folder itself is named by the caller; a parent here.
+  through->clear();
+  if (open != at) *through = open;
+  return true;
+}
+
+}  // namespace platform
