@@ -1,0 +1,378 @@
+// Files on Windows: looking them up, reading them, writing a new one and
+// putting it in the place of the old.
+#include "platform/platform.h"
+
+#include "platform/win32.h"
+
+namespace platform {
+using namespace win32;
+
+bool OpenInput(const std::string& path, InputFile* file, std::string* error) {
+  HANDLE h = CreateFileW(Wide(path).c_str(), GENERIC_READ, kShareAll, nullptr,
+                         OPEN_EXISTING, FILE_FLAG_SEQUENTIAL_SCAN, nullptr);
+  if (h == INVALID_HANDLE_VALUE) {
+    *error = Reason();
+    return false;
+  }
+  file->handle = HandleNumber(h);
+  return true;
+}
+
+bool ReadInput(InputFile* file, char* data, size_t size, size_t* got,
+               std::string* error) {
+  DWORD n = 0;
+  DWORD want = size > (1u << 30) ? (1u << 30) : static_cast<DWORD>(size);
+  if (!ReadFile(Handle(file->handle), data, want, &n, nullptr)) {
+    *error = Reason();
+    return false;
+  }
+  *got = n;
+  return true;
+}
+
+void CloseInput(InputFile* file) {
+  if (file->handle >= 0) CloseHandle(Handle(file->handle));
+  file->handle = -1;
+}
+
+bool ReadWholeFile(const std::string& path, ByteBuffer* out,
+                   std::string* error, const ReadFilter& filter) {
+  InputFile file;
+  if (!OpenInput(path, &file, error)) return false;
+  HANDLE h = Handle(file.handle);
+  LARGE_INTEGER size;
+  if (!GetFileSizeEx(h, &size)) {
+    *error = Reason();
+    CloseInput(&file);
+    return false;
+  }
+  // One byte to see the end of the file, one after the bytes read.
+  out->clear();
+  ResizeBuffer(out, static_cast<unsigned long long>(size.QuadPart) + 2ull);
+  size_t used = 0;
+  for (;;) {
+    // The file may have grown since it was measured.
+    if (out->size() - used < 2) ResizeBuffer(out, out->size() * 2ull + 4096);
+    size_t room = out->size() - 1 - used;
+    DWORD want = static_cast<DWORD>(room < kReadPart ? room : kReadPart);
+    DWORD got = 0;
+    if (!ReadFile(h, out->data() + used, want, &got, nullptr)) {
+      *error = Reason();
+      CloseInput(&file);
+      return false;
+    }
+    if (got == 0) break;
+    size_t end = used + got;
+    used = filter ? filter(out->data(), used, end) : end;
+  }
+  out->resize(used);
+  CloseInput(&file);
+  return true;
+}
+
+FileKind LookUpFile(const std::string& windows_path, std::string* host_path,
+                    std::string* error) {
+  if (!IsAbsoluteWindowsPath(windows_path)) return FileKind::kRelative;
+  *host_path = windows_path;
+  DWORD attributes = GetFileAttributesW(Wide(windows_path).c_str());
+  if (attributes == INVALID_FILE_ATTRIBUTES) {
+    DWORD code = GetLastError();
+    *error = Reason(code);
+    return IsMissing(code) ? FileKind::kMissing : FileKind::kUnreadable;
+  }
+  if (attributes & FILE_ATTRIBUTE_DIRECTORY) return FileKind::kFolder;
+  if (attributes & FILE_ATTRIBUTE_DEVICE) return FileKind::kOther;
+  return FileKind::kFile;
+}
+
+Presence LookUp(const std::string& path, std::string* error) {
+  if (GetFileAttributesW(Wide(path).c_str()) != INVALID_FILE_ATTRIBUTES)
+    return Presence::kExists;
+  DWORD code = GetLastError();
+  if (IsMissing(code)) return Presence::kMissing;
+  *error = Reason(code);
+  return Presence::kError;
+}
+
+namespace {
+
+// Opens |path| itself, a link or junction included, never what it leads
+// to; a folder only when it is a link or junction.
+HANDLE OpenItself(const std::wstring& path, DWORD access) {
+  DWORD attributes = GetFileAttributesW(path.c_str());
+  if (attributes == INVALID_FILE_ATTRIBUTES) return INVALID_HANDLE_VALUE;
+  if ((attributes & FILE_ATTRIBUTE_DIRECTORY) &&
+      !(attributes & FILE_ATTRIBUTE_REPARSE_POINT)) {
+    SetLastError(ERROR_ACCESS_DENIED);  // as DeleteFileW says of a folder
+    return INVALID_HANDLE_VALUE;
+  }
+  HANDLE h = CreateFileW(path.c_str(), access, kShareAll, nullptr,
+                         OPEN_EXISTING,
+                         FILE_FLAG_OPEN_REPARSE_POINT |
+                             FILE_FLAG_BACKUP_SEMANTICS,
+                         nullptr);
+  if (h != INVALID_HANDLE_VALUE && !OpenedItself(h, path)) {
+    CloseHandle(h);
+    SetLastError(ERROR_CANT_ACCESS_FILE);
+    return INVALID_HANDLE_VALUE;
+  }
+  return h;
+}
+
+// The attributes a replaced file keeps.
+constexpr DWORD kKeptAttributes =
+    FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM |
+    FILE_ATTRIBUTE_ARCHIVE | FILE_ATTRIBUTE_NOT_CONTENT_INDEXED;
+
+// Sets the attributes of the open file |h|; none is "normal".
+bool SetAttributes(HANDLE h, DWORD attributes) {
+  FILE_BASIC_INFO basic = {};  // times of zero stay as they are
+  basic.FileAttributes = attributes ? attributes : FILE_ATTRIBUTE_NORMAL;
+  return SetFileInformationByHandle(h, FileBasicInfo, &basic, sizeof basic);
+}
+
+// Sets the attributes of |path| itself, never of what a link there leads
+// to.
+bool SetAttributesOf(const std::wstring& path, DWORD attributes) {
+  HANDLE h = OpenItself(path, FILE_READ_ATTRIBUTES | FILE_WRITE_ATTRIBUTES);
+  if (h == INVALID_HANDLE_VALUE) return false;
+  bool ok = SetAttributes(h, attributes);
+  DWORD code = GetLastError();
+  CloseHandle(h);
+  SetLastError(code);
+  return ok;
+}
+
+// Removes |path| as itself; on failure, the system's error code. A
+// read-only file loses the attribute first: Windows deletes no read-only
+// file.
+DWORD RemoveItself(const std::string& path) {
+  HANDLE h = OpenItself(Wide(path), DELETE | FILE_READ_ATTRIBUTES |
+                                        FILE_WRITE_ATTRIBUTES);
+  if (h == INVALID_HANDLE_VALUE) {
+    DWORD code = GetLastError();
+    return IsMissing(code) ? ERROR_SUCCESS : code;
+  }
+  FILE_BASIC_INFO basic;
+  if (GetFileInformationByHandleEx(h, FileBasicInfo, &basic, sizeof basic) &&
+      (basic.FileAttributes & FILE_ATTRIBUTE_READONLY))
+    SetAttributes(h, basic.FileAttributes & ~FILE_ATTRIBUTE_READONLY);
+  FILE_DISPOSITION_INFO dispose = {TRUE};
+  DWORD code = SetFileInformationByHandle(h, FileDispositionInfo, &dispose,
+                                          sizeof dispose)
+                   ? ERROR_SUCCESS
+                   : GetLastError();
+  CloseHandle(h);
+  return code;
+}
+
+}  // namespace
+
+bool CreateOutput(const std::string& path, OutputFile* file,
+                  std::string* error) {
+  // CREATE_NEW opens nothing that is there, and with
+  // FILE_FLAG_OPEN_REPARSE_POINT a link there is not followed either;
+  // whatever is in the way goes, as itself. READ_CONTROL and WRITE_DAC
+  // are the owner's anyway: TakeProtection sets the DACL through this
+  // handle.
+  // Created for this user and administrators only, before TakeProtection
+  // gives it the old file's DACL.
+  const std::wstring wide = Wide(path);
+  Descriptor only;
+  if (!MakeOwnerOnly(&only)) {
+    *error = "making its security descriptor: " + Reason();
+    return false;
+  }
+  for (int attempt = 1;; ++attempt) {
+    HANDLE h = CreateFileW(wide.c_str(), GENERIC_WRITE | READ_CONTROL |
+                           WRITE_DAC, 0, &only.attributes, CREATE_NEW,
+                           FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT,
+                           nullptr);
+    if (h != INVALID_HANDLE_VALUE) {
+      file->path = path;
+      file->handle = HandleNumber(h);
+      return true;
+    }
+    DWORD code = GetLastError();
+    if ((code != ERROR_FILE_EXISTS && code != ERROR_ALREADY_EXISTS) ||
+        attempt == kCreateAttempts || RemoveItself(path) != ERROR_SUCCESS) {
+      *error = Reason(code);
+      return false;
+    }
+  }
+}
+
+bool WriteOutput(OutputFile* file, const char* data, size_t size,
+                 std::string* error) {
+  while (size > 0) {
+    DWORD want = size > (1u << 30) ? (1u << 30) : static_cast<DWORD>(size);
+    DWORD done = 0;
+    if (!WriteFile(Handle(file->handle), data, want, &done, nullptr) ||
+        done == 0) {
+      *error = Reason();
+      return false;
+    }
+    data += done;
+    size -= done;
+  }
+  return true;
+}
+
+bool FlushOutput(OutputFile* file, std::string* error) {
+  if (!FlushFileBuffers(Handle(file->handle))) {
+    *error = Reason();
+    return false;
+  }
+  return true;
+}
+
+bool CloseOutput(OutputFile* file, std::string* error) {
+  if (file->handle < 0) return true;
+  BOOL ok = CloseHandle(Handle(file->handle));
+  file->handle = -1;
+  if (!ok) {
+    *error = Reason();
+    return false;
+  }
+  return true;
+}
+
+bool TakeProtection(OutputFile* file, const std::string& target,
+                    std::string* error) {
+  const std::wstring from = Wide(target);
+  DWORD attributes = GetFileAttributesW(from.c_str());
+  if (attributes == INVALID_FILE_ATTRIBUTES) {
+    DWORD code = GetLastError();
+    if (IsMissing(code)) return true;
+    *error = Reason(code);
+    return false;
+  }
+  std::vector<DWORD> descriptor;
+  if (!ReadSecurity(from, OWNER_SECURITY_INFORMATION |
+                              GROUP_SECURITY_INFORMATION |
+                              DACL_SECURITY_INFORMATION,
+                    &descriptor)) {
+    *error = "reading the security descriptor of " + target + ": " + Reason();
+    return false;
+  }
+  // Everything is set through the file's own handles, never by its name,
+  // which another user of the folder could have moved. The DACL needs
+  // WRITE_DAC, the owner's right; owner and group need WRITE_OWNER, which
+  // only some may have: they are kept where the process may set them.
+  PSECURITY_DESCRIPTOR sd = descriptor.data();
+  // A DACL that inherits nothing from the folder (its protected flag set)
+  // stays so, and one that inherits stays open to the folder's entries.
+  SECURITY_DESCRIPTOR_CONTROL control = 0;
+  DWORD revision = 0;
+  if (!GetSecurityDescriptorControl(sd, &control, &revision)) {
+    *error = "reading the security descriptor of " + target + ": " + Reason();
+    return false;
+  }
+  const SECURITY_INFORMATION dacl =
+      DACL_SECURITY_INFORMATION | (control & SE_DACL_PROTECTED
+                                       ? PROTECTED_DACL_SECURITY_INFORMATION
+                                       : UNPROTECTED_DACL_SECURITY_INFORMATION);
+  const HANDLE h = Handle(file->handle);
+  if (!SetKernelObjectSecurity(h, dacl, sd)) {
+    *error = "setting the DACL of " + file->path + ": " + Reason();
+    return false;
+  }
+  HANDLE owner = ReOpenFile(h, WRITE_OWNER, kShareAll, 0);
+  if (owner != INVALID_HANDLE_VALUE) {
+    if (!SetKernelObjectSecurity(owner, OWNER_SECURITY_INFORMATION |
+                                            GROUP_SECURITY_INFORMATION, sd))
+      SetKernelObjectSecurity(owner, GROUP_SECURITY_INFORMATION, sd);
+    CloseHandle(owner);
+  }
+  if (!SetAttributes(h, attributes & kKeptAttributes)) {
+    *error = "setting the attributes of " + file->path + ": " + Reason();
+    return false;
+  }
+  return true;
+}
+
+bool ReplacedFile(const std::string& path, std::string* file,
+                  std::string*) {
+  // MoveFileExW replaces a link itself, like any file.
+  *file = path;
+  return true;
+}
+
+namespace {
+
+// Whether a replace of |target| that failed with |code| failed because
+// another program has a file open: a sharing violation, or access denied
+// while this process may delete the target (Windows replaces no file that
+// is open, whatever its sharing; Wine says access denied for both). A
+// target this process may not delete, or that is a folder, is no program's
+// doing.
+bool InUse(DWORD code, const std::wstring& target) {
+  if (code == ERROR_SHARING_VIOLATION) return true;
+  if (code != ERROR_ACCESS_DENIED) return false;
+  HANDLE h = CreateFileW(target.c_str(), DELETE, kShareAll, nullptr,
+                         OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+  if (h == INVALID_HANDLE_VALUE)
+    return GetLastError() == ERROR_SHARING_VIOLATION;
+  CloseHandle(h);
+  return true;
+}
+
+}  // namespace
+
+bool ReplaceByRename(const std::string& source, const std::string& target,
+                 std::string* error) {
+  // Windows replaces no read-only file, nor one that is open: the
+  // attribute comes off the old registry just before the replace (the new
+  // one carries it already), and back on when the replace fails.
+  const std::wstring from = Wide(source);
+  const std::wstring to = Wide(target);
+  DWORD attributes = GetFileAttributesW(to.c_str());
+  bool readonly = attributes != INVALID_FILE_ATTRIBUTES &&
+                  (attributes & FILE_ATTRIBUTE_READONLY);
+  if (readonly && !SetAttributesOf(to, attributes & ~FILE_ATTRIBUTE_READONLY)) {
+    *error = "clearing the read-only attribute of " + target + ": " +
+             Reason();
+    return false;
+  }
+  // A scanner, an indexer or a program reading the registry holds it for
+  // a moment: the replace is tried again, after 10 ms, then twice as long
+  // each time up to half a second, for kReplaceWaitMs in all.
+  const ULONGLONG start = GetTickCount64();
+  DWORD pause = 10;
+  for (;;) {
+    if (MoveFileExW(from.c_str(), to.c_str(),
+                    MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH))
+      return true;
+    const DWORD code = GetLastError();
+    const ULONGLONG waited = GetTickCount64() - start;
+    const bool in_use = InUse(code, to);
+    if (!in_use || waited >= kReplaceWaitMs) {
+      *error = in_use ? "the file is in use by another program; gave up "
+                        "after waiting " +
+                            std::to_string((waited + 500) / 1000) + " s (" +
+                            Reason(code) + ")"
+                      : Reason(code);
+      if (readonly) SetAttributesOf(to, attributes);
+      return false;
+    }
+    Sleep(static_cast<DWORD>(
+        waited + pause > kReplaceWaitMs ? kReplaceWaitMs - waited : pause));
+    pause = pause * 2 > 500 ? 500 : pause * 2;
+  }
+}
+
+bool RenameNoReplace(const std::string& source, const std::string& target,
+                     std::string* error) {
+  if (!MoveFileExW(Wide(source).c_str(), Wide(target).c_str(),
+                   MOVEFILE_WRITE_THROUGH)) {
+    *error = Reason();
+    return false;
+  }
+  return true;
+}
+
+bool RemoveFile(const std::string& path) {
+  return RemoveItself(path) == ERROR_SUCCESS;
+}
+
+}  // namespace platform

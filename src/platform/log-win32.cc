@@ -1,0 +1,155 @@
+// The log on Windows: opened to append to only when it is this user's or
+// an administrator's own file, and written a whole line at a time.
+#include "platform/platform.h"
+
+#include <aclapi.h>
+#include <sddl.h>
+
+#include "platform/win32.h"
+
+namespace platform {
+using namespace win32;
+namespace {
+
+// |sid| as text ("S-1-5-7"), for a message.
+std::string SidText(PSID sid) {
+  char* text = nullptr;
+  std::string name = ConvertSidToStringSidA(sid, &text) && text
+                         ? std::string(text)
+                         : std::string("an unknown user");
+  if (text) LocalFree(text);
+  return name;
+}
+
+// Why the log just opened as |h| from |path| is not written: empty when
+// it is a file on a disk, not a link or reparse point (nor, under Wine,
+// the file a POSIX link leads to: its handle's final name is another
+// one), with one link, owned by this process's user, SYSTEM,
+// Administrators or TrustedInstaller.
+std::string LogRefusal(HANDLE h, const std::wstring& path) {
+  BY_HANDLE_FILE_INFORMATION info;
+  if (GetFileType(h) != FILE_TYPE_DISK) return "it is not a regular file";
+  if (!GetFileInformationByHandle(h, &info)) return Reason();
+  if (info.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT)
+    return "it is a link or reparse point: not followed";
+  if (info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)
+    return "it is not a regular file";
+  if (!OpenedItself(h, path))
+    return "it is a link or reparse point: not followed";
+  if (info.nNumberOfLinks != 1)
+    return "it has " + std::to_string(info.nNumberOfLinks) +
+           " hard links: not written";
+  PSID owner = nullptr;
+  PSECURITY_DESCRIPTOR sd = nullptr;
+  DWORD rc = GetSecurityInfo(h, SE_FILE_OBJECT, OWNER_SECURITY_INFORMATION,
+                             &owner, nullptr, nullptr, nullptr, &sd);
+  if (rc != ERROR_SUCCESS) return Reason(rc);
+  std::vector<BYTE> user;
+  std::string refusal;
+  if (!owner || (!IsAdministrative(owner) &&
+                 !(UserSid(&user) && EqualSid(owner, user.data()))))
+    refusal = "it is owned by " +
+              (owner ? SidText(owner) : std::string("no one")) +
+              ", not by this user or an administrator";
+  LocalFree(sd);
+  return refusal;
+}
+
+// Opens the log |path|, or makes it new, for this user and administrators
+// only, when it is missing (|*created| then true). INVALID_HANDLE_VALUE
+// with |error| set when neither can be done.
+HANDLE OpenOrMake(const std::wstring& path, bool* created,
+                  std::string* error) {
+  // FILE_APPEND_DATA without FILE_WRITE_DATA: every write goes to the end.
+  // READ_CONTROL reads the owner through this handle. A link or
+  // reparse point is opened as itself, and refused; a named pipe's server
+  // may not act as this process (SECURITY_ANONYMOUS). Shared with every
+  // other opener: the log may be the registry, opened before the lock.
+  const DWORD access = FILE_APPEND_DATA | READ_CONTROL | FILE_READ_ATTRIBUTES |
+                       SYNCHRONIZE;
+  const DWORD flags = FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT |
+                      SECURITY_SQOS_PRESENT | SECURITY_ANONYMOUS;
+  Descriptor only;
+  for (int attempt = 1;; ++attempt) {
+    HANDLE h = CreateFileW(path.c_str(), access, kShareAll, nullptr,
+                           OPEN_EXISTING, flags, nullptr);
+    if (h != INVALID_HANDLE_VALUE) return h;
+    DWORD code = GetLastError();
+    if (code != ERROR_FILE_NOT_FOUND) {
+      *error = Reason(code);
+      return INVALID_HANDLE_VALUE;
+    }
+    if (attempt == 1 && !MakeOwnerOnly(&only)) {
+      *error = "making its security descriptor: " + Reason();
+      return INVALID_HANDLE_VALUE;
+    }
+    h = CreateFileW(path.c_str(), access, kShareAll, &only.attributes,
+                    CREATE_NEW, flags, nullptr);
+    if (h != INVALID_HANDLE_VALUE) {
+      *created = true;
+      return h;
+    }
+    code = GetLastError();
+    if (code != ERROR_FILE_EXISTS && code != ERROR_ALREADY_EXISTS) {
+      *error = Reason(code);
+      return INVALID_HANDLE_VALUE;
+    }
+    // Wine shows a POSIX link that leads nowhere as missing, yet will not
+    // make a file in its place.
+    if (attempt == kCreateAttempts) {
+      *error = "it cannot be opened as a file (a link that leads nowhere?): "
+               "not followed";
+      return INVALID_HANDLE_VALUE;
+    }
+  }
+}
+
+}  // namespace
+
+bool OpenAppend(const std::string& path, OutputFile* file, bool* created,
+                std::string* error) {
+  const std::wstring wide = Wide(path);
+  *created = false;
+  HANDLE h = OpenOrMake(wide, created, error);
+  if (h == INVALID_HANDLE_VALUE) return false;
+  const std::string refusal = LogRefusal(h, wide);
+  if (!refusal.empty()) {
+    CloseHandle(h);
+    *error = refusal;
+    return false;
+  }
+  file->path = path;
+  file->handle = HandleNumber(h);
+  return true;
+}
+
+bool AppendLine(OutputFile* file, const std::string& line, std::string* error) {
+  const std::string text = line + "\r\n";
+  // Windows appends each write whole; Wine finds the end and then writes
+  // there, so that two processes can write at the same place. Appenders
+  // take turns on a lock of one byte far past any data (it keeps no one
+  // from writing the file); without the lock the line is written anyway.
+  OVERLAPPED at = {};
+  at.Offset = 0xFFFFFFFE;
+  at.OffsetHigh = 0x7FFFFFFF;
+  const HANDLE h = Handle(file->handle);
+  const bool locked = LockFileEx(h, LOCKFILE_EXCLUSIVE_LOCK, 0, 1, 0, &at);
+  const bool ok = WriteOutput(file, text.data(), text.size(), error);
+  if (locked) UnlockFileEx(h, 0, 1, 0, &at);
+  return ok;
+}
+
+bool IsOpenAs(const OutputFile& file, const std::string& path) {
+  // A short (8.3) name taken to the long one first, which the final path
+  // of a handle gives; neither call opens the file.
+  std::wstring name = Wide(path);
+  DWORD n = GetLongPathNameW(name.c_str(), nullptr, 0);
+  std::wstring long_name(n, L'\0');
+  if (n && GetLongPathNameW(name.c_str(), long_name.data(), n) == n - 1) {
+    long_name.resize(n - 1);
+    name = long_name;
+  }
+  return OpenedItself(Handle(file.handle), name);
+}
+
+}  // namespace platform

@@ -1,0 +1,177 @@
+// What the Windows side of platform.h shares among its parts: text,
+// reasons, final paths and security identifiers.
+#include "platform/win32.h"
+
+namespace platform::win32 {
+
+std::string Narrow(UINT code_page, const wchar_t* text, int size) {
+  int n = WideCharToMultiByte(code_page, 0, text, size, nullptr, 0, nullptr,
+                              nullptr);
+  if (n <= 0) return std::string();
+  std::string narrow(static_cast<size_t>(n), '\0');
+  WideCharToMultiByte(code_page, 0, text, size, narrow.data(), n, nullptr,
+                      nullptr);
+  if (size < 0) narrow.resize(static_cast<size_t>(n) - 1);  // the NUL
+  return narrow;
+}
+
+std::wstring WideFrom(UINT code_page, const std::string& text) {
+  int n = MultiByteToWideChar(code_page, MB_ERR_INVALID_CHARS, text.c_str(),
+                              -1, nullptr, 0);
+  if (n <= 0) return std::wstring();
+  std::wstring wide(static_cast<size_t>(n), L'\0');
+  MultiByteToWideChar(code_page, 0, text.c_str(), -1, wide.data(), n);
+  wide.resize(static_cast<size_t>(n) - 1);
+  return wide;
+}
+
+std::string Reason(DWORD code) {
+  wchar_t* text = nullptr;
+  DWORD n = FormatMessageW(FORMAT_MESSAGE_ALLOCATE_BUFFER |
+                               FORMAT_MESSAGE_FROM_SYSTEM |
+                               FORMAT_MESSAGE_IGNORE_INSERTS,
+                           nullptr, code, 0, reinterpret_cast<wchar_t*>(&text),
+                           0, nullptr);
+  std::string reason = n && text ? Utf8(text, static_cast<int>(n)) : "";
+  while (!reason.empty() && (reason.back() == '\n' || reason.back() == '\r' ||
+                             reason.back() == ' ' || reason.back() == '.'))
+    reason.pop_back();
+  if (text) LocalFree(text);
+  if (reason.empty()) reason = "error " + std::to_string(code);
+  return reason;
+}
+
+std::wstring FinalPath(HANDLE h) {
+  wchar_t name[MAX_PATH * 2];
+  DWORD n = GetFinalPathNameByHandleW(h, name, MAX_PATH * 2,
+                                      FILE_NAME_NORMALIZED);
+  return n == 0 || n >= MAX_PATH * 2 ? std::wstring() : std::wstring(name, n);
+}
+
+std::wstring PlainFinalPath(HANDLE h) {
+  std::wstring path = FinalPath(h);
+  if (path.compare(0, 8, L"\\\\?\\UNC\\") == 0)
+    path.replace(0, 8, L"\\\\");
+  else if (path.compare(0, 4, L"\\\\?\\") == 0)
+    path.erase(0, 4);
+  return path;
+}
+
+bool OpenedItself(HANDLE h, const std::wstring& path) {
+  size_t slash = path.find_last_of(L"\\/");
+  std::wstring dir = slash == std::wstring::npos ? L"." : path.substr(0, slash);
+  std::wstring name = path.substr(slash == std::wstring::npos ? 0 : slash + 1);
+  HANDLE folder = CreateFileW(dir.empty() ? L"\\" : dir.c_str(),
+                              FILE_READ_ATTRIBUTES, kShareAll, nullptr,
+                              OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS,
+                              nullptr);
+  if (folder == INVALID_HANDLE_VALUE) return false;
+  std::wstring expected = FinalPath(folder);
+  CloseHandle(folder);
+  if (expected.empty()) return false;
+  if (expected.back() != L'\\') expected += L'\\';
+  expected += name;
+  std::wstring opened = FinalPath(h);
+  return !opened.empty() &&
+         CompareStringOrdinal(expected.c_str(), -1, opened.c_str(), -1,
+                              TRUE) == CSTR_EQUAL;
+}
+
+// The user of this process's token.
+bool UserSid(std::vector<BYTE>* sid) {
+  HANDLE token = nullptr;
+  if (!OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &token))
+    return false;
+  DWORD size = 0;
+  GetTokenInformation(token, TokenUser, nullptr, 0, &size);
+  std::vector<DWORD> info(size / sizeof(DWORD) + 1);
+  bool ok = size && GetTokenInformation(token, TokenUser, info.data(), size,
+                                        &size);
+  CloseHandle(token);
+  if (!ok) return false;
+  PSID user = reinterpret_cast<TOKEN_USER*>(info.data())->User.Sid;
+  BYTE* bytes = static_cast<BYTE*>(user);
+  sid->assign(bytes, bytes + GetLengthSid(user));
+  return true;
+}
+
+bool WellKnownSid(WELL_KNOWN_SID_TYPE type, std::vector<BYTE>* sid) {
+  DWORD size = SECURITY_MAX_SID_SIZE;
+  sid->resize(size);
+  return CreateWellKnownSid(type, nullptr, sid->data(), &size);
+}
+
+bool IsWellKnown(PSID sid, WELL_KNOWN_SID_TYPE type) {
+  BYTE known[SECURITY_MAX_SID_SIZE];
+  DWORD size = sizeof known;
+  return CreateWellKnownSid(type, nullptr, known, &size) &&
+         EqualSid(sid, known);
+}
+
+namespace {
+
+bool IsTrustedInstaller(PSID sid) {
+  SID_IDENTIFIER_AUTHORITY nt = SECURITY_NT_AUTHORITY;
+  PSID installer = nullptr;
+  if (!AllocateAndInitializeSid(&nt, 6, 80, 956008885, 3418522649u,
+                                1831038044, 1853292631, 2271478464u, 0, 0,
+                                &installer))
+    return false;
+  bool same = EqualSid(sid, installer);
+  FreeSid(installer);
+  return same;
+}
+
+}  // namespace
+
+bool IsAdministrative(PSID sid) {
+  return IsWellKnown(sid, WinLocalSystemSid) ||
+         IsWellKnown(sid, WinBuiltinAdministratorsSid) ||
+         IsTrustedInstaller(sid);
+}
+
+bool MakeDescriptor(DWORD rights, bool protect, Descriptor* d) {
+  DWORD acl_size = sizeof(ACL);
+  for (auto& sid : d->sids)
+    acl_size += sizeof(ACCESS_ALLOWED_ACE) - sizeof(DWORD) +
+                GetLengthSid(sid.data());
+  d->acl.assign(acl_size / sizeof(DWORD) + 1, 0);
+  ACL* acl = reinterpret_cast<ACL*>(d->acl.data());
+  if (!InitializeAcl(acl, acl_size, ACL_REVISION)) return false;
+  for (auto& sid : d->sids)
+    if (!AddAccessAllowedAce(acl, ACL_REVISION, rights, sid.data()))
+      return false;
+  if (!InitializeSecurityDescriptor(&d->descriptor,
+                                    SECURITY_DESCRIPTOR_REVISION) ||
+      !SetSecurityDescriptorDacl(&d->descriptor, TRUE, acl, FALSE) ||
+      (protect && !SetSecurityDescriptorControl(&d->descriptor,
+                                                SE_DACL_PROTECTED,
+                                                SE_DACL_PROTECTED)))
+    return false;
+  d->attributes = {sizeof(SECURITY_ATTRIBUTES), &d->descriptor, FALSE};
+  return true;
+}
+
+bool MakeOwnerOnly(Descriptor* only) {
+  constexpr DWORD kOwnerRights = FILE_GENERIC_READ | FILE_GENERIC_WRITE |
+                                 DELETE | WRITE_DAC | WRITE_OWNER;
+  // Protected: nothing the folder passes on is added.
+  return UserSid(&only->sids[0]) &&
+         WellKnownSid(WinLocalSystemSid, &only->sids[1]) &&
+         WellKnownSid(WinBuiltinAdministratorsSid, &only->sids[2]) &&
+         MakeDescriptor(kOwnerRights, true, only);
+}
+
+bool ReadSecurity(const std::wstring& path, SECURITY_INFORMATION parts,
+                  std::vector<DWORD>* descriptor) {
+  DWORD size = 0;
+  GetFileSecurityW(path.c_str(), parts, nullptr, 0, &size);
+  if (size == 0) return false;
+  descriptor->assign(size / sizeof(DWORD) + 1, 0);
+  return GetFileSecurityW(path.c_str(), parts, descriptor->data(),
+                          static_cast<DWORD>(descriptor->size() *
+                                             sizeof(DWORD)),
+                          &size);
+}
+
+}  // namespace platform::win32

@@ -1,0 +1,116 @@
+// What the Windows side of platform.h shares among its parts (the process,
+// files, the log, folder trust, the lock): text in UTF-8 and UTF-16, the
+// system's reasons, handles, final paths and security identifiers. Paths
+// are UTF-8 strings, converted to UTF-16 at each call into the system;
+// every file is opened through the wide calls. Included only by the
+// *-win32.cc files.
+#ifndef MODREG_PLATFORM_WIN32_H_
+#define MODREG_PLATFORM_WIN32_H_
+
+#include <windows.h>
+
+#include <stdint.h>
+
+#include <string>
+#include <vector>
+
+namespace platform::win32 {
+
+// Converts |size| UTF-16 units of |text| (up to its NUL when -1) to
+// |code_page|; empty on failure.
+std::string Narrow(UINT code_page, const wchar_t* text, int size = -1);
+
+// Converts UTF-16 |text| to UTF-8.
+inline std::string Utf8(const wchar_t* text, int size = -1) {
+  return Narrow(CP_UTF8, text, size);
+}
+
+// Converts |text| in |code_page| to UTF-16: first asks for the length,
+// then converts. Empty when |text| is not valid there.
+std::wstring WideFrom(UINT code_page, const std::string& text);
+
+// Converts a path as the tool holds it (UTF-8) to the system's UTF-16.
+inline std::wstring Wide(const std::string& path) {
+  return WideFrom(CP_UTF8, path);
+}
+
+// Returns the system's message for error |code|, without its final full
+// stop and line end; "error N" when it has none.
+std::string Reason(DWORD code = GetLastError());
+
+// True for the codes that say there is no such file or folder.
+inline bool IsMissing(DWORD code) {
+  return code == ERROR_FILE_NOT_FOUND || code == ERROR_PATH_NOT_FOUND;
+}
+
+// Every other opener of a file may read, write and delete it meanwhile.
+constexpr DWORD kShareAll =
+    FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
+
+// Converts the |handle| of an OutputFile or InputFile to the system's.
+inline HANDLE Handle(long long handle) {
+  return reinterpret_cast<HANDLE>(static_cast<intptr_t>(handle));
+}
+
+// Converts the system's handle |h| to an OutputFile's or InputFile's.
+inline long long HandleNumber(HANDLE h) {
+  return static_cast<long long>(reinterpret_cast<intptr_t>(h));
+}
+
+// How often CreateOutput removes what is in the way, and OpenAppend tries
+// to open or make the log, before they give up.
+constexpr int kCreateAttempts = 8;
+
+// Returns the name under which the system knows the open |h|, with links
+// and junctions on the way resolved; empty on failure.
+std::wstring FinalPath(HANDLE h);
+
+// Returns the final path of |h| without its "\\?\" prefix ("\\?\UNC\"
+// becomes "\\"); empty on failure.
+std::wstring PlainFinalPath(HANDLE h);
+
+// Tells whether the open |h| is the file at |path| and not one a link
+// there leads to: the folder of |path| and the name in it, each as the
+// system resolves it. FILE_FLAG_OPEN_REPARSE_POINT opens a Windows link
+// itself; Wine shows a POSIX symbolic link as the file it leads to, under
+// that file's own name.
+bool OpenedItself(HANDLE h, const std::wstring& path);
+
+// Reads the SID of this process's user into |sid|.
+bool UserSid(std::vector<BYTE>* sid);
+// Makes the SID of well-known group |type| in |sid|.
+bool WellKnownSid(WELL_KNOWN_SID_TYPE type, std::vector<BYTE>* sid);
+// True when |sid| is the well-known |type|.
+bool IsWellKnown(PSID sid, WELL_KNOWN_SID_TYPE type);
+// True for SYSTEM, Administrators and TrustedInstaller: the owners that
+// only administrators act as.
+bool IsAdministrative(PSID sid);
+
+// A security descriptor whose DACL grants one set of rights to three
+// SIDs, and no one else anything, with the buffers it points to.
+struct Descriptor {
+  SECURITY_DESCRIPTOR descriptor;
+  std::vector<DWORD> acl;  // DWORDs: an ACL must be aligned
+  std::vector<BYTE> sids[3];
+  SECURITY_ATTRIBUTES attributes;
+};
+
+// Makes |d| grant |rights| to each of |d->sids|, in that order; with
+// |protect|, its DACL takes nothing that the parent passes on.
+bool MakeDescriptor(DWORD rights, bool protect, Descriptor* d);
+
+// Makes |only| a protected DACL that lets this process's user, SYSTEM and
+// Administrators read, write, delete the file and change its permissions
+// and owner, and no one else anything. (Wine makes it mode 0660, less the
+// umask: it maps an entry for a user of the token to the group's bits
+// too.)
+bool MakeOwnerOnly(Descriptor* only);
+
+// Reads the security descriptor of |path|, as |parts| ask, into
+// |descriptor|; DWORDs for alignment.
+bool ReadSecurity(const std::wstring& path, SECURITY_INFORMATION parts,
+                  std::vector<DWORD>* descriptor);
+
+}  // namespace platform::win32
+
+#endif  // MODREG_PLATFORM_WIN32_H_
