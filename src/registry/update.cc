@@ -7,6 +7,7 @@
 
 #include "platform/faults.h"
 #include "platform/platform.h"
+#include "platform/winpath.h"
 #include "registry/printer.h"
 #include "registry/reader.h"
 #include "registry/replace.h"
@@ -217,18 +218,6 @@ ModuleEntry EntryOf(const Node* node) {
   return entry;
 }
 
-char FoldPathChar(char c) {
-  if (c == '/') return '\\';
-  return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
-}
-
-bool PathUnder(std::string_view path, std::string_view dir) {
-  if (dir.empty() || path.size() <= dir.size()) return false;
-  for (size_t i = 0; i < dir.size(); ++i)
-    if (FoldPathChar(path[i]) != FoldPathChar(dir[i])) return false;
-  return FoldPathChar(path[dir.size()]) == '\\';
-}
-
 size_t RemoveStaleEntries(Node* modules, const std::string& folder,
                           std::vector<Node*>* removed,
                           const std::string& under) {
@@ -238,7 +227,7 @@ size_t RemoveStaleEntries(Node* modules, const std::string& folder,
     Node* next = node->next_sibling();
     const auto* path = node->first_attribute("path", 4);
     if (path && (Contains(path, folder) ||
-                 PathUnder({path->value(), path->value_size()}, under))) {
+                 winpath::IsUnder({path->value(), path->value_size()}, under))) {
       modules->remove_node(node);
       ++count;
       if (removed) removed->push_back(node);

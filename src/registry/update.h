@@ -45,7 +45,7 @@ struct RegistryResult {
 struct RegistryEdit {
   std::string ProductFolder;         // marks the entries to remove
   // When not empty, every entry whose path lies under this folder goes too
-  // (PathUnder).
+  // (winpath::IsUnder).
   std::string ProductDir;
   std::vector<ModuleEntry> entries;  // to append
   // Rewrite when an entry was removed even with none to append.
@@ -56,14 +56,6 @@ struct RegistryEdit {
   // Fill |removed|.
   bool report = false;
 };
-
-// Returns |c| as Windows compares paths: an ASCII letter in lower case, "/" as
-// "\".
-char FoldPathChar(char c);
-
-// True when |path| lies under folder |dir|, which has no trailing
-// backslash: each character compared as FoldPathChar leaves it.
-bool PathUnder(std::string_view path, std::string_view dir);
 
 // Turns the bytes of a registry file into the text EditRegistry takes:
 // folded as Windows text mode reads it, followed by one NUL byte. False,

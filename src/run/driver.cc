@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "platform/platform.h"
+#include "platform/winpath.h"
 #include "registry/backup.h"
 #include "registry/check.h"
 #include "registry/list.h"
@@ -215,9 +216,9 @@ std::string VariableHint(const Workplace& place) {
     return "";
   const std::string& name = place.framework_variable;
   const std::string value = ReadFrameworkVariable(name, &source);
-  const std::optional<std::string> folder = AbsoluteFolder(value);
+  const std::optional<std::string> folder = winpath::AbsoluteFolder(value);
   if (value.empty() ||
-      (folder && PathUnder(place.RegistryPath, *folder + "\\Data")))
+      (folder && winpath::IsUnder(place.RegistryPath, *folder + "\\Data")))
     return "";
   return "; the framework's variable " + name + " names \"" + value +
          "\": add --openni-env to read the registry there";
