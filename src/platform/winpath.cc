@@ -76,8 +76,8 @@ std::optional<std::string> AbsoluteFolder(const std::string& dir) {
   } else if (folder.compare(0, 2, "\\\\") == 0) {
     // \\server\share: both named.
     size_t slash = folder.find('\\', 2);
-    if (slash == 2 || slash == std::string::npos || slash + 1 >= folder.size() ||
-        folder[slash + 1] == '\\')
+    if (slash == 2 || slash == std::string::npos ||
+        slash + 1 >= folder.size() || folder[slash + 1] == '\\')
       return std::nullopt;
     root = std::min(folder.find('\\', slash + 1), folder.size());
   } else {

@@ -184,7 +184,7 @@ RegistryResult CheckRegistryFile(const std::string& RegistryPath, int bits,
   for (auto* node = modules->first_node("Module", 6); node;
        node = node->next_sibling("Module", 6)) {
     if (node->type() != rapidxml::node_element) continue;
-    has_path.push_back(node->first_attribute("path", 4) != nullptr);
+    has_path.push_back(PathAttribute(node) != nullptr);
     if (has_path.back()) entries.push_back(EntryOf(node));
     offsets.push_back(static_cast<size_t>(node->name() - text.data()));
   }

@@ -6,8 +6,8 @@
 #include <string>
 #include <vector>
 
+#include "registry/document.h"
 #include "registry/module_entry.h"
-#include "registry/update.h"
 
 // One problem with one entry, printed "KIND: WHERE (WHAT)". KIND is one of
 // the words below; WHERE the entry's path, or "line N" for a Module

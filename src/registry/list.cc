@@ -20,7 +20,7 @@ RegistryResult ListRegistryFile(const std::string& RegistryPath,
     child.is_module = node->type() == rapidxml::node_element &&
                       node->name_size() == 6 &&
                       std::string_view(node->name(), 6) == "Module";
-    child.has_path = node->first_attribute("path", 4) != nullptr;
+    child.has_path = PathAttribute(node) != nullptr;
     if (!child.has_path && !child.is_module) continue;
     if (child.has_path) child.entry = EntryOf(node);
     listed->push_back(std::move(child));

@@ -228,8 +228,8 @@ std::string VariableHint(const Workplace& place) {
 // it: "list", "check"): a lack of memory and a failure become their
 // status and message, kExitOk when it was read.
 template <typename Read>
-int ReadRegistry(const Workplace& place, const char* doing, Sink* out,
-                 Read read) {
+int ReadAndReport(const Workplace& place, const char* doing, Sink* out,
+                  Read read) {
   RegistryResult result;
   try {
     result = read();
@@ -249,7 +249,7 @@ int ReadRegistry(const Workplace& place, const char* doing, Sink* out,
 
 int List(const Workplace& place, Sink* out) {
   std::vector<ListedChild> listed;
-  if (int status = ReadRegistry(place, "list", out, [&] {
+  if (int status = ReadAndReport(place, "list", out, [&] {
         return ListRegistryFile(place.RegistryPath, &listed);
       }))
     return status;
@@ -285,7 +285,7 @@ int List(const Workplace& place, Sink* out) {
 // modules that are fine too. Status 1 when there is a problem.
 int Check(const Workplace& place, Sink* out) {
   std::vector<CheckedModule> checked;
-  if (int status = ReadRegistry(place, "check", out, [&] {
+  if (int status = ReadAndReport(place, "check", out, [&] {
         return CheckRegistryFile(place.RegistryPath, place.framework_bits,
                                  &checked);
       }))
