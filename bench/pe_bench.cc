@@ -93,7 +93,7 @@ File Module(size_t size, uint32_t sections, uint32_t count, size_t shared) {
   return f;
 }
 
-void Read(benchmark::State& state, const File& f, PeStatus expected) {
+void TimeRead(benchmark::State& state, const File& f, PeStatus expected) {
   size_t peak = 0;
   for (auto _ : state) {
     const size_t base = ResetPeak();
@@ -116,21 +116,21 @@ void BM_SharedString(benchmark::State& state) {
   const size_t size = static_cast<size_t>(state.range(0)) << 20;
   // Names of |length| bytes and a NUL each, adding up to the file's size.
   const size_t length = size / kShared - 1;
-  Read(state, Module(size, 1, kShared, length), PeStatus::kImage);
+  TimeRead(state, Module(size, 1, kShared, length), PeStatus::kImage);
 }
 
 void BM_PastBound(benchmark::State& state) {
   const size_t size = static_cast<size_t>(state.range(0)) << 20;
-  Read(state, Module(size, 1, kShared, size / 2), PeStatus::kPastBounds);
+  TimeRead(state, Module(size, 1, kShared, size / 2), PeStatus::kPastBounds);
 }
 
 void BM_DistinctNames(benchmark::State& state) {
   const size_t size = static_cast<size_t>(state.range(0)) << 20;
-  Read(state, Module(size, 1, kMaxExportNames, 0), PeStatus::kImage);
+  TimeRead(state, Module(size, 1, kMaxExportNames, 0), PeStatus::kImage);
 }
 
 void BM_ManySections(benchmark::State& state) {
-  Read(state, Module(4 << 20, 65535, kMaxExportNames, 0), PeStatus::kImage);
+  TimeRead(state, Module(4 << 20, 65535, kMaxExportNames, 0), PeStatus::kImage);
 }
 
 BENCHMARK(BM_SharedString)->RangeMultiplier(4)->Range(1, 64)

@@ -66,7 +66,7 @@ File Dll(int bits) {
   return f;
 }
 
-PeImage Read(const File& f) { return ReadPeImage(f.data(), f.size()); }
+PeImage ReadImage(const File& f) { return ReadPeImage(f.data(), f.size()); }
 
 // Dll(bits) with |count| export names, every one pointing at one string of
 // |length| 'x's, after their table and their ordinals (all 0) in its
@@ -95,7 +95,7 @@ File OneString(int bits, uint32_t count, uint32_t length, size_t size) {
 
 TEST(ReadPeImage, ReadsBothWidths) {
   for (int bits : {32, 64}) {
-    PeImage image = Read(Dll(bits));
+    PeImage image = ReadImage(Dll(bits));
     SCOPED_TRACE(bits);
     ASSERT_EQ(image.status, PeStatus::kImage) << image.problem;
     EXPECT_EQ(image.bits, bits);
@@ -109,7 +109,7 @@ TEST(ReadPeImage, RefusesEveryTruncation) {
     const File whole = Dll(bits);
     for (size_t size = 0; size < whole.size(); ++size) {
       File part(whole.begin(), whole.begin() + static_cast<long>(size));
-      EXPECT_NE(Read(part).status, PeStatus::kImage) << bits << " " << size;
+      EXPECT_NE(ReadImage(part).status, PeStatus::kImage) << bits << " " << size;
     }
   }
 }
@@ -202,7 +202,7 @@ TEST(ReadPeImage, NamesWhatIsWrongWithDamagedHeaders) {
       SCOPED_TRACE(std::string(c.what) + ", " + std::to_string(bits));
       File f = Dll(bits);
       c.damage(&f, bits);
-      PeImage image = Read(f);
+      PeImage image = ReadImage(f);
       EXPECT_EQ(image.status, c.status);
       if (c.status == PeStatus::kImage)
         EXPECT_EQ(std::to_string(image.exports.size()), c.problem);
@@ -240,7 +240,7 @@ TEST(ReadPeImage, BoundsTheExportNames) {
     for (const Case& c : cases) {
       SCOPED_TRACE(std::string(c.what) + ", " + std::to_string(bits));
       const File f = OneString(bits, c.count, c.length, c.size);
-      PeImage image = Read(f);
+      PeImage image = ReadImage(f);
       EXPECT_EQ(image.status, c.status);
       EXPECT_EQ(image.problem, c.problem);
       EXPECT_EQ(image.bits, bits);

@@ -83,7 +83,7 @@ bool WriteRegistry(const std::string& registry,
     ok = FinishTextOutput(&out) && CommitReplace(&r, error);
   }
   RollBackReplace(&r);
-  if (!ok) *error = "cannot " + r.failed + ": " + *error;
+  if (!ok) *error = "cannot " + FailedStepText(r) + ": " + *error;
   return ok;
 }
 
