@@ -20,7 +20,7 @@ char FoldChar(char c) {
   return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
 }
 
-std::string Fold(std::string_view path) {
+std::string Folded(std::string_view path) {
   std::string folded(path);
   for (char& c : folded) c = FoldChar(c);
   return folded;
@@ -67,23 +67,17 @@ std::string ResolveDots(const std::string& path, size_t root) {
 
 std::optional<std::string> AbsoluteFolder(const std::string& dir) {
   std::string folder = dir;
-  for (char& c : folder)
-    if (c == '/') c = '\\';
-  size_t root;  // the part "." and ".." leave as it is
-  if (folder.size() >= 3 && IsDriveLetter(folder[0]) && folder[1] == ':' &&
-      folder[2] == '\\') {
-    root = 2;
-  } else if (folder.compare(0, 2, "\\\\") == 0) {
-    // \\server\share: both named.
-    size_t slash = folder.find('\\', 2);
-    if (slash == 2 || slash == std::string::npos ||
-        slash + 1 >= folder.size() || folder[slash + 1] == '\\')
-      return std::nullopt;
-    root = std::min(folder.find('\\', slash + 1), folder.size());
-  } else {
+  std::replace(folder.begin(), folder.end(), '/', '\\');
+  if (!IsAbsolute(folder)) return std::nullopt;
+  // What "." and ".." leave as it is: the drive, or \\server\share, both
+  // named.
+  if (folder[1] == ':') return ResolveDots(folder, 2);
+  const size_t slash = folder.find('\\', 2);
+  if (slash == 2 || slash == std::string::npos ||
+      slash + 1 >= folder.size() || folder[slash + 1] == '\\')
     return std::nullopt;
-  }
-  return ResolveDots(folder, root);
+  return ResolveDots(folder,
+                     std::min(folder.find('\\', slash + 1), folder.size()));
 }
 
 bool IsRoot(const std::string& folder) {

@@ -15,7 +15,7 @@ namespace winpath {
 char FoldChar(char c);
 
 // Returns |path| with each character as FoldChar leaves it.
-std::string Fold(std::string_view path);
+std::string Folded(std::string_view path);
 
 // Tells whether |a| and |b| are the same path text as Windows compares
 // it: as long, each character as FoldChar leaves it.

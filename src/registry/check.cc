@@ -1,6 +1,5 @@
 #include "registry/check.h"
 
-#include <memory>
 #include <new>
 #include <unordered_map>
 
@@ -138,7 +137,7 @@ std::vector<CheckedModule> CheckEntries(const std::vector<ModuleEntry>& entries,
   };
   for (size_t i = 0; i < entries.size(); ++i) {
     const ModuleEntry& entry = entries[i];
-    const std::string key = winpath::Fold(entry.path);
+    const std::string key = winpath::Folded(entry.path);
     auto same = paths.emplace(key, i);
     auto name = names.emplace(winpath::LastComponent(key), i);
     if (i < first) continue;
@@ -170,28 +169,24 @@ CheckedModule PathlessModule(size_t line) {
 RegistryResult CheckRegistryFile(const std::string& RegistryPath, int bits,
                                  std::vector<CheckedModule>* checked,
                                  size_t last) {
-  ByteBuffer text;
-  std::vector<size_t> line_ends;
-  auto doc = std::make_unique<rapidxml::xml_document<char>>();
-  rapidxml::xml_node<char>* modules = nullptr;
-  RegistryResult result = LoadRegistryFile(RegistryPath, &text, doc.get(),
-                                           &modules, "check", nullptr,
-                                           &line_ends);
+  RegistryDocument document;
+  RegistryResult result =
+      LoadRegistryFile(RegistryPath, "check", &document, nullptr, true);
   if (!result.reason.empty()) return result;
-  std::vector<ModuleEntry> entries;
-  std::vector<size_t> offsets;  // of every Module element, in order
+  // Of every Module element in order: whether it has a path, its line; of
+  // those with a path: the entry, its line.
   std::vector<bool> has_path;
-  for (auto* node = modules->first_node("Module", 6); node;
+  std::vector<size_t> lines, entry_lines;
+  std::vector<ModuleEntry> entries;
+  for (auto* node = document.modules->first_node("Module", 6); node;
        node = node->next_sibling("Module", 6)) {
     if (node->type() != rapidxml::node_element) continue;
     has_path.push_back(PathAttribute(node) != nullptr);
-    if (has_path.back()) entries.push_back(EntryOf(node));
-    offsets.push_back(static_cast<size_t>(node->name() - text.data()));
+    lines.push_back(LineOf(document, node));
+    if (!has_path.back()) continue;
+    entries.push_back(EntryOf(node));
+    entry_lines.push_back(lines.back());
   }
-  const std::vector<size_t> lines = LinesAt(line_ends, offsets);
-  std::vector<size_t> entry_lines;
-  for (size_t i = 0; i < has_path.size(); ++i)
-    if (has_path[i]) entry_lines.push_back(lines[i]);
   checked->clear();
   if (last) {
     // The last |last| Module elements, all with a path.

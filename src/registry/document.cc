@@ -115,17 +115,16 @@ RegistryResult ParseRegistry(ByteBuffer* text, const ScanProgress& scanned,
 }
 
 RegistryResult LoadRegistryFile(const std::string& RegistryPath,
-                                ByteBuffer* text,
-                                rapidxml::xml_document<char>* doc,
-                                Node** modules, const char* doing,
-                                ByteBuffer* raw,
-                                std::vector<size_t>* line_ends) {
+                                const char* doing, RegistryDocument* document,
+                                ByteBuffer* raw, bool find_lines) {
   ScanProgress scanned;
+  ByteBuffer* text = &document->text;
   RegistryResult result =
       ReadRegistryText(RegistryPath, doing, text, &scanned, raw);
   if (!result.reason.empty()) return result;
-  if (line_ends) *line_ends = LineEnds(*text);
-  result = ParseRegistry(text, scanned, doc, modules);
+  if (find_lines) document->line_ends = LineEnds(*text);
+  result = ParseRegistry(text, scanned, document->doc.get(),
+                         &document->modules);
   if (result.status == RegistryStatus::kMalformed) {
     result.reason = std::string("cannot ") + doing + " " +
                     platform::DisplayName(RegistryPath) + ": " + result.reason;
@@ -156,6 +155,11 @@ std::vector<size_t> LinesAt(const std::vector<size_t>& line_ends,
                 std::lower_bound(line_ends.begin(), line_ends.end(), offset) -
                 line_ends.begin()));
   return lines;
+}
+
+size_t LineOf(const RegistryDocument& document, const Node* node) {
+  const auto offset = static_cast<size_t>(node->name() - document.text.data());
+  return LinesAt(document.line_ends, {offset})[0];
 }
 
 const rapidxml::xml_attribute<char>* PathAttribute(const Node* node) {

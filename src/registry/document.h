@@ -6,6 +6,7 @@
 #ifndef MODREG_REGISTRY_DOCUMENT_H_
 #define MODREG_REGISTRY_DOCUMENT_H_
 
+#include <memory>
 #include <optional>
 #include <string>
 #include <vector>
@@ -61,28 +62,40 @@ RegistryResult ParseRegistry(ByteBuffer* text, const ScanProgress& scanned,
                              rapidxml::xml_document<char>* doc,
                              rapidxml::xml_node<char>** modules);
 
-// Reads and parses the file at |RegistryPath| into |doc|, which points
-// into |text|, and finds its first top-level Modules element. A failure's
-// reason names the file, after "cannot " and |doing| for a malformed one.
-// With |raw|, that is set to the file's bytes as they were read; with
-// |line_ends|, to the offsets of the text's line ends before parsing (the
-// parser changes its text in place, line ends included).
+// A registry file read and parsed: |doc| points into |text|.
+struct RegistryDocument {
+  ByteBuffer text;
+  std::unique_ptr<rapidxml::xml_document<char>> doc =
+      std::make_unique<rapidxml::xml_document<char>>();
+  rapidxml::xml_node<char>* modules = nullptr;  // the first top-level one
+  // The offsets of the text's line ends, when asked for, found before
+  // parsing: the parser changes its text in place, line ends included.
+  std::vector<size_t> line_ends;
+};
+
+// Reads and parses the file at |RegistryPath| into |document| and finds
+// its first top-level Modules element; with |find_lines|, its line ends
+// too. A failure's reason names the file, after "cannot " and |doing| for
+// a malformed one. With |raw|, that is set to the file's bytes as they
+// were read.
 RegistryResult LoadRegistryFile(const std::string& RegistryPath,
-                                ByteBuffer* text,
-                                rapidxml::xml_document<char>* doc,
-                                rapidxml::xml_node<char>** modules,
-                                const char* doing = "update",
+                                const char* doing, RegistryDocument* document,
                                 ByteBuffer* raw = nullptr,
-                                std::vector<size_t>* line_ends = nullptr);
+                                bool find_lines = false);
 
 // Returns the offsets of the line ends (LF) in |text|, folded as
 // PrepareRegistryText folds it.
 std::vector<size_t> LineEnds(const ByteBuffer& text);
 
 // Returns the 1-based line of each of |offsets| (offsets into the parsed
-// text), given the text's |line_ends| as LoadRegistryFile sets them.
+// text), given the text's |line_ends| as LoadRegistryFile finds them.
 std::vector<size_t> LinesAt(const std::vector<size_t>& line_ends,
                             const std::vector<size_t>& offsets);
+
+// Returns the 1-based line where |node|, a node of |document| loaded with
+// its lines, begins: the line of its name.
+size_t LineOf(const RegistryDocument& document,
+              const rapidxml::xml_node<char>* node);
 
 // Returns the first "path" attribute of |node|, a child of Modules, or
 // null when it has none: the module file the framework loads for it.

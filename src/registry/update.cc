@@ -1,6 +1,5 @@
 #include "registry/update.h"
 
-#include <memory>
 #include <string_view>
 
 #include "platform/platform.h"
@@ -164,27 +163,26 @@ RegistryResult EditRegistry(ByteBuffer* text,
 
 RegistryResult UpdateRegistryFile(const std::string& RegistryPath,
                                   const RegistryEdit& edit) {
-  ByteBuffer text, raw;
-  auto doc = std::make_unique<rapidxml::xml_document<char>>();
-  Node* modules = nullptr;
+  RegistryDocument document;
+  ByteBuffer raw;
   RegistryResult result =
-      LoadRegistryFile(RegistryPath, &text, doc.get(), &modules,
-                       edit.dry_run ? "read" : "update",
-                       edit.dry_run ? &raw : nullptr);
+      LoadRegistryFile(RegistryPath, edit.dry_run ? "read" : "update",
+                       &document, edit.dry_run ? &raw : nullptr);
   if (!result.reason.empty()) return result;
-  ApplyEdit(edit, edit.entries, doc.get(), modules, &result);
+  const rapidxml::xml_document<char>& doc = *document.doc;
+  ApplyEdit(edit, edit.entries, document.doc.get(), document.modules, &result);
   if (result.status != RegistryStatus::kWritten) return result;
   PrintHints hints;
   if (result.plain_attributes) {
-    hints.plain_begin = text.data();
-    hints.plain_end = text.data() + text.size();
+    hints.plain_begin = document.text.data();
+    hints.plain_end = document.text.data() + document.text.size();
   }
   if (edit.dry_run) {
-    result.differs = !PrintsAs(*doc, hints, raw.data(), raw.size());
+    result.differs = !PrintsAs(doc, hints, raw.data(), raw.size());
     return result;
   }
   std::string error;
-  if (!WriteRegistry(RegistryPath, *doc, hints, &error))
+  if (!WriteRegistry(RegistryPath, doc, hints, &error))
     return RegistryFailure(RegistryStatus::kCannotWrite,
                            "cannot write " +
                                platform::DisplayName(RegistryPath) + ": " +
