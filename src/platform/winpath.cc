@@ -9,9 +9,7 @@ namespace {
 
 bool IsSlash(char c) { return c == '\\' || c == '/'; }
 
-bool IsDriveLetter(char c) {
-  return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z');
-}
+bool IsDriveLetter(char c) { return (c | 0x20) >= 'a' && (c | 0x20) <= 'z'; }
 
 }  // namespace
 
