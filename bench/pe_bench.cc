@@ -25,61 +25,33 @@
 #include <vector>
 
 #include "heap_count.h"
+#include "pe_image.h"
 #include "registry/pe.h"
 
 namespace {
 
-using File = std::vector<unsigned char>;
+using File = PeFile;
 
-void Put16(File* f, size_t at, uint32_t v) {
-  (*f)[at] = v & 0xff;
-  (*f)[at + 1] = (v >> 8) & 0xff;
-}
-void Put32(File* f, size_t at, uint32_t v) {
-  Put16(f, at, v & 0xffff);
-  Put16(f, at + 2, v >> 16);
-}
-
-constexpr size_t kPe = 0x40, kOpt = kPe + 24, kOptSize = 240;
-constexpr size_t kTable = kOpt + kOptSize;  // the section table
-constexpr uint32_t kExports = 0x1000;       // the export section's RVA
+constexpr uint32_t kExports = 0x1000;  // the export section's RVA
 
 // A 64-bit DLL of |size| bytes whose export section, last of |sections|,
 // holds |count| names: all pointing at one string of |shared| bytes, or,
 // when |shared| is 0, each its own string, the strings spread to fill the
 // section. The sections before it lie elsewhere, a byte each.
 File Module(size_t size, uint32_t sections, uint32_t count, size_t shared) {
-  const size_t headers = (kTable + 40ull * sections + 0xfff) & ~size_t{0xfff};
-  File f(size, 0);
-  f[0] = 'M', f[1] = 'Z';
-  Put32(&f, 0x3c, kPe);
-  memcpy(&f[kPe], "PE\0\0", 4);
-  Put16(&f, kPe + 4, kMachineAmd64);
-  Put16(&f, kPe + 6, sections);
-  Put16(&f, kPe + 20, kOptSize);
-  Put16(&f, kPe + 22, 0x2002);
-  Put16(&f, kOpt, 0x20b);
-  Put32(&f, kOpt + 60, static_cast<uint32_t>(headers));
-  Put32(&f, kOpt + 108, 16);
-  Put32(&f, kOpt + 112, kExports);
-  Put32(&f, kOpt + 116, 40);
-  for (uint32_t i = 0; i + 1 < sections; ++i) {
-    Put32(&f, kTable + 40 * i + 12, 0x10000000 + 0x1000 * i);
-    Put32(&f, kTable + 40 * i + 16, 1);
-  }
-  const size_t last = kTable + 40ull * (sections - 1);
+  const size_t headers =
+      (SectionTable(64) + 40ull * sections + 0xfff) & ~size_t{0xfff};
+  File f = DllHeaders(64, size, sections, static_cast<uint32_t>(headers),
+                      kExports, 40);
+  for (uint32_t i = 0; i + 1 < sections; ++i)
+    PutSection(&f, 64, i, 0, 0x10000000 + 0x1000 * i, 1, 0);
   const uint32_t raw = static_cast<uint32_t>(size - headers);
-  Put32(&f, last + 8, raw);
-  Put32(&f, last + 12, kExports);
-  Put32(&f, last + 16, raw);
-  Put32(&f, last + 20, static_cast<uint32_t>(headers));
+  PutSection(&f, 64, sections - 1, raw, kExports, raw,
+             static_cast<uint32_t>(headers));
   auto at = [&](uint32_t rva) { return headers + (rva - kExports); };
   const uint32_t names = kExports + 40, ordinals = names + 4 * count;
   const uint32_t strings = ordinals + 2 * count;
-  Put32(&f, at(kExports) + 20, 1);
-  Put32(&f, at(kExports) + 24, count);
-  Put32(&f, at(kExports) + 32, names);
-  Put32(&f, at(kExports) + 36, ordinals);
+  PutExportDirectory(&f, at(kExports), 1, count, 0, names, ordinals);
   const size_t room = size - at(strings);
   for (uint32_t i = 0; i < count; ++i) {
     uint32_t rva = strings;
@@ -93,7 +65,7 @@ File Module(size_t size, uint32_t sections, uint32_t count, size_t shared) {
   return f;
 }
 
-void Read(benchmark::State& state, const File& f, PeStatus expected) {
+void TimeRead(benchmark::State& state, const File& f, PeStatus expected) {
   size_t peak = 0;
   for (auto _ : state) {
     const size_t base = ResetPeak();
@@ -116,21 +88,21 @@ void BM_SharedString(benchmark::State& state) {
   const size_t size = static_cast<size_t>(state.range(0)) << 20;
   // Names of |length| bytes and a NUL each, adding up to the file's size.
   const size_t length = size / kShared - 1;
-  Read(state, Module(size, 1, kShared, length), PeStatus::kImage);
+  TimeRead(state, Module(size, 1, kShared, length), PeStatus::kImage);
 }
 
 void BM_PastBound(benchmark::State& state) {
   const size_t size = static_cast<size_t>(state.range(0)) << 20;
-  Read(state, Module(size, 1, kShared, size / 2), PeStatus::kPastBounds);
+  TimeRead(state, Module(size, 1, kShared, size / 2), PeStatus::kPastBounds);
 }
 
 void BM_DistinctNames(benchmark::State& state) {
   const size_t size = static_cast<size_t>(state.range(0)) << 20;
-  Read(state, Module(size, 1, kMaxExportNames, 0), PeStatus::kImage);
+  TimeRead(state, Module(size, 1, kMaxExportNames, 0), PeStatus::kImage);
 }
 
 void BM_ManySections(benchmark::State& state) {
-  Read(state, Module(4 << 20, 65535, kMaxExportNames, 0), PeStatus::kImage);
+  TimeRead(state, Module(4 << 20, 65535, kMaxExportNames, 0), PeStatus::kImage);
 }
 
 BENCHMARK(BM_SharedString)->RangeMultiplier(4)->Range(1, 64)

@@ -262,7 +262,9 @@ void CopyFile(const std::string& from, const std::string& to) {
 
 void BM_UpdateFile(benchmark::State& state, std::string path) {
   const size_t file_size = FileSize(path);
-  const std::vector<ModuleEntry>& entries = Entries();
+  RegistryEdit edit;
+  edit.ProductFolder = kFolder;
+  edit.entries = Entries();
   // A POSIX path goes through the platform layer unchanged.
   const std::string target = g_data_dir + "/update_bench.registry";
   size_t peak = 0;
@@ -270,7 +272,7 @@ void BM_UpdateFile(benchmark::State& state, std::string path) {
     CopyFile(path, target);
     size_t base = ResetPeak();
     Clock::time_point start = Clock::now();
-    RegistryResult result = UpdateRegistryFile(target, kFolder, entries);
+    RegistryResult result = UpdateRegistryFile(target, edit);
     state.SetIterationTime(Seconds(start));
     peak = PeakSince(base);
     if (result.status != RegistryStatus::kWritten) Die(result.reason);

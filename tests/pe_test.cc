@@ -7,54 +7,23 @@
 #include <string>
 #include <vector>
 
+#include "pe_image.h"
+
 namespace {
 
-using File = std::vector<unsigned char>;
+using File = PeFile;
 
-void Put16(File* f, size_t at, uint32_t v) {
-  (*f)[at] = v & 0xff;
-  (*f)[at + 1] = (v >> 8) & 0xff;
-}
-void Put32(File* f, size_t at, uint32_t v) {
-  Put16(f, at, v & 0xffff);
-  Put16(f, at + 2, v >> 16);
-}
-
-constexpr size_t kPe = 0x40, kOpt = kPe + 24, kData = 0x200;
+constexpr size_t kData = 0x200;  // the section's file offset
 const char* const kNames[] = {
     "xnModuleLoad", "xnModuleUnload", "xnModuleGetExportedNodesCount",
     "xnModuleGetExportedNodesEntryPoints", "xnModuleGetOpenNIVersion"};
 
-size_t OptionalSize(int bits) { return bits == 32 ? 224 : 240; }
-size_t Dirs(int bits) { return kOpt + (bits == 32 ? 96 : 112); }
-size_t SectionTable(int bits) { return kOpt + OptionalSize(bits); }
-
 // A DLL of |bits| with one section at RVA 0x1000 (file offset 0x200)
 // holding an export directory of the five entry points.
 File Dll(int bits) {
-  File f(0x400, 0);
-  f[0] = 'M', f[1] = 'Z';
-  Put32(&f, 0x3c, kPe);
-  memcpy(&f[kPe], "PE\0\0", 4);
-  Put16(&f, kPe + 4, bits == 32 ? kMachineI386 : kMachineAmd64);
-  Put16(&f, kPe + 6, 1);
-  Put16(&f, kPe + 20, static_cast<uint32_t>(OptionalSize(bits)));
-  Put16(&f, kPe + 22, 0x2002);
-  Put16(&f, kOpt, bits == 32 ? 0x10b : 0x20b);
-  Put32(&f, kOpt + 60, 0x200);
-  Put32(&f, Dirs(bits) - 4, 16);
-  Put32(&f, Dirs(bits), 0x1000);
-  Put32(&f, Dirs(bits) + 4, 0x100);
-  const size_t s = SectionTable(bits);
-  Put32(&f, s + 8, 0x200);
-  Put32(&f, s + 12, 0x1000);
-  Put32(&f, s + 16, 0x200);
-  Put32(&f, s + 20, kData);
-  Put32(&f, kData + 20, 5);
-  Put32(&f, kData + 24, 5);
-  Put32(&f, kData + 28, 0x1028);
-  Put32(&f, kData + 32, 0x1040);
-  Put32(&f, kData + 36, 0x1060);
+  File f = DllHeaders(bits, 0x400, 1, 0x200, 0x1000, 0x100);
+  PutSection(&f, bits, 0, 0x200, 0x1000, 0x200, kData);
+  PutExportDirectory(&f, kData, 5, 5, 0x1028, 0x1040, 0x1060);
   uint32_t name = 0x1080;
   for (uint32_t i = 0; i < 5; ++i) {
     Put32(&f, kData + 0x28 + 4 * i, 0x1000);
@@ -66,7 +35,7 @@ File Dll(int bits) {
   return f;
 }
 
-PeImage Read(const File& f) { return ReadPeImage(f.data(), f.size()); }
+PeImage ReadPe(const File& f) { return ReadPeImage(f.data(), f.size()); }
 
 // Dll(bits) with |count| export names, every one pointing at one string of
 // |length| 'x's, after their table and their ordinals (all 0) in its
@@ -80,11 +49,8 @@ File OneString(int bits, uint32_t count, uint32_t length, size_t size) {
   EXPECT_GE(size, needed);
   f.resize(size);
   const uint32_t raw = static_cast<uint32_t>(size - kData);
-  Put32(&f, SectionTable(bits) + 8, raw);
-  Put32(&f, SectionTable(bits) + 16, raw);
-  Put32(&f, kData + 24, count);
-  Put32(&f, kData + 32, table);
-  Put32(&f, kData + 36, ordinals);
+  PutSection(&f, bits, 0, raw, 0x1000, raw, kData);
+  PutExportDirectory(&f, kData, 5, count, 0x1028, table, ordinals);
   for (uint32_t i = 0; i < count; ++i) {
     Put32(&f, kData + (table - 0x1000) + 4 * i, string);
     Put16(&f, kData + (ordinals - 0x1000) + 2 * i, 0);
@@ -95,7 +61,7 @@ File OneString(int bits, uint32_t count, uint32_t length, size_t size) {
 
 TEST(ReadPeImage, ReadsBothWidths) {
   for (int bits : {32, 64}) {
-    PeImage image = Read(Dll(bits));
+    PeImage image = ReadPe(Dll(bits));
     SCOPED_TRACE(bits);
     ASSERT_EQ(image.status, PeStatus::kImage) << image.problem;
     EXPECT_EQ(image.bits, bits);
@@ -109,7 +75,7 @@ TEST(ReadPeImage, RefusesEveryTruncation) {
     const File whole = Dll(bits);
     for (size_t size = 0; size < whole.size(); ++size) {
       File part(whole.begin(), whole.begin() + static_cast<long>(size));
-      EXPECT_NE(Read(part).status, PeStatus::kImage) << bits << " " << size;
+      EXPECT_NE(ReadPe(part).status, PeStatus::kImage) << bits << " " << size;
     }
   }
 }
@@ -168,32 +134,28 @@ TEST(ReadPeImage, NamesWhatIsWrongWithDamagedHeaders) {
       {"an overlapping section after the one that holds the exports",
        [](File* f, int b) {
          Put16(f, kPe + 6, 2);
-         Put32(f, SectionTable(b) + 40 + 12, 0x1000);
-         Put32(f, SectionTable(b) + 40 + 16, 0x200);
+         PutSection(f, b, 1, 0, 0x1000, 0x200, 0);
        },
        PeStatus::kImage, "5"},
       {"an overlapping section before the one that holds the exports",
        [](File* f, int b) {
          Put16(f, kPe + 6, 2);
          memcpy(&(*f)[SectionTable(b) + 40], &(*f)[SectionTable(b)], 40);
-         Put32(f, SectionTable(b) + 16, 0x100);
-         Put32(f, SectionTable(b) + 20, 0);
+         PutSection(f, b, 0, 0x200, 0x1000, 0x100, 0);
        },
        PeStatus::kImage, "0"},
       {"an overlapping section before it, over its first name only",
        [](File* f, int b) {
          Put16(f, kPe + 6, 2);
          memcpy(&(*f)[SectionTable(b) + 40], &(*f)[SectionTable(b)], 40);
-         Put32(f, SectionTable(b) + 12, 0x1080);
-         Put32(f, SectionTable(b) + 16, 0x10);
-         Put32(f, SectionTable(b) + 20, 0x3e0);  // a NUL just after it
+         // At 0x3e0, a NUL just after it.
+         PutSection(f, b, 0, 0x200, 0x1080, 0x10, 0x3e0);
          memset(&(*f)[0x3e0], 'x', 0x10);
        },
        PeStatus::kDamaged, "export name outside the file"},
       {"no export directory",
        [](File* f, int b) {
-         Put32(f, Dirs(b), 0);
-         Put32(f, Dirs(b) + 4, 0);
+         Put32s(f, Dirs(b), {0, 0});
        },
        PeStatus::kImage, "0"},
   };
@@ -202,7 +164,7 @@ TEST(ReadPeImage, NamesWhatIsWrongWithDamagedHeaders) {
       SCOPED_TRACE(std::string(c.what) + ", " + std::to_string(bits));
       File f = Dll(bits);
       c.damage(&f, bits);
-      PeImage image = Read(f);
+      PeImage image = ReadPe(f);
       EXPECT_EQ(image.status, c.status);
       if (c.status == PeStatus::kImage)
         EXPECT_EQ(std::to_string(image.exports.size()), c.problem);
@@ -240,7 +202,7 @@ TEST(ReadPeImage, BoundsTheExportNames) {
     for (const Case& c : cases) {
       SCOPED_TRACE(std::string(c.what) + ", " + std::to_string(bits));
       const File f = OneString(bits, c.count, c.length, c.size);
-      PeImage image = Read(f);
+      PeImage image = ReadPe(f);
       EXPECT_EQ(image.status, c.status);
       EXPECT_EQ(image.problem, c.problem);
       EXPECT_EQ(image.bits, bits);

@@ -38,7 +38,7 @@ void Write(const std::string& path, const std::string& text) {
   std::ofstream(path, std::ios::binary) << text;
 }
 
-std::string Read(const std::string& path) {
+std::string FileText(const std::string& path) {
   std::ifstream in(path, std::ios::binary);
   std::stringstream text;
   text << in.rdbuf();
@@ -111,7 +111,7 @@ TEST(OpenAppend, WritesOnlyARegularFileOfItsOwn) {
     if (opened) platform::AppendLine(&file, "a line", &error);
     platform::CloseOutput(&file, &error);
 
-    EXPECT_EQ(Read(victim), kVictim);
+    EXPECT_EQ(FileText(victim), kVictim);
     EXPECT_NE(access((victim + ".made").c_str(), F_OK), 0);
     struct stat after;
     ASSERT_EQ(lstat(log.c_str(), &after) == 0, was || opened);
@@ -124,7 +124,7 @@ TEST(OpenAppend, WritesOnlyARegularFileOfItsOwn) {
     }
     ASSERT_TRUE(opened) << error;
     EXPECT_EQ(created, c.created);
-    EXPECT_EQ(Read(log), std::string(c.created ? "" : "earlier\n") +
+    EXPECT_EQ(FileText(log), std::string(c.created ? "" : "earlier\n") +
                              "a line\n");
     if (c.created) {
       EXPECT_EQ(after.st_mode & 07777, 0600u);

@@ -428,7 +428,7 @@ TEST(UpdateRegistry, Utf16IsNamed) {
 // Lines of offsets into the parsed text, counted in the bytes as read:
 // CR LF and a lone LF end a line, a lone CR does not, nothing after a
 // Ctrl-Z counts.
-TEST(UpdateRegistry, LinesAtOffsets) {
+TEST(RegistryDocument, LinesAtOffsets) {
   struct Case {
     std::string raw;
     std::vector<size_t> offsets;

@@ -1,6 +1,5 @@
 #include "run/workplace.h"
 
-#include "registry/update.h"
 #include "run/status.h"
 
 #include <gtest/gtest.h>
@@ -185,57 +184,10 @@ TEST(Workplace, ProductFolderTableFirstMatchWins) {
   for (const Case& c : cases) EXPECT_EQ(ChooseProductFolder(c.mask), c.folder) << c.mask;
 }
 
-TEST(Workplace, AbsoluteFolders) {
-  struct Case {
-    const char* dir;
-    const char* folder;  // null: refused
-    bool root;
-  } cases[] = {
-      {"C:\\OpenNI", "C:\\OpenNI", false},
-      {"c:\\Open NI\\\\", "c:\\Open NI", false},
-      {"D:/a/b/", "D:\\a\\b", false},
-      {"C:\\", "C:", true},
-      {"Z:/", "Z:", true},
-      {"\\\\srv\\share\\OpenNI\\", "\\\\srv\\share\\OpenNI", false},
-      {"//srv/share/", "\\\\srv\\share", true},
-      {"C:\\a\\..\\..\\b\\.", "C:\\b", false},
-      {"C:\\.\\..", "C:", true},
-      {"\\\\srv\\share\\..\\..\\x", "\\\\srv\\share\\x", false},
-      {"\\\\srv", nullptr, false},
-      {"\\\\srv\\", nullptr, false},
-      {"\\\\\\share", nullptr, false},
-      {"C:OpenNI", nullptr, false},
-      {"C:", nullptr, false},
-      {"\\OpenNI", nullptr, false},
-      {"OpenNI", nullptr, false},
-      {"1:\\x", nullptr, false},
-      {"", nullptr, false},
-  };
-  for (const Case& c : cases) {
-    SCOPED_TRACE(c.dir);
-    std::optional<std::string> folder = AbsoluteFolder(c.dir);
-    ASSERT_EQ(folder.has_value(), c.folder != nullptr);
-    if (!folder) continue;
-    EXPECT_EQ(*folder, c.folder);
-    EXPECT_EQ(IsRootFolder(*folder), c.root);
-  }
-}
-
 TEST(Workplace, VariableOfTheWidth) {
   EXPECT_STREQ(FrameworkVariable("x86"), "OPEN_NI_INSTALL_PATH");
   for (const char* word : {"x64", "X86", "x86 ", ""})
     EXPECT_STREQ(FrameworkVariable(word), "OPEN_NI_INSTALL_PATH64") << word;
-}
-
-TEST(Workplace, PathUnderAFolderInEitherCaseAndSlash) {
-  const char* dir = "C:\\Apps\\Sensor";
-  for (const char* path : {"C:\\Apps\\Sensor\\a.dll", "c:/apps/SENSOR/a.dll",
-                           "C:\\Apps\\Sensor/sub\\a.dll", "C:\\Apps\\Sensor\\"})
-    EXPECT_TRUE(PathUnder(path, dir)) << path;
-  for (const char* path : {"C:\\Apps\\Sensor", "C:\\Apps\\SensorX\\a.dll",
-                           "D:\\Apps\\Sensor\\a.dll", "C:\\Apps\\a.dll", ""})
-    EXPECT_FALSE(PathUnder(path, dir)) << path;
-  EXPECT_FALSE(PathUnder("C:\\x", ""));
 }
 
 TEST(Workplace, OverlongPath) {

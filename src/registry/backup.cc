@@ -19,8 +19,8 @@ std::string BackupRegistry(const std::string& RegistryPath,
   if (CopyFileBytes(RegistryPath, BackupPath, &copy, &error))
     return std::string();
   *state = BackupState::kNotMade;
-  const std::string step = copy.failed.compare(0, 7, "rename ") == 0
-                               ? "renaming " + copy.failed.substr(7)
+  const std::string step = copy.failed == ReplaceStep::kRename
+                               ? "renaming " + copy.temp + " to " + copy.target
                                : "copying it to " + copy.temp;
   // No warning without a registry (its read fails and says so) or when a
   // backup turned up meanwhile; one when either cannot be looked at.

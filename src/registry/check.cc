@@ -1,10 +1,10 @@
 #include "registry/check.h"
 
-#include <memory>
 #include <new>
 #include <unordered_map>
 
 #include "platform/platform.h"
+#include "platform/winpath.h"
 #include "registry/pe.h"
 
 const char kBreaksStartup[] = "breaks-startup";
@@ -30,7 +30,7 @@ const char* const kEntryPoints[] = {
 std::string FrameworkView(const std::string& path, int bits) {
   std::string system, seen_as;
   if (!platform::FrameworkSystemFolder(bits, &system, &seen_as) ||
-      !PathUnder(path, system))
+      !winpath::IsUnder(path, system))
     return path;
   return seen_as + path.substr(system.size());
 }
@@ -43,7 +43,7 @@ void CheckModuleFile(const std::string& path, int bits,
   };
   std::string host, error, device;
   // Never opened: reading a console or a port may wait for ever.
-  if (ReservedDeviceName(path, &device))
+  if (winpath::ReservedDeviceName(path, &device))
     return add(kDevice, device + " is a reserved device name: the system "
                                  "opens the device, not a file");
   // The registry's paths are in the ANSI code page, the system's in UTF-8.
@@ -122,48 +122,7 @@ void CheckConfigDir(const ModuleEntry& entry, std::vector<Finding>* out) {
   }
 }
 
-// A path as Windows compares paths: without regard to case, either slash.
-std::string PathKey(const std::string& path) {
-  std::string key = path;
-  for (char& c : key) c = FoldPathChar(c);
-  return key;
-}
-
-std::string FileNameKey(const std::string& key) {
-  return key.substr(key.find_last_of('\\') + 1);
-}
-
 }  // namespace
-
-bool ReservedDeviceName(std::string_view path, std::string* device) {
-  auto separator = [](char c) { return c == '\\' || c == '/'; };
-  if (path.size() >= 2 && separator(path[0]) && separator(path[1]))
-    return false;
-  size_t start = path.find_last_of("\\/");
-  if (start != std::string_view::npos)
-    ++start;
-  else
-    start = path.size() >= 2 && path[1] == ':' ? 2 : 0;  // C:NUL
-  // Up to an extension or a stream's colon: trailing dots, blanks and a
-  // colon, which Windows drops, go with it.
-  std::string_view name = path.substr(start);
-  name = name.substr(0, name.find_first_of(".:"));
-  while (!name.empty() && name.back() == ' ') name.remove_suffix(1);
-  std::string upper(name);
-  for (char& c : upper)
-    if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
-  const std::string_view stem = std::string_view(upper).substr(0, 3);
-  bool found = false;
-  if (upper.size() == 3) {
-    found = stem == "CON" || stem == "PRN" || stem == "AUX" || stem == "NUL";
-  } else if (upper.size() == 4 && (stem == "COM" || stem == "LPT")) {
-    const unsigned char digit = static_cast<unsigned char>(upper[3]);
-    found = (digit >= '1' && digit <= '9') || digit == 0xb9 || digit == 0xb2 ||
-            digit == 0xb3;  // superscript one, two, three
-  }
-  if (found) *device = upper;
-  return found;
-}
 
 int FrameworkBits(const std::string& arch) { return arch == "x86" ? 32 : 64; }
 
@@ -178,9 +137,9 @@ std::vector<CheckedModule> CheckEntries(const std::vector<ModuleEntry>& entries,
   };
   for (size_t i = 0; i < entries.size(); ++i) {
     const ModuleEntry& entry = entries[i];
-    const std::string key = PathKey(entry.path);
+    const std::string key = winpath::Folded(entry.path);
     auto same = paths.emplace(key, i);
-    auto name = names.emplace(FileNameKey(key), i);
+    auto name = names.emplace(winpath::LastComponent(key), i);
     if (i < first) continue;
     CheckedModule module{entry, true, {}};
     CheckModuleFile(entry.path, bits, &module.findings);
@@ -210,28 +169,24 @@ CheckedModule PathlessModule(size_t line) {
 RegistryResult CheckRegistryFile(const std::string& RegistryPath, int bits,
                                  std::vector<CheckedModule>* checked,
                                  size_t last) {
-  ByteBuffer text;
-  std::vector<size_t> line_ends;
-  auto doc = std::make_unique<rapidxml::xml_document<char>>();
-  rapidxml::xml_node<char>* modules = nullptr;
-  RegistryResult result = LoadRegistryFile(RegistryPath, &text, doc.get(),
-                                           &modules, "check", nullptr,
-                                           &line_ends);
+  RegistryDocument document;
+  RegistryResult result =
+      LoadRegistryFile(RegistryPath, "check", &document, nullptr, true);
   if (!result.reason.empty()) return result;
-  std::vector<ModuleEntry> entries;
-  std::vector<size_t> offsets;  // of every Module element, in order
+  // Of every Module element in order: whether it has a path, its line; of
+  // those with a path: the entry, its line.
   std::vector<bool> has_path;
-  for (auto* node = modules->first_node("Module", 6); node;
+  std::vector<size_t> lines, entry_lines;
+  std::vector<ModuleEntry> entries;
+  for (auto* node = document.modules->first_node("Module", 6); node;
        node = node->next_sibling("Module", 6)) {
     if (node->type() != rapidxml::node_element) continue;
-    has_path.push_back(node->first_attribute("path", 4) != nullptr);
-    if (has_path.back()) entries.push_back(EntryOf(node));
-    offsets.push_back(static_cast<size_t>(node->name() - text.data()));
+    has_path.push_back(PathAttribute(node) != nullptr);
+    lines.push_back(LineOf(document, node));
+    if (!has_path.back()) continue;
+    entries.push_back(EntryOf(node));
+    entry_lines.push_back(lines.back());
   }
-  const std::vector<size_t> lines = LinesAt(line_ends, offsets);
-  std::vector<size_t> entry_lines;
-  for (size_t i = 0; i < has_path.size(); ++i)
-    if (has_path[i]) entry_lines.push_back(lines[i]);
   checked->clear();
   if (last) {
     // The last |last| Module elements, all with a path.

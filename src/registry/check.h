@@ -4,11 +4,10 @@
 #define MODREG_REGISTRY_CHECK_H_
 
 #include <string>
-#include <string_view>
 #include <vector>
 
+#include "registry/document.h"
 #include "registry/module_entry.h"
-#include "registry/update.h"
 
 // One problem with one entry, printed "KIND: WHERE (WHAT)". KIND is one of
 // the words below; WHERE the entry's path, or "line N" for a Module
@@ -28,14 +27,6 @@ extern const char kRefused[];        // its nodes lose to an earlier entry's
 extern const char kRelative[];       // the system loader searches for it
 extern const char kUnreadable[];     // the check could not read the file
 extern const char kDevice[];         // the system opens a device, not a file
-
-// Whether Windows takes |path| for a device rather than a file: its last
-// part is CON, PRN, AUX, NUL, COM1 to COM9 or LPT1 to LPT9 (the digits
-// ¹ ² ³ too, in Windows-1252 as module paths are written), in any case,
-// alone or before blanks, dots, an extension or a colon.
-// UNC paths and the \\.\ and \\?\ forms name no such device. |device|
-// gets the device's name, its letters in upper case.
-bool ReservedDeviceName(std::string_view path, std::string* device);
 
 // A Module child of Modules, checked; |findings| empty when it is fine.
 struct CheckedModule {

@@ -5,8 +5,8 @@
 #include <string>
 #include <vector>
 
+#include "registry/document.h"
 #include "registry/module_entry.h"
-#include "registry/update.h"
 
 // A child of Modules as --list shows it.
 struct ListedChild {

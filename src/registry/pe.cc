@@ -102,7 +102,8 @@ struct Image {
   }
 };
 
-PeImage Fail(PeStatus status, std::string problem) {
+// Returns an image of |status| that says |problem|, nothing read.
+PeImage ImageFailure(PeStatus status, std::string problem) {
   PeImage image;
   image.status = status;
   image.problem = std::move(problem);
@@ -175,36 +176,37 @@ bool ReadExports(const Image& image, uint32_t rva, uint32_t size,
 PeImage ReadPeImage(const unsigned char* data, size_t size) {
   const Bytes b{data, size};
   if (!b.Has(0, 64) || b.data[0] != 'M' || b.data[1] != 'Z')
-    return Fail(PeStatus::kNotPe, "no MZ header");
+    return ImageFailure(PeStatus::kNotPe, "no MZ header");
   const uint64_t pe = b.U32(0x3c);
   if (!b.Has(pe, 24) || b.U32(pe) != 0x00004550)
-    return Fail(PeStatus::kNotPe, "no PE header");
+    return ImageFailure(PeStatus::kNotPe, "no PE header");
   PeImage out;
   out.machine = b.U16(pe + 4);
   const uint16_t section_count = b.U16(pe + 6);
   const uint16_t optional_size = b.U16(pe + 20);
   out.dll = (b.U16(pe + 22) & 0x2000) != 0;
   const uint64_t opt = pe + 24;
-  if (!b.Has(opt, 2)) return Fail(PeStatus::kDamaged, "truncated PE header");
+  if (!b.Has(opt, 2))
+    return ImageFailure(PeStatus::kDamaged, "truncated PE header");
   const uint16_t magic = b.U16(opt);
   if (magic != 0x10b && magic != 0x20b)
-    return Fail(PeStatus::kNotPe, "no PE32 or PE32+ optional header");
+    return ImageFailure(PeStatus::kNotPe, "no PE32 or PE32+ optional header");
   out.bits = magic == 0x10b ? 32 : 64;
   // Where NumberOfRvaAndSizes and the data directories are.
   const uint64_t dirs_at = out.bits == 32 ? 96 : 112;
   if (optional_size < dirs_at || !b.Has(opt, optional_size))
-    return Fail(PeStatus::kDamaged, "truncated optional header");
+    return ImageFailure(PeStatus::kDamaged, "truncated optional header");
   Image image{b, 0, {}, {}};
   image.header_size = b.U32(opt + 60);
   if (!b.Has(0, image.header_size))
-    return Fail(PeStatus::kDamaged, "headers larger than the file");
+    return ImageFailure(PeStatus::kDamaged, "headers larger than the file");
   const uint64_t table = opt + optional_size;
   if (!b.Has(table, uint64_t{section_count} * 40))
-    return Fail(PeStatus::kDamaged, "section table outside the file");
+    return ImageFailure(PeStatus::kDamaged, "section table outside the file");
   for (uint64_t at = table; at < table + section_count * 40ull; at += 40) {
     Section s{b.U32(at + 12), b.U32(at + 16), b.U32(at + 20)};
     if (s.raw_size && !b.Has(s.raw_at, s.raw_size))
-      return Fail(PeStatus::kDamaged, "section data outside the file");
+      return ImageFailure(PeStatus::kDamaged, "section data outside the file");
     image.sections.push_back(s);
   }
   image.Index();
@@ -214,7 +216,7 @@ PeImage ReadPeImage(const unsigned char* data, size_t size) {
     std::string problem;
     if (!ReadExports(image, b.U32(opt + dirs_at), b.U32(opt + dirs_at + 4),
                      &out.exports, &status, &problem)) {
-      if (status != PeStatus::kPastBounds) return Fail(status, problem);
+      if (status != PeStatus::kPastBounds) return ImageFailure(status, problem);
       out.exports.clear();
       out.status = status;
       out.problem = std::move(problem);

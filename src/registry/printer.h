@@ -16,11 +16,13 @@ struct PrintHints {
   const char* plain_end = nullptr;
 };
 
+// Prints |doc| to |out| in the form above, each line end as CR LF,
+// taking as known what |hints| says.
 void PrintDocument(const rapidxml::xml_document<char>& doc, TextOutput* out,
                    const PrintHints& hints = PrintHints{});
 
-// Whether PrintDocument would write exactly the |size| bytes at |bytes|.
-// Stops comparing at the first byte that differs.
+// Tells whether PrintDocument would write exactly the |size| bytes at
+// |bytes|. Stops comparing at the first byte that differs.
 bool PrintsAs(const rapidxml::xml_document<char>& doc, const PrintHints& hints,
               const char* bytes, size_t size);
 

@@ -13,7 +13,7 @@ struct ReaderRefusal {
   std::string reason;
 };
 
-// The first refusal in document order, or nothing:
+// Returns the first refusal in document order, or nothing:
 // - an element with the same attribute twice;
 // - an attribute name that is not a reader's name: a letter, "_" or a
 //   byte from 128 up, then those, digits, "-", "." and ":";

@@ -4,7 +4,8 @@
 // The calling sequence:
 //
 //   Replacement r;
-//   if (!BeginReplace(path, ReplaceMode::kReplace, &r, &error)) ...
+//   if (!BeginReplace(path, protect_as, ReplaceMode::kReplace, &r,
+//                     &error)) ...
 //   while (...)
 //     if (!WriteReplace(&r, data, size, &error)) ...
 //   if (!CommitReplace(&r, &error)) ...
@@ -33,20 +34,33 @@ enum class ReplaceMode {
   kCreateOnly,  // the backup: never replaces a file that is there
 };
 
+// The steps of a replacement, in their order: CopyFileBytes's read of
+// the file copied, then the temporary file's creation, its protection,
+// write, flush and close, and its rename to the target. kNone: none
+// failed.
+enum class ReplaceStep {
+  kNone, kRead, kCreate, kProtect, kWrite, kFlush, kClose, kRename
+};
+
 struct Replacement {
   ReplaceMode mode = ReplaceMode::kReplace;
-  std::string target;  // the name the bytes take
-  std::string temp;    // where they are written first
+  std::string target;      // the name the bytes take
+  std::string temp;        // where they are written first
+  std::string protect_as;  // whose protection they take: the target, or
+                           // the file copied
   platform::OutputFile file;
   bool committed = false;
-  // After a failure: the step that failed, as messages name it: "create
-  // TEMP", "protect TEMP as TARGET", "write TEMP", "flush TEMP", "close
-  // TEMP", "rename TEMP to TARGET".
-  std::string failed;
+  ReplaceStep failed = ReplaceStep::kNone;  // after a failure: which step
 };
 
 // Returns the temporary file a replacement of |path| is written through.
 std::string TempPathFor(const std::string& path);
+
+// Returns the step of |r| that failed as messages name it: "read FILE",
+// "create TEMP", "protect TEMP as FILE", "write TEMP", "flush TEMP",
+// "close TEMP" or "rename TEMP to TARGET" (FILE is |protect_as|); empty
+// when none failed.
+std::string FailedStepText(const Replacement& r);
 
 // Creates the temporary file for |target| (see above), protected as
 // |protect_as|. On failure nothing is left; |error| is the system's reason.
@@ -66,7 +80,7 @@ void RollBackReplace(Replacement* r);
 
 // Copies |source| to |target| byte for byte through a kCreateOnly
 // replacement protected as |source|: |target| ends up whole or absent,
-// and an existing one is never replaced. |r->failed| names the failed step.
+// and an existing one is never replaced. |r->failed| is the failed step.
 bool CopyFileBytes(const std::string& source, const std::string& target,
                    Replacement* r, std::string* error);
 

@@ -8,7 +8,7 @@ namespace {
 
 using Tables = rapidxml::internal::lookup_tables<0>;
 
-bool IsSpace(char c) { return Tables::lookup_whitespace[(unsigned char)c]; }
+bool IsXmlSpace(char c) { return Tables::lookup_whitespace[(unsigned char)c]; }
 bool IsNameChar(char c) { return Tables::lookup_node_name[(unsigned char)c]; }
 bool IsAttributeNameChar(char c) {
   return Tables::lookup_attribute_name[(unsigned char)c];
@@ -27,7 +27,8 @@ struct Walk {
   bool complete = false;  // the walk reached the end of the text
 };
 
-bool Fail(Walk* w, const char* at, std::string reason) {
+// Ends the walk with the issue |reason| at |at|; returns false.
+bool StopWith(Walk* w, const char* at, std::string reason) {
   w->issue = ScanIssue{std::move(reason), static_cast<size_t>(at - w->begin)};
   return false;
 }
@@ -41,7 +42,7 @@ void Skip(Walk* w) {
   w->p = p;
 }
 
-void SkipSpace(Walk* w) { Skip<IsSpace>(w); }
+void SkipSpace(Walk* w) { Skip<IsXmlSpace>(w); }
 
 // Moves past the next |end|; false at the end of the text.
 bool SkipPast(Walk* w, const char* end) {
@@ -71,8 +72,8 @@ bool CheckReference(Walk* w) {
     code = code * base + d > kCap ? kCap : code * base + d;
   if (code == 0 || code == 26 || code >= kCap) {
     std::string what(at, w->p - at + (*w->p == ';'));
-    if (code >= kCap) return Fail(w, at, "character reference " + what + " names no character");
-    return Fail(w, at, "character reference " + what + " to character " +
+    if (code >= kCap) return StopWith(w, at, "character reference " + what + " names no character");
+    return StopWith(w, at, "character reference " + what + " to character " +
                            std::to_string(code) +
                            ", which the registry file cannot hold");
   }
@@ -158,7 +159,7 @@ bool SkipBang(Walk* w) {
     w->p += 8;
     return SkipPast(w, "]]>");
   }
-  if (strncmp(p + 1, "DOCTYPE", 7) == 0 && IsSpace(p[8])) {
+  if (strncmp(p + 1, "DOCTYPE", 7) == 0 && IsXmlSpace(p[8])) {
     w->p += 9;
     return SkipDoctype(w);
   }
@@ -199,7 +200,7 @@ bool ScanOpening(Walk* w) {
   // An empty element is as deep as one with content: it is written at
   // the same indentation.
   if (opened != Opened::kLeaf && w->depth + 1 > kMaxNestingDepth)
-    return Fail(w, start,
+    return StopWith(w, start,
                 "elements nested deeper than " +
                     std::to_string(kMaxNestingDepth) + " levels");
   if (opened == Opened::kElement) ++w->depth;

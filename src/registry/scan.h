@@ -45,12 +45,13 @@ struct ScanProgress {
 // on what follows.
 void ScanAhead(ScanProgress* progress, const char* text, size_t frontier);
 
-// ScanRegistryText's result for the whole |text| (|size| bytes and a NUL
-// byte), given the part walked already.
+// Returns ScanRegistryText's result for the whole |text| (|size| bytes
+// and a NUL byte), walking only what |progress| has not walked yet.
 std::optional<ScanIssue> FinishScan(ScanProgress* progress, const char* text,
                                     size_t size);
 
-// 1-based line and column of |offset| in |text|.
+// Returns where |offset| lies in |text|: "line N, column M", both
+// 1-based.
 std::string DescribePosition(const char* text, size_t offset);
 
 #endif  // MODREG_REGISTRY_SCAN_H_

@@ -36,12 +36,15 @@ struct TextOutput {
   bool failed = false;
 };
 
+// Makes |out| empty and ready to write to |write|, its buffer allocated
+// once and kept.
 void InitTextOutput(TextOutput* out,
                     std::function<bool(const char*, size_t)> write);
 // Appends bytes that hold no LF, when they do not fit in the buffer.
 void PutPlainSlow(TextOutput* out, const char* data, size_t size);
 // Appends bytes that may hold LF.
 void PutText(TextOutput* out, const char* data, size_t size);
+// Appends |count| tabs, when PutTabs has not that many at hand.
 void PutTabsSlow(TextOutput* out, size_t count);
 // Hands everything buffered to the writer; false if any write failed.
 bool FinishTextOutput(TextOutput* out);
@@ -59,6 +62,7 @@ inline void PutPlain(TextOutput* out, const char* data, size_t size) {
 // Appends a line end: CR LF.
 inline void PutLineEnd(TextOutput* out) { PutPlain(out, "\r\n", 2); }
 
+// Appends |count| tabs: an element's indentation.
 inline void PutTabs(TextOutput* out, size_t count) {
   static constexpr char kTabs[] = "\t\t\t\t\t\t\t\t";
   if (count < sizeof kTabs)
@@ -67,6 +71,7 @@ inline void PutTabs(TextOutput* out, size_t count) {
     PutTabsSlow(out, count);
 }
 
+// Appends the one byte |c|, LF as CR LF.
 inline void PutChar(TextOutput* out, char c) {
   if (c != '\n' && out->used < kTextChunk)
     out->buffer[out->used++] = c;

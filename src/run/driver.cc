@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "platform/platform.h"
+#include "platform/winpath.h"
 #include "registry/backup.h"
 #include "registry/check.h"
 #include "registry/list.h"
@@ -67,8 +68,9 @@ int StatusOf(RegistryStatus status) {
 // backup's |warning| is reported first, unless the registry cannot be
 // read: it could not be copied either, and the failure's one line says
 // why.
-int Update(const Workplace& place, const RegistryEdit& edit,
-           const std::string& warning, RegistryResult* result, Sink* err) {
+int UpdateAndReport(const Workplace& place, const RegistryEdit& edit,
+                    const std::string& warning, RegistryResult* result,
+                    Sink* err) {
   bool out_of_memory = false;
   try {
     *result = UpdateRegistryFile(place.RegistryPath, edit);
@@ -110,31 +112,27 @@ bool NothingToUnregister(const Workplace& place, const RegistryEdit& edit,
   return true;
 }
 
-// What a registry folder that others may change lets them do, after
-// |folder|'s name: which parent lets them, when one does.
-std::string OpenFolderRisk(const std::string& folder,
-                           const std::string& through) {
-  return platform::DisplayName(folder) +
-         " can be changed by users who are not administrators" +
-         (through.empty() ? "" : ", through its parent " + through) +
-         ": any of them can choose the modules every OpenNI application "
-         "loads";
-}
-
-// Whether users who are not administrators may change the registry's
-// folder; |*risk| then says so.
-bool FolderOpen(const std::string& folder, std::string* risk) {
+// Tells whether users who are not administrators may change the
+// registry's folder |folder|. Sets |*risk| then to what that lets them
+// do, as it follows the folder's name: which parent lets them, when one
+// does.
+bool FolderOpenToOthersRisk(const std::string& folder, std::string* risk) {
   std::string through, ignored;
   if (!platform::FolderOpenToOthers(folder, &through, &ignored)) return false;
-  *risk = OpenFolderRisk(folder, through);
+  *risk = "can be changed by users who are not administrators" +
+          (through.empty() ? "" : ", through its parent " + through) +
+          ": any of them can choose the modules every OpenNI application "
+          "loads";
   return true;
 }
 
-// Says once when users who are not administrators may change the
-// registry's folder.
-void WarnOfOpenFolder(const std::string& folder, Sink* out) {
+// Warns once when users who are not administrators may change the
+// registry's folder |folder|.
+void WarnIfOpenToOthers(const std::string& folder, Sink* out) {
   std::string risk;
-  if (FolderOpen(folder, &risk)) Report(out, kExitOk, "warning: " + risk);
+  if (FolderOpenToOthersRisk(folder, &risk))
+    Report(out, kExitOk,
+           "warning: " + platform::DisplayName(folder) + " " + risk);
 }
 
 // Takes the registry folder's lock, which this run then holds until it
@@ -159,10 +157,10 @@ int Lock(const Workplace& place, Sink* out) {
 int UpdateRegistry(const Workplace& place, const RegistryEdit& edit,
                    Sink* out) {
   SayRegistry(out, place);
-  if (int status = Lock(place, out)) return status;
-  int nothing = kExitOk;
-  if (NothingToUnregister(place, edit, out, &nothing)) return nothing;
-  if (!edit.unregister) WarnOfOpenFolder(place.registry_folder, out);
+  int status = Lock(place, out);
+  if (status != kExitOk || NothingToUnregister(place, edit, out, &status))
+    return status;
+  if (!edit.unregister) WarnIfOpenToOthers(place.registry_folder, out);
 
   BackupState backup;
   const std::string warning =
@@ -172,8 +170,8 @@ int UpdateRegistry(const Workplace& place, const RegistryEdit& edit,
                                             : "backup: not made");
 
   RegistryResult result;
-  int status = Update(place, edit, warning, &result, out);
-  if (status != kExitOk || !Noting(out)) return status;
+  status = UpdateAndReport(place, edit, warning, &result, out);
+  if (status != kExitOk || !WantsNotes(out)) return status;
   SayEntries(Note, out, "removed: ", result.removed);
   // Entries to add always mean a rewrite.
   SayEntries(Note, out, "added: ", edit.entries);
@@ -185,11 +183,11 @@ int UpdateRegistry(const Workplace& place, const RegistryEdit& edit,
 // What UpdateRegistry would do, without locking or writing anything.
 int DryRun(const Workplace& place, RegistryEdit edit, Sink* out) {
   SayRegistry(out, place);
-  int nothing = kExitOk;
-  if (NothingToUnregister(place, edit, out, &nothing)) return nothing;
+  int status = kExitOk;
+  if (NothingToUnregister(place, edit, out, &status)) return status;
   edit.dry_run = true;
   RegistryResult result;
-  int status = Update(place, edit, "", &result, out);
+  status = UpdateAndReport(place, edit, "", &result, out);
   if (status != kExitOk) return status;
   const bool written = result.status == RegistryStatus::kWritten;
   SayEntries(Say, out, "remove: ", result.removed);
@@ -215,9 +213,9 @@ std::string VariableHint(const Workplace& place) {
     return "";
   const std::string& name = place.framework_variable;
   const std::string value = ReadFrameworkVariable(name, &source);
-  const std::optional<std::string> folder = AbsoluteFolder(value);
+  const std::optional<std::string> folder = winpath::AbsoluteFolder(value);
   if (value.empty() ||
-      (folder && PathUnder(place.RegistryPath, *folder + "\\Data")))
+      (folder && winpath::IsUnder(place.RegistryPath, *folder + "\\Data")))
     return "";
   return "; the framework's variable " + name + " names \"" + value +
          "\": add --openni-env to read the registry there";
@@ -227,8 +225,8 @@ std::string VariableHint(const Workplace& place) {
 // it: "list", "check"): a lack of memory and a failure become their
 // status and message, kExitOk when it was read.
 template <typename Read>
-int ReadRegistry(const Workplace& place, const char* doing, Sink* out,
-                 Read read) {
+int ReadAndReport(const Workplace& place, const char* doing, Sink* out,
+                  Read read) {
   RegistryResult result;
   try {
     result = read();
@@ -246,9 +244,9 @@ int ReadRegistry(const Workplace& place, const char* doing, Sink* out,
                                      : std::string()));
 }
 
-int List(const Workplace& place, Sink* out) {
+int RunList(const Workplace& place, Sink* out) {
   std::vector<ListedChild> listed;
-  if (int status = ReadRegistry(place, "list", out, [&] {
+  if (int status = ReadAndReport(place, "list", out, [&] {
         return ListRegistryFile(place.RegistryPath, &listed);
       }))
     return status;
@@ -282,9 +280,9 @@ int List(const Workplace& place, Sink* out) {
 
 // One line per problem; in the verbose report the registry first and the
 // modules that are fine too. Status 1 when there is a problem.
-int Check(const Workplace& place, Sink* out) {
+int RunCheck(const Workplace& place, Sink* out) {
   std::vector<CheckedModule> checked;
-  if (int status = ReadRegistry(place, "check", out, [&] {
+  if (int status = ReadAndReport(place, "check", out, [&] {
         return CheckRegistryFile(place.RegistryPath, place.framework_bits,
                                  &checked);
       }))
@@ -292,10 +290,10 @@ int Check(const Workplace& place, Sink* out) {
   SayRegistry(out, place);
   size_t problems = 0;
   std::string risk;
-  if (FolderOpen(place.registry_folder, &risk)) {
-    const std::string name = platform::DisplayName(place.registry_folder);
+  if (FolderOpenToOthersRisk(place.registry_folder, &risk)) {
     // The folder's name first, then what others can do, in parentheses.
-    Say(out, "unsafe: " + name + " (" + risk.substr(name.size() + 1) + ")");
+    Say(out, "unsafe: " + platform::DisplayName(place.registry_folder) +
+                 " (" + risk + ")");
     ++problems;
   }
   for (const CheckedModule& module : checked) {
@@ -357,11 +355,11 @@ int Register(const Options& options, const Workplace& place, Sink* out) {
   edit.ProductDir = place.ProductDir;
   edit.unregister = options.mode == Mode::kUnregister;
   edit.entries = place.entries;
-  edit.report = Noting(out) || options.dry_run;
+  edit.report = WantsNotes(out) || options.dry_run;
   if (options.dry_run) return DryRun(place, edit, out);
   const int status = UpdateRegistry(place, edit, out);
   if (status != kExitOk || edit.entries.empty() ||
-      !(Noting(out) || options.strict))
+      !(WantsNotes(out) || options.strict))
     return status;
   const std::string problem = CheckAdded(place, out);
   if (problem.empty() || !options.strict) return status;
@@ -427,9 +425,9 @@ int Pass(int argc, const char* const* argv, Sink* out) {
   // Act, and report.
   switch (options.mode) {
     case Mode::kList:
-      return List(place, out);
+      return RunList(place, out);
     case Mode::kCheck:
-      return Check(place, out);
+      return RunCheck(place, out);
     default:
       return Register(options, place, out);
   }

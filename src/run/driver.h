@@ -1,5 +1,6 @@
 // The run driver: one pass from the command line: a registration, an
-// unregistration, a listing, or a dry run of the first two.
+// unregistration, a dry run of either, a listing (--list) or the health
+// check (--check); or the help or the version.
 #ifndef MODREG_RUN_DRIVER_H_
 #define MODREG_RUN_DRIVER_H_
 

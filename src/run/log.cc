@@ -55,7 +55,8 @@ std::string Quoted(const std::string& arg) {
   return quoted + "\"";
 }
 
-std::string Now() {
+// Returns the time now, in UTC, as 2024-01-31T12:00:00Z.
+std::string TimeStamp() {
   std::time_t now = std::time(nullptr);
   const std::tm* utc = std::gmtime(&now);
   char text[64] = "(no time)";
@@ -87,7 +88,7 @@ void OpenLog(Sink* sink, const std::string& path, int argc,
                    platform::DisplayName(file));
     return;
   }
-  std::string header = Now() + " modreg " MODREG_VERSION ":";
+  std::string header = TimeStamp() + " modreg " MODREG_VERSION ":";
   for (int i = 0; i < argc; ++i) {
     header += ' ';
     header += Quoted(argv[i]);
@@ -111,7 +112,7 @@ void Note(Sink* sink, const std::string& line) {
   LogLine(sink, line);
 }
 
-bool Noting(const Sink* sink) { return sink->verbose || Logging(sink); }
+bool WantsNotes(const Sink* sink) { return sink->verbose || Logging(sink); }
 
 int Report(Sink* sink, int status, const std::string& message) {
   fprintf(sink->err, "modreg: %s\n", OneLine(message).c_str());

@@ -36,7 +36,7 @@ void Say(Sink* sink, const std::string& line);
 // and to the log.
 void Note(Sink* sink, const std::string& line);
 // Tells whether the verbose report goes anywhere.
-bool Noting(const Sink* sink);
+bool WantsNotes(const Sink* sink);
 // Writes "modreg: " and |message| to standard error and the log; returns
 // |status|.
 int Report(Sink* sink, int status, const std::string& message);

@@ -2,15 +2,16 @@
 
 namespace {
 
-bool IsSpace(char c) {
+// The white space C's strtol skips before a number, in the "C" locale.
+bool IsCSpace(char c) {
   return c == ' ' || c == '\t' || c == '\n' || c == '\v' || c == '\f' ||
          c == '\r';
 }
 
 // Reads as ReadDeviceMask does; |end| is where reading stopped.
-std::optional<int32_t> Read(const std::string& text, size_t* end) {
+std::optional<int32_t> ReadDecimal(const std::string& text, size_t* end) {
   size_t i = 0;
-  while (i < text.size() && IsSpace(text[i])) ++i;
+  while (i < text.size() && IsCSpace(text[i])) ++i;
   bool negative = false;
   if (i < text.size() && (text[i] == '+' || text[i] == '-'))
     negative = text[i++] == '-';
@@ -30,12 +31,12 @@ std::optional<int32_t> Read(const std::string& text, size_t* end) {
 
 std::optional<int32_t> ReadDeviceMask(const std::string& text) {
   size_t end = 0;
-  return Read(text, &end);
+  return ReadDecimal(text, &end);
 }
 
 std::string MaskNote(const std::string& text) {
   size_t end = 0;
-  std::optional<int32_t> mask = Read(text, &end);
+  std::optional<int32_t> mask = ReadDecimal(text, &end);
   if (!mask || end == text.size()) return "";
   return "mask \"" + text + "\" read as " + std::to_string(*mask) +
          ": reading stopped at \"" + text.substr(end) + "\"";
@@ -43,7 +44,7 @@ std::string MaskNote(const std::string& text) {
 
 std::string StrictMaskProblem(const std::string& text) {
   size_t end = 0;
-  std::optional<int32_t> mask = Read(text, &end);
+  std::optional<int32_t> mask = ReadDecimal(text, &end);
   if (!mask) return "";
   const std::string quoted = "mask \"" + text + "\" ";
   if (text.find_first_not_of("0123456789") != std::string::npos)

@@ -16,12 +16,12 @@ constexpr int32_t kDeviceTypeBits = 0x3F;
 // lies outside the signed 32-bit range.
 std::optional<int32_t> ReadDeviceMask(const std::string& text);
 
-// How |text| was read, when characters follow its number:
+// Returns how |text| was read, when characters follow its number:
 // mask "0x5" read as 0: reading stopped at "x5". Empty otherwise, and for a
 // mask that is refused.
 std::string MaskNote(const std::string& text);
 
-// Why --strict refuses |text|, a mask ReadDeviceMask reads: it is not
+// Returns why --strict refuses |text|, a mask ReadDeviceMask reads: it is not
 // plain decimal digits, or names bits above the device types'. Empty when
 // it is such a mask, or one ReadDeviceMask refuses anyway.
 std::string StrictMaskProblem(const std::string& text);

@@ -128,7 +128,9 @@ Options ReadLogAfterError(int argc, const char* const* argv, int i, Options o) {
   return o;
 }
 
-void Check(Options* o, bool ended) {
+// Sets |o->error| when the options do not go together, or the mode has
+// not the arguments it takes; |ended| when a lone "--" ended the options.
+void CheckArguments(Options* o, bool ended) {
   if (o->mode == Mode::kHelp || o->mode == Mode::kVersion) return;
   o->error = LateOption(*o, ended);
   if (!o->error.empty()) return;
@@ -208,6 +210,6 @@ Options ParseOptions(int argc, const char* const* argv) {
   for (; i < argc; ++i) o.args.push_back(argv[i]);
   if (help) o.mode = Mode::kHelp;
   else if (version) o.mode = Mode::kVersion;
-  Check(&o, ended);
+  CheckArguments(&o, ended);
   return o;
 }

@@ -1,23 +1,20 @@
 #include "run/workplace.h"
 
-#include <algorithm>
 #include <cstdlib>
 #include <string_view>
 
 #include "platform/platform.h"
+#include "platform/winpath.h"
 #include "registry/check.h"
 #include "registry/replace.h"
-#include "registry/update.h"
 #include "run/mask.h"
 #include "run/modules.h"
 #include "run/status.h"
 
 namespace {
 
-bool IsLetter(char c) { return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z'); }
-
-// |folder| (as AbsoluteFolder leaves it) is a folder that many products
-// share, on any drive: their entries would go with the product's.
+// |folder| (as winpath::AbsoluteFolder leaves it) is a folder that many
+// products share, on any drive: their entries would go with the product's.
 bool IsSharedFolder(const std::string& folder) {
   if (folder.size() < 3 || folder[1] != ':') return false;
   const std::string_view rest(folder.data() + 2, folder.size() - 2);
@@ -26,10 +23,7 @@ bool IsSharedFolder(const std::string& folder) {
         "\\program files\\common files",
         "\\program files (x86)\\common files", "\\programdata",
         "\\windows", "\\users"})
-    if (rest.size() == shared.size() &&
-        std::equal(rest.begin(), rest.end(), shared.begin(),
-                   [](char a, char b) { return FoldPathChar(a) == b; }))
-      return true;
+    if (winpath::Same(rest, shared)) return true;
   return false;
 }
 
@@ -81,7 +75,7 @@ int ChooseFrameworkFolder(const Options& options, Workplace* place,
       return kExitOk;
     }
   }
-  std::optional<std::string> dir = AbsoluteFolder(value);
+  std::optional<std::string> dir = winpath::AbsoluteFolder(value);
   if (!dir)
     return Refuse(options.openni_env ? kExitCannotRead : kExitUsage,
                   "the framework's folder (" + place->source + ") \"" +
@@ -95,12 +89,13 @@ int ChooseFrameworkFolder(const Options& options, Workplace* place,
 // the framework's folder, whose own entries would go with the product's.
 int CheckProductDir(const std::string& value, Workplace* place,
                     std::string* error) {
-  const std::optional<std::string> folder = AbsoluteFolder(value);
+  const std::optional<std::string> folder = winpath::AbsoluteFolder(value);
   if (!folder)
     return Refuse(kExitUsage,
                   "--product-dir \"" + value + "\" is not an absolute path",
                   error);
-  if (IsRootFolder(*folder) || PathUnder(place->framework_dir + "\\", *folder))
+  if (winpath::IsRoot(*folder) ||
+      winpath::IsUnder(place->framework_dir + "\\", *folder))
     return Refuse(kExitUsage,
                   "--product-dir \"" + value +
                       "\" would take the framework's own entries: it is a "
@@ -219,33 +214,6 @@ std::string ChooseProductFolder(int32_t DeviceMask) {
 
 std::string InstallRootFor(const std::string& arch, bool wow64) {
   return arch == "x86" && wow64 ? kProgramFilesX86 : kProgramFiles;
-}
-
-std::optional<std::string> AbsoluteFolder(const std::string& dir) {
-  std::string folder = dir;
-  for (char& c : folder)
-    if (c == '/') c = '\\';
-  size_t root;  // the part "." and ".." leave as it is
-  if (folder.size() >= 3 && IsLetter(folder[0]) && folder[1] == ':' &&
-      folder[2] == '\\') {
-    root = 2;
-  } else if (folder.compare(0, 2, "\\\\") == 0) {
-    // \\server\share: both named.
-    size_t slash = folder.find('\\', 2);
-    if (slash == 2 || slash == std::string::npos || slash + 1 >= folder.size() ||
-        folder[slash + 1] == '\\')
-      return std::nullopt;
-    root = std::min(folder.find('\\', slash + 1), folder.size());
-  } else {
-    return std::nullopt;
-  }
-  return platform::ResolveDots(folder, root);
-}
-
-bool IsRootFolder(const std::string& folder) {
-  const size_t from =
-      folder.compare(0, 2, "\\\\") == 0 ? folder.find('\\', 2) + 1 : 0;
-  return folder.find('\\', from) == std::string::npos;
 }
 
 std::string ReadFrameworkVariable(const std::string& name,

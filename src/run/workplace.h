@@ -75,16 +75,6 @@ std::string ChooseProductFolder(int32_t DeviceMask);
 // otherwise "C:\Program Files".
 std::string InstallRootFor(const std::string& arch, bool wow64);
 
-// Returns |dir| with each "/" as "\", "." and ".." resolved as Windows
-// resolves them (never above the drive or share), no empty components and
-// no trailing backslash ("C:\" is "C:"), or nothing when it is not
-// absolute: a drive letter, a colon and a backslash, or "\\server\share".
-std::optional<std::string> AbsoluteFolder(const std::string& dir);
-
-// True when |folder| (as AbsoluteFolder leaves it) is a drive ("C:") or a
-// share ("\\server\share") itself.
-bool IsRootFolder(const std::string& folder);
-
 // Returns the variable the framework of |arch|'s width takes its folder
 // from:
 // OPEN_NI_INSTALL_PATH for "x86", OPEN_NI_INSTALL_PATH64 for any other word.

@@ -15,7 +15,7 @@
 
 namespace {
 
-[[noreturn]] void Violation(const char* what) {
+[[noreturn]] void PeViolation(const char* what) {
   fprintf(stderr, "pe_fuzz: %s\n", what);
   abort();
 }
@@ -25,15 +25,15 @@ namespace {
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const PeImage image = ReadPeImage(data, size);
   if (image.status != PeStatus::kImage) {
-    if (image.problem.empty()) Violation("a failure without its reason");
+    if (image.problem.empty()) PeViolation("a failure without its reason");
     return 0;
   }
-  if (image.bits != 32 && image.bits != 64) Violation("an image of no width");
+  if (image.bits != 32 && image.bits != 64) PeViolation("an image of no width");
   const std::string_view bytes(reinterpret_cast<const char*>(data), size);
   for (const std::string& name : image.exports) {
-    if (name.find('\0') != std::string::npos) Violation("a NUL in a name");
+    if (name.find('\0') != std::string::npos) PeViolation("a NUL in a name");
     if (bytes.find(name + '\0') == std::string_view::npos)
-      Violation("an export name that is not in the file");
+      PeViolation("an export name that is not in the file");
   }
   return 0;
 }

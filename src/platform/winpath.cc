@@ -1,0 +1,112 @@
+#include "platform/winpath.h"
+
+#include <algorithm>
+#include <vector>
+
+namespace winpath {
+
+namespace {
+
+bool IsSlash(char c) { return c == '\\' || c == '/'; }
+
+bool IsDriveLetter(char c) { return (c | 0x20) >= 'a' && (c | 0x20) <= 'z'; }
+
+}  // namespace
+
+char FoldChar(char c) {
+  if (c == '/') return '\\';
+  return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
+}
+
+std::string Folded(std::string_view path) {
+  std::string folded(path);
+  for (char& c : folded) c = FoldChar(c);
+  return folded;
+}
+
+bool Same(std::string_view a, std::string_view b) {
+  return a.size() == b.size() &&
+         std::equal(a.begin(), a.end(), b.begin(),
+                    [](char x, char y) { return FoldChar(x) == FoldChar(y); });
+}
+
+bool IsUnder(std::string_view path, std::string_view dir) {
+  if (dir.empty() || path.size() <= dir.size()) return false;
+  return Same(path.substr(0, dir.size()), dir) && IsSlash(path[dir.size()]);
+}
+
+std::string_view LastComponent(std::string_view path) {
+  return path.substr(path.find_last_of("\\/") + 1);
+}
+
+bool IsAbsolute(std::string_view path) {
+  if (path.size() >= 3 && path[1] == ':' && IsSlash(path[2]))
+    return IsDriveLetter(path[0]);
+  return path.size() >= 3 && IsSlash(path[0]) && IsSlash(path[1]);
+}
+
+std::string ResolveDots(const std::string& path, size_t root) {
+  std::vector<std::string> parts;
+  for (size_t from = root; from <= path.size();) {
+    size_t end = path.find_first_of("\\/", from);
+    if (end == std::string::npos) end = path.size();
+    const std::string part = path.substr(from, end - from);
+    if (part == "..") {
+      if (!parts.empty()) parts.pop_back();
+    } else if (!part.empty() && part != ".") {
+      parts.push_back(part);
+    }
+    from = end + 1;
+  }
+  std::string resolved = path.substr(0, root);
+  for (const std::string& part : parts) resolved += "\\" + part;
+  return resolved;
+}
+
+std::optional<std::string> AbsoluteFolder(const std::string& dir) {
+  std::string folder = dir;
+  std::replace(folder.begin(), folder.end(), '/', '\\');
+  if (!IsAbsolute(folder)) return std::nullopt;
+  // What "." and ".." leave as it is: the drive, or \\server\share, both
+  // named.
+  if (folder[1] == ':') return ResolveDots(folder, 2);
+  const size_t slash = folder.find('\\', 2);
+  if (slash == 2 || slash == std::string::npos ||
+      slash + 1 >= folder.size() || folder[slash + 1] == '\\')
+    return std::nullopt;
+  return ResolveDots(folder,
+                     std::min(folder.find('\\', slash + 1), folder.size()));
+}
+
+bool IsRoot(const std::string& folder) {
+  const size_t from =
+      folder.compare(0, 2, "\\\\") == 0 ? folder.find('\\', 2) + 1 : 0;
+  return folder.find('\\', from) == std::string::npos;
+}
+
+bool ReservedDeviceName(std::string_view path, std::string* device) {
+  if (path.size() >= 2 && IsSlash(path[0]) && IsSlash(path[1])) return false;
+  std::string_view name = LastComponent(path);
+  if (name.size() == path.size() && path.size() >= 2 && path[1] == ':')
+    name.remove_prefix(2);  // C:NUL
+  // Up to an extension or a stream's colon: trailing dots, blanks and a
+  // colon, which Windows drops, go with it.
+  name = name.substr(0, name.find_first_of(".:"));
+  while (!name.empty() && name.back() == ' ') name.remove_suffix(1);
+  std::string upper(name);
+  for (char& c : upper)
+    if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
+  const std::string_view stem = std::string_view(upper).substr(0, 3);
+  bool found = false;
+  if (upper.size() == 3) {
+    found = stem == "CON" || stem == "PRN" || stem == "AUX" || stem == "NUL";
+  } else if (upper.size() == 4 && (stem == "COM" || stem == "LPT")) {
+    const unsigned char digit = static_cast<unsigned char>(upper[3]);
+    found = (digit >= '1' && digit <= '9') || digit == 0xb9 || digit == 0xb2 ||
+            digit == 0xb3;  // superscript one, two, three
+  }
+  if (found) *device = upper;
+  return found;
+}
+
+}  // namespace winpath
