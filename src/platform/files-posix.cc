@@ -12,6 +12,7 @@
 #include <unistd.h>
 
 #include "platform/posix.h"
+#include "platform/winpath.h"
 
 namespace platform {
 namespace {
@@ -114,7 +115,7 @@ bool ReadWholeFile(const std::string& path, ByteBuffer* out,
 
 FileKind LookUpFile(const std::string& windows_path, std::string* host_path,
                     std::string* error) {
-  if (!IsAbsoluteWindowsPath(windows_path)) return FileKind::kRelative;
+  if (!winpath::IsAbsolute(windows_path)) return FileKind::kRelative;
   // Components, separated by either slash; "\\?\" and "\\.\" dropped.
   std::vector<std::string> parts;
   size_t start = 0;

@@ -3,6 +3,7 @@
 #include "platform/platform.h"
 
 #include "platform/win32.h"
+#include "platform/winpath.h"
 
 namespace platform {
 using namespace win32;
@@ -72,7 +73,7 @@ bool ReadWholeFile(const std::string& path, ByteBuffer* out,
 
 FileKind LookUpFile(const std::string& windows_path, std::string* host_path,
                     std::string* error) {
-  if (!IsAbsoluteWindowsPath(windows_path)) return FileKind::kRelative;
+  if (!winpath::IsAbsolute(windows_path)) return FileKind::kRelative;
   *host_path = windows_path;
   DWORD attributes = GetFileAttributesW(Wide(windows_path).c_str());
   if (attributes == INVALID_FILE_ATTRIBUTES) {

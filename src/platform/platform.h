@@ -71,37 +71,6 @@ enum class FileKind {
   kUnreadable,  // the lookup failed otherwise; |error| says why
 };
 
-// True for "X:\...", "X:/..." and "\\server\share\..." paths: those that
-// name the same file whatever the process's current folder.
-inline bool IsAbsoluteWindowsPath(const std::string& path) {
-  auto slash = [](char c) { return c == '\\' || c == '/'; };
-  if (path.size() >= 3 && path[1] == ':' && slash(path[2]))
-    return (path[0] | 0x20) >= 'a' && (path[0] | 0x20) <= 'z';
-  return path.size() >= 3 && slash(path[0]) && slash(path[1]);
-}
-
-// Returns |path| with the components after its first |root| characters
-// read as Windows reads them: "\" or "/" between them, "." and empty ones
-// dropped, ".." dropping the one before, never the root. The root is kept
-// as it is; the components follow it, each after a backslash.
-inline std::string ResolveDots(const std::string& path, size_t root) {
-  std::vector<std::string> parts;
-  for (size_t from = root; from <= path.size();) {
-    size_t end = path.find_first_of("\\/", from);
-    if (end == std::string::npos) end = path.size();
-    const std::string part = path.substr(from, end - from);
-    if (part == "..") {
-      if (!parts.empty()) parts.pop_back();
-    } else if (!part.empty() && part != ".") {
-      parts.push_back(part);
-    }
-    from = end + 1;
-  }
-  std::string resolved = path.substr(0, root);
-  for (const std::string& part : parts) resolved += "\\" + part;
-  return resolved;
-}
-
 // Looks up the file a registry entry names. On Windows the path is used as
 // it is. On POSIX it is found as Wine finds it: the drive through
 // $WINEPREFIX/dosdevices ("c:" is drive_c when the prefix has no
