@@ -38,28 +38,45 @@ suite_windows() { build_and_test windows; }
 
 # The product's form for installer authors: a zip that unpacks into one
 # folder named with the version, holding modreg.exe, the README with the
-# documents it links to, the licence and the notices, and the installer
-# examples, and nothing else.
+# documents it links to, the licence and the notices, the installer
+# examples, the script that signs an installer, and something to try the
+# examples with (try/: per width of the framework a sample registry and
+# the stand-in modules, of that width), and nothing else.
 suite_zip() {
   (cd build/windows && cpack -G ZIP >/dev/null && ls modreg-*-win32.zip)
   python3 - build/windows/modreg-*-win32.zip <<'EOF'
-import os, sys, zipfile
+import os, struct, sys, zipfile
 top = os.path.basename(sys.argv[1])[:-len(".zip")] + "/"
-names = [n for n in zipfile.ZipFile(sys.argv[1]).namelist() if n[-1] != "/"]
+zip = zipfile.ZipFile(sys.argv[1])
+names = [n for n in zip.namelist() if n[-1] != "/"]
 if not all(n.startswith(top) for n in names):
     sys.exit("the zip holds files outside %s: %s" % (
         top, sorted(n for n in names if not n.startswith(top))))
 names = {n[len(top):] for n in names}
+try_files = {"try/%s/%s" % (arch, name) for arch in ("x86", "x64")
+             for name in ("modules.xml", "modules/SensorModule.dll",
+                          "modules/libskelvia_ni.dll",
+                          "modules/data/skelvia.ini")}
 kit = {"modreg.exe", "README.md", "LICENSE", "THIRD_PARTY_NOTICES.txt",
        "examples/nsis/modreg.nsh", "examples/nsis/setup.nsi",
        "examples/wix/product.wxs", "docs/design.md", "docs/testing.md",
        "docs/performance.md", "docs/releasing.md", "docs/installers.md",
-       "docs/support.md"}
+       "docs/support.md", "scripts/sign.sh"} | try_files
 other = {n for n in names - kit
          if not n.startswith(("examples/", "docs/"))}
 if kit - names or other:
     sys.exit("the zip lacks %s, holds %s too" % (sorted(kit - names),
                                                    sorted(other)))
+# Each stand-in module is a DLL of its folder's width (the PE header's
+# machine: 0x14c i386, 0x8664 x86-64).
+for name in sorted(n for n in try_files if n.endswith(".dll")):
+    data = zip.read(top + name)
+    pe = struct.unpack_from("<I", data, 0x3c)[0]
+    machine = struct.unpack_from("<H", data, pe + 4)[0]
+    dll = struct.unpack_from("<H", data, pe + 22)[0] & 0x2000
+    want = 0x14c if name.startswith("try/x86/") else 0x8664
+    if data[pe:pe + 4] != b"PE\0\0" or machine != want or not dll:
+        sys.exit("%s is not a DLL for machine %#x" % (name, want))
 print("the zip holds, in %s: %s" % (top, " ".join(sorted(names))))
 EOF
 }

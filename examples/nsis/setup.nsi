@@ -21,6 +21,14 @@
 ; registers again (modreg.exe drops the older version's entries) and
 ; rewrites the uninstall entry with the new version.
 ;
+; Signing: with MODREG_SIGN_PKCS12 set in makensis's environment (the
+; signing hook of modreg's docs/releasing.md, the same variables as for
+; the zip's modreg.exe), makensis signs the uninstaller it embeds
+; (!uninstfinalize) and the installer it writes (!finalize) through
+; scripts/sign.sh, two folders up from this file, as in the zip and in
+; modreg's source. SIGN_COMMAND, when defined, is run instead (signtool on
+; Windows, say), with the file's name after it; it must exit with 0.
+;
 ; A 32-bit installer: on 64-bit Windows $PROGRAMFILES is
 ; C:\Program Files (x86), so the product goes to
 ; C:\Program Files (x86)\HALDEToF\ and "modreg.exe x86 5" registers the
@@ -55,6 +63,20 @@ Unicode true
 !define INSTALL_LOG "$INSTDIR\modreg.log"
 !define FAILED_LOG "$TEMP\haldetof-install.log"
 !define UNINSTALL_LOG "$TEMP\haldetof-uninstall.log"
+
+; The signing hook. makensis leaves an unset variable's $%NAME% as
+; written: what is left after taking "%MODREG_SIGN_PKCS12%" out is then
+; "$", and the empty string when the variable is set but empty.
+!searchreplace _MODREG_SIGN_PKCS12 "$%MODREG_SIGN_PKCS12%" "%MODREG_SIGN_PKCS12%" ""
+!if "${_MODREG_SIGN_PKCS12}" != ""
+  !if "${_MODREG_SIGN_PKCS12}" != "$"
+    !ifndef SIGN_COMMAND
+      !define SIGN_COMMAND 'bash "${__FILEDIR__}/../../scripts/sign.sh"'
+    !endif
+    !uninstfinalize '${SIGN_COMMAND} "%1"' = 0
+    !finalize '${SIGN_COMMAND} "%1"' = 0
+  !endif
+!endif
 
 Name "${PRODUCT}"
 OutFile "${OUTFILE}"

@@ -14,14 +14,19 @@ registry byte for byte, checks the product's folder, and checks that the
 log the step's run of modreg.exe was given (--log) gained that run, with
 its lines and its status. The registry under
 C:\\Program Files belongs to the 64-bit framework, which the products' "x86"
-must leave alone: it keeps its bytes throughout."""
+must leave alone: it keeps its bytes throughout. Last, with the release
+zip's try folder (a sample registry and the stand-in modules per width):
+the NSIS installer built with the signing hook set, its uninstaller signed
+too, and the WiX package built for the 64-bit framework."""
 import argparse
 import getpass
+import http.server
 import os
 import re
 import shutil
 import subprocess
 import sys
+import threading
 import time
 from dataclasses import dataclass
 
@@ -112,6 +117,12 @@ def lay_out_modules(test_modules, folder):
         f.write(b'[skelvia]\r\n')
 
 
+# makensis's environment without the signing hook: the installers are
+# unsigned unless a case sets it (run_signed).
+UNSIGNED = {name: value for name, value in os.environ.items()
+            if not name.startswith('MODREG_SIGN_')}
+
+
 class Nsis:
     name = 'nsis'
     # Abort after a failed modreg.exe: setup.exe exits with its status.
@@ -128,7 +139,7 @@ class Nsis:
                         '-DMODULES=' + MODULES_DIR,
                         '-DOUTFILE=' + target, '-DVERSION=' + version,
                         os.path.join(ROOT, 'examples', 'nsis', 'setup.nsi')],
-                       check=True)
+                       env=UNSIGNED, check=True)
         self.setup = 'C:\\installers\\haldetof-%s.exe' % version
 
     def command(self, action):
@@ -382,7 +393,7 @@ def not_started(exe, out, wine, drive_c):
                     '-DMODREG_EXE=$INSTDIR\\absent.exe',
                     '-DOUTFILE=' + os.path.join(out, 'broken.exe'),
                     os.path.join(ROOT, 'examples', 'nsis', 'setup.nsi')],
-                   check=True)
+                   env=UNSIGNED, check=True)
     step = Step('not started', 'install', BEFORE, BEFORE, failed=True)
     data_dir = os.path.join(drive_c, 'Program Files (x86)', 'OpenNI', 'Data')
     put(data_dir, BEFORE)
@@ -415,11 +426,11 @@ CHOSEN = {'nsis': 'C:\\Sensors\\HALDE ToF', 'wix': 'C:\\Sensors\\AcmeDepth'}
 MOVED = {'nsis': 'C:\\Acme Two', 'wix': 'C:\\AcmeTwo'}
 
 
-def set_framework_variable(wine, value):
-    """OPEN_NI_INSTALL_PATH, machine-wide, as the framework's installer
-    sets it."""
+def set_framework_variable(wine, value, name='OPEN_NI_INSTALL_PATH'):
+    """OPEN_NI_INSTALL_PATH (or |name|), machine-wide, as the framework's
+    installer sets it."""
     status = quiet(['wine', 'reg', 'add', ENVIRONMENT, '/v',
-                    'OPEN_NI_INSTALL_PATH', '/t', 'REG_SZ', '/d', value, '/f'],
+                    name, '/t', 'REG_SZ', '/d', value, '/f'],
                    wine.env).returncode
     if status != 0:
         raise RuntimeError('wine reg add failed: %d' % status)
@@ -513,12 +524,229 @@ def run_elsewhere(installer, exe, out, wine, drive_c, results):
         set_framework_variable(wine, FW_DEFAULT)
 
 
+# ---- The kit: a 64-bit package, a signed installer ---------------------------
+# What the release zip holds to try the examples with (try/): per width of
+# the framework a sample registry and the stand-in modules, as the build
+# lays them out in build/windows/try.
+
+PF = 'C:\\Program Files'
+FRAMEWORK64 = [line.replace(' (x86)', '') for line in FRAMEWORK]
+
+
+def run_x64(exe, kit, out, wine, drive_c, results):
+    """product.wxs built as the 64-bit package (-D Arch=x64, wixl -a x64)
+    around the kit's 64-bit modules, against the kit's sample registry of
+    the 64-bit framework, found through OPEN_NI_INSTALL_PATH64: installed,
+    the product is under C:\\Program Files and registered there; removed,
+    its entries are gone. The 32-bit framework's registry keeps its
+    bytes."""
+    here = os.path.dirname(exe)
+    subprocess.run(['wixl', '-a', 'x64', '-D', 'Arch=x64',
+                    '-D', 'ModregExe=' + os.path.basename(exe),
+                    '-D', 'Modules=' + os.path.relpath(
+                        os.path.join(kit, 'x64', 'modules'), here),
+                    '-D', 'ProductVersion=1.0.0',
+                    '-o', os.path.join(out, 'product64.msi'),
+                    os.path.join(ROOT, 'examples', 'wix', 'product.wxs')],
+                   cwd=here, check=True)
+    data_dir = host_path(drive_c, PF + '\\OpenNI\\Data')
+    pf86 = host_path(drive_c, PF86 + '\\OpenNI\\Data')
+    product = host_path(drive_c, PF + '\\HALDEToF')
+    with open(os.path.join(kit, 'x64', 'modules.xml'), 'rb') as f:
+        put(data_dir, f.read())
+    put(pf86, UNREGISTERED)
+    set_framework_variable(wine, PF + '\\OpenNI', 'OPEN_NI_INSTALL_PATH64')
+    log = host_path(drive_c, TEMP + '\\haldetof-install.log')
+    logged = len(read(log) or b'')
+    try:
+        for action, want, files in (
+                ('/i', crlf('<Modules>', *FRAMEWORK64,
+                            mod(PF + '\\HALDEToF\\SensorModule.dll'),
+                            mod(PF + '\\HALDEToF\\libskelvia_ni.dll',
+                                PF + '\\HALDEToF\\data\\'),
+                            '</Modules>', ''),
+                 ['SensorModule.dll', 'data', 'libskelvia_ni.dll',
+                  'modreg.exe']),
+                ('/x', crlf('<Modules>', *FRAMEWORK64, '</Modules>', ''),
+                 None)):
+            began = time.monotonic()
+            status = quiet(['wine', 'msiexec', action,
+                            'C:\\installers\\product64.msi', '/qn'],
+                           wine.env).returncode
+            seconds = time.monotonic() - began
+            problems = [] if status == 0 else ['status %d' % status]
+            after = read(os.path.join(data_dir, 'modules.xml'))
+            if after != want:
+                problems.append('registry %r, expected %r' % (after, want))
+            there = sorted(os.listdir(product)) if os.path.isdir(product) \
+                else None
+            if there != files:
+                problems.append('C:\\Program Files\\HALDEToF holds %s' % there)
+            if os.path.exists(host_path(drive_c, PRODUCT)):
+                problems.append(PRODUCT + ' there')
+            if read(os.path.join(pf86, 'modules.xml')) != UNREGISTERED:
+                problems.append('the 32-bit registry changed')
+            if action == '/i':
+                # One run, for the 64-bit framework through its variable.
+                run = (read(log) or b'')[logged:].decode('latin-1')
+                if not re.fullmatch(
+                        HEADER[1:] + r'[^\r]* x64 5\r\nregistry: C:\\Program '
+                        r'Files\\OpenNI\\Data\\modules\.xml\r\nframework '
+                        r'folder: OPEN_NI_INSTALL_PATH64, .*\r\nstatus: 0\r\n',
+                        run, re.S):
+                    problems.append('the install logged %r' % run)
+            results.check('wix: 64-bit package (-D Arch=x64): msiexec %s '
+                          '(status %d, %.1f s)' % (action, status, seconds),
+                          problems)
+    finally:
+        quiet(['wine', 'reg', 'delete', ENVIRONMENT, '/v',
+               'OPEN_NI_INSTALL_PATH64', '/f'], wine.env)
+        shutil.rmtree(os.path.dirname(data_dir), ignore_errors=True)
+        shutil.rmtree(product, ignore_errors=True)
+
+
+class TimestampAuthority(http.server.BaseHTTPRequestHandler):
+    """RFC 3161 over HTTP on the loopback: `openssl ts` answers."""
+    config = None
+
+    def do_POST(self):
+        query = self.rfile.read(int(self.headers['Content-Length']))
+        reply = subprocess.run(
+            ['openssl', 'ts', '-reply', '-config', self.config,
+             '-queryfile', '/dev/stdin', '-out', '/dev/stdout'],
+            input=query, capture_output=True, check=True).stdout
+        self.send_response(200)
+        self.send_header('Content-Type', 'application/timestamp-reply')
+        self.send_header('Content-Length', str(len(reply)))
+        self.end_headers()
+        self.wfile.write(reply)
+
+    def log_message(self, *args):
+        pass
+
+
+def throwaway_signer(folder):
+    """A CA, a code-signing certificate (PKCS#12, its password in a file)
+    and a timestamp authority's, made with openssl in |folder|."""
+    os.makedirs(folder, exist_ok=True)
+    at = lambda name: os.path.join(folder, name)
+    openssl = lambda *args: subprocess.run(['openssl', *args], check=True,
+                                           capture_output=True)
+    openssl('req', '-x509', '-newkey', 'rsa:2048', '-nodes', '-days', '2',
+            '-subj', '/CN=modreg installers test CA', '-keyout', at('ca.key'),
+            '-out', at('ca.pem'))
+    for name, serial, usage in (('signer', '2', 'codeSigning'),
+                                ('tsa', '3', 'critical,timeStamping')):
+        openssl('req', '-new', '-newkey', 'rsa:2048', '-nodes', '-subj',
+                '/CN=modreg installers test ' + name, '-keyout',
+                at(name + '.key'), '-out', at(name + '.csr'))
+        with open(at(name + '.ext'), 'w') as f:
+            f.write('keyUsage=critical,digitalSignature\n'
+                    'extendedKeyUsage=%s\n' % usage)
+        openssl('x509', '-req', '-in', at(name + '.csr'), '-CA', at('ca.pem'),
+                '-CAkey', at('ca.key'), '-set_serial', serial, '-days', '2',
+                '-extfile', at(name + '.ext'), '-out', at(name + '.pem'))
+    with open(at('password'), 'w') as f:
+        f.write('throwaway\n')
+    openssl('pkcs12', '-export', '-inkey', at('signer.key'), '-in',
+            at('signer.pem'), '-certfile', at('ca.pem'), '-passout',
+            'file:' + at('password'), '-out', at('signer.p12'))
+    with open(at('tsa.serial'), 'w') as f:
+        f.write('01\n')
+    with open(at('tsa.cnf'), 'w') as f:
+        f.write('[tsa]\ndefault_tsa = test\n[test]\nserial = %s\n'
+                'signer_cert = %s\nsigner_key = %s\ncerts = %s\n'
+                'signer_digest = sha256\ndefault_policy = 1.3.6.1.4.1.0.1\n'
+                'digests = sha1, sha256, sha512\ness_cert_id_alg = sha256\n'
+                % (at('tsa.serial'), at('tsa.pem'), at('tsa.key'),
+                   at('ca.pem')))
+    return at
+
+
+def signature_problems(path, ca):
+    """Why |path| does not carry a signature that verifies against |ca|,
+    with a timestamp."""
+    said = subprocess.run(['osslsigncode', 'verify', '-CAfile', ca,
+                           '-TSA-CAfile', ca, '-in', path],
+                          capture_output=True, text=True)
+    if said.returncode != 0:
+        return ['%s does not verify: %s' % (os.path.basename(path),
+                                            said.stdout[-300:])]
+    if not re.search(r'^Timestamp Server Signature verification: ok',
+                     said.stdout, re.M):
+        return ['%s has no verified timestamp' % os.path.basename(path)]
+    return []
+
+
+def run_signed(exe, kit, out, work, wine, drive_c, results):
+    """With the signing hook set (MODREG_SIGN_*), makensis signs, through
+    scripts/sign.sh, the uninstaller it embeds and the installer it
+    writes: the installer verifies, and so does the uninstall.exe it
+    installs, which then uninstalls. Built around the kit's 32-bit modules
+    and installed over its sample registry. The installers built without
+    the hook carry no signature."""
+    at = throwaway_signer(os.path.join(work, 'signing'))
+    TimestampAuthority.config = at('tsa.cnf')
+    server = http.server.HTTPServer(('127.0.0.1', 0), TimestampAuthority)
+    threading.Thread(target=server.serve_forever, daemon=True).start()
+    env = dict(os.environ, MODREG_SIGN_PKCS12=at('signer.p12'),
+               MODREG_SIGN_PASSWORD_FILE=at('password'),
+               MODREG_SIGN_TIMESTAMP_URL='http://127.0.0.1:%d' %
+               server.server_port)
+    try:
+        subprocess.run(['makensis', '-V2', '-WX', '-DMODREG_SOURCE=' + exe,
+                        '-DMODULES=' + os.path.join(kit, 'x86', 'modules'),
+                        '-DOUTFILE=' + os.path.join(out, 'haldetof-signed.exe'),
+                        os.path.join(ROOT, 'examples', 'nsis', 'setup.nsi')],
+                       env=env, check=True)
+    finally:
+        server.shutdown()
+    problems = signature_problems(os.path.join(out, 'haldetof-signed.exe'),
+                                  at('ca.pem'))
+    unsigned = os.path.join(out, 'haldetof-1.0.0.exe')
+    if subprocess.run(['osslsigncode', 'extract-signature', '-in', unsigned,
+                       '-out', at('unsigned.sig')],
+                      capture_output=True).returncode == 0:
+        problems.append('haldetof-1.0.0.exe, built without the hook, '
+                        'carries a signature')
+    data_dir = host_path(drive_c, PF86 + '\\OpenNI\\Data')
+    with open(os.path.join(kit, 'x86', 'modules.xml'), 'rb') as f:
+        put(data_dir, f.read())
+    status = quiet(['wine', 'C:\\installers\\haldetof-signed.exe', '/S'],
+                   wine.env).returncode
+    if status != 0:
+        problems.append('install: status %d' % status)
+    if read(os.path.join(data_dir, 'modules.xml')) != REGISTERED:
+        problems.append('installed: registry %r' % read(
+            os.path.join(data_dir, 'modules.xml')))
+    installed = host_path(drive_c, PRODUCT + '\\uninstall.exe')
+    if os.path.exists(installed):
+        problems += signature_problems(installed, at('ca.pem'))
+    else:
+        problems.append('no uninstall.exe installed')
+    nsis = Nsis()
+    nsis.out = out
+    status = quiet(['wine'] + nsis.command('uninstall'),
+                   wine.env).returncode if os.path.exists(installed) else -1
+    if status != 0:
+        problems.append('uninstall: status %d' % status)
+    if read(os.path.join(data_dir, 'modules.xml')) != UNREGISTERED:
+        problems.append('uninstalled: registry %r' % read(
+            os.path.join(data_dir, 'modules.xml')))
+    if os.path.exists(host_path(drive_c, PRODUCT)):
+        problems.append('product folder left behind')
+    results.check('nsis: signing hook set: installer and uninstaller signed '
+                  'and timestamped, installed and uninstalled', problems)
+
+
 def main():
     parser = argparse.ArgumentParser(description=__doc__)
     parser.add_argument('--exe', required=True, help='modreg.exe')
     parser.add_argument('--work', required=True, help='a folder of its own')
     parser.add_argument('--modules', required=True,
                         help='the built test modules (x86.dll)')
+    parser.add_argument('--kit', required=True,
+                        help='the release zip\'s try folder, as built')
     args = parser.parse_args()
     exe = os.path.abspath(args.exe)
     global MODULES_DIR
@@ -550,6 +778,10 @@ def main():
             run_elsewhere(installer, exe, out, wine, drive_c, results)
         results.check('nsis: modreg.exe cannot be started',
                       not_started(exe, out, wine, drive_c))
+        kit = os.path.abspath(args.kit)
+        run_signed(exe, kit, out, os.path.abspath(args.work), wine, drive_c,
+                   results)
+        run_x64(exe, kit, out, wine, drive_c, results)
     finally:
         wine.stop()
     results.figure('installers', 'prefix made in %.1f s, all in %.1f s' % (
