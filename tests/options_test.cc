@@ -35,6 +35,10 @@ TEST(ParseOptions, OptionsComeFirstAndTheRestIsPositional) {
       {{"--", "x86", "1", "--dry-run"}, Mode::kRegister, false, false, false,
        {"x86", "1", "--dry-run"}},
       {{"--verbose", "--check", "x86"}, Mode::kCheck, false, true, true, {"x86"}},
+      {{"--detect", "x86", "5"}, Mode::kDetect, false, false, true,
+       {"x86", "5"}},
+      {{"--repair", "--dry-run", "x64"}, Mode::kRepair, true, false, true,
+       {"x64"}},
   };
   for (const Case& c : cases) {
     Options o = Parse(c.args);
@@ -106,6 +110,18 @@ TEST(ParseOptions, NamesWhatIsWrong) {
        "options come before ARCH: \"--dry-run\""},
       {{"--strict", "--list", "x86"}, "--strict does not go with --list"},
       {{"--check", "--strict", "x86"}, "--strict does not go with --check"},
+      {{"--detect", "x86"}, "--detect needs MASK"},
+      {{"--detect", "x86", "5", "1"}, "--detect takes nothing after MASK: \"1\""},
+      {{"--strict", "--detect", "x86", "5"}, "--strict does not go with --detect"},
+      {{"--detect", "--dry-run", "x86", "5"},
+       "--dry-run does not go with --detect"},
+      {{"--detect", "--unregister", "x86", "5"},
+       "--unregister and --detect do not go together"},
+      {{"--repair", "x86", "1"}, "--repair takes nothing after ARCH: \"1\""},
+      {{"--repair", "--product-dir=C:\\p", "x86"},
+       "--product-dir does not go with --repair"},
+      {{"--repair", "--list", "x86"}, "--list and --repair do not go together"},
+      {{"--repair", "--check", "x86"}, "--check goes with no other mode"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.error);
@@ -175,6 +191,11 @@ TEST(ParseOptions, UsageErrorsStillFindTheLog) {
     EXPECT_NE(o.error, "");
     EXPECT_EQ(o.log, c.log);
   }
+  // And where the framework is: the log must not be its registry.
+  Options o = Parse({"--bogus", "--openni", "C:\\F", "--openni-env", "--log",
+                     "L", "x86"});
+  EXPECT_EQ(o.openni, "C:\\F");
+  EXPECT_TRUE(o.openni_env);
 }
 
 TEST(ParseOptions, Strict) {

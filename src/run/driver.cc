@@ -376,8 +376,10 @@ bool WorksOnRegistry(const Options& options) {
     case Mode::kList:
     case Mode::kCheck:
     case Mode::kUnregister:
+    case Mode::kRepair:
       return true;
     case Mode::kRegister:
+    case Mode::kDetect:
       return options.args.size() >= 2;
     case Mode::kHelp:
     case Mode::kVersion:

@@ -1,15 +1,22 @@
 #include "run/options.h"
 
+#include <algorithm>
+
 const char kUsage[] =
     "usage: modreg [--verbose] [--dry-run] [--unregister] [--strict]"
     " [--log FILE] [--openni DIR | --openni-env] [--product-dir DIR] ARCH MASK"
-    " | --list ARCH | --check ARCH | --help | --version";
+    " | --list ARCH | --check ARCH | --detect ARCH MASK | --repair ARCH"
+    " | --help | --version";
 
 const char kHelp[] =
     "usage: modreg [--verbose] [--dry-run] [--unregister] [--strict] [--log FILE]\n"
     "              [--openni DIR | --openni-env] [--product-dir DIR] ARCH MASK\n"
     "       modreg [--verbose] [--log FILE] [--openni DIR | --openni-env] --list ARCH\n"
     "       modreg [--verbose] [--log FILE] [--openni DIR | --openni-env] --check ARCH\n"
+    "       modreg [--verbose] [--log FILE] [--openni DIR | --openni-env]\n"
+    "              [--product-dir DIR] --detect ARCH MASK\n"
+    "       modreg [--verbose] [--dry-run] [--log FILE] [--openni DIR | --openni-env]\n"
+    "              --repair ARCH\n"
     "       modreg --help | --version\n"
     "\n"
     "Registers the device modules that MASK names with the OpenNI framework's\n"
@@ -23,13 +30,18 @@ const char kHelp[] =
     "                with the kind of its first problem, as --check names it\n"
     "  --check       print what the framework will do wrong with each\n"
     "                registered module; status 0 when nothing, 1 when anything\n"
+    "  --detect      for deployment tools: one line and status 0 when every\n"
+    "                entry a registration would add is there and sound;\n"
+    "                nothing and status 0 when not\n"
+    "  --repair      remove the entries that stop every application from\n"
+    "                starting (--check's breaks-startup)\n"
     "  --dry-run     print the entries that would be removed and added, write\n"
     "                nothing; status 0 when the registry would keep its bytes,\n"
     "                1 when they would change\n"
     "  --strict      for installers: ARCH other than x86 or x64, or a MASK\n"
     "                that is not plain decimal or names bits above 5, is a\n"
-    "                usage error; after a registration, a problem with the\n"
-    "                entries it added is status 8\n"
+    "                usage error; a problem with the entries a registration\n"
+    "                would add is status 8, and nothing is written\n"
     "  --verbose     report what was done\n"
     "  --log FILE    append a header, the report of --verbose, every message\n"
     "                and the exit status to FILE\n"
@@ -116,16 +128,48 @@ std::string LateOption(const Options& o, bool ended) {
   return "";
 }
 
-// After a usage error the remaining options are read for --log only, so
-// that the log, wherever it was named, gets the error too.
+// After a usage error the remaining options are read for --log and for
+// where the framework is (the files the log must never be), so that the
+// log, wherever it was named, gets the error too. A value given before
+// stays.
 Options ReadLogAfterError(int argc, const char* const* argv, int i, Options o) {
-  const std::string error = o.error;
+  const Options before = o;
   for (; i < argc && IsOption(argv[i]) && std::string(argv[i]) != "--"; ++i) {
-    const std::string log = o.log;
-    if (TakeValue(argv[i], argc, argv, &i, &o) && o.log.empty()) o.log = log;
+    if (std::string(argv[i]) == "--openni-env") o.openni_env = true;
+    TakeValue(argv[i], argc, argv, &i, &o);
   }
-  o.error = error;
+  for (const ValueOption& option : kValueOptions)
+    if (!(before.*option.value).empty())
+      o.*option.value = before.*option.value;
+  o.error = before.error;
   return o;
+}
+
+const char* ModeName(Mode mode) {
+  switch (mode) {
+    case Mode::kUnregister: return "--unregister";
+    case Mode::kList: return "--list";
+    case Mode::kCheck: return "--check";
+    case Mode::kDetect: return "--detect";
+    case Mode::kRepair: return "--repair";
+    default: return "a registration";
+  }
+}
+
+// Returns why |o|'s options do not go with its mode, one that takes ARCH
+// alone or, for --detect, ARCH and MASK; empty when they do.
+std::string RefusedWithMode(const Options& o) {
+  const char* mode = ModeName(o.mode);
+  if (!o.product_dir.empty() && o.mode != Mode::kDetect)
+    return std::string("--product-dir does not go with ") + mode;
+  if (o.strict) return std::string("--strict does not go with ") + mode;
+  if (o.dry_run && o.mode != Mode::kRepair)
+    return std::string("--dry-run does not go with ") + mode;
+  const size_t takes = o.mode == Mode::kDetect ? 2 : 1;
+  if (o.args.size() < takes) return Missing(mode, takes, o.args.size());
+  if (o.args.size() > takes)
+    return Extra(mode, takes == 2 ? "MASK" : "ARCH", o.args[takes]);
+  return "";
 }
 
 // Sets |o->error| when the options do not go together, or the mode has
@@ -138,26 +182,26 @@ void CheckArguments(Options* o, bool ended) {
     o->error = "--openni and --openni-env do not go together";
     return;
   }
-  if (o->mode == Mode::kList || o->mode == Mode::kCheck) {
-    // The modes that only read take ARCH alone.
-    const char* mode = o->mode == Mode::kList ? "--list" : "--check";
-    if (!o->product_dir.empty())
-      o->error = std::string("--product-dir does not go with ") + mode;
-    else if (o->strict)
-      o->error = std::string("--strict does not go with ") + mode;
-    else if (o->dry_run)
-      o->error = std::string("--dry-run does not go with ") + mode;
-    else if (o->args.empty()) o->error = Missing(mode, 1, 0);
-    else if (o->args.size() > 1) o->error = Extra(mode, "ARCH", o->args[1]);
+  if (o->mode != Mode::kRegister && o->mode != Mode::kUnregister) {
+    o->error = RefusedWithMode(*o);
     return;
   }
-  const char* mode =
-      o->mode == Mode::kUnregister ? "--unregister" : "a registration";
+  const char* mode = ModeName(o->mode);
   if (o->args.size() < 2) {
     if (o->any) o->error = Missing(mode, 2, o->args.size());
   } else if (o->args.size() > 2 && o->mode == Mode::kUnregister) {
     o->error = Extra(mode, "MASK", o->args[2]);
   }
+}
+
+// Returns why the mode |next| cannot join |current|, one given before it;
+// empty when they are one.
+std::string ModeClash(Mode current, Mode next) {
+  if (current == Mode::kRegister || current == next) return "";
+  if (current == Mode::kCheck || next == Mode::kCheck)
+    return "--check goes with no other mode";
+  return std::string(ModeName(std::min(current, next))) + " and " +
+         ModeName(std::max(current, next)) + " do not go together";
 }
 
 }  // namespace
@@ -186,6 +230,8 @@ Options ParseOptions(int argc, const char* const* argv) {
     if (arg == "--unregister") mode = Mode::kUnregister;
     else if (arg == "--list") mode = Mode::kList;
     else if (arg == "--check") mode = Mode::kCheck;
+    else if (arg == "--detect") mode = Mode::kDetect;
+    else if (arg == "--repair") mode = Mode::kRepair;
     else if (arg == "--dry-run") o.dry_run = true;
     else if (arg == "--verbose") o.verbose = true;
     else if (arg == "--strict") o.strict = true;
@@ -196,15 +242,8 @@ Options ParseOptions(int argc, const char* const* argv) {
       o.error = "unknown option \"" + arg + "\"";
       return ReadLogAfterError(argc, argv, i + 1, o);
     }
-    if (o.mode != Mode::kRegister &&
-        (o.mode == Mode::kCheck) != (mode == Mode::kCheck)) {
-      o.error = "--check goes with no other mode";
-      return ReadLogAfterError(argc, argv, i + 1, o);
-    }
-    if (o.mode != Mode::kRegister && mode != o.mode) {
-      o.error = "--unregister and --list do not go together";
-      return ReadLogAfterError(argc, argv, i + 1, o);
-    }
+    o.error = ModeClash(o.mode, mode);
+    if (!o.error.empty()) return ReadLogAfterError(argc, argv, i + 1, o);
     o.mode = mode;
   }
   for (; i < argc; ++i) o.args.push_back(argv[i]);

@@ -5,7 +5,16 @@
 #include <string>
 #include <vector>
 
-enum class Mode { kRegister, kUnregister, kList, kHelp, kVersion, kCheck };
+enum class Mode {
+  kRegister,
+  kUnregister,
+  kList,
+  kHelp,
+  kVersion,
+  kCheck,
+  kDetect,  // --detect ARCH MASK: is the product registered and sound?
+  kRepair,  // --repair ARCH: take out what stops every application
+};
 
 struct Options {
   Mode mode = Mode::kRegister;
