@@ -15,6 +15,7 @@ const char kRefused[] = "refused";
 const char kRelative[] = "relative";
 const char kUnreadable[] = "unreadable";
 const char kDevice[] = "device";
+const char kRepeated[] = "repeated";
 
 namespace {
 
@@ -141,9 +142,17 @@ std::vector<CheckedModule> CheckEntries(const std::vector<ModuleEntry>& entries,
     auto same = paths.emplace(key, i);
     auto name = names.emplace(winpath::LastComponent(key), i);
     if (i < first) continue;
-    CheckedModule module{entry, true, {}};
+    CheckedModule module{entry, true, 0, {}};
     CheckModuleFile(entry.path, bits, &module.findings);
-    if (!same.second)
+    const ModuleEntry& earlier = entries[same.first->second];
+    if (!same.second && earlier.hasConfigDir == entry.hasConfigDir &&
+        winpath::Same(earlier.configDir, entry.configDir))
+      module.findings.push_back(
+          {kRepeated, entry.path,
+           same.first->second < lines.size()
+               ? "repeats the entry" + at(same.first->second)
+               : "repeats an earlier entry"});
+    else if (!same.second)
       module.findings.push_back(
           {kRefused, entry.path,
            "the same module as an earlier entry" + at(same.first->second)});
@@ -161,6 +170,7 @@ std::vector<CheckedModule> CheckEntries(const std::vector<ModuleEntry>& entries,
 CheckedModule PathlessModule(size_t line) {
   CheckedModule module;
   module.has_path = false;
+  module.line = line;
   module.findings.push_back(
       {kBreaksStartup, "line " + std::to_string(line), "Module without path"});
   return module;
@@ -168,10 +178,10 @@ CheckedModule PathlessModule(size_t line) {
 
 RegistryResult CheckRegistryFile(const std::string& RegistryPath, int bits,
                                  std::vector<CheckedModule>* checked,
-                                 size_t last) {
+                                 size_t last, const char* doing) {
   RegistryDocument document;
   RegistryResult result =
-      LoadRegistryFile(RegistryPath, "check", &document, nullptr, true);
+      LoadRegistryFile(RegistryPath, doing, &document, nullptr, true);
   if (!result.reason.empty()) return result;
   // Of every Module element in order: whether it has a path, its line; of
   // those with a path: the entry, its line.
@@ -198,10 +208,21 @@ RegistryResult CheckRegistryFile(const std::string& RegistryPath, int bits,
   }
   std::vector<CheckedModule> found = CheckEntries(entries, bits, 0, entry_lines);
   size_t next = 0;
-  for (size_t i = 0; i < has_path.size(); ++i)
+  for (size_t i = 0; i < has_path.size(); ++i) {
     checked->push_back(has_path[i] ? std::move(found[next++])
                                    : PathlessModule(lines[i]));
+    checked->back().line = lines[i];
+  }
   return result;
+}
+
+bool IsProblem(const Finding& finding) { return finding.kind != kRepeated; }
+
+size_t CountProblems(const std::vector<CheckedModule>& checked) {
+  size_t count = 0;
+  for (const CheckedModule& module : checked)
+    for (const Finding& finding : module.findings) count += IsProblem(finding);
+  return count;
 }
 
 std::vector<std::string> CheckLines(const CheckedModule& module, bool fine) {

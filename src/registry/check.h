@@ -27,11 +27,14 @@ extern const char kRefused[];        // its nodes lose to an earlier entry's
 extern const char kRelative[];       // the system loader searches for it
 extern const char kUnreadable[];     // the check could not read the file
 extern const char kDevice[];         // the system opens a device, not a file
+extern const char kRepeated[];       // an earlier entry's path and configDir
+                                     // again: loaded once, no problem
 
 // A Module child of Modules, checked; |findings| empty when it is fine.
 struct CheckedModule {
   ModuleEntry entry;
   bool has_path = true;
+  size_t line = 0;  // where it begins, when CheckRegistryFile read it
   std::vector<Finding> findings;
 };
 
@@ -41,7 +44,8 @@ int FrameworkBits(const std::string& arch);
 
 // Checks |entries| in their order, for a framework of |bits|: each module
 // file, its configDir, and whether an earlier entry names the same file
-// or the same file name. The entries before |first| count as earlier
+// (with the same configDir: repeated; else refused) or the same file
+// name. Paths are compared as Windows compares them. The entries before |first| count as earlier
 // entries only: their files are not read, and they are not returned.
 // |lines|, when given, holds each entry's line in the file: a refusal
 // names the earlier entry's.
@@ -56,10 +60,17 @@ CheckedModule PathlessModule(size_t line);
 // Reads the registry at |RegistryPath| and checks every Module child of
 // its Modules element, in the file's order; with |last| not 0, only the
 // last |last| of them, which must have a path (the others count as
-// earlier entries). Failures as for UpdateRegistryFile; writes nothing.
+// earlier entries). Failures as for UpdateRegistryFile, a malformed
+// file's said as "cannot " and |doing|; writes nothing.
 RegistryResult CheckRegistryFile(const std::string& RegistryPath, int bits,
                                  std::vector<CheckedModule>* checked,
-                                 size_t last = 0);
+                                 size_t last = 0, const char* doing = "check");
+
+// Tells whether |finding| is a problem: every kind but kRepeated.
+bool IsProblem(const Finding& finding);
+
+// Returns how many of the findings of |checked| are problems.
+size_t CountProblems(const std::vector<CheckedModule>& checked);
 
 // Returns the lines that report |module|: one per finding, or, when it is fine
 // and |fine| is set, "module: PATH".

@@ -86,6 +86,26 @@ bool WriteRegistry(const std::string& registry,
   return ok;
 }
 
+// Removes the Module elements of |modules| whose places among them are
+// |places| (ascending), adding them to |removed| when given. Returns how
+// many went.
+size_t RemoveModulesAt(Node* modules, const std::vector<size_t>& places,
+                       std::vector<Node*>* removed) {
+  size_t place = 0, count = 0;
+  Node* node = modules->first_node("Module", 6);
+  while (node && count < places.size()) {
+    Node* next = node->next_sibling("Module", 6);
+    if (node->type() == rapidxml::node_element &&
+        places[count] == place++) {
+      modules->remove_node(node);
+      if (removed) removed->push_back(node);
+      ++count;
+    }
+    node = next;
+  }
+  return count;
+}
+
 // Removes the product's stale entries from |modules| and appends
 // |entries| (|edit|'s own, or the caller's: |doc| points into them). The
 // document is to be written (kWritten) when there are entries to append,
@@ -101,9 +121,11 @@ void ApplyEdit(const RegistryEdit& edit,
     for (Node* node = modules->first_node(); node; node = node->next_sibling())
       before.push_back(node);
   std::vector<Node*> removed;
-  size_t count = RemoveStaleEntries(modules, edit.ProductFolder,
-                                    edit.report ? &removed : nullptr,
-                                    edit.ProductDir);
+  std::vector<Node*>* taken = edit.report ? &removed : nullptr;
+  size_t count = RemoveModulesAt(modules, edit.modules_at, taken);
+  if (!edit.ProductFolder.empty())
+    count += RemoveStaleEntries(modules, edit.ProductFolder, taken,
+                                edit.ProductDir);
   if (entries.empty() && !(edit.unregister && count > 0)) return;
   AppendEntries(doc, modules, entries);
   for (const Node* node : removed) result->removed.push_back(EntryOf(node));
@@ -158,6 +180,25 @@ RegistryResult EditRegistry(ByteBuffer* text,
   RegistryEdit edit;
   edit.ProductFolder = ProductFolder;
   ApplyEdit(edit, entries, doc, modules, &result);
+  return result;
+}
+
+RegistryResult ReadKeptEntries(const std::string& RegistryPath,
+                               const RegistryEdit& edit,
+                               std::vector<ModuleEntry>* kept,
+                               std::vector<size_t>* lines) {
+  RegistryDocument document;
+  RegistryResult result =
+      LoadRegistryFile(RegistryPath, "update", &document, nullptr, true);
+  if (!result.reason.empty()) return result;
+  RemoveStaleEntries(document.modules, edit.ProductFolder, nullptr,
+                     edit.ProductDir);
+  for (auto* node = document.modules->first_node("Module", 6); node;
+       node = node->next_sibling("Module", 6))
+    if (node->type() == rapidxml::node_element && PathAttribute(node)) {
+      kept->push_back(EntryOf(node));
+      lines->push_back(LineOf(document, node));
+    }
   return result;
 }
 

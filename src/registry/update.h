@@ -16,12 +16,17 @@
 // What a pass asks of the registry.
 struct RegistryEdit {
   std::string ProductFolder;         // marks the entries to remove
+  // Empty for a repair, which removes no product's entries.
   // When not empty, every entry whose path lies under this folder goes too
   // (winpath::IsUnder).
   std::string ProductDir;
   std::vector<ModuleEntry> entries;  // to append
-  // Rewrite when an entry was removed even with none to append.
+  // Rewrite when an entry was removed even with none to append (an
+  // unregistration, a repair).
   bool unregister = false;
+  // The places among the Module elements (counting those alone, from 0)
+  // of the elements to remove whatever their path: a repair's.
+  std::vector<size_t> modules_at;
   // Read and edit in memory only; set |changed| and |differs|. Failures
   // say "cannot read", not "cannot update".
   bool dry_run = false;
@@ -51,6 +56,15 @@ size_t RemoveStaleEntries(rapidxml::xml_node<char>* modules,
                           std::vector<rapidxml::xml_node<char>*>* removed =
                               nullptr,
                           const std::string& under = std::string());
+
+// Reads the registry at |RegistryPath| and sets |kept| to the Module
+// elements with a path that |edit|'s removal of stale entries leaves, in
+// order, and |lines| to where each begins: the entries that come before
+// the appended ones once the registry is written. Writes nothing.
+RegistryResult ReadKeptEntries(const std::string& RegistryPath,
+                               const RegistryEdit& edit,
+                               std::vector<ModuleEntry>* kept,
+                               std::vector<size_t>* lines);
 
 // Appends to |modules| one Module element per entry, its "path" and, when
 // it has one, its "configDir": the second of EditRegistry's two edits.

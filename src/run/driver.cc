@@ -15,24 +15,13 @@
 #include "platform/faults.h"
 #include "registry/replace.h"
 #include "run/log.h"
+#include "run/inspect.h"
 #include "run/options.h"
+#include "run/report.h"
 #include "run/status.h"
 #include "run/workplace.h"
 
 namespace {
-
-// The registry's line, through |say|; in the verbose report where its
-// folder came from.
-void SayRegistry(Sink* out, const Workplace& place,
-                 void (*say)(Sink*, const std::string&) = Note) {
-  say(out, "registry: " + platform::DisplayName(place.RegistryPath));
-  Note(out, "framework folder: " + place.source);
-}
-
-std::string EntryText(const ModuleEntry& entry) {
-  if (!entry.hasConfigDir) return entry.path;
-  return entry.path + " configDir: " + entry.configDir;
-}
 
 // Each line of |text|.
 void SayText(Sink* out, const std::string& text) {
@@ -40,28 +29,6 @@ void SayText(Sink* out, const std::string& text) {
   for (size_t end; (end = text.find('\n', from)) != std::string::npos;
        from = end + 1)
     Say(out, text.substr(from, end - from));
-}
-
-// One line per entry, |word| and the entry, through |say| (Say or Note).
-void SayEntries(void (*say)(Sink*, const std::string&), Sink* out,
-                const std::string& word,
-                const std::vector<ModuleEntry>& entries) {
-  for (const ModuleEntry& entry : entries) say(out, word + EntryText(entry));
-}
-
-int StatusOf(RegistryStatus status) {
-  switch (status) {
-    case RegistryStatus::kWritten:
-    case RegistryStatus::kUnchanged:
-      return kExitOk;
-    case RegistryStatus::kCannotRead:
-      return kExitCannotRead;
-    case RegistryStatus::kMalformed:
-      return kExitMalformed;
-    case RegistryStatus::kCannotWrite:
-      return kExitCannotWrite;
-  }
-  return kExitCannotWrite;
 }
 
 // The update itself, turning a lack of memory into its status. A failed
@@ -112,20 +79,6 @@ bool NothingToUnregister(const Workplace& place, const RegistryEdit& edit,
   return true;
 }
 
-// Tells whether users who are not administrators may change the
-// registry's folder |folder|. Sets |*risk| then to what that lets them
-// do, as it follows the folder's name: which parent lets them, when one
-// does.
-bool FolderOpenToOthersRisk(const std::string& folder, std::string* risk) {
-  std::string through, ignored;
-  if (!platform::FolderOpenToOthers(folder, &through, &ignored)) return false;
-  *risk = "can be changed by users who are not administrators" +
-          (through.empty() ? "" : ", through its parent " + through) +
-          ": any of them can choose the modules every OpenNI application "
-          "loads";
-  return true;
-}
-
 // Warns once when users who are not administrators may change the
 // registry's folder |folder|.
 void WarnIfOpenToOthers(const std::string& folder, Sink* out) {
@@ -153,14 +106,67 @@ int Lock(const Workplace& place, Sink* out) {
   return kExitOk;
 }
 
-// The backup and the registry update, under the registry folder's lock.
+// After a registration: the new entries, checked as --check checks them
+// where the framework reads them: their files only, the entries before
+// them counting as earlier ones, each line in the verbose report. Returns
+// what the check found ("found N problem(s), the first: LINE") or why it
+// could not be made; empty when the entries are fine. The registry is
+// replaced by then: only --strict makes this the status.
+std::string CheckAdded(const Workplace& place, Sink* out) {
+  std::vector<CheckedModule> checked;
+  RegistryResult result;
+  const size_t added = place.entries.size();
+  try {
+    result = CheckRegistryFile(place.RegistryPath, place.framework_bits,
+                               &checked, added);
+  } catch (const std::bad_alloc&) {
+    result.reason = "out of memory";
+  }
+  if (!result.reason.empty() || checked.size() != added) {
+    const std::string why =
+        result.reason.empty() ? "the registry has changed" : result.reason;
+    Note(out, "check: cannot check the added entries: " + why);
+    return "could not be made: " + why;
+  }
+  return SayCheck(checked, "the added entries", out);
+}
+
+// With --strict, before the backup and the write: the entries to add,
+// checked as --check checks them in the registry as it would be written,
+// the entries it keeps counting as earlier ones. Status 8 with its
+// message when one of them has a problem, the registry untouched; else
+// kExitOk, also when the registry cannot be read: the update says why.
+int CheckBeforeWriting(const Workplace& place, const RegistryEdit& edit,
+                       Sink* out) {
+  std::vector<ModuleEntry> entries;
+  std::vector<size_t> lines;
+  if (!ReadKeptEntries(place.RegistryPath, edit, &entries, &lines)
+           .reason.empty())
+    return kExitOk;
+  const size_t kept = entries.size();
+  entries.insert(entries.end(), edit.entries.begin(), edit.entries.end());
+  const std::string problem = SayCheck(
+      CheckEntries(entries, place.framework_bits, kept, lines),
+      "the entries to add", out);
+  if (problem.empty()) return kExitOk;
+  return Report(out, kExitAddedFaulty,
+                "--strict: the check of the entries to add to " +
+                    platform::DisplayName(place.RegistryPath) + " " + problem +
+                    "; the registry is unchanged");
+}
+
+// The backup and the registry update, under the registry folder's lock;
+// with |check_first| (--strict) the entries to add are checked before
+// either.
 int UpdateRegistry(const Workplace& place, const RegistryEdit& edit,
-                   Sink* out) {
+                   bool check_first, Sink* out) {
   SayRegistry(out, place);
   int status = Lock(place, out);
   if (status != kExitOk || NothingToUnregister(place, edit, out, &status))
     return status;
   if (!edit.unregister) WarnIfOpenToOthers(place.registry_folder, out);
+  if (check_first && !edit.entries.empty())
+    if (int refused = CheckBeforeWriting(place, edit, out)) return refused;
 
   BackupState backup;
   const std::string warning =
@@ -202,153 +208,11 @@ int DryRun(const Workplace& place, RegistryEdit edit, Sink* out) {
   return differs ? kExitFound : kExitOk;
 }
 
-// When the registry is missing at the default place while the variable
-// of the framework of |place|'s width (the machine's value first) names
-// another folder: which, and how to read the registry there. Else empty.
-std::string VariableHint(const Workplace& place) {
-  std::string reason, source;
-  if (place.source != "the default" ||
-      platform::LookUp(place.RegistryPath, &reason) !=
-          platform::Presence::kMissing)
-    return "";
-  const std::string& name = place.framework_variable;
-  const std::string value = ReadFrameworkVariable(name, &source);
-  const std::optional<std::string> folder = winpath::AbsoluteFolder(value);
-  if (value.empty() ||
-      (folder && winpath::IsUnder(place.RegistryPath, *folder + "\\Data")))
-    return "";
-  return "; the framework's variable " + name + " names \"" + value +
-         "\": add --openni-env to read the registry there";
-}
-
-// Reads the registry through |read| for a mode that only reads (|doing|
-// it: "list", "check"): a lack of memory and a failure become their
-// status and message, kExitOk when it was read.
-template <typename Read>
-int ReadAndReport(const Workplace& place, const char* doing, Sink* out,
-                  Read read) {
-  RegistryResult result;
-  try {
-    result = read();
-  } catch (const std::bad_alloc&) {
-    return Report(out, kExitOutOfMemory,
-                  std::string("cannot ") + doing + " " +
-                      platform::DisplayName(place.RegistryPath) +
-                      ": out of memory");
-  }
-  const int status = StatusOf(result.status);
-  if (status == kExitOk) return kExitOk;
-  return Report(out, status,
-                result.reason + (status == kExitCannotRead
-                                     ? VariableHint(place)
-                                     : std::string()));
-}
-
-int RunList(const Workplace& place, Sink* out) {
-  std::vector<ListedChild> listed;
-  if (int status = ReadAndReport(place, "list", out, [&] {
-        return ListRegistryFile(place.RegistryPath, &listed);
-      }))
-    return status;
-  SayRegistry(out, place, Say);
-  // Module elements are checked together, as the framework loads them;
-  // other children each on its own, for its files only.
-  std::vector<ModuleEntry> modules;
-  std::vector<size_t> lines;
-  for (const ListedChild& child : listed)
-    if (child.is_module && child.has_path) {
-      modules.push_back(child.entry);
-      lines.push_back(child.line);
-    }
-  const int bits = place.framework_bits;
-  std::vector<CheckedModule> checked = CheckEntries(modules, bits, 0, lines);
-  size_t next = 0;
-  for (const ListedChild& child : listed) {
-    if (!child.has_path) {  // as --check says it
-      Say(out, CheckLines(PathlessModule(child.line), false)[0]);
-      continue;
-    }
-    const CheckedModule module = child.is_module
-                                     ? checked[next++]
-                                     : CheckEntries({child.entry}, bits)[0];
-    Say(out, (module.findings.empty() ? std::string("module")
-                                      : module.findings[0].kind) +
-                 ": " + EntryText(child.entry));
-  }
-  return kExitOk;
-}
-
-// One line per problem; in the verbose report the registry first and the
-// modules that are fine too. Status 1 when there is a problem.
-int RunCheck(const Workplace& place, Sink* out) {
-  std::vector<CheckedModule> checked;
-  if (int status = ReadAndReport(place, "check", out, [&] {
-        return CheckRegistryFile(place.RegistryPath, place.framework_bits,
-                                 &checked);
-      }))
-    return status;
-  SayRegistry(out, place);
-  size_t problems = 0;
-  std::string risk;
-  if (FolderOpenToOthersRisk(place.registry_folder, &risk)) {
-    // The folder's name first, then what others can do, in parentheses.
-    Say(out, "unsafe: " + platform::DisplayName(place.registry_folder) +
-                 " (" + risk + ")");
-    ++problems;
-  }
-  for (const CheckedModule& module : checked) {
-    problems += module.findings.size();
-    for (const std::string& line : CheckLines(module, true))
-      (module.findings.empty() ? Note : Say)(out, line);
-  }
-  return problems ? kExitFound : kExitOk;
-}
-
-// After a registration: the new entries, checked as --check checks them
-// where the framework reads them: their files only, the entries before
-// them counting as earlier ones, each line in the verbose report. Returns
-// what the check found ("found N problem(s), the first: LINE") or why it
-// could not be made; empty when the entries are fine. The registry is
-// replaced by then: only --strict makes this the status.
-std::string CheckAdded(const Workplace& place, Sink* out) {
-  std::vector<CheckedModule> checked;
-  RegistryResult result;
-  const size_t added = place.entries.size();
-  try {
-    result = CheckRegistryFile(place.RegistryPath, place.framework_bits,
-                               &checked, added);
-  } catch (const std::bad_alloc&) {
-    result.reason = "out of memory";
-  }
-  if (!result.reason.empty() || checked.size() != added) {
-    const std::string why =
-        result.reason.empty() ? "the registry has changed" : result.reason;
-    Note(out, "check: cannot check the added entries: " + why);
-    return "could not be made: " + why;
-  }
-  size_t problems = 0;
-  std::string first;
-  for (const CheckedModule& module : checked) {
-    problems += module.findings.size();
-    for (const std::string& line : CheckLines(module, true)) {
-      Note(out, line);
-      if (first.empty() && !module.findings.empty()) first = line;
-    }
-  }
-  if (!problems) {
-    Note(out, "check: the added entries are fine");
-    return "";
-  }
-  Note(out, "check: " + std::to_string(problems) +
-                " problem(s) with the added entries");
-  return "found " + std::to_string(problems) + " problem(s), the first: " +
-         first;
-}
-
 // A registration or an unregistration, where |place| says: the backup and
-// the update under the lock (without either for a dry run); then the
-// check of what a registration added, in the verbose report, and with
-// --strict as the status.
+// the update under the lock (without either for a dry run). With
+// --strict the entries to add are checked first, and a problem is the
+// status, with nothing written; otherwise, in the verbose report, what a
+// registration added is checked after.
 int Register(const Options& options, const Workplace& place, Sink* out) {
   RegistryEdit edit;
   edit.ProductFolder = place.ProductFolder;
@@ -357,16 +221,61 @@ int Register(const Options& options, const Workplace& place, Sink* out) {
   edit.entries = place.entries;
   edit.report = WantsNotes(out) || options.dry_run;
   if (options.dry_run) return DryRun(place, edit, out);
-  const int status = UpdateRegistry(place, edit, out);
-  if (status != kExitOk || edit.entries.empty() ||
-      !(WantsNotes(out) || options.strict))
+  const int status = UpdateRegistry(place, edit, options.strict, out);
+  if (status == kExitOk && !edit.entries.empty() && !options.strict &&
+      WantsNotes(out))
+    CheckAdded(place, out);
+  return status;
+}
+
+// The entry |module| as a repair names it: its line, then its path and
+// configDir, or that it has no path.
+std::string RepairedText(const CheckedModule& module) {
+  return "line " + std::to_string(module.line) + ": " +
+         (module.has_path ? EntryText(module.entry) : "Module without path");
+}
+
+// --repair: takes out, under the lock and through the backup and the
+// replace of a registration, the Module elements that stop every
+// application from starting, and nothing else. With --dry-run, only says
+// which, and is status 1 when there is one.
+int Repair(const Options& options, const Workplace& place, Sink* out) {
+  SayRegistry(out, place);
+  if (!options.dry_run)
+    if (int status = Lock(place, out)) return status;
+  std::vector<CheckedModule> checked;
+  if (int status = ReadAndReport(place, "repair", out, [&] {
+        return CheckRegistryFile(place.RegistryPath, place.framework_bits,
+                                 &checked, 0, "repair");
+      }))
     return status;
-  const std::string problem = CheckAdded(place, out);
-  if (problem.empty() || !options.strict) return status;
-  return Report(out, kExitAddedFaulty,
-                "--strict: the check of the entries added to " +
-                    platform::DisplayName(place.RegistryPath) + " " + problem +
-                    "; the registry stays as written");
+  RegistryEdit edit;
+  edit.unregister = true;  // rewritten when something goes
+  std::vector<std::string> taken;
+  for (size_t i = 0; i < checked.size(); ++i)
+    for (const Finding& finding : checked[i].findings)
+      if (finding.kind == kBreaksStartup) {
+        edit.modules_at.push_back(i);
+        taken.push_back(RepairedText(checked[i]));
+        break;
+      }
+  if (taken.empty()) {
+    Note(out, "result: nothing breaks start-up, left as it was");
+    return kExitOk;
+  }
+  if (options.dry_run) {
+    for (const std::string& text : taken) Say(out, "remove: " + text);
+    return kExitFound;
+  }
+  BackupState backup;
+  const std::string warning =
+      BackupRegistry(place.RegistryPath, place.BackupPath, &backup);
+  RegistryResult result;
+  if (int status = UpdateAndReport(place, edit, warning, &result, out))
+    return status;
+  for (const std::string& text : taken) Say(out, "removed: " + text);
+  Note(out, "result: rewritten");
+  return kExitOk;
 }
 
 // Whether |options| ask for a pass that works on a registry.
@@ -398,7 +307,7 @@ int Pass(int argc, const char* const* argv, Sink* out) {
           ? DecideWorkplace(options, platform::IsWow64, &place, &refusal)
           : kExitOk;
   if (!options.log.empty())
-    OpenLog(out, options.log, argc, argv, RegistryFiles(place));
+    OpenLog(out, options.log, argc, argv, RegistryFiles(options, place));
   out->verbose = options.verbose;
   if (!options.error.empty())
     return Report(out, kExitUsage, options.error + "; " + kUsage);
@@ -420,7 +329,7 @@ int Pass(int argc, const char* const* argv, Sink* out) {
   }
   for (const std::string& note : place.notes) Note(out, note);
   if (decided != kExitOk) return Report(out, decided, refusal);
-  if (!place.nothing_to_do.empty()) {
+  if (!place.nothing_to_do.empty() && options.mode != Mode::kDetect) {
     Note(out, "result: " + place.nothing_to_do + ", nothing to remove");
     return kExitOk;
   }
@@ -430,6 +339,10 @@ int Pass(int argc, const char* const* argv, Sink* out) {
       return RunList(place, out);
     case Mode::kCheck:
       return RunCheck(place, out);
+    case Mode::kDetect:
+      return Detect(place, out);
+    case Mode::kRepair:
+      return Repair(options, place, out);
     default:
       return Register(options, place, out);
   }

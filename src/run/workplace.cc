@@ -69,7 +69,9 @@ int ChooseFrameworkFolder(const Options& options, Workplace* place,
     if (value.empty()) {
       const std::string why = "the framework's folder is unknown: " + name +
                               " is not set or empty";
-      if (options.mode != Mode::kUnregister)
+      // Nothing registered where no framework is: nothing to remove, and
+      // for --detect nothing there.
+      if (options.mode != Mode::kUnregister && options.mode != Mode::kDetect)
         return Refuse(kExitCannotRead, why, error);
       place->nothing_to_do = why;
       return kExitOk;
@@ -85,8 +87,9 @@ int ChooseFrameworkFolder(const Options& options, Workplace* place,
   return kExitOk;
 }
 
-// --product-dir: absolute, not a drive's or share's root, and not holding
-// the framework's folder, whose own entries would go with the product's.
+// --product-dir: absolute, not a drive's or share's root, and neither
+// holding the framework's folder nor in it: the framework's own entries
+// would go with the product's.
 int CheckProductDir(const std::string& value, Workplace* place,
                     std::string* error) {
   const std::optional<std::string> folder = winpath::AbsoluteFolder(value);
@@ -100,6 +103,12 @@ int CheckProductDir(const std::string& value, Workplace* place,
                   "--product-dir \"" + value +
                       "\" would take the framework's own entries: it is a "
                       "root or holds " + place->framework_dir,
+                  error);
+  if (winpath::IsUnder(*folder + "\\", place->framework_dir))
+    return Refuse(kExitUsage,
+                  "--product-dir \"" + value +
+                      "\" would take the framework's own entries: it lies "
+                      "in " + place->framework_dir,
                   error);
   if (IsSharedFolder(*folder))
     return Refuse(kExitUsage,
@@ -153,7 +162,8 @@ int DecideWorkplace(const Options& options, bool (*is_wow64)(),
                     Workplace* place, std::string* error) {
   const std::string& arch = options.args[0];
   const bool product = options.mode == Mode::kRegister ||
-                       options.mode == Mode::kUnregister;
+                       options.mode == Mode::kUnregister ||
+                       options.mode == Mode::kDetect;
   // The mask first, so that a refused one touches nothing.
   if (product) {
     std::optional<int32_t> mask = ReadDeviceMask(options.args[1]);
@@ -192,16 +202,27 @@ int DecideWorkplace(const Options& options, bool (*is_wow64)(),
   return product ? ChooseProduct(options, place, error) : kExitOk;
 }
 
-std::vector<std::string> RegistryFiles(const Workplace& place) {
+std::vector<std::string> RegistryFiles(const Options& options,
+                                       const Workplace& place) {
+  // Every folder the options may name, whatever ARCH is or was refused.
+  std::vector<std::string> folders = {std::string(kProgramFiles) + "\\OpenNI",
+                                      std::string(kProgramFilesX86) + "\\OpenNI",
+                                      place.framework_dir, options.openni};
+  if (options.openni_env)
+    for (const char* arch : {"x86", "x64"}) {
+      std::string source;
+      folders.push_back(
+          ReadFrameworkVariable(FrameworkVariable(arch), &source));
+    }
   std::vector<std::string> files;
-  for (const std::string& folder :
-       {std::string(kProgramFiles) + "\\OpenNI\\Data",
-        std::string(kProgramFilesX86) + "\\OpenNI\\Data",
-        place.registry_folder}) {
-    if (folder.empty()) continue;
-    for (const char* name : {"\\modules.xml", "\\modules.xml.old"})
+  for (const std::string& framework : folders) {
+    const std::optional<std::string> folder =
+        winpath::AbsoluteFolder(framework);
+    if (!folder) continue;
+    for (const char* name :
+         {"\\Data\\modules.xml", "\\Data\\modules.xml.old"})
       files.insert(files.end(),
-                   {folder + name, TempPathFor(folder + name)});
+                   {*folder + name, TempPathFor(*folder + name)});
   }
   return files;
 }

@@ -64,8 +64,11 @@ int DecideWorkplace(const Options& options, bool (*is_wow64)(),
                     Workplace* place, std::string* error);
 
 // Lists the registry files a log must never be: the registry, its backup and
-// their temporary files under both default roots and in |place|'s folder.
-std::vector<std::string> RegistryFiles(const Workplace& place);
+// their temporary files under both default roots, in |place|'s framework
+// folder, and in every folder |options| may name (--openni's, and with
+// --openni-env both widths' variables), decided or refused.
+std::vector<std::string> RegistryFiles(const Options& options,
+                                       const Workplace& place);
 
 // Returns the bare name of the product folder the mask chooses: the first test
 // that holds decides (bit 3, then bit 5, then the default).

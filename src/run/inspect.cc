@@ -1,0 +1,118 @@
+#include "run/inspect.h"
+
+#include <string>
+#include <vector>
+
+#include "platform/platform.h"
+#include "platform/winpath.h"
+#include "registry/check.h"
+#include "registry/list.h"
+#include "run/report.h"
+#include "run/status.h"
+
+namespace {
+
+// Says that the product is not registered, and why, in the verbose report
+// and the log only: a detection prints nothing then.
+int NotRegistered(Sink* out, const std::string& why) {
+  Note(out, "not registered: " + why);
+  return kExitOk;
+}
+
+// Returns the first of |checked| with a path that is |entry| as Windows
+// compares paths, or null.
+const CheckedModule* FindEntry(const std::vector<CheckedModule>& checked,
+                               const ModuleEntry& entry) {
+  for (const CheckedModule& module : checked)
+    if (module.has_path && winpath::Same(module.entry.path, entry.path) &&
+        module.entry.hasConfigDir == entry.hasConfigDir &&
+        winpath::Same(module.entry.configDir, entry.configDir))
+      return &module;
+  return nullptr;
+}
+
+}  // namespace
+
+int RunList(const Workplace& place, Sink* out) {
+  std::vector<ListedChild> listed;
+  if (int status = ReadAndReport(place, "list", out, [&] {
+        return ListRegistryFile(place.RegistryPath, &listed);
+      }))
+    return status;
+  SayRegistry(out, place, Say);
+  // Module elements are checked together, as the framework loads them;
+  // other children each on its own, for its files only.
+  std::vector<ModuleEntry> modules;
+  std::vector<size_t> lines;
+  for (const ListedChild& child : listed)
+    if (child.is_module && child.has_path) {
+      modules.push_back(child.entry);
+      lines.push_back(child.line);
+    }
+  const int bits = place.framework_bits;
+  std::vector<CheckedModule> checked = CheckEntries(modules, bits, 0, lines);
+  size_t next = 0;
+  for (const ListedChild& child : listed) {
+    if (!child.has_path) {  // as --check says it
+      Say(out, CheckLines(PathlessModule(child.line), false)[0]);
+      continue;
+    }
+    const CheckedModule module = child.is_module
+                                     ? checked[next++]
+                                     : CheckEntries({child.entry}, bits)[0];
+    Say(out, (module.findings.empty() ? std::string("module")
+                                      : module.findings[0].kind) +
+                 ": " + EntryText(child.entry));
+  }
+  return kExitOk;
+}
+
+int RunCheck(const Workplace& place, Sink* out) {
+  std::vector<CheckedModule> checked;
+  if (int status = ReadAndReport(place, "check", out, [&] {
+        return CheckRegistryFile(place.RegistryPath, place.framework_bits,
+                                 &checked);
+      }))
+    return status;
+  SayRegistry(out, place);
+  size_t problems = 0;
+  std::string risk;
+  if (FolderOpenToOthersRisk(place.registry_folder, &risk)) {
+    // The folder's name first, then what others can do, in parentheses.
+    Say(out, "unsafe: " + platform::DisplayName(place.registry_folder) +
+                 " (" + risk + ")");
+    ++problems;
+  }
+  for (const CheckedModule& module : checked)
+    for (const std::string& line : CheckLines(module, true))
+      (module.findings.empty() ? Note : Say)(out, line);
+  problems += CountProblems(checked);
+  return problems ? kExitFound : kExitOk;
+}
+
+int Detect(const Workplace& place, Sink* out) {
+  // No framework where its variable should say: nothing registered.
+  if (!place.nothing_to_do.empty())
+    return NotRegistered(out, place.nothing_to_do);
+  SayRegistry(out, place);
+  std::string reason;
+  if (platform::LookUp(place.RegistryPath, &reason) ==
+      platform::Presence::kMissing)
+    return NotRegistered(out, "no registry");
+  std::vector<CheckedModule> checked;
+  if (int status = ReadAndReport(place, "read", out, [&] {
+        return CheckRegistryFile(place.RegistryPath, place.framework_bits,
+                                 &checked, 0, "read");
+      }))
+    return status;
+  for (const ModuleEntry& entry : place.entries) {
+    const CheckedModule* module = FindEntry(checked, entry);
+    if (!module) return NotRegistered(out, "no entry " + EntryText(entry));
+    const std::vector<std::string> lines = CheckLines(*module, false);
+    for (size_t i = 0; i < module->findings.size(); ++i)
+      if (IsProblem(module->findings[i]))
+        return NotRegistered(out, lines[i]);
+  }
+  Say(out, "registered: " + platform::DisplayName(place.RegistryPath));
+  return kExitOk;
+}

@@ -1,0 +1,26 @@
+// The modes that only read the registry: --list, --check and --detect.
+// None takes the lock, makes a backup or writes.
+#ifndef MODREG_RUN_INSPECT_H_
+#define MODREG_RUN_INSPECT_H_
+
+#include "run/log.h"
+#include "run/workplace.h"
+
+// --list: prints each child of Modules with a path, and each Module
+// without one, marked "module:" or with the kind of its first problem.
+// Returns the status.
+int RunList(const Workplace& place, Sink* out);
+
+// --check: prints one line per problem (in the verbose report the
+// registry first and the modules that are fine too). Returns 1 when
+// there is a problem, 0 when none.
+int RunCheck(const Workplace& place, Sink* out);
+
+// --detect: prints one line when every entry a registration of |place|
+// would add is in the registry, anywhere, the first of each sound as
+// --check judges it (a repeat aside); otherwise prints nothing outside
+// the verbose report. Returns 0 either way; a registry that cannot be
+// read or parsed, its usual status.
+int Detect(const Workplace& place, Sink* out);
+
+#endif  // MODREG_RUN_INSPECT_H_

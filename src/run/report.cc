@@ -1,0 +1,107 @@
+#include "run/report.h"
+
+#include <new>
+#include <optional>
+
+#include "platform/platform.h"
+#include "platform/winpath.h"
+#include "run/status.h"
+
+void SayRegistry(Sink* out, const Workplace& place,
+                 void (*say)(Sink*, const std::string&)) {
+  say(out, "registry: " + platform::DisplayName(place.RegistryPath));
+  Note(out, "framework folder: " + place.source);
+}
+
+std::string EntryText(const ModuleEntry& entry) {
+  if (!entry.hasConfigDir) return entry.path;
+  return entry.path + " configDir: " + entry.configDir;
+}
+
+void SayEntries(void (*say)(Sink*, const std::string&), Sink* out,
+                const std::string& word,
+                const std::vector<ModuleEntry>& entries) {
+  for (const ModuleEntry& entry : entries) say(out, word + EntryText(entry));
+}
+
+int StatusOf(RegistryStatus status) {
+  switch (status) {
+    case RegistryStatus::kWritten:
+    case RegistryStatus::kUnchanged:
+      return kExitOk;
+    case RegistryStatus::kCannotRead:
+      return kExitCannotRead;
+    case RegistryStatus::kMalformed:
+      return kExitMalformed;
+    case RegistryStatus::kCannotWrite:
+      return kExitCannotWrite;
+  }
+  return kExitCannotWrite;
+}
+
+bool FolderOpenToOthersRisk(const std::string& folder, std::string* risk) {
+  std::string through, ignored;
+  if (!platform::FolderOpenToOthers(folder, &through, &ignored)) return false;
+  *risk = "can be changed by users who are not administrators" +
+          (through.empty() ? "" : ", through its parent " + through) +
+          ": any of them can choose the modules every OpenNI application "
+          "loads";
+  return true;
+}
+
+std::string VariableHint(const Workplace& place) {
+  std::string reason, source;
+  if (place.source != "the default" ||
+      platform::LookUp(place.RegistryPath, &reason) !=
+          platform::Presence::kMissing)
+    return "";
+  const std::string& name = place.framework_variable;
+  const std::string value = ReadFrameworkVariable(name, &source);
+  const std::optional<std::string> folder = winpath::AbsoluteFolder(value);
+  if (value.empty() ||
+      (folder && winpath::IsUnder(place.RegistryPath, *folder + "\\Data")))
+    return "";
+  return "; the framework's variable " + name + " names \"" + value +
+         "\": add --openni-env to read the registry there";
+}
+
+int ReadAndReport(const Workplace& place, const char* doing, Sink* out,
+                  const std::function<RegistryResult()>& read) {
+  RegistryResult result;
+  try {
+    result = read();
+  } catch (const std::bad_alloc&) {
+    return Report(out, kExitOutOfMemory,
+                  std::string("cannot ") + doing + " " +
+                      platform::DisplayName(place.RegistryPath) +
+                      ": out of memory");
+  }
+  const int status = StatusOf(result.status);
+  if (status == kExitOk) return kExitOk;
+  return Report(out, status,
+                result.reason + (status == kExitCannotRead
+                                     ? VariableHint(place)
+                                     : std::string()));
+}
+
+std::string SayCheck(const std::vector<CheckedModule>& checked,
+                     const std::string& what, Sink* out) {
+  std::string first;
+  for (const CheckedModule& module : checked) {
+    const std::vector<std::string> lines = CheckLines(module, true);
+    for (size_t i = 0; i < lines.size(); ++i) {
+      Note(out, lines[i]);
+      if (first.empty() && i < module.findings.size() &&
+          IsProblem(module.findings[i]))
+        first = lines[i];
+    }
+  }
+  const size_t problems = CountProblems(checked);
+  if (!problems) {
+    Note(out, "check: " + what + " are fine");
+    return "";
+  }
+  Note(out, "check: " + std::to_string(problems) + " problem(s) with " + what);
+  return "found " + std::to_string(problems) + " problem(s), the first: " +
+         first;
+}

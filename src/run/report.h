@@ -1,0 +1,59 @@
+// What the modes say of the registry and its entries, and how a failure
+// to read it becomes a status: the pieces the registration, the repair
+// and the modes that only read share.
+#ifndef MODREG_RUN_REPORT_H_
+#define MODREG_RUN_REPORT_H_
+
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "registry/check.h"
+#include "registry/document.h"
+#include "registry/module_entry.h"
+#include "run/log.h"
+#include "run/workplace.h"
+
+// Says the registry's line through |say|, and in the verbose report where
+// its folder came from.
+void SayRegistry(Sink* out, const Workplace& place,
+                 void (*say)(Sink*, const std::string&) = Note);
+
+// Returns |entry| as the modes print it: its path, then " configDir: DIR"
+// when it has one.
+std::string EntryText(const ModuleEntry& entry);
+
+// Says one line per entry, |word| and the entry, through |say| (Say or
+// Note).
+void SayEntries(void (*say)(Sink*, const std::string&), Sink* out,
+                const std::string& word,
+                const std::vector<ModuleEntry>& entries);
+
+// Returns the exit status of a registry operation that ended in |status|.
+int StatusOf(RegistryStatus status);
+
+// Tells whether users who are not administrators may change the
+// registry's folder |folder|. Sets |*risk| then to what that lets them
+// do, as it follows the folder's name: which parent lets them, when one
+// does.
+bool FolderOpenToOthersRisk(const std::string& folder, std::string* risk);
+
+// Returns, when the registry is missing at the default place while the
+// variable of the framework of |place|'s width (the machine's value
+// first) names another folder, which, and how to read the registry
+// there; else empty.
+std::string VariableHint(const Workplace& place);
+
+// Reads the registry through |read| for a mode (|doing| it: "list",
+// "check"...): a lack of memory and a failure become their status and
+// message; returns kExitOk when it was read.
+int ReadAndReport(const Workplace& place, const char* doing, Sink* out,
+                  const std::function<RegistryResult()>& read);
+
+// Says each line of the check of |checked| (|what|: "the added entries")
+// in the verbose report, then how it went. Returns "found N problem(s),
+// the first: LINE", or empty when none is a problem.
+std::string SayCheck(const std::vector<CheckedModule>& checked,
+                     const std::string& what, Sink* out);
+
+#endif  // MODREG_RUN_REPORT_H_
