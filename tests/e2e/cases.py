@@ -1070,8 +1070,8 @@ CFG, NODIR = data("cfg.dll"), data("nodir") + "\\"
 KINDS = crlf(
     "<Modules>", mod(GOOD), "\t<Module/>", mod(GONE), mod(TEXT), mod(X86),
     mod(NOVER), mod(DUP), mod(SHADOW), mod(CFG, NODIR), mod("SensorModule.dll"),
-    mod(FOLDER), '\t<Setting path="elsewhere.dll"/>', "\t<Module/>",
-    "</Modules>")
+    mod(FOLDER), mod(GOOD, data("")), '\t<Setting path="elsewhere.dll"/>',
+    "\t<Module/>", "</Modules>")
 KIND_FILES = {
     "pf/modules.xml": KINDS, "pf/good.dll": Built("x64.dll"),
     "pf/text.dll": b"MZ is not enough\r\n", "pf/x86.dll": Built("x86.dll"),
@@ -1083,14 +1083,15 @@ KIND_LINES = (
     said("skipped", TEXT, "not a DLL: no MZ header"),
     said("skipped", X86, "32-bit module, 64-bit framework"),
     said("breaks-startup", NOVER, "no xnModuleGetOpenNIVersion"),
-    said("refused", DUP, "the same module as an earlier entry at line 2"),
+    said("repeated", DUP, "repeats the entry at line 2"),
     said("refused", SHADOW,
          "the same file name as %s, registered earlier at line 2" % GOOD),
     said("may-hang", CFG, "configDir %s does not exist" % NODIR),
     said("relative", "SensorModule.dll",
          "not an absolute path: the system loader searches for it"),
     said("missing", FOLDER, "a folder, not a file"),
-    said("breaks-startup", "line 14", "Module without path"))
+    said("refused", GOOD, "the same module as an earlier entry at line 2"),
+    said("breaks-startup", "line 15", "Module without path"))
 X86_REGISTRY = crlf("<Modules>", mod(GOOD), mod(X86), mod(data("noload.dll")),
                     "</Modules>")
 extend([
@@ -1119,7 +1120,7 @@ extend([
             "<Modules>", mod(DUP), mod(TEXT), mod(FOLDER), mod(GOOD),
             mod("SensorModule.dll"), "</Modules>")}, UNCHANGED,
         stdout=Out(SAID + ("module: " + DUP, "skipped: " + TEXT,
-                           "missing: " + FOLDER, "refused: " + GOOD,
+                           "missing: " + FOLDER, "repeated: " + GOOD,
                            "relative: SensorModule.dll"))),
     run("a verbose registration checks the entries it added",
         ["--verbose", "x64", "5"], {
@@ -1608,13 +1609,12 @@ add(run("log: a line end in an argument is written as an escape", CRLF_MASK,
 
 # ---- For installers: --strict ----------------------------------------------
 # Words an installer did not mean are refused before anything is touched;
-# after a registration, a problem with the added entries is status 8, the
-# registry as written. The modules' files: the built test module.
+# a problem with the entries to add is status 8, and nothing is written. The modules' files: the built test module.
 HERE_H1 = {"prod/SensorModule.dll": Built("x64.dll")}
 HERE_H1_AFTER = {"prod": DIR, **HERE_H1}
 OLD_H1 = r"C:\Old\SensorModule.dll"
 SHADOWED = crlf("<Modules>", mod(OLD_H1), "</Modules>")
-STRICT_SAID = r"^modreg: --strict: the check of the entries added to " + \
+STRICT_SAID = r"^modreg: --strict: the check of the entries to add to " + \
     reason_after(REG)[:-len(r": \w")] + " found "
 STRICT_SHADOW = ("refused: %s (the same file name as %s, registered earlier "
                  "at line 2)" % (H1, OLD_H1))
@@ -1631,26 +1631,21 @@ extend([
     run("strict: a registration whose entries are fine is silent",
         ["--strict", "x64", "1"], {"pf/modules.xml": BASE, **HERE_H1},
         {"pf/modules.xml": base_with(mod(H1)), OLD: BASE, **HERE_H1_AFTER}),
-    run("strict: a module missing is status 8, the registry as written",
+    run("strict: a module missing is status 8, nothing written",
         ["--strict", "x64", "5"], {"pf/modules.xml": BASE, **HERE_H1},
-        {"pf/modules.xml": base_with(mod(H1), mod(H3, H3C)), OLD: BASE,
-         **HERE_H1_AFTER}, status=8,
+        {"pf/modules.xml": BASE, **HERE_H1_AFTER}, status=8,
         stderr=((STRICT_SAID + esc("2 problem(s), the first: missing: %s "
-                                   "(no such file); the registry stays as "
-                                   "written" % H3) + "$",),)),
+                                   "(no such file); the registry is "
+                                   "unchanged" % H3) + "$",),)),
     run("strict: an earlier entry shadowing it, the report and the log",
         ["--verbose"] + STRICT_LOGGED, {"pf/modules.xml": SHADOWED, **HERE_H1},
-        {"pf/modules.xml": written("<Modules>", mod(OLD_H1), mod(H1),
-                                   "</Modules>"),
-         OLD: SHADOWED, **HERE_H1_AFTER, "pf/run.log": Lines(logged(
-             ["--verbose"] + STRICT_LOGGED,
-             SAID_V + ("backup: made", "added: " + H1, "result: rewritten",
-                       STRICT_SHADOW,
-                       "check: 1 problem(s) with the added entries"),
-             status=8)[:-1] + ((STRICT_SAID + "1 problem",), ("^status: 8$",)))},
+        {"pf/modules.xml": SHADOWED, **HERE_H1_AFTER, "pf/run.log": Lines(
+            logged(["--verbose"] + STRICT_LOGGED, SAID_V + (
+                STRICT_SHADOW, "check: 1 problem(s) with the entries to add"),
+                status=8)[:-1] + ((STRICT_SAID + "1 problem",),
+                                  ("^status: 8$",)))},
         status=8, stdout=Out(SAID_V + (
-            "backup: made", "added: " + H1, "result: rewritten", STRICT_SHADOW,
-            "check: 1 problem(s) with the added entries")),
+            STRICT_SHADOW, "check: 1 problem(s) with the entries to add")),
         stderr=((STRICT_SAID + esc("1 problem(s), the first: " + STRICT_SHADOW),),)),
     # Without --strict the same run is done: status 0.
     run("strict: without it the shadowed entry is only reported",
