@@ -1662,6 +1662,71 @@ extend([
         ["--strict", "x64", "1"], 1, ("add: " + H1,)),
 ])
 
+# A registration's own repeat (types 1 and 4 name one file) is no problem.
+EMPTY = crlf("<Modules>", "</Modules>")
+REPEAT = ["--strict", "--product-dir", r"C:\Program Files\HALDEToF", "x64", "9"]
+add(Case("strict: a registration's own repeat is fine, --check marks it", [
+    Step(args=REPEAT, put={"pf/modules.xml": EMPTY, **HERE_H1},
+         after={"pf/modules.xml": written("<Modules>", mod(H1), mod(H1),
+                                          "</Modules>"),
+                OLD: EMPTY, **HERE_H1_AFTER}),
+    Step(args=["--check", "x64"], stdout=Out((
+        said("repeated", H1, "repeats the entry at line 2"),)))]))
+
+# ---- For deployment tools: --detect ----------------------------------------
+# Registered: one line, status 0. Not registered: nothing at all, status
+# 0, the reason only in the verbose report.
+DETECT = ["--detect", "x64", "1"]
+REGISTERED = Out(("registered: " + REG + HOST,))
+add(Case("detect: before, after and without the registration", [
+    Step(args=DETECT, put={"pf/modules.xml": BASE, **HERE_H1}),
+    Step(args=["x64", "1"], after={"pf/modules.xml": base_with(mod(H1)),
+                                   OLD: BASE, **HERE_H1_AFTER}),
+    Step(args=DETECT, stdout=REGISTERED),
+    Step(args=["--unregister", "x64", "1"], after={
+        "pf/modules.xml": base_with(), OLD: BASE, **HERE_H1_AFTER}),
+    Step(args=["--verbose"] + DETECT,
+         stdout=Out(SAID_V + ("not registered: no entry " + H1,)))]))
+extend([
+    run("detect: an entry whose file is gone is not registered",
+        ["--verbose"] + DETECT, {"pf/modules.xml": base_with(mod(H1))},
+        UNCHANGED, stdout=Out(SAID_V + (
+            "not registered: " + said("missing", H1, "no such file"),))),
+    run("detect: no registry, not registered", DETECT, {}, {}),
+    run("detect: a malformed registry is its usual failure", DETECT,
+        {"pf/modules.xml": b"<Modules>" + STALE}, UNCHANGED, status=4,
+        stderr=((r"^modreg: cannot read ", reason_after(REG)),)),
+])
+
+# ---- For support: --repair -------------------------------------------------
+# Only what stops every application from starting goes.
+BROKEN = crlf("<Modules>", mod(FW), "\t<Module/>", mod(H1), "</Modules>")
+add(Case("repair: takes out what stops every application, nothing else", [
+    Step(args=["--repair", "--dry-run", "x64"], put={"pf/modules.xml": BROKEN},
+         status=1, stdout=Out(("remove: line 3: Module without path",))),
+    Step(args=["--repair", "x64"],
+         stdout=Out(("removed: line 3: Module without path",)),
+         after={"pf/modules.xml": base_with(mod(H1)), OLD: BROKEN}),
+    Step(args=["--repair", "x64"])]))
+
+# --product-dir in the framework's folder would take its modules.
+add(untouched("--product-dir: in the framework's folder is refused",
+              ["--product-dir", r"C:\Program Files\OpenNI\Bin", "x64", "1"],
+              2, stderr=((r"^modreg: --product-dir .* it lies in " +
+                          esc(r"C:\Program Files\OpenNI") + "$",),)))
+
+# The log never goes into the registry --openni names, whatever the run
+# refuses before deciding where it works.
+add(Case("log: never the registry --openni names, a refusal first", [
+    Step(args=args, put={"pf/modules.xml": OTHER, "fw/modules.xml": BASE},
+         status=2, stderr=((NEVER, r"it is the framework's registry file "),
+                           (r"^modreg: " + why,)))
+    for args, why in [
+        (["--openni", FWDIR, "--log", REGFW, "x86", "abc"],
+         r'invalid device mask "abc"'),
+        (["--bogus", "--openni", FWDIR, "--log", REGFW, "x86", "5"],
+         r'unknown option "--bogus"')]]))
+
 # ---- Option slips ----------------------------------------------------------
 SLIP = ["--openni=C:\\a", "--openni", "C:\\b", "--log", LOG, "x64", "1"]
 extend([
