@@ -72,6 +72,15 @@ TEST(Workplace, DecidedFromTheCommandLine) {
        "HALDEToF"},
       {{"--product-dir", "Acme", "x64", "1"}, false, kExitUsage,
        "\"Acme\" is not an absolute path", nullptr, ""},
+      {{"--product-dir", "c:/program files/openni/bin", "x64", "1"}, false,
+       kExitUsage, "it lies in C:\\Program Files\\OpenNI", nullptr, ""},
+      {{"--product-dir", "C:\\Program Files\\OpenNI\\Data\\", "x64", "1"},
+       false, kExitUsage, "it lies in C:\\Program Files\\OpenNI", nullptr, ""},
+      {{"--detect", "x86", "8"}, true, kExitOk,
+       "C:\\Program Files (x86)\\OpenNI\\Data\\modules.xml",
+       "C:\\Program Files (x86)\\TOLVARToF\\", "TOLVARToF"},
+      {{"--repair", "x64"}, true, kExitOk,
+       "C:\\Program Files\\OpenNI\\Data\\modules.xml", nullptr, ""},
   };
   for (const Case& c : cases) {
     std::vector<const char*> argv = {"modreg"};
