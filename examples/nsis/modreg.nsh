@@ -44,10 +44,10 @@
 ; otherwise than written is refused (status 2), and after a registration
 ; a problem the framework would have with the entries just added (a
 ; module file missing, of the other width, without an entry point, or
-; shadowed by an earlier entry of the same file name) is status 8, the
-; registry as written: ModregRegister then takes the entries back out
-; (the same words with --unregister, in LOG too) and aborts with 8. So the
-; module files must be in place before ModregRegister.
+; shadowed by an earlier entry of the same file name) is status 8, and
+; nothing is written: ModregRegister aborts with 8, and an upgrade that
+; fails so leaves the earlier version's entries. The check reads the
+; module files, so they must be in place before ModregRegister.
 ;
 ; ModregUnregisterFrom ARCH MASK DIR LOG removes the entries of a folder
 ; the product was installed in before (setup.nsi: when the user installs
@@ -81,10 +81,8 @@
 ; modreg.exe runs in $TEMP, not in the product's folder: a console
 ; program's helpers may keep its working folder busy for a moment after
 ; it exits, and the folder must stay removable. BACK is 1 to go back to
-; the output folder before, 0 to stay in $TEMP. UNDO, when not empty, are
-; the arguments of a run that takes back what ARGS wrote when the status
-; is 8 (--strict: written, but the check of the added entries failed).
-!macro _ModregRun ARGS LOG BACK UNDO
+; the output folder before, 0 to stay in $TEMP.
+!macro _ModregRun ARGS LOG BACK
   Push $0
   Push $1
   StrCpy $1 $OUTDIR
@@ -92,15 +90,6 @@
   DetailPrint 'modreg.exe ${ARGS} (log: ${LOG})'
   nsExec::ExecToLog '"${MODREG_EXE}" --verbose --log "${LOG}" ${ARGS}'
   Pop $0                    ; the status, or "error" when it did not start
-  !if "${UNDO}" != ""
-    ${If} $0 == "8"         ; written, but the check failed: take them back
-      DetailPrint "modreg.exe ${ARGS} failed: status 8; modreg.exe ${UNDO}"
-      Push $2
-      nsExec::ExecToLog '"${MODREG_EXE}" --verbose --log "${LOG}" ${UNDO}'
-      Pop $2
-      Pop $2
-    ${EndIf}
-  !endif
   ${If} ${BACK} == 1
   ${AndIf} $1 != ""
     SetOutPath $1           ; back to the installer's output folder
@@ -132,21 +121,21 @@
 ; Registers the product's modules: run it at install and at repair, after
 ; the module files are in place.
 !macro ModregRegister ARCH MASK LOG
-  !insertmacro _ModregRun '--strict --openni-env $\"--product-dir=$INSTDIR$\" ${ARCH} ${MASK}' '${LOG}' 1 '--strict --unregister --openni-env $\"--product-dir=$INSTDIR$\" ${ARCH} ${MASK}'
+  !insertmacro _ModregRun '--strict --openni-env $\"--product-dir=$INSTDIR$\" ${ARCH} ${MASK}' '${LOG}' 1
 !macroend
 
 ; Removes the entries ModregRegister made with the same ARCH and MASK: run
 ; it at uninstall, before the module files are deleted. A framework that
 ; is no longer installed (its variable gone too) is not a failure.
 !macro ModregUnregister ARCH MASK LOG
-  !insertmacro _ModregRun '--strict --unregister --openni-env $\"--product-dir=$INSTDIR$\" ${ARCH} ${MASK}' '${LOG}' 0 ''
+  !insertmacro _ModregRun '--strict --unregister --openni-env $\"--product-dir=$INSTDIR$\" ${ARCH} ${MASK}' '${LOG}' 0
 !macroend
 
 ; Removes the entries of the folder DIR, where the product was installed
 ; before: run it at install, before ModregRegister, when the product
 ; moves to another folder.
 !macro ModregUnregisterFrom ARCH MASK DIR LOG
-  !insertmacro _ModregRun '--strict --unregister --openni-env $\"--product-dir=${DIR}$\" ${ARCH} ${MASK}' '${LOG}' 1 ''
+  !insertmacro _ModregRun '--strict --unregister --openni-env $\"--product-dir=${DIR}$\" ${ARCH} ${MASK}' '${LOG}' 1
 !macroend
 
 !endif

@@ -91,21 +91,17 @@ STEPS = [
          installed=False),
     Step('install over a malformed registry', 'install', MALFORMED, MALFORMED,
          failed=True, installed=False),
-    # NSIS takes the entries back out; wixl builds no rollback action, so
-    # the MSI leaves them as written.
+    # --strict checks the entries before writing them: the registry keeps
+    # its bytes, with nothing for a rollback to take out.
     Step('install where an earlier entry shadows the product', 'install',
-         SHADOWING, {
-             'nsis': crlf('<Modules>', *FRAMEWORK, SHADOW, '</Modules>', ''),
-             'wix': crlf('<Modules>', *FRAMEWORK, SHADOW,
-                         *REGISTERED.decode().split('\r\n')[4:6],
-                         '</Modules>', '')},
-         failed=True, installed=False, check_fails=True),
+         SHADOWING, SHADOWING, failed=True, installed=False, check_fails=True),
 ]
 
 # The product's module files, as the examples take them (MODULES): the
 # test module, which exports what the framework looks up.
 PRODUCT_FILES = ('SensorModule.dll', 'libskelvia_ni.dll', 'data/skelvia.ini')
 MODULES_DIR = None    # laid out under --work
+DETECT_EXE = None     # the modreg.exe the detection rule runs (--exe)
 
 
 def lay_out_modules(test_modules, folder):
@@ -128,9 +124,6 @@ class Nsis:
     # Abort after a failed modreg.exe: setup.exe exits with its status.
     failures = (4,)
     check_failures = (8,)
-    # After status 8 the macro runs the unregistration: a second run in the
-    # log.
-    undoes = True
 
     def build(self, exe, out, version='1.0.0'):
         self.out = out
@@ -178,7 +171,6 @@ class Wix:
     # 1627, which a POSIX parent sees modulo 256.
     failures = (1603 % 256, 1627 % 256)
     check_failures = failures
-    undoes = False
 
     def build(self, exe, out, version='1.0.0', name='product.msi'):
         # wixl takes the files' paths relative to the current folder.
@@ -223,18 +215,47 @@ def put(data_dir, registry):
             f.write(registry)
 
 
+def detected(wine):
+    """Whether modreg.exe --detect, as a deployment tool's detection rule
+    runs it, finds the product registered: one line on standard output
+    and status 0 for yes, nothing at all and status 0 for no; anything
+    else is a failed detection, None."""
+    done = subprocess.run(
+        ['wine', DETECT_EXE, '--detect', '--openni-env',
+         '--product-dir=' + PRODUCT, 'x86', '5'], env=wine.env,
+        stdin=subprocess.DEVNULL, capture_output=True, timeout=120)
+    if done.returncode != 0 or done.stderr:
+        return None
+    return {b'': False}.get(done.stdout, done.stdout.count(b'\n') == 1 or None)
+
+
+def detection_problems(wine, when, want):
+    found = detected(wine)
+    if found == want:
+        return []
+    return ['--detect %s: %s, expected %s' % (
+        when, 'failed' if found is None else
+        'registered' if found else 'not registered',
+        'registered' if want else 'not registered')]
+
+
 def run_step(installer, step, wine, drive_c):
     data_dir = os.path.join(drive_c, 'Program Files (x86)', 'OpenNI', 'Data')
     other = os.path.join(drive_c, 'Program Files', 'OpenNI', 'Data')
     put(data_dir, step.registry)
     put(other, OTHER)
     runs = log_runs(installer, step, drive_c)
+    before = []
+    if step.action == 'install' and step.registry is not MALFORMED:
+        before = detection_problems(wine, 'before',
+                                    step.registry == REGISTERED)
     began = time.monotonic()
     status = quiet(['wine'] + installer.command(step.action),
                    wine.env).returncode
     seconds = time.monotonic() - began
-    problems = log_problems(installer, step, drive_c,
-                            0 if installer.log_replaced(step) else len(runs))
+    problems = before + log_problems(
+        installer, step, drive_c,
+        0 if installer.log_replaced(step) else len(runs))
     failures = installer.check_failures if step.check_fails \
         else installer.failures
     if step.failed and status not in failures:
@@ -242,9 +263,8 @@ def run_step(installer, step, wine, drive_c):
     if not step.failed and status != 0:
         problems.append('status %d' % status)
     after = read(os.path.join(data_dir, 'modules.xml'))
-    want = step.after[installer.name] if step.check_fails else step.after
-    if after != want:
-        problems.append('registry %r, expected %r' % (after, want))
+    if after != step.after:
+        problems.append('registry %r, expected %r' % (after, step.after))
     backup = read(os.path.join(data_dir, 'modules.xml.old'))
     if step.registry is not MISSING and backup not in (MISSING, step.registry):
         problems.append('backup %r' % backup)
@@ -258,6 +278,9 @@ def run_step(installer, step, wine, drive_c):
         problems.append('product folder left behind')
     if read(os.path.join(other, 'modules.xml')) != OTHER:
         problems.append('the 64-bit registry changed')
+    if step.after is not MALFORMED:
+        problems += detection_problems(wine, 'after',
+                                       step.installed and not step.failed)
     return status, seconds, problems
 
 
@@ -354,27 +377,21 @@ def log_problems(installer, step, drive_c, before):
     back the entries a failed check left), with the lines that show what
     it did, in order, and its status."""
     runs = log_runs(installer, step, drive_c)
-    undone = step.check_fails and installer.undoes
-    if len(runs) != before + 1 + undone:
+    if len(runs) != before + 1:
         return ['%s holds %d runs of modreg.exe, expected %d' % (
-            installer.log(step), len(runs), before + 1 + undone)]
+            installer.log(step), len(runs), before + 1)]
     registry = r'^registry: %s$' % re.escape(
         PF86 + '\\OpenNI\\Data\\modules.xml')
     unregister = '--unregister .*' if step.action == 'uninstall' else ''
     want = [HEADER + r'(?=.* --strict ).*modreg\.exe"? .*--log .* %sx86 5$'
             % unregister, registry,
-            r'^modreg: --strict: the check of the entries added to '
+            r'^modreg: --strict: the check of the entries to add to '
             if step.check_fails else r'^modreg: cannot update '
             if step.failed else r'^result: no registry, nothing to remove$'
             if step.registry is MISSING else r'^result: rewritten$',
             r'^status: %d$' % (8 if step.check_fails else 4 if step.failed
                                else 0)]
-    if undone:
-        want = [want, [HEADER + r'.* --strict --unregister .*x86 5$', registry,
-                       '^result: rewritten$', '^status: 0$']]
-        runs = runs[-2:]
-    else:
-        want, runs = [want], runs[-1:]
+    want, runs = [want], runs[-1:]
     for run, patterns in zip(runs, want):
         lines = iter(run)
         missing = [w for w in patterns
@@ -749,7 +766,8 @@ def main():
                         help='the release zip\'s try folder, as built')
     args = parser.parse_args()
     exe = os.path.abspath(args.exe)
-    global MODULES_DIR
+    global MODULES_DIR, DETECT_EXE
+    DETECT_EXE = exe
     MODULES_DIR = os.path.join(os.path.abspath(args.work), 'modules')
     lay_out_modules(os.path.abspath(args.modules), MODULES_DIR)
     results = Results('installers')
