@@ -33,6 +33,14 @@ TEST(WinPath, AbsoluteFolders) {
       {"\\OpenNI", nullptr, false, false},
       {"OpenNI", nullptr, false, false},
       {"1:\\x", nullptr, false, false},
+      // Trailing dots and blanks of a component go, as Windows drops them;
+      // the \\?\ and \\.\ forms name the same folders.
+      {"C:\\Program Files.", "C:\\Program Files", false, true},
+      {"C:\\Program Files \\x. .\\", "C:\\Program Files\\x", false, true},
+      {"C:\\a\\...\\b", "C:\\a\\b", false, true},
+      {"\\\\?\\C:\\Program Files", "C:\\Program Files", false, true},
+      {"\\\\.\\c:\\", "c:", true, true},
+      {"\\\\?\\UNC\\srv\\share\\x", "\\\\srv\\share\\x", false, true},
       {"", nullptr, false, false},
   };
   for (const Case& c : cases) {

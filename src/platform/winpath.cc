@@ -50,7 +50,9 @@ std::string ResolveDots(const std::string& path, size_t root) {
   for (size_t from = root; from <= path.size();) {
     size_t end = path.find_first_of("\\/", from);
     if (end == std::string::npos) end = path.size();
-    const std::string part = path.substr(from, end - from);
+    std::string part = path.substr(from, end - from);
+    if (part != "." && part != "..")
+      part.erase(part.find_last_not_of(". ") + 1);  // as Windows drops them
     if (part == "..") {
       if (!parts.empty()) parts.pop_back();
     } else if (!part.empty() && part != ".") {
@@ -66,6 +68,14 @@ std::string ResolveDots(const std::string& path, size_t root) {
 std::optional<std::string> AbsoluteFolder(const std::string& dir) {
   std::string folder = dir;
   std::replace(folder.begin(), folder.end(), '/', '\\');
+  // \\?\ and \\.\ before a drive or UNC\server\share: the same folder.
+  for (const char* prefix : {"\\\\?\\", "\\\\.\\"})
+    if (folder.compare(0, 4, prefix) == 0) {
+      if (Same(std::string_view(folder).substr(4, 4), "UNC\\"))
+        folder.erase(2, 6);
+      else if (folder.size() >= 7 && folder[5] == ':' && folder[6] == '\\')
+        folder.erase(0, 4);
+    }
   if (!IsAbsolute(folder)) return std::nullopt;
   // What "." and ".." leave as it is: the drive, or \\server\share, both
   // named.
@@ -76,6 +86,10 @@ std::optional<std::string> AbsoluteFolder(const std::string& dir) {
     return std::nullopt;
   return ResolveDots(folder,
                      std::min(folder.find('\\', slash + 1), folder.size()));
+}
+
+std::string Normalized(const std::string& path) {
+  return AbsoluteFolder(path).value_or(path);
 }
 
 bool IsRoot(const std::string& folder) {

@@ -36,16 +36,22 @@ std::string_view LastComponent(std::string_view path);
 bool IsAbsolute(std::string_view path);
 
 // Returns |path| with the components after its first |root| characters
-// read as Windows reads them: "\" or "/" between them, "." and empty ones
-// dropped, ".." dropping the one before, never the root. The root is kept
-// as it is; the components follow it, each after a backslash.
+// read as Windows reads them: "\" or "/" between them, each one's trailing
+// dots and blanks dropped, "." and empty ones dropped, ".." dropping the
+// one before, never the root. The root is kept as it is; the components
+// follow it, each after a backslash.
 std::string ResolveDots(const std::string& path, size_t root);
 
-// Returns |dir| with each "/" as "\", "." and ".." resolved as Windows
-// resolves them (never above the drive or share), no empty components and
-// no trailing backslash ("C:\" is "C:"), or nothing when it is not
-// absolute: a drive letter, a colon and a backslash, or "\\server\share".
+// Returns |dir| with each "/" as "\", a "\\?\" or "\\.\" prefix before
+// a drive or "UNC\" dropped, its components as ResolveDots reads them (never
+// above the drive or share), and no trailing backslash ("C:\" is "C:"), or
+// nothing when it is not absolute: a drive letter, a colon and a
+// backslash, or "\\server\share".
 std::optional<std::string> AbsoluteFolder(const std::string& dir);
+
+// Returns |path| as Windows reads it, for comparing: an absolute one as
+// AbsoluteFolder leaves it, another as it is.
+std::string Normalized(const std::string& path);
 
 // Tells whether |folder| (as AbsoluteFolder leaves it) is a drive ("C:")
 // or a share ("\\server\share") itself.

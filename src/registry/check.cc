@@ -138,7 +138,7 @@ std::vector<CheckedModule> CheckEntries(const std::vector<ModuleEntry>& entries,
   };
   for (size_t i = 0; i < entries.size(); ++i) {
     const ModuleEntry& entry = entries[i];
-    const std::string key = winpath::Folded(entry.path);
+    const std::string key = winpath::Folded(winpath::Normalized(entry.path));
     auto same = paths.emplace(key, i);
     auto name = names.emplace(winpath::LastComponent(key), i);
     if (i < first) continue;
@@ -146,7 +146,8 @@ std::vector<CheckedModule> CheckEntries(const std::vector<ModuleEntry>& entries,
     CheckModuleFile(entry.path, bits, &module.findings);
     const ModuleEntry& earlier = entries[same.first->second];
     if (!same.second && earlier.hasConfigDir == entry.hasConfigDir &&
-        winpath::Same(earlier.configDir, entry.configDir))
+        winpath::Same(winpath::Normalized(earlier.configDir),
+                      winpath::Normalized(entry.configDir)))
       module.findings.push_back(
           {kRepeated, entry.path,
            same.first->second < lines.size()

@@ -145,7 +145,10 @@ size_t RemoveStaleEntries(Node* modules, const std::string& folder,
     const auto* path = PathAttribute(node);
     if (path &&
         (Contains(path, folder) ||
-         winpath::IsUnder({path->value(), path->value_size()}, under))) {
+         (!under.empty() &&
+          winpath::IsUnder(winpath::Normalized(std::string(
+                               path->value(), path->value_size())),
+                           under)))) {
       modules->remove_node(node);
       ++count;
       if (removed) removed->push_back(node);

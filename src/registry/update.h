@@ -49,8 +49,8 @@ RegistryResult EditRegistry(ByteBuffer* text,
 
 // Removes, from the first Module child of |modules| on, every child whose
 // first "path" attribute holds |folder|, or lies under folder |under| when
-// that is not empty, whatever its name or kind: the first of EditRegistry's
-// two edits. Returns how many went, and adds them to |removed| when given.
+// that is not empty (the path read as Windows reads it), whatever its
+// name or kind: the first of EditRegistry's two edits. Returns how many went, and adds them to |removed| when given.
 size_t RemoveStaleEntries(rapidxml::xml_node<char>* modules,
                           const std::string& folder,
                           std::vector<rapidxml::xml_node<char>*>* removed =

@@ -24,9 +24,11 @@ int NotRegistered(Sink* out, const std::string& why) {
 const CheckedModule* FindEntry(const std::vector<CheckedModule>& checked,
                                const ModuleEntry& entry) {
   for (const CheckedModule& module : checked)
-    if (module.has_path && winpath::Same(module.entry.path, entry.path) &&
-        module.entry.hasConfigDir == entry.hasConfigDir &&
-        winpath::Same(module.entry.configDir, entry.configDir))
+    if (module.has_path && module.entry.hasConfigDir == entry.hasConfigDir &&
+        winpath::Same(winpath::Normalized(module.entry.path),
+                      winpath::Normalized(entry.path)) &&
+        winpath::Same(winpath::Normalized(module.entry.configDir),
+                      winpath::Normalized(entry.configDir)))
       return &module;
   return nullptr;
 }

@@ -1673,6 +1673,16 @@ add(Case("strict: a registration's own repeat is fine, --check marks it", [
     Step(args=["--check", "x64"], stdout=Out((
         said("repeated", H1, "repeats the entry at line 2"),)))]))
 
+# A folder spelled with a trailing dot is the folder Windows reads: one set
+# of entries.
+add(Case("product-dir: a trailing dot is the same folder", [
+    Step(args=["--product-dir", r"C:\Program Files\HALDEToF.", "x64", "1"],
+         put={"pf/modules.xml": BASE},
+         after={"pf/modules.xml": base_with(mod(H1)), OLD: BASE}),
+    Step(args=["--product-dir", "C:\\Program Files\\HALDEToF\\", "x64", "1"]),
+    Step(args=["--product-dir", "C:/Program Files/HALDEToF /", "--unregister",
+               "x64", "1"], after={"pf/modules.xml": base_with(), OLD: BASE})]))
+
 # ---- For deployment tools: --detect ----------------------------------------
 # Registered: one line, status 0. Not registered: nothing at all, status
 # 0, the reason only in the verbose report.
