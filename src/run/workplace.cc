@@ -39,10 +39,12 @@ size_t Characters(const std::string& text) {
   return count;
 }
 
-std::string TooLong(const std::string& path) {
-  return "path too long (" + std::to_string(Characters(path)) +
-         " characters, at most " + std::to_string(kMaxPathChars) +
-         "): " + path;
+// |count| says what was counted: "260 characters", or for a module path,
+// which the framework keeps in bytes, "260 bytes in the system's ANSI code
+// page".
+std::string TooLong(const std::string& path, const std::string& count) {
+  return "path too long (" + count + ", at most " +
+         std::to_string(kMaxPathChars) + "): " + path;
 }
 
 // How ARCH was read, when it is neither "x86" nor "x64".
@@ -148,7 +150,11 @@ int ChooseProduct(const Options& options, Workplace* place,
       *path = ansi;
     }
   if (std::optional<std::string> path = OverlongPath(place->entries))
-    return Refuse(kExitUsage, TooLong(platform::FromAnsi(*path)), error);
+    return Refuse(kExitUsage,
+                  TooLong(platform::FromAnsi(*path),
+                          std::to_string(path->size()) +
+                              " bytes in the system's ANSI code page"),
+                  error);
   // Compared with the registry's paths, in its code page; a folder it
   // cannot spell holds none of them.
   if (std::string ansi; platform::ToAnsi(place->ProductDir, &ansi))
@@ -198,7 +204,10 @@ int DecideWorkplace(const Options& options, bool (*is_wow64)(),
   // The longest name a pass gives a file.
   const std::string longest = TempPathFor(place->BackupPath);
   if (Characters(longest) > kMaxPathChars)
-    return Refuse(kExitUsage, TooLong(longest), error);
+    return Refuse(kExitUsage,
+                  TooLong(longest,
+                          std::to_string(Characters(longest)) + " characters"),
+                  error);
   return product ? ChooseProduct(options, place, error) : kExitOk;
 }
 

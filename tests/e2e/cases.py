@@ -1526,11 +1526,13 @@ extend([
                    OLD: BASE})]),
     untouched("--product-dir: a module path of 260 characters",
               ["--product-dir", LONG + "a", "x64", "1"], 2, stderr=((
-                  r"^modreg: path too long \(260 characters, at most 259\): " +
+                  r"^modreg: path too long \(260 bytes in the system's ANSI "
+                  r"code page, at most 259\): " +
                   esc(LONG + r"a\SensorModule.dll") + "$",),)),
     untouched("--product-dir: mask 4's module of 260 characters",
               ["--product-dir", LONG, "x64", "4"], 2, stderr=((
-                  r"^modreg: path too long \(260 characters, at most 259\): " +
+                  r"^modreg: path too long \(260 bytes in the system's ANSI "
+                  r"code page, at most 259\): " +
                   esc(LONG + r"\libskelvia_ni.dll") + "$",),)),
     untouched("--openni: the backup's temporary file would be too long",
               ["--openni", "C:\\" + "b" * 240, "x64", "1"], 2, stderr=((
