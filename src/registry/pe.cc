@@ -141,8 +141,10 @@ bool ReadExports(const Image& image, uint32_t rva, uint32_t size,
   }
   if (count > kMaxExportNames) {
     out->status = PeStatus::kPastBounds;
-    out->problem = "more than " + std::to_string(kMaxExportNames) +
-                   " export names";
+    // In two steps: GCC 12 warns of an overlap (-Wrestrict) that a
+    // single expression does not have.
+    out->problem = "more than ";
+    out->problem += std::to_string(kMaxExportNames) + " export names";
     return false;
   }
   uint64_t left = b.size;  // bytes of names still to be read
