@@ -6,21 +6,17 @@
 
 #include <memory>
 #include <new>
-#include <utility>
 #include <vector>
 
 // std::allocator, except that a value constructed with no arguments is
-// default-initialised: for char, left as it is.
+// default-initialised: for char, left as it is. With arguments,
+// std::allocator_traits constructs it as std::allocator would.
 template <class T>
 struct NoInitAllocator : std::allocator<T> {
   using std::allocator<T>::allocator;
   template <class U>
   void construct(U* p) noexcept {
     ::new (static_cast<void*>(p)) U;
-  }
-  template <class U, class... Args>
-  void construct(U* p, Args&&... args) {
-    ::new (static_cast<void*>(p)) U(std::forward<Args>(args)...);
   }
 };
 

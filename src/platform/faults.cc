@@ -131,17 +131,10 @@ Action At(const char* step, std::string* error) {
 }
 
 std::optional<bool> Intercept(const char* step, std::string* error) {
-  switch (At(step, error)) {
-    case Action::kNone:
-      return std::nullopt;
-    case Action::kKill:
-      Die();
-    case Action::kSkip:
-      return true;
-    case Action::kFail:
-      return false;
-  }
-  return std::nullopt;
+  const Action action = At(step, error);
+  if (action == Action::kKill) Die();
+  if (action == Action::kNone) return std::nullopt;
+  return action == Action::kSkip;
 }
 
 void Hold(const char* step) {

@@ -11,12 +11,13 @@ bool IsSlash(char c) { return c == '\\' || c == '/'; }
 
 bool IsDriveLetter(char c) { return (c | 0x20) >= 'a' && (c | 0x20) <= 'z'; }
 
-}  // namespace
-
+// |c| as Windows compares paths.
 char FoldChar(char c) {
   if (c == '/') return '\\';
   return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
 }
+
+}  // namespace
 
 std::string Folded(std::string_view path) {
   std::string folded(path);

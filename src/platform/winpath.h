@@ -10,15 +10,12 @@
 
 namespace winpath {
 
-// Returns |c| as Windows compares paths: an ASCII letter in lower case,
-// "/" as "\".
-char FoldChar(char c);
-
-// Returns |path| with each character as FoldChar leaves it.
+// Returns |path| with each character as Windows compares paths: an ASCII
+// letter in lower case, "/" as "\".
 std::string Folded(std::string_view path);
 
 // Tells whether |a| and |b| are the same path text as Windows compares
-// it: as long, each character as FoldChar leaves it.
+// it: as long, each character as Folded leaves it.
 bool Same(std::string_view a, std::string_view b);
 
 // Tells whether |path| lies under folder |dir|, which has no trailing

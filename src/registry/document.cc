@@ -146,20 +146,15 @@ std::vector<size_t> LineEnds(const ByteBuffer& text) {
   return ends;
 }
 
-std::vector<size_t> LinesAt(const std::vector<size_t>& line_ends,
-                            const std::vector<size_t>& offsets) {
-  std::vector<size_t> lines;
-  for (size_t offset : offsets)
-    lines.push_back(
-        1 + static_cast<size_t>(
-                std::lower_bound(line_ends.begin(), line_ends.end(), offset) -
-                line_ends.begin()));
-  return lines;
+size_t LineAt(const std::vector<size_t>& line_ends, size_t offset) {
+  // One line more for each line end before |offset|.
+  auto end = std::lower_bound(line_ends.begin(), line_ends.end(), offset);
+  return 1 + static_cast<size_t>(end - line_ends.begin());
 }
 
 size_t LineOf(const RegistryDocument& document, const Node* node) {
-  const auto offset = static_cast<size_t>(node->name() - document.text.data());
-  return LinesAt(document.line_ends, {offset})[0];
+  return LineAt(document.line_ends,
+                static_cast<size_t>(node->name() - document.text.data()));
 }
 
 const rapidxml::xml_attribute<char>* PathAttribute(const Node* node) {

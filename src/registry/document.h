@@ -87,10 +87,9 @@ RegistryResult LoadRegistryFile(const std::string& RegistryPath,
 // PrepareRegistryText folds it.
 std::vector<size_t> LineEnds(const ByteBuffer& text);
 
-// Returns the 1-based line of each of |offsets| (offsets into the parsed
-// text), given the text's |line_ends| as LoadRegistryFile finds them.
-std::vector<size_t> LinesAt(const std::vector<size_t>& line_ends,
-                            const std::vector<size_t>& offsets);
+// Returns the 1-based line of |offset| (an offset into the parsed text),
+// given the text's |line_ends| as LoadRegistryFile finds them.
+size_t LineAt(const std::vector<size_t>& line_ends, size_t offset);
 
 // Returns the 1-based line where |node|, a node of |document| loaded with
 // its lines, begins: the line of its name.

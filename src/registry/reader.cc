@@ -72,24 +72,20 @@ std::optional<ReaderRefusal> CheckElement(const Node* node,
                          "element name \"" + std::string(name) +
                              "\" does not begin as a name, and the element "
                              "is not empty"};
-  size_t count = 0;
+  names->clear();
   for (const auto* a = node->first_attribute(); a; a = a->next_attribute()) {
     const std::string_view attribute(a->name(), a->name_size());
     if (!IsName(attribute))
       return ReaderRefusal{a->name(), "attribute name \"" +
                                           std::string(attribute) +
                                           "\" is not a name"};
-    ++count;
+    names->push_back(attribute);
   }
-  if (count < 2) return std::nullopt;
-  names->clear();
-  for (const auto* a = node->first_attribute(); a; a = a->next_attribute())
-    names->push_back({a->name(), a->name_size()});
+  // Each name views the attribute's own name in the parsed text.
   if (const size_t at = RepeatedName(*names)) {
-    const auto* a = node->first_attribute();
-    for (size_t i = 0; i < at; ++i) a = a->next_attribute();
-    return ReaderRefusal{a->name(), "attribute \"" + std::string((*names)[at]) +
-                                        "\" given twice in one element"};
+    const std::string_view twice = (*names)[at];
+    return ReaderRefusal{twice.data(), "attribute \"" + std::string(twice) +
+                                           "\" given twice in one element"};
   }
   return std::nullopt;
 }

@@ -8,8 +8,9 @@ namespace {
 
 bool Backup(const Replacement* r) { return r->mode == ReplaceMode::kCreateOnly; }
 
-bool Failed(Replacement* r, ReplaceStep step) {
-  r->failed = step;
+// Notes |step| as the one that failed; returns false.
+bool Failed(Replacement* r, std::string step) {
+  r->failed = std::move(step);
   return false;
 }
 
@@ -17,37 +18,23 @@ bool Failed(Replacement* r, ReplaceStep step) {
 
 std::string TempPathFor(const std::string& path) { return path + ".tmp"; }
 
-std::string FailedStepText(const Replacement& r) {
-  switch (r.failed) {
-    case ReplaceStep::kNone: return "";
-    case ReplaceStep::kRead: return "read " + r.protect_as;
-    case ReplaceStep::kCreate: return "create " + r.temp;
-    case ReplaceStep::kProtect:
-      return "protect " + r.temp + " as " + r.protect_as;
-    case ReplaceStep::kWrite: return "write " + r.temp;
-    case ReplaceStep::kFlush: return "flush " + r.temp;
-    case ReplaceStep::kClose: return "close " + r.temp;
-    case ReplaceStep::kRename: return "rename " + r.temp + " to " + r.target;
-  }
-  return "";
-}
+std::string FailedStepText(const Replacement& r) { return r.failed; }
 
 bool BeginReplace(const std::string& target, const std::string& protect_as,
                   ReplaceMode mode, Replacement* r, std::string* error) {
   r->mode = mode;
   r->target = target;
   r->temp = TempPathFor(target);
-  r->protect_as = protect_as;
   r->committed = false;
   std::optional<bool> fault;
   if (!Backup(r)) fault = faults::Intercept("create-temp", error);
   if (fault ? !*fault : !platform::CreateOutput(r->temp, &r->file, error))
-    return Failed(r, ReplaceStep::kCreate);
+    return Failed(r, "create " + r->temp);
   // The protection before any byte: the new file is never open to more
   // users than the old one, and its flush takes the protection too.
   if (!platform::TakeProtection(&r->file, protect_as, error)) {
     RollBackReplace(r);
-    return Failed(r, ReplaceStep::kProtect);
+    return Failed(r, "protect " + r->temp + " as " + protect_as);
   }
   return true;
 }
@@ -65,7 +52,7 @@ bool WriteReplace(Replacement* r, const char* data, size_t size,
   } else if (platform::WriteOutput(&r->file, data, size, error)) {
     return true;
   }
-  return Failed(r, ReplaceStep::kWrite);
+  return Failed(r, "write " + r->temp);
 }
 
 bool CommitReplace(Replacement* r, std::string* error) {
@@ -74,7 +61,7 @@ bool CommitReplace(Replacement* r, std::string* error) {
   if (registry) fault = faults::Intercept("flush", error);
   if (fault ? !*fault : !platform::FlushOutput(&r->file, error)) {
     RollBackReplace(r);
-    return Failed(r, ReplaceStep::kFlush);
+    return Failed(r, "flush " + r->temp);
   }
   fault.reset();
   std::string ignored;
@@ -82,7 +69,7 @@ bool CommitReplace(Replacement* r, std::string* error) {
     platform::CloseOutput(&r->file, &ignored);  // released even when it fails
   if (fault ? !*fault : !platform::CloseOutput(&r->file, error)) {
     RollBackReplace(r);
-    return Failed(r, ReplaceStep::kClose);
+    return Failed(r, "close " + r->temp);
   }
   if (registry) faults::Hold("hold-rename");
   fault = faults::Intercept(registry ? "rename" : "backup-link", error);
@@ -92,7 +79,7 @@ bool CommitReplace(Replacement* r, std::string* error) {
                  : platform::RenameNoReplace(r->temp, r->target, error);
   if (!renamed) {
     RollBackReplace(r);
-    return Failed(r, ReplaceStep::kRename);
+    return Failed(r, "rename " + r->temp + " to " + r->target);
   }
   r->committed = true;
   return true;
@@ -107,16 +94,15 @@ void RollBackReplace(Replacement* r) {
 
 bool CopyFileBytes(const std::string& source, const std::string& target,
                    Replacement* r, std::string* error) {
-  r->temp = TempPathFor(target);
-  r->protect_as = source;
+  r->temp = TempPathFor(target);  // for the caller's message
   platform::InputFile in;
   if (!platform::OpenInput(source, &in, error))
-    return Failed(r, ReplaceStep::kRead);
+    return Failed(r, "read " + source);
   bool ok = BeginReplace(target, source, ReplaceMode::kCreateOnly, r, error);
   std::vector<char> chunk(ok ? 1 << 20 : 0);
   for (size_t got = 0; ok; ) {
     if (!platform::ReadInput(&in, chunk.data(), chunk.size(), &got, error))
-      ok = Failed(r, ReplaceStep::kRead);
+      ok = Failed(r, "read " + source);
     else if (got == 0)
       break;
     else

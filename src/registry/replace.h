@@ -34,23 +34,15 @@ enum class ReplaceMode {
   kCreateOnly,  // the backup: never replaces a file that is there
 };
 
-// The steps of a replacement, in their order: CopyFileBytes's read of
-// the file copied, then the temporary file's creation, its protection,
-// write, flush and close, and its rename to the target. kNone: none
-// failed.
-enum class ReplaceStep {
-  kNone, kRead, kCreate, kProtect, kWrite, kFlush, kClose, kRename
-};
-
 struct Replacement {
   ReplaceMode mode = ReplaceMode::kReplace;
-  std::string target;      // the name the bytes take
-  std::string temp;        // where they are written first
-  std::string protect_as;  // whose protection they take: the target, or
-                           // the file copied
+  std::string target;  // the name the bytes take
+  std::string temp;    // where they are written first
   platform::OutputFile file;
   bool committed = false;
-  ReplaceStep failed = ReplaceStep::kNone;  // after a failure: which step
+  // After a failure: the step that failed, as messages name it (see
+  // FailedStepText); empty while none has.
+  std::string failed;
 };
 
 // Returns the temporary file a replacement of |path| is written through.
@@ -58,8 +50,9 @@ std::string TempPathFor(const std::string& path);
 
 // Returns the step of |r| that failed as messages name it: "read FILE",
 // "create TEMP", "protect TEMP as FILE", "write TEMP", "flush TEMP",
-// "close TEMP" or "rename TEMP to TARGET" (FILE is |protect_as|); empty
-// when none failed.
+// "close TEMP" or "rename TEMP to TARGET" (FILE is the file whose
+// protection the bytes take: the target, or the file copied); empty when
+// none failed.
 std::string FailedStepText(const Replacement& r);
 
 // Creates the temporary file for |target| (see above), protected as

@@ -82,13 +82,12 @@ bool CheckReference(Walk* w) {
   return true;
 }
 
-// Text or an attribute value, up to |stop| or the end of the text. The
-// text holds no NUL before its end (checked first), so the C string
-// functions see all of it.
-bool ScanValue(Walk* w, char stop) {
-  const char stops[3] = {'&', stop, '\0'};
+// Text, up to the next '<' or the end of the text. The text holds no NUL
+// before its end (checked first), so the C string functions see all of
+// it.
+bool ScanText(Walk* w) {
   for (;;) {
-    w->p += strcspn(w->p, stops);
+    w->p += strcspn(w->p, "&<");
     if (*w->p != '&') return true;
     if (w->p[1] != '#')
       ++w->p;
@@ -213,16 +212,12 @@ bool ScanOpening(Walk* w) {
 bool ScanStep(Walk* w) {
   if (w->p == w->begin && strncmp(w->p, "\xEF\xBB\xBF", 3) == 0) w->p += 3;
   SkipSpace(w);
-  if (w->depth == 0) {
-    // Top level: only markup follows.
-    if (*w->p != '<') {
-      w->complete = !*w->p;
-      return false;
-    }
-    ++w->p;
-    return ScanOpening(w);
+  // Top level: only markup follows.
+  if (w->depth == 0 && *w->p != '<') {
+    w->complete = !*w->p;
+    return false;
   }
-  if (w->p[0] == '<' && w->p[1] == '/') {
+  if (w->depth > 0 && w->p[0] == '<' && w->p[1] == '/') {
     w->p += 2;
     Skip<IsNameChar>(w);
     SkipSpace(w);
@@ -235,7 +230,7 @@ bool ScanStep(Walk* w) {
     ++w->p;
     return ScanOpening(w);
   }
-  return *w->p && ScanValue(w, '<');
+  return *w->p && ScanText(w);
 }
 
 // No step reads more than this many bytes past where it ends.

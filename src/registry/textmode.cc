@@ -83,15 +83,6 @@ void PutText(TextOutput* out, const char* data, size_t size) {
   }
 }
 
-void PutTabsSlow(TextOutput* out, size_t count) {
-  static const char kTabs[] = "\t\t\t\t\t\t\t\t\t\t\t\t\t\t\t\t";
-  while (count > 0) {
-    size_t n = count < 16 ? count : 16;
-    PutPlain(out, kTabs, n);
-    count -= n;
-  }
-}
-
 bool FinishTextOutput(TextOutput* out) {
   Drain(out);
   return !out->failed;

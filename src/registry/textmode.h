@@ -7,7 +7,6 @@
 #include <cstring>
 #include <functional>
 #include <memory>
-#include <vector>
 
 #include "platform/bytes.h"
 
@@ -44,8 +43,6 @@ void InitTextOutput(TextOutput* out,
 void PutPlainSlow(TextOutput* out, const char* data, size_t size);
 // Appends bytes that may hold LF.
 void PutText(TextOutput* out, const char* data, size_t size);
-// Appends |count| tabs, when PutTabs has not that many at hand.
-void PutTabsSlow(TextOutput* out, size_t count);
 // Hands everything buffered to the writer; false if any write failed.
 bool FinishTextOutput(TextOutput* out);
 
@@ -65,10 +62,8 @@ inline void PutLineEnd(TextOutput* out) { PutPlain(out, "\r\n", 2); }
 // Appends |count| tabs: an element's indentation.
 inline void PutTabs(TextOutput* out, size_t count) {
   static constexpr char kTabs[] = "\t\t\t\t\t\t\t\t";
-  if (count < sizeof kTabs)
-    PutPlain(out, kTabs, count);
-  else
-    PutTabsSlow(out, count);
+  for (; count > 8; count -= 8) PutPlain(out, kTabs, 8);
+  PutPlain(out, kTabs, count);
 }
 
 // Appends the one byte |c|, LF as CR LF.

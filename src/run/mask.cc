@@ -1,17 +1,8 @@
 #include "run/mask.h"
 
-namespace {
-
-// The white space C's strtol skips before a number, in the "C" locale.
-bool IsCSpace(char c) {
-  return c == ' ' || c == '\t' || c == '\n' || c == '\v' || c == '\f' ||
-         c == '\r';
-}
-
-// Reads as ReadDeviceMask does; |end| is where reading stopped.
-std::optional<int32_t> ReadDecimal(const std::string& text, size_t* end) {
-  size_t i = 0;
-  while (i < text.size() && IsCSpace(text[i])) ++i;
+std::optional<int32_t> ReadDeviceMask(const std::string& text, size_t* end) {
+  // Past the white space C's strtol skips, in the "C" locale.
+  size_t i = text.find_first_not_of(" \t\n\v\f\r");
   bool negative = false;
   if (i < text.size() && (text[i] == '+' || text[i] == '-'))
     negative = text[i++] == '-';
@@ -23,28 +14,20 @@ std::optional<int32_t> ReadDecimal(const std::string& text, size_t* end) {
     value = value * 10 + (text[i] - '0');
     if (value > limit) return std::nullopt;
   }
-  *end = i;
+  if (end) *end = i;
   return static_cast<int32_t>(negative ? -value : value);
-}
-
-}  // namespace
-
-std::optional<int32_t> ReadDeviceMask(const std::string& text) {
-  size_t end = 0;
-  return ReadDecimal(text, &end);
 }
 
 std::string MaskNote(const std::string& text) {
   size_t end = 0;
-  std::optional<int32_t> mask = ReadDecimal(text, &end);
+  std::optional<int32_t> mask = ReadDeviceMask(text, &end);
   if (!mask || end == text.size()) return "";
   return "mask \"" + text + "\" read as " + std::to_string(*mask) +
          ": reading stopped at \"" + text.substr(end) + "\"";
 }
 
 std::string StrictMaskProblem(const std::string& text) {
-  size_t end = 0;
-  std::optional<int32_t> mask = ReadDecimal(text, &end);
+  std::optional<int32_t> mask = ReadDeviceMask(text);
   if (!mask) return "";
   const std::string quoted = "mask \"" + text + "\" ";
   if (text.find_first_not_of("0123456789") != std::string::npos)

@@ -13,8 +13,10 @@ constexpr int32_t kDeviceTypeBits = 0x3F;
 // optional sign is accepted, digits follow, and reading stops at the first
 // character that cannot continue the number ("12abc" gives 12, "0x20"
 // gives 0). Returns nothing when no digit follows the sign or the number
-// lies outside the signed 32-bit range.
-std::optional<int32_t> ReadDeviceMask(const std::string& text);
+// lies outside the signed 32-bit range. Sets |end|, when given, to where
+// reading stopped.
+std::optional<int32_t> ReadDeviceMask(const std::string& text,
+                                      size_t* end = nullptr);
 
 // Returns how |text| was read, when characters follow its number:
 // mask "0x5" read as 0: reading stopped at "x5". Empty otherwise, and for a

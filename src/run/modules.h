@@ -9,12 +9,9 @@
 
 #include "registry/module_entry.h"
 
-// Builds the entry of device type 1 to 6 in |folder|, which ends with a
-// backslash: the library's name (and the configuration directory's)
-// follows it directly.
-ModuleEntry BuildModuleEntry(int device_type, const std::string& folder);
-
-// Builds one entry per set mask bit 0 to 5, in ascending bit order.
+// Builds one entry per set mask bit 0 to 5 (device types 1 to 6), in
+// ascending bit order, each in |folder|, which ends with a backslash: the
+// library's name (and the configuration directory's) follows it directly.
 std::vector<ModuleEntry> BuildModuleList(int32_t DeviceMask,
                                          const std::string& folder);
 
