@@ -19,7 +19,7 @@ std::string BackupRegistry(const std::string& RegistryPath,
   if (CopyFileBytes(RegistryPath, BackupPath, &copy, &error))
     return std::string();
   *state = BackupState::kNotMade;
-  const std::string step = FailedStepText(copy).starts_with("rename ")
+  const std::string step = copy.rename_failed
                                ? "renaming " + copy.temp + " to " + copy.target
                                : "copying it to " + copy.temp;
   // No warning without a registry (its read fails and says so) or when a

@@ -79,6 +79,7 @@ bool CommitReplace(Replacement* r, std::string* error) {
                  : platform::RenameNoReplace(r->temp, r->target, error);
   if (!renamed) {
     RollBackReplace(r);
+    r->rename_failed = true;
     return Failed(r, "rename " + r->temp + " to " + r->target);
   }
   r->committed = true;

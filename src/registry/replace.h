@@ -43,6 +43,7 @@ struct Replacement {
   // After a failure: the step that failed, as messages name it (see
   // FailedStepText); empty while none has.
   std::string failed;
+  bool rename_failed = false;  // the step that failed is the rename
 };
 
 // Returns the temporary file a replacement of |path| is written through.
