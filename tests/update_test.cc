@@ -436,7 +436,8 @@ TEST(RegistryDocument, LineAtOffsets) {
   } cases[] = {
       {"a\nb\nc", {0, 1, 2, 4}, {1, 1, 2, 3}},
       {"a\r\nb\r\nc", {2, 4}, {2, 3}},  // folded: "a\nb\nc"
-      {"a\rb\nc", {2, 4}, {1, 2}},
+      {"a\rb\nc", {2, 4}, {2, 3}},  // CR, LF and CR LF each end a line
+      {"a\r\r\nb", {4}, {3}},
       {"a\n\x1a\n\n", {1, 2, 9}, {1, 2, 2}},
       {"", {0, 5}, {1, 1}},
       {"x\n\ny", {}, {}},

@@ -136,13 +136,11 @@ RegistryResult LoadRegistryFile(const std::string& RegistryPath,
 }
 
 std::vector<size_t> LineEnds(const ByteBuffer& text) {
+  // Text mode has made each CR LF an LF: every CR and LF left ends a line,
+  // as CR, LF and CR LF each end one in the file.
   std::vector<size_t> ends;
-  if (text.empty()) return ends;  // no data() to search
-  const char* begin = text.data();
-  const char* end = begin + text.size();
-  for (const char* at = begin;
-       (at = static_cast<const char*>(memchr(at, '\n', end - at))); ++at)
-    ends.push_back(static_cast<size_t>(at - begin));
+  for (size_t i = 0; i < text.size(); ++i)
+    if (text[i] == '\n' || text[i] == '\r') ends.push_back(i);
   return ends;
 }
 

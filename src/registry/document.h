@@ -83,8 +83,9 @@ RegistryResult LoadRegistryFile(const std::string& RegistryPath,
                                 ByteBuffer* raw = nullptr,
                                 bool find_lines = false);
 
-// Returns the offsets of the line ends (LF) in |text|, folded as
-// PrepareRegistryText folds it.
+// Returns the offsets of the line ends in |text|, folded as
+// PrepareRegistryText folds it: each CR and LF, so that CR, LF and CR LF
+// each end a line of the file.
 std::vector<size_t> LineEnds(const ByteBuffer& text);
 
 // Returns the 1-based line of |offset| (an offset into the parsed text),

@@ -1107,6 +1107,11 @@ extend([
             said("skipped", GOOD, "64-bit module, 32-bit framework"),
             "module: " + X86,
             said("breaks-startup", data("noload.dll"), "no xnModuleLoad")))),
+    run("check: CR alone ends a line too", ["--check", "x64"], {
+        "pf/modules.xml": b"<Modules>\r\t<Module/>\r\n\t<Module/>\r</Modules>"},
+        UNCHANGED, status=1, stdout=Out((
+            said("breaks-startup", "line 2", "Module without path"),
+            said("breaks-startup", "line 3", "Module without path")))),
     run("check: nothing wrong, nothing said", ["--check", "x64"], {
         "pf/modules.xml": crlf("<Modules>", mod(GOOD), "</Modules>"),
         "pf/good.dll": Built("x64.dll")}, UNCHANGED),
