@@ -78,10 +78,11 @@ Opened OpenLockFile(int folder, int* fd, std::string* error) {
       close(*fd);
     } else if (errno != ENOENT && errno != EEXIST) {
       // What cannot be opened: a link (O_NOFOLLOW's ELOOP), a socket
-      // (ENXIO), a file of another user's (EACCES).
+      // (ENXIO), a file of another user's (EACCES). Removed as itself,
+      // unless it is a folder or a trusted file.
       const int code = errno;
       if (fstatat(folder, kLockFileName, &st, AT_SYMLINK_NOFOLLOW) != 0 ||
-          S_ISDIR(st.st_mode) || (S_ISREG(st.st_mode) && Trusted(st))) {
+          S_ISDIR(st.st_mode) || Trusted(st)) {
         // A trusted file that this process may not open is root's, and
         // this process is not root's: it needs the lock only if it may
         // change the folder.

@@ -58,7 +58,7 @@ int OpenLogFolder(const std::string& host, std::string* name,
   const size_t slash = host.find_last_of('/');
   *name = slash == std::string::npos ? host : host.substr(slash + 1);
   if (name->empty()) name->push_back('.');  // a folder: refused as one
-  const bool absolute = !host.empty() && host[0] == '/';
+  const bool absolute = host[0] == '/';
   // The links followed and the folders reached so far, as a path.
   std::string at = absolute ? "" : ".";
   int folder = open(absolute ? "/" : ".", O_PATH | O_DIRECTORY | O_CLOEXEC);
