@@ -1,10 +1,15 @@
 // What another user may leave where the tool writes: the log's refusals
-// (log-posix.cc), and the judgement of a folder and its parents
-// (trust-posix.cc).
+// (log-posix.cc), the registry's lock (lock-posix.cc), and the judgement
+// of a file, a folder and its parents (trust-posix.cc).
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <poll.h>
 #include <pwd.h>
+#include <signal.h>
 #include <stdlib.h>
+#include <sys/file.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <cstdio>
@@ -149,6 +154,365 @@ TEST(OpenAppend, MissingFolderIsTheSystemsReason) {
                                     &created, &error));
   EXPECT_FALSE(created);
   EXPECT_EQ(error, "No such file or directory");
+}
+
+// Links on the way to the log's folder: top/real is a folder, the rest
+// as a case plants; a link is of this user's unless it is given to user
+// nobody.
+TEST(OpenAppend, FollowsOnlyItsOwnLinksOnTheWay) {
+  uid_t nobody_uid = 0;
+  gid_t nobody_gid = 0;
+  const bool can_give = Nobody(&nobody_uid, &nobody_gid);
+  struct Link {
+    const char* name;    // below top
+    const char* target;  // "@" stands for top
+    bool nobody = false;
+  };
+  struct Case {
+    const char* name;
+    std::vector<Link> links;
+    const char* log;      // below top; "./" first: relative to top
+    const char* refusal;  // the reason, "@" for top; nullptr: logged
+    const char* written = nullptr;  // below top, when logged
+  } cases[] = {
+      {"a link of its own", {{"l", "real"}}, "l/run.log", nullptr,
+       "real/run.log"},
+      {"an absolute link of its own", {{"l", "@/real"}}, "l/run.log",
+       nullptr, "real/run.log"},
+      {"a link of its own to a link of its own",
+       {{"l", "m"}, {"m", "real"}}, "l/run.log", nullptr, "real/run.log"},
+      {"a link of its own, then .. out of where it leads",
+       {{"l", "real/sub"}}, "l/../run.log", nullptr, "real/run.log"},
+      {"a link of another user's", {{"l", "real", true}}, "l/run.log",
+       "a link on the way, @/l, belongs to another user: not followed"},
+      {"an absolute link of another user's", {{"l", "@/real", true}},
+       "l/run.log",
+       "a link on the way, @/l, belongs to another user: not followed"},
+      {"another user's link, reached through a link of its own",
+       {{"l", "other"}, {"other/x", "../real", true}}, "l/x/run.log",
+       "a link on the way, @/other/x, belongs to another user: not "
+       "followed"},
+      {"another user's link, after an absolute link of its own",
+       {{"l", "@/other"}, {"other/x", "../real", true}}, "l/x/run.log",
+       "a link on the way, @/other/x, belongs to another user: not "
+       "followed"},
+      {"another user's link on a relative path",
+       {{"l", "real", true}}, "./l/run.log",
+       "a link on the way, ./l, belongs to another user: not followed"},
+      {"a link of its own on a relative path", {{"l", "real"}},
+       "./l/run.log", nullptr, "real/run.log"},
+      {"a loop of links", {{"l", "m"}, {"m", "l"}}, "l/run.log",
+       "Too many levels of symbolic links"},
+      {"a link to a file", {{"l", "real/file"}}, "l/run.log",
+       "Not a directory"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    bool needs_root = false;
+    for (const Link& link : c.links) needs_root |= link.nobody;
+    if (needs_root && !can_give) continue;
+    const std::string top = TempFolder();
+    auto at_top = [&top](std::string text) {
+      const size_t at = text.find('@');
+      return at == std::string::npos ? text : text.replace(at, 1, top);
+    };
+    for (const char* dir : {"/real", "/real/sub", "/other"})
+      ASSERT_EQ(mkdir((top + dir).c_str(), 0755), 0);
+    Write(top + "/real/file", kVictim);
+    for (const Link& link : c.links) {
+      const std::string name = top + "/" + link.name;
+      ASSERT_EQ(symlink(at_top(link.target).c_str(), name.c_str()), 0);
+      if (link.nobody) {
+        ASSERT_EQ(lchown(name.c_str(), nobody_uid, nobody_gid), 0);
+      }
+    }
+    char cwd[4096];
+    ASSERT_TRUE(getcwd(cwd, sizeof cwd));
+    const bool relative = c.log[0] == '.';
+    if (relative) {
+      ASSERT_EQ(chdir(top.c_str()), 0);
+    }
+    platform::OutputFile file;
+    bool created = false;
+    std::string error;
+    const bool opened = platform::OpenAppend(
+        relative ? std::string(c.log + 2) : top + "/" + c.log, &file,
+        &created, &error);
+    if (opened) platform::AppendLine(&file, "a line", &error);
+    platform::CloseOutput(&file, &error);
+    ASSERT_EQ(chdir(cwd), 0);
+    EXPECT_EQ(Read(top + "/real/file"), kVictim);
+    if (c.refusal) {
+      EXPECT_FALSE(opened);
+      EXPECT_FALSE(created);
+      EXPECT_EQ(error, at_top(c.refusal));
+      EXPECT_NE(access((top + "/real/run.log").c_str(), F_OK), 0);
+      continue;
+    }
+    ASSERT_TRUE(opened) << error;
+    EXPECT_TRUE(created);
+    EXPECT_EQ(Read(top + "/" + c.written), "a line\n");
+  }
+}
+
+// Tells whether another open of |path| can take an exclusive flock on
+// it now (and lets it go again).
+bool Lockable(const std::string& path) {
+  const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) return false;
+  const bool taken = flock(fd, LOCK_EX | LOCK_NB) == 0;
+  close(fd);
+  return taken;
+}
+
+TEST(LockRegistryFolder, HoldsAFileOfItsOwnAndRemovesItWhenDone) {
+  const std::string dir = TempFolder();
+  const std::string lock = dir + "/" + platform::kLockFileName;
+  std::string error;
+  ASSERT_TRUE(platform::LockRegistryFolder(dir, 0, &error)) << error;
+  struct stat st;
+  ASSERT_EQ(lstat(lock.c_str(), &st), 0);
+  EXPECT_TRUE(S_ISREG(st.st_mode));
+  EXPECT_EQ(st.st_mode & 07777, 0600u);
+  EXPECT_EQ(st.st_uid, geteuid());
+  EXPECT_FALSE(Lockable(lock));
+  platform::UnlockRegistryFolder();
+  EXPECT_NE(access(lock.c_str(), F_OK), 0);
+  platform::UnlockRegistryFolder();  // nothing held: nothing to do
+}
+
+TEST(LockRegistryFolder, MissingFolderNeedsNoLock) {
+  const std::string dir = TempFolder() + "/none";
+  std::string error;
+  EXPECT_TRUE(platform::LockRegistryFolder(dir, 0, &error)) << error;
+  EXPECT_NE(access(dir.c_str(), F_OK), 0);
+  platform::UnlockRegistryFolder();
+}
+
+// Another process holds every lock it can take: on the folder, on the
+// registry, and on whatever is at the lock file's name that it could
+// open. None of them delays the lock, which is then on a file of this
+// user's only; what was planted is removed as itself.
+TEST(LockRegistryFolder, OthersLocksDoNotHoldItUp) {
+  uid_t nobody_uid = 0;
+  gid_t nobody_gid = 0;
+  const bool can_give = Nobody(&nobody_uid, &nobody_gid);
+  struct Case {
+    const char* name;
+    // Plants at |lock|; returns the path the other process opens and
+    // locks, empty for none.
+    std::function<std::string(const std::string& lock,
+                              const std::string& victim)>
+        plant;
+    bool needs_root = false;
+  } cases[] = {
+      {"nothing there", [](auto&, auto&) { return std::string(); }},
+      {"a file others may read",
+       [](auto& lock, auto&) {
+         Write(lock, "");
+         chmod(lock.c_str(), 0644);
+         return lock;
+       }},
+      {"a file its group may read",
+       [](auto& lock, auto&) {
+         Write(lock, "");
+         chmod(lock.c_str(), 0640);
+         return lock;
+       }},
+      {"a hard link of another file",
+       [](auto& lock, auto& victim) {
+         link(victim.c_str(), lock.c_str());
+         return victim;
+       }},
+      {"a symbolic link to a file of its own",
+       [](auto& lock, auto& victim) {
+         symlink(victim.c_str(), lock.c_str());
+         return victim;
+       }},
+      {"a symbolic link that leads nowhere",
+       [](auto& lock, auto& victim) {
+         symlink((victim + ".made").c_str(), lock.c_str());
+         return std::string();
+       }},
+      {"a FIFO",
+       [](auto& lock, auto&) {
+         mkfifo(lock.c_str(), 0600);
+         return std::string();
+       }},
+      {"a file of another user's",
+       [&](auto& lock, auto&) {
+         Write(lock, "");
+         chmod(lock.c_str(), 0600);
+         EXPECT_EQ(chown(lock.c_str(), nobody_uid, nobody_gid), 0);
+         return lock;
+       },
+       true},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    if (c.needs_root && !can_give) continue;
+    const std::string dir = TempFolder();
+    const std::string lock = dir + "/" + platform::kLockFileName;
+    const std::string victim = TempFolder() + "/victim";
+    Write(dir + "/modules.xml", "<Modules />\n");
+    Write(victim, kVictim);
+    chmod(victim.c_str(), 0600);
+    std::vector<int> held;
+    for (const std::string& path : {dir, dir + "/modules.xml",
+                                    c.plant(lock, victim)}) {
+      if (path.empty()) continue;
+      held.push_back(open(path.c_str(), O_RDONLY | O_CLOEXEC));
+      ASSERT_EQ(flock(held.back(), LOCK_EX | LOCK_NB), 0) << path;
+    }
+
+    std::string error;
+    EXPECT_TRUE(platform::LockRegistryFolder(dir, 0, &error)) << error;
+    struct stat st;
+    ASSERT_EQ(lstat(lock.c_str(), &st), 0);
+    EXPECT_TRUE(S_ISREG(st.st_mode));
+    EXPECT_EQ(st.st_nlink, 1u);
+    EXPECT_EQ(st.st_mode & 07777, 0600u);
+    EXPECT_EQ(st.st_uid, geteuid());
+    EXPECT_FALSE(Lockable(lock));
+    platform::UnlockRegistryFolder();
+    EXPECT_NE(access(lock.c_str(), F_OK), 0);
+    EXPECT_EQ(Read(victim), kVictim);
+    ASSERT_EQ(lstat(victim.c_str(), &st), 0);
+    EXPECT_EQ(st.st_nlink, 1u);
+    EXPECT_EQ(st.st_mode & 07777, 0600u);
+    EXPECT_NE(access((victim + ".made").c_str(), F_OK), 0);
+    for (int fd : held) close(fd);
+  }
+}
+
+// Runs take turns: a lock file of this user's held by another run is
+// waited for, at most the bound, and stays as it is.
+TEST(LockRegistryFolder, WaitsForAnotherRunsLock) {
+  const std::string dir = TempFolder();
+  const std::string lock = dir + "/" + platform::kLockFileName;
+  Write(lock, "");
+  chmod(lock.c_str(), 0600);
+  const int other = open(lock.c_str(), O_RDWR | O_CLOEXEC);
+  ASSERT_EQ(flock(other, LOCK_EX | LOCK_NB), 0);
+  struct stat before, after;
+  ASSERT_EQ(lstat(lock.c_str(), &before), 0);
+  std::string error;
+  EXPECT_FALSE(platform::LockRegistryFolder(dir, 30, &error));
+  EXPECT_EQ(error.rfind("another run holds the registry's lock; gave up "
+                        "after waiting ",
+                        0),
+            0u)
+      << error;
+  ASSERT_EQ(lstat(lock.c_str(), &after), 0);
+  EXPECT_EQ(after.st_ino, before.st_ino);
+  platform::UnlockRegistryFolder();  // none was taken: the file stays
+  EXPECT_EQ(access(lock.c_str(), F_OK), 0);
+  close(other);
+}
+
+// A run waits on the file of another, which removes it at its end and
+// lets go: the waiting run's lock is then on a file at the name, not on
+// the one removed (where a third run would not see it).
+TEST(LockRegistryFolder, TakesItAnewWhenTheHolderRemovedIt) {
+  const std::string dir = TempFolder();
+  const std::string lock = dir + "/" + platform::kLockFileName;
+  // The other run's lock, as it holds it (not this process's, which the
+  // child would inherit).
+  Write(lock, "");
+  chmod(lock.c_str(), 0600);
+  const int other = open(lock.c_str(), O_RDWR | O_CLOEXEC);
+  ASSERT_EQ(flock(other, LOCK_EX | LOCK_NB), 0);
+  int ready[2];
+  ASSERT_EQ(pipe(ready), 0);
+  const pid_t child = fork();
+  ASSERT_GE(child, 0);
+  if (child == 0) {
+    // The waiting run; says when it holds the lock, then holds it until
+    // it is killed (or in a minute, should the test have stopped early).
+    alarm(60);
+    close(other);  // the other run's, not this one's
+    std::string reason;
+    char said = platform::LockRegistryFolder(dir, 30000, &reason) ? 'y' : 'n';
+    if (write(ready[1], &said, 1) != 1) _exit(1);
+    pause();
+    _exit(0);
+  }
+  struct Reap {
+    pid_t pid;
+    ~Reap() {
+      kill(pid, SIGKILL);
+      waitpid(pid, nullptr, 0);
+    }
+  };
+  {
+    Reap reap{child};
+    close(ready[1]);
+    usleep(300 * 1000);  // the child opens the file and waits on it
+    unlink(lock.c_str());
+    close(other);
+    pollfd wait = {ready[0], POLLIN, 0};
+    char said = 0;
+    ASSERT_EQ(poll(&wait, 1, 30000), 1);
+    ASSERT_EQ(read(ready[0], &said, 1), 1);
+    EXPECT_EQ(said, 'y');
+    EXPECT_EQ(access(lock.c_str(), F_OK), 0);
+    EXPECT_FALSE(Lockable(lock));
+  }
+  close(ready[0]);
+  // The killed run's file is left; its lock went with it.
+  EXPECT_TRUE(Lockable(lock));
+}
+
+TEST(FileOpenToOthers, JudgesTheFileItself) {
+  uid_t nobody_uid = 0;
+  gid_t nobody_gid = 0;
+  const bool can_give = Nobody(&nobody_uid, &nobody_gid);
+  struct Case {
+    const char* name;
+    mode_t mode;
+    bool nobody;
+    bool open;
+    bool linked = false;  // judged through a symbolic link to it
+  } cases[] = {
+      {"644", 0644, false, false},
+      {"600", 0600, false, false},
+      {"444", 0444, false, false},
+      {"664: its group writes", 0664, false, true},
+      {"646: others write", 0646, false, true},
+      {"666", 0666, false, true},
+      {"another user's, 644", 0644, true, true},
+      {"another user's, 600", 0600, true, true},
+      {"a link to a 666 file", 0666, false, true, true},
+      {"a link to a 644 file", 0644, false, false, true},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    if (c.nobody && !can_give) continue;
+    const std::string dir = TempFolder();
+    std::string file = dir + "/modules.xml";
+    Write(file, "<Modules />\n");
+    ASSERT_EQ(chmod(file.c_str(), c.mode), 0);
+    if (c.nobody) {
+      ASSERT_EQ(chown(file.c_str(), nobody_uid, nobody_gid), 0);
+    }
+    if (c.linked) {
+      ASSERT_EQ(symlink(file.c_str(), (dir + "/link.xml").c_str()), 0);
+      file = dir + "/link.xml";
+    }
+    std::string error;
+    EXPECT_EQ(platform::FileOpenToOthers(file, &error), c.open);
+    EXPECT_EQ(error, "");
+  }
+}
+
+TEST(FileOpenToOthers, MissingFileIsNotOpen) {
+  const std::string dir = TempFolder();
+  std::string error;
+  EXPECT_FALSE(platform::FileOpenToOthers(dir + "/none.xml", &error));
+  EXPECT_FALSE(platform::FileOpenToOthers(dir + "/none/none.xml", &error));
+  Write(dir + "/file", "");
+  EXPECT_FALSE(platform::FileOpenToOthers(dir + "/file/none.xml", &error));
+  EXPECT_EQ(error, "");
 }
 
 // A tree: top/a/b/data, each folder 0755, each mode and owner then

@@ -1,8 +1,9 @@
 // The POSIX log: appended to, and written only when it is this user's own
-// file.
+// file, in a folder reached through no other user's link.
 #include "platform/platform.h"
 
 #include <fcntl.h>
+#include <limits.h>
 #include <signal.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -27,12 +28,13 @@ std::string LogRefusal(int fd) {
   return std::string();
 }
 
-// Why |host| could not be opened, |code| being the open's errno: a link
-// there is named as such (O_NOFOLLOW's ELOOP), and so is anything else
-// that is not a regular file (a FIFO without a reader gives ENXIO).
-std::string OpenRefusal(const std::string& host, int code) {
+// Why |name| in |folder| could not be opened, |code| being the open's
+// errno: a link there is named as such (O_NOFOLLOW's ELOOP), and so is
+// anything else that is not a regular file (a FIFO without a reader
+// gives ENXIO).
+std::string OpenRefusal(int folder, const std::string& name, int code) {
   struct stat st;
-  if (lstat(host.c_str(), &st) == 0) {
+  if (fstatat(folder, name.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0) {
     if (S_ISLNK(st.st_mode)) return "it is a symbolic link: not followed";
     if (!S_ISREG(st.st_mode) && !S_ISDIR(st.st_mode))
       return "it is not a regular file";
@@ -40,13 +42,108 @@ std::string OpenRefusal(const std::string& host, int code) {
   return strerror(code);
 }
 
+// Opens the folder of host path |host| as itself, from the root (or the
+// current folder for a relative path), one component at a time; returns
+// its descriptor and sets |name| to the last component, the log's name
+// in it. A symbolic link on the way is followed only when root or this
+// process's user owns it: another user's, in a folder of theirs (their
+// temporary folder), could lead anywhere. On failure -1, with |error|
+// set.
+int OpenLogFolder(const std::string& host, std::string* name,
+                  std::string* error) {
+  if (host.empty()) {
+    *error = strerror(ENOENT);
+    return -1;
+  }
+  const size_t slash = host.find_last_of('/');
+  *name = slash == std::string::npos ? host : host.substr(slash + 1);
+  if (name->empty()) name->push_back('.');  // a folder: refused as one
+  const bool absolute = host[0] == '/';
+  // The links followed and the folders reached so far, as a path.
+  std::string at = absolute ? "" : ".";
+  int folder = open(absolute ? "/" : ".", O_PATH | O_DIRECTORY | O_CLOEXEC);
+  if (folder < 0) {
+    posix::Fail(error);
+    return -1;
+  }
+  std::vector<std::string> rest;  // components still to go, last first
+  if (slash != std::string::npos)
+    posix::PushComponents(host.substr(0, slash), &rest);
+  int links = 0;
+  while (!rest.empty()) {
+    const std::string part = rest.back();
+    rest.pop_back();
+    if (part == ".") continue;
+    // Whatever is there, a link too, as itself.
+    const int next =
+        openat(folder, part.c_str(), O_PATH | O_NOFOLLOW | O_CLOEXEC);
+    struct stat st;
+    if (next < 0 || fstat(next, &st) != 0) {
+      posix::Fail(error, next);
+      close(folder);
+      return -1;
+    }
+    const std::string path = at + "/" + part;
+    if (S_ISDIR(st.st_mode)) {
+      close(folder);
+      folder = next;
+      at = path;
+      continue;
+    }
+    char target[PATH_MAX];
+    ssize_t size = -1;
+    if (!S_ISLNK(st.st_mode)) {
+      *error = strerror(ENOTDIR);
+    } else if (st.st_uid != 0 && st.st_uid != geteuid()) {
+      *error = "a link on the way, " + path +
+               ", belongs to another user: not followed";
+    } else if (++links > posix::kMaxLinks) {
+      *error = strerror(ELOOP);
+    } else {
+      // Read from the link opened, not from its name: the one judged.
+      size = readlinkat(next, "", target, sizeof target);
+      if (size < 0 || size == sizeof target)
+        *error = strerror(size < 0 ? errno : ENAMETOOLONG);
+    }
+    close(next);
+    if (size < 0 || size == sizeof target) {
+      close(folder);
+      return -1;
+    }
+    if (target[0] == '/') {
+      close(folder);
+      folder = open("/", O_PATH | O_DIRECTORY | O_CLOEXEC);
+      if (folder < 0) {
+        posix::Fail(error);
+        return -1;
+      }
+      at.clear();
+    }
+    posix::PushComponents(std::string(target, static_cast<size_t>(size)),
+                          &rest);
+  }
+  return folder;
+}
+
+// Removes the file that |name| names in |folder| when it is still the
+// file just made as |fd|.
+void RemoveMade(int folder, const std::string& name, int fd) {
+  struct stat made, named;
+  if (fstat(fd, &made) == 0 &&
+      fstatat(folder, name.c_str(), &named, AT_SYMLINK_NOFOLLOW) == 0 &&
+      posix::SameFile(made, named))
+    unlinkat(folder, name.c_str(), 0);
+}
+
 }  // namespace
 
 bool OpenAppend(const std::string& path, OutputFile* file, bool* created,
                 std::string* error) {
   signal(SIGXFSZ, SIG_IGN);  // as for CreateOutput
-  const std::string host = posix::HostPath(path);
   *created = false;
+  std::string name;
+  const int folder = OpenLogFolder(posix::HostPath(path), &name, error);
+  if (folder < 0) return false;
   // An existing log is opened only as itself (O_NOFOLLOW), without
   // waiting for a reader (O_NONBLOCK: a FIFO planted there) or becoming
   // a terminal's (O_NOCTTY); a missing one is made new (O_EXCL), never
@@ -54,14 +151,14 @@ bool OpenAppend(const std::string& path, OutputFile* file, bool* created,
   // it: both are tried again, a few times.
   int fd = -1;
   for (int attempt = 1; fd < 0; ++attempt) {
-    fd = open(host.c_str(),
-              O_WRONLY | O_APPEND | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY |
-                  O_CLOEXEC);
+    fd = openat(folder, name.c_str(),
+                O_WRONLY | O_APPEND | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY |
+                    O_CLOEXEC);
     if (fd >= 0 || errno != ENOENT) break;
-    fd = open(host.c_str(),
-              O_WRONLY | O_APPEND | O_CREAT | O_EXCL | O_NOFOLLOW | O_NOCTTY |
-                  O_CLOEXEC,
-              0600);
+    fd = openat(folder, name.c_str(),
+                O_WRONLY | O_APPEND | O_CREAT | O_EXCL | O_NOFOLLOW |
+                    O_NOCTTY | O_CLOEXEC,
+                0600);
     if (fd >= 0) {
       *created = true;
       break;
@@ -69,7 +166,8 @@ bool OpenAppend(const std::string& path, OutputFile* file, bool* created,
     if (errno != EEXIST || attempt == posix::kCreateAttempts) break;
   }
   if (fd < 0) {
-    *error = OpenRefusal(host, errno);
+    *error = OpenRefusal(folder, name, errno);
+    close(folder);
     return false;
   }
   std::string refusal = LogRefusal(fd);
@@ -77,10 +175,15 @@ bool OpenAppend(const std::string& path, OutputFile* file, bool* created,
   if (refusal.empty() && fcntl(fd, F_SETFL, O_APPEND) != 0)
     refusal = posix::Reason();
   if (!refusal.empty()) {
+    // A new log refused leaves nothing behind.
+    if (*created) RemoveMade(folder, name, fd);
+    *created = false;
     close(fd);
+    close(folder);
     *error = refusal;
     return false;
   }
+  close(folder);
   file->path = path;
   file->handle = fd;
   return true;

@@ -108,15 +108,19 @@ bool FlushOutput(OutputFile* file, std::string* error);
 bool CloseOutput(OutputFile* file, std::string* error);
 
 // Opens the log |path| to append to; a relative path is taken from the
-// current folder. A missing file is made new, with access for this
-// process's user only (on Windows also SYSTEM and Administrators;
-// |*created| then true). An existing one is opened
+// current folder. Its folder is reached without following a link that
+// another user may have put on the way: on POSIX each folder is opened
+// as itself, from the root, and a symbolic link on the way followed only
+// when root or this process's user owns it (a link of another user's is
+// refused, naming it). A missing file is made new, in that folder, with
+// access for this process's user only (on Windows also SYSTEM and
+// Administrators; |*created| then true). An existing one is opened
 // only as itself, and written only when it is a regular file with no
 // other hard link, owned by this process's user or an administrator (on
 // POSIX root; on Windows SYSTEM, Administrators or TrustedInstaller):
 // a link or reparse point there, a file of another user's, a FIFO or a
-// device is refused, with the reason in |error|. Never waits on what it
-// opens.
+// device is refused, with the reason in |error|. A new file refused so
+// is removed again. Never waits on what it opens.
 bool OpenAppend(const std::string& path, OutputFile* file, bool* created,
                 std::string* error);
 // Writes |line| and the system's line end (CR LF on Windows) at the end of
@@ -191,6 +195,16 @@ void CloseInput(InputFile* file);
 bool FolderOpenToOthers(const std::string& dir, std::string* through,
                         std::string* error);
 
+// Tells whether users other than administrators may change the file
+// |path| itself: on POSIX its owner is neither root nor this process's
+// user, or its group or others may write it (a symbolic link at |path|
+// is followed, as the file's readers follow it); on Windows its owner is
+// not SYSTEM, Administrators or TrustedInstaller (or this process's user
+// under Wine), or its DACL lets anyone else write, delete, or change its
+// permissions or owner. False, with |error| set, when it cannot tell; a
+// missing file is not open.
+bool FileOpenToOthers(const std::string& path, std::string* error);
+
 // The longest a run waits for another run's lock on the registry.
 constexpr unsigned kLockWaitMs = 60 * 1000;
 
@@ -200,13 +214,29 @@ inline std::string LockTimeoutReason(unsigned long long waited_ms) {
          std::to_string((waited_ms + 500) / 1000) + " s";
 }
 
+// The file in the registry's folder that the POSIX lock is taken on.
+constexpr char kLockFileName[] = "modules.xml.lock";
+
 // Takes an exclusive lock that guards the registry in folder |dir| until
-// the process ends; waits while another process holds it, at most
-// |wait_ms|, and then fails with a reason that says so. The system
-// releases it when the process dies. A folder that does not exist holds
-// no registry and needs no lock.
+// UnlockRegistryFolder or the end of the process; waits while another
+// process holds it, at most |wait_ms|, and then fails with a reason that
+// says so. The system releases it when the process dies. A folder that
+// does not exist holds no registry and needs no lock. Only those who may
+// change the registry can hold it: on POSIX it is a lock (flock) on the
+// file kLockFileName in |dir|, made for this process's user only; one
+// there that another user could open (a link, a file with other hard
+// links, of another user's or that others may open, anything but a
+// regular file) is removed as itself and made anew. A run that may not
+// make that file in |dir| may not change the registry either, and takes
+// no lock.
 bool LockRegistryFolder(const std::string& dir, unsigned wait_ms,
                         std::string* error);
+
+// Releases the lock this process took, if any; on POSIX first removes
+// the lock file while still holding it, so that a run leaves no file
+// behind (a killed run's file is harmless: the next run takes the lock on
+// it and removes it).
+void UnlockRegistryFolder();
 
 // Tells whether the open |file| is the file at |path|, without opening
 // that file: on POSIX by device and inode; on Windows by the name under

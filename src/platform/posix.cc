@@ -27,6 +27,16 @@ std::string DosDevicePath(const std::string& path) {
 
 }  // namespace
 
+void PushComponents(const std::string& path, std::vector<std::string>* rest) {
+  size_t end = path.size();
+  while (end > 0) {
+    size_t start = path.find_last_of('/', end - 1);
+    start = start == std::string::npos ? 0 : start + 1;
+    if (end > start) rest->push_back(path.substr(start, end - start));
+    end = start == 0 ? 0 : start - 1;
+  }
+}
+
 std::string WinePrefix() {
   const char* prefix = getenv("WINEPREFIX");
   if (prefix && *prefix) return prefix;

@@ -6,9 +6,11 @@
 
 #include <errno.h>
 #include <string.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <string>
+#include <vector>
 
 namespace platform {
 namespace posix {
@@ -16,6 +18,9 @@ namespace posix {
 // How often a new file is made again after something got in its way
 // before giving up (CreateOutput, OpenAppend).
 constexpr int kCreateAttempts = 8;
+
+// The longest chain of symbolic links followed, as the system's limit.
+constexpr int kMaxLinks = 40;
 
 // Returns the system's reason for the last failure (errno).
 inline std::string Reason() { return strerror(errno); }
@@ -27,6 +32,16 @@ inline bool Fail(std::string* error, int fd = -1) {
   if (fd >= 0) close(fd);
   return false;
 }
+
+// Tells whether |a| and |b| describe one file: the same device and inode.
+inline bool SameFile(const struct stat& a, const struct stat& b) {
+  return a.st_dev == b.st_dev && a.st_ino == b.st_ino;
+}
+
+// Pushes the components of |path| onto |rest|, the last first, so that
+// the first is on top; empty ones (of "//" or a leading "/") are left
+// out.
+void PushComponents(const std::string& path, std::vector<std::string>* rest);
 
 // Returns the Wine prefix: $WINEPREFIX, or ~/.wine.
 std::string WinePrefix();

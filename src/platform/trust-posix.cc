@@ -1,4 +1,5 @@
-// Whether others than root and this user may change a folder on POSIX.
+// Whether others than root and this user may change a folder or a file
+// on POSIX.
 #include "platform/platform.h"
 
 #include <limits.h>
@@ -11,18 +12,16 @@ namespace platform {
 namespace {
 
 // Whether users other than root and this process's user may change
-// folder |st|: its owner is another user, or its group or others may
-// write in it. In a parent folder the sticky bit (as on /tmp) keeps them
-// from renaming or removing the entries they do not own, the next folder
-// on the way included, which is judged on its own.
-bool OpenFolderStat(const struct stat& st, bool parent) {
+// the file or folder |st|: its owner is another user, or its group or
+// others may write it (in a folder: make, remove and rename entries).
+// In a parent folder the sticky bit (as on /tmp) keeps them from
+// renaming or removing the entries they do not own, the next folder on
+// the way included, which is judged on its own.
+bool OpenStat(const struct stat& st, bool parent) {
   if (st.st_uid != 0 && st.st_uid != geteuid()) return true;
   if (parent && (st.st_mode & S_ISVTX)) return false;
   return (st.st_mode & (S_IWGRP | S_IWOTH)) != 0;
 }
-
-// The longest chain of symbolic links followed, as the system's limit.
-constexpr int kMaxLinks = 40;
 
 }  // namespace
 
@@ -39,16 +38,7 @@ bool FolderOpenToOthers(const std::string& dir, std::string* through,
     host = std::string(cwd) + "/" + host;
   }
   std::vector<std::string> rest;  // components still to go, last first
-  auto push = [&rest](const std::string& path) {
-    size_t end = path.size();
-    while (end > 0) {
-      size_t start = path.find_last_of('/', end - 1);
-      start = start == std::string::npos ? 0 : start + 1;
-      if (end > start) rest.push_back(path.substr(start, end - start));
-      end = start == 0 ? 0 : start - 1;
-    }
-  };
-  push(host);
+  posix::PushComponents(host, &rest);
   // (Copies of |root|: GCC 12 takes an assignment of "/" for an overlapping
   // copy.)
   const std::string root(1, '/');
@@ -57,7 +47,7 @@ bool FolderOpenToOthers(const std::string& dir, std::string* through,
   int links = 0;
   struct stat st;
   if (stat("/", &st) != 0) return posix::Fail(error);
-  if (OpenFolderStat(st, !rest.empty())) open = root;
+  if (OpenStat(st, !rest.empty())) open = root;
   while (!rest.empty()) {
     const std::string part = rest.back();
     rest.pop_back();
@@ -74,13 +64,13 @@ bool FolderOpenToOthers(const std::string& dir, std::string* through,
     if (S_ISLNK(st.st_mode)) {
       char target[PATH_MAX];
       ssize_t n = readlink(next.c_str(), target, sizeof target - 1);
-      if (n < 0 || ++links > kMaxLinks) {
+      if (n < 0 || ++links > posix::kMaxLinks) {
         *error = n < 0 ? posix::Reason() : strerror(ELOOP);
         return false;
       }
       target[n] = '\0';
       if (target[0] == '/') at = root;
-      push(target);
+      posix::PushComponents(target, &rest);
       continue;
     }
     if (!S_ISDIR(st.st_mode)) {
@@ -88,13 +78,21 @@ bool FolderOpenToOthers(const std::string& dir, std::string* through,
       return false;
     }
     at = next;
-    if (OpenFolderStat(st, !rest.empty())) open = at;
+    if (OpenStat(st, !rest.empty())) open = at;
   }
   if (open.empty()) return false;
   // The folder itself is named by the caller; a parent here.
   through->clear();
   if (open != at) *through = open;
   return true;
+}
+
+bool FileOpenToOthers(const std::string& path, std::string* error) {
+  // Followed, as the registry's readers follow a link there.
+  struct stat st;
+  if (stat(posix::HostPath(path).c_str(), &st) == 0) return OpenStat(st, false);
+  if (errno != ENOENT && errno != ENOTDIR) posix::Fail(error);
+  return false;
 }
 
 }  // namespace platform

@@ -2,8 +2,10 @@
 """Killed runs. The tool rewrites a large registry and is killed (SIGKILL)
 at a random moment of its run, over and over. After each kill the
 registry holds either its old bytes or the complete new ones, a backup is
-whole or absent, and the next run succeeds, writes what it should and
-leaves nothing but the registry and its backup in the folder.
+whole or absent, nothing but the temporary files and the lock's file
+(modules.xml.lock) is left beside them, and the next run succeeds, writes
+what it should and leaves nothing but the registry and its backup in the
+folder.
 
 The runs alternate between two masks of one product folder: mask 1 leaves
 the registry in state A, mask 5 in state B, so every killed run (mask 5,
@@ -149,8 +151,11 @@ def kill_loop(args, results, label, registry, kills, rng):
             problems.append('status %d' % status)
         if backup_changed(backup, backup_state):
             problems.append('partial or wrong backup')
+        # The lock's file goes at a run's end: a killed run leaves it (and
+        # the next run, taking the lock on it, removes it).
         unexpected = [n for n in left if n not in ('modules.xml.tmp',
-                                                   'modules.xml.old.tmp')]
+                                                   'modules.xml.old.tmp',
+                                                   'modules.xml.lock')]
         if unexpected:
             problems.append('left behind: %s' % unexpected)
 

@@ -15,6 +15,22 @@ file, or leading nowhere), a hard link, a file of theirs, a FIFO. Each is
 left as it was, with one warning and status 0; a missing log is made for
 this user only, and a log of this user's appended to.
 
+The log's folder is reached through no link of another user's: a link
+in a folder of theirs on the log's way (C:\\users\\nobody\\Temp, a link
+of nobody's to another folder) draws one warning, naming it, and no file
+appears where it leads; the same link of this user's is followed. A new
+log that is refused leaves nothing: another process hard-links each new
+log as soon as it appears (root standing in for a user whom the system
+lets link others' files, fs.protected_hardlinks off), and a run that
+then refuses its log removes it.
+
+The registry's lock: a process of user nobody holding every lock it can
+take on the registry's folder and its files (flock on the folder, on
+modules.xml, on a leftover modules.xml.lock that others may open, and on
+any file that appears there it can open) does not hold a run up: it
+finishes with status 0 (it would give up with status 6 after 60 s),
+leaving no lock file.
+
 An open folder: the registry's folder or its parent, writable by anyone
 or owned by another user, draws the warning and --check's unsafe line,
 naming the parent when it is the parent; a sticky parent (as /tmp) does
@@ -317,6 +333,204 @@ def planted_log_links(results, label, command, prefix, env, runs):
                                         counts['refused']), problems[:3])
 
 
+# Who plants the link on the log's way: another user (nobody), or this
+# one.
+ON_THE_WAY_LOG = 'C:\\users\\nobody\\Temp\\run.log'
+ON_THE_WAY_WARNING = (r'^modreg: warning: cannot write log '
+                      r'C:\\users\\nobody\\Temp\\run\.log \(/.*\): a link '
+                      r'on the way, /.*/drive_c/users/nobody/Temp, belongs '
+                      r'to another user: not followed$')
+
+
+def links_on_the_way(results, label, command, prefix, env):
+    """A link in another user's folder on the log's way: followed only
+    when it is this user's."""
+    nobody = user_ids('nobody')
+    for name, owner in (("another user's: not followed", nobody),
+                        ("this user's: followed", None)):
+        case = '%s: log: a link on the way, %s' % (label, name)
+        if os.geteuid() != 0 or not nobody:
+            results.skip(case, 'only root can give a link to user nobody')
+            continue
+        folder = reset(prefix)
+        users = os.path.join(prefix, 'drive_c', 'users', 'nobody')
+        elsewhere = os.path.join(prefix, 'elsewhere')
+        for old in (users, elsewhere):
+            shutil.rmtree(old, ignore_errors=True)
+            os.makedirs(old)
+        os.chown(users, *nobody)
+        link = os.path.join(users, 'Temp')
+        os.symlink(elsewhere, link)
+        if owner:
+            os.lchown(link, *owner)
+        status, err = run(command, env, '--log', ON_THE_WAY_LOG, 'x64', '1')
+        problems = [] if status == 0 else ['status %s' % status]
+        with open(os.path.join(folder, common.REGISTRY), 'rb') as f:
+            if b'HALDEToF\\SensorModule.dll' not in f.read():
+                problems.append('the registry was not updated')
+        written = os.listdir(elsewhere)
+        if owner:
+            if not re.match(ON_THE_WAY_WARNING, err):
+                problems.append('stderr %r' % err)
+            if written:
+                problems.append('written where the link leads: %s' % written)
+        elif err or written != ['run.log']:
+            problems.append('stderr %r, where the link leads: %s' % (
+                err, written))
+        results.check(case, problems)
+
+
+HARD_LINKER = '''
+import os, sys
+log, other = sys.argv[1:]
+print('ready', flush=True)
+while True:
+    try:
+        os.link(log, other)
+    except OSError:
+        pass
+'''
+
+
+def refused_new_logs(results, label, command, prefix, env, runs):
+    """Each new log hard-linked as soon as it appears: a run that finds
+    its new log with two links refuses it and removes it. At least one run
+    must have been caught so, or the check showed nothing: when none was
+    in |runs| runs (a busy machine may let the linking process in too
+    late), up to ten times as many are made, until one is."""
+    reset(prefix)
+    log = log_file(prefix)
+    other = os.path.join(os.path.dirname(log), 'linked')
+    planter = subprocess.Popen([sys.executable, '-c', HARD_LINKER, log, other],
+                               stdout=subprocess.PIPE)
+    planter.stdout.readline()  # under way
+    problems = []
+    counts = {'logged': 0, 'refused': 0}
+    try:
+        for n in range(runs * 10):
+            if n >= runs and counts['refused']:
+                break
+            for old in (log, other):
+                if os.path.lexists(old):
+                    os.unlink(old)
+            status, err = run(command, env, '--log', LOG, '--list', 'x64')
+            refused = bool(re.match(LOG_WARNING % 'it has 2 hard links: not '
+                                    'written', err))
+            if status != 0 or (err and not refused):
+                problems.append('a run gave status %s %r' % (status, err))
+            counts['refused' if refused else 'logged'] += 1
+            if refused and os.path.lexists(log):
+                problems.append('a refused new log was left')
+    finally:
+        planter.kill()
+        planter.wait()
+    if not counts['refused']:
+        problems.append('no run found its new log linked')
+    results.check('%s: new logs hard-linked as they appear, %d runs (logged: '
+                  '%d, refused: %d)' % (
+                      label, counts['logged'] + counts['refused'],
+                      counts['logged'], counts['refused']),
+                  sorted(set(problems))[:3])
+
+
+# Another user's process: takes an exclusive flock on the folder |argv[1]|
+# and on everything in it that it can open, and goes on so with whatever
+# appears there (a new file at a name, too), until killed. Says each lock
+# it holds, and each file it could not open, once; "ready" after the
+# first round.
+HOLDER = '''
+import fcntl, os, sys, time
+folder = sys.argv[1]
+seen = set()
+def take(name):
+    path = os.path.join(folder, name)
+    try:
+        key = (name, os.lstat(path).st_ino)
+    except OSError:
+        return
+    if key in seen:
+        return
+    seen.add(key)
+    try:
+        fd = os.open(path, os.O_RDONLY | os.O_NONBLOCK | os.O_NOFOLLOW)
+        fcntl.flock(fd, fcntl.LOCK_EX | fcntl.LOCK_NB)
+        print('holding %s' % name, flush=True)
+    except OSError as e:
+        print('not %s: %s' % (name, e.strerror), flush=True)
+take('.')
+for name in sorted(os.listdir(folder)):
+    take(name)
+print('ready', flush=True)
+while True:
+    for name in os.listdir(folder):
+        take(name)
+    time.sleep(0.002)
+'''
+LOCK_FILE = 'modules.xml.lock'
+
+
+def python_of(ids):
+    """A Python that the user of |ids| may run (this one may lie in a
+    folder of root's only), or None."""
+    for python in (sys.executable, '/usr/bin/python3'):
+        try:
+            if subprocess.run([python, '-c', 'pass'], user=ids[0],
+                              group=ids[1], extra_groups=[],
+                              stdin=subprocess.DEVNULL,
+                              capture_output=True).returncode == 0:
+                return python
+        except OSError:
+            pass
+    return None
+
+
+def others_locks(results, label, command, prefix, env):
+    case = ('%s: another user holding every lock it can take on the '
+            'registry\'s folder and its files does not hold a run up' % label)
+    nobody = user_ids('nobody')
+    if os.geteuid() != 0 or not nobody:
+        results.skip(case, 'only root can run a process as user nobody')
+        return
+    python = python_of(nobody)
+    if not python:
+        results.skip(case, 'user nobody may run no Python here')
+        return
+    folder = reset(prefix)
+    # A leftover that others may open, as a build that made it so would
+    # have left.
+    lock = os.path.join(folder, LOCK_FILE)
+    with open(lock, 'wb'):
+        pass
+    os.chmod(lock, 0o644)
+    holder = subprocess.Popen(
+        [python, '-c', HOLDER, folder], user=nobody[0],
+        group=nobody[1], extra_groups=[], stdin=subprocess.DEVNULL,
+        stdout=subprocess.PIPE, stderr=subprocess.DEVNULL, text=True)
+    problems = []
+    try:
+        said = []
+        for line in holder.stdout:
+            if line.strip() == 'ready':
+                break
+            said.append(line.strip())
+        for name in ('.', common.REGISTRY, LOCK_FILE):
+            if 'holding %s' % name not in said:
+                problems.append('user nobody could not lock %s: %s' % (
+                    name, said))
+        status, err = run(command, env, 'x64', '1')
+    finally:
+        holder.kill()
+        holder.wait()
+    if status != 0 or err:
+        problems.append('status %s %r' % (status, err))
+    with open(os.path.join(folder, common.REGISTRY), 'rb') as f:
+        if b'HALDEToF\\SensorModule.dll' not in f.read():
+            problems.append('the registry was not updated')
+    if common.leftovers(folder):
+        problems.append('left behind: %s' % common.leftovers(folder))
+    results.check(case, problems)
+
+
 def open_folders(results, label, command, prefix, env, wine):
     """The registry's folder, or its parent, that others may change: the
     warning and --check's unsafe line, naming the parent; a sticky parent
@@ -473,6 +687,9 @@ def main():
     planted_links(results, 'native', native, prefix, env, args.runs)
     planted_log_links(results, 'native', native, prefix, env, args.runs)
     log_refusals(results, 'native', native, prefix, env, False)
+    links_on_the_way(results, 'native', native, prefix, env)
+    refused_new_logs(results, 'native', native, prefix, env, args.runs)
+    others_locks(results, 'native', native, prefix, env)
     open_folders(results, 'native', native, prefix, env, False)
     runs = args.runs
     if args.wine:
