@@ -241,7 +241,7 @@ TEST(OpenAppend, FollowsOnlyItsOwnLinksOnTheWay) {
     if (opened) platform::AppendLine(&file, "a line", &error);
     platform::CloseOutput(&file, &error);
     ASSERT_EQ(chdir(cwd), 0);
-    EXPECT_EQ(Read(top + "/real/file"), kVictim);
+    EXPECT_EQ(FileText(top + "/real/file"), kVictim);
     if (c.refusal) {
       EXPECT_FALSE(opened);
       EXPECT_FALSE(created);
@@ -251,7 +251,7 @@ TEST(OpenAppend, FollowsOnlyItsOwnLinksOnTheWay) {
     }
     ASSERT_TRUE(opened) << error;
     EXPECT_TRUE(created);
-    EXPECT_EQ(Read(top + "/" + c.written), "a line\n");
+    EXPECT_EQ(FileText(top + "/" + c.written), "a line\n");
   }
 }
 
@@ -376,7 +376,7 @@ TEST(LockRegistryFolder, OthersLocksDoNotHoldItUp) {
     EXPECT_FALSE(Lockable(lock));
     platform::UnlockRegistryFolder();
     EXPECT_NE(access(lock.c_str(), F_OK), 0);
-    EXPECT_EQ(Read(victim), kVictim);
+    EXPECT_EQ(FileText(victim), kVictim);
     ASSERT_EQ(lstat(victim.c_str(), &st), 0);
     EXPECT_EQ(st.st_nlink, 1u);
     EXPECT_EQ(st.st_mode & 07777, 0600u);

@@ -79,13 +79,12 @@ bool NothingToUnregister(const Workplace& place, const RegistryEdit& edit,
   return true;
 }
 
-// Warns once when users who are not administrators may change the
-// registry's folder |folder|.
-void WarnIfOpenToOthers(const std::string& folder, Sink* out) {
-  std::string risk;
-  if (FolderOpenToOthersRisk(folder, &risk))
+// Warns once of each part of the registry that users who are not
+// administrators may change.
+void WarnIfOpenToOthers(const Workplace& place, Sink* out) {
+  for (const OpenToOthers& open : RegistryOpenToOthers(place))
     Report(out, kExitOk,
-           "warning: " + platform::DisplayName(folder) + " " + risk);
+           "warning: " + platform::DisplayName(open.name) + " " + open.risk);
 }
 
 // Takes the registry folder's lock, which this run then holds until it
@@ -164,7 +163,7 @@ int UpdateRegistry(const Workplace& place, const RegistryEdit& edit,
   int status = Lock(place, out);
   if (status != kExitOk || NothingToUnregister(place, edit, out, &status))
     return status;
-  if (!edit.unregister) WarnIfOpenToOthers(place.registry_folder, out);
+  if (!edit.unregister) WarnIfOpenToOthers(place, out);
   if (check_first && !edit.entries.empty())
     if (int refused = CheckBeforeWriting(place, edit, out)) return refused;
 

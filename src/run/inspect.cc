@@ -77,14 +77,12 @@ int RunCheck(const Workplace& place, Sink* out) {
       }))
     return status;
   SayRegistry(out, place);
-  size_t problems = 0;
-  std::string risk;
-  if (FolderOpenToOthersRisk(place.registry_folder, &risk)) {
-    // The folder's name first, then what others can do, in parentheses.
-    Say(out, "unsafe: " + platform::DisplayName(place.registry_folder) +
-                 " (" + risk + ")");
-    ++problems;
-  }
+  // The name first, then what others can do, in parentheses.
+  const std::vector<OpenToOthers> open = RegistryOpenToOthers(place);
+  for (const OpenToOthers& part : open)
+    Say(out, "unsafe: " + platform::DisplayName(part.name) + " (" +
+                 part.risk + ")");
+  size_t problems = open.size();
   for (const CheckedModule& module : checked)
     for (const std::string& line : CheckLines(module, true))
       (module.findings.empty() ? Note : Say)(out, line);

@@ -39,14 +39,20 @@ int StatusOf(RegistryStatus status) {
   return kExitCannotWrite;
 }
 
-bool FolderOpenToOthersRisk(const std::string& folder, std::string* risk) {
+std::vector<OpenToOthers> RegistryOpenToOthers(const Workplace& place) {
+  const std::string what =
+      "can be changed by users who are not administrators";
+  const std::string so =
+      ": any of them can choose the modules every OpenNI application loads";
+  std::vector<OpenToOthers> open;
   std::string through, ignored;
-  if (!platform::FolderOpenToOthers(folder, &through, &ignored)) return false;
-  *risk = "can be changed by users who are not administrators" +
-          (through.empty() ? "" : ", through its parent " + through) +
-          ": any of them can choose the modules every OpenNI application "
-          "loads";
-  return true;
+  if (platform::FolderOpenToOthers(place.registry_folder, &through, &ignored))
+    open.push_back({place.registry_folder,
+                    what + (through.empty() ? "" : ", through its parent " +
+                                                       through) + so});
+  if (platform::FileOpenToOthers(place.RegistryPath, &ignored))
+    open.push_back({place.RegistryPath, what + so});
+  return open;
 }
 
 std::string VariableHint(const Workplace& place) {

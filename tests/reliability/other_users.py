@@ -537,6 +537,7 @@ def open_folders(results, label, command, prefix, env, wine):
     is safe (natively: Wine's DACL has no sticky bit)."""
     folder = common.data_dir(prefix)
     parent = os.path.dirname(folder)
+    registry = os.path.join(folder, 'modules.xml')
     nobody = user_ids('nobody')
     host = '' if wine else ' (%s)' % folder
     through = ', through its parent %s' % (
@@ -549,7 +550,11 @@ def open_folders(results, label, command, prefix, env, wine):
             ('its parent: anyone may write', parent, 0o777, None, through),
             ('its parent: another user\'s', parent, 0o755, nobody, through),
             ('its parent: anyone may write, sticky', parent, 0o1777, None,
-             None)):
+             None),
+            ('the registry itself: anyone may write', registry, 0o666, None,
+             ''),
+            ('the registry itself: another user\'s', registry, 0o644, nobody,
+             '')):
         case = '%s: %s' % (label, name)
         if wine and mode & 0o1000:
             continue
@@ -571,6 +576,9 @@ def open_folders(results, label, command, prefix, env, wine):
             os.chown(path, os.geteuid(), os.getegid())
         risk = '' if said is None else RISK % said
         data = 'C:\\Program Files\\OpenNI\\Data' + host
+        if path == registry:
+            data = 'C:\\Program Files\\OpenNI\\Data\\modules.xml' + (
+                '' if wine else ' (%s)' % registry)
         warning = risk and 'modreg: warning: %s %s' % (data, risk)
         unsafe = 'unsafe: %s (%s)' % (data, risk)
         problems = [] if status == 0 and err == warning else [
