@@ -84,27 +84,6 @@ bool JudgeFolder(const std::wstring& dir, bool parent, PSID user, bool* open,
   return true;
 }
 
-// The length of the root of full path |path|: "C:\", "\\server\share\",
-// "\\?\C:\", "\\?\UNC\server\share\".
-size_t RootLength(const std::wstring& path) {
-  size_t at = 0;
-  bool unc = path.compare(0, 2, L"\\\\") == 0;
-  if (path.compare(0, 4, L"\\\\?\\") == 0) {
-    at = 4;
-    unc = path.compare(4, 4, L"UNC\\") == 0;
-    if (unc) at = 8;
-  } else if (unc) {
-    at = 2;
-  }
-  if (!unc) return path.size() >= at + 3 ? at + 3 : path.size();
-  // Past the server's and the share's names.
-  for (int part = 0; part < 2 && at != std::wstring::npos; ++part) {
-    at = path.find(L'\\', at);
-    if (at != std::wstring::npos) ++at;
-  }
-  return at == std::wstring::npos ? path.size() : at;
-}
-
 // The folders of full path |path|, itself first, up to its root, which
 // keeps its backslash ("C:\").
 std::vector<std::wstring> FoldersUp(std::wstring path) {
@@ -158,7 +137,7 @@ bool FolderOpenToOthers(const std::string& dir, std::string* through,
       return false;
     if (!open) continue;
     through->clear();
-    if (!itself) *through = Narrow(CP_ACP, folders[i].c_str());
+    if (!itself) *through = Utf8(folders[i].c_str());
     return true;
   }
   return false;
