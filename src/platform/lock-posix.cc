@@ -40,4 +40,8 @@ bool LockRegistryFolder(const std::string& dir, unsigned wait_ms,
   }
 }
 
+// A stand-in until the POSIX lock file: the descriptor stays open until
+// the process ends.
+void UnlockRegistryFolder() {}
+
 }  // namespace platform

@@ -231,6 +231,9 @@ inline std::string LockTimeoutReason(unsigned long long waited_ms) {
          std::to_string((waited_ms + 500) / 1000) + " s";
 }
 
+// The lock file's name in the registry's folder.
+constexpr char kLockFileName[] = "modules.xml.lock";
+
 // Takes an exclusive lock that guards the registry in folder |dir| until
 // the process ends; waits while another process holds it, at most
 // |wait_ms|, and then fails with a reason that says so. The system
@@ -238,6 +241,10 @@ inline std::string LockTimeoutReason(unsigned long long waited_ms) {
 // no registry and needs no lock.
 bool LockRegistryFolder(const std::string& dir, unsigned wait_ms,
                         std::string* error);
+
+// Releases the registry's lock this process took, if any, removing the
+// lock file while still holding it: a normal run leaves no file.
+void UnlockRegistryFolder();
 
 // Tells whether the open |file| is the file at |path|, without opening
 // that file: on POSIX by device and inode; on Windows by the name under

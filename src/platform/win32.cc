@@ -180,23 +180,30 @@ bool OpenedItself(HANDLE h, const std::wstring& path) {
                               TRUE) == CSTR_EQUAL;
 }
 
-// The user of this process's token.
-bool UserSid(std::vector<BYTE>* sid) {
+namespace {
+
+// Reads the SID that |kind| (TokenUser, TokenOwner) names in this
+// process's token into |sid|; both records begin with the SID's address.
+bool TokenSid(TOKEN_INFORMATION_CLASS kind, std::vector<BYTE>* sid) {
   HANDLE token = nullptr;
   if (!OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &token))
     return false;
   DWORD size = 0;
-  GetTokenInformation(token, TokenUser, nullptr, 0, &size);
+  GetTokenInformation(token, kind, nullptr, 0, &size);
   std::vector<DWORD> info(size / sizeof(DWORD) + 1);
-  bool ok = size && GetTokenInformation(token, TokenUser, info.data(), size,
+  bool ok = size && GetTokenInformation(token, kind, info.data(), size,
                                         &size);
   CloseHandle(token);
   if (!ok) return false;
-  PSID user = reinterpret_cast<TOKEN_USER*>(info.data())->User.Sid;
-  BYTE* bytes = static_cast<BYTE*>(user);
-  sid->assign(bytes, bytes + GetLengthSid(user));
+  PSID found = *reinterpret_cast<PSID*>(info.data());
+  BYTE* bytes = static_cast<BYTE*>(found);
+  sid->assign(bytes, bytes + GetLengthSid(found));
   return true;
 }
+
+}  // namespace
+
+bool UserSid(std::vector<BYTE>* sid) { return TokenSid(TokenUser, sid); }
 
 bool WellKnownSid(WELL_KNOWN_SID_TYPE type, std::vector<BYTE>* sid) {
   DWORD size = SECURITY_MAX_SID_SIZE;
@@ -231,6 +238,13 @@ bool IsAdministrative(PSID sid) {
   return IsWellKnown(sid, WinLocalSystemSid) ||
          IsWellKnown(sid, WinBuiltinAdministratorsSid) ||
          IsTrustedInstaller(sid);
+}
+
+bool IsTrustedOwner(PSID owner) {
+  std::vector<BYTE> user, own;
+  return owner && (IsAdministrative(owner) ||
+                   (UserSid(&user) && EqualSid(owner, user.data())) ||
+                   (TokenSid(TokenOwner, &own) && EqualSid(owner, own.data())));
 }
 
 bool MakeDescriptor(DWORD rights, bool protect, Descriptor* d) {

@@ -118,6 +118,11 @@ bool IsWellKnown(PSID sid, WELL_KNOWN_SID_TYPE type);
 // True for SYSTEM, Administrators and TrustedInstaller: the owners that
 // only administrators act as.
 bool IsAdministrative(PSID sid);
+// True for the owners this process trusts with what it writes or waits
+// for: those of IsAdministrative, this process's user, and the owner its
+// token gives what it makes (on Windows the user or Administrators; under
+// Wine a group of the user's own).
+bool IsTrustedOwner(PSID owner);
 
 // A security descriptor whose DACL grants one set of rights to three
 // SIDs, and no one else anything, with the buffers it points to.

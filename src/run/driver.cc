@@ -447,6 +447,7 @@ int RunPass(int argc, const char* const* argv, FILE* out, FILE* err) {
   } catch (const std::bad_alloc&) {
     status = Report(&sink, kExitOutOfMemory, "out of memory");
   }
+  platform::UnlockRegistryFolder();
   CloseLog(&sink, status);
   return status;
 }

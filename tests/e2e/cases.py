@@ -1579,6 +1579,26 @@ extend([
         stderr=((NEVER, LINKED),)),
 ])
 CASES[-2].steps[0].stderr = ((NEVER, r"it is the framework's registry file "),)
+# The registry's lock is a file in its folder that a run removes when it
+# is done: one a lost run left is taken over, and goes. A link at its
+# name is never followed; Wine cannot remove a POSIX link as itself.
+LOCK_FILE = "pf/modules.xml.lock"
+extend([
+    run("lock: a file a lost run left is taken over, and goes",
+        ["x64", "1"], {"pf/modules.xml": STALE,
+                       LOCK_FILE: b"left by a run the machine lost\r\n"},
+        {"pf/modules.xml": base_with(mod(H1)), OLD: STALE},
+        modes=("win64", "win32")),
+    run("lock: a link at its name is not followed", ["x64", "1"],
+        {"pf/modules.xml": STALE, "pf/victim.txt": VICTIM,
+         LOCK_FILE: Link("victim.txt")},
+        {"pf/modules.xml": STALE, "pf/victim.txt": VICTIM,
+         LOCK_FILE: Link("victim.txt")}, status=6,
+        stderr=((r"^modreg: cannot lock C:\\Program Files\\OpenNI\\Data: "
+                 r"C:\\Program Files\\OpenNI\\Data\\modules\.xml\.lock is not "
+                 r"a file, and cannot be removed as itself$",),),
+        modes=("win64", "win32")),
+])
 # The usage error README shows, where it shows one, as the tool prints it.
 USAGE_SHOWN = re.search(r"```\n(modreg: --unregister needs MASK; .*)\n```",
                         _README)
