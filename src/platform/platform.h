@@ -146,8 +146,10 @@ bool CloseOutput(OutputFile* file, std::string* error);
 // other hard link, owned by this process's user or an administrator (on
 // POSIX root; on Windows SYSTEM, Administrators or TrustedInstaller):
 // a link or reparse point there, a file of another user's, a FIFO or a
-// device is refused, with the reason in |error|. Never waits on what it
-// opens.
+// device is refused, with the reason in |error|. So is a log reached
+// through a link or junction in a folder on the way (on Windows, told by
+// the file's final name); a log this open made and then refused is
+// removed again. Never waits on what it opens.
 bool OpenAppend(const std::string& path, OutputFile* file, bool* created,
                 std::string* error);
 // Writes |line| and the system's line end (CR LF on Windows) at the end of
