@@ -309,4 +309,6 @@ void CloseInput(InputFile* file) {
   file->handle = -1;
 }
 
+std::string ExpandShortNames(const std::string& path) { return path; }
+
 }  // namespace platform

@@ -184,6 +184,12 @@ Attempt OpenLockFile(const std::wstring& path, Descriptor* only,
     CloseHandle(h);
     return Attempt::kNotItself;
   }
+  // A leftover may be read-only, which no file marked for deletion may be
+  // (a process that may write it anyway, such as root's under Wine, gets
+  // this far).
+  FILE_BASIC_INFO basic = {};  // times of zero stay as they are
+  basic.FileAttributes = FILE_ATTRIBUTE_HIDDEN;
+  SetFileInformationByHandle(h, FileBasicInfo, &basic, sizeof basic);
   FILE_DISPOSITION_INFO dispose = {TRUE};
   if (!SetFileInformationByHandle(h, FileDispositionInfo, &dispose,
                                   sizeof dispose)) {

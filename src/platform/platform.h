@@ -102,6 +102,11 @@ inline std::string ResolveDots(const std::string& path, size_t root) {
   return resolved;
 }
 
+// Returns |path| (absolute, in UTF-8) with the part that exists spelled
+// with long names, as Windows expands 8.3 short names such as PROGRA~1;
+// the rest as it is. On POSIX |path| itself.
+std::string ExpandShortNames(const std::string& path);
+
 // Looks up the file a registry entry names. On Windows the path is used as
 // it is. On POSIX it is found as Wine finds it: the drive through
 // $WINEPREFIX/dosdevices ("c:" is drive_c when the prefix has no
@@ -223,6 +228,15 @@ void CloseInput(InputFile* file);
 // set.
 bool FolderOpenToOthers(const std::string& dir, std::string* through,
                         std::string* error);
+
+// Tells whether users other than administrators may change the file
+// |path| itself: on POSIX its owner is neither root nor this process's
+// user, or its group or others may write it; on Windows its owner is not
+// SYSTEM, Administrators or TrustedInstaller (under Wine also not this
+// process's user), or its DACL lets anyone else write it, delete it or
+// change its permissions or owner. A missing file is not open. False,
+// with |error| set, when it cannot tell.
+bool FileOpenToOthers(const std::string& path, std::string* error);
 
 // The longest a run waits for another run's lock on the registry.
 constexpr unsigned kLockWaitMs = 60 * 1000;

@@ -247,6 +247,11 @@ bool IsTrustedOwner(PSID owner) {
                    (TokenSid(TokenOwner, &own) && EqualSid(owner, own.data())));
 }
 
+bool UnderWine() {
+  HMODULE ntdll = GetModuleHandleW(L"ntdll.dll");
+  return ntdll && GetProcAddress(ntdll, "wine_get_version") != nullptr;
+}
+
 bool MakeDescriptor(DWORD rights, bool protect, Descriptor* d) {
   DWORD acl_size = sizeof(ACL);
   for (auto& sid : d->sids)

@@ -1,9 +1,10 @@
 // What the Windows side of platform.h shares among its parts (the process,
-// files, the log, folder trust, the lock): text in UTF-8 and UTF-16, the
-// system's reasons, handles, final paths and security identifiers. Paths
-// are UTF-8 strings, converted to UTF-16 at each call into the system;
-// every file is opened through the wide calls. Included only by the
-// *-win32.cc files and the Windows-only tests.
+// files, the log, trust, the lock): text in UTF-8, UTF-16 and each code
+// page, the system's reasons, handles, final paths, security identifiers
+// and descriptors, and the judging of descriptors. Paths are UTF-8
+// strings, converted to UTF-16 at each call into the system; every file
+// is opened through the wide calls. Included only by the *-win32.cc files
+// and the Windows-only tests.
 #ifndef MODREG_PLATFORM_WIN32_H_
 #define MODREG_PLATFORM_WIN32_H_
 
@@ -143,6 +144,31 @@ bool MakeDescriptor(DWORD rights, bool protect, Descriptor* d);
 // umask: it maps an entry for a user of the token to the group's bits
 // too.)
 bool MakeOwnerOnly(Descriptor* only);
+
+// True when this process runs under Wine, which shows the files of the
+// POSIX user running it as owned by the token's user, and those of other
+// users as Anonymous's: there this process's user is the owner root is
+// on POSIX. On Windows an elevated process's user has unelevated
+// processes too.
+bool UnderWine();
+
+// What a judgement of who may change something is about.
+enum class Judged {
+  kFolder,  // a folder: its own entries and those its files take
+  kParent,  // a folder on the way to one: what is in it
+  kFile,    // a file
+};
+
+// Judges the security descriptor |sd| of a folder or file, as |judged|
+// says, in |*open|: whether users other than administrators may change
+// it. Its owner is not SYSTEM, Administrators or TrustedInstaller (under
+// Wine also not |user|), or its DACL is missing or lets anyone else but
+// its owner, them and CREATOR OWNER change it: in a folder create or
+// change files, in it or a parent remove or rename what is in it; a file
+// write or delete; either change permissions or owner. False when |sd|
+// cannot be read.
+bool JudgeDescriptor(PSECURITY_DESCRIPTOR sd, Judged judged, PSID user,
+                     bool* open);
 
 // Reads the security descriptor of |path|, as |parts| ask, into
 // |descriptor|; DWORDs for alignment.
