@@ -170,6 +170,33 @@ TEST(FileOpenToOthers, JudgesTheFileItself) {
   RemoveDirectoryW(Wide(folder).c_str());
 }
 
+TEST(FolderOpenToOthers, NamesTheOpenParentInUtf8) {
+  // A parent any user may write, of a name the ANSI code page cannot
+  // spell, above a folder of this user's only.
+  const std::string folder = TempFolder("open-parent");
+  const std::string parent = folder + "\\Kamera \xc5\x81\xc3\xb3""d\xc5\xba";
+  const std::string data = parent + "\\Data";
+  ASSERT_TRUE(CreateDirectoryW(Wide(parent).c_str(), nullptr));
+  ASSERT_TRUE(CreateDirectoryW(Wide(data).c_str(), nullptr));
+  PSECURITY_DESCRIPTOR sd = nullptr;
+  ASSERT_TRUE(ConvertStringSecurityDescriptorToSecurityDescriptorW(
+      L"D:P(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)(A;OICI;FA;;;WD)", SDDL_REVISION_1,
+      &sd, nullptr));
+  EXPECT_TRUE(
+      SetFileSecurityW(Wide(parent).c_str(), DACL_SECURITY_INFORMATION, sd));
+  LocalFree(sd);
+  platform::win32::Descriptor only;
+  ASSERT_TRUE(platform::win32::MakeOwnerOnly(&only));
+  EXPECT_TRUE(SetFileSecurityW(Wide(data).c_str(), DACL_SECURITY_INFORMATION,
+                               &only.descriptor));
+  std::string through, error;
+  EXPECT_TRUE(platform::FolderOpenToOthers(data, &through, &error)) << error;
+  EXPECT_EQ(through, parent);
+  RemoveDirectoryW(Wide(data).c_str());
+  RemoveDirectoryW(Wide(parent).c_str());
+  RemoveDirectoryW(Wide(folder).c_str());
+}
+
 TEST(ExpandShortNames, TheExistingPartGetsItsLongNames) {
   const std::string folder = TempFolder("long names");
   const std::string made = folder + "\\A folder with a long name";
