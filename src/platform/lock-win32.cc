@@ -130,6 +130,7 @@ enum class Attempt {
                // this run may not write
   kNotItself,  // opened, but a link, a folder or a device, not the file
   kRetry,      // missing, then there: made by another meanwhile
+  kCannotMake, // missing, and this process may make no file in the folder
   kGone,       // the folder is gone
   kFailed,     // |error| says why
 };
@@ -160,11 +161,19 @@ Attempt OpenLockFile(const std::wstring& path, Descriptor* only,
   const DWORD flags = FILE_ATTRIBUTE_HIDDEN | FILE_FLAG_OPEN_REPARSE_POINT;
   HANDLE h = CreateFileW(path.c_str(), access, 0, nullptr, OPEN_EXISTING,
                          flags, nullptr);
-  if (h == INVALID_HANDLE_VALUE && GetLastError() == ERROR_FILE_NOT_FOUND)
+  const bool missing =
+      h == INVALID_HANDLE_VALUE && GetLastError() == ERROR_FILE_NOT_FOUND;
+  if (missing)
     h = CreateFileW(path.c_str(), access, 0, &only->attributes, CREATE_NEW,
                     flags, nullptr);
   if (h == INVALID_HANDLE_VALUE) {
     const DWORD code = GetLastError();
+    if (missing && (code == ERROR_WRITE_PROTECT ||
+                    (code == ERROR_ACCESS_DENIED &&
+                     GetFileAttributesW(path.c_str()) ==
+                         INVALID_FILE_ATTRIBUTES &&
+                     IsMissing(GetLastError()))))
+      return Attempt::kCannotMake;
     switch (code) {
       case ERROR_SHARING_VIOLATION:
         return Attempt::kBusy;
@@ -213,7 +222,9 @@ bool IsPlainFolder(const std::wstring& path) {
 // another run has it, until |wait_ms| after |start|. What is in its place
 // goes, as itself: a link, or a leftover this run may not write (read-
 // only); not more than a few times, and a folder never. True, and
-// |*gone|, when the folder is gone.
+// |*gone|, when the folder is gone. True without the file when this
+// process may make no file in the folder: it cannot change the registry
+// either, and its run fails there, as without the lock.
 bool TakeLockFile(const std::string& path, unsigned wait_ms,
                   ULONGLONG start, bool* gone, std::string* error) {
   const std::wstring wide = Wide(path);
@@ -224,7 +235,8 @@ bool TakeLockFile(const std::string& path, unsigned wait_ms,
   }
   for (int tries = 1;; ++tries) {
     const Attempt attempt = OpenLockFile(wide, &only, &held.file, error);
-    if (attempt == Attempt::kTaken) return true;
+    if (attempt == Attempt::kTaken || attempt == Attempt::kCannotMake)
+      return true;
     if (attempt == Attempt::kFailed) return false;
     if (attempt == Attempt::kGone) {
       *gone = true;
