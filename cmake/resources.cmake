@@ -17,9 +17,18 @@ set(MODREG_MANIFEST "${PROJECT_SOURCE_DIR}/src/run/modreg.exe.manifest")
 configure_file(${PROJECT_SOURCE_DIR}/src/run/modreg.rc.in
                ${PROJECT_BINARY_DIR}/modreg.rc @ONLY)
 
+# Gives |target| the resources: the shipped manifest, or with a second
+# argument that manifest file instead (a test build's).
 function(modreg_resources target)
-  target_sources(${target} PRIVATE ${PROJECT_BINARY_DIR}/modreg.rc)
+  set(rc ${PROJECT_BINARY_DIR}/modreg.rc)
+  set(manifest ${MODREG_MANIFEST})
+  if(ARGC GREATER 1)
+    set(manifest ${ARGV1})
+    set(rc ${PROJECT_BINARY_DIR}/${target}.rc)
+    set(MODREG_MANIFEST ${manifest})
+    configure_file(${PROJECT_SOURCE_DIR}/src/run/modreg.rc.in ${rc} @ONLY)
+  endif()
+  target_sources(${target} PRIVATE ${rc})
   # windres reports no dependencies: a changed manifest rebuilds it too.
-  set_source_files_properties(${PROJECT_BINARY_DIR}/modreg.rc PROPERTIES
-    OBJECT_DEPENDS ${MODREG_MANIFEST})
+  set_source_files_properties(${rc} PROPERTIES OBJECT_DEPENDS ${manifest})
 endfunction()

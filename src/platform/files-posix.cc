@@ -310,4 +310,6 @@ void CloseInput(InputFile* file) {
   file->handle = -1;
 }
 
+std::string ExpandShortNames(const std::string& path) { return path; }
+
 }  // namespace platform

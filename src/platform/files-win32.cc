@@ -86,6 +86,12 @@ FileKind LookUpFile(const std::string& windows_path, std::string* host_path,
   return FileKind::kFile;
 }
 
+std::string ExpandShortNames(const std::string& path) {
+  const std::wstring wide = Wide(path);
+  if (wide.empty()) return path;
+  return Utf8(LongNames(wide).c_str());
+}
+
 Presence LookUp(const std::string& path, std::string* error) {
   if (GetFileAttributesW(Wide(path).c_str()) != INVALID_FILE_ATTRIBUTES)
     return Presence::kExists;

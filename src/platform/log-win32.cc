@@ -21,11 +21,38 @@ std::string SidText(PSID sid) {
   return name;
 }
 
+// Tells whether the open |h| was reached from |path| as it is spelled,
+// through no link or junction on the way: its final name is |path| made
+// full, with long names for short ones, after the final name of its root
+// (a drive that is a network share or another drive's folder is one by
+// the user's own choice, not another user's doing).
+bool ReachedAsSpelled(HANDLE h, const std::wstring& path) {
+  wchar_t full[MAX_PATH * 2];
+  DWORD n = GetFullPathNameW(path.c_str(), MAX_PATH * 2, full, nullptr);
+  if (n == 0 || n >= MAX_PATH * 2) return false;
+  const std::wstring spelled = LongNames(std::wstring(full, n));
+  const size_t root_length = RootLength(spelled);
+  const std::wstring root = spelled.substr(0, root_length);
+  HANDLE at = CreateFileW(root.c_str(), FILE_READ_ATTRIBUTES, kShareAll,
+                          nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS,
+                          nullptr);
+  if (at == INVALID_HANDLE_VALUE) return false;
+  std::wstring expected = PlainFinalPath(at);
+  CloseHandle(at);
+  if (expected.empty()) return false;
+  if (expected.back() != L'\\') expected += L'\\';
+  expected += spelled.substr(root_length);
+  const std::wstring opened = PlainFinalPath(h);
+  return !opened.empty() &&
+         CompareStringOrdinal(expected.c_str(), -1, opened.c_str(), -1,
+                              TRUE) == CSTR_EQUAL;
+}
+
 // Why the log just opened as |h| from |path| is not written: empty when
 // it is a file on a disk, not a link or reparse point (nor, under Wine,
 // the file a POSIX link leads to: its handle's final name is another
-// one), with one link, owned by this process's user, SYSTEM,
-// Administrators or TrustedInstaller.
+// one), reached through no link or junction, with one link, owned by
+// this process's user, SYSTEM, Administrators or TrustedInstaller.
 std::string LogRefusal(HANDLE h, const std::wstring& path) {
   BY_HANDLE_FILE_INFORMATION info;
   if (GetFileType(h) != FILE_TYPE_DISK) return "it is not a regular file";
@@ -36,6 +63,10 @@ std::string LogRefusal(HANDLE h, const std::wstring& path) {
     return "it is not a regular file";
   if (!OpenedItself(h, path))
     return "it is a link or reparse point: not followed";
+  // Anyone who may change a folder on the way could have made it a link
+  // to where they please.
+  if (!ReachedAsSpelled(h, path))
+    return "it is reached through a link or junction: not followed";
   if (info.nNumberOfLinks != 1)
     return "it has " + std::to_string(info.nNumberOfLinks) +
            " hard links: not written";
@@ -44,10 +75,8 @@ std::string LogRefusal(HANDLE h, const std::wstring& path) {
   DWORD rc = GetSecurityInfo(h, SE_FILE_OBJECT, OWNER_SECURITY_INFORMATION,
                              &owner, nullptr, nullptr, nullptr, &sd);
   if (rc != ERROR_SUCCESS) return Reason(rc);
-  std::vector<BYTE> user;
   std::string refusal;
-  if (!owner || (!IsAdministrative(owner) &&
-                 !(UserSid(&user) && EqualSid(owner, user.data()))))
+  if (!IsTrustedOwner(owner))
     refusal = "it is owned by " +
               (owner ? SidText(owner) : std::string("no one")) +
               ", not by this user or an administrator";
@@ -56,8 +85,9 @@ std::string LogRefusal(HANDLE h, const std::wstring& path) {
 }
 
 // Opens the log |path|, or makes it new, for this user and administrators
-// only, when it is missing (|*created| then true). INVALID_HANDLE_VALUE
-// with |error| set when neither can be done.
+// only, when it is missing (|*created| then true; the handle may then
+// delete it). INVALID_HANDLE_VALUE with |error| set when neither can be
+// done.
 HANDLE OpenOrMake(const std::wstring& path, bool* created,
                   std::string* error) {
   // FILE_APPEND_DATA without FILE_WRITE_DATA: every write goes to the end.
@@ -83,8 +113,8 @@ HANDLE OpenOrMake(const std::wstring& path, bool* created,
       *error = "making its security descriptor: " + Reason();
       return INVALID_HANDLE_VALUE;
     }
-    h = CreateFileW(path.c_str(), access, kShareAll, &only.attributes,
-                    CREATE_NEW, flags, nullptr);
+    h = CreateFileW(path.c_str(), access | DELETE, kShareAll,
+                    &only.attributes, CREATE_NEW, flags, nullptr);
     if (h != INVALID_HANDLE_VALUE) {
       *created = true;
       return h;
@@ -114,7 +144,14 @@ bool OpenAppend(const std::string& path, OutputFile* file, bool* created,
   if (h == INVALID_HANDLE_VALUE) return false;
   const std::string refusal = LogRefusal(h, wide);
   if (!refusal.empty()) {
+    // A log this open made goes again, through its handle: never another
+    // file of the name.
+    FILE_DISPOSITION_INFO dispose = {TRUE};
+    if (*created)
+      SetFileInformationByHandle(h, FileDispositionInfo, &dispose,
+                                 sizeof dispose);
     CloseHandle(h);
+    *created = false;
     *error = refusal;
     return false;
   }

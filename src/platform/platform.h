@@ -71,6 +71,11 @@ enum class FileKind {
   kUnreadable,  // the lookup failed otherwise; |error| says why
 };
 
+// Returns |path| (absolute, in UTF-8) with the part that exists spelled
+// with long names, as Windows expands 8.3 short names such as PROGRA~1;
+// the rest as it is. On POSIX |path| itself.
+std::string ExpandShortNames(const std::string& path);
+
 // Looks up the file a registry entry names. On Windows the path is used as
 // it is. On POSIX it is found as Wine finds it: the drive through
 // $WINEPREFIX/dosdevices ("c:" is drive_c when the prefix has no
@@ -119,8 +124,10 @@ bool CloseOutput(OutputFile* file, std::string* error);
 // other hard link, owned by this process's user or an administrator (on
 // POSIX root; on Windows SYSTEM, Administrators or TrustedInstaller):
 // a link or reparse point there, a file of another user's, a FIFO or a
-// device is refused, with the reason in |error|. A new file refused so
-// is removed again. Never waits on what it opens.
+// device is refused, with the reason in |error|. So is a log reached
+// through a link or junction another user could have made in a folder on
+// the way (on Windows, told by the file's final name); a log this open
+// made and then refused is removed again. Never waits on what it opens.
 bool OpenAppend(const std::string& path, OutputFile* file, bool* created,
                 std::string* error);
 // Writes |line| and the system's line end (CR LF on Windows) at the end of
@@ -214,7 +221,7 @@ inline std::string LockTimeoutReason(unsigned long long waited_ms) {
          std::to_string((waited_ms + 500) / 1000) + " s";
 }
 
-// The file in the registry's folder that the POSIX lock is taken on.
+// The lock file's name in the registry's folder.
 constexpr char kLockFileName[] = "modules.xml.lock";
 
 // Takes an exclusive lock that guards the registry in folder |dir| until
@@ -232,10 +239,9 @@ constexpr char kLockFileName[] = "modules.xml.lock";
 bool LockRegistryFolder(const std::string& dir, unsigned wait_ms,
                         std::string* error);
 
-// Releases the lock this process took, if any; on POSIX first removes
-// the lock file while still holding it, so that a run leaves no file
-// behind (a killed run's file is harmless: the next run takes the lock on
-// it and removes it).
+// Releases the registry's lock this process took, if any, removing the
+// lock file while still holding it: a normal run leaves no file (a killed
+// run's is harmless: the next run takes the lock on it and removes it).
 void UnlockRegistryFolder();
 
 // Tells whether the open |file| is the file at |path|, without opening

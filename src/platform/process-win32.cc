@@ -85,23 +85,14 @@ std::vector<std::string> CommandLine(int argc, char** argv) {
   return args;
 }
 
+// GetACP(), not CP_ACP: the flags each conversion takes depend on the
+// code page, UTF-8 on a system set to use it for the ANSI calls.
 bool ToAnsi(const std::string& text, std::string* ansi) {
-  const std::wstring wide = Wide(text);
-  if (wide.empty() != text.empty()) return false;  // not UTF-8
-  BOOL defaulted = FALSE;
-  int n = WideCharToMultiByte(CP_ACP, WC_NO_BEST_FIT_CHARS, wide.c_str(), -1,
-                              nullptr, 0, nullptr, &defaulted);
-  if (n <= 0 || defaulted) return false;
-  ansi->assign(static_cast<size_t>(n), '\0');
-  WideCharToMultiByte(CP_ACP, WC_NO_BEST_FIT_CHARS, wide.c_str(), -1,
-                      ansi->data(), n, nullptr, &defaulted);
-  ansi->resize(static_cast<size_t>(n) - 1);
-  // The way back must give the same characters: no best fit slipped in.
-  return !defaulted && WideFrom(CP_ACP, *ansi) == wide;
+  return ToCodePage(GetACP(), text, ansi);
 }
 
 std::string FromAnsi(const std::string& ansi) {
-  return Utf8(WideFrom(CP_ACP, ansi).c_str());
+  return Utf8(WideFrom(GetACP(), ansi).c_str());
 }
 
 bool IsWow64() {

@@ -1,5 +1,6 @@
-// Folder trust on Windows: whether users other than administrators may
-// change a folder, by its owner and DACL and those of its parents.
+// Trust on Windows: whether users other than administrators may change a
+// folder, by its owner and DACL and those of its parents, or a file, by
+// its own.
 #include "platform/platform.h"
 
 #include "platform/win32.h"
@@ -24,85 +25,32 @@ constexpr DWORD kParentChangeRights = FILE_DELETE_CHILD | DELETE | WRITE_DAC |
                                       WRITE_OWNER | GENERIC_ALL |
                                       MAXIMUM_ALLOWED;
 
-// Wine shows the files of the POSIX user running it as owned by the
-// token's user, and those of other users as Anonymous's: there this
-// process's user is the owner root is on POSIX. On Windows an elevated
-// process's user has unelevated processes too.
-bool UnderWine() {
-  HMODULE ntdll = GetModuleHandleW(L"ntdll.dll");
-  return ntdll && GetProcAddress(ntdll, "wine_get_version") != nullptr;
-}
+// Rights that let a user change a file, remove it, or give it to others.
+constexpr DWORD kFileChangeRights = FILE_WRITE_DATA | FILE_APPEND_DATA |
+                                    DELETE | WRITE_DAC | WRITE_OWNER |
+                                    GENERIC_WRITE | GENERIC_ALL |
+                                    MAXIMUM_ALLOWED;
 
-// Judges folder |dir| (a |parent|: what is in it) in |*open|: whether
-// users other than administrators may change it. False with |error| set
-// when its descriptor cannot be read.
-bool JudgeFolder(const std::wstring& dir, bool parent, PSID user, bool* open,
-                 std::string* error) {
+// Judges |path|, a folder or a file as |judged| says, in |*open|:
+// whether users other than administrators may change it. False with
+// |error| set when its descriptor cannot be read, and |*missing| when
+// that is because it is not there.
+bool Judge(const std::wstring& path, Judged judged, PSID user, bool* open,
+           bool* missing, std::string* error) {
   std::vector<DWORD> descriptor;
-  if (!ReadSecurity(dir,
+  if (!ReadSecurity(path,
                     OWNER_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION,
                     &descriptor)) {
+    const DWORD code = GetLastError();
+    *missing = IsMissing(code);
+    *error = Reason(code);
+    return false;
+  }
+  if (!JudgeDescriptor(descriptor.data(), judged, user, open)) {
     *error = Reason();
     return false;
   }
-  PSECURITY_DESCRIPTOR sd = descriptor.data();
-  BOOL present = FALSE, defaulted = FALSE;
-  ACL* acl = nullptr;
-  PSID owner = nullptr;
-  if (!GetSecurityDescriptorDacl(sd, &present, &acl, &defaulted) ||
-      !GetSecurityDescriptorOwner(sd, &owner, &defaulted)) {
-    *error = Reason();
-    return false;
-  }
-  *open = true;
-  // An owner may change the DACL, whatever it says.
-  if (!owner || (!IsAdministrative(owner) &&
-                 !(user && UnderWine() && EqualSid(owner, user))))
-    return true;
-  // No DACL at all lets everyone do everything.
-  if (!present || !acl) return true;
-  for (DWORD i = 0; i < acl->AceCount; ++i) {
-    ACCESS_ALLOWED_ACE* ace = nullptr;
-    if (!GetAce(acl, i, reinterpret_cast<void**>(&ace))) continue;
-    if (ace->Header.AceType != ACCESS_ALLOWED_ACE_TYPE) continue;
-    // An entry for subfolders only gives nothing on the files here; in a
-    // parent no entry for what is made later gives anything on the
-    // folder that is there.
-    BYTE flags = ace->Header.AceFlags;
-    if ((flags & INHERIT_ONLY_ACE) &&
-        (parent || !(flags & OBJECT_INHERIT_ACE)))
-      continue;
-    if (!(ace->Mask & (parent ? kParentChangeRights : kChangeRights)))
-      continue;
-    PSID sid = &ace->SidStart;
-    if (EqualSid(sid, owner) || IsAdministrative(sid) ||
-        IsWellKnown(sid, WinCreatorOwnerSid))
-      continue;
-    return true;
-  }
-  *open = false;
   return true;
-}
-
-// The length of the root of full path |path|: "C:\", "\\server\share\",
-// "\\?\C:\", "\\?\UNC\server\share\".
-size_t RootLength(const std::wstring& path) {
-  size_t at = 0;
-  bool unc = path.compare(0, 2, L"\\\\") == 0;
-  if (path.compare(0, 4, L"\\\\?\\") == 0) {
-    at = 4;
-    unc = path.compare(4, 4, L"UNC\\") == 0;
-    if (unc) at = 8;
-  } else if (unc) {
-    at = 2;
-  }
-  if (!unc) return path.size() >= at + 3 ? at + 3 : path.size();
-  // Past the server's and the share's names.
-  for (int part = 0; part < 2 && at != std::wstring::npos; ++part) {
-    at = path.find(L'\\', at);
-    if (at != std::wstring::npos) ++at;
-  }
-  return at == std::wstring::npos ? path.size() : at;
 }
 
 // The folders of full path |path|, itself first, up to its root, which
@@ -122,6 +70,46 @@ std::vector<std::wstring> FoldersUp(std::wstring path) {
 }
 
 }  // namespace
+
+bool win32::JudgeDescriptor(PSECURITY_DESCRIPTOR sd, Judged judged,
+                            PSID user, bool* open) {
+  BOOL present = FALSE, defaulted = FALSE;
+  ACL* acl = nullptr;
+  PSID owner = nullptr;
+  if (!GetSecurityDescriptorDacl(sd, &present, &acl, &defaulted) ||
+      !GetSecurityDescriptorOwner(sd, &owner, &defaulted))
+    return false;
+  *open = true;
+  // An owner may change the DACL, whatever it says.
+  if (!owner || (!IsAdministrative(owner) &&
+                 !(user && UnderWine() && EqualSid(owner, user))))
+    return true;
+  // No DACL at all lets everyone do everything.
+  if (!present || !acl) return true;
+  for (DWORD i = 0; i < acl->AceCount; ++i) {
+    ACCESS_ALLOWED_ACE* ace = nullptr;
+    if (!GetAce(acl, i, reinterpret_cast<void**>(&ace))) continue;
+    if (ace->Header.AceType != ACCESS_ALLOWED_ACE_TYPE) continue;
+    // An entry for subfolders only gives nothing on the files here; in a
+    // parent no entry for what is made later gives anything on the
+    // folder that is there, nor on a file.
+    BYTE flags = ace->Header.AceFlags;
+    if ((flags & INHERIT_ONLY_ACE) &&
+        (judged != Judged::kFolder || !(flags & OBJECT_INHERIT_ACE)))
+      continue;
+    const DWORD rights = judged == Judged::kFolder   ? kChangeRights
+                         : judged == Judged::kParent ? kParentChangeRights
+                                                     : kFileChangeRights;
+    if (!(ace->Mask & rights)) continue;
+    PSID sid = &ace->SidStart;
+    if (EqualSid(sid, owner) || IsAdministrative(sid) ||
+        IsWellKnown(sid, WinCreatorOwnerSid))
+      continue;
+    return true;
+  }
+  *open = false;
+  return true;
+}
 
 bool FolderOpenToOthers(const std::string& dir, std::string* through,
                         std::string* error) {
@@ -153,15 +141,28 @@ bool FolderOpenToOthers(const std::string& dir, std::string* through,
   PSID user_sid = UserSid(&user) ? user.data() : nullptr;
   for (size_t i = 0; i < folders.size(); ++i) {
     const bool itself = i == 0 || i == reached_at;
-    bool open = false;
-    if (!JudgeFolder(folders[i], !itself, user_sid, &open, error))
+    bool open = false, missing = false;
+    if (!Judge(folders[i], itself ? Judged::kFolder : Judged::kParent,
+               user_sid, &open, &missing, error))
       return false;
     if (!open) continue;
     through->clear();
-    if (!itself) *through = Narrow(CP_ACP, folders[i].c_str());
+    if (!itself) *through = Utf8(folders[i].c_str());
     return true;
   }
   return false;
+}
+
+bool FileOpenToOthers(const std::string& path, std::string* error) {
+  std::vector<BYTE> user;
+  PSID user_sid = UserSid(&user) ? user.data() : nullptr;
+  bool open = false, missing = false;
+  std::string reason;
+  if (!Judge(Wide(path), Judged::kFile, user_sid, &open, &missing, &reason)) {
+    if (!missing) *error = reason;
+    return false;
+  }
+  return open;
 }
 
 }  // namespace platform

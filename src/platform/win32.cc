@@ -4,6 +4,27 @@
 
 namespace platform::win32 {
 
+Conversion ConversionFlags(UINT code_page) {
+  switch (code_page) {
+    case CP_UTF8:
+    case 54936:  // GB18030
+      return {WC_ERR_INVALID_CHARS, MB_ERR_INVALID_CHARS, false};
+    case 42:     // Symbol
+    case 50220:  // the ISO 2022 code pages
+    case 50221:
+    case 50222:
+    case 50225:
+    case 50227:
+    case 50229:
+    case CP_UTF7:
+      return {0, 0, false};
+    default:
+      if (code_page >= 57002 && code_page <= 57011)  // ISCII
+        return {0, 0, false};
+      return {WC_NO_BEST_FIT_CHARS, MB_ERR_INVALID_CHARS, true};
+  }
+}
+
 std::string Narrow(UINT code_page, const wchar_t* text, int size) {
   int n = WideCharToMultiByte(code_page, 0, text, size, nullptr, 0, nullptr,
                               nullptr);
@@ -16,13 +37,37 @@ std::string Narrow(UINT code_page, const wchar_t* text, int size) {
 }
 
 std::wstring WideFrom(UINT code_page, const std::string& text) {
-  int n = MultiByteToWideChar(code_page, MB_ERR_INVALID_CHARS, text.c_str(),
-                              -1, nullptr, 0);
+  const DWORD flags = ConversionFlags(code_page).wide_flags;
+  int n = MultiByteToWideChar(code_page, flags, text.c_str(), -1, nullptr, 0);
   if (n <= 0) return std::wstring();
   std::wstring wide(static_cast<size_t>(n), L'\0');
-  MultiByteToWideChar(code_page, 0, text.c_str(), -1, wide.data(), n);
+  if (MultiByteToWideChar(code_page, flags, text.c_str(), -1, wide.data(),
+                          n) != n)
+    return std::wstring();
   wide.resize(static_cast<size_t>(n) - 1);
   return wide;
+}
+
+bool ToCodePage(UINT code_page, const std::string& text, std::string* out) {
+  const std::wstring wide = Wide(text);
+  if (wide.empty() != text.empty()) return false;  // not UTF-8
+  const Conversion conversion = ConversionFlags(code_page);
+  BOOL defaulted = FALSE;
+  BOOL* used = conversion.tells_default ? &defaulted : nullptr;
+  int n = WideCharToMultiByte(code_page, conversion.narrow_flags, wide.c_str(),
+                              -1, nullptr, 0, nullptr, used);
+  if (n <= 0 || defaulted) return false;
+  std::string narrow(static_cast<size_t>(n), '\0');
+  if (WideCharToMultiByte(code_page, conversion.narrow_flags, wide.c_str(), -1,
+                          narrow.data(), n, nullptr, used) != n ||
+      defaulted)
+    return false;
+  narrow.resize(static_cast<size_t>(n) - 1);
+  // The way back must give the same characters: no best fit slipped in,
+  // nor a default character where the code page cannot say so.
+  if (WideFrom(code_page, narrow) != wide) return false;
+  *out = narrow;
+  return true;
 }
 
 std::string Reason(DWORD code) {
@@ -57,11 +102,69 @@ std::wstring PlainFinalPath(HANDLE h) {
   return path;
 }
 
-bool OpenedItself(HANDLE h, const std::wstring& path) {
+size_t RootLength(const std::wstring& path) {
+  size_t at = 0;
+  bool unc = path.compare(0, 2, L"\\\\") == 0;
+  if (path.compare(0, 4, L"\\\\?\\") == 0) {
+    at = 4;
+    unc = path.compare(4, 4, L"UNC\\") == 0;
+    if (unc) at = 8;
+  } else if (unc) {
+    at = 2;
+  }
+  if (!unc) return path.size() >= at + 3 ? at + 3 : path.size();
+  // Past the server's and the share's names.
+  for (int part = 0; part < 2 && at != std::wstring::npos; ++part) {
+    at = path.find(L'\\', at);
+    if (at != std::wstring::npos) ++at;
+  }
+  return at == std::wstring::npos ? path.size() : at;
+}
+
+std::wstring LongNames(const std::wstring& path) {
+  // The longest part of |path| that exists, asked for its long names.
+  const size_t root = RootLength(path);
+  std::wstring part = path;
+  for (;;) {
+    DWORD n = GetLongPathNameW(part.c_str(), nullptr, 0);
+    std::wstring long_name(n, L'\0');
+    if (n && GetLongPathNameW(part.c_str(), long_name.data(), n) == n - 1) {
+      long_name.resize(n - 1);
+      return long_name + path.substr(part.size());
+    }
+    size_t slash = part.find_last_of(L"\\/");
+    if (slash == std::wstring::npos || slash < root) return path;
+    part.resize(slash);
+  }
+}
+
+namespace {
+
+// Splits |path| into its folder, as a name to open, and the name in it.
+// The folder of "C:\\name" is "C:\\", never "C:", which names the current
+// folder of drive C:; that of "name" is ".".
+void SplitName(const std::wstring& path, std::wstring* dir,
+               std::wstring* name) {
   size_t slash = path.find_last_of(L"\\/");
-  std::wstring dir = slash == std::wstring::npos ? L"." : path.substr(0, slash);
-  std::wstring name = path.substr(slash == std::wstring::npos ? 0 : slash + 1);
-  HANDLE folder = CreateFileW(dir.empty() ? L"\\" : dir.c_str(),
+  if (slash == std::wstring::npos) {
+    const bool drive = path.size() >= 2 && path[1] == L':';  // "C:name"
+    *dir = drive ? path.substr(0, 2) : L".";
+    *name = path.substr(drive ? 2 : 0);
+    return;
+  }
+  const bool absolute = path.compare(0, 2, L"\\\\") == 0 ||
+                        (path.size() >= 3 && path[1] == L':');
+  const bool root = slash == 0 || (absolute && slash < RootLength(path));
+  *dir = path.substr(0, root ? slash + 1 : slash);
+  *name = path.substr(slash + 1);
+}
+
+}  // namespace
+
+bool OpenedItself(HANDLE h, const std::wstring& path) {
+  std::wstring dir, name;
+  SplitName(path, &dir, &name);
+  HANDLE folder = CreateFileW(dir.c_str(),
                               FILE_READ_ATTRIBUTES, kShareAll, nullptr,
                               OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS,
                               nullptr);
@@ -77,23 +180,30 @@ bool OpenedItself(HANDLE h, const std::wstring& path) {
                               TRUE) == CSTR_EQUAL;
 }
 
-// The user of this process's token.
-bool UserSid(std::vector<BYTE>* sid) {
+namespace {
+
+// Reads the SID that |kind| (TokenUser, TokenOwner) names in this
+// process's token into |sid|; both records begin with the SID's address.
+bool TokenSid(TOKEN_INFORMATION_CLASS kind, std::vector<BYTE>* sid) {
   HANDLE token = nullptr;
   if (!OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &token))
     return false;
   DWORD size = 0;
-  GetTokenInformation(token, TokenUser, nullptr, 0, &size);
+  GetTokenInformation(token, kind, nullptr, 0, &size);
   std::vector<DWORD> info(size / sizeof(DWORD) + 1);
-  bool ok = size && GetTokenInformation(token, TokenUser, info.data(), size,
+  bool ok = size && GetTokenInformation(token, kind, info.data(), size,
                                         &size);
   CloseHandle(token);
   if (!ok) return false;
-  PSID user = reinterpret_cast<TOKEN_USER*>(info.data())->User.Sid;
-  BYTE* bytes = static_cast<BYTE*>(user);
-  sid->assign(bytes, bytes + GetLengthSid(user));
+  PSID found = *reinterpret_cast<PSID*>(info.data());
+  BYTE* bytes = static_cast<BYTE*>(found);
+  sid->assign(bytes, bytes + GetLengthSid(found));
   return true;
 }
+
+}  // namespace
+
+bool UserSid(std::vector<BYTE>* sid) { return TokenSid(TokenUser, sid); }
 
 bool WellKnownSid(WELL_KNOWN_SID_TYPE type, std::vector<BYTE>* sid) {
   DWORD size = SECURITY_MAX_SID_SIZE;
@@ -128,6 +238,18 @@ bool IsAdministrative(PSID sid) {
   return IsWellKnown(sid, WinLocalSystemSid) ||
          IsWellKnown(sid, WinBuiltinAdministratorsSid) ||
          IsTrustedInstaller(sid);
+}
+
+bool IsTrustedOwner(PSID owner) {
+  std::vector<BYTE> user, own;
+  return owner && (IsAdministrative(owner) ||
+                   (UserSid(&user) && EqualSid(owner, user.data())) ||
+                   (TokenSid(TokenOwner, &own) && EqualSid(owner, own.data())));
+}
+
+bool UnderWine() {
+  HMODULE ntdll = GetModuleHandleW(L"ntdll.dll");
+  return ntdll && GetProcAddress(ntdll, "wine_get_version") != nullptr;
 }
 
 bool MakeDescriptor(DWORD rights, bool protect, Descriptor* d) {

@@ -1231,6 +1231,7 @@ NEVER = r"^modreg: warning: cannot write log "
 LINKED = r": it (is a symbolic link|is a link or reparse point|cannot be " \
     r"opened as a file \(a link that leads nowhere\?\)): not followed$"
 VICTIM = b"another user's file: no run may write here\n"
+EARLIER_LOG = b"a line of an earlier run\r\n"
 FULL_LOG = b"x" * 4096
 LOUD = ["--verbose", "--log=" + LOG, "--unregister", "x64", "5"]
 FAILED = ["--log", LOG, "X86", "0x5"]
@@ -1587,6 +1588,48 @@ extend([
         stderr=((NEVER, LINKED),)),
 ])
 CASES[-2].steps[0].stderr = ((NEVER, r"it is the framework's registry file "),)
+# The log's folder reached through a link (under Wine a POSIX link, which
+# the file's final name shows): not written, and a log the run made there
+# goes again.
+VIA = r"C:\Program Files\OpenNI\Data\via\run.log"
+THROUGH_LINK = r": it is reached through a link or junction: not followed$"
+extend([
+    run("log: reached through a linked folder, made and removed",
+        ["--log", VIA, "x64", "1"],
+        {"pf/modules.xml": STALE, "pf/real": DIR, "pf/via": Link("real")},
+        {"pf/modules.xml": base_with(mod(H1)), OLD: STALE, "pf/real": DIR,
+         "pf/via": Link("real")},
+        stderr=((NEVER, reason_after(VIA), THROUGH_LINK),),
+        modes=("win64", "win32")),
+    run("log: reached through a linked folder, an existing one untouched",
+        ["--log", VIA, "x64", "1"],
+        {"pf/modules.xml": STALE, "pf/real/run.log": EARLIER_LOG,
+         "pf/via": Link("real")},
+        {"pf/modules.xml": base_with(mod(H1)), OLD: STALE, "pf/real": DIR,
+         "pf/real/run.log": EARLIER_LOG, "pf/via": Link("real")},
+        stderr=((NEVER, reason_after(VIA), THROUGH_LINK),),
+        modes=("win64", "win32")),
+])
+# The registry's lock is a file in its folder that a run removes when it
+# is done: one a lost run left is taken over, and goes. A link at its
+# name is never followed; Wine cannot remove a POSIX link as itself.
+LOCK_FILE = "pf/modules.xml.lock"
+extend([
+    run("lock: a file a lost run left is taken over, and goes",
+        ["x64", "1"], {"pf/modules.xml": STALE,
+                       LOCK_FILE: b"left by a run the machine lost\r\n"},
+        {"pf/modules.xml": base_with(mod(H1)), OLD: STALE},
+        modes=("win64", "win32")),
+    run("lock: a link at its name is not followed", ["x64", "1"],
+        {"pf/modules.xml": STALE, "pf/victim.txt": VICTIM,
+         LOCK_FILE: Link("victim.txt")},
+        {"pf/modules.xml": STALE, "pf/victim.txt": VICTIM,
+         LOCK_FILE: Link("victim.txt")}, status=6,
+        stderr=((r"^modreg: cannot lock C:\\Program Files\\OpenNI\\Data: "
+                 r"C:\\Program Files\\OpenNI\\Data\\modules\.xml\.lock is not "
+                 r"a file, and cannot be removed as itself$",),),
+        modes=("win64", "win32")),
+])
 # The usage error README shows, where it shows one, as the tool prints it.
 USAGE_SHOWN = re.search(r"```\n(modreg: --unregister needs MASK; .*)\n```",
                         _README)

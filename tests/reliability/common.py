@@ -150,6 +150,20 @@ def leftovers(folder):
     return sorted(n for n in os.listdir(folder) if n not in (REGISTRY, BACKUP))
 
 
+def build_hold_open(work):
+    """Builds hold_open.exe, the program beside this script that holds a
+    file open or a mutex, into |work|; returns its path, or None and the
+    compiler's complaint."""
+    helper = os.path.join(work, 'hold_open.exe')
+    source = os.path.join(os.path.dirname(os.path.abspath(__file__)),
+                          'hold_open.c')
+    built = subprocess.run(['i686-w64-mingw32-gcc', '-O2', '-Wall', '-Werror',
+                            '-o', helper, source], capture_output=True)
+    if built.returncode != 0:
+        return None, built.stderr
+    return helper, b''
+
+
 def traced_wine_run(wine, args, trace):
     """Runs `wine ARGS` once in |wine| (a WinePrefix) under a wineserver
     that writes every request it serves to the file |trace|; returns the

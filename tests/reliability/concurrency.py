@@ -27,9 +27,17 @@ holder's. The lock is the folder's, however it is spelled: a holder of
 C:\\Program Files\\OpenNI makes a run given --openni c:/PROGRAM FILES/./openni
 wait too (natively C:/Program Files/./OpenNI: the native build maps names
 as they are spelled). Under Wine, a run of modreg.exe given that spelling, under a
-tracing wineserver, shows the mutex's name (the folder's own path, in
-upper case), the rights a run asks for and the descriptor it is made
-with.
+tracing wineserver, shows the lock file made with no sharing, for this
+user, SYSTEM and Administrators only, and marked for deletion; and the
+mutex older runs of the tool take, which a run takes too: its name (the
+folder's own path, in upper case), the rights a run asks for and the
+descriptor it is made with.
+
+That mutex, held by another program (hold_open.exe, beside this script):
+made as an older run makes it, it holds a run up (--wine-faults: status 6
+after a bound of 2 s); made by another user, who could so stop every
+run, it does not, and the lock file alone makes a run wait for one that
+holds the lock.
 
 A stalled machine can delay a run past a bound of these checks: a lock
 case that fails, a control round that goes right and a round in which a
@@ -359,17 +367,61 @@ def stalled_lock_case(results, command, prefix):
                   'run, stalled every time it fails', problems)
 
 
-# The wineserver's trace of a request for the lock's mutex: the request,
-# the rights asked for, the DACL of a new one, its name.
+# The wineserver's trace of a request for the older runs' mutex: the
+# request, the rights asked for (to wait for it, release it and read its
+# owner), the DACL of a new one, its name.
 MUTEX_REQUEST = re.compile(
     r': (open|create)_mutex\( access=([0-9a-f]+),.*?'
     r'(?:dacl=\{(.*)\}\},)?name=L"([^"]*modreg[^"]*)"')
-ACE = '{type=ACCESS_ALLOWED,flags=0,mask=100001,sid=%s}'
+ACE = '{type=ACCESS_ALLOWED,flags=0,mask=120001,sid=%s}'
 # SYSTEM, Administrators, the user who made it.
 LOCK_DACL = re.compile(','.join(re.escape(ACE % sid) for sid in (
     'S-1-5-18', 'S-1-5-32-544', 'USER')).replace('USER', 'S-1-5-21-[0-9-]+'))
 # The lock of C:\Program Files\OpenNI\Data, however spelled.
 LOCK_NAME = 'Global\\\\modreg:C:/PROGRAM FILES/OPENNI/DATA'
+
+
+# The trace of the lock file's creation, its handle, and its marking for
+# deletion.
+LOCK_FILE_MADE = re.compile(
+    r'^(\w+): create_file\( access=\w+, sharing=(\w+), create=2, .*?'
+    r'dacl=\{(.*)\}\},name=L"[^"]*\\\\modules\.xml\.lock"')
+OWNER_ONLY = re.compile(','.join(re.escape(
+    '{type=ACCESS_ALLOWED,flags=0,mask=1f019f,sid=%s}' % sid) for sid in (
+        'USER', 'S-1-5-18', 'S-1-5-32-544')).replace('USER',
+                                                      'S-1-5-21-[0-9-]+'))
+
+
+def lock_file_requests(trace):
+    """What is wrong with the lock file's requests in |trace|."""
+    made = None
+    for n, line in enumerate(trace):
+        found = LOCK_FILE_MADE.search(line)
+        if found:
+            made = n, found.groups()
+            break
+    if not made:
+        return ['the lock file was not made']
+    n, (thread, sharing, dacl) = made
+    problems = []
+    if sharing != '00000000':
+        problems.append('the lock file is made sharing %s' % sharing)
+    if not OWNER_ONLY.fullmatch(dacl):
+        problems.append('the lock file is made with the DACL %r' % dacl)
+    handle = None
+    for line in trace[n + 1:]:
+        if handle is None:
+            found = re.match(r'%s: create_file\(\) = 0 \{ handle=(\w+) \}'
+                             % thread, line)
+            if found:
+                handle = found.group(1)
+        elif line.startswith('%s: set_fd_disp_info( handle=%s, unlink=1 )' %
+                             (thread, handle)):
+            return problems
+        elif line.startswith('%s: close_handle( handle=%s )' % (thread,
+                                                                handle)):
+            break
+    return problems + ['the lock file was not marked for deletion']
 
 
 def traced_lock(wine, exe, work):
@@ -393,7 +445,7 @@ def traced_lock(wine, exe, work):
         if name != LOCK_NAME:
             problems.append('the mutex is named %r' % name)
     for kind, access, dacl, name in requests:
-        if kind == 'open' and access != '00100001':
+        if kind == 'open' and access != '00120001':
             problems.append('opened asking for rights %s' % access)
         if kind == 'create' and not LOCK_DACL.fullmatch(dacl or ''):
             problems.append('made with the DACL %r' % dacl)
@@ -401,7 +453,92 @@ def traced_lock(wine, exe, work):
     if kinds != ['open', 'create']:
         problems.append('requests %s, expected an open, then a create' %
                         kinds)
-    return problems
+    return problems + lock_file_requests(trace)
+
+
+class HeldMutex:
+    """The mutex |name| made and owned by hold_open.exe, as |way| says
+    (mutex, foreign-mutex), until the block ends."""
+
+    def __init__(self, wine, helper, name, way):
+        self.command = ['wine', helper, name, way]
+        self.env = wine.env
+        self.proc = None
+
+    def __enter__(self):
+        self.proc = subprocess.Popen(self.command, env=self.env,
+                                     stdin=subprocess.PIPE,
+                                     stdout=subprocess.PIPE,
+                                     stderr=subprocess.PIPE)
+        said = self.proc.stdout.readline().strip()
+        if said != b'held':
+            raise RuntimeError('hold_open said %r %r' % (
+                said, self.proc.stderr.read()))
+        return self
+
+    def __exit__(self, *exc):
+        self.proc.stdin.close()
+        try:
+            self.proc.wait(timeout=60)
+        except subprocess.TimeoutExpired:
+            self.proc.kill()
+            self.proc.wait()
+
+
+def run_with_mutex_held(wine, helper, way, faults_exe, wait_ms):
+    """A run of |faults_exe| waiting at most |wait_ms| for the lock while
+    the older runs' mutex is held as |way| says: (status, stderr,
+    registry before, registry after)."""
+    registry = common.registry_text()
+    path = os.path.join(fresh_registry(wine.prefix, registry),
+                        common.REGISTRY)
+    with HeldMutex(wine, helper, OLDER_LOCK, way):
+        p = subprocess.run(['wine', faults_exe, 'x64', str(WAITER_MASK)],
+                           env=dict(wine.env, MODREG_LOCK_WAIT_MS=str(wait_ms)),
+                           stdin=subprocess.DEVNULL, capture_output=True,
+                           timeout=120)
+    with open(path, 'rb') as f:
+        return (p.returncode, p.stderr.decode('utf-8', 'replace').strip(),
+                registry, f.read())
+
+
+# The mutex older runs take for C:\Program Files\OpenNI\Data.
+OLDER_LOCK = 'Global\\modreg:C:/PROGRAM FILES/OPENNI/DATA'
+
+
+def older_runs_lock(results, wine, helper, faults_exe):
+    name = 'wine: the older runs\' mutex held: a run waits for it'
+    def older():
+        status, err, before, after = run_with_mutex_held(
+            wine, helper, 'mutex', faults_exe, 2000)
+        problems = [] if status == 6 else ['status %d %r' % (status, err)]
+        if err != GAVE_UP % ('', 2):
+            problems.append('stderr %r' % err)
+        if after != before:
+            problems.append('the registry changed')
+        return problems
+    results.check(name, common.confirmed(name, older))
+
+    name = ('wine: a mutex of that name another user made and holds: no '
+            'wait')
+    def foreign():
+        status, err, _, after = run_with_mutex_held(
+            wine, helper, 'foreign-mutex', faults_exe, 2000)
+        if status != 0 or err or not has_entries(after, WAITER_MASK):
+            return ['status %d %r' % (status, err)]
+        return []
+    results.check(name, common.confirmed(name, foreign))
+
+    # The lock file alone: the other user's mutex is left alone.
+    case = LockCase('a lock held past the wait: status 6', hold=8,
+                    wait_ms=2000, status=6)
+    name = ('wine: that mutex held, a run holding the lock past the wait: '
+            'status 6')
+    def file_alone():
+        with HeldMutex(wine, helper, OLDER_LOCK, 'foreign-mutex'):
+            return lock_case(case, ['wine', faults_exe], wine.prefix,
+                             wine.env)
+    results.check(name, common.confirmed(name, file_alone))
 
 
 def main():
@@ -460,7 +597,15 @@ def main():
                     args.wine_rounds, args.runs,
                     dict(wine.env, MODREG_FAULT=UNLOCKED)))
                 lock_cases(results, 'wine', faults_exe, wine.prefix, wine.env)
-            results.check('wine: the lock\'s name, rights and descriptor',
+                helper, complaint = common.build_hold_open(args.work)
+                if helper:
+                    older_runs_lock(results, wine, helper, faults_exe[1])
+                else:
+                    results.check('wine: the older runs\' mutex',
+                                  ['cannot build hold_open.exe: %r' %
+                                   complaint])
+            results.check('wine: the lock file and the older runs\' mutex: '
+                          'name, rights and descriptor',
                           traced_lock(wine, os.path.abspath(args.wine),
                                       args.work))
         finally:

@@ -554,14 +554,10 @@ def wine_busy(args, results):
     sys.path.insert(0, os.path.join(os.path.dirname(
         os.path.abspath(__file__)), '..', 'e2e'))
     from wine import WinePrefix
-    helper = os.path.join(args.work, 'hold_open.exe')
-    source = os.path.join(os.path.dirname(os.path.abspath(__file__)),
-                          'hold_open.c')
-    built = subprocess.run(['i686-w64-mingw32-gcc', '-O2', '-Wall', '-Werror',
-                            '-o', helper, source], capture_output=True)
-    if built.returncode != 0:
+    helper, complaint = common.build_hold_open(args.work)
+    if not helper:
         results.check('wine: a registry held open by another program',
-                      ['cannot build hold_open.exe: %r' % built.stderr])
+                      ['cannot build hold_open.exe: %r' % complaint])
         return
     wine = WinePrefix(args.wine_prefix or os.path.join(args.work, 'wine'))
     wine.start()

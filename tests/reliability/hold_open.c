@@ -4,28 +4,90 @@
  * fully.
  *
  *   hold_open.exe PATH read|query
+ *   hold_open.exe NAME mutex|foreign-mutex
  *
  * "read" opens PATH for reading, sharing reading and writing but not
  * deletion; "query" opens it asking for no rights, sharing everything.
- * Prints "held" once the file is open, keeps it open until its standard
- * input ends, then closes it and prints "released". Status 1 when PATH
- * cannot be opened, 2 for a bad command line. */
+ * "mutex" makes the named mutex NAME as an older run of the tool made its
+ * lock (the system's owner; SYSTEM, Administrators and this user may
+ * wait for it and release it) and owns it; "foreign-mutex" makes it
+ * owned by another user (S-1-5-21-1-2-3-1001), letting everyone do
+ * anything with it, and owns it, as another user keeping the tool from
+ * its lock would. Prints "held" once the file is open or the mutex owned,
+ * keeps it until its standard input ends, then closes it and prints
+ * "released". Status 1 when PATH cannot be opened or NAME made, 2 for a
+ * bad command line. */
 #include <stdio.h>
 #include <string.h>
 #include <windows.h>
 
+/* Makes the mutex |name| and owns it: as an older run of the tool, or
+ * with |foreign|, owned by another user and open to everyone. */
+static HANDLE hold_mutex(const char* name, int foreign) {
+  SID_IDENTIFIER_AUTHORITY nt = SECURITY_NT_AUTHORITY;
+  PSID other = NULL, system = NULL, admins = NULL, user = NULL;
+  SECURITY_DESCRIPTOR sd;
+  SECURITY_ATTRIBUTES sa = {sizeof sa, &sd, FALSE};
+  DWORD acl[64];
+  BYTE token_user[256];
+  HANDLE token, h = NULL;
+  DWORD size;
+  if (!InitializeSecurityDescriptor(&sd, SECURITY_DESCRIPTOR_REVISION))
+    return NULL;
+  if (foreign) {
+    if (!AllocateAndInitializeSid(&nt, 5, 21, 1, 2, 3, 1001, 0, 0, 0,
+                                  &other) ||
+        !SetSecurityDescriptorOwner(&sd, other, FALSE) ||
+        !SetSecurityDescriptorDacl(&sd, TRUE, NULL, FALSE))
+      return NULL;
+  } else {
+    if (!OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &token) ||
+        !GetTokenInformation(token, TokenUser, token_user, sizeof token_user,
+                             &size))
+      return NULL;
+    user = ((TOKEN_USER*)token_user)->User.Sid;
+    if (!AllocateAndInitializeSid(&nt, 1, SECURITY_LOCAL_SYSTEM_RID, 0, 0, 0,
+                                  0, 0, 0, 0, &system) ||
+        !AllocateAndInitializeSid(&nt, 2, SECURITY_BUILTIN_DOMAIN_RID,
+                                  DOMAIN_ALIAS_RID_ADMINS, 0, 0, 0, 0, 0, 0,
+                                  &admins) ||
+        !InitializeAcl((ACL*)acl, sizeof acl, ACL_REVISION) ||
+        !AddAccessAllowedAce((ACL*)acl, ACL_REVISION,
+                             SYNCHRONIZE | MUTEX_MODIFY_STATE, system) ||
+        !AddAccessAllowedAce((ACL*)acl, ACL_REVISION,
+                             SYNCHRONIZE | MUTEX_MODIFY_STATE, admins) ||
+        !AddAccessAllowedAce((ACL*)acl, ACL_REVISION,
+                             SYNCHRONIZE | MUTEX_MODIFY_STATE, user) ||
+        !SetSecurityDescriptorDacl(&sd, TRUE, (ACL*)acl, FALSE))
+      return NULL;
+  }
+  h = CreateMutexA(&sa, FALSE, name);
+  if (h && WaitForSingleObject(h, INFINITE) != WAIT_OBJECT_0) {
+    CloseHandle(h);
+    h = NULL;
+  }
+  return h;
+}
+
 int main(int argc, char** argv) {
-  if (argc != 3 || (strcmp(argv[2], "read") && strcmp(argv[2], "query"))) {
-    fprintf(stderr, "usage: hold_open PATH read|query\n");
+  const char* const ways[] = {"read", "query", "mutex", "foreign-mutex"};
+  int way = -1;
+  for (int i = 0; argc == 3 && i < 4; ++i)
+    if (strcmp(argv[2], ways[i]) == 0) way = i;
+  if (way < 0) {
+    fprintf(stderr, "usage: hold_open PATH read|query, or NAME "
+                    "mutex|foreign-mutex\n");
     return 2;
   }
-  const int read = strcmp(argv[2], "read") == 0;
-  HANDLE h = CreateFileA(
-      argv[1], read ? GENERIC_READ : 0,
-      read ? FILE_SHARE_READ | FILE_SHARE_WRITE
-           : FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-      NULL, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, NULL);
-  if (h == INVALID_HANDLE_VALUE) {
+  const int read = way == 0;
+  HANDLE h =
+      way >= 2 ? hold_mutex(argv[1], way == 3)
+               : CreateFileA(argv[1], read ? GENERIC_READ : 0,
+                             read ? FILE_SHARE_READ | FILE_SHARE_WRITE
+                                  : FILE_SHARE_READ | FILE_SHARE_WRITE |
+                                        FILE_SHARE_DELETE,
+                             NULL, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, NULL);
+  if (h == INVALID_HANDLE_VALUE || h == NULL) {
     fprintf(stderr, "hold_open: cannot open %s: error %lu\n", argv[1],
             GetLastError());
     return 1;
@@ -34,6 +96,7 @@ int main(int argc, char** argv) {
   fflush(stdout);
   while (getchar() != EOF) {
   }
+  if (way >= 2) ReleaseMutex(h);
   CloseHandle(h);
   printf("released\n");
   fflush(stdout);

@@ -45,7 +45,11 @@ OpenNI\\Data folder an unregistration takes no lock, so one held by
 another run (modreg_faults.exe, --wine-faults) does not hold it up. A run
 under a tracing wineserver shows that each new file's DACL is set as
 protected from the folder's entries, or not, as the file it copies was
-(Wine reports no DACL as protected, so there only the second shows)."""
+(Wine reports no DACL as protected, so there only the second shows).
+And, when this runs as root, a user who may not write the registry's
+folder (nobody, in a prefix of theirs) may make no lock file there
+either: the run fails at once at the registry's write, status 5, as
+without the lock, rather than waiting for it."""
 import argparse
 import os
 import re
@@ -675,6 +679,63 @@ def dacl_protection(results, wine, exe, work):
                   'protected flag', problems)
 
 
+def unprivileged_run(results, exe, work):
+    """modreg.exe run by user nobody on a registry folder of root's."""
+    case = 'wine: a user who may not write the folder: status 5, no wait'
+    nobody = user_ids('nobody')
+    if os.geteuid() != 0 or not nobody:
+        results.skip(case, 'only root can run a program as user nobody')
+        return
+    home = os.path.join(work, 'unprivileged')
+    shutil.rmtree(home, ignore_errors=True)
+    os.makedirs(home)
+    os.chown(home, *nobody)
+    env = dict(os.environ, HOME=home, WINEPREFIX=os.path.join(home, 'prefix'),
+               WINEDEBUG='-all', WINEDLLOVERRIDES='mscoree,mshtml=')
+    env.pop('DISPLAY', None)
+
+    def as_nobody():
+        os.setgid(nobody[1])
+        os.setgroups([])
+        os.setuid(nobody[0])
+
+    def wine(args, timeout=600):
+        return subprocess.run(args, env=env, preexec_fn=as_nobody,
+                              stdin=subprocess.DEVNULL, capture_output=True,
+                              timeout=timeout)
+    try:
+        wine(['wineboot', '-i'])
+        wine(['wineserver', '-w'])
+        # root's: nobody may read the registry, and change nothing there.
+        folder = make_prefix_as_root(env['WINEPREFIX'])
+        p = wine(['wine', exe, 'x64', '1'], timeout=120)
+        err = p.stderr.decode('utf-8', 'replace').strip()
+        problems = [] if p.returncode == 5 and re.search(
+            r'cannot write .*modules\.xml\.tmp', err) else [
+                'status %d %r' % (p.returncode, err)]
+        with open(os.path.join(folder, common.REGISTRY), 'rb') as f:
+            if f.read() != common.registry_text():
+                problems.append('the registry changed')
+        if common.leftovers(folder):
+            problems.append('left behind: %s' % common.leftovers(folder))
+    except subprocess.TimeoutExpired as e:
+        problems = ['%s hung' % e.cmd]
+    finally:
+        wine(['wineserver', '-k'], timeout=60)
+    results.check(case, problems)
+
+
+def make_prefix_as_root(prefix):
+    """The registry's folder in |prefix|, made root's with a registry."""
+    folder = common.make_prefix(prefix)
+    for path in (os.path.dirname(folder), folder):
+        os.chown(path, 0, 0)
+        os.chmod(path, 0o755)
+    with open(os.path.join(folder, common.REGISTRY), 'wb') as f:
+        f.write(common.registry_text())
+    return folder
+
+
 def main():
     parser = argparse.ArgumentParser(description=__doc__)
     parser.add_argument('--tool', required=True, help='the native modreg')
@@ -722,6 +783,7 @@ def main():
                 no_folder_no_lock(results, wine,
                                   os.path.abspath(args.wine_faults))
             dacl_protection(results, wine, exe, work)
+            unprivileged_run(results, exe, work)
         finally:
             wine.stop()
             shutil.rmtree(common.data_dir(wine.prefix), ignore_errors=True)

@@ -1,0 +1,335 @@
+// The Windows side's own pieces, under Wine: conversions per code page,
+// judging descriptors, long names, the log's path and the registry's
+// lock.
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "platform/platform.h"
+#include "platform/win32.h"
+
+#include <sddl.h>  // after windows.h
+
+namespace {
+
+using platform::win32::Judged;
+using platform::win32::Utf8;
+using platform::win32::Wide;
+
+// A new, empty folder of this test's under the system's temporary folder,
+// as a full path in UTF-8.
+std::string TempFolder(const char* name) {
+  wchar_t temp[MAX_PATH];
+  const DWORD n = GetTempPathW(MAX_PATH, temp);
+  std::wstring folder = std::wstring(temp, n) + L"modreg-" + Wide(name) +
+                        L"-" + std::to_wstring(GetCurrentProcessId());
+  CreateDirectoryW(folder.c_str(), nullptr);
+  return Utf8(folder.c_str());
+}
+
+bool Exists(const std::string& path) {
+  return GetFileAttributesW(Wide(path).c_str()) != INVALID_FILE_ATTRIBUTES;
+}
+
+using platform::win32::Conversion;
+using platform::win32::ConversionFlags;
+
+TEST(ConversionFlags, EachCodePageGetsTheFlagsItTakes) {
+  const Conversion exact = {WC_NO_BEST_FIT_CHARS, MB_ERR_INVALID_CHARS, true};
+  const Conversion strict = {WC_ERR_INVALID_CHARS, MB_ERR_INVALID_CHARS,
+                             false};
+  const Conversion none = {0, 0, false};
+  struct Case {
+    UINT code_page;
+    Conversion conversion;
+  } cases[] = {
+      {1252, exact},  {1250, exact},  {932, exact},   {936, exact},
+      {437, exact},   {28591, exact}, {20127, exact}, {57001, exact},
+      {57012, exact}, {65001, strict}, {54936, strict}, {42, none},
+      {50220, none},  {50221, none},  {50222, none},  {50225, none},
+      {50227, none},  {50229, none},  {57002, none},  {57006, none},
+      {57011, none},  {65000, none},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.code_page);
+    const Conversion got = ConversionFlags(c.code_page);
+    EXPECT_EQ(got.narrow_flags, c.conversion.narrow_flags);
+    EXPECT_EQ(got.wide_flags, c.conversion.wide_flags);
+    EXPECT_EQ(got.tells_default, c.conversion.tells_default);
+  }
+}
+
+TEST(ToCodePage, OnlyExactSpellingsPassInEachCodePage) {
+  const char* const lodz = "C:\\Kamera \xc5\x81\xc3\xb3""d\xc5\xba";
+  struct Case {
+    UINT code_page;
+    const char* utf8;
+    const char* narrow;  // null: no exact spelling
+  } cases[] = {
+      {65001, lodz, lodz},                           // UTF-8 as it is
+      {65001, "\xf0\x9f\x98\x80", "\xf0\x9f\x98\x80"},  // outside the BMP
+      {65001, "\xed\xa0\x80", nullptr},              // a surrogate
+      {1250, lodz, "C:\\Kamera \xa3\xf3""d\x9f"},
+      {1252, lodz, nullptr},                         // best fit would be L
+      {1252, "C:\\Kamera \xc3\x9c", "C:\\Kamera \xdc"},
+      {932, "\xe6\x97\xa5\xe6\x9c\xac", "\x93\xfa\x96\x7b"},
+      {932, lodz, nullptr},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(std::to_string(c.code_page) + " " + c.utf8);
+    std::string narrow = "untouched";
+    ASSERT_EQ(platform::win32::ToCodePage(c.code_page, c.utf8, &narrow),
+              c.narrow != nullptr);
+    EXPECT_EQ(narrow, c.narrow ? c.narrow : "untouched");
+  }
+}
+
+TEST(JudgeDescriptor, TellsWhoMayChangeAFolderOrAFile) {
+  // "o": open to others; "-": not. For a folder itself, a folder on the
+  // way to one and a file.
+  struct Case {
+    const wchar_t* sddl;
+    const char* open;  // folder, parent, file
+  } cases[] = {
+      {L"O:SYD:(A;;FA;;;SY)(A;;FA;;;BA)", "---"},
+      {L"O:BAD:(A;;FA;;;SY)(A;;FA;;;BA)(A;;FA;;;CO)", "---"},
+      {L"O:SYD:(A;;FRFX;;;BU)(A;;FRFX;;;WD)", "---"},
+      {L"O:SYD:", "---"},                          // an empty DACL
+      {L"O:SY", "ooo"},                            // no DACL at all
+      {L"O:S-1-5-21-1-2-3-1001D:(A;;FA;;;SY)", "ooo"},  // another's
+      {L"O:SYD:(A;;FA;;;BU)", "ooo"},
+      {L"O:SYD:(A;;FW;;;AU)", "o-o"},              // write, not delete
+      {L"O:SYD:(A;;0x2;;;BU)", "o-o"},             // write data, add a file
+      {L"O:SYD:(A;;0x4;;;BU)", "o-o"},             // append, add a folder
+      {L"O:SYD:(A;;0x40;;;BU)", "oo-"},            // delete a child
+      {L"O:SYD:(A;;SD;;;BU)", "ooo"},              // delete
+      {L"O:SYD:(A;;WD;;;WD)", "ooo"},              // change permissions
+      {L"O:SYD:(A;;WO;;;BU)", "ooo"},              // take ownership
+      {L"O:SYD:(A;;0x100;;;BU)", "---"},           // write attributes
+      {L"O:SYD:(A;OIIO;FA;;;BU)", "o--"},          // for its files only
+      {L"O:SYD:(A;CIIO;FA;;;BU)", "---"},          // for subfolders only
+      {L"O:SYD:(A;OICI;FA;;;BU)", "ooo"},          // here and inherited
+      {L"O:SYD:(D;;FA;;;BU)", "---"},              // denied
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(Utf8(c.sddl));
+    PSECURITY_DESCRIPTOR sd = nullptr;
+    ASSERT_TRUE(ConvertStringSecurityDescriptorToSecurityDescriptorW(
+        c.sddl, SDDL_REVISION_1, &sd, nullptr));
+    const Judged judged[] = {Judged::kFolder, Judged::kParent, Judged::kFile};
+    for (int i = 0; i < 3; ++i) {
+      bool open = false;
+      EXPECT_TRUE(platform::win32::JudgeDescriptor(sd, judged[i], nullptr,
+                                                   &open));
+      EXPECT_EQ(open, c.open[i] == 'o') << "as " << "folder\0parent\0file" +
+                                                       (i * 7);
+    }
+    LocalFree(sd);
+  }
+}
+
+TEST(FileOpenToOthers, JudgesTheFileItself) {
+  const std::string folder = TempFolder("file-open");
+  struct Case {
+    const char* name;
+    const wchar_t* sddl;  // null: made owner-only
+    bool open;
+  } cases[] = {
+      {"own.xml", nullptr, false},
+      {"read.xml", L"D:P(A;;FA;;;SY)(A;;FA;;;BA)(A;;FR;;;WD)", false},
+      {"written.xml", L"D:P(A;;FA;;;SY)(A;;FA;;;BA)(A;;FA;;;WD)", true},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    const std::string path = folder + "\\" + c.name;
+    HANDLE h = CreateFileW(Wide(path).c_str(), GENERIC_WRITE, 0, nullptr,
+                           CREATE_ALWAYS, 0, nullptr);
+    ASSERT_NE(h, INVALID_HANDLE_VALUE);
+    CloseHandle(h);
+    // Set afterwards: Wine maps a DACL set to the file's mode, but not
+    // one given at its creation.
+    platform::win32::Descriptor only;
+    PSECURITY_DESCRIPTOR sd = nullptr;
+    if (c.sddl) {
+      ASSERT_TRUE(ConvertStringSecurityDescriptorToSecurityDescriptorW(
+          c.sddl, SDDL_REVISION_1, &sd, nullptr));
+    } else {
+      ASSERT_TRUE(platform::win32::MakeOwnerOnly(&only));
+    }
+    EXPECT_TRUE(SetFileSecurityW(Wide(path).c_str(), DACL_SECURITY_INFORMATION,
+                                 sd ? sd : &only.descriptor));
+    if (sd) LocalFree(sd);
+    std::string error;
+    EXPECT_EQ(platform::FileOpenToOthers(path, &error), c.open);
+    EXPECT_EQ(error, "");
+    platform::RemoveFile(path);
+  }
+  std::string error;
+  EXPECT_FALSE(platform::FileOpenToOthers(folder + "\\missing.xml", &error));
+  EXPECT_EQ(error, "");
+  RemoveDirectoryW(Wide(folder).c_str());
+}
+
+TEST(FolderOpenToOthers, NamesTheOpenParentInUtf8) {
+  // A parent any user may write, of a name the ANSI code page cannot
+  // spell, above a folder of this user's only.
+  const std::string folder = TempFolder("open-parent");
+  const std::string parent = folder + "\\Kamera \xc5\x81\xc3\xb3""d\xc5\xba";
+  const std::string data = parent + "\\Data";
+  ASSERT_TRUE(CreateDirectoryW(Wide(parent).c_str(), nullptr));
+  ASSERT_TRUE(CreateDirectoryW(Wide(data).c_str(), nullptr));
+  PSECURITY_DESCRIPTOR sd = nullptr;
+  ASSERT_TRUE(ConvertStringSecurityDescriptorToSecurityDescriptorW(
+      L"D:P(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)(A;OICI;FA;;;WD)", SDDL_REVISION_1,
+      &sd, nullptr));
+  EXPECT_TRUE(
+      SetFileSecurityW(Wide(parent).c_str(), DACL_SECURITY_INFORMATION, sd));
+  LocalFree(sd);
+  platform::win32::Descriptor only;
+  ASSERT_TRUE(platform::win32::MakeOwnerOnly(&only));
+  EXPECT_TRUE(SetFileSecurityW(Wide(data).c_str(), DACL_SECURITY_INFORMATION,
+                               &only.descriptor));
+  std::string through, error;
+  EXPECT_TRUE(platform::FolderOpenToOthers(data, &through, &error)) << error;
+  EXPECT_EQ(through, parent);
+  RemoveDirectoryW(Wide(data).c_str());
+  RemoveDirectoryW(Wide(parent).c_str());
+  RemoveDirectoryW(Wide(folder).c_str());
+}
+
+TEST(ExpandShortNames, TheExistingPartGetsItsLongNames) {
+  const std::string folder = TempFolder("long names");
+  const std::string made = folder + "\\A folder with a long name";
+  ASSERT_TRUE(CreateDirectoryW(Wide(made).c_str(), nullptr));
+  wchar_t short_name[MAX_PATH];
+  ASSERT_GT(GetShortPathNameW(Wide(made).c_str(), short_name, MAX_PATH), 0u);
+  const std::string spelled = Utf8(short_name);
+  ASSERT_NE(spelled, made);  // else there is nothing to expand
+  EXPECT_EQ(platform::ExpandShortNames(spelled), made);
+  EXPECT_EQ(platform::ExpandShortNames(spelled + "\\not there\\x.log"),
+            made + "\\not there\\x.log");
+  EXPECT_EQ(platform::ExpandShortNames("C:\\not there\\PROGRA~1"),
+            "C:\\not there\\PROGRA~1");
+  RemoveDirectoryW(Wide(made).c_str());
+  RemoveDirectoryW(Wide(folder).c_str());
+}
+
+// Opens |path| as the log, writes a line and closes it; the reason of a
+// refusal otherwise. Leaves a log it made.
+std::string Logs(const std::string& path) {
+  platform::OutputFile log;
+  bool created = false;
+  std::string error;
+  if (!platform::OpenAppend(path, &log, &created, &error)) return error;
+  platform::AppendLine(&log, "a line", &error);
+  platform::CloseOutput(&log, &error);
+  return error;
+}
+
+TEST(OpenAppend, ALogAtTheDriveRootFromAnotherFolder) {
+  // "C:\\x.log" is in C:\\, whatever the current folder on C: is.
+  const std::string folder = TempFolder("root-log");
+  wchar_t was[MAX_PATH];
+  GetCurrentDirectoryW(MAX_PATH, was);
+  ASSERT_TRUE(SetCurrentDirectoryW(Wide(folder).c_str()));
+  const std::string log = folder.substr(0, 3) + "modreg-root-test.log";
+  platform::RemoveFile(log);
+  EXPECT_EQ(Logs(log), "");
+  EXPECT_TRUE(Exists(log));
+  platform::RemoveFile(log);
+  SetCurrentDirectoryW(was);
+  RemoveDirectoryW(Wide(folder).c_str());
+}
+
+TEST(OpenAppend, ALogInAFolderSpelledOtherwise) {
+  // Short names, "/", "." and case: the same folder, no link on the way.
+  const std::string folder = TempFolder("spelled");
+  const std::string made = folder + "\\Logs of a long name";
+  ASSERT_TRUE(CreateDirectoryW(Wide(made).c_str(), nullptr));
+  wchar_t short_name[MAX_PATH];
+  ASSERT_GT(GetShortPathNameW(Wide(made).c_str(), short_name, MAX_PATH), 0u);
+  std::string upper = made;
+  for (char& c : upper) c = static_cast<char>(toupper(c));
+  for (const std::string& log :
+       {Utf8(short_name) + "\\run.log", made + "/./run.log",
+        upper + "\\RUN.LOG"}) {
+    SCOPED_TRACE(log);
+    EXPECT_EQ(Logs(log), "");
+    EXPECT_TRUE(Exists(made + "\\run.log"));
+  }
+  platform::RemoveFile(made + "\\run.log");
+  RemoveDirectoryW(Wide(made).c_str());
+  RemoveDirectoryW(Wide(folder).c_str());
+}
+
+TEST(LockRegistryFolder, AFileOfItsOwnThatGoesWithTheLock) {
+  const std::string folder = TempFolder("lock");
+  const std::string lock = folder + "\\" + platform::kLockFileName;
+  std::string error;
+  ASSERT_TRUE(platform::LockRegistryFolder(folder, 1000, &error)) << error;
+  EXPECT_TRUE(Exists(lock));
+  // No one else may open it meanwhile: the lock.
+  HANDLE other = CreateFileW(Wide(lock).c_str(), GENERIC_READ,
+                             platform::win32::kShareAll, nullptr,
+                             OPEN_EXISTING, 0, nullptr);
+  EXPECT_EQ(other, INVALID_HANDLE_VALUE);
+  if (other != INVALID_HANDLE_VALUE) CloseHandle(other);
+  platform::UnlockRegistryFolder();
+  EXPECT_FALSE(Exists(lock));
+  RemoveDirectoryW(Wide(folder).c_str());
+}
+
+TEST(LockRegistryFolder, ASecondTakeWaitsAndGivesUp) {
+  const std::string folder = TempFolder("lock-twice");
+  std::string error;
+  ASSERT_TRUE(platform::LockRegistryFolder(folder, 1000, &error)) << error;
+  EXPECT_FALSE(platform::LockRegistryFolder(folder, 100, &error));
+  EXPECT_EQ(error.rfind("another run holds the registry's lock", 0), 0u)
+      << error;
+  platform::UnlockRegistryFolder();
+  // Released: taken at once.
+  EXPECT_TRUE(platform::LockRegistryFolder(folder, 0, &error)) << error;
+  platform::UnlockRegistryFolder();
+  RemoveDirectoryW(Wide(folder).c_str());
+}
+
+TEST(LockRegistryFolder, WhatALostRunLeftIsTakenOver) {
+  const std::string folder = TempFolder("lock-left");
+  const std::string lock = folder + "\\" + platform::kLockFileName;
+  for (DWORD attributes : {FILE_ATTRIBUTE_NORMAL, FILE_ATTRIBUTE_READONLY}) {
+    SCOPED_TRACE(attributes);
+    HANDLE h = CreateFileW(Wide(lock).c_str(), GENERIC_WRITE, 0, nullptr,
+                           CREATE_NEW, attributes, nullptr);
+    ASSERT_NE(h, INVALID_HANDLE_VALUE);
+    CloseHandle(h);
+    std::string error;
+    EXPECT_TRUE(platform::LockRegistryFolder(folder, 1000, &error)) << error;
+    platform::UnlockRegistryFolder();
+    EXPECT_FALSE(Exists(lock));
+    platform::RemoveFile(lock);
+  }
+  RemoveDirectoryW(Wide(folder).c_str());
+}
+
+TEST(LockRegistryFolder, AFolderAtItsNameIsReported) {
+  const std::string folder = TempFolder("lock-folder");
+  const std::string lock = folder + "\\" + platform::kLockFileName;
+  ASSERT_TRUE(CreateDirectoryW(Wide(lock).c_str(), nullptr));
+  std::string error;
+  EXPECT_FALSE(platform::LockRegistryFolder(folder, 60000, &error));
+  EXPECT_EQ(error, lock + " is a folder");
+  RemoveDirectoryW(Wide(lock).c_str());
+  RemoveDirectoryW(Wide(folder).c_str());
+}
+
+TEST(LockRegistryFolder, NoFolderNoLock) {
+  const std::string parent = TempFolder("lock-none");
+  const std::string folder = parent + "\\none";
+  std::string error;
+  EXPECT_TRUE(platform::LockRegistryFolder(folder, 0, &error)) << error;
+  EXPECT_FALSE(Exists(folder));
+  platform::UnlockRegistryFolder();
+  RemoveDirectoryW(Wide(parent).c_str());
+}
+
+}  // namespace
