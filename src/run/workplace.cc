@@ -27,6 +27,15 @@ bool IsSharedFolder(const std::string& folder) {
   return false;
 }
 
+// |dir| as winpath::AbsoluteFolder reads it, with the short (8.3) names of
+// the part that exists expanded as Windows expands them: the folder as
+// every comparison takes it.
+std::optional<std::string> AbsoluteLongFolder(const std::string& dir) {
+  const std::optional<std::string> folder = winpath::AbsoluteFolder(dir);
+  if (!folder || winpath::IsRoot(*folder)) return folder;
+  return winpath::AbsoluteFolder(platform::ExpandShortNames(*folder));
+}
+
 int Refuse(int status, const std::string& why, std::string* error) {
   *error = why;
   return status;
@@ -79,7 +88,7 @@ int ChooseFrameworkFolder(const Options& options, Workplace* place,
       return kExitOk;
     }
   }
-  std::optional<std::string> dir = winpath::AbsoluteFolder(value);
+  std::optional<std::string> dir = AbsoluteLongFolder(value);
   if (!dir)
     return Refuse(options.openni_env ? kExitCannotRead : kExitUsage,
                   "the framework's folder (" + place->source + ") \"" +
@@ -94,7 +103,7 @@ int ChooseFrameworkFolder(const Options& options, Workplace* place,
 // would go with the product's.
 int CheckProductDir(const std::string& value, Workplace* place,
                     std::string* error) {
-  const std::optional<std::string> folder = winpath::AbsoluteFolder(value);
+  const std::optional<std::string> folder = AbsoluteLongFolder(value);
   if (!folder)
     return Refuse(kExitUsage,
                   "--product-dir \"" + value + "\" is not an absolute path",
