@@ -241,6 +241,7 @@ std::vector<std::string> RegistryFiles(const Options& options,
          {"\\Data\\modules.xml", "\\Data\\modules.xml.old"})
       files.insert(files.end(),
                    {*folder + name, TempPathFor(*folder + name)});
+    files.push_back(*folder + "\\Data\\" + platform::kLockFileName);
   }
   return files;
 }

@@ -63,8 +63,8 @@ struct Workplace {
 int DecideWorkplace(const Options& options, bool (*is_wow64)(),
                     Workplace* place, std::string* error);
 
-// Lists the registry files a log must never be: the registry, its backup and
-// their temporary files under both default roots, in |place|'s framework
+// Lists the registry files a log must never be: the registry, its backup,
+// their temporary files and the lock file under both default roots, in |place|'s framework
 // folder, and in every folder |options| may name (--openni's, and with
 // --openni-env both widths' variables), decided or refused.
 std::vector<std::string> RegistryFiles(const Options& options,
