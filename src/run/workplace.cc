@@ -29,7 +29,7 @@ bool IsSharedFolder(const std::string& folder) {
 
 // |dir| as winpath::AbsoluteFolder reads it, with the short (8.3) names of
 // the part that exists expanded as Windows expands them: the folder as
-// every comparison takes it.
+// the refusals of a --product-dir compare it.
 std::optional<std::string> AbsoluteLongFolder(const std::string& dir) {
   const std::optional<std::string> folder = winpath::AbsoluteFolder(dir);
   if (!folder || winpath::IsRoot(*folder)) return folder;
@@ -88,7 +88,7 @@ int ChooseFrameworkFolder(const Options& options, Workplace* place,
       return kExitOk;
     }
   }
-  std::optional<std::string> dir = AbsoluteLongFolder(value);
+  std::optional<std::string> dir = winpath::AbsoluteFolder(value);
   if (!dir)
     return Refuse(options.openni_env ? kExitCannotRead : kExitUsage,
                   "the framework's folder (" + place->source + ") \"" +
@@ -103,19 +103,23 @@ int ChooseFrameworkFolder(const Options& options, Workplace* place,
 // would go with the product's.
 int CheckProductDir(const std::string& value, Workplace* place,
                     std::string* error) {
-  const std::optional<std::string> folder = AbsoluteLongFolder(value);
-  if (!folder)
+  const std::optional<std::string> given = winpath::AbsoluteFolder(value);
+  if (!given)
     return Refuse(kExitUsage,
                   "--product-dir \"" + value + "\" is not an absolute path",
                   error);
+  // Judged with short names expanded; the entries keep the given names.
+  const std::optional<std::string> folder = AbsoluteLongFolder(value);
+  const std::string framework =
+      AbsoluteLongFolder(place->framework_dir).value_or(place->framework_dir);
   if (winpath::IsRoot(*folder) ||
-      winpath::IsUnder(place->framework_dir + "\\", *folder))
+      winpath::IsUnder(framework + "\\", *folder))
     return Refuse(kExitUsage,
                   "--product-dir \"" + value +
                       "\" would take the framework's own entries: it is a "
                       "root or holds " + place->framework_dir,
                   error);
-  if (winpath::IsUnder(*folder + "\\", place->framework_dir))
+  if (winpath::IsUnder(*folder + "\\", framework))
     return Refuse(kExitUsage,
                   "--product-dir \"" + value +
                       "\" would take the framework's own entries: it lies "
@@ -127,7 +131,7 @@ int CheckProductDir(const std::string& value, Workplace* place,
                       "\" is a folder that many products share: their "
                       "entries would go too",
                   error);
-  place->ProductDir = *folder;
+  place->ProductDir = *given;
   return kExitOk;
 }
 
