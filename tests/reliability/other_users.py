@@ -570,11 +570,14 @@ def open_folders(results, label, command, prefix, env, wine):
         if owner:
             os.chown(path, *owner)
         try:
-            status, err = run(command, env, 'x64', '1')
+            # --check first: the registration's new registry may take
+            # another owner than the one given to the old (Wine cannot
+            # give a file to another user).
             check = subprocess.run(command + ['--check', 'x64'], env=env,
                                    stdin=subprocess.DEVNULL,
                                    capture_output=True, text=True,
                                    timeout=120)
+            status, err = run(command, env, 'x64', '1')
         finally:
             os.chmod(path, 0o755)
             os.chown(path, os.geteuid(), os.getegid())
