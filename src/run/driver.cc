@@ -15,7 +15,7 @@
 #include "platform/faults.h"
 #include "registry/replace.h"
 #include "run/log.h"
-#include "run/inspect.h"
+#include "run/query.h"
 #include "run/options.h"
 #include "run/report.h"
 #include "run/status.h"

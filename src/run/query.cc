@@ -1,4 +1,4 @@
-#include "run/inspect.h"
+#include "run/query.h"
 
 #include <string>
 #include <vector>

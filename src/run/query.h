@@ -1,7 +1,7 @@
 // The modes that only read the registry: --list, --check and --detect.
 // None takes the lock, makes a backup or writes.
-#ifndef MODREG_RUN_INSPECT_H_
-#define MODREG_RUN_INSPECT_H_
+#ifndef MODREG_RUN_QUERY_H_
+#define MODREG_RUN_QUERY_H_
 
 #include "run/log.h"
 #include "run/workplace.h"
@@ -23,4 +23,4 @@ int RunCheck(const Workplace& place, Sink* out);
 // read or parsed, its usual status.
 int Detect(const Workplace& place, Sink* out);
 
-#endif  // MODREG_RUN_INSPECT_H_
+#endif  // MODREG_RUN_QUERY_H_
