@@ -81,38 +81,6 @@ void SyncFolderOf(const std::string& path) {
 
 }  // namespace
 
-bool ReadWholeFile(const std::string& path, ByteBuffer* out,
-                   std::string* error, const ReadFilter& filter) {
-  int fd = open(posix::HostPath(path).c_str(), O_RDONLY | O_CLOEXEC);
-  if (fd < 0) return posix::Fail(error);
-  struct stat st;
-  if (fstat(fd, &st) != 0) return posix::Fail(error, fd);
-  if (S_ISDIR(st.st_mode)) {
-    errno = EISDIR;
-    return posix::Fail(error, fd);
-  }
-  // One byte to see the end of the file, one after the bytes read.
-  out->clear();
-  ResizeBuffer(out, static_cast<unsigned long long>(st.st_size) + 2ull);
-  size_t used = 0;
-  for (;;) {
-    // The file may have grown since it was measured.
-    if (out->size() - used < 2) ResizeBuffer(out, out->size() * 2ull + 4096);
-    size_t want = out->size() - 1 - used;
-    ssize_t n = read(fd, out->data() + used, want < kReadPart ? want : kReadPart);
-    if (n < 0) {
-      if (errno == EINTR) continue;
-      return posix::Fail(error, fd);
-    }
-    if (n == 0) break;
-    size_t end = used + static_cast<size_t>(n);
-    used = filter ? filter(out->data(), used, end) : end;
-  }
-  out->resize(used);
-  close(fd);
-  return true;
-}
-
 FileKind LookUpFile(const std::string& windows_path, std::string* host_path,
                     std::string* error) {
   if (!winpath::IsAbsolute(windows_path)) return FileKind::kRelative;
@@ -283,14 +251,22 @@ bool IsOpenAs(const OutputFile& file, const std::string& path) {
 
 bool OpenInput(const std::string& path, InputFile* file, std::string* error) {
   int fd = open(posix::HostPath(path).c_str(), O_RDONLY | O_CLOEXEC);
-  struct stat st;
-  if (fd >= 0 && fstat(fd, &st) == 0 && S_ISDIR(st.st_mode)) {
-    close(fd);
-    fd = -1;
-    errno = EISDIR;
-  }
   if (fd < 0) return posix::Fail(error);
+  struct stat st;
+  if (fstat(fd, &st) != 0) return posix::Fail(error, fd);
+  if (S_ISDIR(st.st_mode)) {
+    errno = EISDIR;
+    return posix::Fail(error, fd);
+  }
   file->handle = fd;
+  return true;
+}
+
+bool InputSize(InputFile* file, unsigned long long* size, std::string* error) {
+  struct stat st;
+  if (fstat(static_cast<int>(file->handle), &st) != 0)
+    return posix::Fail(error);
+  *size = static_cast<unsigned long long>(st.st_size);
   return true;
 }
 

@@ -36,38 +36,13 @@ void CloseInput(InputFile* file) {
   file->handle = -1;
 }
 
-bool ReadWholeFile(const std::string& path, ByteBuffer* out,
-                   std::string* error, const ReadFilter& filter) {
-  InputFile file;
-  if (!OpenInput(path, &file, error)) return false;
-  HANDLE h = Handle(file.handle);
-  LARGE_INTEGER size;
-  if (!GetFileSizeEx(h, &size)) {
+bool InputSize(InputFile* file, unsigned long long* size, std::string* error) {
+  LARGE_INTEGER bytes;
+  if (!GetFileSizeEx(Handle(file->handle), &bytes)) {
     *error = Reason();
-    CloseInput(&file);
     return false;
   }
-  // One byte to see the end of the file, one after the bytes read.
-  out->clear();
-  ResizeBuffer(out, static_cast<unsigned long long>(size.QuadPart) + 2ull);
-  size_t used = 0;
-  for (;;) {
-    // The file may have grown since it was measured.
-    if (out->size() - used < 2) ResizeBuffer(out, out->size() * 2ull + 4096);
-    size_t room = out->size() - 1 - used;
-    DWORD want = static_cast<DWORD>(room < kReadPart ? room : kReadPart);
-    DWORD got = 0;
-    if (!ReadFile(h, out->data() + used, want, &got, nullptr)) {
-      *error = Reason();
-      CloseInput(&file);
-      return false;
-    }
-    if (got == 0) break;
-    size_t end = used + got;
-    used = filter ? filter(out->data(), used, end) : end;
-  }
-  out->resize(used);
-  CloseInput(&file);
+  *size = static_cast<unsigned long long>(bytes.QuadPart);
   return true;
 }
 

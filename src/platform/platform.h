@@ -179,6 +179,8 @@ struct InputFile {
 // Opens the file at |path| for reading, sharing it with every other
 // opener; a folder is refused.
 bool OpenInput(const std::string& path, InputFile* file, std::string* error);
+// Sets |*size| to the size of the open |file| in bytes.
+bool InputSize(InputFile* file, unsigned long long* size, std::string* error);
 // Reads up to |size| bytes; |*got| is 0 at the end of the file.
 bool ReadInput(InputFile* file, char* data, size_t size, size_t* got,
                std::string* error);
