@@ -385,15 +385,22 @@ TEST(LockRegistryFolder, OthersLocksDoNotHoldItUp) {
   }
 }
 
+// Makes the lock file |lock| as a run makes it and holds it as that run
+// would; returns its descriptor, or -1.
+int HoldAsAnotherRun(const std::string& lock) {
+  Write(lock, "");
+  chmod(lock.c_str(), 0600);
+  const int fd = open(lock.c_str(), O_RDWR | O_CLOEXEC);
+  return fd >= 0 && flock(fd, LOCK_EX | LOCK_NB) == 0 ? fd : -1;
+}
+
 // Runs take turns: a lock file of this user's held by another run is
 // waited for, at most the bound, and stays as it is.
 TEST(LockRegistryFolder, WaitsForAnotherRunsLock) {
   const std::string dir = TempFolder();
   const std::string lock = dir + "/" + platform::kLockFileName;
-  Write(lock, "");
-  chmod(lock.c_str(), 0600);
-  const int other = open(lock.c_str(), O_RDWR | O_CLOEXEC);
-  ASSERT_EQ(flock(other, LOCK_EX | LOCK_NB), 0);
+  const int other = HoldAsAnotherRun(lock);
+  ASSERT_GE(other, 0);
   struct stat before, after;
   ASSERT_EQ(lstat(lock.c_str(), &before), 0);
   std::string error;
@@ -418,10 +425,8 @@ TEST(LockRegistryFolder, TakesItAnewWhenTheHolderRemovedIt) {
   const std::string lock = dir + "/" + platform::kLockFileName;
   // The other run's lock, as it holds it (not this process's, which the
   // child would inherit).
-  Write(lock, "");
-  chmod(lock.c_str(), 0600);
-  const int other = open(lock.c_str(), O_RDWR | O_CLOEXEC);
-  ASSERT_EQ(flock(other, LOCK_EX | LOCK_NB), 0);
+  const int other = HoldAsAnotherRun(lock);
+  ASSERT_GE(other, 0);
   int ready[2];
   ASSERT_EQ(pipe(ready), 0);
   const pid_t child = fork();

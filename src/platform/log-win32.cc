@@ -32,20 +32,8 @@ bool ReachedAsSpelled(HANDLE h, const std::wstring& path) {
   if (n == 0 || n >= MAX_PATH * 2) return false;
   const std::wstring spelled = LongNames(std::wstring(full, n));
   const size_t root_length = RootLength(spelled);
-  const std::wstring root = spelled.substr(0, root_length);
-  HANDLE at = CreateFileW(root.c_str(), FILE_READ_ATTRIBUTES, kShareAll,
-                          nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS,
-                          nullptr);
-  if (at == INVALID_HANDLE_VALUE) return false;
-  std::wstring expected = PlainFinalPath(at);
-  CloseHandle(at);
-  if (expected.empty()) return false;
-  if (expected.back() != L'\\') expected += L'\\';
-  expected += spelled.substr(root_length);
-  const std::wstring opened = PlainFinalPath(h);
-  return !opened.empty() &&
-         CompareStringOrdinal(expected.c_str(), -1, opened.c_str(), -1,
-                              TRUE) == CSTR_EQUAL;
+  return OpenedAs(h, spelled.substr(0, root_length),
+                  spelled.substr(root_length));
 }
 
 // Why the log just opened as |h| from |path| is not written: empty when

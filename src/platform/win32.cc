@@ -161,23 +161,26 @@ void SplitName(const std::wstring& path, std::wstring* dir,
 
 }  // namespace
 
-bool OpenedItself(HANDLE h, const std::wstring& path) {
-  std::wstring dir, name;
-  SplitName(path, &dir, &name);
-  HANDLE folder = CreateFileW(dir.c_str(),
-                              FILE_READ_ATTRIBUTES, kShareAll, nullptr,
-                              OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS,
-                              nullptr);
-  if (folder == INVALID_HANDLE_VALUE) return false;
-  std::wstring expected = FinalPath(folder);
-  CloseHandle(folder);
+bool OpenedAs(HANDLE h, const std::wstring& folder, const std::wstring& rest) {
+  HANDLE at = CreateFileW(folder.c_str(), FILE_READ_ATTRIBUTES, kShareAll,
+                          nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS,
+                          nullptr);
+  if (at == INVALID_HANDLE_VALUE) return false;
+  std::wstring expected = FinalPath(at);
+  CloseHandle(at);
   if (expected.empty()) return false;
   if (expected.back() != L'\\') expected += L'\\';
-  expected += name;
-  std::wstring opened = FinalPath(h);
+  expected += rest;
+  const std::wstring opened = FinalPath(h);
   return !opened.empty() &&
          CompareStringOrdinal(expected.c_str(), -1, opened.c_str(), -1,
                               TRUE) == CSTR_EQUAL;
+}
+
+bool OpenedItself(HANDLE h, const std::wstring& path) {
+  std::wstring dir, name;
+  SplitName(path, &dir, &name);
+  return OpenedAs(h, dir, name);
 }
 
 namespace {

@@ -103,6 +103,10 @@ std::wstring FinalPath(HANDLE h);
 // becomes "\\"); empty on failure.
 std::wstring PlainFinalPath(HANDLE h);
 
+// Tells whether the open |h| is the file |rest| names in |folder|: its
+// final name is the final name of |folder| followed by |rest| (case aside).
+bool OpenedAs(HANDLE h, const std::wstring& folder, const std::wstring& rest);
+
 // Tells whether the open |h| is the file at |path| and not one a link
 // there leads to: the folder of |path| and the name in it, each as the
 // system resolves it. FILE_FLAG_OPEN_REPARSE_POINT opens a Windows link
