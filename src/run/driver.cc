@@ -105,13 +105,24 @@ int Lock(const Workplace& place, Sink* out) {
   return kExitOk;
 }
 
-// After a registration: the new entries, checked as --check checks them
-// where the framework reads them: their files only, the entries before
-// them counting as earlier ones, each line in the verbose report. Returns
-// what the check found ("found N problem(s), the first: LINE") or why it
-// could not be made; empty when the entries are fine. The registry is
-// replaced by then: only --strict makes this the status.
-std::string CheckAdded(const Workplace& place, Sink* out) {
+// Makes the registry's backup when there is none, and says how that
+// went in the verbose report. Returns the warning of a backup not made,
+// or empty.
+std::string BackUp(const Workplace& place, Sink* out) {
+  BackupState backup;
+  const std::string warning =
+      BackupRegistry(place.RegistryPath, place.BackupPath, &backup);
+  Note(out, backup == BackupState::kMade    ? "backup: made"
+            : backup == BackupState::kThere ? "backup: already there"
+                                            : "backup: not made");
+  return warning;
+}
+
+// After a registration without --strict, in the verbose report: the new
+// entries, checked as --check checks them where the framework reads them:
+// their files only, the entries before them counting as earlier ones. The
+// registry is replaced by then: nothing here changes the status.
+void CheckAdded(const Workplace& place, Sink* out) {
   std::vector<CheckedModule> checked;
   RegistryResult result;
   const size_t added = place.entries.size();
@@ -121,13 +132,12 @@ std::string CheckAdded(const Workplace& place, Sink* out) {
   } catch (const std::bad_alloc&) {
     result.reason = "out of memory";
   }
-  if (!result.reason.empty() || checked.size() != added) {
-    const std::string why =
-        result.reason.empty() ? "the registry has changed" : result.reason;
-    Note(out, "check: cannot check the added entries: " + why);
-    return "could not be made: " + why;
-  }
-  return SayCheck(checked, "the added entries", out);
+  if (!result.reason.empty() || checked.size() != added)
+    Note(out, "check: cannot check the added entries: " +
+                  (result.reason.empty() ? "the registry has changed"
+                                         : result.reason));
+  else
+    SayCheck(checked, "the added entries", out);
 }
 
 // With --strict, before the backup and the write: the entries to add,
@@ -167,12 +177,7 @@ int UpdateRegistry(const Workplace& place, const RegistryEdit& edit,
   if (check_first && !edit.entries.empty())
     if (int refused = CheckBeforeWriting(place, edit, out)) return refused;
 
-  BackupState backup;
-  const std::string warning =
-      BackupRegistry(place.RegistryPath, place.BackupPath, &backup);
-  Note(out, backup == BackupState::kMade    ? "backup: made"
-            : backup == BackupState::kThere ? "backup: already there"
-                                            : "backup: not made");
+  const std::string warning = BackUp(place, out);
 
   RegistryResult result;
   status = UpdateAndReport(place, edit, warning, &result, out);
@@ -266,9 +271,7 @@ int Repair(const Options& options, const Workplace& place, Sink* out) {
     for (const std::string& text : taken) Say(out, "remove: " + text);
     return kExitFound;
   }
-  BackupState backup;
-  const std::string warning =
-      BackupRegistry(place.RegistryPath, place.BackupPath, &backup);
+  const std::string warning = BackUp(place, out);
   RegistryResult result;
   if (int status = UpdateAndReport(place, edit, warning, &result, out))
     return status;
