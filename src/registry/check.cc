@@ -1,5 +1,6 @@
 #include "registry/check.h"
 
+#include <algorithm>
 #include <new>
 #include <unordered_map>
 
@@ -177,44 +178,53 @@ CheckedModule PathlessModule(size_t line) {
   return module;
 }
 
-RegistryResult CheckRegistryFile(const std::string& RegistryPath, int bits,
-                                 std::vector<CheckedModule>* checked,
-                                 size_t last, const char* doing) {
-  RegistryDocument document;
-  RegistryResult result =
-      LoadRegistryFile(RegistryPath, doing, &document, nullptr, true);
-  if (!result.reason.empty()) return result;
-  // Of every Module element in order: whether it has a path, its line; of
-  // those with a path: the entry, its line.
-  std::vector<bool> has_path;
+std::vector<CheckedModule> CheckDocument(const RegistryDocument& document,
+                                         int bits) {
+  // Of every Module element in order: its line; of those with a path: the
+  // entry, its line.
+  std::vector<const rapidxml::xml_node<char>*> nodes;
   std::vector<size_t> lines, entry_lines;
   std::vector<ModuleEntry> entries;
-  for (auto* node = document.modules->first_node("Module", 6); node;
-       node = node->next_sibling("Module", 6)) {
-    if (node->type() != rapidxml::node_element) continue;
-    has_path.push_back(PathAttribute(node) != nullptr);
-    lines.push_back(LineOf(document, node));
-    if (!has_path.back()) continue;
-    entries.push_back(EntryOf(node));
+  WalkModules(document.modules, [&](const ModulesChild& child) {
+    if (!child.is_module) return;
+    nodes.push_back(child.node);
+    lines.push_back(LineOf(document, child.node));
+    if (!child.path) return;
+    entries.push_back(EntryOf(child.node));
     entry_lines.push_back(lines.back());
-  }
-  checked->clear();
-  if (last) {
-    // The last |last| Module elements, all with a path.
-    for (size_t i = 0; i < last; ++i)
-      if (i >= has_path.size() || !has_path[has_path.size() - 1 - i])
-        return result;
-    *checked = CheckEntries(entries, bits, entries.size() - last, entry_lines);
-    return result;
-  }
+  });
   std::vector<CheckedModule> found = CheckEntries(entries, bits, 0, entry_lines);
+  std::vector<CheckedModule> checked;
   size_t next = 0;
-  for (size_t i = 0; i < has_path.size(); ++i) {
-    checked->push_back(has_path[i] ? std::move(found[next++])
-                                   : PathlessModule(lines[i]));
-    checked->back().line = lines[i];
+  for (size_t i = 0; i < nodes.size(); ++i) {
+    checked.push_back(PathAttribute(nodes[i]) ? std::move(found[next++])
+                                              : PathlessModule(lines[i]));
+    checked.back().line = lines[i];
+    checked.back().node = nodes[i];
   }
-  return result;
+  return checked;
+}
+
+std::vector<CheckedModule> CheckAppended(
+    const RegistryDocument& document, int bits, size_t added,
+    const std::vector<size_t>* written_lines) {
+  std::vector<ModuleEntry> entries;
+  std::vector<size_t> lines;
+  WalkModules(document.modules, [&](const ModulesChild& child) {
+    if (!child.is_module || !child.path) return;
+    entries.push_back(EntryOf(child.node));
+  });
+  const size_t first = entries.size() - std::min(added, entries.size());
+  if (written_lines) {
+    lines = *written_lines;
+  } else {
+    // The earlier entries are the loaded text's own elements.
+    WalkModules(document.modules, [&](const ModulesChild& child) {
+      if (child.is_module && child.path && lines.size() < first)
+        lines.push_back(LineOf(document, child.node));
+    });
+  }
+  return CheckEntries(entries, bits, first, lines);
 }
 
 bool IsProblem(const Finding& finding) { return finding.kind != kRepeated; }

@@ -34,8 +34,10 @@ extern const char kRepeated[];       // an earlier entry's path and configDir
 struct CheckedModule {
   ModuleEntry entry;
   bool has_path = true;
-  size_t line = 0;  // where it begins, when CheckRegistryFile read it
+  size_t line = 0;  // where it begins, when CheckDocument checked it
   std::vector<Finding> findings;
+  // The element, when CheckDocument checked it.
+  const rapidxml::xml_node<char>* node = nullptr;
 };
 
 // Returns the width of the framework the modules are checked for: 32-bit for "x86", 64-bit for
@@ -57,14 +59,20 @@ std::vector<CheckedModule> CheckEntries(const std::vector<ModuleEntry>& entries,
 // the framework's start-up.
 CheckedModule PathlessModule(size_t line);
 
-// Reads the registry at |RegistryPath| and checks every Module child of
-// its Modules element, in the file's order; with |last| not 0, only the
-// last |last| of them, which must have a path (the others count as
-// earlier entries). Failures as for UpdateRegistryFile, a malformed
-// file's said as "cannot " and |doing|; writes nothing.
-RegistryResult CheckRegistryFile(const std::string& RegistryPath, int bits,
-                                 std::vector<CheckedModule>* checked,
-                                 size_t last = 0, const char* doing = "check");
+// Checks every Module child of |document|'s Modules element, in the
+// file's order; the document must have its line ends.
+std::vector<CheckedModule> CheckDocument(const RegistryDocument& document,
+                                         int bits);
+
+// Checks the last |added| of the Module elements with a path of
+// |document|'s Modules element (the entries an edit appended), the ones
+// before them counting as earlier entries. Earlier entries are named by
+// their line in the loaded text (the document must have its line ends),
+// or, with |written_lines| (one per Module element with a path), by their
+// line in the file as written.
+std::vector<CheckedModule> CheckAppended(
+    const RegistryDocument& document, int bits, size_t added,
+    const std::vector<size_t>* written_lines = nullptr);
 
 // Tells whether |finding| is a problem: every kind but kRepeated.
 bool IsProblem(const Finding& finding);

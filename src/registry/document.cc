@@ -13,32 +13,31 @@ namespace {
 using Node = rapidxml::xml_node<char>;
 
 // Reads the registry into the text ParseRegistry takes, as
-// PrepareRegistryText leaves it; each part is folded and walked by the
-// pre-parse scan as it arrives, while it is in the cache. With |raw|, the
-// parts are kept there as they were read, too.
-RegistryResult ReadRegistryText(const std::string& path, const char* doing,
-                                ByteBuffer* text, ScanProgress* scan,
-                                ByteBuffer* raw) {
+// PrepareRegistryText leaves it; each part is handed to |take_raw| as it
+// was read, then folded and walked by the pre-parse scan while it is in
+// the cache.
+RegistryResult ReadRegistryText(const std::string& path,
+                                const LoadOptions& options, ByteBuffer* text,
+                                ScanProgress* scan, bool* read) {
   TextFold fold;
-  if (raw) raw->clear();
+  bool taking = static_cast<bool>(options.take_raw);
   auto take = [&](char* data, size_t from, size_t end) {
-    if (raw) raw->insert(raw->end(), data + from, data + end);
+    if (taking) taking = options.take_raw(data + from, end - from);
     size_t size = FoldMore(&fold, data, from, end);
     data[size] = '\0';
     ScanAhead(scan, data, size);
     return size;
   };
   std::string error;
-  std::optional<bool> fault = faults::Intercept("read", &error);
-  if (fault ? !*fault : !platform::ReadWholeFile(path, text, &error, take))
-    return RegistryFailure(
-        RegistryStatus::kCannotRead,
-        "cannot read " + platform::DisplayName(path) + ": " + error);
+  if (!platform::ReadWholeFile(path, text, &error, take))
+    return RegistryFailure(RegistryStatus::kCannotRead, error);
+  *read = true;
+  // A failed read, as the faults build makes one, comes after the last
+  // part: what took the parts has them all.
+  if (std::optional<bool> fault = faults::Intercept("read", &error))
+    if (!*fault) return RegistryFailure(RegistryStatus::kCannotRead, error);
   if (text->empty())
-    return RegistryFailure(RegistryStatus::kMalformed,
-                           std::string("cannot ") + doing + " " +
-                               platform::DisplayName(path) +
-                               ": the file is empty");
+    return RegistryFailure(RegistryStatus::kMalformed, "the file is empty");
   text->push_back('\0');
   return RegistryResult{};
 }
@@ -114,24 +113,22 @@ RegistryResult ParseRegistry(ByteBuffer* text, const ScanProgress& scanned,
   return result;
 }
 
-RegistryResult LoadRegistryFile(const std::string& RegistryPath,
-                                const char* doing, RegistryDocument* document,
-                                ByteBuffer* raw, bool find_lines) {
+RegistryResult LoadRegistryFile(const std::string& registry_path,
+                                const LoadOptions& options,
+                                RegistryDocument* document) {
   ScanProgress scanned;
   ByteBuffer* text = &document->text;
   RegistryResult result =
-      ReadRegistryText(RegistryPath, doing, text, &scanned, raw);
+      ReadRegistryText(registry_path, options, text, &scanned,
+                       &document->read);
   if (!result.reason.empty()) return result;
-  if (find_lines) document->line_ends = LineEnds(*text);
+  if (options.find_lines) document->line_ends = LineEnds(*text);
   result = ParseRegistry(text, scanned, document->doc.get(),
                          &document->modules);
-  if (result.status == RegistryStatus::kMalformed) {
-    result.reason = std::string("cannot ") + doing + " " +
-                    platform::DisplayName(RegistryPath) + ": " + result.reason;
-    if (result.parse_offset)
-      result.reason +=
-          " at " + ParseErrorPosition(RegistryPath, *result.parse_offset);
-  }
+  document->plain_attributes = result.plain_attributes;
+  if (result.parse_offset)
+    result.reason +=
+        " at " + ParseErrorPosition(registry_path, *result.parse_offset);
   return result;
 }
 
@@ -157,6 +154,11 @@ size_t LineOf(const RegistryDocument& document, const Node* node) {
 
 const rapidxml::xml_attribute<char>* PathAttribute(const Node* node) {
   return node->first_attribute("path", 4);
+}
+
+bool IsModuleElement(const Node* node) {
+  return node->type() == rapidxml::node_element && node->name_size() == 6 &&
+         memcmp(node->name(), "Module", 6) == 0;
 }
 
 ModuleEntry EntryOf(const Node* node) {

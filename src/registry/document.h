@@ -1,11 +1,12 @@
 // The registry document: modules.xml read into text as Windows text mode
 // reads it, checked and parsed in place; the result every registry
-// operation reports; where the text's lines end; and what a child of
-// Modules names. The update, the listing and the health check all read
-// the registry through here.
+// operation reports; where the text's lines end; the one walk over the
+// children of Modules, and what a child names. Every mode reads the
+// registry through here, once.
 #ifndef MODREG_REGISTRY_DOCUMENT_H_
 #define MODREG_REGISTRY_DOCUMENT_H_
 
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
@@ -23,6 +24,7 @@ enum class RegistryStatus {
   kCannotRead,   // missing or unreadable
   kMalformed,    // not a registry this tool can update
   kCannotWrite,  // the new registry could not be put in place
+  kCannotLock,   // the registry's folder could not be locked
 };
 
 struct RegistryResult {
@@ -33,15 +35,6 @@ struct RegistryResult {
   // No attribute value parsed from the text holds a byte to escape: the
   // printer may copy those as they are (PrintHints).
   bool plain_attributes = false;
-  // When RegistryEdit::report is set and the registry is rewritten: the
-  // children of Modules taken out, in order (path and configDir).
-  std::vector<ModuleEntry> removed;
-  // On a dry run that would rewrite: whether the children of Modules would
-  // differ from the file's (elements, attributes, content or order).
-  bool changed = false;
-  // On a dry run that would rewrite: whether the bytes written would differ
-  // from the file's, as they are on the disk (before text-mode folding).
-  bool differs = false;
 };
 
 // Returns a result of |status| that says |reason|.
@@ -71,17 +64,28 @@ struct RegistryDocument {
   // The offsets of the text's line ends, when asked for, found before
   // parsing: the parser changes its text in place, line ends included.
   std::vector<size_t> line_ends;
+  // Attribute values parsed from |text| hold no byte the printer escapes.
+  bool plain_attributes = false;
+  bool read = false;  // every byte of the file was read
 };
 
-// Reads and parses the file at |RegistryPath| into |document| and finds
-// its first top-level Modules element; with |find_lines|, its line ends
-// too. A failure's reason names the file, after "cannot " and |doing| for
-// a malformed one. With |raw|, that is set to the file's bytes as they
-// were read.
-RegistryResult LoadRegistryFile(const std::string& RegistryPath,
-                                const char* doing, RegistryDocument* document,
-                                ByteBuffer* raw = nullptr,
-                                bool find_lines = false);
+// What a load may do besides reading and parsing.
+struct LoadOptions {
+  bool find_lines = false;  // fill RegistryDocument::line_ends
+  // Each part of the file's bytes, as read and before anything changes
+  // them (the backup is written from these); false stops taking parts.
+  std::function<bool(const char* data, size_t size)> take_raw;
+};
+
+// Reads the file at |registry_path| once into |document|, folded as
+// Windows text mode reads it, and parses it, finding its first top-level
+// Modules element. A failure's reason names neither the file nor the
+// step: kCannotRead with the system's reason, kMalformed with what is
+// wrong and where (line and column, told from a second read of the
+// file, since the parser has rewritten the text in place).
+RegistryResult LoadRegistryFile(const std::string& registry_path,
+                                const LoadOptions& options,
+                                RegistryDocument* document);
 
 // Returns the offsets of the line ends in |text|, folded as
 // PrepareRegistryText folds it: each CR and LF, so that CR, LF and CR LF
@@ -96,6 +100,34 @@ size_t LineAt(const std::vector<size_t>& line_ends, size_t offset);
 // its lines, begins: the line of its name.
 size_t LineOf(const RegistryDocument& document,
               const rapidxml::xml_node<char>* node);
+
+// A child of Modules as every reader of the registry walks them.
+struct ModulesChild {
+  rapidxml::xml_node<char>* node;
+  const rapidxml::xml_attribute<char>* path;  // its first "path", or null
+  bool is_module;  // a Module element: the only kind the framework loads
+  // At or after the first Module element: where the product's old
+  // entries are looked for, whatever their kind.
+  bool from_first_module;
+};
+
+// Tells whether |node| is a Module element.
+bool IsModuleElement(const rapidxml::xml_node<char>* node);
+
+// Calls |visit| with each child of |modules| in order. |visit| may remove
+// the child it is given from the tree.
+template <typename Visit>
+void WalkModules(rapidxml::xml_node<char>* modules, Visit&& visit) {
+  bool seen_module = false;
+  for (rapidxml::xml_node<char>* node = modules->first_node(); node;) {
+    rapidxml::xml_node<char>* next = node->next_sibling();
+    const bool is_module = IsModuleElement(node);
+    seen_module = seen_module || is_module;
+    visit(ModulesChild{node, node->first_attribute("path", 4), is_module,
+                       seen_module});
+    node = next;
+  }
+}
 
 // Returns the first "path" attribute of |node|, a child of Modules, or
 // null when it has none: the module file the framework loads for it.

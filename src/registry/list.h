@@ -16,11 +16,9 @@ struct ListedChild {
   size_t line = 0;         // where it begins in the file
 };
 
-// Reads the file at |RegistryPath| and sets |listed| to every child of its
-// Modules element that has a "path" attribute, and every Module element
-// without one, in the file's order. Writes nothing. Failures as for
-// UpdateRegistryFile, a malformed file's said as "cannot list".
-RegistryResult ListRegistryFile(const std::string& RegistryPath,
-                                std::vector<ListedChild>* listed);
+// Returns every child of |document|'s Modules element that has a "path"
+// attribute, and every Module element without one, in the file's order;
+// the document must have its line ends.
+std::vector<ListedChild> ListDocument(const RegistryDocument& document);
 
 #endif  // MODREG_REGISTRY_LIST_H_

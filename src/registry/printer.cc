@@ -155,6 +155,8 @@ void PrintDocument(const rapidxml::xml_document<char>& doc, TextOutput* out,
     if (next) {
       const Node* node = next;
       next = node->next_sibling();
+      if (hints.at_child && node->parent() == hints.children_of)
+        hints.at_child(node);
       if (PutNodeStart(out, node, indent, hints)) {
         open.push_back({node, next, indent});
         next = node->first_node();

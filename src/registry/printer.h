@@ -5,15 +5,21 @@
 #ifndef MODREG_REGISTRY_PRINTER_H_
 #define MODREG_REGISTRY_PRINTER_H_
 
+#include <functional>
+
 #include <rapidxml.hpp>
 
 #include "registry/textmode.h"
 
 // What the printer may take as known: attribute values that lie between
 // plain_begin and plain_end hold no byte to escape.
+// And, when |at_child| is set, it is called with each child of
+// |children_of| before that is written.
 struct PrintHints {
   const char* plain_begin = nullptr;
   const char* plain_end = nullptr;
+  const rapidxml::xml_node<char>* children_of = nullptr;
+  std::function<void(const rapidxml::xml_node<char>*)> at_child;
 };
 
 // Prints |doc| to |out| in the form above, each line end as CR LF,

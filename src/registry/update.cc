@@ -2,11 +2,7 @@
 
 #include <string_view>
 
-#include "platform/platform.h"
 #include "platform/winpath.h"
-#include "registry/printer.h"
-#include "registry/replace.h"
-#include "registry/textmode.h"
 
 namespace {
 
@@ -56,105 +52,29 @@ bool SameAsBefore(const Node* modules, const std::vector<const Node*>& before) {
   return i == before.size();
 }
 
-bool WriteRegistry(const std::string& registry,
-                   const rapidxml::xml_document<char>& doc,
-                   const PrintHints& hints, std::string* error) {
-  // A registry that is a link: the file it leads to is replaced, from a
-  // temporary file beside it, and the link stays.
-  std::string path;
-  if (!platform::ReplacedFile(registry, &path, error)) {
-    *error = "cannot replace " + registry + ": " + *error;
-    return false;
-  }
-  Replacement r;
-  bool ok = BeginReplace(path, path, ReplaceMode::kReplace, &r, error);
-  if (ok) {
-    TextOutput out;
-    InitTextOutput(&out, [&](const char* data, size_t size) {
-      return WriteReplace(&r, data, size, error);
-    });
-    try {
-      PrintDocument(doc, &out, hints);
-    } catch (...) {
-      RollBackReplace(&r);
-      throw;
-    }
-    ok = FinishTextOutput(&out) && CommitReplace(&r, error);
-  }
-  RollBackReplace(&r);
-  if (!ok) *error = "cannot " + FailedStepText(r) + ": " + *error;
-  return ok;
-}
-
-// Removes the Module elements of |modules| whose places among them are
-// |places| (ascending), adding them to |removed| when given. Returns how
-// many went.
-size_t RemoveModulesAt(Node* modules, const std::vector<size_t>& places,
-                       std::vector<Node*>* removed) {
-  size_t place = 0, count = 0;
-  Node* node = modules->first_node("Module", 6);
-  while (node && count < places.size()) {
-    Node* next = node->next_sibling("Module", 6);
-    if (node->type() == rapidxml::node_element &&
-        places[count] == place++) {
-      modules->remove_node(node);
-      if (removed) removed->push_back(node);
-      ++count;
-    }
-    node = next;
-  }
-  return count;
-}
-
-// Removes the product's stale entries from |modules| and appends
-// |entries| (|edit|'s own, or the caller's: |doc| points into them). The
-// document is to be written (kWritten) when there are entries to append,
-// or for an unregistration when one was removed; otherwise the removals
-// are not saved. A dry run also tells whether the children of Modules
-// changed.
-void ApplyEdit(const RegistryEdit& edit,
-               const std::vector<ModuleEntry>& entries,
-               rapidxml::xml_document<char>* doc, Node* modules,
-               RegistryResult* result) {
-  std::vector<const Node*> before;
-  if (edit.dry_run)
-    for (Node* node = modules->first_node(); node; node = node->next_sibling())
-      before.push_back(node);
-  std::vector<Node*> removed;
-  std::vector<Node*>* taken = edit.report ? &removed : nullptr;
-  size_t count = RemoveModulesAt(modules, edit.modules_at, taken);
-  if (!edit.ProductFolder.empty())
-    count += RemoveStaleEntries(modules, edit.ProductFolder, taken,
-                                edit.ProductDir);
-  if (entries.empty() && !(edit.unregister && count > 0)) return;
-  AppendEntries(doc, modules, entries);
-  for (const Node* node : removed) result->removed.push_back(EntryOf(node));
-  result->status = RegistryStatus::kWritten;
-  if (edit.dry_run) result->changed = !SameAsBefore(modules, before);
+// Whether |node| holds |folder| in its path or lies under |under|.
+bool IsStale(const ModulesChild& child, const std::string& folder,
+             const std::string& under) {
+  if (!child.from_first_module || !child.path) return false;
+  if (!folder.empty() && Contains(child.path, folder)) return true;
+  return !under.empty() &&
+         winpath::IsUnder(winpath::Normalized(std::string(
+                              child.path->value(), child.path->value_size())),
+                          under);
 }
 
 }  // namespace
 
 size_t RemoveStaleEntries(Node* modules, const std::string& folder,
-                          std::vector<Node*>* removed,
+                          std::vector<const Node*>* removed,
                           const std::string& under) {
   size_t count = 0;
-  Node* node = modules->first_node("Module", 6);
-  while (node) {
-    Node* next = node->next_sibling();
-    const auto* path = PathAttribute(node);
-    if (path &&
-        (Contains(path, folder) ||
-         (!under.empty() &&
-          winpath::IsUnder(winpath::Normalized(std::string(
-                               path->value(), path->value_size())),
-                           under)))) {
-      modules->remove_node(node);
-      ++count;
-      if (removed) removed->push_back(node);
-    }
-    node = next;
-  }
+  WalkModules(modules, [&](const ModulesChild& child) {
+    if (!IsStale(child, folder, under)) return;
+    modules->remove_node(child.node);
+    ++count;
+    if (removed) removed->push_back(child.node);
+  });
   return count;
 }
 
@@ -172,6 +92,35 @@ void AppendEntries(rapidxml::xml_document<char>* doc, Node* modules,
   }
 }
 
+EditOutcome ApplyEdit(const RegistryEdit& edit,
+                      rapidxml::xml_document<char>* doc, Node* modules,
+                      bool compare) {
+  std::vector<const Node*> before;
+  if (compare)
+    for (Node* node = modules->first_node(); node; node = node->next_sibling())
+      before.push_back(node);
+  EditOutcome outcome;
+  // One walk: the repair's Module elements, and the product's entries.
+  size_t chosen = 0;
+  WalkModules(modules, [&](const ModulesChild& child) {
+    bool goes = false;
+    if (chosen < edit.modules.size() && child.node == edit.modules[chosen]) {
+      ++chosen;
+      goes = true;
+    }
+    if (!goes && !IsStale(child, edit.ProductFolder, edit.product_dir)) return;
+    modules->remove_node(child.node);
+    outcome.removed.push_back(child.node);
+  });
+  outcome.rewrite =
+      !edit.entries.empty() ||
+      (edit.removals_alone_written && !outcome.removed.empty());
+  if (!outcome.rewrite) return outcome;
+  AppendEntries(doc, modules, edit.entries);
+  if (compare) outcome.changed = !SameAsBefore(modules, before);
+  return outcome;
+}
+
 RegistryResult EditRegistry(ByteBuffer* text,
                             const std::string& ProductFolder,
                             const std::vector<ModuleEntry>& entries,
@@ -179,57 +128,10 @@ RegistryResult EditRegistry(ByteBuffer* text,
                             const ScanProgress& scanned) {
   Node* modules = nullptr;
   RegistryResult result = ParseRegistry(text, scanned, doc, &modules);
-  if (result.status != RegistryStatus::kUnchanged) return result;
-  RegistryEdit edit;
-  edit.ProductFolder = ProductFolder;
-  ApplyEdit(edit, entries, doc, modules, &result);
-  return result;
-}
-
-RegistryResult ReadKeptEntries(const std::string& RegistryPath,
-                               const RegistryEdit& edit,
-                               std::vector<ModuleEntry>* kept,
-                               std::vector<size_t>* lines) {
-  RegistryDocument document;
-  RegistryResult result =
-      LoadRegistryFile(RegistryPath, "update", &document, nullptr, true);
-  if (!result.reason.empty()) return result;
-  RemoveStaleEntries(document.modules, edit.ProductFolder, nullptr,
-                     edit.ProductDir);
-  for (auto* node = document.modules->first_node("Module", 6); node;
-       node = node->next_sibling("Module", 6))
-    if (node->type() == rapidxml::node_element && PathAttribute(node)) {
-      kept->push_back(EntryOf(node));
-      lines->push_back(LineOf(document, node));
-    }
-  return result;
-}
-
-RegistryResult UpdateRegistryFile(const std::string& RegistryPath,
-                                  const RegistryEdit& edit) {
-  RegistryDocument document;
-  ByteBuffer raw;
-  RegistryResult result =
-      LoadRegistryFile(RegistryPath, edit.dry_run ? "read" : "update",
-                       &document, edit.dry_run ? &raw : nullptr);
-  if (!result.reason.empty()) return result;
-  const rapidxml::xml_document<char>& doc = *document.doc;
-  ApplyEdit(edit, edit.entries, document.doc.get(), document.modules, &result);
-  if (result.status != RegistryStatus::kWritten) return result;
-  PrintHints hints;
-  if (result.plain_attributes) {
-    hints.plain_begin = document.text.data();
-    hints.plain_end = document.text.data() + document.text.size();
-  }
-  if (edit.dry_run) {
-    result.differs = !PrintsAs(doc, hints, raw.data(), raw.size());
+  if (result.status != RegistryStatus::kUnchanged || entries.empty())
     return result;
-  }
-  std::string error;
-  if (!WriteRegistry(RegistryPath, doc, hints, &error))
-    return RegistryFailure(RegistryStatus::kCannotWrite,
-                           "cannot write " +
-                               platform::DisplayName(RegistryPath) + ": " +
-                               error + "; the registry is unchanged");
+  RemoveStaleEntries(modules, ProductFolder);
+  AppendEntries(doc, modules, entries);
+  result.status = RegistryStatus::kWritten;
   return result;
 }

@@ -1,6 +1,7 @@
-// The run driver: one pass from the command line: a registration, an
-// unregistration, a dry run of either, a listing (--list) or the health
-// check (--check); or the help or the version.
+// The run driver: one pass from the command line: a registration or an
+// unregistration (run/write.h), a dry run of either, --repair, or one of
+// the modes that only read (run/query.h): --list, --check, --detect; or
+// the help or the version.
 #ifndef MODREG_RUN_DRIVER_H_
 #define MODREG_RUN_DRIVER_H_
 

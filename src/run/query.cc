@@ -36,11 +36,9 @@ const CheckedModule* FindEntry(const std::vector<CheckedModule>& checked,
 }  // namespace
 
 int RunList(const Workplace& place, Sink* out) {
-  std::vector<ListedChild> listed;
-  if (int status = ReadAndReport(place, "list", out, [&] {
-        return ListRegistryFile(place.RegistryPath, &listed);
-      }))
-    return status;
+  RegistryTransaction t = TransactionFor(place);
+  if (int status = LoadForReading(place, "list", out, &t)) return status;
+  const std::vector<ListedChild> listed = ListDocument(t.document);
   SayRegistry(out, place, Say);
   // Module elements are checked together, as the framework loads them;
   // other children each on its own, for its files only.
@@ -70,12 +68,10 @@ int RunList(const Workplace& place, Sink* out) {
 }
 
 int RunCheck(const Workplace& place, Sink* out) {
-  std::vector<CheckedModule> checked;
-  if (int status = ReadAndReport(place, "check", out, [&] {
-        return CheckRegistryFile(place.RegistryPath, place.framework_bits,
-                                 &checked);
-      }))
-    return status;
+  RegistryTransaction t = TransactionFor(place);
+  if (int status = LoadForReading(place, "check", out, &t)) return status;
+  const std::vector<CheckedModule> checked =
+      CheckDocument(t.document, place.framework_bits);
   SayRegistry(out, place);
   // The name first, then what others can do, in parentheses.
   const std::vector<OpenToOthers> open = RegistryOpenToOthers(place);
@@ -90,7 +86,7 @@ int RunCheck(const Workplace& place, Sink* out) {
   return problems ? kExitFound : kExitOk;
 }
 
-int Detect(const Workplace& place, Sink* out) {
+int RunDetect(const Workplace& place, Sink* out) {
   // No framework where its variable should say: nothing registered.
   if (!place.nothing_to_do.empty())
     return NotRegistered(out, place.nothing_to_do);
@@ -99,12 +95,10 @@ int Detect(const Workplace& place, Sink* out) {
   if (platform::LookUp(place.RegistryPath, &reason) ==
       platform::Presence::kMissing)
     return NotRegistered(out, "no registry");
-  std::vector<CheckedModule> checked;
-  if (int status = ReadAndReport(place, "read", out, [&] {
-        return CheckRegistryFile(place.RegistryPath, place.framework_bits,
-                                 &checked, 0, "read");
-      }))
-    return status;
+  RegistryTransaction t = TransactionFor(place);
+  if (int status = LoadForReading(place, "read", out, &t)) return status;
+  const std::vector<CheckedModule> checked =
+      CheckDocument(t.document, place.framework_bits);
   for (const ModuleEntry& entry : place.entries) {
     const CheckedModule* module = FindEntry(checked, entry);
     if (!module) return NotRegistered(out, "no entry " + EntryText(entry));

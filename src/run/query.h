@@ -21,6 +21,6 @@ int RunCheck(const Workplace& place, Sink* out);
 // --check judges it (a repeat aside); otherwise prints nothing outside
 // the verbose report. Returns 0 either way; a registry that cannot be
 // read or parsed, its usual status.
-int Detect(const Workplace& place, Sink* out);
+int RunDetect(const Workplace& place, Sink* out);
 
 #endif  // MODREG_RUN_QUERY_H_

@@ -35,6 +35,8 @@ int StatusOf(RegistryStatus status) {
       return kExitMalformed;
     case RegistryStatus::kCannotWrite:
       return kExitCannotWrite;
+    case RegistryStatus::kCannotLock:
+      return kExitCannotLock;
   }
   return kExitCannotWrite;
 }
@@ -71,11 +73,39 @@ std::string VariableHint(const Workplace& place) {
          "\": add --openni-env to read the registry there";
 }
 
-int ReadAndReport(const Workplace& place, const char* doing, Sink* out,
-                  const std::function<RegistryResult()>& read) {
+RegistryTransaction TransactionFor(const Workplace& place) {
+  RegistryTransaction t;
+  t.RegistryPath = place.RegistryPath;
+  t.BackupPath = place.BackupPath;
+  t.folder = place.registry_folder;
+  return t;
+}
+
+std::string FailureText(const Workplace& place, const char* doing,
+                        const RegistryResult& result) {
+  const std::string registry = platform::DisplayName(place.RegistryPath);
+  switch (result.status) {
+    case RegistryStatus::kCannotRead:
+      return "cannot read " + registry + ": " + result.reason;
+    case RegistryStatus::kCannotLock:
+      return "cannot lock " + platform::DisplayName(place.registry_folder) +
+             ": " + result.reason;
+    case RegistryStatus::kCannotWrite:
+      return "cannot write " + registry + ": " + result.reason +
+             "; the registry is unchanged";
+    default:
+      return std::string("cannot ") + doing + " " + registry + ": " +
+             result.reason;
+  }
+}
+
+int LoadForReading(const Workplace& place, const char* doing, Sink* out,
+                   RegistryTransaction* t) {
   RegistryResult result;
+  LoadMode mode;
+  mode.find_lines = true;
   try {
-    result = read();
+    result = LoadRegistry(t, mode);
   } catch (const std::bad_alloc&) {
     return Report(out, kExitOutOfMemory,
                   std::string("cannot ") + doing + " " +
@@ -85,9 +115,9 @@ int ReadAndReport(const Workplace& place, const char* doing, Sink* out,
   const int status = StatusOf(result.status);
   if (status == kExitOk) return kExitOk;
   return Report(out, status,
-                result.reason + (status == kExitCannotRead
-                                     ? VariableHint(place)
-                                     : std::string()));
+                FailureText(place, doing, result) +
+                    (status == kExitCannotRead ? VariableHint(place)
+                                               : std::string()));
 }
 
 std::string SayCheck(const std::vector<CheckedModule>& checked,

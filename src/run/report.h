@@ -1,16 +1,16 @@
 // What the modes say of the registry and its entries, and how a failure
-// to read it becomes a status: the pieces the registration, the repair
-// and the modes that only read share.
+// becomes a status and a message: the pieces the modes that write and
+// those that only read share.
 #ifndef MODREG_RUN_REPORT_H_
 #define MODREG_RUN_REPORT_H_
 
-#include <functional>
 #include <string>
 #include <vector>
 
 #include "registry/check.h"
 #include "registry/document.h"
 #include "registry/module_entry.h"
+#include "registry/transaction.h"
 #include "run/log.h"
 #include "run/workplace.h"
 
@@ -50,11 +50,22 @@ std::vector<OpenToOthers> RegistryOpenToOthers(const Workplace& place);
 // there; else empty.
 std::string VariableHint(const Workplace& place);
 
-// Reads the registry through |read| for a mode (|doing| it: "list",
-// "check"...): a lack of memory and a failure become their status and
-// message; returns kExitOk when it was read.
-int ReadAndReport(const Workplace& place, const char* doing, Sink* out,
-                  const std::function<RegistryResult()>& read);
+// Returns a transaction on |place|'s registry, its backup and its folder.
+RegistryTransaction TransactionFor(const Workplace& place);
+
+// Returns the message of |result|, a failure on |place|'s registry in a
+// mode |doing| it ("update", "list"...): "cannot read" for a read,
+// "cannot lock" the folder, "cannot DOING" for a malformed registry,
+// "cannot write" for a write, which leaves the registry unchanged.
+std::string FailureText(const Workplace& place, const char* doing,
+                        const RegistryResult& result);
+
+// Loads |place|'s registry into |t|, with its line ends, for a mode that
+// only reads: a lack of memory and a failure become their status and
+// message (a missing registry's with VariableHint). Returns kExitOk when
+// it is loaded.
+int LoadForReading(const Workplace& place, const char* doing, Sink* out,
+                   RegistryTransaction* t);
 
 // Says each line of the check of |checked| (|what|: "the added entries")
 // in the verbose report, then how it went. Returns "found N problem(s),

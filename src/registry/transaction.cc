@@ -1,0 +1,179 @@
+#include "registry/transaction.h"
+
+#include <algorithm>
+#include <optional>
+
+#include "platform/faults.h"
+#include "platform/platform.h"
+#include "registry/printer.h"
+#include "registry/textmode.h"
+
+namespace {
+
+// Begins the backup's temporary file, when nothing is at the backup's
+// name: it takes the registry's bytes as they are read.
+void PrepareBackup(RegistryTransaction* t) {
+  std::string ignored;
+  if (platform::LookUp(t->BackupPath, &ignored) ==
+      platform::Presence::kExists) {
+    t->backup_state = BackupState::kThere;
+    return;
+  }
+  t->backup_state = BackupState::kNotMade;
+  if (!BeginReplace(t->BackupPath, t->RegistryPath, ReplaceMode::kCreateOnly,
+                    &t->backup, &t->backup_error))
+    return;
+  t->backup_whole = true;
+}
+
+// Counts the line ends of the written bytes, as they go, to tell the line
+// of each offset in |starts| (ascending, recorded before those bytes are
+// written).
+struct LineCounter {
+  const std::vector<unsigned long long>* starts = nullptr;
+  std::vector<size_t>* lines = nullptr;
+  unsigned long long base = 0;  // bytes counted so far
+  size_t line_ends = 0;
+  size_t next = 0;  // the first start not yet reached
+
+  void Take(const char* data, size_t size) {
+    size_t at = 0;
+    for (; next < starts->size() && (*starts)[next] < base + size; ++next) {
+      const size_t upto = static_cast<size_t>((*starts)[next] - base);
+      line_ends += std::count(data + at, data + upto, '\n');
+      at = upto;
+      lines->push_back(line_ends + 1);
+    }
+    line_ends += std::count(data + at, data + size, '\n');
+    base += size;
+  }
+};
+
+// Prints the document through |r|; false with |error| when a write fails.
+bool PrintThrough(const RegistryTransaction& t, Replacement* r,
+                  std::vector<size_t>* module_lines, std::string* error) {
+  PrintHints hints;
+  if (t.document.plain_attributes) {
+    hints.plain_begin = t.document.text.data();
+    hints.plain_end = t.document.text.data() + t.document.text.size();
+  }
+  TextOutput out;
+  std::vector<unsigned long long> starts;
+  LineCounter counter{&starts, module_lines};
+  if (module_lines) {
+    hints.children_of = t.document.modules;
+    hints.at_child = [&](const rapidxml::xml_node<char>* node) {
+      if (IsModuleElement(node) && PathAttribute(node))
+        starts.push_back(counter.base + out.used);
+    };
+  }
+  InitTextOutput(&out, [&](const char* data, size_t size) {
+    if (module_lines) counter.Take(data, size);
+    return WriteReplace(r, data, size, error);
+  });
+  PrintDocument(*t.document.doc, &out, hints);
+  return FinishTextOutput(&out);
+}
+
+}  // namespace
+
+bool LockRegistry(RegistryTransaction* t, unsigned wait_ms,
+                  RegistryResult* result) {
+  std::string error;
+  std::optional<bool> fault = faults::Intercept("lock", &error);
+  if (fault ? !*fault
+            : !platform::LockRegistryFolder(
+                  t->folder, faults::LockWaitMs(wait_ms), &error)) {
+    *result = RegistryFailure(RegistryStatus::kCannotLock, error);
+    return false;
+  }
+  faults::Hold("hold-lock");
+  platform::RemoveFile(TempPathFor(t->RegistryPath));
+  platform::RemoveFile(TempPathFor(t->BackupPath));
+  return true;
+}
+
+RegistryResult LoadRegistry(RegistryTransaction* t, const LoadMode& mode) {
+  if (mode.back_up) PrepareBackup(t);
+  LoadOptions options;
+  options.find_lines = mode.find_lines;
+  const bool copying = t->backup_whole;
+  if (copying || mode.keep_raw)
+    options.take_raw = [t, copying, &mode](const char* data, size_t size) {
+      if (mode.keep_raw) t->raw.insert(t->raw.end(), data, data + size);
+      if (copying && t->backup_whole &&
+          !WriteReplace(&t->backup, data, size, &t->backup_error))
+        t->backup_whole = false;
+      return t->backup_whole || mode.keep_raw;
+    };
+  return LoadRegistryFile(t->RegistryPath, options, &t->document);
+}
+
+std::string KeepBackup(RegistryTransaction* t) {
+  if (t->backup_state != BackupState::kNotMade) return std::string();
+  if (t->document.read && t->backup_whole &&
+      CommitReplace(&t->backup, &t->backup_error)) {
+    t->backup_state = BackupState::kMade;
+    return std::string();
+  }
+  DropBackup(t);
+  t->backup_state = BackupState::kNotMade;
+  const std::string step =
+      t->backup.rename_failed
+          ? "renaming " + t->backup.temp + " to " + t->backup.target
+          : "copying it to " + TempPathFor(t->BackupPath);
+  // No warning without a registry (its read fails and says so) or when a
+  // backup turned up meanwhile; one when either cannot be looked at.
+  std::string reason;
+  if (!t->document.read ||
+      platform::LookUp(t->RegistryPath, &reason) ==
+          platform::Presence::kMissing ||
+      platform::LookUp(t->BackupPath, &reason) == platform::Presence::kExists)
+    return std::string();
+  return "cannot back up " + platform::DisplayName(t->RegistryPath) + ": " +
+         step + ": " + t->backup_error;
+}
+
+void DropBackup(RegistryTransaction* t) {
+  RollBackReplace(&t->backup);  // nothing once it has its name
+  t->backup_whole = false;
+}
+
+RegistryResult CommitRegistry(RegistryTransaction* t,
+                              std::vector<size_t>* module_lines) {
+  // A registry that is a link: the file it leads to is replaced, from a
+  // temporary file beside it, and the link stays.
+  std::string path, error;
+  if (!platform::ReplacedFile(t->RegistryPath, &path, &error))
+    return RegistryFailure(RegistryStatus::kCannotWrite,
+                           "cannot replace " + t->RegistryPath + ": " + error);
+  Replacement r;
+  bool ok = BeginReplace(path, path, ReplaceMode::kReplace, &r, &error);
+  if (ok) {
+    try {
+      ok = PrintThrough(*t, &r, module_lines, &error);
+    } catch (...) {
+      RollBackReplace(&r);
+      throw;
+    }
+    ok = ok && CommitReplace(&r, &error);
+  }
+  RollBackReplace(&r);
+  if (!ok)
+    return RegistryFailure(RegistryStatus::kCannotWrite,
+                           "cannot " + FailedStepText(r) + ": " + error);
+  RegistryResult result;
+  result.status = RegistryStatus::kWritten;
+  return result;
+}
+
+bool PrintsAsRead(const RegistryTransaction& t) {
+  PrintHints hints;
+  if (t.document.plain_attributes) {
+    hints.plain_begin = t.document.text.data();
+    hints.plain_end = t.document.text.data() + t.document.text.size();
+  }
+  return PrintsAs(*t.document.doc, hints, t.raw.data(), t.raw.size());
+}
+
+void EndTransaction(RegistryTransaction* t) { DropBackup(t); }
