@@ -26,7 +26,7 @@
 //                             file; only its writes are timed)
 //                      fsync  flushing the new file to the disk
 //                      rename close, rename over the registry, folder sync
-// BM_UpdateFile/<size>  UpdateRegistryFile on a fresh copy per pass (the
+// BM_UpdateFile/<size>  the transaction on a fresh copy per pass (the
 //                    copy is not timed): the update as the tool runs it,
 //                    temporary file, flush and rename included.
 //
@@ -53,6 +53,7 @@
 #include "registry/printer.h"
 #include "registry/scan.h"
 #include "registry/textmode.h"
+#include "registry/transaction.h"
 #include "registry/update.h"
 #include "run/workplace.h"
 #include "run/modules.h"
@@ -251,13 +252,24 @@ void BM_Stages(benchmark::State& state, std::string path, bool cpu) {
   SetHeapCounter(state, peak, file_size);
 }
 
-// ---- BM_UpdateFile: UpdateRegistryFile itself on a fresh copy. ----
+// ---- BM_UpdateFile: the registration's transaction on a fresh copy. ----
 
 void CopyFile(const std::string& from, const std::string& to) {
   std::ifstream in(from, std::ios::binary);
   std::ofstream out(to, std::ios::binary | std::ios::trunc);
   out << in.rdbuf();
   if (!out) Die("cannot copy " + from + " to " + to);
+}
+
+// A registration's transaction on |path|, its backup already there:
+// loaded once, edited, committed.
+RegistryResult UpdateFile(const std::string& path, const RegistryEdit& edit) {
+  RegistryTransaction t;
+  t.RegistryPath = path;
+  RegistryResult result = LoadRegistry(&t, LoadMode{});
+  if (!result.reason.empty()) return result;
+  ApplyEdit(edit, t.document.doc.get(), t.document.modules);
+  return CommitRegistry(&t);
 }
 
 void BM_UpdateFile(benchmark::State& state, std::string path) {
@@ -272,7 +284,7 @@ void BM_UpdateFile(benchmark::State& state, std::string path) {
     CopyFile(path, target);
     size_t base = ResetPeak();
     Clock::time_point start = Clock::now();
-    RegistryResult result = UpdateRegistryFile(target, edit);
+    RegistryResult result = UpdateFile(target, edit);
     state.SetIterationTime(Seconds(start));
     peak = PeakSince(base);
     if (result.status != RegistryStatus::kWritten) Die(result.reason);

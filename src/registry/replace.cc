@@ -1,7 +1,5 @@
 #include "registry/replace.h"
 
-#include <vector>
-
 #include "platform/faults.h"
 
 namespace {
@@ -91,26 +89,4 @@ void RollBackReplace(Replacement* r) {
   std::string ignored;
   platform::CloseOutput(&r->file, &ignored);
   platform::RemoveFile(r->temp);
-}
-
-bool CopyFileBytes(const std::string& source, const std::string& target,
-                   Replacement* r, std::string* error) {
-  r->temp = TempPathFor(target);  // for the caller's message
-  platform::InputFile in;
-  if (!platform::OpenInput(source, &in, error))
-    return Failed(r, "read " + source);
-  bool ok = BeginReplace(target, source, ReplaceMode::kCreateOnly, r, error);
-  std::vector<char> chunk(ok ? 1 << 20 : 0);
-  for (size_t got = 0; ok; ) {
-    if (!platform::ReadInput(&in, chunk.data(), chunk.size(), &got, error))
-      ok = Failed(r, "read " + source);
-    else if (got == 0)
-      break;
-    else
-      ok = WriteReplace(r, chunk.data(), got, error);
-  }
-  platform::CloseInput(&in);
-  if (ok) ok = CommitReplace(r, error);
-  RollBackReplace(r);
-  return ok;
 }

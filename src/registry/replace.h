@@ -14,7 +14,7 @@
 // BeginReplace creates the temporary file TempPathFor(target) beside the
 // target: new (whatever was at that name, a killed run's leftover or a
 // planted link, goes as itself), with owner-only access, and with the
-// protection of |protect_as| (the target, or the file copied) before its
+// protection of |protect_as| (the target, or for the backup the registry) before its
 // first byte. CommitReplace flushes it to the disk, closes it and renames
 // it to the target: over it (kReplace), or only when nothing is there
 // (kCreateOnly, the backup).
@@ -49,11 +49,11 @@ struct Replacement {
 // Returns the temporary file a replacement of |path| is written through.
 std::string TempPathFor(const std::string& path);
 
-// Returns the step of |r| that failed as messages name it: "read FILE",
-// "create TEMP", "protect TEMP as FILE", "write TEMP", "flush TEMP",
-// "close TEMP" or "rename TEMP to TARGET" (FILE is the file whose
-// protection the bytes take: the target, or the file copied); empty when
-// none failed.
+// Returns the step of |r| that failed as messages name it: "create TEMP",
+// "protect TEMP as FILE", "write TEMP", "flush TEMP", "close TEMP" or
+// "rename TEMP to TARGET" (FILE is the file whose protection the bytes
+// take: the target, or the registry for its backup); empty when none
+// failed.
 std::string FailedStepText(const Replacement& r);
 
 // Creates the temporary file for |target| (see above), protected as
@@ -71,11 +71,5 @@ bool CommitReplace(Replacement* r, std::string* error);
 
 // Closes and removes the temporary file unless it was committed.
 void RollBackReplace(Replacement* r);
-
-// Copies |source| to |target| byte for byte through a kCreateOnly
-// replacement protected as |source|: |target| ends up whole or absent,
-// and an existing one is never replaced. |r->failed| is the failed step.
-bool CopyFileBytes(const std::string& source, const std::string& target,
-                   Replacement* r, std::string* error);
 
 #endif  // MODREG_REGISTRY_REPLACE_H_

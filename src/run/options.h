@@ -20,8 +20,8 @@ struct Options {
   Mode mode = Mode::kRegister;
   bool dry_run = false;
   bool verbose = false;
-  // --strict: ARCH and MASK must be plain, and the check after a
-  // registration decides the status.
+  // --strict: ARCH and MASK must be plain, and the check of the entries to
+  // add, before anything is written, decides the status.
   bool strict = false;
   // The values of the options that take one; empty when not given.
   std::string openni;       // --openni DIR: the framework's folder

@@ -14,8 +14,7 @@ enum ExitStatus {
   kExitCannotLock = 6,   // the registry folder could not be locked
   kExitOutOfMemory = 7,  // the registry keeps its old bytes
   kExitAddedFaulty = 8,  // --strict: the check of the entries a registration
-                         // added found a problem (or could not be made);
-                         // the registry as written
+                         // would add found a problem; nothing is written
   kExitShortCommandLine = -1,  // fewer than two arguments and no option
 };
 

@@ -2,7 +2,7 @@
 //
 // Input: one control byte, then the bytes of modules.xml. The control
 // byte's low six bits are the device mask; bit 6 applies the " (x86)" root
-// rule. The registry goes through what UpdateRegistryFile does before it
+// rule. The registry goes through what a registration does before it
 // writes (fold text mode, terminate, EditRegistry) and the document is
 // printed into memory instead of a file.
 //
