@@ -8,6 +8,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <fstream>
 #include <functional>
 #include <sstream>
@@ -15,7 +16,6 @@
 #include <vector>
 
 #include "registry/check.h"
-#include "registry/update.h"
 
 namespace {
 
@@ -58,93 +58,80 @@ RegistryTransaction Open() {
   return t;
 }
 
-// The repair's choice: the Module elements without a path.
-std::vector<const rapidxml::xml_node<char>*> Pathless(
-    const RegistryDocument& document) {
-  std::vector<const rapidxml::xml_node<char>*> nodes;
-  for (const CheckedModule& module : CheckDocument(document, 32))
-    if (!module.has_path) nodes.push_back(module.node);
-  return nodes;
-}
-
 TEST(RegistryTransaction, EachPassOnOneLoadedDocument) {
   struct Case {
     const char* name;
-    std::function<void(RegistryEdit*, const RegistryDocument&)> edit;
-    bool keep_backup;         // false: the pass refused, as --strict does
+    std::function<void(PassPlan*)> plan;
+    RegistryStatus status;
     size_t removed;
-    const char* registry;     // afterwards; null: as it was
+    bool backup;           // made by the pass
+    const char* registry;  // afterwards; null: as it was
   } cases[] = {
       {"register",
-       [](RegistryEdit* e, const RegistryDocument&) {
-         e->ProductFolder = "HALDEToF";
-         e->entries = {kNew};
-         e->removals_alone_written = false;
+       [](PassPlan* p) {
+         p->edit.ProductFolder = "HALDEToF";
+         p->edit.entries = {kNew};
+         p->edit.removals_alone_written = false;
        },
-       true, 1,
+       RegistryStatus::kWritten, 1, true,
        "<Modules>\r\n"
        "\t<Module path=\"C:\\OpenNI\\Bin\\nimCodecs.dll\"/>\r\n"
        "\t<Module/>\r\n"
        "\t<Module path=\"C:\\Program Files\\HALDEToF\\New.dll\"/>\r\n"
        "</Modules>\r\n\r\n"},
-      {"register nothing: the removal is not written",
-       [](RegistryEdit* e, const RegistryDocument&) {
-         e->ProductFolder = "HALDEToF";
-         e->removals_alone_written = false;
+      {"register nothing: the removal is not written, the backup is made",
+       [](PassPlan* p) {
+         p->edit.ProductFolder = "HALDEToF";
+         p->edit.removals_alone_written = false;
        },
-       true, 1, nullptr},
+       RegistryStatus::kUnchanged, 0, true, nullptr},
       {"unregister",
-       [](RegistryEdit* e, const RegistryDocument&) {
-         e->ProductFolder = "HALDEToF";
-       },
-       true, 1,
+       [](PassPlan* p) { p->edit.ProductFolder = "HALDEToF"; },
+       RegistryStatus::kWritten, 1, true,
        "<Modules>\r\n"
        "\t<Module path=\"C:\\OpenNI\\Bin\\nimCodecs.dll\"/>\r\n"
        "\t<Module/>\r\n"
        "</Modules>\r\n\r\n"},
-      {"repair: the pathless Module only",
-       [](RegistryEdit* e, const RegistryDocument& d) {
-         e->modules = Pathless(d);
+      {"repair: the Module without path only",
+       [](PassPlan* p) {
+         p->remove_breaking = true;
+         p->back_up_only_if_rewritten = true;
        },
-       true, 1,
+       RegistryStatus::kWritten, 1, true,
        "<Modules>\r\n"
        "\t<Module path=\"C:\\OpenNI\\Bin\\nimCodecs.dll\"/>\r\n"
        "\t<Module path=\"C:\\Program Files\\HALDEToF\\Old.dll\"/>\r\n"
        "</Modules>\r\n\r\n"},
-      {"strict refusal: nothing written, no backup",
-       [](RegistryEdit* e, const RegistryDocument&) {
-         e->ProductFolder = "HALDEToF";
-         e->entries = {kNew};
+      {"strict: an entry to add is missing; nothing written, no backup",
+       [](PassPlan* p) {
+         p->edit.ProductFolder = "HALDEToF";
+         p->edit.entries = {kNew};
+         p->check_first = true;
        },
-       false, 1, nullptr},
+       RegistryStatus::kRefused, 1, false, nullptr},
+      {"dry run: nothing written, no backup",
+       [](PassPlan* p) {
+         p->edit.ProductFolder = "HALDEToF";
+         p->write = false;
+       },
+       RegistryStatus::kUnchanged, 1, false, nullptr},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
     Prefix prefix(kRegistry);
     RegistryTransaction t = Open();
-    LoadMode mode;
-    mode.back_up = mode.find_lines = true;
-    ASSERT_EQ(LoadRegistry(&t, mode).reason, "");
-    RegistryEdit edit;
-    c.edit(&edit, t.document);
-    EditOutcome outcome =
-        ApplyEdit(edit, t.document.doc.get(), t.document.modules);
-    EXPECT_EQ(outcome.removed.size(), c.removed);
-    // A registration's removal alone is not written; anything else is.
-    EXPECT_EQ(outcome.rewrite, !c.keep_backup || c.registry != nullptr);
-    if (c.keep_backup) {
-      EXPECT_EQ(KeepBackup(&t), "");
-      EXPECT_EQ(t.backup_state, BackupState::kMade);
-      if (outcome.rewrite) {
-        EXPECT_EQ(CommitRegistry(&t).status, RegistryStatus::kWritten);
-      }
-    }
+    PassPlan plan;
+    plan.report = true;
+    c.plan(&plan);
+    const PassOutcome o = RunTransaction(&t, plan);
     EndTransaction(&t);
+    EXPECT_EQ(o.result.status, c.status) << o.result.reason;
+    EXPECT_EQ(o.removed.size(), c.removed);
     bool exists;
     EXPECT_EQ(Slurp(prefix.data + "modules.xml", &exists),
               c.registry ? c.registry : kRegistry);
     const std::string backup = Slurp(prefix.data + "modules.xml.old", &exists);
-    EXPECT_EQ(exists, c.keep_backup);
+    EXPECT_EQ(exists, c.backup);
     if (exists) {
       EXPECT_EQ(backup, kRegistry);
     }
@@ -159,33 +146,39 @@ TEST(RegistryTransaction, MalformedRegistryIsBackedUp) {
   const std::string malformed = "<Modules><Module path='x'></Modules>";
   Prefix prefix(malformed);
   RegistryTransaction t = Open();
-  LoadMode mode;
-  mode.back_up = true;
-  EXPECT_EQ(LoadRegistry(&t, mode).status, RegistryStatus::kMalformed);
-  EXPECT_EQ(KeepBackup(&t), "");
+  PassPlan plan;
+  plan.edit.ProductFolder = "HALDEToF";
+  plan.edit.entries = {kNew};
+  const PassOutcome o = RunTransaction(&t, plan);
   EndTransaction(&t);
+  EXPECT_EQ(o.result.status, RegistryStatus::kMalformed);
+  EXPECT_EQ(o.backup, BackupState::kMade);
   bool exists;
   EXPECT_EQ(Slurp(prefix.data + "modules.xml.old", &exists), malformed);
   EXPECT_TRUE(exists);
 }
 
-// The lines of the Module elements with a path in the file as written,
-// told while it is printed: an attribute holding a line end spans two.
-TEST(RegistryTransaction, CommitTellsTheWrittenLines) {
+// The check after writing names an earlier entry by its line in the file
+// as written, not as read: there an attribute holding a line end spans
+// two lines.
+TEST(RegistryTransaction, CheckAfterWritingNamesTheWrittenLines) {
   Prefix prefix(
       "<Other/>\n<Modules>\n<Module path='a&#10;b'/>\n<Module/>"
-      "<Data path='c'/><Module path='d'/></Modules>");
+      "<Data path='c'/><Module path='C:\\X\\New.dll'/></Modules>");
   RegistryTransaction t = Open();
-  ASSERT_EQ(LoadRegistry(&t, LoadMode{}).reason, "");
-  std::vector<size_t> lines;
-  ASSERT_EQ(CommitRegistry(&t, &lines).status, RegistryStatus::kWritten);
-  bool exists;
-  const std::string written = Slurp(prefix.data + "modules.xml", &exists);
-  EXPECT_EQ(written,
-            "<Other/>\r\n<Modules>\r\n\t<Module path=\"a\r\nb\"/>\r\n"
-            "\t<Module/>\r\n\t<Data path=\"c\"/>\r\n\t<Module path=\"d\"/>\r\n"
-            "</Modules>\r\n\r\n");
-  EXPECT_EQ(lines, (std::vector<size_t>{3, 7}));
+  PassPlan plan;
+  plan.edit.ProductFolder = "HALDEToF";
+  plan.edit.entries = {{R"(C:\X\New.dll)", "", false}};
+  plan.check_after = true;
+  const PassOutcome o = RunTransaction(&t, plan);
+  EndTransaction(&t);
+  ASSERT_EQ(o.result.status, RegistryStatus::kWritten) << o.result.reason;
+  ASSERT_EQ(o.checked_after.size(), 1u);
+  std::vector<std::string> said;
+  for (const Finding& f : o.checked_after[0].findings) said.push_back(f.what);
+  EXPECT_NE(std::find(said.begin(), said.end(), "repeats the entry at line 7"),
+            said.end())
+      << testing::PrintToString(said);
 }
 
 }  // namespace

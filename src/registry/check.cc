@@ -205,6 +205,18 @@ std::vector<CheckedModule> CheckDocument(const RegistryDocument& document,
   return checked;
 }
 
+std::vector<const rapidxml::xml_node<char>*> BreakingModules(
+    const RegistryDocument& document, int bits) {
+  std::vector<const rapidxml::xml_node<char>*> nodes;
+  for (const CheckedModule& module : CheckDocument(document, bits))
+    for (const Finding& finding : module.findings)
+      if (finding.kind == kBreaksStartup) {
+        nodes.push_back(module.node);
+        break;
+      }
+  return nodes;
+}
+
 std::vector<CheckedModule> CheckAppended(
     const RegistryDocument& document, int bits, size_t added,
     const std::vector<size_t>* written_lines) {

@@ -64,6 +64,12 @@ CheckedModule PathlessModule(size_t line);
 std::vector<CheckedModule> CheckDocument(const RegistryDocument& document,
                                          int bits);
 
+// Returns the Module elements of |document|'s Modules element that stop
+// every application from starting (kBreaksStartup), in order; the
+// document must have its line ends.
+std::vector<const rapidxml::xml_node<char>*> BreakingModules(
+    const RegistryDocument& document, int bits);
+
 // Checks the last |added| of the Module elements with a path of
 // |document|'s Modules element (the entries an edit appended), the ones
 // before them counting as earlier entries. Earlier entries are named by

@@ -25,6 +25,7 @@ enum class RegistryStatus {
   kMalformed,    // not a registry this tool can update
   kCannotWrite,  // the new registry could not be put in place
   kCannotLock,   // the registry's folder could not be locked
+  kRefused,      // --strict: an entry to add has a problem; nothing written
 };
 
 struct RegistryResult {

@@ -1,6 +1,7 @@
 #include "registry/transaction.h"
 
 #include <algorithm>
+#include <new>
 #include <optional>
 
 #include "platform/faults.h"
@@ -75,6 +76,167 @@ bool PrintThrough(const RegistryTransaction& t, Replacement* r,
   return FinishTextOutput(&out);
 }
 
+// Drops the prepared backup: a pass that writes nothing leaves no file.
+void DropBackup(RegistryTransaction* t) {
+  RollBackReplace(&t->backup);  // nothing once it has its name
+  t->backup_whole = false;
+}
+
+// Gives the prepared backup its name, when the registry was read whole
+// and nothing is there yet; else drops it. Returns a warning when the
+// registry exists and no backup could be made, otherwise empty.
+std::string KeepBackup(RegistryTransaction* t) {
+  if (t->backup_state != BackupState::kNotMade) return std::string();
+  if (t->document.read && t->backup_whole &&
+      CommitReplace(&t->backup, &t->backup_error)) {
+    t->backup_state = BackupState::kMade;
+    return std::string();
+  }
+  DropBackup(t);
+  t->backup_state = BackupState::kNotMade;
+  const std::string step =
+      t->backup.rename_failed
+          ? "renaming " + t->backup.temp + " to " + t->backup.target
+          : "copying it to " + TempPathFor(t->BackupPath);
+  // No warning without a registry (its read fails and says so) or when a
+  // backup turned up meanwhile; one when either cannot be looked at.
+  std::string reason;
+  if (!t->document.read ||
+      platform::LookUp(t->RegistryPath, &reason) ==
+          platform::Presence::kMissing ||
+      platform::LookUp(t->BackupPath, &reason) == platform::Presence::kExists)
+    return std::string();
+  return "cannot back up " + platform::DisplayName(t->RegistryPath) + ": " +
+         step + ": " + t->backup_error;
+}
+
+// Prints |t|'s document and replaces the registry with it in one step
+// (replace.h); a registry that is a link has the file it leads to
+// replaced. With |module_lines|, sets it to the line of the written file
+// on which each Module element with a path begins, in order. On failure
+// the registry keeps its bytes; the result is kCannotWrite with the
+// failed step and the reason.
+RegistryResult CommitRegistry(RegistryTransaction* t,
+                              std::vector<size_t>* module_lines) {
+  // A registry that is a link: the file it leads to is replaced, from a
+  // temporary file beside it, and the link stays.
+  std::string path, error;
+  if (!platform::ReplacedFile(t->RegistryPath, &path, &error))
+    return RegistryFailure(RegistryStatus::kCannotWrite,
+                           "cannot replace " + t->RegistryPath + ": " + error);
+  Replacement r;
+  bool ok = BeginReplace(path, path, ReplaceMode::kReplace, &r, &error);
+  if (ok) {
+    try {
+      ok = PrintThrough(*t, &r, module_lines, &error);
+    } catch (...) {
+      RollBackReplace(&r);
+      throw;
+    }
+    ok = ok && CommitReplace(&r, &error);
+  }
+  RollBackReplace(&r);
+  if (!ok)
+    return RegistryFailure(RegistryStatus::kCannotWrite,
+                           "cannot " + FailedStepText(r) + ": " + error);
+  RegistryResult result;
+  result.status = RegistryStatus::kWritten;
+  return result;
+}
+
+// Tells whether the printed document would be the bytes |t| read (a dry
+// run's, loaded with |keep_raw|).
+bool PrintsAsRead(const RegistryTransaction& t) {
+  PrintHints hints;
+  if (t.document.plain_attributes) {
+    hints.plain_begin = t.document.text.data();
+    hints.plain_end = t.document.text.data() + t.document.text.size();
+  }
+  return PrintsAs(*t.document.doc, hints, t.raw.data(), t.raw.size());
+}
+
+// The children |removed| of |document| as values, each with its line
+// when the document has its line ends.
+std::vector<RemovedChild> Removed(
+    const RegistryDocument& document,
+    const std::vector<const rapidxml::xml_node<char>*>& removed) {
+  std::vector<RemovedChild> children;
+  for (const rapidxml::xml_node<char>* node : removed) {
+    RemovedChild child;
+    child.has_path = PathAttribute(node) != nullptr;
+    if (child.has_path) child.entry = EntryOf(node);
+    if (!document.line_ends.empty()) child.line = LineOf(document, node);
+    children.push_back(std::move(child));
+  }
+  return children;
+}
+
+// Loads, checks before writing and edits, as |plan| says; the edit's
+// entries live in |edit|. False when the pass stops there: a failure, a
+// refusal or a dry run, told in |o|.
+bool LoadAndEdit(RegistryTransaction* t, const PassPlan& plan,
+                 RegistryEdit* edit, PassOutcome* o) {
+  LoadMode mode;
+  mode.back_up = plan.write;
+  mode.keep_raw = !plan.write;
+  mode.find_lines = plan.check_first || plan.remove_breaking;
+  o->result = LoadRegistry(t, mode);
+  if (!o->result.reason.empty()) return false;
+  RegistryDocument& document = t->document;
+  if (plan.remove_breaking) edit->modules = BreakingModules(document, plan.bits);
+  const EditOutcome edited =
+      ApplyEdit(*edit, document.doc.get(), document.modules, !plan.write);
+  o->loaded = true;
+  o->rewrite = edited.rewrite;
+  if (plan.report && edited.rewrite)
+    o->removed = Removed(document, edited.removed);
+  if (plan.check_first && !edit->entries.empty()) {
+    o->checked_first =
+        CheckAppended(document, plan.bits, edit->entries.size());
+    if (CountProblems(o->checked_first) > 0) {
+      o->result.status = RegistryStatus::kRefused;
+      return false;
+    }
+  }
+  if (plan.write) return true;
+  o->changed = edited.changed;
+  o->differs = edited.rewrite && !PrintsAsRead(*t);
+  return false;
+}
+
+// Names the backup, or drops it when |plan| keeps it only for a rewrite
+// and there is none.
+void SettleBackup(RegistryTransaction* t, const PassPlan& plan,
+                  PassOutcome* o) {
+  const bool failed = o->out_of_memory || !o->result.reason.empty();
+  if (plan.back_up_only_if_rewritten && (failed || !o->rewrite)) {
+    DropBackup(t);
+    return;
+  }
+  o->backup_warning = KeepBackup(t);
+  o->backup = t->backup_state;
+}
+
+// Writes the edited document and, with |check_after|, checks the appended
+// entries where the written file has them.
+void Commit(RegistryTransaction* t, const PassPlan& plan, PassOutcome* o) {
+  std::vector<size_t> lines;
+  const bool check = plan.check_after && !plan.edit.entries.empty();
+  try {
+    o->result = CommitRegistry(t, check ? &lines : nullptr);
+  } catch (const std::bad_alloc&) {
+    o->out_of_memory = true;
+    return;
+  }
+  if (!o->result.reason.empty() || !check) return;
+  try {
+    o->checked_after = CheckAppended(t->document, plan.bits,
+                                     plan.edit.entries.size(), &lines);
+  } catch (const std::bad_alloc&) {
+    o->check_after_failed = "out of memory";
+  }
+}
+
 }  // namespace
 
 bool LockRegistry(RegistryTransaction* t, unsigned wait_ms,
@@ -109,71 +271,29 @@ RegistryResult LoadRegistry(RegistryTransaction* t, const LoadMode& mode) {
   return LoadRegistryFile(t->RegistryPath, options, &t->document);
 }
 
-std::string KeepBackup(RegistryTransaction* t) {
-  if (t->backup_state != BackupState::kNotMade) return std::string();
-  if (t->document.read && t->backup_whole &&
-      CommitReplace(&t->backup, &t->backup_error)) {
-    t->backup_state = BackupState::kMade;
-    return std::string();
-  }
-  DropBackup(t);
-  t->backup_state = BackupState::kNotMade;
-  const std::string step =
-      t->backup.rename_failed
-          ? "renaming " + t->backup.temp + " to " + t->backup.target
-          : "copying it to " + TempPathFor(t->BackupPath);
-  // No warning without a registry (its read fails and says so) or when a
-  // backup turned up meanwhile; one when either cannot be looked at.
-  std::string reason;
-  if (!t->document.read ||
-      platform::LookUp(t->RegistryPath, &reason) ==
-          platform::Presence::kMissing ||
-      platform::LookUp(t->BackupPath, &reason) == platform::Presence::kExists)
-    return std::string();
-  return "cannot back up " + platform::DisplayName(t->RegistryPath) + ": " +
-         step + ": " + t->backup_error;
-}
 
-void DropBackup(RegistryTransaction* t) {
-  RollBackReplace(&t->backup);  // nothing once it has its name
-  t->backup_whole = false;
-}
 
-RegistryResult CommitRegistry(RegistryTransaction* t,
-                              std::vector<size_t>* module_lines) {
-  // A registry that is a link: the file it leads to is replaced, from a
-  // temporary file beside it, and the link stays.
-  std::string path, error;
-  if (!platform::ReplacedFile(t->RegistryPath, &path, &error))
-    return RegistryFailure(RegistryStatus::kCannotWrite,
-                           "cannot replace " + t->RegistryPath + ": " + error);
-  Replacement r;
-  bool ok = BeginReplace(path, path, ReplaceMode::kReplace, &r, &error);
-  if (ok) {
-    try {
-      ok = PrintThrough(*t, &r, module_lines, &error);
-    } catch (...) {
-      RollBackReplace(&r);
-      throw;
-    }
-    ok = ok && CommitReplace(&r, &error);
-  }
-  RollBackReplace(&r);
-  if (!ok)
-    return RegistryFailure(RegistryStatus::kCannotWrite,
-                           "cannot " + FailedStepText(r) + ": " + error);
-  RegistryResult result;
-  result.status = RegistryStatus::kWritten;
-  return result;
-}
 
-bool PrintsAsRead(const RegistryTransaction& t) {
-  PrintHints hints;
-  if (t.document.plain_attributes) {
-    hints.plain_begin = t.document.text.data();
-    hints.plain_end = t.document.text.data() + t.document.text.size();
+
+PassOutcome RunTransaction(RegistryTransaction* t, const PassPlan& plan) {
+  PassOutcome o;
+  RegistryEdit edit = plan.edit;  // the document points into its entries
+  bool go_on = false;
+  try {
+    go_on = LoadAndEdit(t, plan, &edit, &o);
+  } catch (const std::bad_alloc&) {
+    // Whatever was read is let go: naming the backup may need memory.
+    t->document.doc.reset();
+    ByteBuffer().swap(t->document.text);
+    o.out_of_memory = true;
+    o.loaded = false;
   }
-  return PrintsAs(*t.document.doc, hints, t.raw.data(), t.raw.size());
+  if (!plan.write || o.result.status == RegistryStatus::kRefused) return o;
+  SettleBackup(t, plan, &o);
+  if (!go_on || o.out_of_memory) return o;
+  if (!o.rewrite) return o;
+  Commit(t, plan, &o);
+  return o;
 }
 
 void EndTransaction(RegistryTransaction* t) { DropBackup(t); }

@@ -1,25 +1,26 @@
 // One pass's work on the registry file, on one loaded document: the lock,
-// one read, the one-time backup from the bytes read, the parse, and the
-// commit of the edited document.
+// one read, the one-time backup from the bytes read, the parse, the
+// checks, the edit and the commit.
 //
 // The calling sequence of a pass that writes:
 //
 //   RegistryTransaction t;
-//   t.registry_path = ...; t.backup_path = ...; t.folder = ...;
-//   if (!LockRegistry(&t, &result)) ...       // kCannotLock
-//   LoadRegistry(&t, options);                // the bytes read once; a
-//                                             // backup prepared from them
-//                                             // when there is none
-//   ... check t.document; choose an edit ...
-//   DropBackup(&t);                           // when nothing will be written
-//   KeepBackup(&t);                           // or: the backup takes its name
-//   EditOutcome e = ApplyEdit(edit, t.document.doc.get(),
-//                             t.document.modules);
-//   if (e.rewrite) CommitRegistry(&t, ...);   // printed, replaced in one step
-//   EndTransaction(&t);                       // on every way out
+//   t.RegistryPath = ...; t.BackupPath = ...; t.folder = ...;
+//   if (!LockRegistry(&t, wait_ms, &result)) ...   // kCannotLock
+//   PassOutcome o = RunTransaction(&t, plan);      // everything else
+//   EndTransaction(&t);                            // on every way out
 //
-// A pass that only reads (a listing, a check, a dry run) loads without
-// the lock and the backup, and commits nothing.
+// RunTransaction reads the registry once; when there is no backup, the
+// bytes go to the backup's temporary file as they are read, so that a
+// registry that cannot be parsed is backed up too. Then it parses them
+// once and, on that one document, checks the entries to add (--strict),
+// edits, names the backup, prints and replaces the registry, and checks
+// the appended entries in the file as written. It says nothing: the
+// outcome tells what was found, removed and added, and why it failed.
+//
+// A pass that only reads (a listing, a check) calls LoadRegistry without
+// the lock and the backup, and commits nothing; a dry run is a plan that
+// does not write.
 //
 // What a failure leaves: the registry as it was, and a backup that is
 // whole or absent. A process killed on the way leaves temporary files;
@@ -31,8 +32,10 @@
 #include <vector>
 
 #include "platform/bytes.h"
+#include "registry/check.h"
 #include "registry/document.h"
 #include "registry/replace.h"
+#include "registry/update.h"
 
 // What became of the backup in a pass.
 enum class BackupState {
@@ -65,6 +68,57 @@ struct LoadMode {
   bool find_lines = false;  // find the text's line ends
 };
 
+// What a pass asks of RunTransaction.
+struct PassPlan {
+  RegistryEdit edit;
+  // Also remove the Module elements that stop every application from
+  // starting (CheckDocument's breaks-startup): a repair.
+  bool remove_breaking = false;
+  int bits = 64;  // the framework's width, for the checks
+  // False: a dry run. Nothing is written; the outcome tells whether the
+  // printed document would differ from the file.
+  bool write = true;
+  // The one-time backup: kept always (a registration or an
+  // unregistration), or only when the registry is rewritten (a repair).
+  bool back_up_only_if_rewritten = false;
+  // --strict: the entries to add are checked first; a problem refuses the
+  // pass (kRefused), with nothing written.
+  bool check_first = false;
+  // The verbose report: the appended entries checked in the file as
+  // written.
+  bool check_after = false;
+  // Tell the removed children of Modules.
+  bool report = false;
+};
+
+// A child of Modules an edit took out.
+struct RemovedChild {
+  ModuleEntry entry;  // its first "path" and "configDir"
+  bool has_path = true;
+  size_t line = 0;  // where it began, when the pass found the lines
+};
+
+struct PassOutcome {
+  // kWritten, kUnchanged (also for a dry run), or the failure: kCannotRead,
+  // kMalformed, kRefused, kCannotWrite, with its reason.
+  RegistryResult result;
+  // Memory ran out: while loading, checking or editing (|loaded| false),
+  // or while writing.
+  bool out_of_memory = false;
+  bool loaded = false;  // the document was loaded and edited
+  BackupState backup = BackupState::kNone;
+  std::string backup_warning;  // a backup that could not be made
+  std::vector<CheckedModule> checked_first;  // with |check_first|
+  std::vector<RemovedChild> removed;         // with |report|, when rewritten
+  bool rewrite = false;                      // the edit rewrites
+  // A dry run's: whether the children of Modules and the file's bytes
+  // would change.
+  bool changed = false;
+  bool differs = false;
+  std::vector<CheckedModule> checked_after;  // with |check_after|
+  std::string check_after_failed;            // why it could not be made
+};
+
 // Takes the lock of |t|'s folder, waiting at most |wait_ms| for another
 // run's, and removes what a killed run left: the temporary files of the
 // registry and of its backup. False with |result| kCannotLock and the
@@ -78,25 +132,9 @@ bool LockRegistry(RegistryTransaction* t, unsigned wait_ms,
 // the cache. Failures as LoadRegistryFile's.
 RegistryResult LoadRegistry(RegistryTransaction* t, const LoadMode& mode);
 
-// Gives the prepared backup its name, when the registry was read whole
-// and nothing is there yet; else drops it. Returns a warning when the
-// registry exists and no backup could be made, otherwise empty.
-std::string KeepBackup(RegistryTransaction* t);
-
-// Drops the prepared backup: a pass that writes nothing leaves no file.
-void DropBackup(RegistryTransaction* t);
-
-// Prints |t|'s document and replaces the registry with it in one step
-// (replace.h); a registry that is a link has the file it leads to
-// replaced. With |module_lines|, sets it to the line of the written file
-// on which each Module element with a path begins, in order. On failure the registry keeps
-// its bytes; |result| is kCannotWrite with the failed step and the reason.
-RegistryResult CommitRegistry(RegistryTransaction* t,
-                              std::vector<size_t>* module_lines = nullptr);
-
-// Tells whether the printed document would be the bytes |t| read (a dry
-// run's, loaded with |keep_raw|).
-bool PrintsAsRead(const RegistryTransaction& t);
+// Runs the pass |plan| on the registry of |t|, as the calling sequence
+// above says, and returns what came of it.
+PassOutcome RunTransaction(RegistryTransaction* t, const PassPlan& plan);
 
 // Removes whatever |t| prepared and did not commit.
 void EndTransaction(RegistryTransaction* t);

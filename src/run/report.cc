@@ -37,6 +37,8 @@ int StatusOf(RegistryStatus status) {
       return kExitCannotWrite;
     case RegistryStatus::kCannotLock:
       return kExitCannotLock;
+    case RegistryStatus::kRefused:
+      return kExitAddedFaulty;
   }
   return kExitCannotWrite;
 }

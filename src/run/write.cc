@@ -48,191 +48,156 @@ int Lock(const Workplace& place, RegistryTransaction* t, Sink* out) {
   return Report(out, kExitCannotLock, FailureText(place, "lock", result));
 }
 
-// Names the backup, or drops it, and says how that went in the verbose
-// report. Returns the warning of a backup not made, or empty.
-std::string KeepAndSay(RegistryTransaction* t, Sink* out) {
-  const std::string warning = KeepBackup(t);
-  Note(out, t->backup_state == BackupState::kMade    ? "backup: made"
-            : t->backup_state == BackupState::kThere ? "backup: already there"
-                                                     : "backup: not made");
-  return warning;
+// Says how the backup went, in the verbose report.
+void SayBackup(const PassOutcome& o, Sink* out) {
+  if (o.backup == BackupState::kNone) return;
+  Note(out, o.backup == BackupState::kMade    ? "backup: made"
+            : o.backup == BackupState::kThere ? "backup: already there"
+                                              : "backup: not made");
+}
+
+// Warns of a backup not made, unless the registry could not be read
+// either: the failure's one line says why.
+void WarnOfBackup(const PassOutcome& o, Sink* out) {
+  if (!o.backup_warning.empty() &&
+      (o.out_of_memory || o.result.status != RegistryStatus::kCannotRead))
+    Report(out, kExitOk, "warning: " + o.backup_warning);
+}
+
+// The failure of a pass that writes, said; kExitOk when there is none.
+int SayFailure(const Workplace& place, const PassOutcome& o, Sink* out) {
+  if (o.out_of_memory)
+    return Report(out, kExitOutOfMemory,
+                  "cannot update " + platform::DisplayName(place.RegistryPath) +
+                      ": out of memory; the registry is unchanged");
+  const int status = StatusOf(o.result.status);
+  if (status == kExitOk) return kExitOk;
+  return Report(out, status, FailureText(place, "update", o.result));
 }
 
 // Says each removed child of Modules, |word| first.
 void SayRemoved(void (*say)(Sink*, const std::string&), Sink* out,
-                const std::string& word,
-                const std::vector<const rapidxml::xml_node<char>*>& removed) {
-  for (const rapidxml::xml_node<char>* node : removed)
-    say(out, word + EntryText(EntryOf(node)));
+                const std::string& word, const PassOutcome& o) {
+  for (const RemovedChild& child : o.removed) say(out, word + EntryText(child.entry));
 }
 
-// The edit a registration or an unregistration of |place| makes.
-RegistryEdit EditFor(const Options& options, const Workplace& place) {
-  RegistryEdit edit;
-  edit.ProductFolder = place.ProductFolder;
-  edit.product_dir = place.ProductDir;
-  edit.entries = place.entries;
-  edit.removals_alone_written = options.mode == Mode::kUnregister;
-  return edit;
+// The plan of a registration or an unregistration of |place|.
+PassPlan PlanFor(const Options& options, const Workplace& place, Sink* out) {
+  PassPlan plan;
+  plan.edit.ProductFolder = place.ProductFolder;
+  plan.edit.product_dir = place.ProductDir;
+  plan.edit.entries = place.entries;
+  plan.edit.removals_alone_written = options.mode == Mode::kUnregister;
+  plan.bits = place.framework_bits;
+  plan.write = !options.dry_run;
+  plan.check_first = options.strict && !options.dry_run;
+  plan.check_after = !options.strict && WantsNotes(out);
+  plan.report = WantsNotes(out) || options.dry_run;
+  return plan;
 }
 
-// The registration's step before anything is written, with --strict: the
-// entries to add, checked as --check checks them in the edited document,
-// the entries kept counting as earlier ones. Status 8 with its message
-// when one of them has a problem; else kExitOk.
-int CheckBeforeWriting(const Workplace& place, const RegistryEdit& edit,
-                       const RegistryTransaction& t, Sink* out) {
-  const std::string problem = SayCheck(
-      CheckAppended(t.document, place.framework_bits, edit.entries.size()),
-      "the entries to add", out);
-  if (problem.empty()) return kExitOk;
-  return Report(out, kExitAddedFaulty,
-                "--strict: the check of the entries to add to " +
-                    platform::DisplayName(place.RegistryPath) + " " + problem +
-                    "; the registry is unchanged");
-}
-
-// The out-of-memory failure of a pass that would write.
-int OutOfMemory(const Workplace& place, Sink* out) {
-  return Report(out, kExitOutOfMemory,
-                "cannot update " + platform::DisplayName(place.RegistryPath) +
-                    ": out of memory; the registry is unchanged");
-}
-
-// Writes the edited document, and says how that went. A failed backup's
-// |warning| comes first.
-int Commit(const Workplace& place, RegistryTransaction* t,
-           const std::string& warning, std::vector<size_t>* module_lines,
-           Sink* out) {
-  if (!warning.empty()) Report(out, kExitOk, "warning: " + warning);
-  RegistryResult result;
-  try {
-    result = CommitRegistry(t, module_lines);
-  } catch (const std::bad_alloc&) {
-    return OutOfMemory(place, out);
-  }
-  if (int status = StatusOf(result.status))
-    return Report(out, status, FailureText(place, "update", result));
-  return kExitOk;
-}
-
-// The registration or unregistration under the lock, on the document
-// loaded once: the check of --strict, the backup, the edit, the commit,
-// and, in the verbose report, what went, what came and the check of what
-// came.
-int Update(const Options& options, const Workplace& place,
-           const RegistryEdit& edit, RegistryTransaction* t, Sink* out) {
-  const bool check_first = options.strict && !edit.entries.empty();
-  RegistryResult loaded;
-  EditOutcome outcome;
-  bool out_of_memory = false;
-  try {
-    LoadMode mode;
-    mode.back_up = true;
-    mode.find_lines = check_first;
-    loaded = LoadRegistry(t, mode);
-    if (loaded.reason.empty()) {
-      outcome = ApplyEdit(edit, t->document.doc.get(), t->document.modules);
-      if (check_first)
-        if (int refused = CheckBeforeWriting(place, edit, *t, out))
-          return refused;  // the prepared backup goes with the transaction
-    }
-  } catch (const std::bad_alloc&) {
-    // Whatever was read is let go: naming the backup may need memory.
-    t->document.doc.reset();
-    ByteBuffer().swap(t->document.text);
-    out_of_memory = true;
-  }
-  const std::string warning = KeepAndSay(t, out);
-  if (out_of_memory || !loaded.reason.empty()) {
-    if (!warning.empty() &&
-        (out_of_memory || loaded.status != RegistryStatus::kCannotRead))
-      Report(out, kExitOk, "warning: " + warning);
-    if (out_of_memory) return OutOfMemory(place, out);
-    return Report(out, StatusOf(loaded.status),
-                  FailureText(place, "update", loaded));
-  }
-  const bool check_after =
-      !options.strict && !edit.entries.empty() && WantsNotes(out);
-  std::vector<size_t> lines;
-  if (outcome.rewrite)
-    if (int status = Commit(place, t, warning, check_after ? &lines : nullptr,
-                            out))
-      return status;
-  if (!outcome.rewrite && !warning.empty())
-    Report(out, kExitOk, "warning: " + warning);
+// What a registration or an unregistration did, said in the order it
+// happened: the check of --strict, the backup, the failure or what went
+// and came, and in the verbose report the check of what came.
+int SayUpdate(const Options& options, const Workplace& place,
+              const PassOutcome& o, Sink* out) {
+  const std::string problem =
+      options.strict && !o.checked_first.empty()
+          ? SayCheck(o.checked_first, "the entries to add", out)
+          : std::string();
+  if (o.result.status == RegistryStatus::kRefused)
+    return Report(out, kExitAddedFaulty,
+                  "--strict: the check of the entries to add to " +
+                      platform::DisplayName(place.RegistryPath) + " " +
+                      problem + "; the registry is unchanged");
+  SayBackup(o, out);
+  WarnOfBackup(o, out);
+  if (int status = SayFailure(place, o, out)) return status;
   if (!WantsNotes(out)) return kExitOk;
-  if (outcome.rewrite) SayRemoved(Note, out, "removed: ", outcome.removed);
-  SayEntries(Note, out, "added: ", edit.entries);
-  Note(out, outcome.rewrite ? "result: rewritten" : "result: left as it was");
+  SayRemoved(Note, out, "removed: ", o);
+  SayEntries(Note, out, "added: ", place.entries);
+  Note(out, o.rewrite ? "result: rewritten" : "result: left as it was");
   // After the replace: nothing here changes the status.
-  if (check_after)
-    SayCheck(CheckAppended(t->document, place.framework_bits,
-                           edit.entries.size(), &lines),
-             "the added entries", out);
+  if (!o.check_after_failed.empty())
+    Note(out, "check: cannot check the added entries: " + o.check_after_failed);
+  else if (o.rewrite && !options.strict && !place.entries.empty())
+    SayCheck(o.checked_after, "the added entries", out);
   return kExitOk;
 }
 
-// What a registration or an unregistration would do, without locking or
-// writing anything. Status 1 when the registry's bytes would change.
-int DryRun(const Workplace& place, const RegistryEdit& edit,
-           RegistryTransaction* t, Sink* out) {
-  RegistryResult loaded;
-  EditOutcome outcome;
-  bool differs = false;
-  try {
-    LoadMode mode;
-    mode.keep_raw = true;
-    loaded = LoadRegistry(t, mode);
-    if (loaded.reason.empty()) {
-      outcome = ApplyEdit(edit, t->document.doc.get(), t->document.modules,
-                          true);
-      differs = outcome.rewrite && !PrintsAsRead(*t);
-    }
-  } catch (const std::bad_alloc&) {
+// What a dry run found: what would go and come. Status 1 when the
+// registry's bytes would change.
+int SayDryRun(const Workplace& place, const PassOutcome& o, Sink* out) {
+  if (o.out_of_memory)
     return Report(out, kExitOutOfMemory,
                   "cannot read " + platform::DisplayName(place.RegistryPath) +
                       ": out of memory");
-  }
-  if (!loaded.reason.empty())
-    return Report(out, StatusOf(loaded.status),
-                  FailureText(place, "read", loaded));
-  if (outcome.rewrite) SayRemoved(Say, out, "remove: ", outcome.removed);
-  SayEntries(Say, out, "add: ", edit.entries);
+  if (int status = StatusOf(o.result.status))
+    return Report(out, status, FailureText(place, "read", o.result));
+  SayRemoved(Say, out, "remove: ", o);
+  SayEntries(Say, out, "add: ", place.entries);
   // The status tells whether the registry's bytes would change; the
   // report also whether its entries would.
-  Note(out, !outcome.rewrite ? "result: would be left as it was"
-            : !differs       ? "result: would be rewritten, same bytes"
-            : outcome.changed ? "result: would be rewritten, Modules changed"
-                              : "result: would be rewritten, form changed");
-  return differs ? kExitFound : kExitOk;
+  Note(out, !o.rewrite    ? "result: would be left as it was"
+            : !o.differs  ? "result: would be rewritten, same bytes"
+            : o.changed   ? "result: would be rewritten, Modules changed"
+                          : "result: would be rewritten, form changed");
+  return o.differs ? kExitFound : kExitOk;
 }
 
-// The entry |module| as a repair names it: its line, then its path and
+// The child |removed| as a repair names it: its line, then its path and
 // configDir, or that it has no path.
-std::string RepairedText(const CheckedModule& module) {
-  return "line " + std::to_string(module.line) + ": " +
-         (module.has_path ? EntryText(module.entry) : "Module without path");
+std::string RepairedText(const RemovedChild& removed) {
+  return "line " + std::to_string(removed.line) + ": " +
+         (removed.has_path ? EntryText(removed.entry) : "Module without path");
+}
+
+// What a repair did or, with --dry-run, would do.
+int SayRepair(const Options& options, const Workplace& place,
+              const PassOutcome& o, Sink* out) {
+  if (!o.loaded && o.out_of_memory)
+    return Report(out, kExitOutOfMemory,
+                  "cannot repair " + platform::DisplayName(place.RegistryPath) +
+                      ": out of memory");
+  if (!o.loaded)
+    return Report(out, StatusOf(o.result.status),
+                  FailureText(place, "repair", o.result) +
+                      (o.result.status == RegistryStatus::kCannotRead
+                           ? VariableHint(place)
+                           : std::string()));
+  if (o.removed.empty()) {
+    Note(out, "result: nothing breaks start-up, left as it was");
+    return kExitOk;
+  }
+  if (options.dry_run) {
+    for (const RemovedChild& child : o.removed)
+      Say(out, "remove: " + RepairedText(child));
+    return kExitFound;
+  }
+  SayBackup(o, out);
+  WarnOfBackup(o, out);
+  if (int status = SayFailure(place, o, out)) return status;
+  for (const RemovedChild& child : o.removed)
+    Say(out, "removed: " + RepairedText(child));
+  Note(out, "result: rewritten");
+  return kExitOk;
 }
 
 }  // namespace
 
 int RunRegister(const Options& options, const Workplace& place, Sink* out) {
-  const RegistryEdit edit = EditFor(options, place);
   RegistryTransaction t = TransactionFor(place);
   SayRegistry(out, place);
   int status = kExitOk;
   if (!options.dry_run) status = Lock(place, &t, out);
-  if (status == kExitOk && !NothingToUnregister(options, place, out, &status)) {
-    if (options.dry_run) {
-      status = DryRun(place, edit, &t, out);
-    } else {
-      if (options.mode != Mode::kUnregister) WarnIfOpenToOthers(place, out);
-      status = Update(options, place, edit, &t, out);
-    }
-  }
+  if (status != kExitOk || NothingToUnregister(options, place, out, &status))
+    return status;
+  if (options.mode != Mode::kUnregister && !options.dry_run)
+    WarnIfOpenToOthers(place, out);
+  const PassOutcome o = RunTransaction(&t, PlanFor(options, place, out));
   EndTransaction(&t);
-  return status;
+  return options.dry_run ? SayDryRun(place, o, out)
+                         : SayUpdate(options, place, o, out);
 }
 
 int RunRepair(const Options& options, const Workplace& place, Sink* out) {
@@ -240,51 +205,13 @@ int RunRepair(const Options& options, const Workplace& place, Sink* out) {
   SayRegistry(out, place);
   if (!options.dry_run)
     if (int status = Lock(place, &t, out)) return status;
-  RegistryResult loaded;
-  LoadMode mode;
-  mode.back_up = !options.dry_run;
-  mode.find_lines = true;
-  try {
-    loaded = LoadRegistry(&t, mode);
-  } catch (const std::bad_alloc&) {
-    EndTransaction(&t);
-    return Report(out, kExitOutOfMemory,
-                  "cannot repair " + platform::DisplayName(place.RegistryPath) +
-                      ": out of memory");
-  }
-  if (!loaded.reason.empty()) {
-    EndTransaction(&t);  // a repair that writes nothing backs up nothing
-    return Report(out, StatusOf(loaded.status),
-                  FailureText(place, "repair", loaded) +
-                      (loaded.status == RegistryStatus::kCannotRead
-                           ? VariableHint(place)
-                           : std::string()));
-  }
-  RegistryEdit edit;
-  std::vector<std::string> taken;
-  for (const CheckedModule& module :
-       CheckDocument(t.document, place.framework_bits))
-    for (const Finding& finding : module.findings)
-      if (finding.kind == kBreaksStartup) {
-        edit.modules.push_back(module.node);
-        taken.push_back(RepairedText(module));
-        break;
-      }
-  int status = kExitOk;
-  if (taken.empty()) {
-    Note(out, "result: nothing breaks start-up, left as it was");
-  } else if (options.dry_run) {
-    for (const std::string& text : taken) Say(out, "remove: " + text);
-    status = kExitFound;
-  } else {
-    const std::string warning = KeepAndSay(&t, out);
-    ApplyEdit(edit, t.document.doc.get(), t.document.modules);
-    status = Commit(place, &t, warning, nullptr, out);
-    if (status == kExitOk) {
-      for (const std::string& text : taken) Say(out, "removed: " + text);
-      Note(out, "result: rewritten");
-    }
-  }
+  PassPlan plan;
+  plan.remove_breaking = true;
+  plan.bits = place.framework_bits;
+  plan.write = !options.dry_run;
+  plan.back_up_only_if_rewritten = true;
+  plan.report = true;
+  const PassOutcome o = RunTransaction(&t, plan);
   EndTransaction(&t);
-  return status;
+  return SayRepair(options, place, o, out);
 }
