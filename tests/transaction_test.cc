@@ -124,7 +124,6 @@ TEST(RegistryTransaction, EachPassOnOneLoadedDocument) {
     plan.report = true;
     c.plan(&plan);
     const PassOutcome o = RunTransaction(&t, plan);
-    EndTransaction(&t);
     EXPECT_EQ(o.result.status, c.status) << o.result.reason;
     EXPECT_EQ(o.removed.size(), c.removed);
     bool exists;
@@ -150,7 +149,6 @@ TEST(RegistryTransaction, MalformedRegistryIsBackedUp) {
   plan.edit.ProductFolder = "HALDEToF";
   plan.edit.entries = {kNew};
   const PassOutcome o = RunTransaction(&t, plan);
-  EndTransaction(&t);
   EXPECT_EQ(o.result.status, RegistryStatus::kMalformed);
   EXPECT_EQ(o.backup, BackupState::kMade);
   bool exists;
@@ -171,7 +169,6 @@ TEST(RegistryTransaction, CheckAfterWritingNamesTheWrittenLines) {
   plan.edit.entries = {{R"(C:\X\New.dll)", "", false}};
   plan.check_after = true;
   const PassOutcome o = RunTransaction(&t, plan);
-  EndTransaction(&t);
   ASSERT_EQ(o.result.status, RegistryStatus::kWritten) << o.result.reason;
   ASSERT_EQ(o.checked_after.size(), 1u);
   std::vector<std::string> said;

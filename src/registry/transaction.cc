@@ -237,8 +237,10 @@ void Commit(RegistryTransaction* t, const PassPlan& plan, PassOutcome* o) {
   }
 }
 
-}  // namespace
-
+// Takes the lock of |t|'s folder, waiting at most |wait_ms| for another
+// run's, and removes what a killed run left: the temporary files of the
+// registry and of its backup. False with |result| kCannotLock and the
+// system's reason.
 bool LockRegistry(RegistryTransaction* t, unsigned wait_ms,
                   RegistryResult* result) {
   std::string error;
@@ -254,6 +256,9 @@ bool LockRegistry(RegistryTransaction* t, unsigned wait_ms,
   platform::RemoveFile(TempPathFor(t->BackupPath));
   return true;
 }
+
+}  // namespace
+
 
 RegistryResult LoadRegistry(RegistryTransaction* t, const LoadMode& mode) {
   if (mode.back_up) PrepareBackup(t);
@@ -275,25 +280,63 @@ RegistryResult LoadRegistry(RegistryTransaction* t, const LoadMode& mode) {
 
 
 
-PassOutcome RunTransaction(RegistryTransaction* t, const PassPlan& plan) {
-  PassOutcome o;
+std::vector<OpenPart> OpenParts(const RegistryTransaction& t) {
+  std::vector<OpenPart> open;
+  std::string through, ignored;
+  if (platform::FolderOpenToOthers(t.folder, &through, &ignored))
+    open.push_back({t.folder, through});
+  if (platform::FileOpenToOthers(t.RegistryPath, &ignored))
+    open.push_back({t.RegistryPath, ""});
+  return open;
+}
+
+namespace {
+
+// Whether the pass may go on to the registry: the lock taken when it
+// writes, a registry there when it needs one; otherwise |o| says why not.
+bool Begin(RegistryTransaction* t, const PassPlan& plan, PassOutcome* o) {
+  if (plan.write && !LockRegistry(t, plan.lock_wait_ms, &o->result))
+    return false;
+  if (plan.nothing_without_registry) {
+    std::string reason;
+    switch (platform::LookUp(t->RegistryPath, &reason)) {
+      case platform::Presence::kExists:
+        break;
+      case platform::Presence::kMissing:
+        o->no_registry = true;
+        return false;
+      case platform::Presence::kError:
+        o->result = RegistryFailure(RegistryStatus::kCannotRead, reason);
+        return false;
+    }
+  }
+  if (plan.judge_others) o->open_parts = OpenParts(*t);
+  return true;
+}
+
+// The pass after Begin; |o| tells what came of it.
+void Run(RegistryTransaction* t, const PassPlan& plan, PassOutcome* o) {
   RegistryEdit edit = plan.edit;  // the document points into its entries
   bool go_on = false;
   try {
-    go_on = LoadAndEdit(t, plan, &edit, &o);
+    go_on = LoadAndEdit(t, plan, &edit, o);
   } catch (const std::bad_alloc&) {
     // Whatever was read is let go: naming the backup may need memory.
     t->document.doc.reset();
     ByteBuffer().swap(t->document.text);
-    o.out_of_memory = true;
-    o.loaded = false;
+    o->out_of_memory = true;
+    o->loaded = false;
   }
-  if (!plan.write || o.result.status == RegistryStatus::kRefused) return o;
-  SettleBackup(t, plan, &o);
-  if (!go_on || o.out_of_memory) return o;
-  if (!o.rewrite) return o;
-  Commit(t, plan, &o);
-  return o;
+  if (!plan.write || o->result.status == RegistryStatus::kRefused) return;
+  SettleBackup(t, plan, o);
+  if (go_on && !o->out_of_memory && o->rewrite) Commit(t, plan, o);
 }
 
-void EndTransaction(RegistryTransaction* t) { DropBackup(t); }
+}  // namespace
+
+PassOutcome RunTransaction(RegistryTransaction* t, const PassPlan& plan) {
+  PassOutcome o;
+  if (Begin(t, plan, &o)) Run(t, plan, &o);
+  DropBackup(t);  // what was prepared and not committed
+  return o;
+}

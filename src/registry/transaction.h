@@ -6,25 +6,25 @@
 //
 //   RegistryTransaction t;
 //   t.RegistryPath = ...; t.BackupPath = ...; t.folder = ...;
-//   if (!LockRegistry(&t, wait_ms, &result)) ...   // kCannotLock
-//   PassOutcome o = RunTransaction(&t, plan);      // everything else
-//   EndTransaction(&t);                            // on every way out
+//   PassOutcome o = RunTransaction(&t, plan);
 //
-// RunTransaction reads the registry once; when there is no backup, the
-// bytes go to the backup's temporary file as they are read, so that a
+// RunTransaction takes the folder's lock (LockRegistry), judges who else
+// may change the registry, and reads it once; when there is no backup,
+// the bytes go to the backup's temporary file as they are read, so that a
 // registry that cannot be parsed is backed up too. Then it parses them
 // once and, on that one document, checks the entries to add (--strict),
 // edits, names the backup, prints and replaces the registry, and checks
-// the appended entries in the file as written. It says nothing: the
-// outcome tells what was found, removed and added, and why it failed.
+// the appended entries in the file as written. Whatever it prepared and
+// did not commit is gone when it returns. It says nothing: the outcome
+// tells what was found, removed and added, and why it failed.
 //
 // A pass that only reads (a listing, a check) calls LoadRegistry without
 // the lock and the backup, and commits nothing; a dry run is a plan that
-// does not write.
+// does not write, and takes no lock.
 //
 // What a failure leaves: the registry as it was, and a backup that is
 // whole or absent. A process killed on the way leaves temporary files;
-// the next run's LockRegistry removes them.
+// the next run removes them once it holds the lock.
 #ifndef MODREG_REGISTRY_TRANSACTION_H_
 #define MODREG_REGISTRY_TRANSACTION_H_
 
@@ -71,6 +71,10 @@ struct LoadMode {
 // What a pass asks of RunTransaction.
 struct PassPlan {
   RegistryEdit edit;
+  unsigned lock_wait_ms = 0;  // the longest wait for another run's lock
+  // An unregistration: a registry that is not there is nothing to do.
+  bool nothing_without_registry = false;
+  bool judge_others = false;  // tell who else may change the registry
   // Also remove the Module elements that stop every application from
   // starting (CheckDocument's breaks-startup): a repair.
   bool remove_breaking = false;
@@ -98,10 +102,25 @@ struct RemovedChild {
   size_t line = 0;  // where it began, when the pass found the lines
 };
 
+// A part of the registry that users who are not administrators may change:
+// its folder (or, |through|, a parent of it) or the file itself.
+struct OpenPart {
+  std::string name;
+  std::string through;  // the parent found open; empty: |name| itself
+};
+
+// Returns the parts of |t|'s registry that users who are not
+// administrators may change: its folder, then the file; empty when
+// neither, or when that cannot be told.
+std::vector<OpenPart> OpenParts(const RegistryTransaction& t);
+
 struct PassOutcome {
-  // kWritten, kUnchanged (also for a dry run), or the failure: kCannotRead,
-  // kMalformed, kRefused, kCannotWrite, with its reason.
+  // kWritten, kUnchanged (also for a dry run), or the failure:
+  // kCannotLock, kCannotRead, kMalformed, kRefused, kCannotWrite, with its
+  // reason.
   RegistryResult result;
+  bool no_registry = false;  // with |nothing_without_registry|: none there
+  std::vector<OpenPart> open_parts;  // with |judge_others|
   // Memory ran out: while loading, checking or editing (|loaded| false),
   // or while writing.
   bool out_of_memory = false;
@@ -119,13 +138,6 @@ struct PassOutcome {
   std::string check_after_failed;            // why it could not be made
 };
 
-// Takes the lock of |t|'s folder, waiting at most |wait_ms| for another
-// run's, and removes what a killed run left: the temporary files of the
-// registry and of its backup. False with |result| kCannotLock and the
-// system's reason.
-bool LockRegistry(RegistryTransaction* t, unsigned wait_ms,
-                  RegistryResult* result);
-
 // Reads the registry once and parses it into |t|'s document. With
 // |back_up|, when nothing is at the backup's name, the bytes are copied to
 // the backup's temporary file as they are read, each part while it is in
@@ -133,10 +145,9 @@ bool LockRegistry(RegistryTransaction* t, unsigned wait_ms,
 RegistryResult LoadRegistry(RegistryTransaction* t, const LoadMode& mode);
 
 // Runs the pass |plan| on the registry of |t|, as the calling sequence
-// above says, and returns what came of it.
+// above says, and returns what came of it. A pass that writes holds the
+// folder's lock from then on, until UnlockRegistryFolder or the end of
+// the process.
 PassOutcome RunTransaction(RegistryTransaction* t, const PassPlan& plan);
-
-// Removes whatever |t| prepared and did not commit.
-void EndTransaction(RegistryTransaction* t);
 
 #endif  // MODREG_REGISTRY_TRANSACTION_H_

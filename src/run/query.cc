@@ -74,10 +74,10 @@ int RunCheck(const Workplace& place, Sink* out) {
       CheckDocument(t.document, place.framework_bits);
   SayRegistry(out, place);
   // The name first, then what others can do, in parentheses.
-  const std::vector<OpenToOthers> open = RegistryOpenToOthers(place);
-  for (const OpenToOthers& part : open)
+  const std::vector<OpenPart> open = OpenParts(t);
+  for (const OpenPart& part : open)
     Say(out, "unsafe: " + platform::DisplayName(part.name) + " (" +
-                 part.risk + ")");
+                 OpenRisk(part) + ")");
   size_t problems = open.size();
   for (const CheckedModule& module : checked)
     for (const std::string& line : CheckLines(module, true))

@@ -43,20 +43,10 @@ int StatusOf(RegistryStatus status) {
   return kExitCannotWrite;
 }
 
-std::vector<OpenToOthers> RegistryOpenToOthers(const Workplace& place) {
-  const std::string what =
-      "can be changed by users who are not administrators";
-  const std::string so =
-      ": any of them can choose the modules every OpenNI application loads";
-  std::vector<OpenToOthers> open;
-  std::string through, ignored;
-  if (platform::FolderOpenToOthers(place.registry_folder, &through, &ignored))
-    open.push_back({place.registry_folder,
-                    what + (through.empty() ? "" : ", through its parent " +
-                                                       through) + so});
-  if (platform::FileOpenToOthers(place.RegistryPath, &ignored))
-    open.push_back({place.RegistryPath, what + so});
-  return open;
+std::string OpenRisk(const OpenPart& part) {
+  return "can be changed by users who are not administrators" +
+         (part.through.empty() ? "" : ", through its parent " + part.through) +
+         ": any of them can choose the modules every OpenNI application loads";
 }
 
 std::string VariableHint(const Workplace& place) {

@@ -32,17 +32,9 @@ void SayEntries(void (*say)(Sink*, const std::string&), Sink* out,
 // Returns the exit status of a registry operation that ended in |status|.
 int StatusOf(RegistryStatus status);
 
-// What users who are not administrators may change: |name|, the
-// registry's folder or the registry itself, and what that lets them do.
-struct OpenToOthers {
-  std::string name;
-  std::string risk;
-};
-
-// Returns what of the registry users who are not administrators may
-// change: its folder (or a parent of it), then the file itself; empty
-// when neither, or when that cannot be told.
-std::vector<OpenToOthers> RegistryOpenToOthers(const Workplace& place);
+// Returns what users who are not administrators may do with |part| of
+// the registry: "can be changed by users who are not administrators...".
+std::string OpenRisk(const OpenPart& part);
 
 // Returns, when the registry is missing at the default place while the
 // variable of the framework of |place|'s width (the machine's value

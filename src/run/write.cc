@@ -13,41 +13,6 @@
 
 namespace {
 
-// An unregistration has nothing to do without a registry: the framework
-// may have been removed first. Only a registry that is not there counts;
-// one that cannot be looked at is status 3, in |*status|.
-bool NothingToUnregister(const Options& options, const Workplace& place,
-                         Sink* out, int* status) {
-  if (options.mode != Mode::kUnregister) return false;
-  std::string reason;
-  platform::Presence presence = platform::LookUp(place.RegistryPath, &reason);
-  if (presence == platform::Presence::kExists) return false;
-  *status = kExitOk;
-  if (presence == platform::Presence::kError)
-    *status = Report(out, kExitCannotRead,
-                     "cannot read " + platform::DisplayName(place.RegistryPath) +
-                         ": " + reason);
-  else
-    Note(out, "result: no registry, nothing to remove");
-  return true;
-}
-
-// Warns once of each part of the registry that users who are not
-// administrators may change.
-void WarnIfOpenToOthers(const Workplace& place, Sink* out) {
-  for (const OpenToOthers& open : RegistryOpenToOthers(place))
-    Report(out, kExitOk,
-           "warning: " + platform::DisplayName(open.name) + " " + open.risk);
-}
-
-// Takes the registry folder's lock, which this run then holds until it
-// ends.
-int Lock(const Workplace& place, RegistryTransaction* t, Sink* out) {
-  RegistryResult result;
-  if (LockRegistry(t, platform::kLockWaitMs, &result)) return kExitOk;
-  return Report(out, kExitCannotLock, FailureText(place, "lock", result));
-}
-
 // Says how the backup went, in the verbose report.
 void SayBackup(const PassOutcome& o, Sink* out) {
   if (o.backup == BackupState::kNone) return;
@@ -88,6 +53,9 @@ PassPlan PlanFor(const Options& options, const Workplace& place, Sink* out) {
   plan.edit.product_dir = place.ProductDir;
   plan.edit.entries = place.entries;
   plan.edit.removals_alone_written = options.mode == Mode::kUnregister;
+  plan.lock_wait_ms = platform::kLockWaitMs;
+  plan.nothing_without_registry = options.mode == Mode::kUnregister;
+  plan.judge_others = options.mode != Mode::kUnregister && !options.dry_run;
   plan.bits = place.framework_bits;
   plan.write = !options.dry_run;
   plan.check_first = options.strict && !options.dry_run;
@@ -101,6 +69,15 @@ PassPlan PlanFor(const Options& options, const Workplace& place, Sink* out) {
 // and came, and in the verbose report the check of what came.
 int SayUpdate(const Options& options, const Workplace& place,
               const PassOutcome& o, Sink* out) {
+  if (o.result.status == RegistryStatus::kCannotLock)
+    return Report(out, kExitCannotLock, FailureText(place, "lock", o.result));
+  if (o.no_registry) {
+    Note(out, "result: no registry, nothing to remove");
+    return kExitOk;
+  }
+  for (const OpenPart& part : o.open_parts)
+    Report(out, kExitOk, "warning: " + platform::DisplayName(part.name) + " " +
+                             OpenRisk(part));
   const std::string problem =
       options.strict && !o.checked_first.empty()
           ? SayCheck(o.checked_first, "the entries to add", out)
@@ -128,6 +105,10 @@ int SayUpdate(const Options& options, const Workplace& place,
 // What a dry run found: what would go and come. Status 1 when the
 // registry's bytes would change.
 int SayDryRun(const Workplace& place, const PassOutcome& o, Sink* out) {
+  if (o.no_registry) {
+    Note(out, "result: no registry, nothing to remove");
+    return kExitOk;
+  }
   if (o.out_of_memory)
     return Report(out, kExitOutOfMemory,
                   "cannot read " + platform::DisplayName(place.RegistryPath) +
@@ -155,6 +136,8 @@ std::string RepairedText(const RemovedChild& removed) {
 // What a repair did or, with --dry-run, would do.
 int SayRepair(const Options& options, const Workplace& place,
               const PassOutcome& o, Sink* out) {
+  if (o.result.status == RegistryStatus::kCannotLock)
+    return Report(out, kExitCannotLock, FailureText(place, "lock", o.result));
   if (!o.loaded && o.out_of_memory)
     return Report(out, kExitOutOfMemory,
                   "cannot repair " + platform::DisplayName(place.RegistryPath) +
@@ -186,32 +169,22 @@ int SayRepair(const Options& options, const Workplace& place,
 }  // namespace
 
 int RunRegister(const Options& options, const Workplace& place, Sink* out) {
-  RegistryTransaction t = TransactionFor(place);
   SayRegistry(out, place);
-  int status = kExitOk;
-  if (!options.dry_run) status = Lock(place, &t, out);
-  if (status != kExitOk || NothingToUnregister(options, place, out, &status))
-    return status;
-  if (options.mode != Mode::kUnregister && !options.dry_run)
-    WarnIfOpenToOthers(place, out);
+  RegistryTransaction t = TransactionFor(place);
   const PassOutcome o = RunTransaction(&t, PlanFor(options, place, out));
-  EndTransaction(&t);
   return options.dry_run ? SayDryRun(place, o, out)
                          : SayUpdate(options, place, o, out);
 }
 
 int RunRepair(const Options& options, const Workplace& place, Sink* out) {
-  RegistryTransaction t = TransactionFor(place);
   SayRegistry(out, place);
-  if (!options.dry_run)
-    if (int status = Lock(place, &t, out)) return status;
   PassPlan plan;
   plan.remove_breaking = true;
   plan.bits = place.framework_bits;
   plan.write = !options.dry_run;
+  plan.lock_wait_ms = platform::kLockWaitMs;
   plan.back_up_only_if_rewritten = true;
   plan.report = true;
-  const PassOutcome o = RunTransaction(&t, plan);
-  EndTransaction(&t);
-  return SayRepair(options, place, o, out);
+  RegistryTransaction t = TransactionFor(place);
+  return SayRepair(options, place, RunTransaction(&t, plan), out);
 }
