@@ -1,6 +1,6 @@
 // The POSIX log: appended to, and written only when it is this user's own
 // file, in a folder reached through no other user's link.
-#include "platform/platform.h"
+#include "platform/log_file.h"
 
 #include <fcntl.h>
 #include <limits.h>

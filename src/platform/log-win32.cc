@@ -1,11 +1,13 @@
 // The log on Windows: opened to append to only when it is this user's or
 // an administrator's own file, and written a whole line at a time.
-#include "platform/platform.h"
+#include "platform/log_file.h"
 
 #include <aclapi.h>
 #include <sddl.h>
 
-#include "platform/win32.h"
+#include "platform/win32_path.h"
+#include "platform/win32_security.h"
+#include "platform/win32_text.h"
 
 namespace platform {
 using namespace win32;
@@ -124,6 +126,10 @@ HANDLE OpenOrMake(const std::wstring& path, bool* created,
 
 }  // namespace
 
+// A log made new is for this user, SYSTEM and Administrators; an existing
+// one is written when SYSTEM, Administrators, TrustedInstaller or this
+// user owns it. A link or junction on the way is told by the file's final
+// name.
 bool OpenAppend(const std::string& path, OutputFile* file, bool* created,
                 std::string* error) {
   const std::wstring wide = Wide(path);
@@ -148,6 +154,7 @@ bool OpenAppend(const std::string& path, OutputFile* file, bool* created,
   return true;
 }
 
+// Lines end in CR LF.
 bool AppendLine(OutputFile* file, const std::string& line, std::string* error) {
   const std::string text = line + "\r\n";
   // Windows appends each write whole; Wine finds the end and then writes
@@ -162,19 +169,6 @@ bool AppendLine(OutputFile* file, const std::string& line, std::string* error) {
   const bool ok = WriteOutput(file, text.data(), text.size(), error);
   if (locked) UnlockFileEx(h, 0, 1, 0, &at);
   return ok;
-}
-
-bool IsOpenAs(const OutputFile& file, const std::string& path) {
-  // A short (8.3) name taken to the long one first, which the final path
-  // of a handle gives; neither call opens the file.
-  std::wstring name = Wide(path);
-  DWORD n = GetLongPathNameW(name.c_str(), nullptr, 0);
-  std::wstring long_name(n, L'\0');
-  if (n && GetLongPathNameW(name.c_str(), long_name.data(), n) == n - 1) {
-    long_name.resize(n - 1);
-    name = long_name;
-  }
-  return OpenedItself(Handle(file.handle), name);
 }
 
 }  // namespace platform

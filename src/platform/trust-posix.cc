@@ -1,6 +1,6 @@
 // Whether others than root and this user may change a folder or a file
 // on POSIX.
-#include "platform/platform.h"
+#include "platform/trust.h"
 
 #include <limits.h>
 #include <sys/stat.h>
@@ -93,6 +93,19 @@ bool FileOpenToOthers(const std::string& path, std::string* error) {
   if (stat(posix::HostPath(path).c_str(), &st) == 0) return OpenStat(st, false);
   if (errno != ENOENT && errno != ENOTDIR) posix::Fail(error);
   return false;
+}
+
+// Its mode, and its owner and group where the process may set them.
+bool TakeProtection(OutputFile* file, const std::string& target,
+                    std::string* error) {
+  struct stat st;
+  if (stat(posix::HostPath(target).c_str(), &st) != 0) return true;
+  int fd = static_cast<int>(file->handle);
+  // Owner and group first: a change of owner may clear set-id bits. Only
+  // root may give a file away; others keep their own.
+  if (fchown(fd, st.st_uid, st.st_gid) != 0 && errno != EPERM)
+    return posix::Fail(error);
+  return fchmod(fd, st.st_mode & 07777) == 0 || posix::Fail(error);
 }
 
 }  // namespace platform

@@ -46,6 +46,41 @@ bool IsAbsolute(std::string_view path) {
   return path.size() >= 3 && IsSlash(path[0]) && IsSlash(path[1]);
 }
 
+namespace {
+
+template <class Char>
+size_t RootLengthOf(std::basic_string_view<Char> path) {
+  const auto slash = [&](size_t at) {
+    return at < path.size() && (path[at] == '\\' || path[at] == '/');
+  };
+  const auto drive = [&](size_t at) {
+    return path.size() >= at + 3 && path[at] < 0x80 &&
+           IsDriveLetter(static_cast<char>(path[at])) && path[at + 1] == ':' &&
+           slash(at + 2);
+  };
+  if (drive(0)) return 3;
+  if (!slash(0) || !slash(1)) return 0;
+  size_t at = 2;
+  if (path.size() >= 4 && (path[2] == '?' || path[2] == '.') && slash(3)) {
+    if (drive(4)) return 7;
+    if (path.size() >= 8 && (path[4] | 0x20) == 'u' &&
+        (path[5] | 0x20) == 'n' && (path[6] | 0x20) == 'c' && slash(7))
+      at = 8;
+  }
+  // Past the server's and the share's names.
+  for (int part = 0; part < 2; ++part) {
+    while (at < path.size() && !slash(at)) ++at;
+    if (at == path.size()) return at;
+    ++at;
+  }
+  return at;
+}
+
+}  // namespace
+
+size_t RootLength(std::string_view path) { return RootLengthOf(path); }
+size_t RootLength(std::wstring_view path) { return RootLengthOf(path); }
+
 std::string ResolveDots(const std::string& path, size_t root) {
   std::vector<std::string> parts;
   for (size_t from = root; from <= path.size();) {

@@ -1,6 +1,6 @@
 #include "registry/backup.h"
 
-#include "platform/platform.h"
+#include "platform/lookup.h"
 #include "registry/replace.h"
 
 std::string BackupRegistry(const std::string& RegistryPath,

@@ -3,6 +3,7 @@
 #include <vector>
 
 #include "platform/faults.h"
+#include "platform/trust.h"
 
 namespace {
 

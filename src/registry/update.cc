@@ -2,7 +2,8 @@
 
 #include <string_view>
 
-#include "platform/platform.h"
+#include "platform/files.h"
+#include "platform/lookup.h"
 #include "platform/winpath.h"
 #include "registry/printer.h"
 #include "registry/replace.h"

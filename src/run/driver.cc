@@ -6,7 +6,10 @@
 #include <string>
 #include <vector>
 
-#include "platform/platform.h"
+#include "platform/files.h"
+#include "platform/lock.h"
+#include "platform/lookup.h"
+#include "platform/process.h"
 #include "platform/winpath.h"
 #include "registry/backup.h"
 #include "registry/check.h"
@@ -94,7 +97,7 @@ int Lock(const Workplace& place, Sink* out) {
   std::optional<bool> fault = faults::Intercept("lock", &error);
   if (fault ? !*fault
             : !platform::LockRegistryFolder(
-                  place.registry_folder,
+                  place.registry_folder, kLockFileName,
                   faults::LockWaitMs(platform::kLockWaitMs), &error))
     return Report(out, kExitCannotLock,
                   "cannot lock " + platform::DisplayName(place.registry_folder) +

@@ -3,7 +3,8 @@
 #include <new>
 #include <optional>
 
-#include "platform/platform.h"
+#include "platform/lookup.h"
+#include "platform/trust.h"
 #include "platform/winpath.h"
 #include "run/status.h"
 
