@@ -8,6 +8,7 @@
 #include "platform/win32_path.h"
 #include "platform/win32_security.h"
 #include "platform/win32_text.h"
+#include "platform/winpath.h"
 
 namespace platform {
 using namespace win32;
@@ -33,7 +34,7 @@ bool ReachedAsSpelled(HANDLE h, const std::wstring& path) {
   DWORD n = GetFullPathNameW(path.c_str(), MAX_PATH * 2, full, nullptr);
   if (n == 0 || n >= MAX_PATH * 2) return false;
   const std::wstring spelled = LongNames(std::wstring(full, n));
-  const size_t root_length = RootLength(spelled);
+  const size_t root_length = winpath::RootLength(spelled);
   return OpenedAs(h, spelled.substr(0, root_length),
                   spelled.substr(root_length));
 }
