@@ -206,6 +206,9 @@ bool InUse(DWORD code, const std::wstring& target) {
 
 }  // namespace
 
+// A file that another program holds open (the replace fails with a
+// sharing violation, or access denied while this process may delete the
+// target) is waited for, at most kReplaceWaitMs.
 bool ReplaceByRename(const std::string& source, const std::string& target,
                  std::string* error) {
   // Windows replaces no read-only file, nor one that is open: the
@@ -262,6 +265,8 @@ bool RemoveFile(const std::string& path) {
   return RemoveItself(path) == ERROR_SUCCESS;
 }
 
+// By the name under which the system knows |file| (links resolved, case
+// aside) against the resolved folder of |path| and the name in it.
 bool IsOpenAs(const OutputFile& file, const std::string& path) {
   // A short (8.3) name taken to the long one first, which the final path
   // of a handle gives; neither call opens the file.

@@ -137,6 +137,10 @@ void RemoveMade(int folder, const std::string& name, int fd) {
 
 }  // namespace
 
+// Each folder on the way is opened as itself, from the root, and a
+// symbolic link on the way followed only when root or this process's user
+// owns it (a link of another user's is refused, naming it). An existing
+// log is written when this process's user or root owns it.
 bool OpenAppend(const std::string& path, OutputFile* file, bool* created,
                 std::string* error) {
   signal(SIGXFSZ, SIG_IGN);  // as for CreateOutput

@@ -25,6 +25,10 @@ bool OpenStat(const struct stat& st, bool parent) {
 
 }  // namespace
 
+// Of the host path: a Wine prefix's folders and those above it. A folder
+// is open when its owner is neither root nor this process's user, or its
+// group or others may write in it; in a parent the sticky bit makes that
+// write harmless.
 bool FolderOpenToOthers(const std::string& dir, std::string* through,
                         std::string* error) {
   // The folder's name is resolved component by component, as the system
@@ -87,6 +91,9 @@ bool FolderOpenToOthers(const std::string& dir, std::string* through,
   return true;
 }
 
+// Its owner is neither root nor this process's user, or its group or
+// others may write it; a symbolic link at |path| is followed, as the
+// file's readers follow it.
 bool FileOpenToOthers(const std::string& path, std::string* error) {
   // Followed, as the registry's readers follow a link there.
   struct stat st;
