@@ -206,9 +206,6 @@ bool InUse(DWORD code, const std::wstring& target) {
 
 }  // namespace
 
-// A file that another program holds open (the replace fails with a
-// sharing violation, or access denied while this process may delete the
-// target) is waited for, at most kReplaceWaitMs.
 bool ReplaceByRename(const std::string& source, const std::string& target,
                  std::string* error) {
   // Windows replaces no read-only file, nor one that is open: the

@@ -127,10 +127,6 @@ HANDLE OpenOrMake(const std::wstring& path, bool* created,
 
 }  // namespace
 
-// A log made new is for this user, SYSTEM and Administrators; an existing
-// one is written when SYSTEM, Administrators, TrustedInstaller or this
-// user owns it. A link or junction on the way is told by the file's final
-// name.
 bool OpenAppend(const std::string& path, OutputFile* file, bool* created,
                 std::string* error) {
   const std::wstring wide = Wide(path);

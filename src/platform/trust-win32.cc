@@ -52,11 +52,8 @@ std::vector<std::wstring> FoldersUp(std::wstring path) {
 
 }  // namespace
 
-// Open when its owner is not SYSTEM, Administrators or TrustedInstaller
-// (under Wine, which shows the files of the user running it as that
-// user's, also not this process's user), or its DACL is missing or lets
-// anyone else change it: in the folder create or change files, in it or a
-// parent remove or rename what is in it, or change permissions or owner.
+// Each folder as JudgeDescriptor judges it (under Wine, which shows the
+// files of the user running it as that user's, with that user's).
 bool FolderOpenToOthers(const std::string& dir, std::string* through,
                         std::string* error) {
   const std::wstring name = Wide(dir);
@@ -99,9 +96,6 @@ bool FolderOpenToOthers(const std::string& dir, std::string* through,
   return false;
 }
 
-// Open when its owner is not SYSTEM, Administrators or TrustedInstaller
-// (or this process's user under Wine), or its DACL lets anyone else
-// write, delete, or change its permissions or owner.
 bool FileOpenToOthers(const std::string& path, std::string* error) {
   std::vector<BYTE> user;
   PSID user_sid = UserSid(&user) ? user.data() : nullptr;

@@ -54,26 +54,22 @@ size_t RootLengthOf(std::basic_string_view<Char> path) {
     return at < path.size() && (path[at] == '\\' || path[at] == '/');
   };
   const auto drive = [&](size_t at) {
-    return path.size() >= at + 3 && path[at] < 0x80 &&
-           IsDriveLetter(static_cast<char>(path[at])) && path[at + 1] == ':' &&
-           slash(at + 2);
+    return path.size() > at + 2 && path[at] < 0x80 && path[at + 1] == ':' &&
+           IsDriveLetter(static_cast<char>(path[at])) && slash(at + 2);
   };
-  if (drive(0)) return 3;
-  if (!slash(0) || !slash(1)) return 0;
-  size_t at = 2;
-  if (path.size() >= 4 && (path[2] == '?' || path[2] == '.') && slash(3)) {
-    if (drive(4)) return 7;
-    if (path.size() >= 8 && (path[4] | 0x20) == 'u' &&
-        (path[5] | 0x20) == 'n' && (path[6] | 0x20) == 'c' && slash(7))
-      at = 8;
-  }
-  // Past the server's and the share's names.
-  for (int part = 0; part < 2; ++part) {
-    while (at < path.size() && !slash(at)) ++at;
-    if (at == path.size()) return at;
-    ++at;
-  }
-  return at;
+  if (drive(0) || !slash(0) || !slash(1)) return drive(0) ? 3 : 0;
+  // "\\?\" or "\\.\" before a drive, or before "UNC\" and a share.
+  const bool prefix = path.size() > 3 && (path[2] == '?' || path[2] == '.') &&
+                      slash(3);
+  if (prefix && drive(4)) return 7;
+  size_t at = prefix && path.size() > 7 && (path[4] | 0x20) == 'u' &&
+                      (path[5] | 0x20) == 'n' && (path[6] | 0x20) == 'c' &&
+                      slash(7)
+                  ? 8
+                  : 2;
+  for (int part = 0; part < 2 && at < path.size(); ++part, ++at)
+    while (at < path.size() && !slash(at)) ++at;  // the server, the share
+  return at > path.size() ? path.size() : at;
 }
 
 }  // namespace
