@@ -49,7 +49,7 @@
 #include <vector>
 
 #include "heap_count.h"
-#include "platform/platform.h"
+#include "platform/files.h"
 #include "registry/printer.h"
 #include "registry/scan.h"
 #include "registry/textmode.h"

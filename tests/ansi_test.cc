@@ -3,7 +3,7 @@
 // Wine, which takes it for an English locale.
 #include <gtest/gtest.h>
 
-#include "platform/platform.h"
+#include "platform/ansi.h"
 
 namespace {
 

@@ -20,9 +20,15 @@
 #include <string>
 #include <vector>
 
-#include "platform/platform.h"
+#include "platform/files.h"
+#include "platform/lock.h"
+#include "platform/log_file.h"
+#include "platform/trust.h"
 
 namespace {
+
+// The lock file's name the tool gives LockRegistryFolder.
+constexpr char kLockFileName[] = "modules.xml.lock";
 
 // A new folder in /tmp, removed with all it holds at the test's end.
 std::string TempFolder() {
@@ -267,9 +273,9 @@ bool Lockable(const std::string& path) {
 
 TEST(LockRegistryFolder, HoldsAFileOfItsOwnAndRemovesItWhenDone) {
   const std::string dir = TempFolder();
-  const std::string lock = dir + "/" + platform::kLockFileName;
+  const std::string lock = dir + "/" + kLockFileName;
   std::string error;
-  ASSERT_TRUE(platform::LockRegistryFolder(dir, 0, &error)) << error;
+  ASSERT_TRUE(platform::LockRegistryFolder(dir, kLockFileName, 0, &error)) << error;
   struct stat st;
   ASSERT_EQ(lstat(lock.c_str(), &st), 0);
   EXPECT_TRUE(S_ISREG(st.st_mode));
@@ -284,7 +290,7 @@ TEST(LockRegistryFolder, HoldsAFileOfItsOwnAndRemovesItWhenDone) {
 TEST(LockRegistryFolder, MissingFolderNeedsNoLock) {
   const std::string dir = TempFolder() + "/none";
   std::string error;
-  EXPECT_TRUE(platform::LockRegistryFolder(dir, 0, &error)) << error;
+  EXPECT_TRUE(platform::LockRegistryFolder(dir, kLockFileName, 0, &error)) << error;
   EXPECT_NE(access(dir.c_str(), F_OK), 0);
   platform::UnlockRegistryFolder();
 }
@@ -352,7 +358,7 @@ TEST(LockRegistryFolder, OthersLocksDoNotHoldItUp) {
     SCOPED_TRACE(c.name);
     if (c.needs_root && !can_give) continue;
     const std::string dir = TempFolder();
-    const std::string lock = dir + "/" + platform::kLockFileName;
+    const std::string lock = dir + "/" + kLockFileName;
     const std::string victim = TempFolder() + "/victim";
     Write(dir + "/modules.xml", "<Modules />\n");
     Write(victim, kVictim);
@@ -366,7 +372,7 @@ TEST(LockRegistryFolder, OthersLocksDoNotHoldItUp) {
     }
 
     std::string error;
-    EXPECT_TRUE(platform::LockRegistryFolder(dir, 0, &error)) << error;
+    EXPECT_TRUE(platform::LockRegistryFolder(dir, kLockFileName, 0, &error)) << error;
     struct stat st;
     ASSERT_EQ(lstat(lock.c_str(), &st), 0);
     EXPECT_TRUE(S_ISREG(st.st_mode));
@@ -398,13 +404,13 @@ int HoldAsAnotherRun(const std::string& lock) {
 // waited for, at most the bound, and stays as it is.
 TEST(LockRegistryFolder, WaitsForAnotherRunsLock) {
   const std::string dir = TempFolder();
-  const std::string lock = dir + "/" + platform::kLockFileName;
+  const std::string lock = dir + "/" + kLockFileName;
   const int other = HoldAsAnotherRun(lock);
   ASSERT_GE(other, 0);
   struct stat before, after;
   ASSERT_EQ(lstat(lock.c_str(), &before), 0);
   std::string error;
-  EXPECT_FALSE(platform::LockRegistryFolder(dir, 30, &error));
+  EXPECT_FALSE(platform::LockRegistryFolder(dir, kLockFileName, 30, &error));
   EXPECT_EQ(error.rfind("another run holds the registry's lock; gave up "
                         "after waiting ",
                         0),
@@ -422,7 +428,7 @@ TEST(LockRegistryFolder, WaitsForAnotherRunsLock) {
 // the one removed (where a third run would not see it).
 TEST(LockRegistryFolder, TakesItAnewWhenTheHolderRemovedIt) {
   const std::string dir = TempFolder();
-  const std::string lock = dir + "/" + platform::kLockFileName;
+  const std::string lock = dir + "/" + kLockFileName;
   // The other run's lock, as it holds it (not this process's, which the
   // child would inherit).
   const int other = HoldAsAnotherRun(lock);
@@ -437,7 +443,7 @@ TEST(LockRegistryFolder, TakesItAnewWhenTheHolderRemovedIt) {
     alarm(60);
     close(other);  // the other run's, not this one's
     std::string reason;
-    char said = platform::LockRegistryFolder(dir, 30000, &reason) ? 'y' : 'n';
+    char said = platform::LockRegistryFolder(dir, kLockFileName, 30000, &reason) ? 'y' : 'n';
     if (write(ready[1], &said, 1) != 1) _exit(1);
     pause();
     _exit(0);

@@ -55,6 +55,7 @@ RegistryTransaction Open() {
   t.RegistryPath = R"(C:\OpenNI\Data\modules.xml)";
   t.BackupPath = R"(C:\OpenNI\Data\modules.xml.old)";
   t.folder = R"(C:\OpenNI\Data)";
+  t.lock_name = "modules.xml.lock";
   return t;
 }
 

@@ -5,12 +5,21 @@
 
 #include <string>
 
-#include "platform/platform.h"
-#include "platform/win32.h"
+#include "platform/files.h"
+#include "platform/lock.h"
+#include "platform/log_file.h"
+#include "platform/lookup.h"
+#include "platform/trust.h"
+#include "platform/win32_path.h"
+#include "platform/win32_security.h"
+#include "platform/win32_text.h"
 
 #include <sddl.h>  // after windows.h
 
 namespace {
+
+// The lock file's name the tool gives LockRegistryFolder.
+constexpr char kLockFileName[] = "modules.xml.lock";
 
 using platform::win32::Judged;
 using platform::win32::Utf8;
@@ -264,9 +273,9 @@ TEST(OpenAppend, ALogInAFolderSpelledOtherwise) {
 
 TEST(LockRegistryFolder, AFileOfItsOwnThatGoesWithTheLock) {
   const std::string folder = TempFolder("lock");
-  const std::string lock = folder + "\\" + platform::kLockFileName;
+  const std::string lock = folder + "\\" + kLockFileName;
   std::string error;
-  ASSERT_TRUE(platform::LockRegistryFolder(folder, 1000, &error)) << error;
+  ASSERT_TRUE(platform::LockRegistryFolder(folder, kLockFileName, 1000, &error)) << error;
   EXPECT_TRUE(Exists(lock));
   // No one else may open it meanwhile: the lock.
   HANDLE other = CreateFileW(Wide(lock).c_str(), GENERIC_READ,
@@ -282,20 +291,20 @@ TEST(LockRegistryFolder, AFileOfItsOwnThatGoesWithTheLock) {
 TEST(LockRegistryFolder, ASecondTakeWaitsAndGivesUp) {
   const std::string folder = TempFolder("lock-twice");
   std::string error;
-  ASSERT_TRUE(platform::LockRegistryFolder(folder, 1000, &error)) << error;
-  EXPECT_FALSE(platform::LockRegistryFolder(folder, 100, &error));
+  ASSERT_TRUE(platform::LockRegistryFolder(folder, kLockFileName, 1000, &error)) << error;
+  EXPECT_FALSE(platform::LockRegistryFolder(folder, kLockFileName, 100, &error));
   EXPECT_EQ(error.rfind("another run holds the registry's lock", 0), 0u)
       << error;
   platform::UnlockRegistryFolder();
   // Released: taken at once.
-  EXPECT_TRUE(platform::LockRegistryFolder(folder, 0, &error)) << error;
+  EXPECT_TRUE(platform::LockRegistryFolder(folder, kLockFileName, 0, &error)) << error;
   platform::UnlockRegistryFolder();
   RemoveDirectoryW(Wide(folder).c_str());
 }
 
 TEST(LockRegistryFolder, WhatALostRunLeftIsTakenOver) {
   const std::string folder = TempFolder("lock-left");
-  const std::string lock = folder + "\\" + platform::kLockFileName;
+  const std::string lock = folder + "\\" + kLockFileName;
   for (DWORD attributes : {FILE_ATTRIBUTE_NORMAL, FILE_ATTRIBUTE_READONLY}) {
     SCOPED_TRACE(attributes);
     HANDLE h = CreateFileW(Wide(lock).c_str(), GENERIC_WRITE, 0, nullptr,
@@ -303,7 +312,7 @@ TEST(LockRegistryFolder, WhatALostRunLeftIsTakenOver) {
     ASSERT_NE(h, INVALID_HANDLE_VALUE);
     CloseHandle(h);
     std::string error;
-    EXPECT_TRUE(platform::LockRegistryFolder(folder, 1000, &error)) << error;
+    EXPECT_TRUE(platform::LockRegistryFolder(folder, kLockFileName, 1000, &error)) << error;
     platform::UnlockRegistryFolder();
     EXPECT_FALSE(Exists(lock));
     platform::RemoveFile(lock);
@@ -313,10 +322,10 @@ TEST(LockRegistryFolder, WhatALostRunLeftIsTakenOver) {
 
 TEST(LockRegistryFolder, AFolderAtItsNameIsReported) {
   const std::string folder = TempFolder("lock-folder");
-  const std::string lock = folder + "\\" + platform::kLockFileName;
+  const std::string lock = folder + "\\" + kLockFileName;
   ASSERT_TRUE(CreateDirectoryW(Wide(lock).c_str(), nullptr));
   std::string error;
-  EXPECT_FALSE(platform::LockRegistryFolder(folder, 60000, &error));
+  EXPECT_FALSE(platform::LockRegistryFolder(folder, kLockFileName, 60000, &error));
   EXPECT_EQ(error, lock + " is a folder");
   RemoveDirectoryW(Wide(lock).c_str());
   RemoveDirectoryW(Wide(folder).c_str());
@@ -326,7 +335,7 @@ TEST(LockRegistryFolder, NoFolderNoLock) {
   const std::string parent = TempFolder("lock-none");
   const std::string folder = parent + "\\none";
   std::string error;
-  EXPECT_TRUE(platform::LockRegistryFolder(folder, 0, &error)) << error;
+  EXPECT_TRUE(platform::LockRegistryFolder(folder, kLockFileName, 0, &error)) << error;
   EXPECT_FALSE(Exists(folder));
   platform::UnlockRegistryFolder();
   RemoveDirectoryW(Wide(parent).c_str());

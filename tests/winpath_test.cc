@@ -54,6 +54,39 @@ TEST(WinPath, AbsoluteFolders) {
   }
 }
 
+// The root of a full path, as the Windows side's final paths and long
+// names begin; UTF-16 text measured as UTF-8 is.
+TEST(WinPath, RootLength) {
+  struct Case {
+    const char* path;
+    size_t root;
+  } cases[] = {
+      {"C:\\", 3},
+      {"C:\\Program Files\\x", 3},
+      {"d:/x", 3},
+      {"\\\\srv\\share\\x\\y", 12},
+      {"//srv/share/x", 12},
+      {"\\\\srv\\share", 11},
+      {"\\\\srv", 5},
+      {"\\\\?\\C:\\x", 7},
+      {"\\\\.\\c:\\", 7},
+      {"\\\\?\\UNC\\srv\\share\\x", 18},
+      {"\\\\.\\pipe\\name", 9},
+      {"C:x", 0},
+      {"C:", 0},
+      {"\\x", 0},
+      {"x\\y", 0},
+      {"", 0},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.path);
+    EXPECT_EQ(winpath::RootLength(c.path), c.root);
+    const std::string narrow = c.path;
+    EXPECT_EQ(winpath::RootLength(std::wstring(narrow.begin(), narrow.end())),
+              c.root);
+  }
+}
+
 TEST(WinPath, IsUnderAFolderInEitherCaseAndSlash) {
   const char* dir = "C:\\Apps\\Sensor";
   for (const char* path : {"C:\\Apps\\Sensor\\a.dll", "c:/apps/SENSOR/a.dll",

@@ -39,7 +39,7 @@
 #include <thread>
 #include <vector>
 
-#include "platform/platform.h"
+#include "platform/process.h"
 
 namespace faults {
 namespace {

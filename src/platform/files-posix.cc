@@ -1,6 +1,5 @@
-// POSIX files: read, looked up as Wine finds them, written and put in
-// place by rename.
-#include "platform/platform.h"
+// POSIX files: read, written and put in place by rename.
+#include "platform/files.h"
 
 #include <dirent.h>
 #include <fcntl.h>
@@ -12,7 +11,7 @@
 #include <unistd.h>
 
 #include "platform/posix.h"
-#include "platform/winpath.h"
+#include "platform/trust.h"
 
 namespace platform {
 namespace {
@@ -31,44 +30,6 @@ bool WriteAll(int fd, const char* data, size_t size) {
   return true;
 }
 
-bool SameIgnoringCase(const char* a, const std::string& b) {
-  return strlen(a) == b.size() && strncasecmp(a, b.c_str(), b.size()) == 0;
-}
-
-// |folder|/|name|, or the entry of |folder| whose name differs from |name|
-// in case only. False with |kind| set when there is none or the folder
-// cannot be read.
-bool Component(const std::string& folder, const std::string& name,
-               std::string* path, FileKind* kind, std::string* error) {
-  struct stat st;
-  *path = folder + "/" + name;
-  if (lstat(path->c_str(), &st) == 0) return true;
-  if (errno != ENOENT) {
-    *kind = errno == ENOTDIR ? FileKind::kMissing : FileKind::kUnreadable;
-    return posix::Fail(error);
-  }
-  DIR* dir = opendir(folder.c_str());
-  if (!dir) {
-    *kind = errno == ENOENT || errno == ENOTDIR ? FileKind::kMissing
-                                                : FileKind::kUnreadable;
-    return posix::Fail(error);
-  }
-  bool found = false;
-  while (const dirent* entry = readdir(dir)) {
-    if (SameIgnoringCase(entry->d_name, name)) {
-      *path = folder + "/" + entry->d_name;
-      found = true;
-      break;
-    }
-  }
-  closedir(dir);
-  if (!found) {
-    *kind = FileKind::kMissing;
-    *error = strerror(ENOENT);
-  }
-  return found;
-}
-
 // Makes a new name in the folder of host path |path| durable.
 void SyncFolderOf(const std::string& path) {
   std::string dir = path.substr(0, path.find_last_of('/') + 1);
@@ -80,72 +41,6 @@ void SyncFolderOf(const std::string& path) {
 }
 
 }  // namespace
-
-FileKind LookUpFile(const std::string& windows_path, std::string* host_path,
-                    std::string* error) {
-  if (!winpath::IsAbsolute(windows_path)) return FileKind::kRelative;
-  // Components, separated by either slash; "\\?\" and "\\.\" dropped.
-  std::vector<std::string> parts;
-  size_t start = 0;
-  for (size_t i = 0; i <= windows_path.size(); ++i) {
-    if (i < windows_path.size() && windows_path[i] != '\\' &&
-        windows_path[i] != '/')
-      continue;
-    std::string part = windows_path.substr(start, i - start);
-    start = i + 1;
-    if (part.empty() || part == ".") continue;
-    if (part == "..") {
-      if (parts.size() > 1) parts.pop_back();
-      continue;
-    }
-    parts.push_back(part);
-  }
-  if (windows_path[1] != ':' && !parts.empty() &&
-      (parts[0] == "?" || parts[0] == "."))
-    parts.erase(parts.begin());
-  std::string root;
-  const std::string dosdevices = posix::WinePrefix() + "/dosdevices";
-  size_t first = 1;
-  if (!parts.empty() && parts[0].size() == 2 && parts[0][1] == ':') {
-    std::string drive = {static_cast<char>(tolower(parts[0][0])), ':'};
-    struct stat st;
-    root = dosdevices + "/" + drive;
-    if (drive == "c:" && stat(dosdevices.c_str(), &st) != 0)
-      root = posix::DriveC();
-  } else if (parts.size() >= 3 && strcasecmp(parts[0].c_str(), "UNC") == 0) {
-    root = dosdevices + "/unc";  // \\?\UNC\server\share\...
-  } else if (parts.size() >= 2 && windows_path[1] != ':') {
-    root = dosdevices + "/unc";  // \\server\share\...
-    first = 0;
-  } else {
-    *error = strerror(ENOENT);
-    return FileKind::kMissing;
-  }
-  std::string path = root;
-  FileKind kind = FileKind::kMissing;
-  for (size_t i = first; i < parts.size(); ++i) {
-    const std::string folder = path;
-    if (!Component(folder, parts[i], &path, &kind, error)) return kind;
-  }
-  *host_path = path;
-  struct stat st;
-  if (stat(path.c_str(), &st) != 0) {
-    *error = posix::Reason();
-    return errno == ENOENT || errno == ENOTDIR ? FileKind::kMissing
-                                               : FileKind::kUnreadable;
-  }
-  return S_ISREG(st.st_mode)   ? FileKind::kFile
-         : S_ISDIR(st.st_mode) ? FileKind::kFolder
-                               : FileKind::kOther;
-}
-
-Presence LookUp(const std::string& path, std::string* error) {
-  struct stat st;
-  if (stat(posix::HostPath(path).c_str(), &st) == 0) return Presence::kExists;
-  if (errno == ENOENT || errno == ENOTDIR) return Presence::kMissing;
-  *error = posix::Reason();
-  return Presence::kError;
-}
 
 bool CreateOutput(const std::string& path, OutputFile* file,
                   std::string* error) {
@@ -186,18 +81,7 @@ bool CloseOutput(OutputFile* file, std::string* error) {
   return rc == 0 || posix::Fail(error);
 }
 
-bool TakeProtection(OutputFile* file, const std::string& target,
-                    std::string* error) {
-  struct stat st;
-  if (stat(posix::HostPath(target).c_str(), &st) != 0) return true;
-  int fd = static_cast<int>(file->handle);
-  // Owner and group first: a change of owner may clear set-id bits. Only
-  // root may give a file away; others keep their own.
-  if (fchown(fd, st.st_uid, st.st_gid) != 0 && errno != EPERM)
-    return posix::Fail(error);
-  return fchmod(fd, st.st_mode & 07777) == 0 || posix::Fail(error);
-}
-
+// A symbolic link at |path| stays: the file it leads to is replaced.
 bool ReplacedFile(const std::string& path, std::string* file,
                   std::string* error) {
   *file = path;
@@ -242,6 +126,7 @@ bool RemoveFile(const std::string& path) {
   return unlink(posix::HostPath(path).c_str()) == 0 || errno == ENOENT;
 }
 
+// By device and inode.
 bool IsOpenAs(const OutputFile& file, const std::string& path) {
   struct stat sa, sb;
   return fstat(static_cast<int>(file.handle), &sa) == 0 &&
@@ -285,7 +170,5 @@ void CloseInput(InputFile* file) {
   if (file->handle >= 0) close(static_cast<int>(file->handle));
   file->handle = -1;
 }
-
-std::string ExpandShortNames(const std::string& path) { return path; }
 
 }  // namespace platform

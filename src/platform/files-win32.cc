@@ -1,9 +1,10 @@
-// Files on Windows: looking them up, reading them, writing a new one and
-// putting it in the place of the old.
-#include "platform/platform.h"
+// Files on Windows: reading them, writing a new one and putting it in the
+// place of the old.
+#include "platform/files.h"
 
-#include "platform/win32.h"
-#include "platform/winpath.h"
+#include "platform/win32_path.h"
+#include "platform/win32_security.h"
+#include "platform/win32_text.h"
 
 namespace platform {
 using namespace win32;
@@ -46,36 +47,6 @@ bool InputSize(InputFile* file, unsigned long long* size, std::string* error) {
   return true;
 }
 
-FileKind LookUpFile(const std::string& windows_path, std::string* host_path,
-                    std::string* error) {
-  if (!winpath::IsAbsolute(windows_path)) return FileKind::kRelative;
-  *host_path = windows_path;
-  DWORD attributes = GetFileAttributesW(Wide(windows_path).c_str());
-  if (attributes == INVALID_FILE_ATTRIBUTES) {
-    DWORD code = GetLastError();
-    *error = Reason(code);
-    return IsMissing(code) ? FileKind::kMissing : FileKind::kUnreadable;
-  }
-  if (attributes & FILE_ATTRIBUTE_DIRECTORY) return FileKind::kFolder;
-  if (attributes & FILE_ATTRIBUTE_DEVICE) return FileKind::kOther;
-  return FileKind::kFile;
-}
-
-std::string ExpandShortNames(const std::string& path) {
-  const std::wstring wide = Wide(path);
-  if (wide.empty()) return path;
-  return Utf8(LongNames(wide).c_str());
-}
-
-Presence LookUp(const std::string& path, std::string* error) {
-  if (GetFileAttributesW(Wide(path).c_str()) != INVALID_FILE_ATTRIBUTES)
-    return Presence::kExists;
-  DWORD code = GetLastError();
-  if (IsMissing(code)) return Presence::kMissing;
-  *error = Reason(code);
-  return Presence::kError;
-}
-
 namespace {
 
 // Opens |path| itself, a link or junction included, never what it leads
@@ -99,18 +70,6 @@ HANDLE OpenItself(const std::wstring& path, DWORD access) {
     return INVALID_HANDLE_VALUE;
   }
   return h;
-}
-
-// The attributes a replaced file keeps.
-constexpr DWORD kKeptAttributes =
-    FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM |
-    FILE_ATTRIBUTE_ARCHIVE | FILE_ATTRIBUTE_NOT_CONTENT_INDEXED;
-
-// Sets the attributes of the open file |h|; none is "normal".
-bool SetAttributes(HANDLE h, DWORD attributes) {
-  FILE_BASIC_INFO basic = {};  // times of zero stay as they are
-  basic.FileAttributes = attributes ? attributes : FILE_ATTRIBUTE_NORMAL;
-  return SetFileInformationByHandle(h, FileBasicInfo, &basic, sizeof basic);
 }
 
 // Sets the attributes of |path| itself, never of what a link there leads
@@ -219,60 +178,6 @@ bool CloseOutput(OutputFile* file, std::string* error) {
   return true;
 }
 
-bool TakeProtection(OutputFile* file, const std::string& target,
-                    std::string* error) {
-  const std::wstring from = Wide(target);
-  DWORD attributes = GetFileAttributesW(from.c_str());
-  if (attributes == INVALID_FILE_ATTRIBUTES) {
-    DWORD code = GetLastError();
-    if (IsMissing(code)) return true;
-    *error = Reason(code);
-    return false;
-  }
-  std::vector<DWORD> descriptor;
-  if (!ReadSecurity(from, OWNER_SECURITY_INFORMATION |
-                              GROUP_SECURITY_INFORMATION |
-                              DACL_SECURITY_INFORMATION,
-                    &descriptor)) {
-    *error = "reading the security descriptor of " + target + ": " + Reason();
-    return false;
-  }
-  // Everything is set through the file's own handles, never by its name,
-  // which another user of the folder could have moved. The DACL needs
-  // WRITE_DAC, the owner's right; owner and group need WRITE_OWNER, which
-  // only some may have: they are kept where the process may set them.
-  PSECURITY_DESCRIPTOR sd = descriptor.data();
-  // A DACL that inherits nothing from the folder (its protected flag set)
-  // stays so, and one that inherits stays open to the folder's entries.
-  SECURITY_DESCRIPTOR_CONTROL control = 0;
-  DWORD revision = 0;
-  if (!GetSecurityDescriptorControl(sd, &control, &revision)) {
-    *error = "reading the security descriptor of " + target + ": " + Reason();
-    return false;
-  }
-  const SECURITY_INFORMATION dacl =
-      DACL_SECURITY_INFORMATION | (control & SE_DACL_PROTECTED
-                                       ? PROTECTED_DACL_SECURITY_INFORMATION
-                                       : UNPROTECTED_DACL_SECURITY_INFORMATION);
-  const HANDLE h = Handle(file->handle);
-  if (!SetKernelObjectSecurity(h, dacl, sd)) {
-    *error = "setting the DACL of " + file->path + ": " + Reason();
-    return false;
-  }
-  HANDLE owner = ReOpenFile(h, WRITE_OWNER, kShareAll, 0);
-  if (owner != INVALID_HANDLE_VALUE) {
-    if (!SetKernelObjectSecurity(owner, OWNER_SECURITY_INFORMATION |
-                                            GROUP_SECURITY_INFORMATION, sd))
-      SetKernelObjectSecurity(owner, GROUP_SECURITY_INFORMATION, sd);
-    CloseHandle(owner);
-  }
-  if (!SetAttributes(h, attributes & kKeptAttributes)) {
-    *error = "setting the attributes of " + file->path + ": " + Reason();
-    return false;
-  }
-  return true;
-}
-
 bool ReplacedFile(const std::string& path, std::string* file,
                   std::string*) {
   // MoveFileExW replaces a link itself, like any file.
@@ -355,6 +260,21 @@ bool RenameNoReplace(const std::string& source, const std::string& target,
 
 bool RemoveFile(const std::string& path) {
   return RemoveItself(path) == ERROR_SUCCESS;
+}
+
+// By the name under which the system knows |file| (links resolved, case
+// aside) against the resolved folder of |path| and the name in it.
+bool IsOpenAs(const OutputFile& file, const std::string& path) {
+  // A short (8.3) name taken to the long one first, which the final path
+  // of a handle gives; neither call opens the file.
+  std::wstring name = Wide(path);
+  DWORD n = GetLongPathNameW(name.c_str(), nullptr, 0);
+  std::wstring long_name(n, L'\0');
+  if (n && GetLongPathNameW(name.c_str(), long_name.data(), n) == n - 1) {
+    long_name.resize(n - 1);
+    name = long_name;
+  }
+  return OpenedItself(Handle(file.handle), name);
 }
 
 }  // namespace platform

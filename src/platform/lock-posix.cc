@@ -1,7 +1,7 @@
 // The registry folder's lock on POSIX: flock on a file in the folder that
 // only this process's user and root may open, so that no other user can
 // hold it.
-#include "platform/platform.h"
+#include "platform/lock.h"
 
 #include <fcntl.h>
 #include <sys/file.h>
@@ -20,6 +20,7 @@ namespace {
 struct HeldLock {
   int folder = -1;
   int file = -1;
+  std::string name;  // the file's in the folder
 };
 HeldLock held;
 
@@ -31,12 +32,11 @@ bool Trusted(const struct stat& st) {
          (st.st_mode & (S_IRWXG | S_IRWXO)) == 0;
 }
 
-// Tells whether the open |fd| is the file that kLockFileName names in
-// |folder|.
-bool AtName(int folder, int fd) {
+// Tells whether the open |fd| is the file that |name| names in |folder|.
+bool AtName(int folder, const char* name, int fd) {
   struct stat opened, named;
   return fstat(fd, &opened) == 0 &&
-         fstatat(folder, kLockFileName, &named, AT_SYMLINK_NOFOLLOW) == 0 &&
+         fstatat(folder, name, &named, AT_SYMLINK_NOFOLLOW) == 0 &&
          posix::SameFile(opened, named);
 }
 
@@ -48,18 +48,19 @@ bool Denied(int code) {
 
 enum class Opened { kFile, kNoLock, kFailed };
 
-// Opens the lock file in |folder| as |*fd|: a missing one is made, an
+// Opens the lock file |name| in |folder| as |*fd|: a missing one is made, an
 // untrusted one removed as itself (when it is still what was looked at)
 // and made anew. Between these steps another run may make or remove it:
 // they are tried again, a few times. kNoLock when this process may not
 // make the file: it may not change the registry either.
-Opened OpenLockFile(int folder, int* fd, std::string* error) {
+Opened OpenLockFile(int folder, const char* name, int* fd,
+                    std::string* error) {
   constexpr int kOpen =
       O_RDWR | O_NOFOLLOW | O_CLOEXEC | O_NOCTTY | O_NONBLOCK;
   for (int attempt = 1;; ++attempt) {
-    *fd = openat(folder, kLockFileName, kOpen);
+    *fd = openat(folder, name, kOpen);
     if (*fd < 0 && errno == ENOENT) {
-      *fd = openat(folder, kLockFileName, kOpen | O_CREAT | O_EXCL, 0600);
+      *fd = openat(folder, name, kOpen | O_CREAT | O_EXCL, 0600);
       if (*fd >= 0) return Opened::kFile;
       if (Denied(errno)) return Opened::kNoLock;
     }
@@ -70,7 +71,7 @@ Opened OpenLockFile(int folder, int* fd, std::string* error) {
         return Opened::kFailed;
       }
       if (Trusted(st)) return Opened::kFile;
-      if (AtName(folder, *fd) && unlinkat(folder, kLockFileName, 0) != 0 &&
+      if (AtName(folder, name, *fd) && unlinkat(folder, name, 0) != 0 &&
           Denied(errno)) {
         close(*fd);
         return Opened::kNoLock;
@@ -81,7 +82,7 @@ Opened OpenLockFile(int folder, int* fd, std::string* error) {
       // (ENXIO), a file of another user's (EACCES). Removed as itself,
       // unless it is a folder or a trusted file.
       const int code = errno;
-      if (fstatat(folder, kLockFileName, &st, AT_SYMLINK_NOFOLLOW) != 0 ||
+      if (fstatat(folder, name, &st, AT_SYMLINK_NOFOLLOW) != 0 ||
           S_ISDIR(st.st_mode) || Trusted(st)) {
         // A trusted file that this process may not open is root's, and
         // this process is not root's: it needs the lock only if it may
@@ -91,11 +92,11 @@ Opened OpenLockFile(int folder, int* fd, std::string* error) {
         *error = strerror(code);
         return Opened::kFailed;
       }
-      if (unlinkat(folder, kLockFileName, 0) != 0 && Denied(errno))
+      if (unlinkat(folder, name, 0) != 0 && Denied(errno))
         return Opened::kNoLock;
     }
     if (attempt == posix::kCreateAttempts) {
-      *error = std::string(kLockFileName) +
+      *error = std::string(name) +
                " was made or removed by others each time this run took it";
       return Opened::kFailed;
     }
@@ -124,8 +125,12 @@ bool AwaitFlock(int fd, std::chrono::steady_clock::time_point start,
 
 }  // namespace
 
-bool LockRegistryFolder(const std::string& dir, unsigned wait_ms,
-                        std::string* error) {
+// A lock (flock) on the file |file_name| in |dir|, made for this process's
+// user only; one there that another user could open (a link, a file with
+// other hard links, of another user's or that others may open, anything
+// but a regular file) is removed as itself and made anew.
+bool LockRegistryFolder(const std::string& dir, const std::string& file_name,
+                        unsigned wait_ms, std::string* error) {
   UnlockRegistryFolder();  // one lock at a time
   // The folder stays open with the lock, so that the file removed at the
   // end is the one in the folder locked, whatever happens to its name.
@@ -138,7 +143,7 @@ bool LockRegistryFolder(const std::string& dir, unsigned wait_ms,
   const auto start = std::chrono::steady_clock::now();
   for (;;) {
     int fd = -1;
-    const Opened opened = OpenLockFile(folder, &fd, error);
+    const Opened opened = OpenLockFile(folder, file_name.c_str(), &fd, error);
     if (opened != Opened::kFile) {
       close(folder);
       return opened == Opened::kNoLock;
@@ -150,8 +155,8 @@ bool LockRegistryFolder(const std::string& dir, unsigned wait_ms,
     }
     // The run that held it may have removed it at its end: the lock is
     // then on the file made after it.
-    if (AtName(folder, fd)) {
-      held = {folder, fd};
+    if (AtName(folder, file_name.c_str(), fd)) {
+      held = {folder, fd, file_name};
       return true;
     }
     close(fd);
@@ -160,8 +165,8 @@ bool LockRegistryFolder(const std::string& dir, unsigned wait_ms,
 
 void UnlockRegistryFolder() {
   if (held.file < 0) return;
-  if (AtName(held.folder, held.file))
-    unlinkat(held.folder, kLockFileName, 0);
+  if (AtName(held.folder, held.name.c_str(), held.file))
+    unlinkat(held.folder, held.name.c_str(), 0);
   close(held.file);
   close(held.folder);
   held = HeldLock();

@@ -1,6 +1,6 @@
 // The POSIX log: appended to, and written only when it is this user's own
 // file, in a folder reached through no other user's link.
-#include "platform/platform.h"
+#include "platform/log_file.h"
 
 #include <fcntl.h>
 #include <limits.h>
@@ -137,6 +137,10 @@ void RemoveMade(int folder, const std::string& name, int fd) {
 
 }  // namespace
 
+// Each folder on the way is opened as itself, from the root, and a
+// symbolic link on the way followed only when root or this process's user
+// owns it (a link of another user's is refused, naming it). An existing
+// log is written when this process's user or root owns it.
 bool OpenAppend(const std::string& path, OutputFile* file, bool* created,
                 std::string* error) {
   signal(SIGXFSZ, SIG_IGN);  // as for CreateOutput

@@ -1,11 +1,14 @@
 // The log on Windows: opened to append to only when it is this user's or
 // an administrator's own file, and written a whole line at a time.
-#include "platform/platform.h"
+#include "platform/log_file.h"
 
 #include <aclapi.h>
 #include <sddl.h>
 
-#include "platform/win32.h"
+#include "platform/win32_path.h"
+#include "platform/win32_security.h"
+#include "platform/win32_text.h"
+#include "platform/winpath.h"
 
 namespace platform {
 using namespace win32;
@@ -31,7 +34,7 @@ bool ReachedAsSpelled(HANDLE h, const std::wstring& path) {
   DWORD n = GetFullPathNameW(path.c_str(), MAX_PATH * 2, full, nullptr);
   if (n == 0 || n >= MAX_PATH * 2) return false;
   const std::wstring spelled = LongNames(std::wstring(full, n));
-  const size_t root_length = RootLength(spelled);
+  const size_t root_length = winpath::RootLength(spelled);
   return OpenedAs(h, spelled.substr(0, root_length),
                   spelled.substr(root_length));
 }
@@ -148,6 +151,7 @@ bool OpenAppend(const std::string& path, OutputFile* file, bool* created,
   return true;
 }
 
+// Lines end in CR LF.
 bool AppendLine(OutputFile* file, const std::string& line, std::string* error) {
   const std::string text = line + "\r\n";
   // Windows appends each write whole; Wine finds the end and then writes
@@ -162,19 +166,6 @@ bool AppendLine(OutputFile* file, const std::string& line, std::string* error) {
   const bool ok = WriteOutput(file, text.data(), text.size(), error);
   if (locked) UnlockFileEx(h, 0, 1, 0, &at);
   return ok;
-}
-
-bool IsOpenAs(const OutputFile& file, const std::string& path) {
-  // A short (8.3) name taken to the long one first, which the final path
-  // of a handle gives; neither call opens the file.
-  std::wstring name = Wide(path);
-  DWORD n = GetLongPathNameW(name.c_str(), nullptr, 0);
-  std::wstring long_name(n, L'\0');
-  if (n && GetLongPathNameW(name.c_str(), long_name.data(), n) == n - 1) {
-    long_name.resize(n - 1);
-    name = long_name;
-  }
-  return OpenedItself(Handle(file.handle), name);
 }
 
 }  // namespace platform

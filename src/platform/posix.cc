@@ -5,7 +5,6 @@
 
 #include <cstdlib>
 
-#include "platform/platform.h"
 #include "platform/winpath.h"
 
 namespace platform {

@@ -1,11 +1,11 @@
-// The process on Windows: its command line, the ANSI code page, the
-// environment, WOW64 and the protections it asks of the system.
-#include "platform/platform.h"
+// The process on Windows: its command line, the environment, WOW64 and
+// the protections it asks of the system.
+#include "platform/process.h"
 
 #include <stdlib.h>
 #include <string.h>
 
-#include "platform/win32.h"
+#include "platform/win32_text.h"
 
 // The C runtime's own reader of the UTF-16 command line (msvcrt.dll).
 struct StartupInfo {
@@ -17,8 +17,9 @@ extern "C" int __wgetmainargs(int* argc, wchar_t*** argv, wchar_t*** env,
 namespace platform {
 using namespace win32;
 
-std::string DisplayName(const std::string& path) { return path; }
-
+// Windows keeps the machine's variables in
+// HKLM\SYSTEM\CurrentControlSet\Control\Session Manager\Environment; a
+// REG_EXPAND_SZ value is expanded.
 bool MachineEnvironment(const std::string& name, std::string* value) {
   HKEY key;
   if (RegOpenKeyExW(HKEY_LOCAL_MACHINE,
@@ -85,16 +86,6 @@ std::vector<std::string> CommandLine(int argc, char** argv) {
   return args;
 }
 
-// GetACP(), not CP_ACP: the flags each conversion takes depend on the
-// code page, UTF-8 on a system set to use it for the ANSI calls.
-bool ToAnsi(const std::string& text, std::string* ansi) {
-  return ToCodePage(GetACP(), text, ansi);
-}
-
-std::string FromAnsi(const std::string& ansi) {
-  return Utf8(WideFrom(GetACP(), ansi).c_str());
-}
-
 bool IsWow64() {
   BOOL wow64 = FALSE;
   return IsWow64Process(GetCurrentProcess(), &wow64) && wow64;
@@ -124,6 +115,9 @@ using SetPolicy = BOOL(WINAPI*)(int policy, void* buffer, SIZE_T size);
 
 }  // namespace
 
+// The redirection trust policy, under which the process follows no
+// junction that a user other than an administrator made. A system
+// without it (before Windows 10 22H2) is left as it is.
 void HardenProcess() {
   // Looked up, not imported: older Windows has no such call, and then
   // nothing is done.

@@ -1,6 +1,6 @@
 // Reading a whole file, the same on every system, through the input-file
 // calls each system has.
-#include "platform/platform.h"
+#include "platform/files.h"
 
 namespace platform {
 

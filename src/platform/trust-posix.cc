@@ -1,6 +1,6 @@
 // Whether others than root and this user may change a folder or a file
 // on POSIX.
-#include "platform/platform.h"
+#include "platform/trust.h"
 
 #include <limits.h>
 #include <sys/stat.h>
@@ -25,6 +25,10 @@ bool OpenStat(const struct stat& st, bool parent) {
 
 }  // namespace
 
+// Of the host path: a Wine prefix's folders and those above it. A folder
+// is open when its owner is neither root nor this process's user, or its
+// group or others may write in it; in a parent the sticky bit makes that
+// write harmless.
 bool FolderOpenToOthers(const std::string& dir, std::string* through,
                         std::string* error) {
   // The folder's name is resolved component by component, as the system
@@ -87,12 +91,28 @@ bool FolderOpenToOthers(const std::string& dir, std::string* through,
   return true;
 }
 
+// Its owner is neither root nor this process's user, or its group or
+// others may write it; a symbolic link at |path| is followed, as the
+// file's readers follow it.
 bool FileOpenToOthers(const std::string& path, std::string* error) {
   // Followed, as the registry's readers follow a link there.
   struct stat st;
   if (stat(posix::HostPath(path).c_str(), &st) == 0) return OpenStat(st, false);
   if (errno != ENOENT && errno != ENOTDIR) posix::Fail(error);
   return false;
+}
+
+// Its mode, and its owner and group where the process may set them.
+bool TakeProtection(OutputFile* file, const std::string& target,
+                    std::string* error) {
+  struct stat st;
+  if (stat(posix::HostPath(target).c_str(), &st) != 0) return true;
+  int fd = static_cast<int>(file->handle);
+  // Owner and group first: a change of owner may clear set-id bits. Only
+  // root may give a file away; others keep their own.
+  if (fchown(fd, st.st_uid, st.st_gid) != 0 && errno != EPERM)
+    return posix::Fail(error);
+  return fchmod(fd, st.st_mode & 07777) == 0 || posix::Fail(error);
 }
 
 }  // namespace platform

@@ -1,35 +1,16 @@
 // Trust on Windows: whether users other than administrators may change a
 // folder, by its owner and DACL and those of its parents, or a file, by
 // its own.
-#include "platform/platform.h"
+#include "platform/trust.h"
 
-#include "platform/win32.h"
+#include "platform/win32_path.h"
+#include "platform/win32_security.h"
+#include "platform/win32_text.h"
+#include "platform/winpath.h"
 
 namespace platform {
 using namespace win32;
 namespace {
-
-// Rights that let a user create, change, remove or rename files in a
-// folder, or give them to others, whether held on the folder itself or
-// passed on to the files in it.
-constexpr DWORD kChangeRights = FILE_WRITE_DATA | FILE_APPEND_DATA |
-                                FILE_DELETE_CHILD | DELETE | WRITE_DAC |
-                                WRITE_OWNER | GENERIC_WRITE | GENERIC_ALL |
-                                MAXIMUM_ALLOWED;
-
-// Rights in a parent folder that let a user remove or rename what is in
-// it, the next folder on the way included, or take the folder over.
-// Making a new folder there (as Authenticated Users may in C:\) changes
-// nothing on the way.
-constexpr DWORD kParentChangeRights = FILE_DELETE_CHILD | DELETE | WRITE_DAC |
-                                      WRITE_OWNER | GENERIC_ALL |
-                                      MAXIMUM_ALLOWED;
-
-// Rights that let a user change a file, remove it, or give it to others.
-constexpr DWORD kFileChangeRights = FILE_WRITE_DATA | FILE_APPEND_DATA |
-                                    DELETE | WRITE_DAC | WRITE_OWNER |
-                                    GENERIC_WRITE | GENERIC_ALL |
-                                    MAXIMUM_ALLOWED;
 
 // Judges |path|, a folder or a file as |judged| says, in |*open|:
 // whether users other than administrators may change it. False with
@@ -56,7 +37,7 @@ bool Judge(const std::wstring& path, Judged judged, PSID user, bool* open,
 // The folders of full path |path|, itself first, up to its root, which
 // keeps its backslash ("C:\").
 std::vector<std::wstring> FoldersUp(std::wstring path) {
-  const size_t root = RootLength(path);
+  const size_t root = winpath::RootLength(path);
   while (path.size() > root && (path.back() == L'\\' || path.back() == L'/'))
     path.pop_back();
   std::vector<std::wstring> folders{path};
@@ -71,46 +52,8 @@ std::vector<std::wstring> FoldersUp(std::wstring path) {
 
 }  // namespace
 
-bool win32::JudgeDescriptor(PSECURITY_DESCRIPTOR sd, Judged judged,
-                            PSID user, bool* open) {
-  BOOL present = FALSE, defaulted = FALSE;
-  ACL* acl = nullptr;
-  PSID owner = nullptr;
-  if (!GetSecurityDescriptorDacl(sd, &present, &acl, &defaulted) ||
-      !GetSecurityDescriptorOwner(sd, &owner, &defaulted))
-    return false;
-  *open = true;
-  // An owner may change the DACL, whatever it says.
-  if (!owner || (!IsAdministrative(owner) &&
-                 !(user && UnderWine() && EqualSid(owner, user))))
-    return true;
-  // No DACL at all lets everyone do everything.
-  if (!present || !acl) return true;
-  for (DWORD i = 0; i < acl->AceCount; ++i) {
-    ACCESS_ALLOWED_ACE* ace = nullptr;
-    if (!GetAce(acl, i, reinterpret_cast<void**>(&ace))) continue;
-    if (ace->Header.AceType != ACCESS_ALLOWED_ACE_TYPE) continue;
-    // An entry for subfolders only gives nothing on the files here; in a
-    // parent no entry for what is made later gives anything on the
-    // folder that is there, nor on a file.
-    BYTE flags = ace->Header.AceFlags;
-    if ((flags & INHERIT_ONLY_ACE) &&
-        (judged != Judged::kFolder || !(flags & OBJECT_INHERIT_ACE)))
-      continue;
-    const DWORD rights = judged == Judged::kFolder   ? kChangeRights
-                         : judged == Judged::kParent ? kParentChangeRights
-                                                     : kFileChangeRights;
-    if (!(ace->Mask & rights)) continue;
-    PSID sid = &ace->SidStart;
-    if (EqualSid(sid, owner) || IsAdministrative(sid) ||
-        IsWellKnown(sid, WinCreatorOwnerSid))
-      continue;
-    return true;
-  }
-  *open = false;
-  return true;
-}
-
+// Each folder as JudgeDescriptor judges it (under Wine, which shows the
+// files of the user running it as that user's, with that user's).
 bool FolderOpenToOthers(const std::string& dir, std::string* through,
                         std::string* error) {
   const std::wstring name = Wide(dir);
@@ -163,6 +106,72 @@ bool FileOpenToOthers(const std::string& path, std::string* error) {
     return false;
   }
   return open;
+}
+
+namespace {
+
+// The attributes a replaced file keeps.
+constexpr DWORD kKeptAttributes =
+    FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM |
+    FILE_ATTRIBUTE_ARCHIVE | FILE_ATTRIBUTE_NOT_CONTENT_INDEXED;
+
+}  // namespace
+
+// The security descriptor (the DACL; owner and group where the process
+// may set them) and the hidden, system, read-only, archive and
+// not-indexed attributes.
+bool TakeProtection(OutputFile* file, const std::string& target,
+                    std::string* error) {
+  const std::wstring from = Wide(target);
+  DWORD attributes = GetFileAttributesW(from.c_str());
+  if (attributes == INVALID_FILE_ATTRIBUTES) {
+    DWORD code = GetLastError();
+    if (IsMissing(code)) return true;
+    *error = Reason(code);
+    return false;
+  }
+  std::vector<DWORD> descriptor;
+  if (!ReadSecurity(from, OWNER_SECURITY_INFORMATION |
+                              GROUP_SECURITY_INFORMATION |
+                              DACL_SECURITY_INFORMATION,
+                    &descriptor)) {
+    *error = "reading the security descriptor of " + target + ": " + Reason();
+    return false;
+  }
+  // Everything is set through the file's own handles, never by its name,
+  // which another user of the folder could have moved. The DACL needs
+  // WRITE_DAC, the owner's right; owner and group need WRITE_OWNER, which
+  // only some may have: they are kept where the process may set them.
+  PSECURITY_DESCRIPTOR sd = descriptor.data();
+  // A DACL that inherits nothing from the folder (its protected flag set)
+  // stays so, and one that inherits stays open to the folder's entries.
+  SECURITY_DESCRIPTOR_CONTROL control = 0;
+  DWORD revision = 0;
+  if (!GetSecurityDescriptorControl(sd, &control, &revision)) {
+    *error = "reading the security descriptor of " + target + ": " + Reason();
+    return false;
+  }
+  const SECURITY_INFORMATION dacl =
+      DACL_SECURITY_INFORMATION | (control & SE_DACL_PROTECTED
+                                       ? PROTECTED_DACL_SECURITY_INFORMATION
+                                       : UNPROTECTED_DACL_SECURITY_INFORMATION);
+  const HANDLE h = Handle(file->handle);
+  if (!SetKernelObjectSecurity(h, dacl, sd)) {
+    *error = "setting the DACL of " + file->path + ": " + Reason();
+    return false;
+  }
+  HANDLE owner = ReOpenFile(h, WRITE_OWNER, kShareAll, 0);
+  if (owner != INVALID_HANDLE_VALUE) {
+    if (!SetKernelObjectSecurity(owner, OWNER_SECURITY_INFORMATION |
+                                            GROUP_SECURITY_INFORMATION, sd))
+      SetKernelObjectSecurity(owner, GROUP_SECURITY_INFORMATION, sd);
+    CloseHandle(owner);
+  }
+  if (!SetAttributes(h, attributes & kKeptAttributes)) {
+    *error = "setting the attributes of " + file->path + ": " + Reason();
+    return false;
+  }
+  return true;
 }
 
 }  // namespace platform

@@ -46,6 +46,37 @@ bool IsAbsolute(std::string_view path) {
   return path.size() >= 3 && IsSlash(path[0]) && IsSlash(path[1]);
 }
 
+namespace {
+
+template <class Char>
+size_t RootLengthOf(std::basic_string_view<Char> path) {
+  const auto slash = [&](size_t at) {
+    return at < path.size() && (path[at] == '\\' || path[at] == '/');
+  };
+  const auto drive = [&](size_t at) {
+    return path.size() > at + 2 && path[at] < 0x80 && path[at + 1] == ':' &&
+           IsDriveLetter(static_cast<char>(path[at])) && slash(at + 2);
+  };
+  if (drive(0) || !slash(0) || !slash(1)) return drive(0) ? 3 : 0;
+  // "\\?\" or "\\.\" before a drive, or before "UNC\" and a share.
+  const bool prefix = path.size() > 3 && (path[2] == '?' || path[2] == '.') &&
+                      slash(3);
+  if (prefix && drive(4)) return 7;
+  size_t at = prefix && path.size() > 7 && (path[4] | 0x20) == 'u' &&
+                      (path[5] | 0x20) == 'n' && (path[6] | 0x20) == 'c' &&
+                      slash(7)
+                  ? 8
+                  : 2;
+  for (int part = 0; part < 2 && at < path.size(); ++part, ++at)
+    while (at < path.size() && !slash(at)) ++at;  // the server, the share
+  return at > path.size() ? path.size() : at;
+}
+
+}  // namespace
+
+size_t RootLength(std::string_view path) { return RootLengthOf(path); }
+size_t RootLength(std::wstring_view path) { return RootLengthOf(path); }
+
 std::string ResolveDots(const std::string& path, size_t root) {
   std::vector<std::string> parts;
   for (size_t from = root; from <= path.size();) {

@@ -32,6 +32,14 @@ std::string_view LastComponent(std::string_view path);
 // process's current folder.
 bool IsAbsolute(std::string_view path);
 
+// Returns the length of the root of |path|: "C:\" (3), or
+// "\\server\share\" up to and with the separator after the share (all
+// of |path| when none follows); either after a "\\?\" or "\\.\" prefix
+// too ("\\?\C:\", "\\?\UNC\server\share\"). Either slash; 0 when
+// |path| has no such root. For UTF-16 text as for UTF-8.
+size_t RootLength(std::string_view path);
+size_t RootLength(std::wstring_view path);
+
 // Returns |path| with the components after its first |root| characters
 // read as Windows reads them: "\" or "/" between them, each one's trailing
 // dots and blanks dropped, "." and empty ones dropped, ".." dropping the

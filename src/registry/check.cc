@@ -4,7 +4,10 @@
 #include <new>
 #include <unordered_map>
 
-#include "platform/platform.h"
+#include "platform/ansi.h"
+#include "platform/files.h"
+#include "platform/lookup.h"
+#include "platform/process.h"
 #include "platform/winpath.h"
 #include "registry/pe.h"
 

@@ -4,7 +4,8 @@
 #include <cstring>
 
 #include "platform/faults.h"
-#include "platform/platform.h"
+#include "platform/files.h"
+#include "platform/lookup.h"
 #include "registry/reader.h"
 #include "registry/textmode.h"
 

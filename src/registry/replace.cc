@@ -1,6 +1,7 @@
 #include "registry/replace.h"
 
 #include "platform/faults.h"
+#include "platform/trust.h"
 
 namespace {
 

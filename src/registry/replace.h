@@ -27,7 +27,7 @@
 
 #include <string>
 
-#include "platform/platform.h"
+#include "platform/files.h"
 
 enum class ReplaceMode {
   kReplace,     // the registry: replaced

@@ -5,7 +5,10 @@
 #include <optional>
 
 #include "platform/faults.h"
-#include "platform/platform.h"
+#include "platform/files.h"
+#include "platform/lock.h"
+#include "platform/lookup.h"
+#include "platform/trust.h"
 #include "registry/printer.h"
 #include "registry/textmode.h"
 
@@ -247,7 +250,8 @@ bool LockRegistry(RegistryTransaction* t, unsigned wait_ms,
   std::optional<bool> fault = faults::Intercept("lock", &error);
   if (fault ? !*fault
             : !platform::LockRegistryFolder(
-                  t->folder, faults::LockWaitMs(wait_ms), &error)) {
+                  t->folder, t->lock_name, faults::LockWaitMs(wait_ms),
+                  &error)) {
     *result = RegistryFailure(RegistryStatus::kCannotLock, error);
     return false;
   }

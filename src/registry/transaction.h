@@ -5,7 +5,7 @@
 // The calling sequence of a pass that writes:
 //
 //   RegistryTransaction t;
-//   t.RegistryPath = ...; t.BackupPath = ...; t.folder = ...;
+//   t.RegistryPath = ...; t.BackupPath = ...; t.folder = ...; t.lock_name = ...;
 //   PassOutcome o = RunTransaction(&t, plan);
 //
 // RunTransaction takes the folder's lock (LockRegistry), judges who else
@@ -51,6 +51,7 @@ struct RegistryTransaction {
   std::string RegistryPath;
   std::string BackupPath;
   std::string folder;
+  std::string lock_name;  // the lock file's name in |folder|
   RegistryDocument document;
   // A dry run's: the file's bytes as they were read, to compare with.
   ByteBuffer raw;

@@ -3,7 +3,8 @@
 #include <new>
 #include <string>
 
-#include "platform/platform.h"
+#include "platform/lock.h"
+#include "platform/process.h"
 #include "run/log.h"
 #include "run/options.h"
 #include "run/query.h"

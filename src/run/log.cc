@@ -2,6 +2,8 @@
 
 #include <ctime>
 
+#include "platform/lookup.h"
+
 namespace {
 
 bool Logging(const Sink* sink) { return sink->log.handle >= 0; }

@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "platform/platform.h"
+#include "platform/log_file.h"
 
 struct Sink {
   FILE* out = nullptr;

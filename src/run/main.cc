@@ -2,7 +2,7 @@
 #include <string>
 #include <vector>
 
-#include "platform/platform.h"
+#include "platform/process.h"
 #include "run/driver.h"
 
 int main(int argc, char** argv) {

@@ -3,7 +3,7 @@
 #include <string>
 #include <vector>
 
-#include "platform/platform.h"
+#include "platform/lookup.h"
 #include "platform/winpath.h"
 #include "registry/check.h"
 #include "registry/list.h"

@@ -3,7 +3,7 @@
 #include <new>
 #include <optional>
 
-#include "platform/platform.h"
+#include "platform/lookup.h"
 #include "platform/winpath.h"
 #include "run/status.h"
 
@@ -70,6 +70,7 @@ RegistryTransaction TransactionFor(const Workplace& place) {
   t.RegistryPath = place.RegistryPath;
   t.BackupPath = place.BackupPath;
   t.folder = place.registry_folder;
+  t.lock_name = kLockFileName;
   return t;
 }
 

@@ -3,7 +3,9 @@
 #include <cstdlib>
 #include <string_view>
 
-#include "platform/platform.h"
+#include "platform/ansi.h"
+#include "platform/lookup.h"
+#include "platform/process.h"
 #include "platform/winpath.h"
 #include "registry/check.h"
 #include "registry/replace.h"
@@ -245,7 +247,7 @@ std::vector<std::string> RegistryFiles(const Options& options,
          {"\\Data\\modules.xml", "\\Data\\modules.xml.old"})
       files.insert(files.end(),
                    {*folder + name, TempPathFor(*folder + name)});
-    files.push_back(*folder + "\\Data\\" + platform::kLockFileName);
+    files.push_back(*folder + "\\Data\\" + kLockFileName);
   }
   return files;
 }

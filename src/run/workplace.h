@@ -18,6 +18,10 @@
 constexpr char kProgramFiles[] = "C:\\Program Files";
 constexpr char kProgramFilesX86[] = "C:\\Program Files (x86)";
 
+// The name of the lock file in the registry's folder, on which a run holds
+// the registry's lock (platform::LockRegistryFolder).
+constexpr char kLockFileName[] = "modules.xml.lock";
+
 // The longest path the framework's loader takes, in characters.
 constexpr size_t kMaxPathChars = 259;
 

@@ -4,7 +4,8 @@
 #include <string>
 #include <vector>
 
-#include "platform/platform.h"
+#include "platform/lock.h"
+#include "platform/lookup.h"
 #include "registry/check.h"
 #include "registry/transaction.h"
 #include "registry/update.h"

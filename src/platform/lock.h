@@ -1,0 +1,38 @@
+// The registry's lock: one run at a time changes the registry in a
+// folder.
+#ifndef MODREG_PLATFORM_LOCK_H_
+#define MODREG_PLATFORM_LOCK_H_
+
+#include <string>
+
+namespace platform {
+
+// The longest a run waits for another run's lock on the registry.
+constexpr unsigned kLockWaitMs = 60 * 1000;
+
+// Why a run gave up on the lock after waiting |waited_ms|.
+inline std::string LockTimeoutReason(unsigned long long waited_ms) {
+  return "another run holds the registry's lock; gave up after waiting " +
+         std::to_string((waited_ms + 500) / 1000) + " s";
+}
+
+// Takes an exclusive lock that guards the registry in folder |dir| until
+// UnlockRegistryFolder or the end of the process, held on the file
+// |file_name| in |dir|, which only this process's user and administrators
+// may open; one there that others could open is removed as itself and
+// made anew. Waits while another process holds the lock, at most
+// |wait_ms|, and then fails with LockTimeoutReason. The system releases
+// it when the process dies. A folder that does not exist holds no
+// registry and needs no lock; nor does one this process may make no file
+// in, as it may not change the registry either.
+bool LockRegistryFolder(const std::string& dir, const std::string& file_name,
+                        unsigned wait_ms, std::string* error);
+
+// Releases the registry's lock this process took, if any, and removes its
+// file: a normal run leaves none (a killed run's is harmless: the next
+// run takes the lock on it and removes it).
+void UnlockRegistryFolder();
+
+}  // namespace platform
+
+#endif  // MODREG_PLATFORM_LOCK_H_

@@ -1,0 +1,188 @@
+// Security on Windows: identifiers, descriptors, and the judging of them.
+#include "platform/win32_security.h"
+
+namespace platform::win32 {
+
+namespace {
+
+// Reads the SID that |kind| (TokenUser, TokenOwner) names in this
+// process's token into |sid|; both records begin with the SID's address.
+bool TokenSid(TOKEN_INFORMATION_CLASS kind, std::vector<BYTE>* sid) {
+  HANDLE token = nullptr;
+  if (!OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &token))
+    return false;
+  DWORD size = 0;
+  GetTokenInformation(token, kind, nullptr, 0, &size);
+  std::vector<DWORD> info(size / sizeof(DWORD) + 1);
+  bool ok = size && GetTokenInformation(token, kind, info.data(), size,
+                                        &size);
+  CloseHandle(token);
+  if (!ok) return false;
+  PSID found = *reinterpret_cast<PSID*>(info.data());
+  BYTE* bytes = static_cast<BYTE*>(found);
+  sid->assign(bytes, bytes + GetLengthSid(found));
+  return true;
+}
+
+}  // namespace
+
+bool UserSid(std::vector<BYTE>* sid) { return TokenSid(TokenUser, sid); }
+
+bool WellKnownSid(WELL_KNOWN_SID_TYPE type, std::vector<BYTE>* sid) {
+  DWORD size = SECURITY_MAX_SID_SIZE;
+  sid->resize(size);
+  return CreateWellKnownSid(type, nullptr, sid->data(), &size);
+}
+
+bool IsWellKnown(PSID sid, WELL_KNOWN_SID_TYPE type) {
+  BYTE known[SECURITY_MAX_SID_SIZE];
+  DWORD size = sizeof known;
+  return CreateWellKnownSid(type, nullptr, known, &size) &&
+         EqualSid(sid, known);
+}
+
+namespace {
+
+bool IsTrustedInstaller(PSID sid) {
+  SID_IDENTIFIER_AUTHORITY nt = SECURITY_NT_AUTHORITY;
+  PSID installer = nullptr;
+  if (!AllocateAndInitializeSid(&nt, 6, 80, 956008885, 3418522649u,
+                                1831038044, 1853292631, 2271478464u, 0, 0,
+                                &installer))
+    return false;
+  bool same = EqualSid(sid, installer);
+  FreeSid(installer);
+  return same;
+}
+
+}  // namespace
+
+bool IsAdministrative(PSID sid) {
+  return IsWellKnown(sid, WinLocalSystemSid) ||
+         IsWellKnown(sid, WinBuiltinAdministratorsSid) ||
+         IsTrustedInstaller(sid);
+}
+
+bool IsTrustedOwner(PSID owner) {
+  std::vector<BYTE> user, own;
+  return owner && (IsAdministrative(owner) ||
+                   (UserSid(&user) && EqualSid(owner, user.data())) ||
+                   (TokenSid(TokenOwner, &own) && EqualSid(owner, own.data())));
+}
+
+bool UnderWine() {
+  HMODULE ntdll = GetModuleHandleW(L"ntdll.dll");
+  return ntdll && GetProcAddress(ntdll, "wine_get_version") != nullptr;
+}
+
+bool MakeDescriptor(DWORD rights, bool protect, Descriptor* d) {
+  DWORD acl_size = sizeof(ACL);
+  for (auto& sid : d->sids)
+    acl_size += sizeof(ACCESS_ALLOWED_ACE) - sizeof(DWORD) +
+                GetLengthSid(sid.data());
+  d->acl.assign(acl_size / sizeof(DWORD) + 1, 0);
+  ACL* acl = reinterpret_cast<ACL*>(d->acl.data());
+  if (!InitializeAcl(acl, acl_size, ACL_REVISION)) return false;
+  for (auto& sid : d->sids)
+    if (!AddAccessAllowedAce(acl, ACL_REVISION, rights, sid.data()))
+      return false;
+  if (!InitializeSecurityDescriptor(&d->descriptor,
+                                    SECURITY_DESCRIPTOR_REVISION) ||
+      !SetSecurityDescriptorDacl(&d->descriptor, TRUE, acl, FALSE) ||
+      (protect && !SetSecurityDescriptorControl(&d->descriptor,
+                                                SE_DACL_PROTECTED,
+                                                SE_DACL_PROTECTED)))
+    return false;
+  d->attributes = {sizeof(SECURITY_ATTRIBUTES), &d->descriptor, FALSE};
+  return true;
+}
+
+bool MakeOwnerOnly(Descriptor* only) {
+  constexpr DWORD kOwnerRights = FILE_GENERIC_READ | FILE_GENERIC_WRITE |
+                                 DELETE | WRITE_DAC | WRITE_OWNER;
+  // Protected: nothing the folder passes on is added.
+  return UserSid(&only->sids[0]) &&
+         WellKnownSid(WinLocalSystemSid, &only->sids[1]) &&
+         WellKnownSid(WinBuiltinAdministratorsSid, &only->sids[2]) &&
+         MakeDescriptor(kOwnerRights, true, only);
+}
+
+bool ReadSecurity(const std::wstring& path, SECURITY_INFORMATION parts,
+                  std::vector<DWORD>* descriptor) {
+  DWORD size = 0;
+  GetFileSecurityW(path.c_str(), parts, nullptr, 0, &size);
+  if (size == 0) return false;
+  descriptor->assign(size / sizeof(DWORD) + 1, 0);
+  return GetFileSecurityW(path.c_str(), parts, descriptor->data(),
+                          static_cast<DWORD>(descriptor->size() *
+                                             sizeof(DWORD)),
+                          &size);
+}
+
+namespace {
+
+// Rights that let a user create, change, remove or rename files in a
+// folder, or give them to others, whether held on the folder itself or
+// passed on to the files in it.
+constexpr DWORD kChangeRights = FILE_WRITE_DATA | FILE_APPEND_DATA |
+                                FILE_DELETE_CHILD | DELETE | WRITE_DAC |
+                                WRITE_OWNER | GENERIC_WRITE | GENERIC_ALL |
+                                MAXIMUM_ALLOWED;
+
+// Rights in a parent folder that let a user remove or rename what is in
+// it, the next folder on the way included, or take the folder over.
+// Making a new folder there (as Authenticated Users may in C:\) changes
+// nothing on the way.
+constexpr DWORD kParentChangeRights = FILE_DELETE_CHILD | DELETE | WRITE_DAC |
+                                      WRITE_OWNER | GENERIC_ALL |
+                                      MAXIMUM_ALLOWED;
+
+// Rights that let a user change a file, remove it, or give it to others.
+constexpr DWORD kFileChangeRights = FILE_WRITE_DATA | FILE_APPEND_DATA |
+                                    DELETE | WRITE_DAC | WRITE_OWNER |
+                                    GENERIC_WRITE | GENERIC_ALL |
+                                    MAXIMUM_ALLOWED;
+
+}  // namespace
+
+bool JudgeDescriptor(PSECURITY_DESCRIPTOR sd, Judged judged, PSID user,
+                     bool* open) {
+  BOOL present = FALSE, defaulted = FALSE;
+  ACL* acl = nullptr;
+  PSID owner = nullptr;
+  if (!GetSecurityDescriptorDacl(sd, &present, &acl, &defaulted) ||
+      !GetSecurityDescriptorOwner(sd, &owner, &defaulted))
+    return false;
+  *open = true;
+  // An owner may change the DACL, whatever it says.
+  if (!owner || (!IsAdministrative(owner) &&
+                 !(user && UnderWine() && EqualSid(owner, user))))
+    return true;
+  // No DACL at all lets everyone do everything.
+  if (!present || !acl) return true;
+  for (DWORD i = 0; i < acl->AceCount; ++i) {
+    ACCESS_ALLOWED_ACE* ace = nullptr;
+    if (!GetAce(acl, i, reinterpret_cast<void**>(&ace))) continue;
+    if (ace->Header.AceType != ACCESS_ALLOWED_ACE_TYPE) continue;
+    // An entry for subfolders only gives nothing on the files here; in a
+    // parent no entry for what is made later gives anything on the
+    // folder that is there, nor on a file.
+    BYTE flags = ace->Header.AceFlags;
+    if ((flags & INHERIT_ONLY_ACE) &&
+        (judged != Judged::kFolder || !(flags & OBJECT_INHERIT_ACE)))
+      continue;
+    const DWORD rights = judged == Judged::kFolder   ? kChangeRights
+                         : judged == Judged::kParent ? kParentChangeRights
+                                                     : kFileChangeRights;
+    if (!(ace->Mask & rights)) continue;
+    PSID sid = &ace->SidStart;
+    if (EqualSid(sid, owner) || IsAdministrative(sid) ||
+        IsWellKnown(sid, WinCreatorOwnerSid))
+      continue;
+    return true;
+  }
+  *open = false;
+  return true;
+}
+
+}  // namespace platform::win32
