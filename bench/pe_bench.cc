@@ -28,6 +28,8 @@
 #include "pe_image.h"
 #include "registry/pe.h"
 
+using namespace registry;
+
 namespace {
 
 using File = PeFile;

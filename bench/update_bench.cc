@@ -58,6 +58,9 @@
 #include "run/workplace.h"
 #include "run/modules.h"
 
+using namespace registry;
+using namespace run;
+
 namespace {
 
 using Clock = std::chrono::steady_clock;
@@ -261,15 +264,17 @@ void CopyFile(const std::string& from, const std::string& to) {
   if (!out) Die("cannot copy " + from + " to " + to);
 }
 
-// A registration's transaction on |path|, its backup already there:
-// loaded once, edited, committed.
+// A registration's transaction on |path|, in its folder, its backup
+// already there: locked, loaded once, edited, committed.
 RegistryResult UpdateFile(const std::string& path, const RegistryEdit& edit) {
   RegistryTransaction t;
   t.RegistryPath = path;
-  RegistryResult result = LoadRegistry(&t, LoadMode{});
-  if (!result.reason.empty()) return result;
-  ApplyEdit(edit, t.document.doc.get(), t.document.modules);
-  return CommitRegistry(&t);
+  t.BackupPath = path + ".old";
+  t.folder = g_data_dir;
+  t.lock_name = "update_bench.lock";
+  PassPlan plan;
+  plan.edit = edit;
+  return RunTransaction(&t, plan).result;
 }
 
 void BM_UpdateFile(benchmark::State& state, std::string path) {
@@ -280,6 +285,7 @@ void BM_UpdateFile(benchmark::State& state, std::string path) {
   // A POSIX path goes through the platform layer unchanged.
   const std::string target = g_data_dir + "/update_bench.registry";
   size_t peak = 0;
+  CopyFile(path, target + ".old");  // the backup, there already
   for (auto _ : state) {
     CopyFile(path, target);
     size_t base = ResetPeak();
@@ -290,6 +296,7 @@ void BM_UpdateFile(benchmark::State& state, std::string path) {
     if (result.status != RegistryStatus::kWritten) Die(result.reason);
   }
   unlink(target.c_str());
+  unlink((target + ".old").c_str());
   state.SetBytesProcessed(static_cast<int64_t>(state.iterations() * file_size));
   SetHeapCounter(state, peak, file_size);
 }

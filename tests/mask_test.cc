@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+using namespace run;
+
 namespace {
 
 TEST(ReadDeviceMask, ReadsLeadingDecimalNumber) {

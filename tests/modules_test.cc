@@ -4,6 +4,9 @@
 
 #include "run/workplace.h"
 
+using namespace registry;
+using namespace run;
+
 namespace {
 
 struct Expected {

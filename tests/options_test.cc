@@ -4,6 +4,8 @@
 
 #include <vector>
 
+using namespace run;
+
 namespace {
 
 Options Parse(std::vector<const char*> args) {

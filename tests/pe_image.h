@@ -11,6 +11,8 @@
 
 #include "registry/pe.h"
 
+using namespace registry;
+
 using PeFile = std::vector<unsigned char>;
 
 // Writes the low 16 bits of |v| at |at|, little-endian.

@@ -9,6 +9,8 @@
 
 #include "pe_image.h"
 
+using namespace registry;
+
 namespace {
 
 using File = PeFile;

@@ -16,6 +16,8 @@
 #include "registry/textmode.h"
 #include "registry/update.h"
 
+using namespace registry;
+
 // The bytes of a file as the tool hands them to EditRegistry; empty for
 // a file with no text.
 inline ByteBuffer RegistryText(std::string_view file) {

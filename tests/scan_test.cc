@@ -12,6 +12,8 @@
 
 #include "registry_support.h"
 
+using namespace registry;
+
 namespace {
 
 using namespace std::string_literals;

@@ -5,6 +5,8 @@
 #include <algorithm>
 #include <string>
 
+using namespace registry;
+
 namespace {
 
 using namespace std::string_literals;

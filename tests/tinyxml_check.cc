@@ -20,6 +20,9 @@
 #include "run/modules.h"
 #include "tinyxml_model.h"
 
+using namespace registry;
+using namespace run;
+
 namespace {
 
 using Document = rapidxml::xml_document<char>;

@@ -17,6 +17,8 @@
 
 #include "registry/check.h"
 
+using namespace registry;
+
 namespace {
 
 const char kRegistry[] =

@@ -12,6 +12,8 @@
 #include "registry/scan.h"
 #include "registry_support.h"
 
+using namespace registry;
+
 namespace {
 
 // |text| with every LF turned into CR LF, as the written file has it.

@@ -4,6 +4,9 @@
 
 #include <gtest/gtest.h>
 
+using namespace registry;
+using namespace run;
+
 namespace {
 
 bool Wow64() { return true; }

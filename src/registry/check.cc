@@ -11,6 +11,8 @@
 #include "platform/winpath.h"
 #include "registry/pe.h"
 
+namespace registry {
+
 const char kBreaksStartup[] = "breaks-startup";
 const char kMissing[] = "missing";
 const char kSkipped[] = "skipped";
@@ -258,3 +260,5 @@ std::vector<std::string> CheckLines(const CheckedModule& module, bool fine) {
   if (lines.empty() && fine) lines.push_back("module: " + module.entry.path);
   return lines;
 }
+
+}  // namespace registry

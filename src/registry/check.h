@@ -9,6 +9,8 @@
 #include "registry/document.h"
 #include "registry/module_entry.h"
 
+namespace registry {
+
 // One problem with one entry, printed "KIND: WHERE (WHAT)". KIND is one of
 // the words below; WHERE the entry's path, or "line N" for a Module
 // without one; WHAT the cause in a few words.
@@ -89,5 +91,7 @@ size_t CountProblems(const std::vector<CheckedModule>& checked);
 // Returns the lines that report |module|: one per finding, or, when it is fine
 // and |fine| is set, "module: PATH".
 std::vector<std::string> CheckLines(const CheckedModule& module, bool fine);
+
+}  // namespace registry
 
 #endif  // MODREG_REGISTRY_CHECK_H_

@@ -9,6 +9,8 @@
 #include "registry/reader.h"
 #include "registry/textmode.h"
 
+namespace registry {
+
 namespace {
 
 using Node = rapidxml::xml_node<char>;
@@ -172,3 +174,5 @@ ModuleEntry EntryOf(const Node* node) {
   }
   return entry;
 }
+
+}  // namespace registry

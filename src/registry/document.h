@@ -18,6 +18,8 @@
 #include "registry/module_entry.h"
 #include "registry/scan.h"
 
+namespace registry {
+
 enum class RegistryStatus {
   kWritten,      // the registry was replaced (on a dry run: would be)
   kUnchanged,    // nothing to add or remove: read but not rewritten
@@ -138,5 +140,7 @@ const rapidxml::xml_attribute<char>* PathAttribute(
 // Returns the entry a child of Modules names: its first "path" attribute,
 // which it must have, and its first "configDir".
 ModuleEntry EntryOf(const rapidxml::xml_node<char>* node);
+
+}  // namespace registry
 
 #endif  // MODREG_REGISTRY_DOCUMENT_H_

@@ -1,5 +1,7 @@
 #include "registry/list.h"
 
+namespace registry {
+
 std::vector<ListedChild> ListDocument(const RegistryDocument& document) {
   std::vector<ListedChild> listed;
   WalkModules(document.modules, [&](const ModulesChild& child) {
@@ -13,3 +15,5 @@ std::vector<ListedChild> ListDocument(const RegistryDocument& document) {
   });
   return listed;
 }
+
+}  // namespace registry

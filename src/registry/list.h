@@ -8,6 +8,8 @@
 #include "registry/document.h"
 #include "registry/module_entry.h"
 
+namespace registry {
+
 // A child of Modules as --list shows it.
 struct ListedChild {
   ModuleEntry entry;       // its first "path" and "configDir"
@@ -20,5 +22,7 @@ struct ListedChild {
 // attribute, and every Module element without one, in the file's order;
 // the document must have its line ends.
 std::vector<ListedChild> ListDocument(const RegistryDocument& document);
+
+}  // namespace registry
 
 #endif  // MODREG_REGISTRY_LIST_H_

@@ -5,10 +5,14 @@
 
 #include <string>
 
+namespace registry {
+
 struct ModuleEntry {
   std::string path;       // full path of the module library
   std::string configDir;  // full path of its configuration directory
   bool hasConfigDir = false;
 };
+
+}  // namespace registry
 
 #endif  // MODREG_REGISTRY_MODULE_ENTRY_H_

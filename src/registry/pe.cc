@@ -5,6 +5,8 @@
 #include <set>
 #include <utility>
 
+namespace registry {
+
 namespace {
 
 // The bytes of the file; every read is checked against |size|. Offsets are
@@ -226,3 +228,5 @@ PeImage ReadPeImage(const unsigned char* data, size_t size) {
   out.status = PeStatus::kImage;
   return out;
 }
+
+}  // namespace registry

@@ -10,6 +10,8 @@
 #include <string>
 #include <vector>
 
+namespace registry {
+
 enum class PeStatus {
   kImage,    // a PE image whose headers and export names could be read
   kNotPe,    // no PE image at all (no "MZ" or "PE" signature, another
@@ -43,5 +45,7 @@ constexpr uint32_t kMaxExportNames = 65536;
 // Reads the image in the |size| bytes at |data|, in time and memory linear
 // in |size|: its names add up to no more than |size| bytes.
 PeImage ReadPeImage(const unsigned char* data, size_t size);
+
+}  // namespace registry
 
 #endif  // MODREG_REGISTRY_PE_H_

@@ -5,6 +5,8 @@
 #include <functional>
 #include <vector>
 
+namespace registry {
+
 namespace {
 
 using Node = rapidxml::xml_node<char>;
@@ -189,3 +191,5 @@ bool PrintsAs(const rapidxml::xml_document<char>& doc, const PrintHints& hints,
   PrintDocument(doc, &out, hints);
   return FinishTextOutput(&out) && at == size;
 }
+
+}  // namespace registry

@@ -11,6 +11,8 @@
 
 #include "registry/textmode.h"
 
+namespace registry {
+
 // What the printer may take as known: attribute values that lie between
 // plain_begin and plain_end hold no byte to escape.
 // And, when |at_child| is set, it is called with each child of
@@ -31,5 +33,7 @@ void PrintDocument(const rapidxml::xml_document<char>& doc, TextOutput* out,
 // |bytes|. Stops comparing at the first byte that differs.
 bool PrintsAs(const rapidxml::xml_document<char>& doc, const PrintHints& hints,
               const char* bytes, size_t size);
+
+}  // namespace registry
 
 #endif  // MODREG_REGISTRY_PRINTER_H_

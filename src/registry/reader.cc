@@ -5,6 +5,8 @@
 #include <utility>
 #include <vector>
 
+namespace registry {
+
 namespace {
 
 using Node = rapidxml::xml_node<char>;
@@ -108,3 +110,5 @@ std::optional<ReaderRefusal> FindReaderRefusal(const Node* root) {
   }
   return std::nullopt;
 }
+
+}  // namespace registry

@@ -8,6 +8,8 @@
 
 #include <rapidxml.hpp>
 
+namespace registry {
+
 struct ReaderRefusal {
   const char* at;      // in the parsed text: the name refused
   std::string reason;
@@ -23,5 +25,7 @@ struct ReaderRefusal {
 //   otherwise: its end tag closes nothing.
 std::optional<ReaderRefusal> FindReaderRefusal(
     const rapidxml::xml_node<char>* root);
+
+}  // namespace registry
 
 #endif  // MODREG_REGISTRY_READER_H_

@@ -3,6 +3,8 @@
 #include "platform/faults.h"
 #include "platform/trust.h"
 
+namespace registry {
+
 namespace {
 
 bool Backup(const Replacement* r) { return r->mode == ReplaceMode::kCreateOnly; }
@@ -91,3 +93,5 @@ void RollBackReplace(Replacement* r) {
   platform::CloseOutput(&r->file, &ignored);
   platform::RemoveFile(r->temp);
 }
+
+}  // namespace registry

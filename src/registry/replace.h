@@ -29,6 +29,8 @@
 
 #include "platform/files.h"
 
+namespace registry {
+
 enum class ReplaceMode {
   kReplace,     // the registry: replaced
   kCreateOnly,  // the backup: never replaces a file that is there
@@ -71,5 +73,7 @@ bool CommitReplace(Replacement* r, std::string* error);
 
 // Closes and removes the temporary file unless it was committed.
 void RollBackReplace(Replacement* r);
+
+}  // namespace registry
 
 #endif  // MODREG_REGISTRY_REPLACE_H_

@@ -4,6 +4,8 @@
 
 #include <cstring>
 
+namespace registry {
+
 namespace {
 
 using Tables = rapidxml::internal::lookup_tables<0>;
@@ -294,3 +296,5 @@ std::string DescribePosition(const char* text, size_t offset) {
   }
   return "line " + std::to_string(line) + ", column " + std::to_string(column);
 }
+
+}  // namespace registry

@@ -7,6 +7,8 @@
 #include <optional>
 #include <string>
 
+namespace registry {
+
 // The parser recurses once per level of element nesting; deeper documents
 // are refused so that no input can overflow the stack. Real registries
 // are three levels deep.
@@ -53,5 +55,7 @@ std::optional<ScanIssue> FinishScan(ScanProgress* progress, const char* text,
 // Returns where |offset| lies in |text|: "line N, column M", both
 // 1-based.
 std::string DescribePosition(const char* text, size_t offset);
+
+}  // namespace registry
 
 #endif  // MODREG_REGISTRY_SCAN_H_

@@ -2,6 +2,8 @@
 
 #include <cstring>
 
+namespace registry {
+
 namespace {
 
 void Drain(TextOutput* out) {
@@ -87,3 +89,5 @@ bool FinishTextOutput(TextOutput* out) {
   Drain(out);
   return !out->failed;
 }
+
+}  // namespace registry

@@ -10,6 +10,8 @@
 
 #include "platform/bytes.h"
 
+namespace registry {
+
 // Ends the text at the first Ctrl-Z byte and turns each CR LF pair into
 // LF, in place.
 void FoldTextMode(ByteBuffer* bytes);
@@ -73,5 +75,7 @@ inline void PutChar(TextOutput* out, char c) {
   else
     PutText(out, &c, 1);
 }
+
+}  // namespace registry
 
 #endif  // MODREG_REGISTRY_TEXTMODE_H_

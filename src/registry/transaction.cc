@@ -12,6 +12,8 @@
 #include "registry/printer.h"
 #include "registry/textmode.h"
 
+namespace registry {
+
 namespace {
 
 // Begins the backup's temporary file, when nothing is at the backup's
@@ -344,3 +346,5 @@ PassOutcome RunTransaction(RegistryTransaction* t, const PassPlan& plan) {
   DropBackup(t);  // what was prepared and not committed
   return o;
 }
+
+}  // namespace registry

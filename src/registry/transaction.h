@@ -37,6 +37,8 @@
 #include "registry/replace.h"
 #include "registry/update.h"
 
+namespace registry {
+
 // What became of the backup in a pass.
 enum class BackupState {
   kNone,      // not asked for (yet)
@@ -46,8 +48,9 @@ enum class BackupState {
 };
 
 struct RegistryTransaction {
-  // Where: the registry, its backup, and the folder the lock guards. The
-  // described names of the first two are kept.
+  // Where: the registry, its backup, and the folder the lock guards.
+  // RegistryPath and BackupPath keep their long-standing names, as
+  // Workplace's do.
   std::string RegistryPath;
   std::string BackupPath;
   std::string folder;
@@ -150,5 +153,7 @@ RegistryResult LoadRegistry(RegistryTransaction* t, const LoadMode& mode);
 // folder's lock from then on, until UnlockRegistryFolder or the end of
 // the process.
 PassOutcome RunTransaction(RegistryTransaction* t, const PassPlan& plan);
+
+}  // namespace registry
 
 #endif  // MODREG_REGISTRY_TRANSACTION_H_

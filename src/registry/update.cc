@@ -4,6 +4,8 @@
 
 #include "platform/winpath.h"
 
+namespace registry {
+
 namespace {
 
 using Node = rapidxml::xml_node<char>;
@@ -122,7 +124,7 @@ EditOutcome ApplyEdit(const RegistryEdit& edit,
 }
 
 RegistryResult EditRegistry(ByteBuffer* text,
-                            const std::string& ProductFolder,
+                            const std::string& product_folder,
                             const std::vector<ModuleEntry>& entries,
                             rapidxml::xml_document<char>* doc,
                             const ScanProgress& scanned) {
@@ -130,8 +132,10 @@ RegistryResult EditRegistry(ByteBuffer* text,
   RegistryResult result = ParseRegistry(text, scanned, doc, &modules);
   if (result.status != RegistryStatus::kUnchanged || entries.empty())
     return result;
-  RemoveStaleEntries(modules, ProductFolder);
+  RemoveStaleEntries(modules, product_folder);
   AppendEntries(doc, modules, entries);
   result.status = RegistryStatus::kWritten;
   return result;
 }
+
+}  // namespace registry

@@ -14,6 +14,8 @@
 #include "registry/module_entry.h"
 #include "registry/scan.h"
 
+namespace registry {
+
 // What a pass changes in the registry: a registration, an unregistration
 // or a repair.
 struct RegistryEdit {
@@ -55,12 +57,12 @@ EditOutcome ApplyEdit(const RegistryEdit& edit,
 
 // Parses |text| (as PrepareRegistryText leaves it, parsed in place) and
 // applies a registration's edit to it: the entries holding
-// |ProductFolder| go and |entries| are appended. |doc| keeps pointers into
+// |product_folder| go and |entries| are appended. |doc| keeps pointers into
 // |text| and |entries|. kWritten means that |doc| holds the document to
 // write; kUnchanged that |entries| is empty. |scanned| is the part of the
 // text that the pre-parse scan walked while it was read.
 RegistryResult EditRegistry(ByteBuffer* text,
-                            const std::string& ProductFolder,
+                            const std::string& product_folder,
                             const std::vector<ModuleEntry>& entries,
                             rapidxml::xml_document<char>* doc,
                             const ScanProgress& scanned = ScanProgress{});
@@ -80,5 +82,7 @@ size_t RemoveStaleEntries(
 void AppendEntries(rapidxml::xml_document<char>* doc,
                    rapidxml::xml_node<char>* modules,
                    const std::vector<ModuleEntry>& entries);
+
+}  // namespace registry
 
 #endif  // MODREG_REGISTRY_UPDATE_H_

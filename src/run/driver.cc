@@ -12,6 +12,8 @@
 #include "run/workplace.h"
 #include "run/write.h"
 
+namespace run {
+
 namespace {
 
 // Each line of |text|.
@@ -113,3 +115,5 @@ int RunPass(int argc, const char* const* argv, FILE* out, FILE* err) {
   CloseLog(&sink, status);
   return status;
 }
+
+}  // namespace run

@@ -4,6 +4,8 @@
 
 #include "platform/lookup.h"
 
+namespace run {
+
 namespace {
 
 bool Logging(const Sink* sink) { return sink->log.handle >= 0; }
@@ -122,3 +124,5 @@ int Report(Sink* sink, int status, const std::string& message) {
   LogLine(sink, "modreg: " + message);
   return status;
 }
+
+}  // namespace run

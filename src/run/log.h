@@ -10,6 +10,8 @@
 
 #include "platform/log_file.h"
 
+namespace run {
+
 struct Sink {
   FILE* out = nullptr;
   FILE* err = nullptr;
@@ -40,5 +42,7 @@ bool WantsNotes(const Sink* sink);
 // Writes "modreg: " and |message| to standard error and the log; returns
 // |status|.
 int Report(Sink* sink, int status, const std::string& message);
+
+}  // namespace run
 
 #endif  // MODREG_RUN_LOG_H_

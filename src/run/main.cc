@@ -10,6 +10,6 @@ int main(int argc, char** argv) {
   const std::vector<std::string> args = platform::CommandLine(argc, argv);
   std::vector<const char*> pointers;
   for (const std::string& arg : args) pointers.push_back(arg.c_str());
-  return RunPass(static_cast<int>(pointers.size()), pointers.data(), stdout,
+  return run::RunPass(static_cast<int>(pointers.size()), pointers.data(), stdout,
                  stderr);
 }

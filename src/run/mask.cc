@@ -1,5 +1,7 @@
 #include "run/mask.h"
 
+namespace run {
+
 std::optional<int32_t> ReadDeviceMask(const std::string& text, size_t* end) {
   // Past the white space C's strtol skips, in the "C" locale.
   size_t i = text.find_first_not_of(" \t\n\v\f\r");
@@ -37,3 +39,5 @@ std::string StrictMaskProblem(const std::string& text) {
     return quoted + "names bits above 5, which name no device type";
   return "";
 }
+
+}  // namespace run

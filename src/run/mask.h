@@ -6,6 +6,8 @@
 #include <optional>
 #include <string>
 
+namespace run {
+
 // The bits that name device types: bits 0 to 5, types 1 to 6.
 constexpr int32_t kDeviceTypeBits = 0x3F;
 
@@ -27,5 +29,7 @@ std::string MaskNote(const std::string& text);
 // plain decimal digits, or names bits above the device types'. Empty when
 // it is such a mask, or one ReadDeviceMask refuses anyway.
 std::string StrictMaskProblem(const std::string& text);
+
+}  // namespace run
 
 #endif  // MODREG_RUN_MASK_H_

@@ -1,5 +1,7 @@
 #include "run/modules.h"
 
+namespace run {
+
 namespace {
 
 struct DeviceModule {
@@ -19,13 +21,13 @@ const DeviceModule kDeviceModules[] = {
 
 }  // namespace
 
-std::vector<ModuleEntry> BuildModuleList(int32_t DeviceMask,
+std::vector<registry::ModuleEntry> BuildModuleList(int32_t DeviceMask,
                                          const std::string& folder) {
-  std::vector<ModuleEntry> entries;
+  std::vector<registry::ModuleEntry> entries;
   for (int bit = 0; bit < std::ssize(kDeviceModules); ++bit) {
     if (!(DeviceMask & (1 << bit))) continue;
     const DeviceModule& module = kDeviceModules[bit];
-    ModuleEntry& entry = entries.emplace_back();
+    registry::ModuleEntry& entry = entries.emplace_back();
     entry.path = folder + module.library;
     if (module.config_dir) {
       entry.configDir = folder + module.config_dir;
@@ -34,3 +36,5 @@ std::vector<ModuleEntry> BuildModuleList(int32_t DeviceMask,
   }
   return entries;
 }
+
+}  // namespace run

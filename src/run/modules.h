@@ -9,10 +9,14 @@
 
 #include "registry/module_entry.h"
 
+namespace run {
+
 // Builds one entry per set mask bit 0 to 5 (device types 1 to 6), in
 // ascending bit order, each in |folder|, which ends with a backslash: the
 // library's name (and the configuration directory's) follows it directly.
-std::vector<ModuleEntry> BuildModuleList(int32_t DeviceMask,
+std::vector<registry::ModuleEntry> BuildModuleList(int32_t DeviceMask,
                                          const std::string& folder);
+
+}  // namespace run
 
 #endif  // MODREG_RUN_MODULES_H_

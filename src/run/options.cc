@@ -2,6 +2,8 @@
 
 #include <algorithm>
 
+namespace run {
+
 const char kUsage[] =
     "usage: modreg [--verbose] [--dry-run] [--unregister] [--strict]"
     " [--log FILE] [--openni DIR | --openni-env] [--product-dir DIR] ARCH MASK"
@@ -252,3 +254,5 @@ Options ParseOptions(int argc, const char* const* argv) {
   CheckArguments(&o, ended);
   return o;
 }
+
+}  // namespace run

@@ -5,6 +5,8 @@
 #include <string>
 #include <vector>
 
+namespace run {
+
 enum class Mode {
   kRegister,
   kUnregister,
@@ -52,5 +54,7 @@ Options ParseOptions(int argc, const char* const* argv);
 extern const char kUsage[];
 // The help text, several lines.
 extern const char kHelp[];
+
+}  // namespace run
 
 #endif  // MODREG_RUN_OPTIONS_H_

@@ -10,6 +10,8 @@
 #include "run/report.h"
 #include "run/status.h"
 
+namespace run {
+
 namespace {
 
 // Says that the product is not registered, and why, in the verbose report
@@ -21,9 +23,9 @@ int NotRegistered(Sink* out, const std::string& why) {
 
 // Returns the first of |checked| with a path that is |entry| as Windows
 // compares paths, or null.
-const CheckedModule* FindEntry(const std::vector<CheckedModule>& checked,
-                               const ModuleEntry& entry) {
-  for (const CheckedModule& module : checked)
+const registry::CheckedModule* FindEntry(const std::vector<registry::CheckedModule>& checked,
+                               const registry::ModuleEntry& entry) {
+  for (const registry::CheckedModule& module : checked)
     if (module.has_path && module.entry.hasConfigDir == entry.hasConfigDir &&
         winpath::Same(winpath::Normalized(module.entry.path),
                       winpath::Normalized(entry.path)) &&
@@ -36,30 +38,30 @@ const CheckedModule* FindEntry(const std::vector<CheckedModule>& checked,
 }  // namespace
 
 int RunList(const Workplace& place, Sink* out) {
-  RegistryTransaction t = TransactionFor(place);
+  registry::RegistryTransaction t = TransactionFor(place);
   if (int status = LoadForReading(place, "list", out, &t)) return status;
-  const std::vector<ListedChild> listed = ListDocument(t.document);
+  const std::vector<registry::ListedChild> listed = registry::ListDocument(t.document);
   SayRegistry(out, place, Say);
   // Module elements are checked together, as the framework loads them;
   // other children each on its own, for its files only.
-  std::vector<ModuleEntry> modules;
+  std::vector<registry::ModuleEntry> modules;
   std::vector<size_t> lines;
-  for (const ListedChild& child : listed)
+  for (const registry::ListedChild& child : listed)
     if (child.is_module && child.has_path) {
       modules.push_back(child.entry);
       lines.push_back(child.line);
     }
   const int bits = place.framework_bits;
-  std::vector<CheckedModule> checked = CheckEntries(modules, bits, 0, lines);
+  std::vector<registry::CheckedModule> checked = registry::CheckEntries(modules, bits, 0, lines);
   size_t next = 0;
-  for (const ListedChild& child : listed) {
+  for (const registry::ListedChild& child : listed) {
     if (!child.has_path) {  // as --check says it
-      Say(out, CheckLines(PathlessModule(child.line), false)[0]);
+      Say(out, registry::CheckLines(registry::PathlessModule(child.line), false)[0]);
       continue;
     }
-    const CheckedModule module = child.is_module
+    const registry::CheckedModule module = child.is_module
                                      ? checked[next++]
-                                     : CheckEntries({child.entry}, bits)[0];
+                                     : registry::CheckEntries({child.entry}, bits)[0];
     Say(out, (module.findings.empty() ? std::string("module")
                                       : module.findings[0].kind) +
                  ": " + EntryText(child.entry));
@@ -68,21 +70,21 @@ int RunList(const Workplace& place, Sink* out) {
 }
 
 int RunCheck(const Workplace& place, Sink* out) {
-  RegistryTransaction t = TransactionFor(place);
+  registry::RegistryTransaction t = TransactionFor(place);
   if (int status = LoadForReading(place, "check", out, &t)) return status;
-  const std::vector<CheckedModule> checked =
-      CheckDocument(t.document, place.framework_bits);
+  const std::vector<registry::CheckedModule> checked =
+      registry::CheckDocument(t.document, place.framework_bits);
   SayRegistry(out, place);
   // The name first, then what others can do, in parentheses.
-  const std::vector<OpenPart> open = OpenParts(t);
-  for (const OpenPart& part : open)
+  const std::vector<registry::OpenPart> open = registry::OpenParts(t);
+  for (const registry::OpenPart& part : open)
     Say(out, "unsafe: " + platform::DisplayName(part.name) + " (" +
                  OpenRisk(part) + ")");
   size_t problems = open.size();
-  for (const CheckedModule& module : checked)
-    for (const std::string& line : CheckLines(module, true))
+  for (const registry::CheckedModule& module : checked)
+    for (const std::string& line : registry::CheckLines(module, true))
       (module.findings.empty() ? Note : Say)(out, line);
-  problems += CountProblems(checked);
+  problems += registry::CountProblems(checked);
   return problems ? kExitFound : kExitOk;
 }
 
@@ -95,18 +97,20 @@ int RunDetect(const Workplace& place, Sink* out) {
   if (platform::LookUp(place.RegistryPath, &reason) ==
       platform::Presence::kMissing)
     return NotRegistered(out, "no registry");
-  RegistryTransaction t = TransactionFor(place);
+  registry::RegistryTransaction t = TransactionFor(place);
   if (int status = LoadForReading(place, "read", out, &t)) return status;
-  const std::vector<CheckedModule> checked =
-      CheckDocument(t.document, place.framework_bits);
-  for (const ModuleEntry& entry : place.entries) {
-    const CheckedModule* module = FindEntry(checked, entry);
+  const std::vector<registry::CheckedModule> checked =
+      registry::CheckDocument(t.document, place.framework_bits);
+  for (const registry::ModuleEntry& entry : place.entries) {
+    const registry::CheckedModule* module = FindEntry(checked, entry);
     if (!module) return NotRegistered(out, "no entry " + EntryText(entry));
-    const std::vector<std::string> lines = CheckLines(*module, false);
+    const std::vector<std::string> lines = registry::CheckLines(*module, false);
     for (size_t i = 0; i < module->findings.size(); ++i)
-      if (IsProblem(module->findings[i]))
+      if (registry::IsProblem(module->findings[i]))
         return NotRegistered(out, lines[i]);
   }
   Say(out, "registered: " + platform::DisplayName(place.RegistryPath));
   return kExitOk;
 }
+
+}  // namespace run

@@ -6,6 +6,8 @@
 #include "run/log.h"
 #include "run/workplace.h"
 
+namespace run {
+
 // --list: prints each child of Modules with a path, and each Module
 // without one, marked "module:" or with the kind of its first problem.
 // Returns the status.
@@ -22,5 +24,7 @@ int RunCheck(const Workplace& place, Sink* out);
 // the verbose report. Returns 0 either way; a registry that cannot be
 // read or parsed, its usual status.
 int RunDetect(const Workplace& place, Sink* out);
+
+}  // namespace run
 
 #endif  // MODREG_RUN_QUERY_H_

@@ -7,43 +7,45 @@
 #include "platform/winpath.h"
 #include "run/status.h"
 
+namespace run {
+
 void SayRegistry(Sink* out, const Workplace& place,
                  void (*say)(Sink*, const std::string&)) {
   say(out, "registry: " + platform::DisplayName(place.RegistryPath));
   Note(out, "framework folder: " + place.source);
 }
 
-std::string EntryText(const ModuleEntry& entry) {
+std::string EntryText(const registry::ModuleEntry& entry) {
   if (!entry.hasConfigDir) return entry.path;
   return entry.path + " configDir: " + entry.configDir;
 }
 
 void SayEntries(void (*say)(Sink*, const std::string&), Sink* out,
                 const std::string& word,
-                const std::vector<ModuleEntry>& entries) {
-  for (const ModuleEntry& entry : entries) say(out, word + EntryText(entry));
+                const std::vector<registry::ModuleEntry>& entries) {
+  for (const registry::ModuleEntry& entry : entries) say(out, word + EntryText(entry));
 }
 
-int StatusOf(RegistryStatus status) {
+int StatusOf(registry::RegistryStatus status) {
   switch (status) {
-    case RegistryStatus::kWritten:
-    case RegistryStatus::kUnchanged:
+    case registry::RegistryStatus::kWritten:
+    case registry::RegistryStatus::kUnchanged:
       return kExitOk;
-    case RegistryStatus::kCannotRead:
+    case registry::RegistryStatus::kCannotRead:
       return kExitCannotRead;
-    case RegistryStatus::kMalformed:
+    case registry::RegistryStatus::kMalformed:
       return kExitMalformed;
-    case RegistryStatus::kCannotWrite:
+    case registry::RegistryStatus::kCannotWrite:
       return kExitCannotWrite;
-    case RegistryStatus::kCannotLock:
+    case registry::RegistryStatus::kCannotLock:
       return kExitCannotLock;
-    case RegistryStatus::kRefused:
+    case registry::RegistryStatus::kRefused:
       return kExitAddedFaulty;
   }
   return kExitCannotWrite;
 }
 
-std::string OpenRisk(const OpenPart& part) {
+std::string OpenRisk(const registry::OpenPart& part) {
   return "can be changed by users who are not administrators" +
          (part.through.empty() ? "" : ", through its parent " + part.through) +
          ": any of them can choose the modules every OpenNI application loads";
@@ -65,8 +67,8 @@ std::string VariableHint(const Workplace& place) {
          "\": add --openni-env to read the registry there";
 }
 
-RegistryTransaction TransactionFor(const Workplace& place) {
-  RegistryTransaction t;
+registry::RegistryTransaction TransactionFor(const Workplace& place) {
+  registry::RegistryTransaction t;
   t.RegistryPath = place.RegistryPath;
   t.BackupPath = place.BackupPath;
   t.folder = place.registry_folder;
@@ -75,15 +77,15 @@ RegistryTransaction TransactionFor(const Workplace& place) {
 }
 
 std::string FailureText(const Workplace& place, const char* doing,
-                        const RegistryResult& result) {
+                        const registry::RegistryResult& result) {
   const std::string registry = platform::DisplayName(place.RegistryPath);
   switch (result.status) {
-    case RegistryStatus::kCannotRead:
+    case registry::RegistryStatus::kCannotRead:
       return "cannot read " + registry + ": " + result.reason;
-    case RegistryStatus::kCannotLock:
+    case registry::RegistryStatus::kCannotLock:
       return "cannot lock " + platform::DisplayName(place.registry_folder) +
              ": " + result.reason;
-    case RegistryStatus::kCannotWrite:
+    case registry::RegistryStatus::kCannotWrite:
       return "cannot write " + registry + ": " + result.reason +
              "; the registry is unchanged";
     default:
@@ -93,12 +95,12 @@ std::string FailureText(const Workplace& place, const char* doing,
 }
 
 int LoadForReading(const Workplace& place, const char* doing, Sink* out,
-                   RegistryTransaction* t) {
-  RegistryResult result;
-  LoadMode mode;
+                   registry::RegistryTransaction* t) {
+  registry::RegistryResult result;
+  registry::LoadMode mode;
   mode.find_lines = true;
   try {
-    result = LoadRegistry(t, mode);
+    result = registry::LoadRegistry(t, mode);
   } catch (const std::bad_alloc&) {
     return Report(out, kExitOutOfMemory,
                   std::string("cannot ") + doing + " " +
@@ -113,19 +115,19 @@ int LoadForReading(const Workplace& place, const char* doing, Sink* out,
                                                : std::string()));
 }
 
-std::string SayCheck(const std::vector<CheckedModule>& checked,
+std::string SayCheck(const std::vector<registry::CheckedModule>& checked,
                      const std::string& what, Sink* out) {
   std::string first;
-  for (const CheckedModule& module : checked) {
-    const std::vector<std::string> lines = CheckLines(module, true);
+  for (const registry::CheckedModule& module : checked) {
+    const std::vector<std::string> lines = registry::CheckLines(module, true);
     for (size_t i = 0; i < lines.size(); ++i) {
       Note(out, lines[i]);
       if (first.empty() && i < module.findings.size() &&
-          IsProblem(module.findings[i]))
+          registry::IsProblem(module.findings[i]))
         first = lines[i];
     }
   }
-  const size_t problems = CountProblems(checked);
+  const size_t problems = registry::CountProblems(checked);
   if (!problems) {
     Note(out, "check: " + what + " are fine");
     return "";
@@ -134,3 +136,5 @@ std::string SayCheck(const std::vector<CheckedModule>& checked,
   return "found " + std::to_string(problems) + " problem(s), the first: " +
          first;
 }
+
+}  // namespace run

@@ -14,6 +14,8 @@
 #include "run/log.h"
 #include "run/workplace.h"
 
+namespace run {
+
 // Says the registry's line through |say|, and in the verbose report where
 // its folder came from.
 void SayRegistry(Sink* out, const Workplace& place,
@@ -21,20 +23,20 @@ void SayRegistry(Sink* out, const Workplace& place,
 
 // Returns |entry| as the modes print it: its path, then " configDir: DIR"
 // when it has one.
-std::string EntryText(const ModuleEntry& entry);
+std::string EntryText(const registry::ModuleEntry& entry);
 
 // Says one line per entry, |word| and the entry, through |say| (Say or
 // Note).
 void SayEntries(void (*say)(Sink*, const std::string&), Sink* out,
                 const std::string& word,
-                const std::vector<ModuleEntry>& entries);
+                const std::vector<registry::ModuleEntry>& entries);
 
 // Returns the exit status of a registry operation that ended in |status|.
-int StatusOf(RegistryStatus status);
+int StatusOf(registry::RegistryStatus status);
 
 // Returns what users who are not administrators may do with |part| of
 // the registry: "can be changed by users who are not administrators...".
-std::string OpenRisk(const OpenPart& part);
+std::string OpenRisk(const registry::OpenPart& part);
 
 // Returns, when the registry is missing at the default place while the
 // variable of the framework of |place|'s width (the machine's value
@@ -43,26 +45,28 @@ std::string OpenRisk(const OpenPart& part);
 std::string VariableHint(const Workplace& place);
 
 // Returns a transaction on |place|'s registry, its backup and its folder.
-RegistryTransaction TransactionFor(const Workplace& place);
+registry::RegistryTransaction TransactionFor(const Workplace& place);
 
 // Returns the message of |result|, a failure on |place|'s registry in a
 // mode |doing| it ("update", "list"...): "cannot read" for a read,
 // "cannot lock" the folder, "cannot DOING" for a malformed registry,
 // "cannot write" for a write, which leaves the registry unchanged.
 std::string FailureText(const Workplace& place, const char* doing,
-                        const RegistryResult& result);
+                        const registry::RegistryResult& result);
 
 // Loads |place|'s registry into |t|, with its line ends, for a mode that
 // only reads: a lack of memory and a failure become their status and
 // message (a missing registry's with VariableHint). Returns kExitOk when
 // it is loaded.
 int LoadForReading(const Workplace& place, const char* doing, Sink* out,
-                   RegistryTransaction* t);
+                   registry::RegistryTransaction* t);
 
 // Says each line of the check of |checked| (|what|: "the added entries")
 // in the verbose report, then how it went. Returns "found N problem(s),
 // the first: LINE", or empty when none is a problem.
-std::string SayCheck(const std::vector<CheckedModule>& checked,
+std::string SayCheck(const std::vector<registry::CheckedModule>& checked,
                      const std::string& what, Sink* out);
+
+}  // namespace run
 
 #endif  // MODREG_RUN_REPORT_H_

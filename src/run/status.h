@@ -3,6 +3,8 @@
 #ifndef MODREG_RUN_STATUS_H_
 #define MODREG_RUN_STATUS_H_
 
+namespace run {
+
 enum ExitStatus {
   kExitOk = 0,
   kExitFound = 1,        // a dry run's real run would change the registry's
@@ -17,5 +19,7 @@ enum ExitStatus {
                          // would add found a problem; nothing is written
   kExitShortCommandLine = -1,  // fewer than two arguments and no option
 };
+
+}  // namespace run
 
 #endif  // MODREG_RUN_STATUS_H_

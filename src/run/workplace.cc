@@ -13,6 +13,8 @@
 #include "run/modules.h"
 #include "run/status.h"
 
+namespace run {
+
 namespace {
 
 // |folder| (as winpath::AbsoluteFolder leaves it) is a folder that many
@@ -133,7 +135,7 @@ int CheckProductDir(const std::string& value, Workplace* place,
                       "\" is a folder that many products share: their "
                       "entries would go too",
                   error);
-  place->ProductDir = *given;
+  place->product_dir = *given;
   return kExitOk;
 }
 
@@ -146,14 +148,14 @@ int ChooseProduct(const Options& options, Workplace* place,
       return status;
   place->ProductFolder = ChooseProductFolder(place->DeviceMask);
   place->module_folder =
-      place->ProductDir.empty()
+      place->product_dir.empty()
           ? place->InstallRoot + "\\" + place->ProductFolder + "\\"
-          : place->ProductDir + "\\";
+          : place->product_dir + "\\";
   if (options.mode != Mode::kUnregister)
     place->entries = BuildModuleList(place->DeviceMask, place->module_folder);
   // The framework hands each path to the system's ANSI calls: one the
   // ANSI code page cannot spell exactly names no file it can load.
-  for (ModuleEntry& entry : place->entries)
+  for (registry::ModuleEntry& entry : place->entries)
     for (std::string* path : {&entry.path, &entry.configDir}) {
       std::string ansi;
       if (!platform::ToAnsi(*path, &ansi))
@@ -172,8 +174,8 @@ int ChooseProduct(const Options& options, Workplace* place,
                   error);
   // Compared with the registry's paths, in its code page; a folder it
   // cannot spell holds none of them.
-  if (std::string ansi; platform::ToAnsi(place->ProductDir, &ansi))
-    place->ProductDir = ansi;
+  if (std::string ansi; platform::ToAnsi(place->product_dir, &ansi))
+    place->product_dir = ansi;
   return kExitOk;
 }
 
@@ -205,7 +207,7 @@ int DecideWorkplace(const Options& options, bool (*is_wow64)(),
               : "ARCH \"" + arch + "\" is neither \"x86\" nor \"x64\""})
       if (!why.empty()) return Refuse(kExitUsage, "--strict: " + why, error);
   place->InstallRoot = InstallRootFor(arch, arch == "x86" && is_wow64());
-  place->framework_bits = FrameworkBits(arch);
+  place->framework_bits = registry::FrameworkBits(arch);
   place->framework_variable = FrameworkVariable(arch);
   for (const std::string& note :
        {ArchNote(arch, place->InstallRoot),
@@ -217,7 +219,7 @@ int DecideWorkplace(const Options& options, bool (*is_wow64)(),
   place->RegistryPath = place->registry_folder + "\\modules.xml";
   place->BackupPath = place->RegistryPath + ".old";
   // The longest name a pass gives a file.
-  const std::string longest = TempPathFor(place->BackupPath);
+  const std::string longest = registry::TempPathFor(place->BackupPath);
   if (Characters(longest) > kMaxPathChars)
     return Refuse(kExitUsage,
                   TooLong(longest,
@@ -246,7 +248,7 @@ std::vector<std::string> RegistryFiles(const Options& options,
     for (const char* name :
          {"\\Data\\modules.xml", "\\Data\\modules.xml.old"})
       files.insert(files.end(),
-                   {*folder + name, TempPathFor(*folder + name)});
+                   {*folder + name, registry::TempPathFor(*folder + name)});
     files.push_back(*folder + "\\Data\\" + kLockFileName);
   }
   return files;
@@ -279,11 +281,13 @@ const char* FrameworkVariable(const std::string& arch) {
   return arch == "x86" ? "OPEN_NI_INSTALL_PATH" : "OPEN_NI_INSTALL_PATH64";
 }
 
-std::optional<std::string> OverlongPath(const std::vector<ModuleEntry>& entries) {
-  for (const ModuleEntry& entry : entries) {
+std::optional<std::string> OverlongPath(const std::vector<registry::ModuleEntry>& entries) {
+  for (const registry::ModuleEntry& entry : entries) {
     if (entry.path.size() > kMaxPathChars) return entry.path;
     if (entry.hasConfigDir && entry.configDir.size() > kMaxPathChars)
       return entry.configDir;
   }
   return std::nullopt;
 }
+
+}  // namespace run

@@ -13,6 +13,8 @@
 #include "registry/module_entry.h"
 #include "run/options.h"
 
+namespace run {
+
 // The root every default path is built from, and the one a 32-bit package
 // takes on 64-bit Windows.
 constexpr char kProgramFiles[] = "C:\\Program Files";
@@ -25,6 +27,9 @@ constexpr char kLockFileName[] = "modules.xml.lock";
 // The longest path the framework's loader takes, in characters.
 constexpr size_t kMaxPathChars = 259;
 
+// InstallRoot, RegistryPath, BackupPath, DeviceMask and ProductFolder keep
+// their long-standing names (as do ModuleEntry's fields); every other
+// member is snake_case.
 struct Workplace {
   // "C:\Program Files", or "C:\Program Files (x86)" when ARCH is "x86" on
   // 64-bit Windows.
@@ -46,9 +51,9 @@ struct Workplace {
   // for a registration, the entries to append.
   int32_t DeviceMask = 0;
   std::string ProductFolder;
-  std::string ProductDir;
+  std::string product_dir;
   std::string module_folder;
-  std::vector<ModuleEntry> entries;
+  std::vector<registry::ModuleEntry> entries;
   // How ARCH and MASK were read when that was not plain, for the verbose
   // report, in the order they were read.
   std::vector<std::string> notes;
@@ -95,6 +100,8 @@ std::string ReadFrameworkVariable(const std::string& name,
 
 // Returns the first path of |entries| (module or configuration directory) longer
 // than kMaxPathChars, or nothing.
-std::optional<std::string> OverlongPath(const std::vector<ModuleEntry>& entries);
+std::optional<std::string> OverlongPath(const std::vector<registry::ModuleEntry>& entries);
+
+}  // namespace run
 
 #endif  // MODREG_RUN_WORKPLACE_H_

@@ -12,26 +12,28 @@
 #include "run/report.h"
 #include "run/status.h"
 
+namespace run {
+
 namespace {
 
 // Says how the backup went, in the verbose report.
-void SayBackup(const PassOutcome& o, Sink* out) {
-  if (o.backup == BackupState::kNone) return;
-  Note(out, o.backup == BackupState::kMade    ? "backup: made"
-            : o.backup == BackupState::kThere ? "backup: already there"
+void SayBackup(const registry::PassOutcome& o, Sink* out) {
+  if (o.backup == registry::BackupState::kNone) return;
+  Note(out, o.backup == registry::BackupState::kMade    ? "backup: made"
+            : o.backup == registry::BackupState::kThere ? "backup: already there"
                                               : "backup: not made");
 }
 
 // Warns of a backup not made, unless the registry could not be read
 // either: the failure's one line says why.
-void WarnOfBackup(const PassOutcome& o, Sink* out) {
+void WarnOfBackup(const registry::PassOutcome& o, Sink* out) {
   if (!o.backup_warning.empty() &&
-      (o.out_of_memory || o.result.status != RegistryStatus::kCannotRead))
+      (o.out_of_memory || o.result.status != registry::RegistryStatus::kCannotRead))
     Report(out, kExitOk, "warning: " + o.backup_warning);
 }
 
 // The failure of a pass that writes, said; kExitOk when there is none.
-int SayFailure(const Workplace& place, const PassOutcome& o, Sink* out) {
+int SayFailure(const Workplace& place, const registry::PassOutcome& o, Sink* out) {
   if (o.out_of_memory)
     return Report(out, kExitOutOfMemory,
                   "cannot update " + platform::DisplayName(place.RegistryPath) +
@@ -43,15 +45,15 @@ int SayFailure(const Workplace& place, const PassOutcome& o, Sink* out) {
 
 // Says each removed child of Modules, |word| first.
 void SayRemoved(void (*say)(Sink*, const std::string&), Sink* out,
-                const std::string& word, const PassOutcome& o) {
-  for (const RemovedChild& child : o.removed) say(out, word + EntryText(child.entry));
+                const std::string& word, const registry::PassOutcome& o) {
+  for (const registry::RemovedChild& child : o.removed) say(out, word + EntryText(child.entry));
 }
 
 // The plan of a registration or an unregistration of |place|.
-PassPlan PlanFor(const Options& options, const Workplace& place, Sink* out) {
-  PassPlan plan;
+registry::PassPlan PlanFor(const Options& options, const Workplace& place, Sink* out) {
+  registry::PassPlan plan;
   plan.edit.ProductFolder = place.ProductFolder;
-  plan.edit.product_dir = place.ProductDir;
+  plan.edit.product_dir = place.product_dir;
   plan.edit.entries = place.entries;
   plan.edit.removals_alone_written = options.mode == Mode::kUnregister;
   plan.lock_wait_ms = platform::kLockWaitMs;
@@ -69,21 +71,21 @@ PassPlan PlanFor(const Options& options, const Workplace& place, Sink* out) {
 // happened: the check of --strict, the backup, the failure or what went
 // and came, and in the verbose report the check of what came.
 int SayUpdate(const Options& options, const Workplace& place,
-              const PassOutcome& o, Sink* out) {
-  if (o.result.status == RegistryStatus::kCannotLock)
+              const registry::PassOutcome& o, Sink* out) {
+  if (o.result.status == registry::RegistryStatus::kCannotLock)
     return Report(out, kExitCannotLock, FailureText(place, "lock", o.result));
   if (o.no_registry) {
     Note(out, "result: no registry, nothing to remove");
     return kExitOk;
   }
-  for (const OpenPart& part : o.open_parts)
+  for (const registry::OpenPart& part : o.open_parts)
     Report(out, kExitOk, "warning: " + platform::DisplayName(part.name) + " " +
                              OpenRisk(part));
   const std::string problem =
       options.strict && !o.checked_first.empty()
           ? SayCheck(o.checked_first, "the entries to add", out)
           : std::string();
-  if (o.result.status == RegistryStatus::kRefused)
+  if (o.result.status == registry::RegistryStatus::kRefused)
     return Report(out, kExitAddedFaulty,
                   "--strict: the check of the entries to add to " +
                       platform::DisplayName(place.RegistryPath) + " " +
@@ -105,7 +107,7 @@ int SayUpdate(const Options& options, const Workplace& place,
 
 // What a dry run found: what would go and come. Status 1 when the
 // registry's bytes would change.
-int SayDryRun(const Workplace& place, const PassOutcome& o, Sink* out) {
+int SayDryRun(const Workplace& place, const registry::PassOutcome& o, Sink* out) {
   if (o.no_registry) {
     Note(out, "result: no registry, nothing to remove");
     return kExitOk;
@@ -129,15 +131,15 @@ int SayDryRun(const Workplace& place, const PassOutcome& o, Sink* out) {
 
 // The child |removed| as a repair names it: its line, then its path and
 // configDir, or that it has no path.
-std::string RepairedText(const RemovedChild& removed) {
+std::string RepairedText(const registry::RemovedChild& removed) {
   return "line " + std::to_string(removed.line) + ": " +
          (removed.has_path ? EntryText(removed.entry) : "Module without path");
 }
 
 // What a repair did or, with --dry-run, would do.
 int SayRepair(const Options& options, const Workplace& place,
-              const PassOutcome& o, Sink* out) {
-  if (o.result.status == RegistryStatus::kCannotLock)
+              const registry::PassOutcome& o, Sink* out) {
+  if (o.result.status == registry::RegistryStatus::kCannotLock)
     return Report(out, kExitCannotLock, FailureText(place, "lock", o.result));
   if (!o.loaded && o.out_of_memory)
     return Report(out, kExitOutOfMemory,
@@ -146,7 +148,7 @@ int SayRepair(const Options& options, const Workplace& place,
   if (!o.loaded)
     return Report(out, StatusOf(o.result.status),
                   FailureText(place, "repair", o.result) +
-                      (o.result.status == RegistryStatus::kCannotRead
+                      (o.result.status == registry::RegistryStatus::kCannotRead
                            ? VariableHint(place)
                            : std::string()));
   if (o.removed.empty()) {
@@ -154,14 +156,14 @@ int SayRepair(const Options& options, const Workplace& place,
     return kExitOk;
   }
   if (options.dry_run) {
-    for (const RemovedChild& child : o.removed)
+    for (const registry::RemovedChild& child : o.removed)
       Say(out, "remove: " + RepairedText(child));
     return kExitFound;
   }
   SayBackup(o, out);
   WarnOfBackup(o, out);
   if (int status = SayFailure(place, o, out)) return status;
-  for (const RemovedChild& child : o.removed)
+  for (const registry::RemovedChild& child : o.removed)
     Say(out, "removed: " + RepairedText(child));
   Note(out, "result: rewritten");
   return kExitOk;
@@ -171,21 +173,23 @@ int SayRepair(const Options& options, const Workplace& place,
 
 int RunRegister(const Options& options, const Workplace& place, Sink* out) {
   SayRegistry(out, place);
-  RegistryTransaction t = TransactionFor(place);
-  const PassOutcome o = RunTransaction(&t, PlanFor(options, place, out));
+  registry::RegistryTransaction t = TransactionFor(place);
+  const registry::PassOutcome o = registry::RunTransaction(&t, PlanFor(options, place, out));
   return options.dry_run ? SayDryRun(place, o, out)
                          : SayUpdate(options, place, o, out);
 }
 
 int RunRepair(const Options& options, const Workplace& place, Sink* out) {
   SayRegistry(out, place);
-  PassPlan plan;
+  registry::PassPlan plan;
   plan.remove_breaking = true;
   plan.bits = place.framework_bits;
   plan.write = !options.dry_run;
   plan.lock_wait_ms = platform::kLockWaitMs;
   plan.back_up_only_if_rewritten = true;
   plan.report = true;
-  RegistryTransaction t = TransactionFor(place);
-  return SayRepair(options, place, RunTransaction(&t, plan), out);
+  registry::RegistryTransaction t = TransactionFor(place);
+  return SayRepair(options, place, registry::RunTransaction(&t, plan), out);
 }
+
+}  // namespace run

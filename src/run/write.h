@@ -9,6 +9,8 @@
 #include "run/options.h"
 #include "run/workplace.h"
 
+namespace run {
+
 // A registration or an unregistration where |place| says, or its dry run.
 // With --strict the entries to add are checked before anything is
 // written, and a problem is status 8, with nothing written; without it,
@@ -20,5 +22,7 @@ int RunRegister(const Options& options, const Workplace& place, Sink* out);
 // from starting (--check's breaks-startup), and nothing else. With
 // --dry-run only says which, and is status 1 when there is one.
 int RunRepair(const Options& options, const Workplace& place, Sink* out);
+
+}  // namespace run
 
 #endif  // MODREG_RUN_WRITE_H_

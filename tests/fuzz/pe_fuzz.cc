@@ -13,6 +13,8 @@
 
 #include "registry/pe.h"
 
+using namespace registry;
+
 namespace {
 
 [[noreturn]] void PeViolation(const char* what) {

@@ -38,6 +38,9 @@
 #include "run/modules.h"
 #include "tinyxml_model.h"
 
+using namespace registry;
+using namespace run;
+
 namespace {
 
 using Node = rapidxml::xml_node<char>;
