@@ -1,12 +1,10 @@
 #include "run/write.h"
 
-#include <new>
 #include <string>
 #include <vector>
 
 #include "platform/lock.h"
 #include "platform/lookup.h"
-#include "registry/check.h"
 #include "registry/transaction.h"
 #include "registry/update.h"
 #include "run/report.h"
