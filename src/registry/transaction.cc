@@ -88,31 +88,27 @@ void DropBackup(RegistryTransaction* t) {
 }
 
 // Gives the prepared backup its name, when the registry was read whole
-// and nothing is there yet; else drops it. Returns a warning when the
-// registry exists and no backup could be made, otherwise empty.
-std::string KeepBackup(RegistryTransaction* t) {
-  if (t->backup_state != BackupState::kNotMade) return std::string();
+// and nothing is there yet; else drops it. Returns, when the registry
+// exists and no backup could be made, why not; otherwise nothing.
+std::optional<BackupFailure> KeepBackup(RegistryTransaction* t) {
+  if (t->backup_state != BackupState::kNotMade) return std::nullopt;
   if (t->document.read && t->backup_whole &&
       CommitReplace(&t->backup, &t->backup_error)) {
     t->backup_state = BackupState::kMade;
-    return std::string();
+    return std::nullopt;
   }
   DropBackup(t);
-  t->backup_state = BackupState::kNotMade;
-  const std::string step =
-      t->backup.rename_failed
-          ? "renaming " + t->backup.temp + " to " + t->backup.target
-          : "copying it to " + TempPathFor(t->BackupPath);
-  // No warning without a registry (its read fails and says so) or when a
-  // backup turned up meanwhile; one when either cannot be looked at.
+  // Nothing to say without a registry (its read fails and says so) or
+  // when a backup turned up meanwhile; something when either cannot be
+  // looked at.
   std::string reason;
   if (!t->document.read ||
       platform::LookUp(t->RegistryPath, &reason) ==
           platform::Presence::kMissing ||
       platform::LookUp(t->BackupPath, &reason) == platform::Presence::kExists)
-    return std::string();
-  return "cannot back up " + platform::DisplayName(t->RegistryPath) + ": " +
-         step + ": " + t->backup_error;
+    return std::nullopt;
+  return BackupFailure{t->backup.rename_failed, TempPathFor(t->BackupPath),
+                       t->backup_error};
 }
 
 // Prints |t|'s document and replaces the registry with it in one step
@@ -218,7 +214,7 @@ void SettleBackup(RegistryTransaction* t, const PassPlan& plan,
     DropBackup(t);
     return;
   }
-  o->backup_warning = KeepBackup(t);
+  o->backup_failure = KeepBackup(t);
   o->backup = t->backup_state;
 }
 

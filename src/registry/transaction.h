@@ -28,6 +28,7 @@
 #ifndef MODREG_REGISTRY_TRANSACTION_H_
 #define MODREG_REGISTRY_TRANSACTION_H_
 
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -118,6 +119,14 @@ struct OpenPart {
 // neither, or when that cannot be told.
 std::vector<OpenPart> OpenParts(const RegistryTransaction& t);
 
+// Why no backup could be made: the step that failed, copying the bytes
+// to |temp| or renaming it to the backup's name, and the system's reason.
+struct BackupFailure {
+  bool rename_failed = false;
+  std::string temp;
+  std::string error;
+};
+
 struct PassOutcome {
   // kWritten, kUnchanged (also for a dry run), or the failure:
   // kCannotLock, kCannotRead, kMalformed, kRefused, kCannotWrite, with its
@@ -130,7 +139,7 @@ struct PassOutcome {
   bool out_of_memory = false;
   bool loaded = false;  // the document was loaded and edited
   BackupState backup = BackupState::kNone;
-  std::string backup_warning;  // a backup that could not be made
+  std::optional<BackupFailure> backup_failure;  // no backup could be made
   std::vector<CheckedModule> checked_first;  // with |check_first|
   std::vector<RemovedChild> removed;         // with |report|, when rewritten
   bool rewrite = false;                      // the edit rewrites

@@ -24,10 +24,20 @@ void SayBackup(const registry::PassOutcome& o, Sink* out) {
 
 // Warns of a backup not made, unless the registry could not be read
 // either: the failure's one line says why.
-void WarnOfBackup(const registry::PassOutcome& o, Sink* out) {
-  if (!o.backup_warning.empty() &&
-      (o.out_of_memory || o.result.status != registry::RegistryStatus::kCannotRead))
-    Report(out, kExitOk, "warning: " + o.backup_warning);
+void WarnOfBackup(const Workplace& place, const registry::PassOutcome& o,
+                  Sink* out) {
+  if (!o.backup_failure ||
+      (!o.out_of_memory &&
+       o.result.status == registry::RegistryStatus::kCannotRead))
+    return;
+  const registry::BackupFailure& failed = *o.backup_failure;
+  Report(out, kExitOk,
+         "warning: cannot back up " + platform::DisplayName(place.RegistryPath) +
+             ": " +
+             (failed.rename_failed
+                  ? "renaming " + failed.temp + " to " + place.BackupPath
+                  : "copying it to " + failed.temp) +
+             ": " + failed.error);
 }
 
 // The failure of a pass that writes, said; kExitOk when there is none.
@@ -89,7 +99,7 @@ int SayUpdate(const Options& options, const Workplace& place,
                       platform::DisplayName(place.RegistryPath) + " " +
                       problem + "; the registry is unchanged");
   SayBackup(o, out);
-  WarnOfBackup(o, out);
+  WarnOfBackup(place, o, out);
   if (int status = SayFailure(place, o, out)) return status;
   if (!WantsNotes(out)) return kExitOk;
   SayRemoved(Note, out, "removed: ", o);
@@ -159,7 +169,7 @@ int SayRepair(const Options& options, const Workplace& place,
     return kExitFound;
   }
   SayBackup(o, out);
-  WarnOfBackup(o, out);
+  WarnOfBackup(place, o, out);
   if (int status = SayFailure(place, o, out)) return status;
   for (const registry::RemovedChild& child : o.removed)
     Say(out, "removed: " + RepairedText(child));
