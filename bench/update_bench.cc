@@ -55,6 +55,7 @@
 #include "registry/textmode.h"
 #include "registry/transaction.h"
 #include "registry/update.h"
+#include "registry_support.h"
 #include "run/workplace.h"
 #include "run/modules.h"
 
@@ -164,7 +165,9 @@ void Walk(rapidxml::xml_document<char>* doc,
           const std::vector<ModuleEntry>& entries) {
   Node* modules = doc->first_node("Modules", 7);
   if (!modules) Die("no Modules element");
-  RemoveStaleEntries(modules, kFolder);
+  RegistryEdit removal;  // the entries appended below are the caller's
+  removal.ProductFolder = kFolder;
+  ApplyEdit(removal, doc, modules);
   AppendEntries(doc, modules, entries);
 }
 

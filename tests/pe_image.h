@@ -11,7 +11,7 @@
 
 #include "registry/pe.h"
 
-using namespace registry;
+namespace registry {
 
 using PeFile = std::vector<unsigned char>;
 
@@ -82,5 +82,7 @@ inline void PutExportDirectory(PeFile* f, size_t at, uint32_t functions,
   Put32s(f, at + 20,
          {functions, names, function_table, name_table, ordinal_table});
 }
+
+}  // namespace registry
 
 #endif  // MODREG_TESTS_PE_IMAGE_H_

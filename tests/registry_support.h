@@ -16,7 +16,31 @@
 #include "registry/textmode.h"
 #include "registry/update.h"
 
-using namespace registry;
+namespace registry {
+
+// A registration's edit on |text| (as PrepareRegistryText leaves it),
+// parsed in place, as the tool makes it on the registry it loaded: the
+// entries holding |product_folder| go and |entries| are appended. |doc|
+// keeps pointers into |text| and |entries|. kWritten means that |doc|
+// holds the document to write; kUnchanged that |entries| is empty.
+// |scanned| is the part of the text the pre-parse scan walked while it
+// was read.
+inline RegistryResult EditRegistry(ByteBuffer* text,
+                                   const std::string& product_folder,
+                                   const std::vector<ModuleEntry>& entries,
+                                   rapidxml::xml_document<char>* doc,
+                                   const ScanProgress& scanned = ScanProgress{}) {
+  rapidxml::xml_node<char>* modules = nullptr;
+  RegistryResult result = ParseRegistry(text, scanned, doc, &modules);
+  if (result.status != RegistryStatus::kUnchanged || entries.empty())
+    return result;
+  RegistryEdit removal;  // appends nothing: the entries are the caller's
+  removal.ProductFolder = product_folder;
+  ApplyEdit(removal, doc, modules);
+  AppendEntries(doc, modules, entries);
+  result.status = RegistryStatus::kWritten;
+  return result;
+}
 
 // The bytes of a file as the tool hands them to EditRegistry; empty for
 // a file with no text.
@@ -79,5 +103,7 @@ inline size_t ElementDepth(const rapidxml::xml_node<char>* parent) {
   }
   return deepest;
 }
+
+}  // namespace registry
 
 #endif  // MODREG_TESTS_REGISTRY_SUPPORT_H_

@@ -54,7 +54,8 @@ bool SameAsBefore(const Node* modules, const std::vector<const Node*>& before) {
   return i == before.size();
 }
 
-// Whether |node| holds |folder| in its path or lies under |under|.
+// Whether |child|, from the first Module element on, holds |folder| in
+// its path or lies under |under|.
 bool IsStale(const ModulesChild& child, const std::string& folder,
              const std::string& under) {
   if (!child.from_first_module || !child.path) return false;
@@ -66,19 +67,6 @@ bool IsStale(const ModulesChild& child, const std::string& folder,
 }
 
 }  // namespace
-
-size_t RemoveStaleEntries(Node* modules, const std::string& folder,
-                          std::vector<const Node*>* removed,
-                          const std::string& under) {
-  size_t count = 0;
-  WalkModules(modules, [&](const ModulesChild& child) {
-    if (!IsStale(child, folder, under)) return;
-    modules->remove_node(child.node);
-    ++count;
-    if (removed) removed->push_back(child.node);
-  });
-  return count;
-}
 
 void AppendEntries(rapidxml::xml_document<char>* doc, Node* modules,
                    const std::vector<ModuleEntry>& entries) {
@@ -121,21 +109,6 @@ EditOutcome ApplyEdit(const RegistryEdit& edit,
   AppendEntries(doc, modules, edit.entries);
   if (compare) outcome.changed = !SameAsBefore(modules, before);
   return outcome;
-}
-
-RegistryResult EditRegistry(ByteBuffer* text,
-                            const std::string& product_folder,
-                            const std::vector<ModuleEntry>& entries,
-                            rapidxml::xml_document<char>* doc,
-                            const ScanProgress& scanned) {
-  Node* modules = nullptr;
-  RegistryResult result = ParseRegistry(text, scanned, doc, &modules);
-  if (result.status != RegistryStatus::kUnchanged || entries.empty())
-    return result;
-  RemoveStaleEntries(modules, product_folder);
-  AppendEntries(doc, modules, entries);
-  result.status = RegistryStatus::kWritten;
-  return result;
 }
 
 }  // namespace registry

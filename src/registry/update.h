@@ -9,10 +9,8 @@
 
 #include <rapidxml.hpp>
 
-#include "platform/bytes.h"
 #include "registry/document.h"
 #include "registry/module_entry.h"
-#include "registry/scan.h"
 
 namespace registry {
 
@@ -54,28 +52,6 @@ EditOutcome ApplyEdit(const RegistryEdit& edit,
                       rapidxml::xml_document<char>* doc,
                       rapidxml::xml_node<char>* modules,
                       bool compare = false);
-
-// Parses |text| (as PrepareRegistryText leaves it, parsed in place) and
-// applies a registration's edit to it: the entries holding
-// |product_folder| go and |entries| are appended. |doc| keeps pointers into
-// |text| and |entries|. kWritten means that |doc| holds the document to
-// write; kUnchanged that |entries| is empty. |scanned| is the part of the
-// text that the pre-parse scan walked while it was read.
-RegistryResult EditRegistry(ByteBuffer* text,
-                            const std::string& product_folder,
-                            const std::vector<ModuleEntry>& entries,
-                            rapidxml::xml_document<char>* doc,
-                            const ScanProgress& scanned = ScanProgress{});
-
-// Removes, from the first Module child of |modules| on, every child whose
-// first "path" attribute holds |folder|, or lies under folder |under| when
-// that is not empty (the path read as Windows reads it), whatever its
-// name or kind. Returns how many went, and adds them to |removed| when
-// given.
-size_t RemoveStaleEntries(
-    rapidxml::xml_node<char>* modules, const std::string& folder,
-    std::vector<const rapidxml::xml_node<char>*>* removed = nullptr,
-    const std::string& under = std::string());
 
 // Appends to |modules| one Module element per entry, its "path" and, when
 // it has one, its "configDir". |doc| points into |entries|.
