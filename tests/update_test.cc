@@ -286,15 +286,10 @@ two</Lines>
 
 )",
      true},
-    {"only direct children of the first top-level Modules",
-     R"(<Other><Modules><Module path="C:\HALDEToF\a"/></Modules></Other><Modules><Group><Module path="C:\HALDEToF\b"/></Group></Modules><Modules><Module path="C:\HALDEToF\c"/></Modules>)",
+    {"only direct children of the first Modules",
+     R"(<Modules><Group><Module path="C:\HALDEToF\b"/></Group></Modules><Modules><Module path="C:\HALDEToF\c"/></Modules>)",
      {kNew},
-     R"(<Other>
-	<Modules>
-		<Module path="C:\HALDEToF\a"/>
-	</Modules>
-</Other>
-<Modules>
+     R"(<Modules>
 	<Group>
 		<Module path="C:\HALDEToF\b"/>
 	</Group>
@@ -360,6 +355,9 @@ TEST(UpdateRegistry, StatusAndParseOffset) {
       {"white space and a comment", " \r\n<!-- -->\n", {kNew}, RegistryStatus::kMalformed, std::nullopt},
       {"lower-case name", "<modules/>", {kNew}, RegistryStatus::kMalformed, std::nullopt},
       {"not at the top", "<Root><Modules/></Root>", {kNew}, RegistryStatus::kMalformed, std::nullopt},
+      // The framework reads the first element only.
+      {"another element first", "<Other/><Modules/>", {kNew}, RegistryStatus::kMalformed,
+       std::nullopt},
       {"no Modules, no entries", "<Root/>", {}, RegistryStatus::kMalformed, std::nullopt},
       {"reference to NUL", "<Modules><Module path=\"&#0;\"/></Modules>", {kNew},
        RegistryStatus::kMalformed, std::nullopt},

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <new>
+#include <optional>
 #include <unordered_map>
 
 #include "platform/ansi.h"
@@ -133,11 +134,40 @@ void CheckConfigDir(const ModuleEntry& entry, std::vector<Finding>* out) {
 
 int FrameworkBits(const std::string& arch) { return arch == "x86" ? 32 : 64; }
 
+// Tells whether the framework loads a module file whose check found
+// |findings|: the file is there, a DLL of its width with its entry points.
+bool Loads(const std::vector<Finding>& findings) {
+  for (const Finding& f : findings)
+    if (f.kind == kMissing || f.kind == kSkipped || f.kind == kUnreadable ||
+        f.kind == kBreaksStartup || f.kind == kDevice)
+      return false;
+  return true;
+}
+
 std::vector<CheckedModule> CheckEntries(const std::vector<ModuleEntry>& entries,
                                         int bits, size_t first,
                                         const std::vector<size_t>& lines) {
   std::vector<CheckedModule> checked;
-  std::unordered_map<std::string, size_t> paths, names;  // first entry
+  // Of each path and each file name, the entries that name it, in order.
+  std::unordered_map<std::string, std::vector<size_t>> paths, names;
+  // Whether the framework loads entry |i|, told once: an entry before
+  // |first| is looked at only when it may be a rival.
+  std::vector<signed char> loads(entries.size(), -1);
+  auto loaded = [&](size_t i) {
+    if (loads[i] < 0) {
+      std::vector<Finding> findings;
+      CheckModuleFile(entries[i].path, bits, &findings);
+      loads[i] = Loads(findings);
+    }
+    return loads[i] == 1;
+  };
+  // The first of |earlier| that the framework loads: only that one wins
+  // over a later entry; a missing or skipped one is no rival.
+  auto rival = [&](const std::vector<size_t>& earlier) -> std::optional<size_t> {
+    for (size_t j : earlier)
+      if (loaded(j)) return j;
+    return std::nullopt;
+  };
   // Where the earlier entry |i| is, when the lines are known.
   auto at = [&](size_t i) {
     return i < lines.size() ? " at line " + std::to_string(lines[i]) : "";
@@ -145,31 +175,37 @@ std::vector<CheckedModule> CheckEntries(const std::vector<ModuleEntry>& entries,
   for (size_t i = 0; i < entries.size(); ++i) {
     const ModuleEntry& entry = entries[i];
     const std::string key = winpath::Folded(winpath::Normalized(entry.path));
-    auto same = paths.emplace(key, i);
-    auto name = names.emplace(winpath::LastComponent(key), i);
-    if (i < first) continue;
-    CheckedModule module{entry, true, 0, {}};
-    CheckModuleFile(entry.path, bits, &module.findings);
-    const ModuleEntry& earlier = entries[same.first->second];
-    if (!same.second && earlier.hasConfigDir == entry.hasConfigDir &&
-        winpath::Same(winpath::Normalized(earlier.configDir),
-                      winpath::Normalized(entry.configDir)))
-      module.findings.push_back(
-          {kRepeated, entry.path,
-           same.first->second < lines.size()
-               ? "repeats the entry" + at(same.first->second)
-               : "repeats an earlier entry"});
-    else if (!same.second)
-      module.findings.push_back(
-          {kRefused, entry.path,
-           "the same module as an earlier entry" + at(same.first->second)});
-    else if (!name.second)
-      module.findings.push_back(
-          {kRefused, entry.path,
-           "the same file name as " + entries[name.first->second].path +
-               ", registered earlier" + at(name.first->second)});
-    CheckConfigDir(entry, &module.findings);
-    checked.push_back(std::move(module));
+    std::vector<size_t>& same = paths[key];
+    std::vector<size_t>& name = names[std::string(winpath::LastComponent(key))];
+    if (i >= first) {
+      CheckedModule module{entry, true, 0, {}, nullptr};
+      CheckModuleFile(entry.path, bits, &module.findings);
+      loads[i] = Loads(module.findings);
+      const std::optional<size_t> same_rival = rival(same);
+      const std::optional<size_t> name_rival =
+          same_rival ? same_rival : rival(name);
+      if (!same.empty() &&
+          entries[same[0]].hasConfigDir == entry.hasConfigDir &&
+          winpath::Same(winpath::Normalized(entries[same[0]].configDir),
+                        winpath::Normalized(entry.configDir)))
+        module.findings.push_back(
+            {kRepeated, entry.path,
+             same[0] < lines.size() ? "repeats the entry" + at(same[0])
+                                    : "repeats an earlier entry"});
+      else if (same_rival)
+        module.findings.push_back(
+            {kRefused, entry.path,
+             "the same module as an earlier entry" + at(*same_rival)});
+      else if (name_rival)
+        module.findings.push_back(
+            {kRefused, entry.path,
+             "the same file name as " + entries[*name_rival].path +
+                 ", registered earlier" + at(*name_rival)});
+      CheckConfigDir(entry, &module.findings);
+      checked.push_back(std::move(module));
+    }
+    same.push_back(i);
+    name.push_back(i);
   }
   return checked;
 }

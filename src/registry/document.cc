@@ -107,10 +107,19 @@ RegistryResult ParseRegistry(ByteBuffer* text, const ScanProgress& scanned,
     result.parse_offset = static_cast<size_t>(refusal->at - text->data());
     return result;
   }
-  *modules = doc->first_node("Modules", 7);
-  if (!*modules || (*modules)->type() != rapidxml::node_element)
+  // The framework reads the first element alone: Modules or nothing.
+  *modules = doc->first_node();
+  while (*modules && (*modules)->type() != rapidxml::node_element)
+    *modules = (*modules)->next_sibling();
+  if (!*modules)
     return RegistryFailure(RegistryStatus::kMalformed,
                            "no top-level Modules element");
+  const std::string first((*modules)->name(), (*modules)->name_size());
+  if (first != "Modules")
+    return RegistryFailure(RegistryStatus::kMalformed,
+                           "the first element is " + first +
+                               ", not Modules: the framework reads only the "
+                               "first element, and would load no module");
   RegistryResult result;
   result.plain_attributes = !scan.escapes;
   return result;

@@ -49,8 +49,8 @@ RegistryResult RegistryFailure(RegistryStatus status, std::string reason);
 bool PrepareRegistryText(ByteBuffer* bytes);
 
 // Checks |text| (as PrepareRegistryText leaves it) and parses it in place
-// into |doc|, which then points into it, and finds its first top-level
-// Modules element. |scanned| is the part of the text that the pre-parse
+// into |doc|, which then points into it, and finds its Modules element,
+// which must be the first element, as the framework reads it. |scanned| is the part of the text that the pre-parse
 // scan walked while it was read. A failure is kMalformed, its reason
 // naming no file; for a parse error or a refusal of the framework's
 // reader, |parse_offset| says where in |text|.
@@ -63,7 +63,7 @@ struct RegistryDocument {
   ByteBuffer text;
   std::unique_ptr<rapidxml::xml_document<char>> doc =
       std::make_unique<rapidxml::xml_document<char>>();
-  rapidxml::xml_node<char>* modules = nullptr;  // the first top-level one
+  rapidxml::xml_node<char>* modules = nullptr;  // the first element
   // The offsets of the text's line ends, when asked for, found before
   // parsing: the parser changes its text in place, line ends included.
   std::vector<size_t> line_ends;
@@ -81,8 +81,8 @@ struct LoadOptions {
 };
 
 // Reads the file at |registry_path| once into |document|, folded as
-// Windows text mode reads it, and parses it, finding its first top-level
-// Modules element. A failure's reason names neither the file nor the
+// Windows text mode reads it, and parses it, finding its Modules element
+// (ParseRegistry). A failure's reason names neither the file nor the
 // step: kCannotRead with the system's reason, kMalformed with what is
 // wrong and where (line and column, told from a second read of the
 // file, since the parser has rewritten the text in place).

@@ -197,6 +197,14 @@ int DecideWorkplace(const Options& options, bool (*is_wow64)(),
                         "range",
                     error);
     place->DeviceMask = *mask;
+    // A detection of no device type would answer "registered" anywhere.
+    if (options.mode == Mode::kDetect && BuildModuleList(*mask, "").empty())
+      return Refuse(kExitUsage,
+                    "--detect: the device mask \"" + options.args[1] +
+                        "\" names no device type (read as " +
+                        std::to_string(*mask) +
+                        "; bits 0 to 5 name device types 1 to 6)",
+                    error);
   }
   // --strict: only the plain words an installer means.
   if (options.strict)

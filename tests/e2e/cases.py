@@ -452,12 +452,10 @@ extend([
     keep("walk: removals are not saved when the mask names no type", crlf(
         "<Modules>", mod(H1), mod(FW), "</Modules>"), "0"),
 ])
-add(edit("walk: only the first top-level Modules is edited", crlf(
-    "<Other/>",
+add(edit("walk: only the first Modules is edited", crlf(
     "<Modules>", mod(FW), "</Modules>",
     "<Modules>", mod(H3, H3C), "</Modules>"), "1",
-    written("<Other/>",
-            "<Modules>", mod(FW), mod(H1), "</Modules>",
+    written("<Modules>", mod(FW), mod(H1), "</Modules>",
             "<Modules>", mod(H3, H3C), "</Modules>")))
 
 # ---- Written format (mask 1) --------------------------------------------
@@ -644,6 +642,10 @@ extend([
                r": the file is UTF-16 text \(it begins with a UTF-16 "
                r"byte-order mark\), which the framework cannot read; save it "
                r"as UTF-8$",)),
+    refuse("refused: another element before Modules, as the framework "
+           "reads it", crlf("<Other/>", "<Modules>", mod(FW), "</Modules>"), 4,
+           MALFORMED + (r": the first element is Other, not Modules: the "
+                        r"framework reads only the first element",)),
     refuse("refused: no top-level Modules",
            crlf("<Registry>", "\t<Modules>", mod(FW, tabs=2), "\t</Modules>",
                 "</Registry>"), 4, MALFORMED + (r"Modules",)),
@@ -1664,6 +1666,9 @@ HERE_H1 = {"prod/SensorModule.dll": Built("x64.dll")}
 HERE_H1_AFTER = {"prod": DIR, **HERE_H1}
 OLD_H1 = r"C:\Old\SensorModule.dll"
 SHADOWED = crlf("<Modules>", mod(OLD_H1), "</Modules>")
+# The earlier entry's file, which the framework loads: it shadows H1.
+HERE_OLD = {"old/SensorModule.dll": Built("x64.dll")}
+HERE_OLD_AFTER = {"old": DIR, **HERE_OLD}
 STRICT_SAID = r"^modreg: --strict: the check of the entries to add to " + \
     reason_after(REG)[:-len(r": \w")] + " found "
 STRICT_SHADOW = ("refused: %s (the same file name as %s, registered earlier "
@@ -1688,8 +1693,10 @@ extend([
                                    "(no such file); the registry is "
                                    "unchanged" % H3) + "$",),)),
     run("strict: an earlier entry shadowing it, the report and the log",
-        ["--verbose"] + STRICT_LOGGED, {"pf/modules.xml": SHADOWED, **HERE_H1},
-        {"pf/modules.xml": SHADOWED, **HERE_H1_AFTER, "pf/run.log": Lines(
+        ["--verbose"] + STRICT_LOGGED,
+        {"pf/modules.xml": SHADOWED, **HERE_H1, **HERE_OLD},
+        {"pf/modules.xml": SHADOWED, **HERE_H1_AFTER, **HERE_OLD_AFTER,
+         "pf/run.log": Lines(
             logged(["--verbose"] + STRICT_LOGGED, SAID_V + (
                 STRICT_SHADOW, "check: 1 problem(s) with the entries to add"),
                 status=8)[:-1] + ((STRICT_SAID + "1 problem",),
@@ -1699,7 +1706,13 @@ extend([
         stderr=((STRICT_SAID + esc("1 problem(s), the first: " + STRICT_SHADOW),),)),
     # Without --strict the same run is done: status 0.
     run("strict: without it the shadowed entry is only reported",
-        ["x64", "1"], {"pf/modules.xml": SHADOWED, **HERE_H1},
+        ["x64", "1"], {"pf/modules.xml": SHADOWED, **HERE_H1, **HERE_OLD},
+        {"pf/modules.xml": written("<Modules>", mod(OLD_H1), mod(H1),
+                                   "</Modules>"),
+         OLD: SHADOWED, **HERE_H1_AFTER, **HERE_OLD_AFTER}),
+    # An earlier entry whose file is gone loads nothing: no rival.
+    run("strict: an earlier entry whose file is gone is no rival",
+        ["--strict", "x64", "1"], {"pf/modules.xml": SHADOWED, **HERE_H1},
         {"pf/modules.xml": written("<Modules>", mod(OLD_H1), mod(H1),
                                    "</Modules>"),
          OLD: SHADOWED, **HERE_H1_AFTER}),
@@ -1753,6 +1766,12 @@ extend([
         UNCHANGED, stdout=Out(SAID_V + (
             "not registered: " + said("missing", H1, "no such file"),))),
     run("detect: no registry, not registered", DETECT, {}, {}),
+    # A detection of no device type would answer "registered" anywhere.
+    untouched("detect: a mask that names no device type is a usage error",
+              ["--detect", "x64", "64"], 2, stderr=((
+                  r'^modreg: --detect: the device mask "64" names no device '
+                  r"type \(read as 64; bits 0 to 5 name device types 1 to "
+                  r"6\)$",),)),
     run("detect: a malformed registry is its usual failure", DETECT,
         {"pf/modules.xml": b"<Modules>" + STALE}, UNCHANGED, status=4,
         stderr=((r"^modreg: cannot read ", reason_after(REG)),)),

@@ -33,6 +33,8 @@ DATA = {
     "pf": os.path.join("Program Files", "OpenNI", "Data"),
     "pf86": os.path.join("Program Files (x86)", "OpenNI", "Data"),
     "prod": os.path.join("Program Files", "HALDEToF"),
+    # An earlier product's folder.
+    "old": "Old",
     # A framework installed elsewhere, on C: and on a drive D: whose folder
     # lies in drive_c (the prefix's dosdevices/d: link).
     "fw": os.path.join("Frameworks", "OpenNI", "Data"),
