@@ -1,6 +1,7 @@
 #include "registry/check.h"
 
 #include <algorithm>
+#include <functional>
 #include <new>
 #include <optional>
 #include <unordered_map>
@@ -220,63 +221,65 @@ CheckedModule PathlessModule(size_t line) {
 }
 
 std::vector<CheckedModule> CheckDocument(const RegistryDocument& document,
-                                         int bits) {
+                                         int bits,
+                                         const std::vector<size_t>* lines) {
+  const char* text = document.text.data();
+  const std::less_equal<const char*> le;
   // Of every Module element in order: its line; of those with a path: the
   // entry, its line.
   std::vector<const rapidxml::xml_node<char>*> nodes;
-  std::vector<size_t> lines, entry_lines;
+  std::vector<size_t> at, entry_lines;
   std::vector<ModuleEntry> entries;
   WalkModules(document.modules, [&](const ModulesChild& child) {
     if (!child.is_module) return;
+    const size_t i = nodes.size();
     nodes.push_back(child.node);
-    lines.push_back(LineOf(document, child.node));
+    const char* name = child.node->name();
+    at.push_back(lines ? (i < lines->size() ? (*lines)[i] : 0)
+                 : le(text, name) && !le(text + document.text.size(), name)
+                     ? LineOf(document, child.node)
+                     : 0);
     if (!child.path) return;
     entries.push_back(EntryOf(child.node));
-    entry_lines.push_back(lines.back());
+    entry_lines.push_back(at.back());
   });
   std::vector<CheckedModule> found = CheckEntries(entries, bits, 0, entry_lines);
   std::vector<CheckedModule> checked;
   size_t next = 0;
   for (size_t i = 0; i < nodes.size(); ++i) {
     checked.push_back(PathAttribute(nodes[i]) ? std::move(found[next++])
-                                              : PathlessModule(lines[i]));
-    checked.back().line = lines[i];
+                                              : PathlessModule(at[i]));
+    checked.back().line = at[i];
     checked.back().node = nodes[i];
   }
   return checked;
 }
 
-std::vector<const rapidxml::xml_node<char>*> BreakingModules(
-    const RegistryDocument& document, int bits) {
-  std::vector<const rapidxml::xml_node<char>*> nodes;
-  for (const CheckedModule& module : CheckDocument(document, bits))
-    for (const Finding& finding : module.findings)
+std::vector<CheckedModule> StartupBreakers(
+    const std::vector<CheckedModule>& checked, size_t skip_last) {
+  std::vector<CheckedModule> breakers;
+  for (size_t i = 0; i + skip_last < checked.size(); ++i)
+    for (const Finding& finding : checked[i].findings)
       if (finding.kind == kBreaksStartup) {
-        nodes.push_back(module.node);
+        breakers.push_back(checked[i]);
         break;
       }
-  return nodes;
+  return breakers;
 }
 
-std::vector<CheckedModule> CheckAppended(
-    const RegistryDocument& document, int bits, size_t added,
-    const std::vector<size_t>* written_lines) {
+std::vector<CheckedModule> CheckAppended(const RegistryDocument& document,
+                                         int bits, size_t added) {
   std::vector<ModuleEntry> entries;
-  std::vector<size_t> lines;
+  std::vector<size_t> lines;  // of the loaded text's own elements
   WalkModules(document.modules, [&](const ModulesChild& child) {
     if (!child.is_module || !child.path) return;
     entries.push_back(EntryOf(child.node));
   });
   const size_t first = entries.size() - std::min(added, entries.size());
-  if (written_lines) {
-    lines = *written_lines;
-  } else {
-    // The earlier entries are the loaded text's own elements.
-    WalkModules(document.modules, [&](const ModulesChild& child) {
-      if (child.is_module && child.path && lines.size() < first)
-        lines.push_back(LineOf(document, child.node));
-    });
-  }
+  WalkModules(document.modules, [&](const ModulesChild& child) {
+    if (child.is_module && child.path && lines.size() < first)
+      lines.push_back(LineOf(document, child.node));
+  });
   return CheckEntries(entries, bits, first, lines);
 }
 

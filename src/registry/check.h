@@ -62,25 +62,24 @@ std::vector<CheckedModule> CheckEntries(const std::vector<ModuleEntry>& entries,
 CheckedModule PathlessModule(size_t line);
 
 // Checks every Module child of |document|'s Modules element, in the
-// file's order; the document must have its line ends.
-std::vector<CheckedModule> CheckDocument(const RegistryDocument& document,
-                                         int bits);
+// file's order. Each is named by its line in |lines| (one per Module
+// element) when given, else in the loaded text (the document must then
+// have its line ends; an element the text does not hold gets 0).
+std::vector<CheckedModule> CheckDocument(
+    const RegistryDocument& document, int bits,
+    const std::vector<size_t>* lines = nullptr);
 
-// Returns the Module elements of |document|'s Modules element that stop
-// every application from starting (kBreaksStartup), in order; the
-// document must have its line ends.
-std::vector<const rapidxml::xml_node<char>*> BreakingModules(
-    const RegistryDocument& document, int bits);
+// Returns those of |checked| that stop every application from starting
+// (kBreaksStartup), leaving out the last |skip_last|.
+std::vector<CheckedModule> StartupBreakers(
+    const std::vector<CheckedModule>& checked, size_t skip_last = 0);
 
 // Checks the last |added| of the Module elements with a path of
 // |document|'s Modules element (the entries an edit appended), the ones
-// before them counting as earlier entries. Earlier entries are named by
-// their line in the loaded text (the document must have its line ends),
-// or, with |written_lines| (one per Module element with a path), by their
-// line in the file as written.
-std::vector<CheckedModule> CheckAppended(
-    const RegistryDocument& document, int bits, size_t added,
-    const std::vector<size_t>* written_lines = nullptr);
+// before them counting as earlier entries, named by their line in the
+// loaded text (the document must have its line ends).
+std::vector<CheckedModule> CheckAppended(const RegistryDocument& document,
+                                         int bits, size_t added);
 
 // Tells whether |finding| is a problem: every kind but kRepeated.
 bool IsProblem(const Finding& finding);

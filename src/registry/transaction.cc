@@ -69,8 +69,7 @@ bool PrintThrough(const RegistryTransaction& t, Replacement* r,
   if (module_lines) {
     hints.children_of = t.document.modules;
     hints.at_child = [&](const rapidxml::xml_node<char>* node) {
-      if (IsModuleElement(node) && PathAttribute(node))
-        starts.push_back(counter.base + out.used);
+      if (IsModuleElement(node)) starts.push_back(counter.base + out.used);
     };
   }
   InitTextOutput(&out, [&](const char* data, size_t size) {
@@ -114,7 +113,7 @@ std::optional<BackupFailure> KeepBackup(RegistryTransaction* t) {
 // Prints |t|'s document and replaces the registry with it in one step
 // (replace.h); a registry that is a link has the file it leads to
 // replaced. With |module_lines|, sets it to the line of the written file
-// on which each Module element with a path begins, in order. On failure
+// on which each Module element begins, in order. On failure
 // the registry keeps its bytes; the result is kCannotWrite with the
 // failed step and the reason.
 RegistryResult CommitRegistry(RegistryTransaction* t,
@@ -184,7 +183,10 @@ bool LoadAndEdit(RegistryTransaction* t, const PassPlan& plan,
   o->result = LoadRegistry(t, mode);
   if (!o->result.reason.empty()) return false;
   RegistryDocument& document = t->document;
-  if (plan.remove_breaking) edit->modules = BreakingModules(document, plan.bits);
+  if (plan.remove_breaking)
+    for (const CheckedModule& module :
+         StartupBreakers(CheckDocument(document, plan.bits)))
+      edit->modules.push_back(module.node);
   const EditOutcome edited =
       ApplyEdit(*edit, document.doc.get(), document.modules, !plan.write);
   o->loaded = true;
@@ -194,7 +196,11 @@ bool LoadAndEdit(RegistryTransaction* t, const PassPlan& plan,
   if (plan.check_first && !edit->entries.empty()) {
     o->checked_first =
         CheckAppended(document, plan.bits, edit->entries.size());
-    if (CountProblems(o->checked_first) > 0) {
+    // What it keeps must not stop the framework either.
+    if (CountProblems(o->checked_first) == 0)
+      o->breakers = StartupBreakers(CheckDocument(document, plan.bits),
+                                    edit->entries.size());
+    if (CountProblems(o->checked_first) > 0 || !o->breakers.empty()) {
       o->result.status = RegistryStatus::kRefused;
       return false;
     }
@@ -218,11 +224,13 @@ void SettleBackup(RegistryTransaction* t, const PassPlan& plan,
   o->backup = t->backup_state;
 }
 
-// Writes the edited document and, with |check_after|, checks the appended
-// entries where the written file has them.
+// Writes the edited document and, with |check_after|, checks it where
+// the written file has it: the appended entries, and what stops every
+// application from starting.
 void Commit(RegistryTransaction* t, const PassPlan& plan, PassOutcome* o) {
   std::vector<size_t> lines;
-  const bool check = plan.check_after && !plan.edit.entries.empty();
+  const size_t added = plan.edit.entries.size();
+  const bool check = plan.check_after && added > 0;
   try {
     o->result = CommitRegistry(t, check ? &lines : nullptr);
   } catch (const std::bad_alloc&) {
@@ -231,8 +239,11 @@ void Commit(RegistryTransaction* t, const PassPlan& plan, PassOutcome* o) {
   }
   if (!o->result.reason.empty() || !check) return;
   try {
-    o->checked_after = CheckAppended(t->document, plan.bits,
-                                     plan.edit.entries.size(), &lines);
+    std::vector<CheckedModule> all =
+        CheckDocument(t->document, plan.bits, &lines);
+    o->breakers = StartupBreakers(all, added);
+    o->checked_after.assign(std::make_move_iterator(all.end() - added),
+                            std::make_move_iterator(all.end()));
   } catch (const std::bad_alloc&) {
     o->check_after_failed = "out of memory";
   }

@@ -81,7 +81,7 @@ struct PassPlan {
   bool nothing_without_registry = false;
   bool judge_others = false;  // tell who else may change the registry
   // Also remove the Module elements that stop every application from
-  // starting (CheckDocument's breaks-startup): a repair.
+  // starting (StartupBreakers): a repair.
   bool remove_breaking = false;
   int bits = 64;  // the framework's width, for the checks
   // False: a dry run. Nothing is written; the outcome tells whether the
@@ -90,11 +90,13 @@ struct PassPlan {
   // The one-time backup: kept always (a registration or an
   // unregistration), or only when the registry is rewritten (a repair).
   bool back_up_only_if_rewritten = false;
-  // --strict: the entries to add are checked first; a problem refuses the
-  // pass (kRefused), with nothing written.
+  // --strict: the entries to add, and the Module elements kept, are
+  // checked first; a problem with an entry to add, or a kept element that
+  // stops every application from starting, refuses the pass (kRefused),
+  // with nothing written.
   bool check_first = false;
-  // The verbose report: the appended entries checked in the file as
-  // written.
+  // The verbose report: the appended entries, and the elements kept that
+  // stop every application from starting, checked in the file as written.
   bool check_after = false;
   // Tell the removed children of Modules.
   bool report = false;
@@ -148,6 +150,10 @@ struct PassOutcome {
   bool changed = false;
   bool differs = false;
   std::vector<CheckedModule> checked_after;  // with |check_after|
+  // With |check_first| or |check_after|, the Module elements kept that
+  // stop every application from starting, by their lines as read or as
+  // written.
+  std::vector<CheckedModule> breakers;
   std::string check_after_failed;            // why it could not be made
 };
 

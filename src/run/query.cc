@@ -101,6 +101,10 @@ int RunDetect(const Workplace& place, Sink* out) {
   if (int status = LoadForReading(place, "read", out, &t)) return status;
   const std::vector<registry::CheckedModule> checked =
       registry::CheckDocument(t.document, place.framework_bits);
+  // Nothing is registered where no application starts.
+  const std::vector<registry::CheckedModule> breakers =
+      registry::StartupBreakers(checked);
+  if (!breakers.empty()) return NotRegistered(out, BreakerText(breakers[0]));
   for (const registry::ModuleEntry& entry : place.entries) {
     const registry::CheckedModule* module = FindEntry(checked, entry);
     if (!module) return NotRegistered(out, "no entry " + EntryText(entry));

@@ -115,6 +115,16 @@ int LoadForReading(const Workplace& place, const char* doing, Sink* out,
                                                : std::string()));
 }
 
+std::string BreakerText(const registry::CheckedModule& breaker) {
+  std::string finding;
+  for (const std::string& line : registry::CheckLines(breaker, false))
+    if (line.rfind(registry::kBreaksStartup, 0) == 0 && finding.empty())
+      finding = line;
+  return "line " + std::to_string(breaker.line) +
+         " stops every application from starting: " + finding +
+         "; modreg --repair takes it out";
+}
+
 std::string SayCheck(const std::vector<registry::CheckedModule>& checked,
                      const std::string& what, Sink* out) {
   std::string first;

@@ -61,6 +61,11 @@ std::string FailureText(const Workplace& place, const char* doing,
 int LoadForReading(const Workplace& place, const char* doing, Sink* out,
                    registry::RegistryTransaction* t);
 
+// Returns what |breaker|, a Module element that stops every application
+// from starting, is said as: "line N stops every application from
+// starting: KIND: WHERE (WHAT); modreg --repair takes it out".
+std::string BreakerText(const registry::CheckedModule& breaker);
+
 // Says each line of the check of |checked| (|what|: "the added entries")
 // in the verbose report, then how it went. Returns "found N problem(s),
 // the first: LINE", or empty when none is a problem.

@@ -93,11 +93,19 @@ int SayUpdate(const Options& options, const Workplace& place,
       options.strict && !o.checked_first.empty()
           ? SayCheck(o.checked_first, "the entries to add", out)
           : std::string();
-  if (o.result.status == registry::RegistryStatus::kRefused)
+  if (options.strict)
+    for (const registry::CheckedModule& breaker : o.breakers)
+      Note(out, "check: " + BreakerText(breaker));
+  if (o.result.status == registry::RegistryStatus::kRefused && !problem.empty())
     return Report(out, kExitAddedFaulty,
                   "--strict: the check of the entries to add to " +
                       platform::DisplayName(place.RegistryPath) + " " +
                       problem + "; the registry is unchanged");
+  if (o.result.status == registry::RegistryStatus::kRefused)
+    return Report(out, kExitAddedFaulty,
+                  "--strict: in " + platform::DisplayName(place.RegistryPath) +
+                      ", " + BreakerText(o.breakers[0]) +
+                      "; the registry is unchanged");
   SayBackup(o, out);
   WarnOfBackup(place, o, out);
   if (int status = SayFailure(place, o, out)) return status;
@@ -110,6 +118,9 @@ int SayUpdate(const Options& options, const Workplace& place,
     Note(out, "check: cannot check the added entries: " + o.check_after_failed);
   else if (o.rewrite && !options.strict && !place.entries.empty())
     SayCheck(o.checked_after, "the added entries", out);
+  if (!options.strict)
+    for (const registry::CheckedModule& breaker : o.breakers)
+      Note(out, "check: " + BreakerText(breaker));
   return kExitOk;
 }
 

@@ -1780,6 +1780,29 @@ extend([
 # ---- For support: --repair -------------------------------------------------
 # Only what stops every application from starting goes.
 BROKEN = crlf("<Modules>", mod(FW), "\t<Module/>", mod(H1), "</Modules>")
+BREAKER = ("line 3 stops every application from starting: breaks-startup: "
+           "line 3 (Module without path); modreg --repair takes it out")
+extend([
+    # Registered only where applications start.
+    run("detect: not registered where no application starts",
+        ["--verbose"] + DETECT, {"pf/modules.xml": BROKEN, **HERE_H1},
+        {"pf/modules.xml": BROKEN, **HERE_H1_AFTER},
+        stdout=Out(SAID_V + ("not registered: " + BREAKER,))),
+    run("strict: a registration over what stops every application",
+        ["--strict", "x64", "1"], {"pf/modules.xml": BROKEN, **HERE_H1},
+        {"pf/modules.xml": BROKEN, **HERE_H1_AFTER}, status=8,
+        stderr=((r"^modreg: --strict: in " + reason_after(REG)[:-len(r": \w")]
+                 + ", " + esc(BREAKER) + "; the registry is unchanged$",),)),
+    run("registration: the report says what stops every application",
+        ["--verbose", "x64", "1"], {"pf/modules.xml": BROKEN, **HERE_H1},
+        {"pf/modules.xml": written("<Modules>", mod(FW), "\t<Module/>",
+                                   mod(H1), "</Modules>"),
+         OLD: BROKEN, **HERE_H1_AFTER},
+        stdout=Out(SAID_V + ("backup: made", "removed: " + H1, "added: " + H1,
+                             "result: rewritten", "module: " + H1,
+                             "check: the added entries are fine",
+                             "check: " + BREAKER))),
+])
 add(Case("repair: takes out what stops every application, nothing else", [
     Step(args=["--repair", "--dry-run", "x64"], put={"pf/modules.xml": BROKEN},
          status=1, stdout=Out(("remove: line 3: Module without path",))),
