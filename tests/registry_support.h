@@ -32,11 +32,12 @@ inline RegistryResult EditRegistry(ByteBuffer* text,
                                    const ScanProgress& scanned = ScanProgress{}) {
   rapidxml::xml_node<char>* modules = nullptr;
   RegistryResult result = ParseRegistry(text, scanned, doc, &modules);
-  if (result.status != RegistryStatus::kUnchanged || entries.empty())
-    return result;
+  if (result.status != RegistryStatus::kUnchanged) return result;
   RegistryEdit removal;  // appends nothing: the entries are the caller's
   removal.ProductFolder = product_folder;
+  removal.removals_alone_written = false;
   ApplyEdit(removal, doc, modules);
+  if (entries.empty()) return result;  // the removal is not written
   AppendEntries(doc, modules, entries);
   result.status = RegistryStatus::kWritten;
   return result;
