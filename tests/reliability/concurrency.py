@@ -341,6 +341,76 @@ def lock_case(case, command, prefix, env, stall=False):
     return problems
 
 
+def owner_and_root(results, faults, work):
+    """Natively, as root: the registry's folder belongs to user nobody.
+    nobody's run holding the lock (hold-lock) keeps root's waiting, and
+    root's then registers after it; and the other way round."""
+    import pwd
+    try:
+        entry = pwd.getpwnam('nobody')
+    except KeyError:
+        entry = None
+    name = 'native: runs of root and of the folder\'s owner take turns'
+    if os.geteuid() != 0 or not entry:
+        results.skip(name, 'needs root and user nobody')
+        return
+    owner = {'user': entry.pw_uid, 'group': entry.pw_gid, 'extra_groups': []}
+    prefix = os.path.join(work, 'owned')
+    shutil.rmtree(prefix, ignore_errors=True)
+    folder = common.make_prefix(prefix)
+    for path in (work, faults):  # nobody reaches both
+        os.chmod(path, os.stat(path).st_mode | 0o011)
+
+    def one_way(first, then):
+        registry = common.registry_text()
+        fresh_registry(prefix, registry)
+        for root, dirs, files in os.walk(prefix):
+            for n in [root] + [os.path.join(root, f) for f in files]:
+                os.chown(n, entry.pw_uid, entry.pw_gid)
+        env = dict(os.environ, WINEPREFIX=prefix)
+        holder = subprocess.Popen(
+            [faults, 'x64', str(HOLDER_MASK)],
+            env=dict(env, MODREG_FAULT='hold-lock:3'),
+            stdin=subprocess.DEVNULL, stdout=subprocess.PIPE,
+            stderr=subprocess.PIPE, **first)
+        problems = []
+        try:
+            said = holder.stderr.readline().decode().strip()
+            if said != 'modreg_faults: holding the lock for 3 s':
+                return ['the holder said %r' % said]
+            waiter = subprocess.run(
+                [faults, 'x64', str(WAITER_MASK)],
+                env=dict(env, MODREG_LOCK_WAIT_MS='30000'),
+                stdin=subprocess.DEVNULL, capture_output=True, timeout=120,
+                **then)
+            _, err = holder.communicate(timeout=120)
+            if holder.returncode != 0 or err:
+                problems.append('the holder: status %d %r' % (
+                    holder.returncode, err))
+            if waiter.returncode != 0 or waiter.stderr:
+                problems.append('the waiter: status %d %r' % (
+                    waiter.returncode, waiter.stderr))
+            with open(os.path.join(folder, common.REGISTRY), 'rb') as f:
+                now = f.read()
+            if not (has_entries(now, HOLDER_MASK) and
+                    has_entries(now, WAITER_MASK)):
+                problems.append('a run\'s entries are missing')
+            elif not entries_in_turn(now, HOLDER_MASK, WAITER_MASK):
+                problems.append('the waiter wrote while the holder held '
+                                'the lock')
+        finally:
+            if holder.poll() is None:
+                holder.kill()
+                holder.wait()
+        return problems
+
+    for label, first, then in (('the owner holds, root waits', owner, {}),
+                               ('root holds, the owner waits', {}, owner)):
+        case = '%s: %s' % (name, label)
+        results.check(case, common.confirmed(
+            case, lambda: one_way(first, then)))
+
+
 def lock_cases(results, label, command, prefix, env):
     for case in LOCK_CASES:
         name = '%s: %s' % (label, case.name)
@@ -645,6 +715,8 @@ def main():
         lock_cases(results, 'native', [os.path.abspath(args.unlocked)],
                    prefix, {})
         stalled_lock_case(results, [os.path.abspath(args.unlocked)], prefix)
+        owner_and_root(results, os.path.abspath(args.unlocked),
+                       os.path.abspath(args.work))
 
     if args.wine:
         wine = WinePrefix(os.path.join(args.work, 'wine-prefix'))
