@@ -474,6 +474,114 @@ TEST(LockRegistryFolder, TakesItAnewWhenTheHolderRemovedIt) {
   EXPECT_TRUE(Lockable(lock));
 }
 
+// What a run made of the lock in |dir| as it stands: "taken" with the
+// lock file's owner ("owner", "root", or a number), its mode, whether it
+// is still the file |before| (an inode, 0 for none) and whether the lock
+// was had alone; or the reason it gave up, up to the time waited.
+std::string TryLock(const std::string& dir, uid_t owner, ino_t before) {
+  const std::string lock = dir + "/" + kLockFileName;
+  std::string error;
+  if (!platform::LockRegistryFolder(dir, kLockFileName, 50, &error))
+    return "gave up: " + error.substr(0, error.find(" after waiting"));
+  struct stat st;
+  std::ostringstream said;
+  if (lstat(lock.c_str(), &st) != 0) return "taken, but no file";
+  said << "taken, "
+       << (st.st_uid == owner ? std::string("owner's")
+           : st.st_uid == 0   ? std::string("root's")
+                              : std::to_string(st.st_uid))
+       << ", mode " << std::oct << (st.st_mode & 07777)
+       << (st.st_ino == before ? ", the same file" : ", a new file")
+       << (platform::RegistryLockHeldAlone() ? ", alone" : ", not alone");
+  platform::UnlockRegistryFolder();
+  return said.str();
+}
+
+// What TryLock says of a run in |dir| as the user |owner|, in a child.
+std::string TryLockAs(const std::string& dir, uid_t owner, gid_t group,
+                      ino_t before) {
+  int said[2];
+  if (pipe(said) != 0) return "no pipe";
+  const pid_t child = fork();
+  if (child == 0) {
+    close(said[0]);
+    std::string text = setgid(group) == 0 && setuid(owner) == 0
+                           ? TryLock(dir, owner, before)
+                           : "cannot become the owner";
+    _exit(write(said[1], text.data(), text.size()) ==
+                  static_cast<ssize_t>(text.size())
+              ? 0
+              : 1);
+  }
+  close(said[1]);
+  std::string text;
+  char buffer[256];
+  for (ssize_t n; (n = read(said[0], buffer, sizeof buffer)) > 0;)
+    text.append(buffer, static_cast<size_t>(n));
+  close(said[0]);
+  waitpid(child, nullptr, 0);
+  return text;
+}
+
+// Runs of root and of the folder's owner take turns on the lock, either
+// way: a lock file of the owner's is root's to wait for, not to remove,
+// one root makes or takes becomes the owner's, and the owner waits for a
+// file of root's that it cannot open. Another user's file is set aside,
+// and the lock then had not alone.
+TEST(LockRegistryFolder, RootAndTheFoldersOwnerTakeTurns) {
+  uid_t owner = 0;
+  gid_t group = 0;
+  if (!Nobody(&owner, &group)) GTEST_SKIP() << "needs root and user nobody";
+  const uid_t kNoFile = static_cast<uid_t>(-1), kStranger = owner + 4242;
+  struct Case {
+    const char* name;
+    uid_t file_uid;  // the lock file's owner before the run, or kNoFile
+    bool held;       // another run holds it
+    bool as_owner;   // the run is the owner's, not root's
+    const char* said;
+  } cases[] = {
+      {"root, no file", kNoFile, false, false,
+       "taken, owner's, mode 600, a new file, alone"},
+      {"root, the owner's file, held", owner, true, false,
+       "gave up: another run holds the registry's lock; gave up"},
+      {"root, the owner's file", owner, false, false,
+       "taken, owner's, mode 600, the same file, alone"},
+      {"root, a file of root's", 0, false, false,
+       "taken, owner's, mode 600, the same file, alone"},
+      {"root, another user's file, held", kStranger, true, false,
+       "taken, owner's, mode 600, a new file, not alone"},
+      {"the owner, no file", kNoFile, false, true,
+       "taken, owner's, mode 600, a new file, alone"},
+      {"the owner, a file of root's, held", 0, true, true,
+       "gave up: another run holds the registry's lock; gave up"},
+      {"the owner, a file of root's", 0, false, true,
+       "gave up: another run holds the registry's lock; gave up"},
+      {"the owner, its file, held by root", owner, true, true,
+       "gave up: another run holds the registry's lock; gave up"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    const std::string dir = TempFolder();
+    const std::string lock = dir + "/" + kLockFileName;
+    ASSERT_EQ(chown(dir.c_str(), owner, group), 0);
+    ino_t before = 0;
+    int other = -1;
+    if (c.file_uid != kNoFile) {
+      other = HoldAsAnotherRun(lock);
+      ASSERT_GE(other, 0);
+      ASSERT_EQ(fchown(other, c.file_uid, 0), 0);
+      if (!c.held) flock(other, LOCK_UN);
+      struct stat st;
+      ASSERT_EQ(fstat(other, &st), 0);
+      before = st.st_ino;
+    }
+    EXPECT_EQ(c.as_owner ? TryLockAs(dir, owner, group, before)
+                         : TryLock(dir, owner, before),
+              c.said);
+    if (other >= 0) close(other);
+  }
+}
+
 TEST(FileOpenToOthers, JudgesTheFileItself) {
   uid_t nobody_uid = 0;
   gid_t nobody_gid = 0;

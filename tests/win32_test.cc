@@ -271,20 +271,130 @@ TEST(OpenAppend, ALogInAFolderSpelledOtherwise) {
   RemoveDirectoryW(Wide(folder).c_str());
 }
 
-TEST(LockRegistryFolder, AFileOfItsOwnThatGoesWithTheLock) {
+// Whether a handle of |path| opened as another run opens it can take the
+// lock's byte now (and lets it go again).
+bool Lockable(const std::string& path) {
+  HANDLE h = CreateFileW(Wide(path).c_str(), GENERIC_READ, FILE_SHARE_READ,
+                         nullptr, OPEN_EXISTING, 0, nullptr);
+  if (h == INVALID_HANDLE_VALUE) return false;
+  OVERLAPPED at = {};
+  const bool taken = LockFileEx(h, LOCKFILE_EXCLUSIVE_LOCK |
+                                       LOCKFILE_FAIL_IMMEDIATELY,
+                                0, 1, 0, &at);
+  CloseHandle(h);
+  return taken;
+}
+
+// The lock file lasts: no run marks it for deletion, which a handle that
+// reads only its attributes (any user's, through the folder) would keep
+// pending. While a run holds it, another's handle cannot lock it, write it
+// or remove it; after, it is there for the next run, taken at once.
+TEST(LockRegistryFolder, AFileOfItsOwnThatLasts) {
   const std::string folder = TempFolder("lock");
   const std::string lock = folder + "\\" + kLockFileName;
   std::string error;
   ASSERT_TRUE(platform::LockRegistryFolder(folder, kLockFileName, 1000, &error)) << error;
   EXPECT_TRUE(Exists(lock));
-  // No one else may open it meanwhile: the lock.
-  HANDLE other = CreateFileW(Wide(lock).c_str(), GENERIC_READ,
-                             platform::win32::kShareAll, nullptr,
-                             OPEN_EXISTING, 0, nullptr);
-  EXPECT_EQ(other, INVALID_HANDLE_VALUE);
-  if (other != INVALID_HANDLE_VALUE) CloseHandle(other);
+  EXPECT_FALSE(Lockable(lock));
+  for (DWORD access : {DWORD(GENERIC_WRITE), DWORD(DELETE)}) {
+    HANDLE other = CreateFileW(Wide(lock).c_str(), access,
+                               platform::win32::kShareAll, nullptr,
+                               OPEN_EXISTING, 0, nullptr);
+    EXPECT_EQ(other, INVALID_HANDLE_VALUE) << access;
+    if (other != INVALID_HANDLE_VALUE) CloseHandle(other);
+  }
+  HANDLE reader = CreateFileW(Wide(lock).c_str(), FILE_READ_ATTRIBUTES,
+                              platform::win32::kShareAll, nullptr,
+                              OPEN_EXISTING, 0, nullptr);
+  ASSERT_NE(reader, INVALID_HANDLE_VALUE);
   platform::UnlockRegistryFolder();
-  EXPECT_FALSE(Exists(lock));
+  FILE_STANDARD_INFO standard = {};
+  ASSERT_TRUE(GetFileInformationByHandleEx(reader, FileStandardInfo,
+                                           &standard, sizeof standard));
+  EXPECT_FALSE(standard.DeletePending);
+  CloseHandle(reader);
+  EXPECT_TRUE(Exists(lock));
+  EXPECT_TRUE(Lockable(lock));
+  EXPECT_TRUE(platform::LockRegistryFolder(folder, kLockFileName, 0, &error)) << error;
+  platform::UnlockRegistryFolder();
+  platform::RemoveFile(lock);
+  RemoveDirectoryW(Wide(folder).c_str());
+}
+
+// What others have open at the lock file's name: only a run's lock, or a
+// release that opens the file unshared, makes a run wait; a handle for
+// the attributes, or for reading as a run opens it, does not.
+TEST(LockRegistryFolder, WhatOthersHoldOpen) {
+  struct Case {
+    const char* name;
+    DWORD access, sharing;
+    bool lock;   // the handle takes the lock's byte, as a run does
+    bool waits;  // the run waits for it, and gives up
+  } cases[] = {
+      {"its attributes, sharing everything", FILE_READ_ATTRIBUTES,
+       platform::win32::kShareAll, false, false},
+      {"its attributes, sharing nothing", FILE_READ_ATTRIBUTES, 0, false,
+       false},
+      {"a run waiting for it", GENERIC_READ, FILE_SHARE_READ, false, false},
+      {"a run holding it", GENERIC_READ, FILE_SHARE_READ, true, true},
+      {"a 1.0.0 run, unshared", GENERIC_READ | GENERIC_WRITE | DELETE, 0,
+       false, true},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    const std::string folder = TempFolder("lock-open");
+    const std::string lock = folder + "\\" + kLockFileName;
+    HANDLE made = CreateFileW(Wide(lock).c_str(), GENERIC_WRITE, 0, nullptr,
+                              CREATE_NEW, FILE_ATTRIBUTE_HIDDEN, nullptr);
+    ASSERT_NE(made, INVALID_HANDLE_VALUE);
+    CloseHandle(made);
+    HANDLE other = CreateFileW(Wide(lock).c_str(), c.access, c.sharing,
+                               nullptr, OPEN_EXISTING, 0, nullptr);
+    ASSERT_NE(other, INVALID_HANDLE_VALUE);
+    OVERLAPPED at = {};
+    if (c.lock) {
+      ASSERT_TRUE(LockFileEx(other, LOCKFILE_EXCLUSIVE_LOCK, 0, 1, 0, &at));
+    }
+    std::string error;
+    EXPECT_EQ(platform::LockRegistryFolder(folder, kLockFileName, 100, &error),
+              !c.waits) << error;
+    if (c.waits) {
+      EXPECT_EQ(error.rfind("another run holds the registry's lock", 0), 0u)
+          << error;
+    }
+    platform::UnlockRegistryFolder();
+    CloseHandle(other);
+    EXPECT_TRUE(Exists(lock));
+    platform::RemoveFile(lock);
+    RemoveDirectoryW(Wide(folder).c_str());
+  }
+}
+
+// A hard link at the lock file's name is removed as itself, and the lock
+// made anew: the file it shares is neither locked nor changed.
+TEST(LockRegistryFolder, AHardLinkAtItsNameIsRemoved) {
+  const std::string folder = TempFolder("lock-link");
+  const std::string lock = folder + "\\" + kLockFileName;
+  const std::string victim = folder + "\\victim.txt";
+  HANDLE made = CreateFileW(Wide(victim).c_str(), GENERIC_WRITE, 0, nullptr,
+                            CREATE_NEW, 0, nullptr);
+  ASSERT_NE(made, INVALID_HANDLE_VALUE);
+  CloseHandle(made);
+  ASSERT_TRUE(CreateHardLinkW(Wide(lock).c_str(), Wide(victim).c_str(), nullptr));
+  std::string error;
+  EXPECT_TRUE(platform::LockRegistryFolder(folder, kLockFileName, 1000, &error)) << error;
+  EXPECT_TRUE(Lockable(victim));
+  platform::UnlockRegistryFolder();
+  HANDLE h = CreateFileW(Wide(victim).c_str(), FILE_READ_ATTRIBUTES,
+                         platform::win32::kShareAll, nullptr, OPEN_EXISTING,
+                         0, nullptr);
+  ASSERT_NE(h, INVALID_HANDLE_VALUE);
+  BY_HANDLE_FILE_INFORMATION info;
+  EXPECT_TRUE(GetFileInformationByHandle(h, &info));
+  EXPECT_EQ(info.nNumberOfLinks, 1u);
+  CloseHandle(h);
+  platform::RemoveFile(lock);
+  platform::RemoveFile(victim);
   RemoveDirectoryW(Wide(folder).c_str());
 }
 
@@ -314,7 +424,7 @@ TEST(LockRegistryFolder, WhatALostRunLeftIsTakenOver) {
     std::string error;
     EXPECT_TRUE(platform::LockRegistryFolder(folder, kLockFileName, 1000, &error)) << error;
     platform::UnlockRegistryFolder();
-    EXPECT_FALSE(Exists(lock));
+    EXPECT_TRUE(Exists(lock));  // it lasts, for the next run
     platform::RemoveFile(lock);
   }
   RemoveDirectoryW(Wide(folder).c_str());

@@ -1,5 +1,6 @@
 // The registry folder's lock on POSIX: flock on a file in the folder that
-// only this process's user and root may open, so that no other user can
+// belongs to the folder's owner and that only they and root may open, so
+// that runs of root and of the owner take turns, and no other user can
 // hold it.
 #include "platform/lock.h"
 
@@ -16,19 +17,22 @@ namespace platform {
 namespace {
 
 // The lock this process holds: its folder and its file, open; -1 for
-// none.
+// none. |alone| when no file another run might have held was set aside
+// to take it.
 struct HeldLock {
   int folder = -1;
   int file = -1;
   std::string name;  // the file's in the folder
+  bool alone = false;
 };
 HeldLock held;
 
-// Whether the lock file |st| is one that only this user and root can
-// open: a regular file with no other link, of theirs, closed to others.
-bool Trusted(const struct stat& st) {
+// Whether the lock file |st| is one that only this user, root and the
+// folder's owner |owner| can open: a regular file with no other link, of
+// one of theirs, closed to others.
+bool Trusted(const struct stat& st, uid_t owner) {
   return S_ISREG(st.st_mode) && st.st_nlink == 1 &&
-         (st.st_uid == geteuid() || st.st_uid == 0) &&
+         (st.st_uid == geteuid() || st.st_uid == 0 || st.st_uid == owner) &&
          (st.st_mode & (S_IRWXG | S_IRWXO)) == 0;
 }
 
@@ -46,23 +50,43 @@ bool Denied(int code) {
   return code == EACCES || code == EPERM || code == EROFS;
 }
 
-enum class Opened { kFile, kNoLock, kFailed };
+// Gives the lock file |fd| (|st|) to the folder's owner |owner|, when
+// this process is root's: the owner's runs can then open it, and wait for
+// root's. Another user's process may give no file away, and needs not.
+void GiveToOwner(int fd, const struct stat& st, uid_t owner) {
+  if (geteuid() == 0 && st.st_uid != owner)
+    (void)!fchown(fd, owner, static_cast<gid_t>(-1));
+}
 
-// Opens the lock file |name| in |folder| as |*fd|: a missing one is made, an
-// untrusted one removed as itself (when it is still what was looked at)
-// and made anew. Between these steps another run may make or remove it:
-// they are tried again, a few times. kNoLock when this process may not
-// make the file: it may not change the registry either.
-Opened OpenLockFile(int folder, const char* name, int* fd,
-                    std::string* error) {
+enum class Opened {
+  kFile,    // |*fd| is the lock file
+  kBusy,    // a trusted file this process may not open: root's, while
+            // root's run gives it to the folder's owner, or an older run's
+  kNoLock,  // this process may make no file in the folder
+  kFailed,  // |error| says why
+};
+
+// Whether this process may make files in |folder|.
+bool MayWrite(int folder) {
+  return faccessat(folder, ".", W_OK, AT_EACCESS) == 0;
+}
+
+// Opens the lock file |name| in |folder| (of the user |owner|) as |*fd|: a
+// missing one is made for the folder's owner, an untrusted one removed as
+// itself (when it is still what was looked at) and made anew; a regular
+// file removed so clears |*alone|, since another user's run may have
+// held it. Between these steps another run may make or remove it: they
+// are tried again, a few times. kNoLock when this process may not make
+// the file: it may not change the registry either.
+Opened OpenLockFile(int folder, uid_t owner, const char* name, int* fd,
+                    bool* alone, std::string* error) {
   constexpr int kOpen =
       O_RDWR | O_NOFOLLOW | O_CLOEXEC | O_NOCTTY | O_NONBLOCK;
   for (int attempt = 1;; ++attempt) {
     *fd = openat(folder, name, kOpen);
     if (*fd < 0 && errno == ENOENT) {
       *fd = openat(folder, name, kOpen | O_CREAT | O_EXCL, 0600);
-      if (*fd >= 0) return Opened::kFile;
-      if (Denied(errno)) return Opened::kNoLock;
+      if (*fd < 0 && Denied(errno)) return Opened::kNoLock;
     }
     struct stat st;
     if (*fd >= 0) {
@@ -70,11 +94,16 @@ Opened OpenLockFile(int folder, const char* name, int* fd,
         posix::Fail(error, *fd);
         return Opened::kFailed;
       }
-      if (Trusted(st)) return Opened::kFile;
-      if (AtName(folder, name, *fd) && unlinkat(folder, name, 0) != 0 &&
-          Denied(errno)) {
-        close(*fd);
-        return Opened::kNoLock;
+      if (Trusted(st, owner)) {
+        GiveToOwner(*fd, st, owner);
+        return Opened::kFile;
+      }
+      if (AtName(folder, name, *fd)) {
+        if (unlinkat(folder, name, 0) != 0 && Denied(errno)) {
+          close(*fd);
+          return Opened::kNoLock;
+        }
+        if (S_ISREG(st.st_mode)) *alone = false;
       }
       close(*fd);
     } else if (errno != ENOENT && errno != EEXIST) {
@@ -83,17 +112,19 @@ Opened OpenLockFile(int folder, const char* name, int* fd,
       // unless it is a folder or a trusted file.
       const int code = errno;
       if (fstatat(folder, name, &st, AT_SYMLINK_NOFOLLOW) != 0 ||
-          S_ISDIR(st.st_mode) || Trusted(st)) {
-        // A trusted file that this process may not open is root's, and
-        // this process is not root's: it needs the lock only if it may
+          S_ISDIR(st.st_mode) || Trusted(st, owner)) {
+        // A trusted file that this process may not open is root's, or the
+        // folder owner's and this process is another user's: a run of
+        // theirs may hold it. This process needs the lock only if it may
         // change the folder.
-        if (code == EACCES && faccessat(folder, ".", W_OK, AT_EACCESS) != 0)
-          return Opened::kNoLock;
+        if (code == EACCES) return MayWrite(folder) ? Opened::kBusy
+                                                    : Opened::kNoLock;
         *error = strerror(code);
         return Opened::kFailed;
       }
       if (unlinkat(folder, name, 0) != 0 && Denied(errno))
         return Opened::kNoLock;
+      if (S_ISREG(st.st_mode)) *alone = false;
     }
     if (attempt == posix::kCreateAttempts) {
       *error = std::string(name) +
@@ -103,20 +134,26 @@ Opened OpenLockFile(int folder, const char* name, int* fd,
   }
 }
 
-// Waits for the flock on |fd| until |bound| after |start|; false with
+// The time since |start| in milliseconds.
+unsigned long long WaitedMs(std::chrono::steady_clock::time_point start) {
+  return static_cast<unsigned long long>(
+      std::chrono::duration_cast<std::chrono::milliseconds>(
+          std::chrono::steady_clock::now() - start)
+          .count());
+}
+
+// Waits for the flock on |fd| until |bound_ms| after |start|; false with
 // |error| set when it is not had by then.
 bool AwaitFlock(int fd, std::chrono::steady_clock::time_point start,
-                std::chrono::milliseconds bound, std::string* error) {
+                unsigned bound_ms, std::string* error) {
   // flock has no time limit of its own: it is tried every few
   // milliseconds until the bound.
   for (;;) {
     if (flock(fd, LOCK_EX | LOCK_NB) == 0) return true;
     if (errno != EWOULDBLOCK && errno != EINTR) return posix::Fail(error);
-    auto waited = std::chrono::steady_clock::now() - start;
-    if (waited >= bound) {
-      *error = LockTimeoutReason(static_cast<unsigned long long>(
-          std::chrono::duration_cast<std::chrono::milliseconds>(waited)
-              .count()));
+    const unsigned long long waited = WaitedMs(start);
+    if (waited >= bound_ms) {
+      *error = LockTimeoutReason(waited);
       return false;
     }
     usleep(10 * 1000);
@@ -125,10 +162,11 @@ bool AwaitFlock(int fd, std::chrono::steady_clock::time_point start,
 
 }  // namespace
 
-// A lock (flock) on the file |file_name| in |dir|, made for this process's
-// user only; one there that another user could open (a link, a file with
-// other hard links, of another user's or that others may open, anything
-// but a regular file) is removed as itself and made anew.
+// A lock (flock) on the file |file_name| in |dir|, made for the folder's
+// owner only; one there that another user could open (a link, a file with
+// other hard links, of a user who is not this one, root or the folder's
+// owner, or that others may open, anything but a regular file) is removed
+// as itself and made anew.
 bool LockRegistryFolder(const std::string& dir, const std::string& file_name,
                         unsigned wait_ms, std::string* error) {
   UnlockRegistryFolder();  // one lock at a time
@@ -140,15 +178,29 @@ bool LockRegistryFolder(const std::string& dir, const std::string& file_name,
   // fail and say so.
   if (folder < 0 && (errno == ENOENT || errno == ENOTDIR)) return true;
   if (folder < 0) return posix::Fail(error);
+  struct stat folder_st;
+  if (fstat(folder, &folder_st) != 0) return posix::Fail(error, folder);
   const auto start = std::chrono::steady_clock::now();
+  bool alone = true;
   for (;;) {
     int fd = -1;
-    const Opened opened = OpenLockFile(folder, file_name.c_str(), &fd, error);
+    const Opened opened = OpenLockFile(folder, folder_st.st_uid,
+                                       file_name.c_str(), &fd, &alone, error);
+    if (opened == Opened::kBusy) {
+      const unsigned long long waited = WaitedMs(start);
+      if (waited >= wait_ms) {
+        *error = LockTimeoutReason(waited);
+        close(folder);
+        return false;
+      }
+      usleep(10 * 1000);
+      continue;
+    }
     if (opened != Opened::kFile) {
       close(folder);
       return opened == Opened::kNoLock;
     }
-    if (!AwaitFlock(fd, start, std::chrono::milliseconds(wait_ms), error)) {
+    if (!AwaitFlock(fd, start, wait_ms, error)) {
       close(fd);
       close(folder);
       return false;
@@ -156,12 +208,14 @@ bool LockRegistryFolder(const std::string& dir, const std::string& file_name,
     // The run that held it may have removed it at its end: the lock is
     // then on the file made after it.
     if (AtName(folder, file_name.c_str(), fd)) {
-      held = {folder, fd, file_name};
+      held = {folder, fd, file_name, alone};
       return true;
     }
     close(fd);
   }
 }
+
+bool RegistryLockHeldAlone() { return held.file >= 0 && held.alone; }
 
 void UnlockRegistryFolder() {
   if (held.file < 0) return;

@@ -1,7 +1,16 @@
-// The registry's lock on Windows: a file in the registry's folder that one
-// run at a time has open, marked for deletion, and that only this user and
-// administrators may open; and, for the older runs of the tool, which know
-// no such file, their mutex (legacy_mutex-win32.cc).
+// The registry's lock on Windows: a file in the registry's folder that
+// lasts from run to run, for the user who made it, SYSTEM and
+// administrators only, on which one run at a time holds an exclusive
+// byte-range lock (LockFileEx); and, for the older runs of the tool, which
+// know no such file, their mutex (legacy_mutex-win32.cc).
+//
+// No run marks the file for deletion: a handle that asks only to read
+// its attributes passes any sharing and needs no right on the file (the
+// folder's FILE_LIST_DIRECTORY grants it), and it would keep a name marked
+// for deletion pending, which no one can open or make again until that
+// handle closes. Such a handle can do nothing to a file no one removes: it
+// takes no byte-range lock (that needs read or write access) and keeps no
+// one from opening it.
 #include "platform/lock.h"
 
 #include "platform/files.h"
@@ -24,48 +33,74 @@ HeldLock held;
 
 // How one attempt at the lock file went.
 enum class Attempt {
-  kTaken,      // this run has it
-  kBusy,       // another run has it
+  kOpened,     // open as |*file|, for its lock to be taken
+  kBusy,       // an older run has it, unshared
   kDenied,     // access denied: marked for deletion, a folder, or a file
-               // this run may not write
-  kNotItself,  // opened, but a link, a folder or a device, not the file
+               // this user may not open
+  kNotItself,  // opened, but a link, a folder, a device, or a file with
+               // another name (a hard link), not the lock file
   kRetry,      // missing, then there: made by another meanwhile
-  kCannotMake, // missing, and this process may make no file in the folder
+  kCannotMake, // this process may make no file in the folder
   kGone,       // the folder is gone
   kFailed,     // |error| says why
 };
 
+// Reading is all a run asks of the lock file, and what LockFileEx needs;
+// it shares reading, so that every run can open the file and wait for
+// its lock, but neither writing nor deletion: no one may remove or rename
+// the file while a run has it open, and a release before this one
+// (1.0.0), which opens the file unshared and marks it for deletion, gets
+// a sharing violation, which is a wait for it too.
+constexpr DWORD kLockAccess = GENERIC_READ;
+constexpr DWORD kLockSharing = FILE_SHARE_READ;
+
 // Whether the lock file just opened as |h| from |path| is a file on a
-// disk, itself: no link, reparse point or folder (nor, under Wine, the
-// file a POSIX link leads to).
+// disk, itself: no link, reparse point or folder, nor a file with another
+// name (nor, under Wine, the file a POSIX link leads to).
 bool IsLockFile(HANDLE h, const std::wstring& path) {
   BY_HANDLE_FILE_INFORMATION info;
   return GetFileType(h) == FILE_TYPE_DISK &&
-         GetFileInformationByHandle(h, &info) &&
+         GetFileInformationByHandle(h, &info) && info.nNumberOfLinks == 1 &&
          !(info.dwFileAttributes &
            (FILE_ATTRIBUTE_REPARSE_POINT | FILE_ATTRIBUTE_DIRECTORY)) &&
          OpenedItself(h, path);
 }
 
-// Opens the lock file |path| for this process alone, making it when
-// missing with the descriptor |only|, and marks it for deletion: the
-// system removes it when the handle closes, at the process's end too,
-// and meanwhile no one else may open it. While this run has it open,
-// without sharing, another's open fails with a sharing violation; once
-// it is marked, with access denied.
-Attempt OpenLockFile(const std::wstring& path, Descriptor* only,
-                     HANDLE* file, std::string* error) {
-  // A Windows link is opened itself, and refused; the file is marked only
-  // once it is known to be itself.
-  const DWORD access = GENERIC_READ | GENERIC_WRITE | DELETE;
+// Whether this process may make a file in the folder |dir|: the folder
+// opens for FILE_ADD_FILE.
+bool MayMakeFileIn(const std::wstring& dir) {
+  HANDLE h = CreateFileW(dir.c_str(), FILE_ADD_FILE, kShareAll, nullptr,
+                         OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+  if (h == INVALID_HANDLE_VALUE) return false;
+  CloseHandle(h);
+  return true;
+}
+
+// What a run that may not open |path|, in the folder |dir|, has in front
+// of it: a name marked for deletion (its attributes cannot be read
+// either), a folder, or a file of another user's (or, this process
+// being no administrator's, an administrator's); kCannotMake when this
+// process may make no file in the folder.
+Attempt Denied(const std::wstring& dir, const std::wstring& path) {
+  if (GetFileAttributesW(path.c_str()) == INVALID_FILE_ATTRIBUTES)
+    return Attempt::kDenied;  // marked for deletion, or just removed
+  return MayMakeFileIn(dir) ? Attempt::kDenied : Attempt::kCannotMake;
+}
+
+// Opens the lock file |path| in the folder |dir| as |*file|, making it
+// when missing, hidden, with the descriptor |only|. The file is never
+// marked for deletion: it lasts, for the next run to lock.
+Attempt OpenLockFile(const std::wstring& dir, const std::wstring& path,
+                     Descriptor* only, HANDLE* file, std::string* error) {
+  // A Windows link is opened itself, and refused.
   const DWORD flags = FILE_ATTRIBUTE_HIDDEN | FILE_FLAG_OPEN_REPARSE_POINT;
-  HANDLE h = CreateFileW(path.c_str(), access, 0, nullptr, OPEN_EXISTING,
-                         flags, nullptr);
+  HANDLE h = CreateFileW(path.c_str(), kLockAccess, kLockSharing, nullptr,
+                         OPEN_EXISTING, flags, nullptr);
   const bool missing =
       h == INVALID_HANDLE_VALUE && GetLastError() == ERROR_FILE_NOT_FOUND;
   if (missing)
-    h = CreateFileW(path.c_str(), access, 0, &only->attributes, CREATE_NEW,
-                    flags, nullptr);
+    h = CreateFileW(path.c_str(), kLockAccess, kLockSharing,
+                    &only->attributes, CREATE_NEW, flags, nullptr);
   if (h == INVALID_HANDLE_VALUE) {
     const DWORD code = GetLastError();
     if (missing && (code == ERROR_WRITE_PROTECT ||
@@ -78,7 +113,7 @@ Attempt OpenLockFile(const std::wstring& path, Descriptor* only,
       case ERROR_SHARING_VIOLATION:
         return Attempt::kBusy;
       case ERROR_ACCESS_DENIED:
-        return Attempt::kDenied;
+        return Denied(dir, path);
       case ERROR_FILE_EXISTS:
       case ERROR_ALREADY_EXISTS:
         return Attempt::kRetry;
@@ -93,21 +128,8 @@ Attempt OpenLockFile(const std::wstring& path, Descriptor* only,
     CloseHandle(h);
     return Attempt::kNotItself;
   }
-  // A leftover may be read-only, which no file marked for deletion may be
-  // (a process that may write it anyway, such as root's under Wine, gets
-  // this far).
-  FILE_BASIC_INFO basic = {};  // times of zero stay as they are
-  basic.FileAttributes = FILE_ATTRIBUTE_HIDDEN;
-  SetFileInformationByHandle(h, FileBasicInfo, &basic, sizeof basic);
-  FILE_DISPOSITION_INFO dispose = {TRUE};
-  if (!SetFileInformationByHandle(h, FileDispositionInfo, &dispose,
-                                  sizeof dispose)) {
-    *error = Reason();
-    CloseHandle(h);
-    return Attempt::kFailed;
-  }
   *file = h;
-  return Attempt::kTaken;
+  return Attempt::kOpened;
 }
 
 // True when |path| is a folder, not a link or junction.
@@ -118,15 +140,61 @@ bool IsPlainFolder(const std::wstring& path) {
          !(attributes & FILE_ATTRIBUTE_REPARSE_POINT);
 }
 
-// Takes the lock file |path| into |held|, trying again every 10 ms while
-// another run has it, until |wait_ms| after |start|. What is in its place
-// goes, as itself: a link, or a leftover this run may not write (read-
-// only); not more than a few times, and a folder never. True, and
-// |*gone|, when the folder is gone. True without the file when this
-// process may make no file in the folder: it cannot change the registry
-// either, and its run fails there, as without the lock.
-bool TakeLockFile(const std::string& path, unsigned wait_ms,
-                  ULONGLONG start, bool* gone, std::string* error) {
+// Takes the exclusive lock on the first byte of the open lock file |h|:
+// kOpened when taken, kBusy while another run holds it, kFailed with
+// |error| set.
+Attempt LockBytes(HANDLE h, std::string* error) {
+  OVERLAPPED at = {};
+  if (LockFileEx(h, LOCKFILE_EXCLUSIVE_LOCK | LOCKFILE_FAIL_IMMEDIATELY, 0,
+                 1, 0, &at))
+    return Attempt::kOpened;
+  const DWORD code = GetLastError();
+  if (code == ERROR_LOCK_VIOLATION || code == ERROR_IO_PENDING)
+    return Attempt::kBusy;
+  *error = Reason(code);
+  return Attempt::kFailed;
+}
+
+// Waits 10 ms, or fails with LockTimeoutReason once |wait_ms| after
+// |start| have passed.
+bool WaitOnce(ULONGLONG start, unsigned wait_ms, std::string* error) {
+  const ULONGLONG waited = GetTickCount64() - start;
+  if (waited >= wait_ms) {
+    *error = LockTimeoutReason(waited);
+    return false;
+  }
+  Sleep(10);
+  return true;
+}
+
+// Waits for the lock on the open lock file |h| until |wait_ms| after
+// |start|; on success it is held, in |held|, otherwise |h| is closed.
+bool AwaitLockBytes(HANDLE h, ULONGLONG start, unsigned wait_ms,
+                    std::string* error) {
+  for (;;) {
+    const Attempt attempt = LockBytes(h, error);
+    if (attempt == Attempt::kOpened) {
+      held.file = h;
+      return true;
+    }
+    if (attempt == Attempt::kFailed || !WaitOnce(start, wait_ms, error)) {
+      CloseHandle(h);
+      return false;
+    }
+  }
+}
+
+// Takes the lock file |path| in the folder |dir| into |held|, trying
+// again every 10 ms while another run has it, until |wait_ms| after
+// |start|. What is in its place goes, as itself: a link, a hard link, or a
+// file this user may not open and may remove (no run has it open); not
+// more than a few times, and a folder never. True, and |*gone|, when the
+// folder is gone. True without the file when this process may make no
+// file in the folder: it cannot change the registry either, and its run
+// fails there, as without the lock.
+bool TakeLockFile(const std::wstring& dir, const std::string& path,
+                  unsigned wait_ms, ULONGLONG start, bool* gone,
+                  std::string* error) {
   const std::wstring wide = Wide(path);
   Descriptor only;
   if (!MakeOwnerOnly(&only)) {
@@ -134,9 +202,11 @@ bool TakeLockFile(const std::string& path, unsigned wait_ms,
     return false;
   }
   for (int tries = 1;; ++tries) {
-    const Attempt attempt = OpenLockFile(wide, &only, &held.file, error);
-    if (attempt == Attempt::kTaken || attempt == Attempt::kCannotMake)
-      return true;
+    HANDLE file = INVALID_HANDLE_VALUE;
+    const Attempt attempt = OpenLockFile(dir, wide, &only, &file, error);
+    if (attempt == Attempt::kOpened)
+      return AwaitLockBytes(file, start, wait_ms, error);
+    if (attempt == Attempt::kCannotMake) return true;
     if (attempt == Attempt::kFailed) return false;
     if (attempt == Attempt::kGone) {
       *gone = true;
@@ -150,10 +220,13 @@ bool TakeLockFile(const std::string& path, unsigned wait_ms,
       *error = path + " is not a file, and cannot be removed as itself";
       return false;
     }
-    // A file marked for deletion, or another run's, cannot be removed:
-    // that is a wait.
+    // A file that a run has open, or marked for deletion, cannot be
+    // removed: that is a wait.
     const bool removed = attempt == Attempt::kNotItself ||
-                         (attempt == Attempt::kDenied && RemoveFile(path));
+                         (attempt == Attempt::kDenied &&
+                          GetFileAttributesW(wide.c_str()) !=
+                              INVALID_FILE_ATTRIBUTES &&
+                          RemoveFile(path));
     if ((removed || attempt == Attempt::kRetry) && tries >= kCreateAttempts) {
       // Under Wine a POSIX link that leads nowhere is missing, yet no file
       // can be made in its place.
@@ -164,12 +237,7 @@ bool TakeLockFile(const std::string& path, unsigned wait_ms,
     }
     if (removed || attempt == Attempt::kRetry) continue;
     tries = 0;
-    const ULONGLONG waited = GetTickCount64() - start;
-    if (waited >= wait_ms) {
-      *error = LockTimeoutReason(waited);
-      return false;
-    }
-    Sleep(10);
+    if (!WaitOnce(start, wait_ms, error)) return false;
   }
 }
 
@@ -190,8 +258,8 @@ bool LockRegistryFolder(const std::string& dir, const std::string& file_name,
   const ULONGLONG start = GetTickCount64();
   const bool slash = !dir.empty() && (dir.back() == '\\' || dir.back() == '/');
   bool gone = false;
-  if (!TakeLockFile(dir + (slash ? "" : "\\") + file_name, wait_ms, start,
-                    &gone, error))
+  if (!TakeLockFile(wide, dir + (slash ? "" : "\\") + file_name, wait_ms,
+                    start, &gone, error))
     return false;
   if (gone) return true;
   // An older run takes only the mutex: it is taken too, in what is left of
@@ -203,11 +271,15 @@ bool LockRegistryFolder(const std::string& dir, const std::string& file_name,
   return true;
 }
 
+bool RegistryLockHeldAlone() { return held.file != INVALID_HANDLE_VALUE; }
+
 void UnlockRegistryFolder() {
   ReleaseLegacyMutex(held.mutex);
   held.mutex = nullptr;
-  // Marked for deletion: the file goes with the handle.
+  // The file stays, for the next run to lock.
   if (held.file != INVALID_HANDLE_VALUE) {
+    OVERLAPPED at = {};
+    UnlockFileEx(held.file, 0, 1, 0, &at);
     CloseHandle(held.file);
     held.file = INVALID_HANDLE_VALUE;
   }

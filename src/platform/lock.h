@@ -18,19 +18,28 @@ inline std::string LockTimeoutReason(unsigned long long waited_ms) {
 
 // Takes an exclusive lock that guards the registry in folder |dir| until
 // UnlockRegistryFolder or the end of the process, held on the file
-// |file_name| in |dir|, which only this process's user and administrators
-// may open; one there that others could open is removed as itself and
-// made anew. Waits while another process holds the lock, at most
-// |wait_ms|, and then fails with LockTimeoutReason. The system releases
-// it when the process dies. A folder that does not exist holds no
-// registry and needs no lock; nor does one this process may make no file
-// in, as it may not change the registry either.
+// |file_name| in |dir|, which no user but those whose runs take turns on
+// it may open (on POSIX the folder's owner, whose file it is, and root;
+// on Windows the user who made it, SYSTEM and administrators); one there
+// that others could open is removed as itself and made anew. Waits while
+// another process holds the lock, at most |wait_ms|, and then fails with
+// LockTimeoutReason. The system releases it when the process dies. A
+// folder that does not exist holds no registry and needs no lock; nor
+// does one this process may make no file in, as it may not change the
+// registry either.
 bool LockRegistryFolder(const std::string& dir, const std::string& file_name,
                         unsigned wait_ms, std::string* error);
 
-// Releases the registry's lock this process took, if any, and removes its
-// file: a normal run leaves none (a killed run's is harmless: the next
-// run takes the lock on it and removes it).
+// Tells whether this process holds the registry's lock, taken without
+// setting aside a file that another run might have held: only then is
+// every other run that may change the folder kept waiting, and a
+// temporary file there a killed run's leftover.
+bool RegistryLockHeldAlone();
+
+// Releases the registry's lock this process took, if any. On POSIX its
+// file goes with it (a killed run's is harmless: the next run takes the
+// lock on it and removes it); on Windows the file stays, for the next
+// run to lock, as no run may remove it (see lock-win32.cc).
 void UnlockRegistryFolder();
 
 }  // namespace platform

@@ -250,8 +250,8 @@ void Commit(RegistryTransaction* t, const PassPlan& plan, PassOutcome* o) {
 }
 
 // Takes the lock of |t|'s folder, waiting at most |wait_ms| for another
-// run's, and removes what a killed run left: the temporary files of the
-// registry and of its backup. False with |result| kCannotLock and the
+// run's, and, when it keeps every other run waiting, removes what a
+// killed run left: the temporary files of the registry and of its backup. False with |result| kCannotLock and the
 // system's reason.
 bool LockRegistry(RegistryTransaction* t, unsigned wait_ms,
                   RegistryResult* result) {
@@ -265,6 +265,8 @@ bool LockRegistry(RegistryTransaction* t, unsigned wait_ms,
     return false;
   }
   faults::Hold("hold-lock");
+  // Only a lock that keeps every other run waiting makes them leftovers.
+  if (!platform::RegistryLockHeldAlone()) return true;
   platform::RemoveFile(TempPathFor(t->RegistryPath));
   platform::RemoveFile(TempPathFor(t->BackupPath));
   return true;

@@ -1612,15 +1612,17 @@ extend([
         stderr=((NEVER, reason_after(VIA), THROUGH_LINK),),
         modes=("win64", "win32")),
 ])
-# The registry's lock is a file in its folder that a run removes when it
-# is done: one a lost run left is taken over, and goes. A link at its
-# name is never followed; Wine cannot remove a POSIX link as itself.
+# The registry's lock is a file in its folder, which on Windows lasts from
+# run to run (the harness takes an empty one there as the lock, not a
+# leftover): one a lost run left is taken over, and stays as it is. A link at
+# its name is never followed; Wine cannot remove a POSIX link as itself.
 LOCK_FILE = "pf/modules.xml.lock"
+LOST_RUNS_LOCK = b"left by a run the machine lost\r\n"
 extend([
-    run("lock: a file a lost run left is taken over, and goes",
-        ["x64", "1"], {"pf/modules.xml": STALE,
-                       LOCK_FILE: b"left by a run the machine lost\r\n"},
-        {"pf/modules.xml": base_with(mod(H1)), OLD: STALE},
+    run("lock: a file a lost run left is taken over, and lasts",
+        ["x64", "1"], {"pf/modules.xml": STALE, LOCK_FILE: LOST_RUNS_LOCK},
+        {"pf/modules.xml": base_with(mod(H1)), OLD: STALE,
+         LOCK_FILE: LOST_RUNS_LOCK},
         modes=("win64", "win32")),
     run("lock: a link at its name is not followed", ["x64", "1"],
         {"pf/modules.xml": STALE, "pf/victim.txt": VICTIM,

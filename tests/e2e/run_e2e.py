@@ -288,6 +288,10 @@ def check_lines(key, want, data, target):
     return check_stderr(want.lines, data, key)
 
 
+# The lock files a Windows run leaves in the registry folders.
+LASTING_LOCKS = ("pf/modules.xml.lock", "pf86/modules.xml.lock")
+
+
 def check_step(step, result, before, target, absent):
     """Problems with one run, as lines of text; none when it passed."""
     problems = []
@@ -304,6 +308,12 @@ def check_step(step, result, before, target, absent):
     else:
         want = folders_of(absent)
         want.update(step.after)
+    # On Windows the registry's lock file lasts from run to run: an empty
+    # one, hidden as a run makes it, is the lock, not a leftover.
+    if target.mode != "native":
+        for key in LASTING_LOCKS:
+            if key not in want and after.get(key) == b"":
+                want[key] = b""
     for key, value in want.items():
         if isinstance(value, Built):
             with open(os.path.join(MODULES, value.name), "rb") as f:

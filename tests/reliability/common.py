@@ -145,9 +145,16 @@ def run_tool(command, prefix, mask, env=None, limit_bytes=None,
             p.stderr.decode('utf-8', 'replace'))
 
 
-def leftovers(folder):
-    """Names in |folder| besides the registry and its backup."""
-    return sorted(n for n in os.listdir(folder) if n not in (REGISTRY, BACKUP))
+# The registry's lock file, which on Windows (modreg.exe under Wine) lasts
+# from run to run.
+LOCK = 'modules.xml.lock'
+
+
+def leftovers(folder, windows=False):
+    """Names in |folder| besides the registry and its backup, and, for
+    the |windows| build, its lasting lock file."""
+    kept = (REGISTRY, BACKUP) + ((LOCK,) if windows else ())
+    return sorted(n for n in os.listdir(folder) if n not in kept)
 
 
 def build_hold_open(work):

@@ -133,8 +133,9 @@ def one_round(command, prefix, registry, runs, env):
         with open(backup, 'rb') as f:
             if f.read() != registry:
                 problems.append('the backup is not the original registry')
-    if common.leftovers(folder):
-        problems.append('left behind: %s' % common.leftovers(folder))
+    left = common.leftovers(folder, windows=command[0] == 'wine')
+    if left:
+        problems.append('left behind: %s' % left)
     return problems
 
 
@@ -340,6 +341,76 @@ def lock_case(case, command, prefix, env, stall=False):
     return problems
 
 
+def owner_and_root(results, faults, work):
+    """Natively, as root: the registry's folder belongs to user nobody.
+    nobody's run holding the lock (hold-lock) keeps root's waiting, and
+    root's then registers after it; and the other way round."""
+    import pwd
+    try:
+        entry = pwd.getpwnam('nobody')
+    except KeyError:
+        entry = None
+    name = 'native: runs of root and of the folder\'s owner take turns'
+    if os.geteuid() != 0 or not entry:
+        results.skip(name, 'needs root and user nobody')
+        return
+    owner = {'user': entry.pw_uid, 'group': entry.pw_gid, 'extra_groups': []}
+    prefix = os.path.join(work, 'owned')
+    shutil.rmtree(prefix, ignore_errors=True)
+    folder = common.make_prefix(prefix)
+    for path in (work, faults):  # nobody reaches both
+        os.chmod(path, os.stat(path).st_mode | 0o011)
+
+    def one_way(first, then):
+        registry = common.registry_text()
+        fresh_registry(prefix, registry)
+        for root, dirs, files in os.walk(prefix):
+            for n in [root] + [os.path.join(root, f) for f in files]:
+                os.chown(n, entry.pw_uid, entry.pw_gid)
+        env = dict(os.environ, WINEPREFIX=prefix)
+        holder = subprocess.Popen(
+            [faults, 'x64', str(HOLDER_MASK)],
+            env=dict(env, MODREG_FAULT='hold-lock:3'),
+            stdin=subprocess.DEVNULL, stdout=subprocess.PIPE,
+            stderr=subprocess.PIPE, **first)
+        problems = []
+        try:
+            said = holder.stderr.readline().decode().strip()
+            if said != 'modreg_faults: holding the lock for 3 s':
+                return ['the holder said %r' % said]
+            waiter = subprocess.run(
+                [faults, 'x64', str(WAITER_MASK)],
+                env=dict(env, MODREG_LOCK_WAIT_MS='30000'),
+                stdin=subprocess.DEVNULL, capture_output=True, timeout=120,
+                **then)
+            _, err = holder.communicate(timeout=120)
+            if holder.returncode != 0 or err:
+                problems.append('the holder: status %d %r' % (
+                    holder.returncode, err))
+            if waiter.returncode != 0 or waiter.stderr:
+                problems.append('the waiter: status %d %r' % (
+                    waiter.returncode, waiter.stderr))
+            with open(os.path.join(folder, common.REGISTRY), 'rb') as f:
+                now = f.read()
+            if not (has_entries(now, HOLDER_MASK) and
+                    has_entries(now, WAITER_MASK)):
+                problems.append('a run\'s entries are missing')
+            elif not entries_in_turn(now, HOLDER_MASK, WAITER_MASK):
+                problems.append('the waiter wrote while the holder held '
+                                'the lock')
+        finally:
+            if holder.poll() is None:
+                holder.kill()
+                holder.wait()
+        return problems
+
+    for label, first, then in (('the owner holds, root waits', owner, {}),
+                               ('root holds, the owner waits', {}, owner)):
+        case = '%s: %s' % (name, label)
+        results.check(case, common.confirmed(
+            case, lambda: one_way(first, then)))
+
+
 def lock_cases(results, label, command, prefix, env):
     for case in LOCK_CASES:
         name = '%s: %s' % (label, case.name)
@@ -381,8 +452,8 @@ LOCK_DACL = re.compile(','.join(re.escape(ACE % sid) for sid in (
 LOCK_NAME = 'Global\\\\modreg:C:/PROGRAM FILES/OPENNI/DATA'
 
 
-# The trace of the lock file's creation, its handle, and its marking for
-# deletion.
+# The trace of the lock file's creation, its handle, its byte-range lock
+# and any marking for deletion.
 LOCK_FILE_MADE = re.compile(
     r'^(\w+): create_file\( access=\w+, sharing=(\w+), create=2, .*?'
     r'dacl=\{(.*)\}\},name=L"[^"]*\\\\modules\.xml\.lock"')
@@ -393,7 +464,9 @@ OWNER_ONLY = re.compile(','.join(re.escape(
 
 
 def lock_file_requests(trace):
-    """What is wrong with the lock file's requests in |trace|."""
+    """What is wrong with the lock file's requests in |trace|: it must be
+    made sharing reading only, locked exclusively through its handle, and
+    never marked for deletion (it lasts)."""
     made = None
     for n, line in enumerate(trace):
         found = LOCK_FILE_MADE.search(line)
@@ -404,24 +477,27 @@ def lock_file_requests(trace):
         return ['the lock file was not made']
     n, (thread, sharing, dacl) = made
     problems = []
-    if sharing != '00000000':
+    if sharing != '00000001':
         problems.append('the lock file is made sharing %s' % sharing)
     if not OWNER_ONLY.fullmatch(dacl):
         problems.append('the lock file is made with the DACL %r' % dacl)
     handle = None
+    locked = False
     for line in trace[n + 1:]:
         if handle is None:
             found = re.match(r'%s: create_file\(\) = 0 \{ handle=(\w+) \}'
                              % thread, line)
             if found:
                 handle = found.group(1)
+        elif line.startswith('%s: lock_file( handle=%s,' % (thread, handle)):
+            locked = locked or 'shared=0' in line
         elif line.startswith('%s: set_fd_disp_info( handle=%s, unlink=1 )' %
                              (thread, handle)):
-            return problems
+            problems.append('the lock file was marked for deletion')
         elif line.startswith('%s: close_handle( handle=%s )' % (thread,
                                                                 handle)):
             break
-    return problems + ['the lock file was not marked for deletion']
+    return problems + ([] if locked else ['the lock file was not locked'])
 
 
 def traced_lock(wine, exe, work):
@@ -506,6 +582,69 @@ def run_with_mutex_held(wine, helper, way, faults_exe, wait_ms):
 OLDER_LOCK = 'Global\\modreg:C:/PROGRAM FILES/OPENNI/DATA'
 
 
+# The lock file of C:\Program Files\OpenNI\Data, as a Windows program names
+# it.
+LOCK_PATH = 'C:\\Program Files\\OpenNI\\Data\\modules.xml.lock'
+
+
+def attributes_reader(results, wine, helper, faults_exe):
+    """Another user's handle that reads only the lock file's attributes,
+    taken as soon as the file appears (during a run that holds the lock)
+    and kept after it: the next run takes the lock and registers, and the
+    file is still there."""
+    name = ('wine: a handle on the lock file\'s attributes, during a run '
+            'and after it, holds no run up')
+
+    def reader_case():
+        registry = common.registry_text()
+        folder = fresh_registry(wine.prefix, registry)
+        lock = os.path.join(folder, common.LOCK)
+        if os.path.lexists(lock):
+            os.remove(lock)
+        reader = subprocess.Popen(['wine', helper, LOCK_PATH, 'attributes'],
+                                  env=wine.env, stdin=subprocess.PIPE,
+                                  stdout=subprocess.PIPE,
+                                  stderr=subprocess.PIPE)
+        problems = []
+        try:
+            for mask, fault in ((HOLDER_MASK, 'hold-lock:2'),
+                                (WAITER_MASK, None)):
+                env = dict(wine.env, MODREG_LOCK_WAIT_MS='10000')
+                if fault:
+                    env['MODREG_FAULT'] = fault
+                p = subprocess.run(['wine', faults_exe, 'x64', str(mask)],
+                                   env=env, stdin=subprocess.DEVNULL,
+                                   capture_output=True, timeout=120)
+                err = p.stderr.decode('utf-8', 'replace').strip()
+                if fault:
+                    err = err.replace('modreg_faults: holding the lock for '
+                                      '2 s', '').strip()
+                    said = reader.stdout.readline().strip()
+                    if said != b'held':
+                        problems.append('the reader said %r' % said)
+                if p.returncode != 0 or err:
+                    problems.append('run of mask %d: status %d %r' % (
+                        mask, p.returncode, err))
+            with open(os.path.join(folder, common.REGISTRY), 'rb') as f:
+                now = f.read()
+            if not (has_entries(now, HOLDER_MASK) and
+                    has_entries(now, WAITER_MASK)):
+                problems.append('the registry lacks a run\'s entries')
+            if not os.path.exists(lock):
+                problems.append('the lock file is gone')
+            if reader.poll() is not None:
+                problems.append('the reader let go early')
+        finally:
+            reader.stdin.close()
+            try:
+                reader.wait(timeout=60)
+            except subprocess.TimeoutExpired:
+                reader.kill()
+                reader.wait()
+        return problems
+    results.check(name, common.confirmed(name, reader_case))
+
+
 def older_runs_lock(results, wine, helper, faults_exe):
     name = 'wine: the older runs\' mutex held: a run waits for it'
     def older():
@@ -576,6 +715,8 @@ def main():
         lock_cases(results, 'native', [os.path.abspath(args.unlocked)],
                    prefix, {})
         stalled_lock_case(results, [os.path.abspath(args.unlocked)], prefix)
+        owner_and_root(results, os.path.abspath(args.unlocked),
+                       os.path.abspath(args.work))
 
     if args.wine:
         wine = WinePrefix(os.path.join(args.work, 'wine-prefix'))
@@ -600,6 +741,7 @@ def main():
                 helper, complaint = common.build_hold_open(args.work)
                 if helper:
                     older_runs_lock(results, wine, helper, faults_exe[1])
+                    attributes_reader(results, wine, helper, faults_exe[1])
                 else:
                     results.check('wine: the older runs\' mutex',
                                   ['cannot build hold_open.exe: %r' %

@@ -544,8 +544,9 @@ def busy_case(case, wine, helper, exe, folder):
             problems.append('stderr %r' % err)
         if now != SMALL:
             problems.append('the registry changed')
-    if common.leftovers(folder):
-        problems.append('left behind: %s' % common.leftovers(folder))
+    if common.leftovers(folder, windows=True):
+        problems.append('left behind: %s' %
+                        common.leftovers(folder, windows=True))
     return problems
 
 

@@ -1,14 +1,17 @@
 /* Another program holding a file open, for the reliability tests under
  * Wine: a scanner or a reader that keeps the registry open without
  * letting it be deleted, or a query that asks for no rights and shares it
- * fully.
+ * fully, or any user's handle that reads only a file's attributes.
  *
- *   hold_open.exe PATH read|query
+ *   hold_open.exe PATH read|query|attributes
  *   hold_open.exe NAME mutex|foreign-mutex
  *
  * "read" opens PATH for reading, sharing reading and writing but not
  * deletion; "query" opens it asking for no rights, sharing everything.
- * "mutex" makes the named mutex NAME as an older run of the tool made its
+ * "attributes" waits until PATH appears, trying every millisecond for a
+ * minute, and opens it asking to read its attributes only, sharing
+ * everything: a handle any user may have on any file in a folder they
+ * may list. "mutex" makes the named mutex NAME as an older run of the tool made its
  * lock (the system's owner; SYSTEM, Administrators and this user may
  * wait for it and release it) and owns it; "foreign-mutex" makes it
  * owned by another user (S-1-5-21-1-2-3-1001), letting everyone do
@@ -70,18 +73,26 @@ static HANDLE hold_mutex(const char* name, int foreign) {
 }
 
 int main(int argc, char** argv) {
-  const char* const ways[] = {"read", "query", "mutex", "foreign-mutex"};
+  const char* const ways[] = {"read", "query", "mutex", "foreign-mutex",
+                              "attributes"};
   int way = -1;
-  for (int i = 0; argc == 3 && i < 4; ++i)
+  for (int i = 0; argc == 3 && i < 5; ++i)
     if (strcmp(argv[2], ways[i]) == 0) way = i;
   if (way < 0) {
-    fprintf(stderr, "usage: hold_open PATH read|query, or NAME "
+    fprintf(stderr, "usage: hold_open PATH read|query|attributes, or NAME "
                     "mutex|foreign-mutex\n");
     return 2;
   }
   const int read = way == 0;
-  HANDLE h =
-      way >= 2 ? hold_mutex(argv[1], way == 3)
+  const int mutex = way == 2 || way == 3;
+  HANDLE h = INVALID_HANDLE_VALUE;
+  for (int tries = 0; way == 4 && h == INVALID_HANDLE_VALUE && tries < 60000;
+       ++tries, Sleep(1))
+    h = CreateFileA(argv[1], FILE_READ_ATTRIBUTES,
+                    FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                    NULL, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, NULL);
+  if (way != 4)
+    h = mutex ? hold_mutex(argv[1], way == 3)
                : CreateFileA(argv[1], read ? GENERIC_READ : 0,
                              read ? FILE_SHARE_READ | FILE_SHARE_WRITE
                                   : FILE_SHARE_READ | FILE_SHARE_WRITE |
@@ -96,7 +107,7 @@ int main(int argc, char** argv) {
   fflush(stdout);
   while (getchar() != EOF) {
   }
-  if (way >= 2) ReleaseMutex(h);
+  if (mutex) ReleaseMutex(h);
   CloseHandle(h);
   printf("released\n");
   fflush(stdout);

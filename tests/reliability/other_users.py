@@ -181,8 +181,9 @@ def protection_kept(results, wine, exe):
         if dos_attributes(registry) & HIDDEN_SYSTEM != attributes:
             problems.append('DOS attributes %#x, were %#x' % (
                 dos_attributes(registry), attributes))
-        if common.leftovers(folder):
-            problems.append('left behind: %s' % common.leftovers(folder))
+        if common.leftovers(folder, windows=True):
+            problems.append('left behind: %s' %
+                            common.leftovers(folder, windows=True))
         results.check('wine: a %s registry keeps its attributes%s' % (
                           name, leftovers and ', read-only leftovers go' or ''),
                       problems)
