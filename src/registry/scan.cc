@@ -3,6 +3,8 @@
 #include <rapidxml.hpp>
 
 #include <cstring>
+#include <string_view>
+#include <vector>
 
 namespace {
 
@@ -24,8 +26,72 @@ struct Walk {
   size_t depth = 0;
   std::optional<ScanIssue> issue;
   bool escapes = false;  // an attribute value holds a byte to escape
+  ReaderWatch reader;
   bool complete = false;  // the walk reached the end of the text
+  // The attribute names of the element being opened, while the reader's
+  // first refusal is still to be found.
+  std::vector<std::string_view> names;
 };
+
+// The walk of |text| from where |progress| left it.
+Walk Resume(const ScanProgress& progress, const char* text) {
+  Walk w;
+  w.begin = text;
+  w.p = text + progress.offset;
+  w.depth = progress.depth;
+  w.escapes = progress.escapes;
+  w.reader = progress.reader;
+  return w;
+}
+
+bool Judging(const Walk* w) { return w->reader.first.rule == ReaderRule::kNone; }
+
+ReaderFinding FindingAt(const Walk* w, ReaderRule rule, std::string_view name) {
+  return ReaderFinding{rule, static_cast<size_t>(name.data() - w->begin),
+                       name.size()};
+}
+
+// Something comes inside the element open: an element, text or CDATA.
+void NoteContent(Walk* w) {
+  ReaderWatch& r = w->reader;
+  if (r.if_not_empty.rule == ReaderRule::kNone) return;
+  r.first = r.if_not_empty;
+  r.if_not_empty = ReaderFinding{};
+}
+
+// The element open ends.
+void NoteEnd(Walk* w) {
+  ReaderWatch& r = w->reader;
+  if (r.if_not_empty.rule == ReaderRule::kNone) return;
+  r.first = r.if_empty;
+  r.if_not_empty = ReaderFinding{};
+}
+
+// The refusal of the attribute names in w->names, if any.
+ReaderFinding JudgeAttributes(const Walk* w) {
+  for (std::string_view name : w->names)
+    if (!IsReaderName(name)) return FindingAt(w, ReaderRule::kAttributeName, name);
+  if (size_t at = RepeatedName(w->names.data(), w->names.size()))
+    return FindingAt(w, ReaderRule::kAttributeTwice, w->names[at]);
+  return ReaderFinding{};
+}
+
+// An element named |name|, its attributes' names in w->names, opened with
+// content to come or not (|empty|).
+void JudgeElement(Walk* w, std::string_view name, bool empty) {
+  ReaderWatch& r = w->reader;
+  if (ReaderNameStarts(name[0])) {
+    r.first = ReaderNameGoesOn(name)
+                  ? JudgeAttributes(w)
+                  : FindingAt(w, ReaderRule::kElementNameChar, name);
+  } else if (empty) {
+    r.first = JudgeAttributes(w);
+  } else {
+    // An unknown tag: what it holds decides.
+    r.if_not_empty = FindingAt(w, ReaderRule::kUnknownNotEmpty, name);
+    r.if_empty = JudgeAttributes(w);
+  }
+}
 
 // Ends the walk with the issue |reason| at |at|; returns false.
 bool StopWith(Walk* w, const char* at, std::string reason) {
@@ -113,8 +179,12 @@ bool ScanAttributeValue(Walk* w, char quote) {
 }
 
 bool ScanAttributes(Walk* w) {
+  const bool judging = Judging(w);
+  if (judging) w->names.clear();
   while (IsAttributeNameChar(*w->p)) {
+    const char* name = w->p;
     Skip<IsAttributeNameChar>(w);
+    if (judging) w->names.emplace_back(name, w->p - name);
     SkipSpace(w);
     if (*w->p != '=') return false;
     ++w->p;
@@ -147,26 +217,30 @@ bool SkipDoctype(Walk* w) {
   return true;
 }
 
+// What a node's opening was: the walk stops there, a node the tree does
+// not keep (a comment, a declaration...), CDATA, or an element.
+enum class Opened { kStop, kLeaf, kData, kEmptyElement, kElement };
+
+Opened LeafIf(bool ok, Opened kind) { return ok ? kind : Opened::kStop; }
+
 // Markup starting with "<!", w->p at the '!'.
-bool SkipBang(Walk* w) {
+Opened SkipBang(Walk* w) {
   const char* p = w->p;
   if (p[1] == '-' && p[2] == '-') {
     w->p += 3;
-    return SkipPast(w, "-->");
+    return LeafIf(SkipPast(w, "-->"), Opened::kLeaf);
   }
   if (strncmp(p + 1, "[CDATA[", 7) == 0) {
     w->p += 8;
-    return SkipPast(w, "]]>");
+    return LeafIf(SkipPast(w, "]]>"), Opened::kData);
   }
   if (strncmp(p + 1, "DOCTYPE", 7) == 0 && IsXmlSpace(p[8])) {
     w->p += 9;
-    return SkipDoctype(w);
+    return LeafIf(SkipDoctype(w), Opened::kLeaf);
   }
   ++w->p;
-  return SkipPast(w, ">");
+  return LeafIf(SkipPast(w, ">"), Opened::kLeaf);
 }
-
-enum class Opened { kStop, kLeaf, kEmptyElement, kElement };
 
 // The node after a '<' that is not an end tag.
 Opened ScanNode(Walk* w) {
@@ -174,21 +248,26 @@ Opened ScanNode(Walk* w) {
     ++w->p;
     return SkipPast(w, "?>") ? Opened::kLeaf : Opened::kStop;
   }
-  if (*w->p == '!') return SkipBang(w) ? Opened::kLeaf : Opened::kStop;
+  if (*w->p == '!') return SkipBang(w);
   const char* name = w->p;
   Skip<IsNameChar>(w);
   if (w->p == name) return Opened::kStop;
+  const std::string_view name_seen(name, w->p - name);
   SkipSpace(w);
   if (!ScanAttributes(w)) return Opened::kStop;
+  Opened opened;
   if (*w->p == '>') {
     ++w->p;
-    return Opened::kElement;
-  }
-  if (w->p[0] == '/' && w->p[1] == '>') {
+    opened = Opened::kElement;
+  } else if (w->p[0] == '/' && w->p[1] == '>') {
     w->p += 2;
-    return Opened::kEmptyElement;
+    opened = Opened::kEmptyElement;
+  } else {
+    return Opened::kStop;
   }
-  return Opened::kStop;
+  NoteContent(w);
+  if (Judging(w)) JudgeElement(w, name_seen, opened == Opened::kEmptyElement);
+  return opened;
 }
 
 // A node after its '<' (w->p after it), which is not an end tag.
@@ -198,10 +277,13 @@ bool ScanOpening(Walk* w) {
   if (opened == Opened::kStop) return false;
   // An empty element is as deep as one with content: it is written at
   // the same indentation.
-  if (opened != Opened::kLeaf && w->depth + 1 > kMaxNestingDepth)
+  const bool element =
+      opened == Opened::kElement || opened == Opened::kEmptyElement;
+  if (element && w->depth + 1 > kMaxNestingDepth)
     return StopWith(w, start,
                 "elements nested deeper than " +
                     std::to_string(kMaxNestingDepth) + " levels");
+  if (opened == Opened::kData) NoteContent(w);
   if (opened == Opened::kElement) ++w->depth;
   return true;
 }
@@ -224,13 +306,16 @@ bool ScanStep(Walk* w) {
     if (*w->p != '>') return false;
     ++w->p;
     --w->depth;
+    NoteEnd(w);
     return true;
   }
   if (*w->p == '<') {
     ++w->p;
     return ScanOpening(w);
   }
-  return *w->p && ScanText(w);
+  if (!*w->p) return false;
+  NoteContent(w);
+  return ScanText(w);
 }
 
 // No step reads more than this many bytes past where it ends.
@@ -240,11 +325,11 @@ constexpr size_t kLookahead = 16;
 
 void ScanAhead(ScanProgress* progress, const char* text, size_t frontier) {
   if (frontier < progress->retry_at) return;
-  Walk w{text, text + progress->offset, progress->depth, std::nullopt,
-         progress->escapes};
+  Walk w = Resume(*progress, text);
   for (;;) {
     const size_t at = static_cast<size_t>(w.p - text);
     const size_t depth = w.depth;
+    const ReaderWatch reader = w.reader;
     // A step that ends the walk, or ends near the frontier, may have seen
     // the frontier's NUL: it is taken again with more text.
     if (!ScanStep(&w) || static_cast<size_t>(w.p - text) + kLookahead > frontier) {
@@ -252,6 +337,7 @@ void ScanAhead(ScanProgress* progress, const char* text, size_t frontier) {
       progress->depth = depth;
       // A step taken again may note a byte to escape twice, never miss one.
       progress->escapes = w.escapes;
+      progress->reader = reader;
       // Not before the text has grown by as much again, so that a long
       // node is walked at most twice more.
       progress->retry_at = frontier + (frontier - at);
@@ -267,11 +353,13 @@ std::optional<ScanIssue> FinishScan(ScanProgress* progress, const char* text,
   if (const void* nul = memchr(rest, 0, size - progress->offset))
     return ScanIssue{"NUL byte",
                      static_cast<size_t>(static_cast<const char*>(nul) - text)};
-  Walk w{text, rest, progress->depth, std::nullopt, progress->escapes};
+  Walk w = Resume(*progress, text);
   while (ScanStep(&w)) {
   }
   progress->offset = static_cast<size_t>(w.p - text);
   progress->depth = w.depth;
+  progress->reader = w.reader;
+  progress->walked_all = w.complete && w.p == text + size;
   // A walk that stopped early has not seen every value.
   progress->escapes = w.escapes || !w.complete || w.p != text + size;
   return w.issue;
@@ -280,6 +368,13 @@ std::optional<ScanIssue> FinishScan(ScanProgress* progress, const char* text,
 std::optional<ScanIssue> ScanRegistryText(const char* text, size_t size) {
   ScanProgress progress;
   return FinishScan(&progress, text, size);
+}
+
+std::optional<ReaderRefusal> FirstReaderRefusal(
+    const ScanProgress& progress, const char* text,
+    const rapidxml::xml_node<char>* root) {
+  if (!progress.walked_all) return FindReaderRefusal(root);
+  return RefusalOf(progress.reader.first, text);
 }
 
 std::string DescribePosition(const char* text, size_t offset) {
