@@ -17,6 +17,25 @@ bool IsAttributeNameChar(char c) {
 }
 unsigned Digit(char c) { return Tables::lookup_digits[(unsigned char)c]; }
 
+// Every byte the reader goes on with a name with, the parser goes on with
+// its element and attribute names with too.
+bool GoesOn(char c) {
+  return kReaderNames.kind[static_cast<unsigned char>(c)] & 2;
+}
+
+// The attribute names of the element being opened, as far as the reader
+// judges them: the first few kept, all of them once there are more.
+constexpr size_t kFewNames = 16;
+
+struct AttributeNames {
+  std::string_view few[kFewNames];
+  size_t count = 0;
+  bool odd = false;  // one of these is set, or there are more than a few
+  std::string_view not_name;  // the first that is not a reader's name
+  std::string_view twice;     // the first repeat among the first few
+  std::vector<std::string_view> all;  // once there are more than a few
+};
+
 // The parser's view of the text, walked with one cursor. Each step returns
 // false when the walk must end: an issue was found, or the parser will
 // stop here with an error of its own.
@@ -28,9 +47,10 @@ struct Walk {
   bool escapes = false;  // an attribute value holds a byte to escape
   ReaderWatch reader;
   bool complete = false;  // the walk reached the end of the text
-  // The attribute names of the element being opened, while the reader's
-  // first refusal is still to be found.
-  std::vector<std::string_view> names;
+  // The reader's watch before the step being taken changed it, if it did.
+  ReaderWatch before_step;
+  bool changed = false;
+  AttributeNames names;
 };
 
 // The walk of |text| from where |progress| left it.
@@ -51,45 +71,99 @@ ReaderFinding FindingAt(const Walk* w, ReaderRule rule, std::string_view name) {
                        name.size()};
 }
 
+// Returns the reader's watch for a change, kept as it was before the step.
+ReaderWatch* Change(Walk* w) {
+  if (!w->changed) {
+    w->before_step = w->reader;
+    w->changed = true;
+  }
+  return &w->reader;
+}
+
 // Something comes inside the element open: an element, text or CDATA.
 void NoteContent(Walk* w) {
-  ReaderWatch& r = w->reader;
-  if (r.if_not_empty.rule == ReaderRule::kNone) return;
-  r.first = r.if_not_empty;
-  r.if_not_empty = ReaderFinding{};
+  if (w->reader.if_not_empty.rule == ReaderRule::kNone) return;
+  ReaderWatch* r = Change(w);
+  r->first = r->if_not_empty;
+  r->if_not_empty = ReaderFinding{};
 }
 
 // The element open ends.
 void NoteEnd(Walk* w) {
-  ReaderWatch& r = w->reader;
-  if (r.if_not_empty.rule == ReaderRule::kNone) return;
-  r.first = r.if_empty;
-  r.if_not_empty = ReaderFinding{};
+  if (w->reader.if_not_empty.rule == ReaderRule::kNone) return;
+  ReaderWatch* r = Change(w);
+  r->first = r->if_empty;
+  r->if_not_empty = ReaderFinding{};
 }
 
-// The refusal of the attribute names in w->names, if any.
+void ClearNames(AttributeNames* names) {
+  names->count = 0;
+  if (names->odd) {
+    names->odd = false;
+    names->not_name = {};
+    names->twice = {};
+  }
+}
+
+[[gnu::noinline]] void AddOneOfMany(AttributeNames* names, std::string_view name) {
+  if (names->count == kFewNames)
+    names->all.assign(names->few, names->few + kFewNames);
+  names->odd = true;
+  names->all.push_back(name);
+  ++names->count;
+}
+
+// Adds the next attribute name of the element, |is_name| when the reader
+// takes it as a name.
+void AddName(AttributeNames* names, std::string_view name, bool is_name) {
+  if (!is_name && !names->not_name.data()) {
+    names->not_name = name;
+    names->odd = true;
+  }
+  if (names->count >= kFewNames) return AddOneOfMany(names, name);
+  if (!names->twice.data())
+    for (size_t i = 0; i < names->count; ++i)
+      if (names->few[i] == name) {
+        names->twice = name;
+        names->odd = true;
+        break;
+      }
+  names->few[names->count++] = name;
+}
+
+// The refusal of the element's attribute names, if any.
 ReaderFinding JudgeAttributes(const Walk* w) {
-  for (std::string_view name : w->names)
-    if (!IsReaderName(name)) return FindingAt(w, ReaderRule::kAttributeName, name);
-  if (size_t at = RepeatedName(w->names.data(), w->names.size()))
-    return FindingAt(w, ReaderRule::kAttributeTwice, w->names[at]);
+  const AttributeNames& names = w->names;
+  if (!names.odd) return ReaderFinding{};  // the common case
+  if (names.not_name.data())
+    return FindingAt(w, ReaderRule::kAttributeName, names.not_name);
+  if (names.twice.data())
+    return FindingAt(w, ReaderRule::kAttributeTwice, names.twice);
+  if (names.count > kFewNames)
+    if (const size_t at = RepeatedName(names.all.data(), names.all.size()))
+      return FindingAt(w, ReaderRule::kAttributeTwice, names.all[at]);
   return ReaderFinding{};
 }
 
-// An element named |name|, its attributes' names in w->names, opened with
-// content to come or not (|empty|).
-void JudgeElement(Walk* w, std::string_view name, bool empty) {
-  ReaderWatch& r = w->reader;
-  if (ReaderNameStarts(name[0])) {
-    r.first = ReaderNameGoesOn(name)
-                  ? JudgeAttributes(w)
-                  : FindingAt(w, ReaderRule::kElementNameChar, name);
+// An element named |name|, which the reader goes on with or not
+// (|goes_on|), its attribute names in w->names, opened with content to
+// come or not (|empty|).
+void JudgeElement(Walk* w, std::string_view name, bool goes_on, bool empty) {
+  const bool starts = ReaderNameStarts(name[0]);
+  if (starts && goes_on && !w->names.odd) return;  // the common case
+  if (starts) {
+    const ReaderFinding finding =
+        goes_on ? JudgeAttributes(w)
+                : FindingAt(w, ReaderRule::kElementNameChar, name);
+    if (finding.rule != ReaderRule::kNone) Change(w)->first = finding;
   } else if (empty) {
-    r.first = JudgeAttributes(w);
+    const ReaderFinding finding = JudgeAttributes(w);
+    if (finding.rule != ReaderRule::kNone) Change(w)->first = finding;
   } else {
     // An unknown tag: what it holds decides.
-    r.if_not_empty = FindingAt(w, ReaderRule::kUnknownNotEmpty, name);
-    r.if_empty = JudgeAttributes(w);
+    ReaderWatch* r = Change(w);
+    r->if_not_empty = FindingAt(w, ReaderRule::kUnknownNotEmpty, name);
+    r->if_empty = JudgeAttributes(w);
   }
 }
 
@@ -106,6 +180,16 @@ void Skip(Walk* w) {
   const char* p = w->p;
   while (is(*p)) ++p;
   w->p = p;
+}
+
+// Moves past a name of the parser's (bytes that |is| accepts); returns
+// whether the reader goes on with each of its bytes.
+template <bool (*is)(char)>
+bool SkipName(Walk* w) {
+  Skip<GoesOn>(w);
+  if (!is(*w->p)) return true;
+  Skip<is>(w);
+  return false;
 }
 
 void SkipSpace(Walk* w) { Skip<IsXmlSpace>(w); }
@@ -180,11 +264,13 @@ bool ScanAttributeValue(Walk* w, char quote) {
 
 bool ScanAttributes(Walk* w) {
   const bool judging = Judging(w);
-  if (judging) w->names.clear();
+  if (judging) ClearNames(&w->names);
   while (IsAttributeNameChar(*w->p)) {
     const char* name = w->p;
-    Skip<IsAttributeNameChar>(w);
-    if (judging) w->names.emplace_back(name, w->p - name);
+    const bool goes_on = SkipName<IsAttributeNameChar>(w);
+    if (judging)
+      AddName(&w->names, std::string_view(name, w->p - name),
+              goes_on && ReaderNameStarts(*name));
     SkipSpace(w);
     if (*w->p != '=') return false;
     ++w->p;
@@ -250,7 +336,7 @@ Opened ScanNode(Walk* w) {
   }
   if (*w->p == '!') return SkipBang(w);
   const char* name = w->p;
-  Skip<IsNameChar>(w);
+  const bool goes_on = SkipName<IsNameChar>(w);
   if (w->p == name) return Opened::kStop;
   const std::string_view name_seen(name, w->p - name);
   SkipSpace(w);
@@ -266,7 +352,8 @@ Opened ScanNode(Walk* w) {
     return Opened::kStop;
   }
   NoteContent(w);
-  if (Judging(w)) JudgeElement(w, name_seen, opened == Opened::kEmptyElement);
+  if (Judging(w))
+    JudgeElement(w, name_seen, goes_on, opened == Opened::kEmptyElement);
   return opened;
 }
 
@@ -329,7 +416,7 @@ void ScanAhead(ScanProgress* progress, const char* text, size_t frontier) {
   for (;;) {
     const size_t at = static_cast<size_t>(w.p - text);
     const size_t depth = w.depth;
-    const ReaderWatch reader = w.reader;
+    w.changed = false;
     // A step that ends the walk, or ends near the frontier, may have seen
     // the frontier's NUL: it is taken again with more text.
     if (!ScanStep(&w) || static_cast<size_t>(w.p - text) + kLookahead > frontier) {
@@ -337,7 +424,7 @@ void ScanAhead(ScanProgress* progress, const char* text, size_t frontier) {
       progress->depth = depth;
       // A step taken again may note a byte to escape twice, never miss one.
       progress->escapes = w.escapes;
-      progress->reader = reader;
+      progress->reader = w.changed ? w.before_step : w.reader;
       // Not before the text has grown by as much again, so that a long
       // node is walked at most twice more.
       progress->retry_at = frontier + (frontier - at);
