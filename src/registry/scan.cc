@@ -17,11 +17,10 @@ bool IsAttributeNameChar(char c) {
 }
 unsigned Digit(char c) { return Tables::lookup_digits[(unsigned char)c]; }
 
-// Every byte the reader goes on with a name with, the parser goes on with
-// its element and attribute names with too.
-bool GoesOn(char c) {
-  return kReaderNames.kind[static_cast<unsigned char>(c)] & 2;
-}
+// A byte the reader may go on with a name with. The parser takes each of
+// them in element and attribute names too: a name's run of them is walked
+// first, what the parser takes beyond it is what the reader refuses.
+bool GoesOn(char c) { return ReaderNameGoesOn(std::string_view(&c, 1)); }
 
 // The attribute names of the element being opened, as far as the reader
 // judges them: the first few kept, all of them once there are more.

@@ -1,5 +1,7 @@
 // A pre-pass over the registry text that refuses, before the XML parser
-// sees it, what the parser would accept but the tool must not take.
+// sees it, what the parser would accept but the tool must not take; on
+// the way it finds what the framework's reader refuses (reader.h), which
+// is reported after the parse.
 #ifndef MODREG_REGISTRY_SCAN_H_
 #define MODREG_REGISTRY_SCAN_H_
 
