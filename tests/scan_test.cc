@@ -10,6 +10,7 @@
 #include <utility>
 #include <vector>
 
+#include "registry/reader.h"
 #include "registry_support.h"
 
 using namespace registry;
@@ -244,6 +245,76 @@ TEST(ScanRegistryText, TellsWhetherAttributeValuesHoldBytesToEscape) {
       ScanProgress parts;
       ScanInParts(c.text, part, &parts);
       EXPECT_EQ(parts.escapes, c.escapes) << "in parts of " << part;
+    }
+  }
+}
+
+// Where the reader's first refusal in |text| lies, and why, as the walk
+// finds it (whole, or in parts of |part| bytes) and as the tree walk
+// finds it in |parsed|, the same text parsed.
+struct Refusal {
+  std::optional<size_t> offset;
+  std::string reason;
+};
+
+Refusal RefusalAt(const std::optional<ReaderRefusal>& refusal, const char* text) {
+  if (!refusal) return {};
+  return {static_cast<size_t>(refusal->at - text), refusal->reason};
+}
+
+// What the framework's reader refuses is found along the walk, as the
+// walk over the parsed tree finds it: the first in document order, one
+// element's rules in their order, also where a part of the text ends
+// inside the markup that decides.
+TEST(ScanRegistryText, FindsTheReadersFirstRefusalAsTheTreeWalkDoes) {
+  std::string many = "<M";
+  for (int i = 0; i < 20; ++i) many += " a" + std::to_string(i) + "='v'";
+  struct Case {
+    std::string text;
+    std::optional<size_t> offset;  // of the name refused
+  } cases[] = {
+      {"<Modules><Module path='a' configDir='b'/></Modules>", std::nullopt},
+      {"<Modules><M a='1' b='2' a='3'/></Modules>", 24},
+      {"<Modules><M a='1' 1b='2' a='3'/></Modules>", 18},  // a name before a repeat
+      {"<Modules><M#x a='1' a='2'/></Modules>", 10},        // the name first
+      {"<Modules><Mo\xE9-.:_9/></Modules>", std::nullopt},
+      {many + " a5='r' a3='s'/>", many.size() + 1},
+      // Unknown tags: empty ones load, their attributes judged.
+      {"<Modules><-x a='1'/><-y></-y><-z> <!-- c --><?p?></-z></Modules>", std::nullopt},
+      {"<Modules><-x a='1' a='2'/></Modules>", 19},
+      {"<Modules><-x a='1' a='2'></-x></Modules>", 19},
+      {"<Modules><-x a='1' a='2'> <!-- c --> </-x></Modules>", 19},
+      {"<Modules><-x a='1' a='2'><y/></-x></Modules>", 10},
+      {"<Modules><-x 1a='1'>t</-x></Modules>", 10},
+      {"<Modules><-x><![CDATA[]]></-x></Modules>", 10},
+      {"<Modules><-x><!-- c --> <y 1a='1'/></-x></Modules>", 10},
+      {"<Modules><1x></1x><y><#z/>t</y></Modules>", std::nullopt},
+      // The first in document order: a parent before its children.
+      {"<Modules><A><B 1b=''/></A><C c='' c=''/></Modules>", 15},
+      {"<Modules q='' q=''><A 1a=''/></Modules>", 14},
+      {"<?xml version='1.0'?><!DOCTYPE m><Modules><!-- <a 1a=''/> --><![CDATA[<b b='' b=''/>]]>"
+       "<M a='&#65;' a='x'/></Modules>",
+       100},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(testing::PrintToString(c.text));
+    std::vector<char> parsed(c.text.begin(), c.text.end());
+    parsed.push_back('\0');
+    auto doc = std::make_unique<rapidxml::xml_document<char>>();
+    doc->parse<0>(parsed.data());
+    const Refusal tree = RefusalAt(FindReaderRefusal(doc.get()), parsed.data());
+    EXPECT_EQ(tree.offset, c.offset);
+    for (size_t part : {size_t{0}, size_t{1}, size_t{2}, size_t{7}, size_t{64}}) {
+      ScanProgress progress;
+      if (part == 0)
+        ASSERT_FALSE(FinishScan(&progress, c.text.c_str(), c.text.size()));
+      else
+        ASSERT_FALSE(ScanInParts(c.text, part, &progress));
+      ASSERT_TRUE(progress.walked_all);
+      const Refusal scanned = RefusalAt(RefusalOf(progress.reader.first, c.text.c_str()),
+                                        c.text.c_str());
+      EXPECT_EQ(scanned.offset, tree.offset) << "in parts of " << part;
+      EXPECT_EQ(scanned.reason, tree.reason) << "in parts of " << part;
     }
   }
 }

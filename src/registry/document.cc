@@ -100,7 +100,8 @@ RegistryResult ParseRegistry(ByteBuffer* text, const ScanProgress& scanned,
     result.parse_offset = static_cast<size_t>(e.where<char>() - text->data());
     return result;
   }
-  if (std::optional<ReaderRefusal> refusal = FindReaderRefusal(doc)) {
+  if (std::optional<ReaderRefusal> refusal =
+          FirstReaderRefusal(scan, text->data(), doc)) {
     RegistryResult result = RegistryFailure(
         RegistryStatus::kMalformed,
         "the framework's XML reader refuses it: " + refusal->reason);

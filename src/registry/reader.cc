@@ -1,7 +1,6 @@
 #include "registry/reader.h"
 
 #include <algorithm>
-#include <string_view>
 #include <utility>
 #include <vector>
 
@@ -11,37 +10,53 @@ namespace {
 
 using Node = rapidxml::xml_node<char>;
 
-// The reader's isalpha and isalnum (C locale), with every byte from 128 up
-// taken as a letter: 1 a name may begin with, 2 it may go on with.
-struct NameTable {
-  unsigned char kind[256] = {};
-  constexpr NameTable() {
-    for (int c = 0; c < 256; ++c) {
-      const bool starts = (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') ||
-                          c == '_' || c >= 128;
-      const bool goes_on = starts || (c >= '0' && c <= '9') || c == '-' ||
-                           c == '.' || c == ':';
-      kind[c] = static_cast<unsigned char>((starts ? 1 : 0) | (goes_on ? 2 : 0));
-    }
-  }
+// A name refused by |rule|, where it lies in the parsed tree's text.
+struct Refused {
+  ReaderRule rule = ReaderRule::kNone;
+  const char* at = nullptr;
+  size_t size = 0;
 };
-constexpr NameTable kNames;
 
-bool Starts(char c) { return kNames.kind[static_cast<unsigned char>(c)] & 1; }
-
-bool GoesOn(std::string_view name) {
-  for (char c : name)
-    if (!(kNames.kind[static_cast<unsigned char>(c)] & 2)) return false;
-  return true;
+ReaderRefusal Describe(ReaderRule rule, const char* at, size_t size) {
+  const std::string name(at, size);
+  switch (rule) {
+    case ReaderRule::kElementNameChar:
+      return {at, "element name \"" + name + "\" holds a character a name cannot"};
+    case ReaderRule::kUnknownNotEmpty:
+      return {at, "element name \"" + name +
+                      "\" does not begin as a name, and the element is not empty"};
+    case ReaderRule::kAttributeName:
+      return {at, "attribute name \"" + name + "\" is not a name"};
+    case ReaderRule::kNone:
+    case ReaderRule::kAttributeTwice:
+      break;
+  }
+  return {at, "attribute \"" + name + "\" given twice in one element"};
 }
 
-bool IsName(std::string_view name) {
-  return !name.empty() && Starts(name[0]) && GoesOn(name);
+// The first refusal of |node|'s own, if any.
+Refused CheckElement(const Node* node, std::vector<std::string_view>* names) {
+  const std::string_view name(node->name(), node->name_size());
+  if (!name.empty() && ReaderNameStarts(name[0]) && !ReaderNameGoesOn(name))
+    return {ReaderRule::kElementNameChar, node->name(), name.size()};
+  if (!IsReaderName(name) && node->first_node())
+    return {ReaderRule::kUnknownNotEmpty, node->name(), name.size()};
+  names->clear();
+  for (const auto* a = node->first_attribute(); a; a = a->next_attribute()) {
+    const std::string_view attribute(a->name(), a->name_size());
+    if (!IsReaderName(attribute))
+      return {ReaderRule::kAttributeName, a->name(), attribute.size()};
+    names->push_back(attribute);
+  }
+  // Each name views the attribute's own name in the parsed text.
+  if (const size_t at = RepeatedName(names->data(), names->size()))
+    return {ReaderRule::kAttributeTwice, (*names)[at].data(), (*names)[at].size()};
+  return {};
 }
 
-// The index of the first of |names| that repeats an earlier one, or 0.
-size_t RepeatedName(const std::vector<std::string_view>& names) {
-  const size_t n = names.size();
+}  // namespace
+
+size_t RepeatedName(const std::string_view* names, size_t n) {
   if (n <= 16) {
     for (size_t i = 1; i < n; ++i)
       for (size_t j = 0; j < i; ++j)
@@ -62,44 +77,21 @@ size_t RepeatedName(const std::vector<std::string_view>& names) {
   return first;
 }
 
-std::optional<ReaderRefusal> CheckElement(const Node* node,
-                                          std::vector<std::string_view>* names) {
-  const std::string_view name(node->name(), node->name_size());
-  if (!name.empty() && Starts(name[0]) && !GoesOn(name))
-    return ReaderRefusal{node->name(), "element name \"" + std::string(name) +
-                                           "\" holds a character a name "
-                                           "cannot"};
-  if (!IsName(name) && node->first_node())
-    return ReaderRefusal{node->name(),
-                         "element name \"" + std::string(name) +
-                             "\" does not begin as a name, and the element "
-                             "is not empty"};
-  names->clear();
-  for (const auto* a = node->first_attribute(); a; a = a->next_attribute()) {
-    const std::string_view attribute(a->name(), a->name_size());
-    if (!IsName(attribute))
-      return ReaderRefusal{a->name(), "attribute name \"" +
-                                          std::string(attribute) +
-                                          "\" is not a name"};
-    names->push_back(attribute);
-  }
-  // Each name views the attribute's own name in the parsed text.
-  if (const size_t at = RepeatedName(*names)) {
-    const std::string_view twice = (*names)[at];
-    return ReaderRefusal{twice.data(), "attribute \"" + std::string(twice) +
-                                           "\" given twice in one element"};
-  }
-  return std::nullopt;
+std::optional<ReaderRefusal> RefusalOf(const ReaderFinding& finding,
+                                       const char* text) {
+  if (finding.rule == ReaderRule::kNone) return std::nullopt;
+  return Describe(finding.rule, text + finding.offset, finding.size);
 }
-
-}  // namespace
 
 std::optional<ReaderRefusal> FindReaderRefusal(const Node* root) {
   std::vector<std::string_view> names;
   const Node* node = root;
   while (node) {
-    if (node->type() == rapidxml::node_element)
-      if (auto refusal = CheckElement(node, &names)) return refusal;
+    if (node->type() == rapidxml::node_element) {
+      const Refused refused = CheckElement(node, &names);
+      if (refused.rule != ReaderRule::kNone)
+        return Describe(refused.rule, refused.at, refused.size);
+    }
     // Depth first, without recursion.
     if (node->first_node()) {
       node = node->first_node();

@@ -1,11 +1,17 @@
 // A pre-pass over the registry text that refuses, before the XML parser
-// sees it, what the parser would accept but the tool must not take.
+// sees it, what the parser would accept but the tool must not take; on
+// the way it finds what the framework's reader refuses (reader.h), which
+// is reported after the parse.
 #ifndef MODREG_REGISTRY_SCAN_H_
 #define MODREG_REGISTRY_SCAN_H_
 
 #include <cstddef>
 #include <optional>
 #include <string>
+
+#include <rapidxml.hpp>
+
+#include "registry/reader.h"
 
 namespace registry {
 
@@ -29,6 +35,17 @@ struct ScanIssue {
 // parser reports it.
 std::optional<ScanIssue> ScanRegistryText(const char* text, size_t size);
 
+// The framework's reader (reader.h) judged along the walk, in the order
+// FindReaderRefusal takes the elements.
+struct ReaderWatch {
+  ReaderFinding first;  // the first refusal among the elements walked
+  // While an element whose name does not begin as a name is open with
+  // nothing in it yet: the refusal if something comes (kNone when no such
+  // element is open), and the one if it ends empty (its attributes').
+  ReaderFinding if_not_empty;
+  ReaderFinding if_empty;
+};
+
 // The same walk taken in parts while the text is still being read, each
 // part while it is fresh in the cache: ScanAhead walks as far as the text
 // read so far settles, FinishScan walks the rest once all is there.
@@ -40,6 +57,10 @@ struct ScanProgress {
   // escapes (& < > ' " or a line end). After FinishScan without an issue,
   // false means that no attribute value of the text holds one.
   bool escapes = false;
+  ReaderWatch reader;
+  // After FinishScan without an issue: the walk reached the end of the
+  // text, so that reader.first is the first refusal in all of it.
+  bool walked_all = false;
 };
 
 // Walks on through |text|, whose first |frontier| bytes are read so far
@@ -51,6 +72,13 @@ void ScanAhead(ScanProgress* progress, const char* text, size_t frontier);
 // and a NUL byte), walking only what |progress| has not walked yet.
 std::optional<ScanIssue> FinishScan(ScanProgress* progress, const char* text,
                                     size_t size);
+
+// Returns FindReaderRefusal's result for |text| parsed into |root|, after
+// a FinishScan of |progress| without an issue: what the walk found when it
+// walked all the text, otherwise the tree's.
+std::optional<ReaderRefusal> FirstReaderRefusal(
+    const ScanProgress& progress, const char* text,
+    const rapidxml::xml_node<char>* root);
 
 // Returns where |offset| lies in |text|: "line N, column M", both
 // 1-based.

@@ -30,6 +30,7 @@
 #include <rapidxml.hpp>
 
 #include "registry/printer.h"
+#include "registry/reader.h"
 #include "registry/scan.h"
 #include "registry/textmode.h"
 #include "registry/update.h"
@@ -69,6 +70,29 @@ std::string Print(const Document& doc) {
   std::string printed = PrintToString(doc, &ok);
   if (!ok) Violation("in-memory output failed");
   return printed;
+}
+
+// The framework reader's first refusal, judged along the pre-parse walk,
+// is the one the walk over the parsed tree finds.
+void CheckReaderWalk(std::string_view registry) {
+  ByteBuffer text = RegistryText(registry);
+  ScanProgress scanned;
+  if (FinishScan(&scanned, text.data(), text.size() - 1) || !scanned.walked_all)
+    return;
+  std::optional<ReaderRefusal> walked = RefusalOf(scanned.reader.first, text.data());
+  ByteBuffer parsed = text;
+  auto doc = std::make_unique<Document>();
+  try {
+    doc->parse<0>(parsed.data());
+  } catch (const rapidxml::parse_error&) {
+    return;
+  }
+  std::optional<ReaderRefusal> tree = FindReaderRefusal(doc.get());
+  if (walked.has_value() != tree.has_value() ||
+      (walked && (walked->at - text.data() != tree->at - parsed.data() ||
+                  walked->reason != tree->reason)))
+    Violation("the walk and the tree find other refusals of the reader",
+              walked ? walked->reason : tree->reason);
 }
 
 void CheckDepth(const Document& doc) {
@@ -343,6 +367,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   // Whatever the parser built, it must not be deeper than the scanner
   // lets through.
   CheckDepth(*doc);
+  CheckReaderWalk(registry);
   if (result.status == RegistryStatus::kMalformed) {
     if (result.reason.empty()) Violation("refusal without a reason");
     return 0;
