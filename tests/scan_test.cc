@@ -289,6 +289,10 @@ TEST(ScanRegistryText, FindsTheReadersFirstRefusalAsTheTreeWalkDoes) {
       {"<Modules><-x><![CDATA[]]></-x></Modules>", 10},
       {"<Modules><-x><!-- c --> <y 1a='1'/></-x></Modules>", 10},
       {"<Modules><1x></1x><y><#z/>t</y></Modules>", std::nullopt},
+      // DEL begins a name for the reader, as every byte past ASCII does:
+      // an element, not an unknown tag, whose name must go on as one.
+      {"<Modules><\x7F\xFE\x11M a='1'/></Modules>", 10},
+      {"<Modules><M \x7F\x80='1'/></Modules>", std::nullopt},
       // The first in document order: a parent before its children.
       {"<Modules><A><B 1b=''/></A><C c='' c=''/></Modules>", 15},
       {"<Modules q='' q=''><A 1a=''/></Modules>", 14},

@@ -20,7 +20,8 @@ struct ReaderRefusal {
 // Returns the first refusal in document order, or nothing:
 // - an element with the same attribute twice;
 // - an attribute name that is not a reader's name: a letter, "_" or a
-//   byte from 128 up, then those, digits, "-", "." and ":";
+//   byte from 127 (DEL) up (the reader takes every byte past ASCII as a
+//   letter), then those, digits, "-", "." and ":";
 // - an element name that begins as a name but does not go on as one. An
 //   element whose name does not begin as one is read as an unknown tag,
 //   which loads when it is empty (no child, no text), and is refused
@@ -55,7 +56,7 @@ struct ReaderNameTable {
   constexpr ReaderNameTable() {
     for (int c = 0; c < 256; ++c) {
       const bool starts = (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') ||
-                          c == '_' || c >= 128;
+                          c == '_' || c >= 127;
       const bool goes_on = starts || (c >= '0' && c <= '9') || c == '-' ||
                            c == '.' || c == ':';
       kind[c] = static_cast<unsigned char>((starts ? 1 : 0) | (goes_on ? 2 : 0));

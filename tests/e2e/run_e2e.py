@@ -289,7 +289,7 @@ def check_lines(key, want, data, target):
 
 
 # The lock files a Windows run leaves in the registry folders.
-LASTING_LOCKS = ("pf/modules.xml.lock", "pf86/modules.xml.lock")
+LASTING_LOCKS = tuple(key + "/modules.xml.lock" for key in MADE)
 
 
 def check_step(step, result, before, target, absent):
