@@ -54,10 +54,16 @@ TEST(ParseOptions, OptionsComeFirstAndTheRestIsPositional) {
   }
 }
 
+// What a usage error adds when an argument holds a quote.
+const std::string kQuoteHint =
+    "; an argument holds a quote (\"): a backslash before a closing quote "
+    "escapes it, and the argument runs on past it; end a folder in two "
+    "backslashes (\"C:\\dir\\\\\") or in none (\"C:\\dir\")";
+
 TEST(ParseOptions, NamesWhatIsWrong) {
   struct Case {
     std::vector<const char*> args;
-    const char* error;
+    std::string error;
   } cases[] = {
       {{"--bogus", "x86", "1"}, "unknown option \"--bogus\""},
       {{"--verbose", "--Verbose"}, "unknown option \"--Verbose\""},
@@ -124,11 +130,18 @@ TEST(ParseOptions, NamesWhatIsWrong) {
        "--product-dir does not go with --repair"},
       {{"--repair", "--list", "x86"}, "--list and --repair do not go together"},
       {{"--repair", "--check", "x86"}, "--check goes with no other mode"},
+      // A folder's last backslash before a closing quote ("[INSTALLDIR]"
+      // ends in one) made the quote, and what follows, part of it.
+      {{"--detect", "--product-dir=C:\\P\" x86 5"},
+       "--detect needs ARCH and MASK" + kQuoteHint},
+      {{"--bogus", "x86", "\"5"}, "unknown option \"--bogus\"" + kQuoteHint},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.error);
     EXPECT_EQ(Parse(c.args).error, c.error);
   }
+  // A quote in a run that is fine is no error.
+  EXPECT_EQ(Parse({"--product-dir=C:\\P\"", "x86", "5"}).error, "");
 }
 
 // The value follows as the next argument, or after "=", whatever it is.
@@ -192,6 +205,29 @@ TEST(ParseOptions, UsageErrorsStillFindTheLog) {
     Options o = Parse(c.args);
     EXPECT_NE(o.error, "");
     EXPECT_EQ(o.log, c.log);
+  }
+  // Every folder named, wherever it stands and however often: the log
+  // must never be one of their registries.
+  struct Named {
+    std::vector<const char*> args;
+    std::vector<std::string> folders;
+    bool env;
+  } named[] = {
+      {{"x86", "5"}, {}, false},
+      {{"--openni", "C:\\A", "x86", "5"}, {"C:\\A"}, false},
+      {{"--log", "L", "x86", "5", "--openni", "C:\\A"}, {"C:\\A"}, false},
+      {{"--openni", "C:\\A", "--openni", "C:\\B", "--log", "L", "x86", "5"},
+       {"C:\\A", "C:\\B"}, false},
+      {{"--openni=C:\\A", "--list", "x86", "--openni=C:\\B"},
+       {"C:\\A", "C:\\B"}, false},
+      {{"--list", "x86", "--openni-env"}, {}, true},
+      {{"--", "--openni", "C:\\A", "5"}, {"C:\\A"}, false},
+  };
+  for (const Named& c : named) {
+    SCOPED_TRACE(c.args.back());
+    Options o = Parse(c.args);
+    EXPECT_EQ(o.named_folders, c.folders);
+    EXPECT_EQ(o.named_env, c.env);
   }
   // And where the framework is: the log must not be its registry.
   Options o = Parse({"--bogus", "--openni", "C:\\F", "--openni-env", "--log",

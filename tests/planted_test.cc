@@ -8,6 +8,8 @@
 #include <signal.h>
 #include <stdlib.h>
 #include <sys/file.h>
+#include <sys/socket.h>
+#include <sys/un.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -120,6 +122,13 @@ TEST(OpenAppend, WritesOnlyARegularFileOfItsOwn) {
     std::string error;
     const bool opened = platform::OpenAppend(log, &file, &created, &error);
     if (opened) platform::AppendLine(&file, "a line", &error);
+    // Its beginning, through the handle: the file as it now is.
+    char start[64];
+    size_t got = 0;
+    if (opened) {
+      EXPECT_TRUE(platform::ReadLogAt(file, 0, start, sizeof start, &got,
+                                      &error)) << error;
+    }
     platform::CloseOutput(&file, &error);
 
     EXPECT_EQ(FileText(victim), kVictim);
@@ -137,6 +146,7 @@ TEST(OpenAppend, WritesOnlyARegularFileOfItsOwn) {
     EXPECT_EQ(created, c.created);
     EXPECT_EQ(FileText(log), std::string(c.created ? "" : "earlier\n") +
                              "a line\n");
+    EXPECT_EQ(std::string(start, got), FileText(log));
     if (c.created) {
       EXPECT_EQ(after.st_mode & 07777, 0600u);
     }
@@ -150,6 +160,66 @@ TEST(OpenAppend, RefusesADevice) {
   EXPECT_FALSE(platform::OpenAppend("/dev/null", &file, &created, &error));
   EXPECT_FALSE(created);
   EXPECT_EQ(error, "it is not a regular file");
+}
+
+// The registry is read only when it is a regular file, a link to one
+// too; anything else at its name is refused at once, never waited on (a
+// FIFO without a writer would hold the open, or the read, forever: the
+// alarm ends the test then).
+TEST(OpenInput, ReadsOnlyARegularFile) {
+  struct Case {
+    const char* name;
+    std::function<void(const std::string&, const std::string&)> plant;
+    const char* refusal;  // null: read
+  } cases[] = {
+      {"a file", [](auto& at, auto&) { Write(at, "<Modules/>"); }, nullptr},
+      {"a symbolic link to a file",
+       [](auto& at, auto& file) { symlink(file.c_str(), at.c_str()); },
+       nullptr},
+      {"a FIFO", [](auto& at, auto&) { mkfifo(at.c_str(), 0600); },
+       "it is not a regular file"},
+      {"a symbolic link to a FIFO",
+       [](auto& at, auto& file) {
+         mkfifo((file + ".fifo").c_str(), 0600);
+         symlink((file + ".fifo").c_str(), at.c_str());
+       },
+       "it is not a regular file"},
+      {"a symbolic link to a device",
+       [](auto& at, auto&) { symlink("/dev/zero", at.c_str()); },
+       "it is not a regular file"},
+      {"a socket",
+       [](auto& at, auto&) {
+         const int s = socket(AF_UNIX, SOCK_STREAM, 0);
+         sockaddr_un address = {};
+         address.sun_family = AF_UNIX;
+         snprintf(address.sun_path, sizeof address.sun_path, "%s", at.c_str());
+         EXPECT_EQ(bind(s, reinterpret_cast<sockaddr*>(&address),
+                        sizeof address), 0);
+         close(s);
+       },
+       "it is not a regular file"},
+      {"a folder", [](auto& at, auto&) { mkdir(at.c_str(), 0755); },
+       "Is a directory"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    const std::string dir = TempFolder();
+    const std::string at = dir + "/modules.xml", file = dir + "/file";
+    Write(file, "<Modules/>");
+    c.plant(at, file);
+    alarm(10);
+    ByteBuffer bytes;
+    std::string error;
+    const bool read = platform::ReadWholeFile(at, &bytes, &error);
+    alarm(0);
+    if (!c.refusal) {
+      ASSERT_TRUE(read) << error;
+      EXPECT_EQ(std::string(bytes.data(), bytes.size()), "<Modules/>");
+      continue;
+    }
+    EXPECT_FALSE(read);
+    EXPECT_EQ(error, c.refusal);
+  }
 }
 
 TEST(OpenAppend, MissingFolderIsTheSystemsReason) {

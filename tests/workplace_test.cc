@@ -4,6 +4,8 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 using namespace registry;
 using namespace run;
 
@@ -186,6 +188,46 @@ TEST(Workplace, StrictRefusesWordsNotPlain) {
                                 Wow64, &lax, &error),
                 kExitOk);
     }
+  }
+}
+
+// The files a log must never be: the registry's own in every folder the
+// command line names, wherever an --openni stands and however often,
+// with the run refused or not.
+TEST(Workplace, RegistryFilesOfEveryFolderNamed) {
+  struct Case {
+    std::vector<const char*> argv;  // after the program's name
+    const char* listed;             // a file that must be listed
+  } cases[] = {
+      {{"x64", "1"}, "C:\\Program Files\\OpenNI\\Data\\modules.xml"},
+      {{"x86", "1"}, "C:\\Program Files (x86)\\OpenNI\\Data\\modules.xml.old"},
+      {{"--openni", "C:\\F", "x64", "1"}, "C:\\F\\Data\\modules.xml"},
+      {{"--openni", "C:\\F", "x64", "1"}, "C:\\F\\Data\\modules.xml.lock"},
+      // Refused: an option after ARCH, --openni given twice, a bad mask.
+      {{"--log", "L", "x86", "5", "--openni", "C:\\OpenNI"},
+       "C:\\OpenNI\\Data\\modules.xml"},
+      {{"--openni", "C:\\Other", "--openni", "C:\\Else", "--log", "L", "x86",
+        "5"},
+       "C:\\Other\\Data\\modules.xml"},
+      {{"--openni", "C:\\Other", "--openni", "C:\\Else", "--log", "L", "x86",
+        "5"},
+       "C:\\Else\\Data\\modules.xml"},
+      {{"--openni=C:\\A", "--openni=D:\\B", "x86", "5"},
+       "C:\\A\\Data\\modules.xml"},
+      {{"--openni", "C:\\F", "x86", "abc"}, "C:\\F\\Data\\modules.xml.old"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.listed);
+    std::vector<const char*> argv = c.argv;
+    argv.insert(argv.begin(), "modreg");
+    const Options options = ParseOptions(static_cast<int>(argv.size()),
+                                         argv.data());
+    Workplace place;
+    std::string error;
+    if (options.error.empty())
+      DecideWorkplace(options, Wow64, &place, &error);
+    const std::vector<std::string> files = RegistryFiles(options, place);
+    EXPECT_NE(std::find(files.begin(), files.end(), c.listed), files.end());
   }
 }
 

@@ -40,6 +40,13 @@ void SyncFolderOf(const std::string& path) {
   }
 }
 
+// Why the file |st| describes, which is not a regular file, is not read:
+// a folder is the system's EISDIR, the rest not a regular file.
+bool NotRegular(const struct stat& st, std::string* error) {
+  *error = S_ISDIR(st.st_mode) ? strerror(EISDIR) : "it is not a regular file";
+  return false;
+}
+
 }  // namespace
 
 bool CreateOutput(const std::string& path, OutputFile* file,
@@ -134,14 +141,22 @@ bool IsOpenAs(const OutputFile& file, const std::string& path) {
          sa.st_dev == sb.st_dev && sa.st_ino == sb.st_ino;
 }
 
+// Only a regular file is read: a FIFO, a device or a socket at the name
+// is refused before it is opened (stat), and again from the descriptor
+// (fstat) should one have taken the name meanwhile; O_NONBLOCK keeps
+// that open from waiting for a FIFO's writer (a regular file's reads
+// ignore it).
 bool OpenInput(const std::string& path, InputFile* file, std::string* error) {
-  int fd = open(posix::HostPath(path).c_str(), O_RDONLY | O_CLOEXEC);
-  if (fd < 0) return posix::Fail(error);
+  const std::string host = posix::HostPath(path);
   struct stat st;
+  if (stat(host.c_str(), &st) == 0 && !S_ISREG(st.st_mode))
+    return NotRegular(st, error);
+  int fd = open(host.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+  if (fd < 0) return posix::Fail(error);
   if (fstat(fd, &st) != 0) return posix::Fail(error, fd);
-  if (S_ISDIR(st.st_mode)) {
-    errno = EISDIR;
-    return posix::Fail(error, fd);
+  if (!S_ISREG(st.st_mode)) {
+    close(fd);
+    return NotRegular(st, error);
   }
   file->handle = fd;
   return true;

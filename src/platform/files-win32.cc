@@ -9,11 +9,29 @@
 namespace platform {
 using namespace win32;
 
+// A folder is refused before it is opened; anything but a file on a disk
+// (a pipe, a console, a device) from its handle, before it is read.
+// SECURITY_ANONYMOUS: a named pipe's server may not act as this process.
 bool OpenInput(const std::string& path, InputFile* file, std::string* error) {
-  HANDLE h = CreateFileW(Wide(path).c_str(), GENERIC_READ, kShareAll, nullptr,
-                         OPEN_EXISTING, FILE_FLAG_SEQUENTIAL_SCAN, nullptr);
+  const std::wstring wide = Wide(path);
+  const DWORD attributes = GetFileAttributesW(wide.c_str());
+  if (attributes != INVALID_FILE_ATTRIBUTES &&
+      (attributes & FILE_ATTRIBUTE_DIRECTORY)) {
+    *error = "it is a folder, not a regular file";
+    return false;
+  }
+  HANDLE h = CreateFileW(wide.c_str(), GENERIC_READ, kShareAll, nullptr,
+                         OPEN_EXISTING,
+                         FILE_FLAG_SEQUENTIAL_SCAN | SECURITY_SQOS_PRESENT |
+                             SECURITY_ANONYMOUS,
+                         nullptr);
   if (h == INVALID_HANDLE_VALUE) {
     *error = Reason();
+    return false;
+  }
+  if (GetFileType(h) != FILE_TYPE_DISK) {
+    CloseHandle(h);
+    *error = "it is not a regular file";
     return false;
   }
   file->handle = HandleNumber(h);

@@ -156,11 +156,11 @@ bool OpenAppend(const std::string& path, OutputFile* file, bool* created,
   int fd = -1;
   for (int attempt = 1; fd < 0; ++attempt) {
     fd = openat(folder, name.c_str(),
-                O_WRONLY | O_APPEND | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY |
+                O_RDWR | O_APPEND | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY |
                     O_CLOEXEC);
     if (fd >= 0 || errno != ENOENT) break;
     fd = openat(folder, name.c_str(),
-                O_WRONLY | O_APPEND | O_CREAT | O_EXCL | O_NOFOLLOW |
+                O_RDWR | O_APPEND | O_CREAT | O_EXCL | O_NOFOLLOW |
                     O_NOCTTY | O_CLOEXEC,
                 0600);
     if (fd >= 0) {
@@ -191,6 +191,18 @@ bool OpenAppend(const std::string& path, OutputFile* file, bool* created,
   file->path = path;
   file->handle = fd;
   return true;
+}
+
+bool ReadLogAt(const OutputFile& file, unsigned long long offset, char* data,
+               size_t size, size_t* got, std::string* error) {
+  for (;;) {
+    const ssize_t n = pread(static_cast<int>(file.handle), data, size,
+                            static_cast<off_t>(offset));
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0) return posix::Fail(error);
+    *got = static_cast<size_t>(n);
+    return true;
+  }
 }
 
 bool AppendLine(OutputFile* file, const std::string& line, std::string* error) {

@@ -82,12 +82,13 @@ std::string LogRefusal(HANDLE h, const std::wstring& path) {
 HANDLE OpenOrMake(const std::wstring& path, bool* created,
                   std::string* error) {
   // FILE_APPEND_DATA without FILE_WRITE_DATA: every write goes to the end.
-  // READ_CONTROL reads the owner through this handle. A link or
+  // FILE_READ_DATA reads its beginning (ReadLogAt) and READ_CONTROL the
+  // owner through this handle. A link or
   // reparse point is opened as itself, and refused; a named pipe's server
   // may not act as this process (SECURITY_ANONYMOUS). Shared with every
   // other opener: the log may be the registry, opened before the lock.
-  const DWORD access = FILE_APPEND_DATA | READ_CONTROL | FILE_READ_ATTRIBUTES |
-                       SYNCHRONIZE;
+  const DWORD access = FILE_APPEND_DATA | FILE_READ_DATA | READ_CONTROL |
+                       FILE_READ_ATTRIBUTES | SYNCHRONIZE;
   const DWORD flags = FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT |
                       SECURITY_SQOS_PRESENT | SECURITY_ANONYMOUS;
   Descriptor only;
@@ -148,6 +149,25 @@ bool OpenAppend(const std::string& path, OutputFile* file, bool* created,
   }
   file->path = path;
   file->handle = HandleNumber(h);
+  return true;
+}
+
+// At |offset| given with the read: the handle's own position is not
+// where lines go (FILE_APPEND_DATA writes at the end).
+bool ReadLogAt(const OutputFile& file, unsigned long long offset, char* data,
+               size_t size, size_t* got, std::string* error) {
+  OVERLAPPED at = {};
+  at.Offset = static_cast<DWORD>(offset);
+  at.OffsetHigh = static_cast<DWORD>(offset >> 32);
+  const DWORD want =
+      size > (1u << 30) ? (1u << 30) : static_cast<DWORD>(size);
+  DWORD n = 0;
+  if (!ReadFile(Handle(file.handle), data, want, &n, &at) &&
+      GetLastError() != ERROR_HANDLE_EOF) {
+    *error = Reason();
+    return false;
+  }
+  *got = n;
   return true;
 }
 

@@ -16,9 +16,16 @@ namespace platform {
 // by this process's user or an administrator. It is never reached through
 // a link another user could have made, here or in a folder on the way;
 // what is refused is said in |error|, and a log this open made and then
-// refused is removed again. Never waits on what it opens.
+// refused is removed again. Never waits on what it opens. The file is
+// opened to read too (ReadLogAt).
 bool OpenAppend(const std::string& path, OutputFile* file, bool* created,
                 std::string* error);
+
+// Reads up to |size| bytes of the open log |file| from |offset| into
+// |data|, through its own handle, never opening the file again; |*got| is
+// 0 past the end. Where lines are appended does not move.
+bool ReadLogAt(const OutputFile& file, unsigned long long offset, char* data,
+               size_t size, size_t* got, std::string* error);
 
 // Writes |line| and the system's line end at the end of the file as it
 // is then, in one write: processes appending to one file at once

@@ -52,6 +52,10 @@ int Pass(int argc, const char* const* argv, Sink* out) {
       WorksOnRegistry(options)
           ? DecideWorkplace(options, platform::IsWow64, &place, &refusal)
           : kExitOk;
+  if (decided == kExitUsage) refusal += QuoteHint(argc, argv);
+  // A detection's answer is its status and standard output: a log it
+  // cannot write is said nowhere.
+  out->quiet_log = options.mode == Mode::kDetect;
   if (!options.log.empty())
     OpenLog(out, options.log, argc, argv, RegistryFiles(options, place));
   out->verbose = options.verbose;

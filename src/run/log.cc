@@ -30,6 +30,7 @@ std::string OneLine(const std::string& text) {
 }
 
 void Warn(Sink* sink, const std::string& reason) {
+  if (sink->quiet_log) return;
   fprintf(sink->err, "modreg: warning: cannot write log %s: %s\n",
           OneLine(platform::DisplayName(sink->log_path)).c_str(),
           OneLine(reason).c_str());
@@ -57,6 +58,29 @@ std::string Quoted(const std::string& arg) {
     quoted += c;
   }
   return quoted + "\"";
+}
+
+// Why the open log is not written for what it holds: it begins as an XML
+// document does, as every registry does, whatever its name. Read through
+// its handle, a part at a time, up to the first byte that is not a blank;
+// empty when it may be written.
+std::string ContentRefusal(const platform::OutputFile& log) {
+  char part[4096];
+  std::string error;
+  for (unsigned long long at = 0;;) {
+    size_t got = 0;
+    if (!platform::ReadLogAt(log, at, part, sizeof part, &got, &error))
+      return "cannot read its beginning: " + error;
+    if (got == 0) return "";
+    switch (StartOf(std::string(part, got), at == 0)) {
+      case FileStart::kXml:
+        return "it begins as an XML document (a registry?): not written";
+      case FileStart::kText:
+        return "";
+      case FileStart::kBlank:
+        at += got;
+    }
+  }
 }
 
 // Returns the time now, in UTC, as 2024-01-31T12:00:00Z.
@@ -92,12 +116,24 @@ void OpenLog(Sink* sink, const std::string& path, int argc,
                    platform::DisplayName(file));
     return;
   }
+  if (const std::string refusal = ContentRefusal(sink->log); !refusal.empty()) {
+    platform::CloseOutput(&sink->log, &error);
+    Warn(sink, refusal);
+    return;
+  }
   std::string header = TimeStamp() + " modreg " MODREG_VERSION ":";
   for (int i = 0; i < argc; ++i) {
     header += ' ';
     header += Quoted(argv[i]);
   }
   LogLine(sink, header);
+}
+
+FileStart StartOf(const std::string& part, bool first) {
+  size_t at = first && part.compare(0, 3, "\xEF\xBB\xBF") == 0 ? 3 : 0;
+  at = part.find_first_not_of(" \t\r\n", at);
+  if (at == std::string::npos) return FileStart::kBlank;
+  return part[at] == '<' ? FileStart::kXml : FileStart::kText;
 }
 
 void CloseLog(Sink* sink, int status) {

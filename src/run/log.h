@@ -16,6 +16,9 @@ struct Sink {
   FILE* out = nullptr;
   FILE* err = nullptr;
   bool verbose = false;      // the verbose report goes to |out| too
+  // The log's own warnings are said nowhere (--detect: deployment tools
+  // take anything on standard error for a failed detection).
+  bool quiet_log = false;
   std::string log_path;      // the log's name; empty without one
   platform::OutputFile log;  // open while the log can be written
 };
@@ -24,11 +27,23 @@ struct Sink {
 // (UTC), the version and the command line |argv|. A log that cannot be
 // opened or written, or that platform::OpenAppend refuses (a link, a file
 // with another hard link or of another user), costs one warning on
-// standard error; the run goes on without it, its status unchanged. A
-// log that is one of the files |never| (the registry's own) is not
-// written, and not left behind when this run created it.
+// standard error (none with |quiet_log|); the run goes on without it, its
+// status unchanged. A log that is one of the files |never| (the
+// registry's own), or that begins as an XML document does (any registry,
+// whatever its name), is not written, and not left behind when this run
+// created it.
 void OpenLog(Sink* sink, const std::string& path, int argc,
              const char* const* argv, const std::vector<std::string>& never);
+// What the beginning of a file says of it (StartOf).
+enum class FileStart {
+  kXml,    // "<" first, after an optional UTF-8 byte-order mark and blanks
+  kText,   // anything else first
+  kBlank,  // nothing yet but the mark and blanks: the next part decides
+};
+// Returns what |part| says of how a file begins: its first bytes when
+// |first|, or those after parts that were kBlank.
+FileStart StartOf(const std::string& part, bool first);
+
 // Writes the status line and closes the log, if one is open.
 void CloseLog(Sink* sink, int status);
 

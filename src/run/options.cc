@@ -206,9 +206,23 @@ std::string ModeClash(Mode current, Mode next) {
          ModeName(std::max(current, next)) + " do not go together";
 }
 
-}  // namespace
+// Notes in |o| every framework folder |argv| names, wherever it stands:
+// each --openni's value, as the next argument or after "=", and whether
+// --openni-env is anywhere, read or not. Read as a slip would have it
+// read, so that a log never goes into any of their registries.
+void NoteNamedFolders(int argc, const char* const* argv, Options* o) {
+  const std::string inline_name = "--openni=";
+  for (int i = 1; i < argc; ++i) {
+    const std::string arg = argv[i];
+    if (arg == "--openni-env") o->named_env = true;
+    if (arg == "--openni" && i + 1 < argc)
+      o->named_folders.push_back(argv[i + 1]);
+    if (arg.compare(0, inline_name.size(), inline_name) == 0)
+      o->named_folders.push_back(arg.substr(inline_name.size()));
+  }
+}
 
-Options ParseOptions(int argc, const char* const* argv) {
+Options ReadOptions(int argc, const char* const* argv) {
   Options o;
   if (argc == 2)
     for (const char* ask : {"-h", "-?", "/?"})
@@ -253,6 +267,25 @@ Options ParseOptions(int argc, const char* const* argv) {
   else if (version) o.mode = Mode::kVersion;
   CheckArguments(&o, ended);
   return o;
+}
+
+}  // namespace
+
+Options ParseOptions(int argc, const char* const* argv) {
+  Options o = ReadOptions(argc, argv);
+  NoteNamedFolders(argc, argv, &o);
+  if (!o.error.empty()) o.error += QuoteHint(argc, argv);
+  return o;
+}
+
+std::string QuoteHint(int argc, const char* const* argv) {
+  for (int i = 1; i < argc; ++i)
+    if (std::string(argv[i]).find('"') != std::string::npos)
+      return "; an argument holds a quote (\"): a backslash before a "
+             "closing quote escapes it, and the argument runs on past it; "
+             "end a folder in two backslashes (\"C:\\dir\\\\\") or in "
+             "none (\"C:\\dir\")";
+  return "";
 }
 
 }  // namespace run

@@ -33,6 +33,11 @@ struct Options {
   // the message of the two-argument form.
   bool any = false;
   std::string log;                // --log FILE; empty without
+  // Every folder the command line names with --openni, wherever it stands
+  // (after ARCH too) and however often, and whether --openni-env stands
+  // anywhere: the registries a log must never be, whatever was read.
+  std::vector<std::string> named_folders;
+  bool named_env = false;
   std::vector<std::string> args;  // the positional arguments
   std::string error;              // what is wrong; empty when nothing
   // The only argument is "-h", "-?" or "/?": a short command line that
@@ -47,8 +52,14 @@ struct Options {
 // |error| for an unknown option, a value missing, options that do not go
 // together, a mode without the arguments it takes, or an option among
 // them (unless a lone "--" came first). After an error the options after
-// it are still read for --log.
+// it are still read for --log. An error gets QuoteHint's hint.
 Options ParseOptions(int argc, const char* const* argv);
+
+// Returns, for a usage error, the hint that an argument of |argv| holds a
+// quote, which a backslash before a closing quote (a folder's last one,
+// as "[INSTALLDIR]" ends) made part of it: "; an argument holds a
+// quote...". Empty when none holds one.
+std::string QuoteHint(int argc, const char* const* argv);
 
 // One line: the forms of the command line.
 extern const char kUsage[];

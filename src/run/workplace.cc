@@ -242,7 +242,9 @@ std::vector<std::string> RegistryFiles(const Options& options,
   std::vector<std::string> folders = {std::string(kProgramFiles) + "\\OpenNI",
                                       std::string(kProgramFilesX86) + "\\OpenNI",
                                       place.framework_dir, options.openni};
-  if (options.openni_env)
+  folders.insert(folders.end(), options.named_folders.begin(),
+                 options.named_folders.end());
+  if (options.openni_env || options.named_env)
     for (const char* arch : {"x86", "x64"}) {
       std::string source;
       folders.push_back(

@@ -73,9 +73,10 @@ int DecideWorkplace(const Options& options, bool (*is_wow64)(),
                     Workplace* place, std::string* error);
 
 // Lists the registry files a log must never be: the registry, its backup,
-// their temporary files and the lock file under both default roots, in |place|'s framework
-// folder, and in every folder |options| may name (--openni's, and with
-// --openni-env both widths' variables), decided or refused.
+// their temporary files and the lock file under both default roots, in
+// |place|'s framework folder, and in every folder the command line names
+// (each --openni's, wherever it stands, and with --openni-env anywhere
+// both widths' variables), decided or refused.
 std::vector<std::string> RegistryFiles(const Options& options,
                                        const Workplace& place);
 

@@ -14,8 +14,8 @@ File keys name a path below one of the registry folders:
   "d/..."     D:\\OpenNI\\Data\\... (D: is drive_c\\DriveD)
   "sys/...", "wow/..."  C:\\windows\\system32\\modreg-test\\... and
               C:\\windows\\syswow64\\modreg-test\\..., likewise
-A value is the file's bytes, DIR for a directory, a Link, a HardLink, or
-a Built test module.
+A value is the file's bytes, DIR for a directory, FIFO for a FIFO, a Link,
+a HardLink, or a Built test module.
 
 Expected registries are written out here line by line; the tool writes
 CR LF line ends and one empty line after the last element.
@@ -35,6 +35,14 @@ class _Dir:
 
 
 DIR = _Dir()          # a directory in a file layout
+
+
+class _Fifo:
+    def __repr__(self):
+        return "<FIFO>"
+
+
+FIFO = _Fifo()        # a FIFO (named pipe) in a file layout
 
 
 @dataclass(frozen=True)
@@ -1870,3 +1878,53 @@ CASES[-1].steps[0].put = {"fw/modules.xml": BASE}
 CASES[-1].steps[0].after = {"fw/modules.xml": BASE}
 CASES[-1].steps[0].stderr = ((r"^modreg: cannot read ", HINT % V32),)
 CASES[-1].absent = ("pf", "pf86")
+
+# ---- The log, the registry's kind and the command line, as installers slip --
+# --detect's answer is its status and standard output: a log it cannot
+# write is said nowhere.
+add(run("detect: a log it cannot write is said nowhere",
+        ["--detect", "--log", LOG[:-8] + r"\none\d.log", "x64", "1"],
+        {"pf/modules.xml": base_with(mod(H1)), **HERE_H1},
+        {"pf/modules.xml": base_with(mod(H1)), **HERE_H1_AFTER},
+        stdout=REGISTERED))
+# A log is never any registry: not one an --openni names after ARCH (the
+# run refused), nor a file that begins as an XML document, whatever its
+# name (a log begun with text stays one: log_test's table).
+XML_COPY = r"C:\Program Files\OpenNI\Data\copy.xml"
+add(Case("log: never a registry, whatever names it or it is named", [
+    Step(args=["--log", REGFW, "x86", "5", "--openni", FWDIR],
+         put={"pf/modules.xml": BASE, "fw/modules.xml": BASE}, status=2,
+         stderr=((NEVER, r"it is the framework's registry file "),
+                 (r'^modreg: options come before ARCH: "--openni"; usage: ',)),
+         after={"pf/modules.xml": BASE, "fw/modules.xml": BASE}),
+    Step(args=["--log", XML_COPY, "--list", "x64"],
+         put={"pf/copy.xml": b"\xef\xbb\xbf\r\n" + BASE},
+         stdout=Out(SAID + ("missing: " + FW,)),
+         stderr=((NEVER, reason_after(XML_COPY),
+                  r": it begins as an XML document \(a registry\?\): not "
+                  r"written$"),),
+         after={"pf/modules.xml": BASE, "fw/modules.xml": BASE,
+                "pf/copy.xml": b"\xef\xbb\xbf\r\n" + BASE})]))
+# A FIFO at the registry's name is refused at once in every mode, never
+# waited on; nothing is left beside it. Under Wine an unregistration, which
+# looks the registry up first, is told "Invalid parameter" by that look-up.
+def fifo_said(reason):
+    return ((r"^modreg: cannot read ", reason_after(REG), reason),)
+
+
+add(Case("registry: a FIFO at its name is refused at once", [
+    Step(args=args, put={"pf/modules.xml": FIFO}, status=3,
+         stderr=fifo_said(reason), after={"pf/modules.xml": FIFO})
+    for args, reason in (
+        (DETECT, r": it is not a regular file$"),
+        (["x64", "1"], r": it is not a regular file$"),
+        (["--unregister", "x64", "1"],
+         r": (it is not a regular file|Invalid parameter)$"),
+        (["--list", "x64"], r": it is not a regular file$"))]))
+# Windows Installer's [INSTALLDIR] ends in a backslash, which escapes the
+# closing quote of "--product-dir=[INSTALLDIR]": the usage error says so.
+add(untouched("usage: a quote a backslash escaped",
+              ["--detect", "--product-dir=C:\\Program Files\\HALDEToF\" x64 1"],
+              2, stderr=((r"^modreg: --detect needs ARCH and MASK; an "
+                          r"argument holds a quote \(\"\): a backslash before "
+                          r"a closing quote escapes it, .*; usage: ",),)))

@@ -19,13 +19,14 @@ import difflib
 import os
 import re
 import shutil
+import stat
 import subprocess
 import sys
 import time
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 import cases as table  # noqa: E402
-from cases import (DIR, HOST, SHORT, Built, HardLink, Lines, Link,  # noqa: E402
+from cases import (DIR, FIFO, HOST, SHORT, Built, HardLink, Lines, Link,  # noqa: E402
                    Out)
 from wine import WinePrefix  # noqa: E402
 
@@ -190,6 +191,8 @@ def lay_out(drive_c, files):
         os.makedirs(os.path.dirname(path), exist_ok=True)
         if content is DIR:
             os.makedirs(path)
+        elif content is FIFO:
+            os.mkfifo(path)
         elif isinstance(content, Link):
             os.symlink(content.target, path)
         elif isinstance(content, HardLink):
@@ -218,6 +221,8 @@ def snapshot(drive_c):
                     found[key + "/" + sub] = Link(os.readlink(path))
                 elif os.path.isdir(path):
                     found[key + "/" + sub] = DIR
+                elif stat.S_ISFIFO(os.lstat(path).st_mode):
+                    found[key + "/" + sub] = FIFO
                 else:
                     with open(path, "rb") as f:
                         found[key + "/" + sub] = f.read()
