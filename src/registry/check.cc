@@ -32,12 +32,12 @@ const char* const kEntryPoints[] = {
     "xnModuleLoad", "xnModuleUnload", "xnModuleGetExportedNodesCount",
     "xnModuleGetExportedNodesEntryPoints", "xnModuleGetOpenNIVersion"};
 
-// |path| as this process reaches the file that a framework of |bits|
-// loads: a file in the system folder may be another one for it.
+// |path| (in UTF-8) as this process reaches the file that a framework of
+// |bits| loads: a file in the system folder may be another one for it.
 std::string FrameworkView(const std::string& path, int bits) {
   std::string system, seen_as;
   if (!platform::FrameworkSystemFolder(bits, &system, &seen_as) ||
-      !winpath::IsUnder(path, system))
+      !winpath::IsUnder(path, system, winpath::Utf8()))
     return path;
   return seen_as + path.substr(system.size());
 }
@@ -50,7 +50,7 @@ void CheckModuleFile(const std::string& path, int bits,
   };
   std::string host, error, device;
   // Never opened: reading a console or a port may wait for ever.
-  if (winpath::ReservedDeviceName(path, &device))
+  if (winpath::ReservedDeviceName(path, platform::AnsiCodePage(), &device))
     return add(kDevice, device + " is a reserved device name: the system "
                                  "opens the device, not a file");
   // The registry's paths are in the ANSI code page, the system's in UTF-8.
@@ -138,22 +138,25 @@ std::vector<CheckedModule> CheckEntries(const std::vector<ModuleEntry>& entries,
                                         const std::vector<size_t>& lines) {
   std::vector<CheckedModule> checked;
   std::unordered_map<std::string, size_t> paths, names;  // first entry
+  // The entries' paths are the registry's bytes, in the ANSI code page.
+  const winpath::CodePage& cp = platform::AnsiCodePage();
   // Where the earlier entry |i| is, when the lines are known.
   auto at = [&](size_t i) {
     return i < lines.size() ? " at line " + std::to_string(lines[i]) : "";
   };
   for (size_t i = 0; i < entries.size(); ++i) {
     const ModuleEntry& entry = entries[i];
-    const std::string key = winpath::Folded(winpath::Normalized(entry.path));
+    const std::string key =
+        winpath::Folded(winpath::Normalized(entry.path, cp), cp);
     auto same = paths.emplace(key, i);
-    auto name = names.emplace(winpath::LastComponent(key), i);
+    auto name = names.emplace(winpath::LastComponent(key, cp), i);
     if (i < first) continue;
     CheckedModule module{entry, true, 0, {}};
     CheckModuleFile(entry.path, bits, &module.findings);
     const ModuleEntry& earlier = entries[same.first->second];
     if (!same.second && earlier.hasConfigDir == entry.hasConfigDir &&
-        winpath::Same(winpath::Normalized(earlier.configDir),
-                      winpath::Normalized(entry.configDir)))
+        winpath::Same(winpath::Normalized(earlier.configDir, cp),
+                      winpath::Normalized(entry.configDir, cp), cp))
       module.findings.push_back(
           {kRepeated, entry.path,
            same.first->second < lines.size()
