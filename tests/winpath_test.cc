@@ -241,6 +241,9 @@ TEST(WinPath, ReservedDeviceNameAsWindowsTakesTheLastPart) {
       {"C:\\Acme\\\x94\x5cnul.dll", "NUL", 1252},
       {"C:\\\xd5\x5c\\nul.dll", "NUL", 936},
       {"C:\\Acme\\\xd5\x5c" "CON", "", 936},
+      // B9 is a katakana in 932 and a lead byte in 936: no superscript.
+      {"C:\\Acme\\com\xb9.dll", "", 932},
+      {"C:\\Acme\\com\xb9", "", 936},
   };
   for (const Case& c : cases)
     for (int cp : kEveryCodePage) {

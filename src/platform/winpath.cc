@@ -190,8 +190,10 @@ bool ReservedDeviceName(std::string_view path, const CodePage& cp,
     found = stem == "CON" || stem == "PRN" || stem == "AUX" || stem == "NUL";
   } else if (upper.size() == 4 && (stem == "COM" || stem == "LPT")) {
     const unsigned char digit = static_cast<unsigned char>(upper[3]);
-    found = (digit >= '1' && digit <= '9') || digit == 0xb9 || digit == 0xb2 ||
-            digit == 0xb3;  // superscript one, two, three
+    found = (digit >= '1' && digit <= '9') ||
+            (!cp.IsDoubleByte() &&
+             (digit == 0xb9 || digit == 0xb2 ||
+              digit == 0xb3));  // superscript one, two, three
   }
   if (found) *device = upper;
   return found;

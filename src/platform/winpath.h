@@ -44,6 +44,9 @@ class CodePage {
 
   bool IsLeadByte(char c) const { return lead_[static_cast<unsigned char>(c)]; }
 
+  // Whether it has lead bytes: a double-byte code page.
+  bool IsDoubleByte() const { return lead_.any(); }
+
   // The length of the character that begins at |at| (< text.size()).
   size_t CharSize(std::string_view text, size_t at) const {
     return IsLeadByte(text[at]) && at + 1 < text.size() ? 2 : 1;
@@ -116,7 +119,8 @@ bool IsRoot(const std::string& folder, const CodePage& cp);
 
 // Tells whether Windows takes |path|, in |cp|, for a device rather than a
 // file: its last part is CON, PRN, AUX, NUL, COM1 to COM9 or LPT1 to LPT9 (the
-// digits ¹ ² ³ too, in Windows-1252 as module paths are written), in any
+// digits ¹ ² ³ too, in Windows-1252 as module paths are written, not in a
+// double-byte code page, where B9, B2, B3 are other characters), in any
 // case, alone or before blanks, dots, an extension or a colon. UNC paths
 // and the \\.\ and \\?\ forms name no such device. Sets |device| to the
 // device's name, its letters in upper case, when it finds one.
