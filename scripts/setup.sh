@@ -12,6 +12,7 @@ packages=(
   hyperfine xmlstarlet libbenchmark-dev time strace
   nsis wixl python3-pefile
   git osslsigncode openssl
+  locales
 )
 
 as_root() {
@@ -35,4 +36,10 @@ if [ ${#missing[@]} -gt 0 ]; then
   as_root apt-get update -q
   as_root env DEBIAN_FRONTEND=noninteractive apt-get install -y -q \
     --no-install-recommends "${missing[@]}"
+fi
+# Wine takes its ANSI code page from the POSIX locale: ja_JP.UTF-8 gives
+# the double-byte 932 (tests/e2e/code_page.py). Listed as ja_JP.utf8.
+if ! locale -a 2>/dev/null | grep -qix 'ja_JP\.utf-\?8'; then
+  echo "setup: making the locale ja_JP.UTF-8"
+  as_root localedef -i ja_JP -f UTF-8 ja_JP.UTF-8
 fi

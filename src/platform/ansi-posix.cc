@@ -64,6 +64,11 @@ bool ToAnsi(const std::string& text, std::string* ansi) {
   return true;
 }
 
+const winpath::CodePage& AnsiCodePage() {
+  static const winpath::CodePage windows_1252;  // no lead bytes
+  return windows_1252;
+}
+
 std::string FromAnsi(const std::string& ansi) {
   std::string text;
   for (unsigned char c : ansi)

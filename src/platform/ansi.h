@@ -6,7 +6,14 @@
 
 #include <string>
 
+#include "platform/winpath.h"
+
 namespace platform {
+
+// The ANSI code page's lead bytes, for reading the registry's paths
+// (winpath): the system's (GetCPInfo), on Windows; none on POSIX, as in
+// Windows-1252.
+const winpath::CodePage& AnsiCodePage();
 
 // Converts |text|, in UTF-8, to the ANSI code page, exactly: false when a
 // character has no exact form there (no best fit, no default character).

@@ -51,7 +51,7 @@ std::string HostPath(const std::string& path) {
   // share's server, so never out of the prefix.
   const bool rooted =
       path.size() >= 2 && (path[1] == ':' || (path[0] == '\\' && path[1] == '\\'));
-  std::string rest = rooted ? winpath::ResolveDots(path, 2) : path;
+  std::string rest = rooted ? winpath::ResolveDots(path, 2, winpath::Utf8()) : path;
   if (rest.size() >= 2 && (rest[0] == 'C' || rest[0] == 'c') && rest[1] == ':')
     rest = DriveC() + rest.substr(2);
   else if (std::string other = DosDevicePath(rest); !other.empty())

@@ -34,12 +34,12 @@ const char* const kEntryPoints[] = {
     "xnModuleLoad", "xnModuleUnload", "xnModuleGetExportedNodesCount",
     "xnModuleGetExportedNodesEntryPoints", "xnModuleGetOpenNIVersion"};
 
-// |path| as this process reaches the file that a framework of |bits|
-// loads: a file in the system folder may be another one for it.
+// |path| (in UTF-8) as this process reaches the file that a framework of
+// |bits| loads: a file in the system folder may be another one for it.
 std::string FrameworkView(const std::string& path, int bits) {
   std::string system, seen_as;
   if (!platform::FrameworkSystemFolder(bits, &system, &seen_as) ||
-      !winpath::IsUnder(path, system))
+      !winpath::IsUnder(path, system, winpath::Utf8()))
     return path;
   return seen_as + path.substr(system.size());
 }
@@ -52,7 +52,7 @@ void CheckModuleFile(const std::string& path, int bits,
   };
   std::string host, error, device;
   // Never opened: reading a console or a port may wait for ever.
-  if (winpath::ReservedDeviceName(path, &device))
+  if (winpath::ReservedDeviceName(path, platform::AnsiCodePage(), &device))
     return add(kDevice, device + " is a reserved device name: the system "
                                  "opens the device, not a file");
   // The registry's paths are in the ANSI code page, the system's in UTF-8.
@@ -169,15 +169,17 @@ std::vector<CheckedModule> CheckEntries(const std::vector<ModuleEntry>& entries,
       if (loaded(j)) return j;
     return std::nullopt;
   };
+  // The entries' paths are the registry's bytes, in the ANSI code page.
+  const winpath::CodePage& cp = platform::AnsiCodePage();
   // Where the earlier entry |i| is, when the lines are known.
   auto at = [&](size_t i) {
     return i < lines.size() ? " at line " + std::to_string(lines[i]) : "";
   };
   for (size_t i = 0; i < entries.size(); ++i) {
     const ModuleEntry& entry = entries[i];
-    const std::string key = winpath::Folded(winpath::Normalized(entry.path));
+    const std::string key = winpath::Folded(winpath::Normalized(entry.path, cp), cp);
     std::vector<size_t>& same = paths[key];
-    std::vector<size_t>& name = names[std::string(winpath::LastComponent(key))];
+    std::vector<size_t>& name = names[std::string(winpath::LastComponent(key, cp))];
     if (i >= first) {
       CheckedModule module{entry, true, 0, {}, nullptr};
       CheckModuleFile(entry.path, bits, &module.findings);
@@ -187,8 +189,8 @@ std::vector<CheckedModule> CheckEntries(const std::vector<ModuleEntry>& entries,
           same_rival ? same_rival : rival(name);
       if (!same.empty() &&
           entries[same[0]].hasConfigDir == entry.hasConfigDir &&
-          winpath::Same(winpath::Normalized(entries[same[0]].configDir),
-                        winpath::Normalized(entry.configDir)))
+          winpath::Same(winpath::Normalized(entries[same[0]].configDir, cp),
+                        winpath::Normalized(entry.configDir, cp), cp))
         module.findings.push_back(
             {kRepeated, entry.path,
              same[0] < lines.size() ? "repeats the entry" + at(same[0])

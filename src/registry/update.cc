@@ -2,6 +2,7 @@
 
 #include <string_view>
 
+#include "platform/ansi.h"
 #include "platform/winpath.h"
 
 namespace registry {
@@ -55,15 +56,17 @@ bool SameAsBefore(const Node* modules, const std::vector<const Node*>& before) {
 }
 
 // Whether |child|, from the first Module element on, holds |folder| in
-// its path or lies under |under|.
+// its path or lies under |under|, both in the registry's code page |cp|.
 bool IsStale(const ModulesChild& child, const std::string& folder,
-             const std::string& under) {
+             const std::string& under, const winpath::CodePage& cp) {
   if (!child.from_first_module || !child.path) return false;
   if (!folder.empty() && Contains(child.path, folder)) return true;
   return !under.empty() &&
-         winpath::IsUnder(winpath::Normalized(std::string(
-                              child.path->value(), child.path->value_size())),
-                          under);
+         winpath::IsUnder(
+             winpath::Normalized(
+                 std::string(child.path->value(), child.path->value_size()),
+                 cp),
+             under, cp);
 }
 
 }  // namespace
@@ -92,13 +95,14 @@ EditOutcome ApplyEdit(const RegistryEdit& edit,
   EditOutcome outcome;
   // One walk: the repair's Module elements, and the product's entries.
   size_t chosen = 0;
+  const winpath::CodePage& cp = platform::AnsiCodePage();
   WalkModules(modules, [&](const ModulesChild& child) {
     bool goes = false;
     if (chosen < edit.modules.size() && child.node == edit.modules[chosen]) {
       ++chosen;
       goes = true;
     }
-    if (!goes && !IsStale(child, edit.ProductFolder, edit.product_dir)) return;
+    if (!goes && !IsStale(child, edit.ProductFolder, edit.product_dir, cp)) return;
     modules->remove_node(child.node);
     outcome.removed.push_back(child.node);
   });

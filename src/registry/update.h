@@ -20,7 +20,8 @@ struct RegistryEdit {
   // From the first Module element of Modules on, every child whose first
   // "path" holds |ProductFolder| goes, whatever its kind, and, when
   // |product_dir| is not empty, every one whose path lies under that
-  // folder as Windows reads it. Empty: none goes for its path.
+  // folder as Windows reads it, both in the ANSI code page (its two-byte
+  // characters whole). Empty: none goes for its path.
   std::string ProductFolder;
   std::string product_dir;
   // Module elements of the loaded document that go whatever their path:

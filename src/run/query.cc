@@ -3,6 +3,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/ansi.h"
 #include "platform/lookup.h"
 #include "platform/winpath.h"
 #include "registry/check.h"
@@ -22,15 +23,16 @@ int NotRegistered(Sink* out, const std::string& why) {
 }
 
 // Returns the first of |checked| with a path that is |entry| as Windows
-// compares paths, or null.
+// compares paths, or null. Both in the registry's ANSI code page.
 const registry::CheckedModule* FindEntry(const std::vector<registry::CheckedModule>& checked,
                                const registry::ModuleEntry& entry) {
+  const winpath::CodePage& cp = platform::AnsiCodePage();
   for (const registry::CheckedModule& module : checked)
     if (module.has_path && module.entry.hasConfigDir == entry.hasConfigDir &&
-        winpath::Same(winpath::Normalized(module.entry.path),
-                      winpath::Normalized(entry.path)) &&
-        winpath::Same(winpath::Normalized(module.entry.configDir),
-                      winpath::Normalized(entry.configDir)))
+        winpath::Same(winpath::Normalized(module.entry.path, cp),
+                      winpath::Normalized(entry.path, cp), cp) &&
+        winpath::Same(winpath::Normalized(module.entry.configDir, cp),
+                      winpath::Normalized(entry.configDir, cp), cp))
       return &module;
   return nullptr;
 }

@@ -59,9 +59,11 @@ std::string VariableHint(const Workplace& place) {
     return "";
   const std::string& name = place.framework_variable;
   const std::string value = ReadFrameworkVariable(name, &source);
-  const std::optional<std::string> folder = winpath::AbsoluteFolder(value);
+  const std::optional<std::string> folder =
+      winpath::AbsoluteFolder(value, winpath::Utf8());
   if (value.empty() ||
-      (folder && winpath::IsUnder(place.RegistryPath, *folder + "\\Data")))
+      (folder && winpath::IsUnder(place.RegistryPath, *folder + "\\Data",
+                                  winpath::Utf8())))
     return "";
   return "; the framework's variable " + name + " names \"" + value +
          "\": add --openni-env to read the registry there";

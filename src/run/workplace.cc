@@ -27,17 +27,19 @@ bool IsSharedFolder(const std::string& folder) {
         "\\program files\\common files",
         "\\program files (x86)\\common files", "\\programdata",
         "\\windows", "\\users"})
-    if (winpath::Same(rest, shared)) return true;
+    if (winpath::Same(rest, shared, winpath::Utf8())) return true;
   return false;
 }
 
-// |dir| as winpath::AbsoluteFolder reads it, with the short (8.3) names of
+// |dir| (UTF-8) as winpath::AbsoluteFolder reads it, with the short (8.3) names of
 // the part that exists expanded as Windows expands them: the folder as
 // the refusals of a --product-dir compare it.
 std::optional<std::string> AbsoluteLongFolder(const std::string& dir) {
-  const std::optional<std::string> folder = winpath::AbsoluteFolder(dir);
-  if (!folder || winpath::IsRoot(*folder)) return folder;
-  return winpath::AbsoluteFolder(platform::ExpandShortNames(*folder));
+  const std::optional<std::string> folder =
+      winpath::AbsoluteFolder(dir, winpath::Utf8());
+  if (!folder || winpath::IsRoot(*folder, winpath::Utf8())) return folder;
+  return winpath::AbsoluteFolder(platform::ExpandShortNames(*folder),
+                                 winpath::Utf8());
 }
 
 int Refuse(int status, const std::string& why, std::string* error) {
@@ -92,7 +94,8 @@ int ChooseFrameworkFolder(const Options& options, Workplace* place,
       return kExitOk;
     }
   }
-  std::optional<std::string> dir = winpath::AbsoluteFolder(value);
+  std::optional<std::string> dir =
+      winpath::AbsoluteFolder(value, winpath::Utf8());
   if (!dir)
     return Refuse(options.openni_env ? kExitCannotRead : kExitUsage,
                   "the framework's folder (" + place->source + ") \"" +
@@ -107,7 +110,8 @@ int ChooseFrameworkFolder(const Options& options, Workplace* place,
 // would go with the product's.
 int CheckProductDir(const std::string& value, Workplace* place,
                     std::string* error) {
-  const std::optional<std::string> given = winpath::AbsoluteFolder(value);
+  const std::optional<std::string> given =
+      winpath::AbsoluteFolder(value, winpath::Utf8());
   if (!given)
     return Refuse(kExitUsage,
                   "--product-dir \"" + value + "\" is not an absolute path",
@@ -116,14 +120,14 @@ int CheckProductDir(const std::string& value, Workplace* place,
   const std::optional<std::string> folder = AbsoluteLongFolder(value);
   const std::string framework =
       AbsoluteLongFolder(place->framework_dir).value_or(place->framework_dir);
-  if (winpath::IsRoot(*folder) ||
-      winpath::IsUnder(framework + "\\", *folder))
+  if (winpath::IsRoot(*folder, winpath::Utf8()) ||
+      winpath::IsUnder(framework + "\\", *folder, winpath::Utf8()))
     return Refuse(kExitUsage,
                   "--product-dir \"" + value +
                       "\" would take the framework's own entries: it is a "
                       "root or holds " + place->framework_dir,
                   error);
-  if (winpath::IsUnder(*folder + "\\", framework))
+  if (winpath::IsUnder(*folder + "\\", framework, winpath::Utf8()))
     return Refuse(kExitUsage,
                   "--product-dir \"" + value +
                       "\" would take the framework's own entries: it lies "
@@ -253,7 +257,7 @@ std::vector<std::string> RegistryFiles(const Options& options,
   std::vector<std::string> files;
   for (const std::string& framework : folders) {
     const std::optional<std::string> folder =
-        winpath::AbsoluteFolder(framework);
+        winpath::AbsoluteFolder(framework, winpath::Utf8());
     if (!folder) continue;
     for (const char* name :
          {"\\Data\\modules.xml", "\\Data\\modules.xml.old"})
