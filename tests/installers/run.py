@@ -244,6 +244,14 @@ def run_step(installer, step, wine, drive_c):
     other = os.path.join(drive_c, 'Program Files', 'OpenNI', 'Data')
     put(data_dir, step.registry)
     put(other, OTHER)
+    # The earlier entry shadows the product's only where the framework
+    # loads it: its module file is there.
+    shadow = os.path.join(drive_c, 'Program Files (x86)', 'TOLVARToF')
+    shutil.rmtree(shadow, ignore_errors=True)
+    if step.registry is SHADOWING:
+        os.makedirs(shadow)
+        shutil.copyfile(os.path.join(MODULES_DIR, 'SensorModule.dll'),
+                        os.path.join(shadow, 'SensorModule.dll'))
     runs = log_runs(installer, step, drive_c)
     before = []
     if step.action == 'install' and step.registry is not MALFORMED:
@@ -281,6 +289,7 @@ def run_step(installer, step, wine, drive_c):
     if step.after is not MALFORMED:
         problems += detection_problems(wine, 'after',
                                        step.installed and not step.failed)
+    shutil.rmtree(shadow, ignore_errors=True)
     return status, seconds, problems
 
 
