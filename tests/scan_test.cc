@@ -1,3 +1,4 @@
+#include "registry/document.h"
 #include "registry/scan.h"
 
 #include <gtest/gtest.h>

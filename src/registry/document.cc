@@ -145,6 +145,19 @@ RegistryResult LoadRegistryFile(const std::string& registry_path,
   return result;
 }
 
+std::string DescribePosition(const char* text, size_t offset) {
+  size_t line = 1, column = 1;
+  for (size_t i = 0; i < offset; ++i) {
+    if (text[i] == '\n') {
+      ++line;
+      column = 1;
+    } else {
+      ++column;
+    }
+  }
+  return "line " + std::to_string(line) + ", column " + std::to_string(column);
+}
+
 std::vector<size_t> LineEnds(const ByteBuffer& text) {
   // Text mode has made each CR LF an LF: every CR and LF left ends a line,
   // as CR, LF and CR LF each end one in the file.

@@ -95,6 +95,10 @@ RegistryResult LoadRegistryFile(const std::string& registry_path,
 // each end a line of the file.
 std::vector<size_t> LineEnds(const ByteBuffer& text);
 
+// Returns where |offset| lies in |text|: "line N, column M", both
+// 1-based.
+std::string DescribePosition(const char* text, size_t offset);
+
 // Returns the 1-based line of |offset| (an offset into the parsed text),
 // given the text's |line_ends| as LoadRegistryFile finds them.
 size_t LineAt(const std::vector<size_t>& line_ends, size_t offset);

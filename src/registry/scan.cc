@@ -4,7 +4,8 @@
 
 #include <cstring>
 #include <string_view>
-#include <vector>
+
+#include "registry/reader_watch.h"
 
 namespace registry {
 
@@ -24,19 +25,6 @@ unsigned Digit(char c) { return Tables::lookup_digits[(unsigned char)c]; }
 // first, what the parser takes beyond it is what the reader refuses.
 bool GoesOn(char c) { return ReaderNameGoesOn(std::string_view(&c, 1)); }
 
-// The attribute names of the element being opened, as far as the reader
-// judges them: the first few kept, all of them once there are more.
-constexpr size_t kFewNames = 16;
-
-struct AttributeNames {
-  std::string_view few[kFewNames];
-  size_t count = 0;
-  bool odd = false;  // one of these is set, or there are more than a few
-  std::string_view not_name;  // the first that is not a reader's name
-  std::string_view twice;     // the first repeat among the first few
-  std::vector<std::string_view> all;  // once there are more than a few
-};
-
 // The parser's view of the text, walked with one cursor. Each step returns
 // false when the walk must end: an issue was found, or the parser will
 // stop here with an error of its own.
@@ -46,12 +34,8 @@ struct Walk {
   size_t depth = 0;
   std::optional<ScanIssue> issue;
   bool escapes = false;  // an attribute value holds a byte to escape
-  ReaderWatch reader;
   bool complete = false;  // the walk reached the end of the text
-  // The reader's watch before the step being taken changed it, if it did.
-  ReaderWatch before_step;
-  bool changed = false;
-  AttributeNames names;
+  ReaderJudge judge;      // the reader's names met so far
 };
 
 // The walk of |text| from where |progress| left it.
@@ -61,111 +45,9 @@ Walk Resume(const ScanProgress& progress, const char* text) {
   w.p = text + progress.offset;
   w.depth = progress.depth;
   w.escapes = progress.escapes;
-  w.reader = progress.reader;
+  w.judge.begin = text;
+  w.judge.watch = progress.reader;
   return w;
-}
-
-bool Judging(const Walk* w) { return w->reader.first.rule == ReaderRule::kNone; }
-
-ReaderFinding FindingAt(const Walk* w, ReaderRule rule, std::string_view name) {
-  return ReaderFinding{rule, static_cast<size_t>(name.data() - w->begin),
-                       name.size()};
-}
-
-// Returns the reader's watch for a change, kept as it was before the step.
-ReaderWatch* Change(Walk* w) {
-  if (!w->changed) {
-    w->before_step = w->reader;
-    w->changed = true;
-  }
-  return &w->reader;
-}
-
-// Something comes inside the element open: an element, text or CDATA.
-void NoteContent(Walk* w) {
-  if (w->reader.if_not_empty.rule == ReaderRule::kNone) return;
-  ReaderWatch* r = Change(w);
-  r->first = r->if_not_empty;
-  r->if_not_empty = ReaderFinding{};
-}
-
-// The element open ends.
-void NoteEnd(Walk* w) {
-  if (w->reader.if_not_empty.rule == ReaderRule::kNone) return;
-  ReaderWatch* r = Change(w);
-  r->first = r->if_empty;
-  r->if_not_empty = ReaderFinding{};
-}
-
-void ClearNames(AttributeNames* names) {
-  names->count = 0;
-  if (names->odd) {
-    names->odd = false;
-    names->not_name = {};
-    names->twice = {};
-  }
-}
-
-[[gnu::noinline]] void AddOneOfMany(AttributeNames* names, std::string_view name) {
-  if (names->count == kFewNames)
-    names->all.assign(names->few, names->few + kFewNames);
-  names->odd = true;
-  names->all.push_back(name);
-  ++names->count;
-}
-
-// Adds the next attribute name of the element, |is_name| when the reader
-// takes it as a name.
-void AddName(AttributeNames* names, std::string_view name, bool is_name) {
-  if (!is_name && !names->not_name.data()) {
-    names->not_name = name;
-    names->odd = true;
-  }
-  if (names->count >= kFewNames) return AddOneOfMany(names, name);
-  if (!names->twice.data())
-    for (size_t i = 0; i < names->count; ++i)
-      if (names->few[i] == name) {
-        names->twice = name;
-        names->odd = true;
-        break;
-      }
-  names->few[names->count++] = name;
-}
-
-// The refusal of the element's attribute names, if any.
-ReaderFinding JudgeAttributes(const Walk* w) {
-  const AttributeNames& names = w->names;
-  if (!names.odd) return ReaderFinding{};  // the common case
-  if (names.not_name.data())
-    return FindingAt(w, ReaderRule::kAttributeName, names.not_name);
-  if (names.twice.data())
-    return FindingAt(w, ReaderRule::kAttributeTwice, names.twice);
-  if (names.count > kFewNames)
-    if (const size_t at = RepeatedName(names.all.data(), names.all.size()))
-      return FindingAt(w, ReaderRule::kAttributeTwice, names.all[at]);
-  return ReaderFinding{};
-}
-
-// An element named |name|, which the reader goes on with or not
-// (|goes_on|), its attribute names in w->names, opened with content to
-// come or not (|empty|).
-void JudgeElement(Walk* w, std::string_view name, bool goes_on, bool empty) {
-  const bool starts = ReaderNameStarts(name[0]);
-  if (starts && goes_on && !w->names.odd) return;  // the common case
-  if (starts) {
-    const ReaderFinding finding =
-        goes_on ? JudgeAttributes(w)
-                : FindingAt(w, ReaderRule::kElementNameChar, name);
-    if (finding.rule != ReaderRule::kNone) Change(w)->first = finding;
-  } else if (empty) {
-    const ReaderFinding finding = JudgeAttributes(w);
-    if (finding.rule != ReaderRule::kNone) Change(w)->first = finding;
-  } else {
-    // An unknown tag: what it holds decides.
-    ReaderWatch* r = Change(w);
-    r->if_not_empty = FindingAt(w, ReaderRule::kUnknownNotEmpty, name);
-    r->if_empty = JudgeAttributes(w);
-  }
 }
 
 // Ends the walk with the issue |reason| at |at|; returns false.
@@ -264,13 +146,13 @@ bool ScanAttributeValue(Walk* w, char quote) {
 }
 
 bool ScanAttributes(Walk* w) {
-  const bool judging = Judging(w);
-  if (judging) ClearNames(&w->names);
+  const bool judging = Judging(&w->judge);
+  if (judging) ClearNames(&w->judge.names);
   while (IsAttributeNameChar(*w->p)) {
     const char* name = w->p;
     const bool goes_on = SkipName<IsAttributeNameChar>(w);
     if (judging)
-      AddName(&w->names, std::string_view(name, w->p - name),
+      AddName(&w->judge.names, std::string_view(name, w->p - name),
               goes_on && ReaderNameStarts(*name));
     SkipSpace(w);
     if (*w->p != '=') return false;
@@ -352,9 +234,9 @@ Opened ScanNode(Walk* w) {
   } else {
     return Opened::kStop;
   }
-  NoteContent(w);
-  if (Judging(w))
-    JudgeElement(w, name_seen, goes_on, opened == Opened::kEmptyElement);
+  NoteContent(&w->judge);
+  if (Judging(&w->judge))
+    JudgeElement(&w->judge, name_seen, goes_on, opened == Opened::kEmptyElement);
   return opened;
 }
 
@@ -371,7 +253,7 @@ bool ScanOpening(Walk* w) {
     return StopWith(w, start,
                 "elements nested deeper than " +
                     std::to_string(kMaxNestingDepth) + " levels");
-  if (opened == Opened::kData) NoteContent(w);
+  if (opened == Opened::kData) NoteContent(&w->judge);
   if (opened == Opened::kElement) ++w->depth;
   return true;
 }
@@ -394,7 +276,7 @@ bool ScanStep(Walk* w) {
     if (*w->p != '>') return false;
     ++w->p;
     --w->depth;
-    NoteEnd(w);
+    NoteEnd(&w->judge);
     return true;
   }
   if (*w->p == '<') {
@@ -402,7 +284,7 @@ bool ScanStep(Walk* w) {
     return ScanOpening(w);
   }
   if (!*w->p) return false;
-  NoteContent(w);
+  NoteContent(&w->judge);
   return ScanText(w);
 }
 
@@ -417,7 +299,7 @@ void ScanAhead(ScanProgress* progress, const char* text, size_t frontier) {
   for (;;) {
     const size_t at = static_cast<size_t>(w.p - text);
     const size_t depth = w.depth;
-    w.changed = false;
+    w.judge.changed = false;
     // A step that ends the walk, or ends near the frontier, may have seen
     // the frontier's NUL: it is taken again with more text.
     if (!ScanStep(&w) || static_cast<size_t>(w.p - text) + kLookahead > frontier) {
@@ -425,7 +307,7 @@ void ScanAhead(ScanProgress* progress, const char* text, size_t frontier) {
       progress->depth = depth;
       // A step taken again may note a byte to escape twice, never miss one.
       progress->escapes = w.escapes;
-      progress->reader = w.changed ? w.before_step : w.reader;
+      progress->reader = w.judge.changed ? w.judge.before_step : w.judge.watch;
       // Not before the text has grown by as much again, so that a long
       // node is walked at most twice more.
       progress->retry_at = frontier + (frontier - at);
@@ -446,7 +328,7 @@ std::optional<ScanIssue> FinishScan(ScanProgress* progress, const char* text,
   }
   progress->offset = static_cast<size_t>(w.p - text);
   progress->depth = w.depth;
-  progress->reader = w.reader;
+  progress->reader = w.judge.watch;
   progress->walked_all = w.complete && w.p == text + size;
   // A walk that stopped early has not seen every value.
   progress->escapes = w.escapes || !w.complete || w.p != text + size;
@@ -463,19 +345,6 @@ std::optional<ReaderRefusal> FirstReaderRefusal(
     const rapidxml::xml_node<char>* root) {
   if (!progress.walked_all) return FindReaderRefusal(root);
   return RefusalOf(progress.reader.first, text);
-}
-
-std::string DescribePosition(const char* text, size_t offset) {
-  size_t line = 1, column = 1;
-  for (size_t i = 0; i < offset; ++i) {
-    if (text[i] == '\n') {
-      ++line;
-      column = 1;
-    } else {
-      ++column;
-    }
-  }
-  return "line " + std::to_string(line) + ", column " + std::to_string(column);
 }
 
 }  // namespace registry

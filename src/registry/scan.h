@@ -80,9 +80,7 @@ std::optional<ReaderRefusal> FirstReaderRefusal(
     const ScanProgress& progress, const char* text,
     const rapidxml::xml_node<char>* root);
 
-// Returns where |offset| lies in |text|: "line N, column M", both
-// 1-based.
-std::string DescribePosition(const char* text, size_t offset);
+
 
 }  // namespace registry
 

@@ -9,28 +9,13 @@
 #include "platform/lock.h"
 #include "platform/lookup.h"
 #include "platform/trust.h"
+#include "registry/backup.h"
 #include "registry/printer.h"
 #include "registry/textmode.h"
 
 namespace registry {
 
 namespace {
-
-// Begins the backup's temporary file, when nothing is at the backup's
-// name: it takes the registry's bytes as they are read.
-void PrepareBackup(RegistryTransaction* t) {
-  std::string ignored;
-  if (platform::LookUp(t->BackupPath, &ignored) ==
-      platform::Presence::kExists) {
-    t->backup_state = BackupState::kThere;
-    return;
-  }
-  t->backup_state = BackupState::kNotMade;
-  if (!BeginReplace(t->BackupPath, t->RegistryPath, ReplaceMode::kCreateOnly,
-                    &t->backup, &t->backup_error))
-    return;
-  t->backup_whole = true;
-}
 
 // Counts the line ends of the written bytes, as they go, to tell the line
 // of each offset in |starts| (ascending, recorded before those bytes are
@@ -78,36 +63,6 @@ bool PrintThrough(const RegistryTransaction& t, Replacement* r,
   });
   PrintDocument(*t.document.doc, &out, hints);
   return FinishTextOutput(&out);
-}
-
-// Drops the prepared backup: a pass that writes nothing leaves no file.
-void DropBackup(RegistryTransaction* t) {
-  RollBackReplace(&t->backup);  // nothing once it has its name
-  t->backup_whole = false;
-}
-
-// Gives the prepared backup its name, when the registry was read whole
-// and nothing is there yet; else drops it. Returns, when the registry
-// exists and no backup could be made, why not; otherwise nothing.
-std::optional<BackupFailure> KeepBackup(RegistryTransaction* t) {
-  if (t->backup_state != BackupState::kNotMade) return std::nullopt;
-  if (t->document.read && t->backup_whole &&
-      CommitReplace(&t->backup, &t->backup_error)) {
-    t->backup_state = BackupState::kMade;
-    return std::nullopt;
-  }
-  DropBackup(t);
-  // Nothing to say without a registry (its read fails and says so) or
-  // when a backup turned up meanwhile; something when either cannot be
-  // looked at.
-  std::string reason;
-  if (!t->document.read ||
-      platform::LookUp(t->RegistryPath, &reason) ==
-          platform::Presence::kMissing ||
-      platform::LookUp(t->BackupPath, &reason) == platform::Presence::kExists)
-    return std::nullopt;
-  return BackupFailure{t->backup.rename_failed, TempPathFor(t->BackupPath),
-                       t->backup_error};
 }
 
 // Prints |t|'s document and replaces the registry with it in one step
@@ -274,7 +229,6 @@ bool LockRegistry(RegistryTransaction* t, unsigned wait_ms,
 
 }  // namespace
 
-
 RegistryResult LoadRegistry(RegistryTransaction* t, const LoadMode& mode) {
   if (mode.back_up) PrepareBackup(t);
   LoadOptions options;
@@ -290,10 +244,6 @@ RegistryResult LoadRegistry(RegistryTransaction* t, const LoadMode& mode) {
     };
   return LoadRegistryFile(t->RegistryPath, options, &t->document);
 }
-
-
-
-
 
 std::vector<OpenPart> OpenParts(const RegistryTransaction& t) {
   std::vector<OpenPart> open;
