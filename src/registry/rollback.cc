@@ -94,7 +94,7 @@ RollbackOutcome RunRollback(RegistryTransaction* t,
   // gone is no failure.
   if (platform::LookUp(record_path, &error) == platform::Presence::kMissing)
     return o;
-  if (!LockRegistry(t, platform::kLockWaitMs, record_path, &o.result)) {
+  if (!LockRegistry(t, platform::kLockWaitMs, &o.result)) {
     o.kind = RollbackKind::kFailed;
     o.dropped = false;
     return o;
@@ -109,7 +109,7 @@ RegistryResult RunCommit(RegistryTransaction* t,
   std::string error;
   if (platform::LookUp(record_path, &error) == platform::Presence::kMissing)
     return result;
-  if (!LockRegistry(t, platform::kLockWaitMs, record_path, &result))
+  if (!LockRegistry(t, platform::kLockWaitMs, &result))
     return result;
   if (!DropUndoRecord(record_path))
     return RegistryFailure(RegistryStatus::kCannotWrite,

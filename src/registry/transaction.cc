@@ -126,7 +126,7 @@ bool RecordUndo(RegistryTransaction& t, const PassPlan& plan, PassOutcome* o,
   t.undo.added = plan.edit.entries;
   std::string why;
   if (!WriteUndoRecord(plan.undo_path, t.undo, &why)) {
-    *error = "cannot write the undo record " + plan.undo_path + ": " + why;
+    *error = "its undo record " + plan.undo_path + ": " + why;
     return false;
   }
   o->recorded = true;
@@ -177,7 +177,7 @@ void Commit(RegistryTransaction* t, const PassPlan& plan, PassOutcome* o) {
 }  // namespace
 
 bool LockRegistry(RegistryTransaction* t, unsigned wait_ms,
-                  const std::string& undo_path, RegistryResult* result) {
+                  RegistryResult* result) {
   std::string error;
   std::optional<bool> fault = faults::Intercept("lock", &error);
   if (fault ? !*fault
@@ -192,7 +192,13 @@ bool LockRegistry(RegistryTransaction* t, unsigned wait_ms,
   if (!platform::RegistryLockHeldAlone()) return true;
   platform::RemoveFile(TempPathFor(t->RegistryPath));
   platform::RemoveFile(TempPathFor(t->BackupPath));
-  if (!undo_path.empty()) platform::RemoveFile(TempPathFor(undo_path));
+  // Undo records' temporary files, of whatever ID.
+  std::vector<std::string> names;
+  std::string ignored;
+  if (platform::ListFolder(t->folder, kUndoPrefix, &names, &ignored))
+    for (const std::string& name : names)
+      if (name.size() > 4 && name.compare(name.size() - 4, 4, ".tmp") == 0)
+        platform::RemoveFile(t->folder + "\\" + name);
   return true;
 }
 
@@ -228,7 +234,7 @@ namespace {
 // writes, a registry there when it needs one; otherwise |o| says why not.
 bool Begin(RegistryTransaction* t, const PassPlan& plan, PassOutcome* o) {
   if (plan.write &&
-      !LockRegistry(t, plan.lock_wait_ms, plan.undo_path, &o->result))
+      !LockRegistry(t, plan.lock_wait_ms, &o->result))
     return false;
   // A later record of an ID replaces an earlier one, also when this pass
   // ends up writing nothing.

@@ -177,10 +177,10 @@ RegistryResult LoadRegistry(RegistryTransaction* t, const LoadMode& mode);
 // Takes the lock of |t|'s folder, waiting at most |wait_ms| for another
 // run's, and, when it keeps every other run waiting, removes what a
 // killed run left: the temporary files of the registry, of its backup and
-// of the undo record at |undo_path| (empty: none). False with |result|
-// kCannotLock and the system's reason.
+// of undo records. False with |result| kCannotLock and the system's
+// reason.
 bool LockRegistry(RegistryTransaction* t, unsigned wait_ms,
-                  const std::string& undo_path, RegistryResult* result);
+                  RegistryResult* result);
 
 // Runs the pass |plan| on the registry of |t|, as the calling sequence
 // above says, and returns what came of it. A pass that writes holds the

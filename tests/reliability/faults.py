@@ -191,6 +191,29 @@ def crafted_exports(folder, names=100000, length=1 << 20):
 WITH_CRAFTED = (b'<Modules>\r\n\t<Module path="C:\\Program Files\\OpenNI'
                 b'\\crafted.dll"/>\r\n</Modules>\r\n')
 
+# An undo record of the run: its ID is the mask, so that the rollback's
+# command line is the tool's usual one with --rollback before it.
+RECORDED = ['--undo', str(MASK)]
+RECORD = 'modules.xml.undo-%d' % MASK
+TOOL = None  # the native modreg, for checks that run it again
+
+
+def rolls_back_to_old(folder):
+    """After a recorded run that failed or was killed: its rollback leaves
+    the registry's old bytes (taken from the backup, which holds them),
+    and no record."""
+    prefix = folder.split(os.sep + 'drive_c' + os.sep)[0]
+    status, _, err = common.run_tool([TOOL, '--rollback'], prefix, MASK)
+    with open(os.path.join(folder, common.REGISTRY), 'rb') as f, \
+            open(os.path.join(folder, common.BACKUP), 'rb') as old:
+        if status != 0 or f.read() != old.read():
+            return 'the rollback (status %d%s) left other bytes than the old' \
+                % (status, ': ' + err.strip() if err else '')
+    if os.path.lexists(os.path.join(folder, RECORD)):
+        return 'the rollback left the record'
+    return None
+
+
 NO_SPACE = 'No space left on device'
 TOO_LARGE = 'File too large'
 IO_ERROR = 'Input/output error'
@@ -293,6 +316,21 @@ CASES = [
     Case('killed before flushing', -9, faults='kill@flush', kill=True),
     Case('killed while closing', -9, faults='kill@close', kill=True),
     Case('killed before replacing', -9, faults='kill@rename', kill=True),
+    # A recorded run: the record is named (rename 1) before the registry
+    # (rename 2), and its rollback then has nothing to undo.
+    Case('undo record: cannot be written, the registry keeps its bytes', 5,
+         faults='create-temp:2', options=RECORDED,
+         stderr=('modules.xml', ': its undo record ', 'undo-5.tmp: Permission '
+                 'denied; the registry is unchanged'),
+         check=rolls_back_to_old),
+    Case('undo record: written, then the registry cannot be replaced: no '
+         'record left', 5, faults='rename:2', options=RECORDED,
+         stderr=(TMP, 'modules.xml:', IO_ERROR)),
+    Case('undo record: killed while naming it', -9, faults='kill@rename',
+         options=RECORDED, kill=True, check=rolls_back_to_old),
+    Case('undo record: killed after it, before replacing the registry', -9,
+         faults='kill@rename:2', options=RECORDED, kill=True,
+         check=rolls_back_to_old),
 ]
 
 
@@ -766,6 +804,8 @@ def main():
                         help='run only cases whose name holds this text')
     args = parser.parse_args()
     args.tool = os.path.abspath(args.tool)
+    global TOOL
+    TOOL = args.tool
     args.faults_tool = os.path.abspath(args.faults_tool)
     args.work = os.path.abspath(args.work)
     os.makedirs(args.work, exist_ok=True)
