@@ -201,6 +201,19 @@ std::string PrintedNode(const rapidxml::xml_node<char>& node) {
   return text;
 }
 
+std::string PrintedOnOneLine(const rapidxml::xml_node<char>& node) {
+  const std::string text = PrintedNode(node);
+  std::string line;
+  for (size_t from = 0; from < text.size();) {
+    size_t end = text.find("\r\n", from);
+    if (end == std::string::npos) end = text.size();
+    size_t start = text.find_first_not_of('\t', from);
+    if (start < end) line.append(text, start, end - start);
+    from = end + 2;
+  }
+  return line;
+}
+
 bool PrintsAs(const rapidxml::xml_document<char>& doc, const PrintHints& hints,
               const char* bytes, size_t size) {
   size_t at = 0;

@@ -34,6 +34,10 @@ void PrintDocument(const rapidxml::xml_document<char>& doc, TextOutput* out,
 // top level, its last line end included.
 std::string PrintedNode(const rapidxml::xml_node<char>& node);
 
+// Returns PrintedNode's text on one line: each line without its leading
+// tabs and its line end, as a message says an element.
+std::string PrintedOnOneLine(const rapidxml::xml_node<char>& node);
+
 // Tells whether PrintDocument would write exactly the |size| bytes at
 // |bytes|. Stops comparing at the first byte that differs.
 bool PrintsAs(const rapidxml::xml_document<char>& doc, const PrintHints& hints,

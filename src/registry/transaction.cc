@@ -39,6 +39,7 @@ std::vector<RemovedChild> Removed(
     child.has_path = PathAttribute(node) != nullptr;
     if (child.has_path) child.entry = EntryOf(node);
     if (!document.line_ends.empty()) child.line = LineOf(document, node);
+    child.text = PrintedOnOneLine(*node);
     children.push_back(std::move(child));
   }
   return children;

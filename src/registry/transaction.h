@@ -117,6 +117,7 @@ struct RemovedChild {
   ModuleEntry entry;  // its first "path" and "configDir"
   bool has_path = true;
   size_t line = 0;  // where it began, when the pass found the lines
+  std::string text;  // the element as printed, on one line
 };
 
 // A part of the registry that users who are not administrators may change:

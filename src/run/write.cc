@@ -151,11 +151,10 @@ int SayDryRun(const Workplace& place, const registry::PassOutcome& o, Sink* out)
   return o.differs ? kExitFound : kExitOk;
 }
 
-// The child |removed| as a repair names it: its line, then its path and
-// configDir, or that it has no path.
+// The child |removed| as a repair names it: its line, then the element as
+// printed, which support can put back by hand.
 std::string RepairedText(const registry::RemovedChild& removed) {
-  return "line " + std::to_string(removed.line) + ": " +
-         (removed.has_path ? EntryText(removed.entry) : "Module without path");
+  return "line " + std::to_string(removed.line) + ": " + removed.text;
 }
 
 // What a repair did or, with --dry-run, would do.

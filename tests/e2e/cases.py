@@ -1824,11 +1824,20 @@ extend([
 ])
 add(Case("repair: takes out what stops every application, nothing else", [
     Step(args=["--repair", "--dry-run", "x64"], put={"pf/modules.xml": BROKEN},
-         status=1, stdout=Out(("remove: line 3: Module without path",))),
+         status=1, stdout=Out(("remove: line 3: <Module/>",))),
     Step(args=["--repair", "x64"],
-         stdout=Out(("removed: line 3: Module without path",)),
+         stdout=Out(("removed: line 3: <Module/>",)),
          after={"pf/modules.xml": base_with(mod(H1)), OLD: BROKEN}),
     Step(args=["--repair", "x64"])]))
+# What it removes is said whole, as the registry held it, so that support
+# can put it back by hand.
+WHOLE = '<Module configDir="C:\\x\\"><Note a="1&amp;2">t</Note></Module>'
+add(run("repair: says the element it removes, attributes and children",
+        ["--repair", "x64"], {"pf/modules.xml": crlf(
+            "<Modules>", mod(FW), "\t" + WHOLE, "</Modules>")},
+        {"pf/modules.xml": written("<Modules>", mod(FW), "</Modules>"),
+         OLD: crlf("<Modules>", mod(FW), "\t" + WHOLE, "</Modules>")},
+        stdout=Out(("removed: line 3: " + WHOLE,))))
 
 # --product-dir in the framework's folder would take its modules.
 add(untouched("--product-dir: in the framework's folder is refused",
