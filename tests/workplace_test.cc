@@ -93,6 +93,16 @@ TEST(Workplace, DecidedFromTheCommandLine) {
        "C:\\Program Files (x86)\\TOLVARToF\\", "TOLVARToF"},
       {{"--repair", "x64"}, true, kExitOk,
        "C:\\Program Files\\OpenNI\\Data\\modules.xml", nullptr, ""},
+      // On 32-bit Windows only the 32-bit framework runs: checking a
+      // registry for the 64-bit one would skip every module.
+      {{"--check", "x64"}, false, kExitUsage,
+       "no 64-bit framework runs on 32-bit Windows", nullptr, ""},
+      {{"--list", "X86"}, false, kExitUsage,
+       "no 64-bit framework runs on 32-bit Windows", nullptr, ""},
+      {{"--check", "x64"}, true, kExitOk,
+       "C:\\Program Files\\OpenNI\\Data\\modules.xml", nullptr, ""},
+      {{"--check", "x86"}, false, kExitOk,
+       "C:\\Program Files\\OpenNI\\Data\\modules.xml", nullptr, ""},
   };
   for (const Case& c : cases) {
     std::vector<const char*> argv = {"modreg"};

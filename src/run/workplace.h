@@ -67,7 +67,9 @@ struct Workplace {
 
 // Decides where a run of |options| (a registration, an unregistration,
 // --list or --check, with the arguments it takes) works. |is_wow64| is
-// asked only when ARCH is "x86". Returns kExitOk, or the status of a
+// asked only when ARCH is "x86", or names the 64-bit framework for --list
+// or --check: on 32-bit Windows (not WOW64) no 64-bit framework runs,
+// and those are refused. Returns kExitOk, or the status of a
 // refusal with |error| set: a mask that is not a 32-bit decimal number
 // (read before anything else), a framework folder that is unknown or not
 // absolute, a --product-dir refused, or a path longer than the loader

@@ -2042,3 +2042,31 @@ extend([
                  r"( \(/.*\))?: it is a link; the registry is unchanged$",),),
         modes=("native",)),  # symbolic links are the POSIX build's concern
 ])
+
+# ---- 32-bit Windows --------------------------------------------------------
+# No 64-bit framework runs there: --check and --list of another ARCH than
+# x86 say so once, status 2, rather than skipping every module. The cases
+# above that check or list for the 64-bit framework run on 64-bit prefixes.
+def _checks_64(case):
+    for step in case.steps:
+        for mode in ("--check", "--list"):
+            if mode in step.args:
+                rest = step.args[step.args.index(mode) + 1:]
+                if rest and rest[0] != "x86":
+                    return True
+    return False
+
+
+for _case in CASES:
+    if _checks_64(_case):
+        _case.arches = tuple(a for a in _case.arches if a != "32")
+NO_64 = (r"^modreg: ARCH \"%s\" names the 64-bit framework, and no 64-bit "
+         r"framework runs on 32-bit Windows: ARCH x86 names the one there$")
+extend([
+    untouched("32-bit Windows: --check x64 is refused once", ["--check", "x64"],
+              2, stderr=((NO_64 % "x64",),),
+              arches=("32",)),
+    untouched("32-bit Windows: --list of another word than x86 too",
+              ["--list", "X86"], 2, stderr=((NO_64 % "X86",),),
+              arches=("32",)),
+])
