@@ -1,6 +1,7 @@
 #!/bin/bash
 # Release checks. Two builds of one commit, from `git archive` in two
-# folders whose paths differ in length, give the same modreg.exe and zip.
+# folders whose paths differ in length, give the same modreg.exe and zip,
+# whose SHA256SUMS describes every file it holds, signed or not.
 # The notices are what scripts/notices.sh writes, and the README names the
 # toolchain's versions. A zip made through the signing hook, with a
 # throwaway CA, code-signing certificate and timestamp authority (served on
@@ -37,6 +38,17 @@ for f in modreg.exe "$zip"; do
     fail "$f differs between two builds of one commit"
   echo "release: $sum, in both builds"
 done
+
+# SHA256SUMS describes the zip as released: every other file, once.
+sums_check() {  # ZIP: unzipped, its SHA256SUMS checked and complete
+  local dir=$tmp/sums.$RANDOM
+  mkdir "$dir" && python3 -m zipfile -e "$1" "$dir" &&
+    (cd "$dir/modreg-$ver-win32" && sha256sum --quiet -c SHA256SUMS &&
+     [ "$(find . -type f ! -name SHA256SUMS | wc -l)" = "$(wc -l <SHA256SUMS)" ])
+}
+sums_check "$a/build/windows/$zip" ||
+  fail "the zip's SHA256SUMS does not describe every file it holds"
+echo "release: SHA256SUMS describes every file of the zip"
 
 # A Debian update of the toolchain changes what a release is built with,
 # not whether this commit is sound: said, and for the maintainer to
@@ -107,6 +119,8 @@ python3 -c 'import sys, zipfile; sys.stdout.buffer.write(
   zipfile.ZipFile(sys.argv[1]).read(sys.argv[2]))' \
   "$a/build/windows/$zip" "modreg-$ver-win32/modreg.exe" >signed.exe
 unsigned=$a/build/windows/modreg.exe
+sums_check "$a/build/windows/$zip" ||
+  fail "the signed zip's SHA256SUMS does not describe its signed modreg.exe"
 
 verify() {  # FILE [CA]: osslsigncode's verdict, its report in FILE.log
   osslsigncode verify -CAfile "${2:-ca.pem}" -TSA-CAfile "${2:-ca.pem}" \
