@@ -57,13 +57,12 @@ try_files = {"try/%s/%s" % (arch, name) for arch in ("x86", "x64")
              for name in ("modules.xml", "modules/SensorModule.dll",
                           "modules/libskelvia_ni.dll",
                           "modules/data/skelvia.ini")}
-kit = {"modreg.exe", "README.md", "LICENSE", "THIRD_PARTY_NOTICES.txt",
-       "examples/nsis/modreg.nsh", "examples/nsis/setup.nsi",
-       "examples/wix/product.wxs", "docs/design.md", "docs/testing.md",
-       "docs/performance.md", "docs/releasing.md", "docs/installers.md",
+kit = {"modreg.exe", "KIT.md", "LICENSE", "THIRD_PARTY_NOTICES.txt",
+       "SHA256SUMS", "examples/nsis/modreg.nsh", "examples/nsis/setup.nsi",
+       "examples/wix/product.wxs", "docs/reference.md", "docs/installers.md",
        "docs/support.md", "scripts/sign.sh"} | try_files
 other = {n for n in names - kit
-         if not n.startswith(("examples/", "docs/"))}
+         if not n.startswith("examples/")}
 if kit - names or other:
     sys.exit("the zip lacks %s, holds %s too" % (sorted(kit - names),
                                                    sorted(other)))

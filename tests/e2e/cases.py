@@ -872,7 +872,8 @@ _ROOT = os.path.dirname(os.path.dirname(os.path.dirname(os.path.abspath(
     __file__))))
 with open(os.path.join(_ROOT, "CMakeLists.txt")) as _f:
     VERSION = re.search(r"project\(modreg VERSION (\S+)", _f.read()).group(1)
-with open(os.path.join(_ROOT, "README.md")) as _f:  # the help as shown there
+# The help as the reference shows it.
+with open(os.path.join(_ROOT, "docs", "reference.md")) as _f:
     _README = _f.read()
 HELP = re.search(r"```\n(usage: modreg .*?)```", _README, re.S).group(1)
 
@@ -1651,11 +1652,12 @@ extend([
                  r"a file, and cannot be removed as itself$",),),
         modes=("win64", "win32")),
 ])
-# The usage error README shows, where it shows one, as the tool prints it.
+# The usage error the reference shows, where it shows one, as the tool
+# prints it.
 USAGE_SHOWN = re.search(r"```\n(modreg: --unregister needs MASK; .*)\n```",
                         _README)
 if USAGE_SHOWN:
-    add(untouched("usage: the line README shows", ["--unregister", "x64"], 2,
+    add(untouched("usage: the line the reference shows", ["--unregister", "x64"], 2,
                   stderr=(("^%s$" % esc(USAGE_SHOWN.group(1)),),)))
 
 # On a 64-bit system each framework finds its own copy of a file of the

@@ -1,7 +1,8 @@
 #!/bin/bash
 # Release checks. Two builds of one commit, from `git archive` in two
 # folders whose paths differ in length, give the same modreg.exe and zip,
-# whose SHA256SUMS describes every file it holds, signed or not.
+# whose SHA256SUMS describes every file it holds, signed or not, and
+# whose docs name no file it lacks (kit_links.py).
 # The notices are what scripts/notices.sh writes, and the README names the
 # toolchain's versions. A zip made through the signing hook, with a
 # throwaway CA, code-signing certificate and timestamp authority (served on
@@ -49,6 +50,11 @@ sums_check() {  # ZIP: unzipped, its SHA256SUMS checked and complete
 sums_check "$a/build/windows/$zip" ||
   fail "the zip's SHA256SUMS does not describe every file it holds"
 echo "release: SHA256SUMS describes every file of the zip"
+# The zip is enough on its own: none of its docs names a file it lacks.
+mkdir "$tmp/kit" && python3 -m zipfile -e "$a/build/windows/$zip" "$tmp/kit" &&
+  python3 "$PWD/tests/release/kit_links.py" "$tmp/kit/modreg-$ver-win32" ||
+  fail "the zip's docs name files it lacks"
+echo "release: the zip's docs name no file it lacks"
 
 # A Debian update of the toolchain changes what a release is built with,
 # not whether this commit is sound: said, and for the maintainer to
