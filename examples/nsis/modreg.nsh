@@ -69,6 +69,7 @@
 !define MODREG_NSH
 
 !include "LogicLib.nsh"
+!include "FileFunc.nsh"
 
 !ifndef MODREG_EXE
   !define MODREG_EXE "$INSTDIR\modreg.exe"
@@ -81,40 +82,51 @@
 ; modreg.exe runs in $TEMP, not in the product's folder: a console
 ; program's helpers may keep its working folder busy for a moment after
 ; it exits, and the folder must stay removable. BACK is 1 to go back to
-; the output folder before, 0 to stay in $TEMP.
-!macro _ModregRun ARGS LOG BACK
+; the output folder before, 0 to stay in $TEMP. Leaves on the stack the
+; status, or "error" when EXE could not be started, which it writes to
+; LOG and to the details list.
+!macro _ModregExec EXE ARGS LOG BACK
   Push $0
   Push $1
   StrCpy $1 $OUTDIR
   SetOutPath "$TEMP"
   DetailPrint 'modreg.exe ${ARGS} (log: ${LOG})'
-  nsExec::ExecToLog '"${MODREG_EXE}" --verbose --log "${LOG}" ${ARGS}'
+  nsExec::ExecToLog '"${EXE}" --verbose --log "${LOG}" ${ARGS}'
   Pop $0                    ; the status, or "error" when it did not start
   ${If} ${BACK} == 1
   ${AndIf} $1 != ""
     SetOutPath $1           ; back to the installer's output folder
   ${EndIf}
   ${If} $0 == "error"
-    DetailPrint "modreg.exe could not be started: ${MODREG_EXE}"
+    DetailPrint "modreg.exe could not be started: ${EXE}"
     ClearErrors
     FileOpen $1 "${LOG}" a
     ${IfNot} ${Errors}
       FileSeek $1 0 END
-      FileWrite $1 "modreg.exe could not be started: ${MODREG_EXE} ${ARGS}$\r$\n"
+      FileWrite $1 "modreg.exe could not be started: ${EXE} ${ARGS}$\r$\n"
       FileClose $1
     ${EndIf}
+  ${ElseIf} $0 != "0"
+    DetailPrint "modreg.exe ${ARGS} failed: status $0 (log: ${LOG})"
+  ${EndIf}
+  Pop $1
+  Exch $0                   ; $0 as before, the status on the stack
+!macroend
+
+; Runs MODREG_EXE; a status other than 0 becomes the installer's exit
+; code (MODREG_NOT_STARTED when it did not start), and aborts.
+!macro _ModregRun ARGS LOG BACK
+  !insertmacro _ModregExec "${MODREG_EXE}" '${ARGS}' '${LOG}' ${BACK}
+  Exch $0
+  ${If} $0 == "error"
     SetErrorLevel ${MODREG_NOT_STARTED}
-    Pop $1
     Pop $0
     Abort "modreg.exe could not be started"
   ${ElseIf} $0 != "0"
-    DetailPrint "modreg.exe ${ARGS} failed: status $0 (log: ${LOG})"
     SetErrorLevel $0
-    Pop $1
     Pop $0
     Abort "modreg.exe ${ARGS} failed"
   ${EndIf}
-  Pop $1
   Pop $0
 !macroend
 
@@ -136,6 +148,77 @@
 ; moves to another folder.
 !macro ModregUnregisterFrom ARCH MASK DIR LOG
   !insertmacro _ModregRun '--strict --unregister --openni-env $\"--product-dir=${DIR}$\" ${ARCH} ${MASK}' '${LOG}' 1
+!macroend
+
+; Registers again the modules of the folder DIR with DIR's own modreg.exe:
+; run it in .onInstFailed to undo ModregUnregisterFrom, when the install
+; into another folder failed. It never aborts: a failure is in LOG and in
+; the details list.
+!macro ModregRegisterAgain ARCH MASK DIR LOG
+  !insertmacro _ModregExec "${DIR}\modreg.exe" '--strict --openni-env $\"--product-dir=${DIR}$\" ${ARCH} ${MASK}' '${LOG}' 1
+  Exch $0
+  Pop $0                    ; the status: in LOG already
+!macroend
+
+; ---- The earlier version's files, kept until the registration succeeded
+; FILE is a path in the product folder DIR ("data\skelvia.ini"); its kept
+; copy is DIR\.previous\FILE. Give each of the product's files to each
+; macro, from one list (setup.nsi: ProductFiles).
+
+; Removes the folders of DIR\.previous\FILE that are empty, from FILE's up
+; to DIR\.previous itself.
+!macro _ModregPruneKept DIR FILE
+  Push $0
+  ${GetParent} "${DIR}\.previous\${FILE}" $0
+  ${Do}
+    RMDir $0                ; only when empty
+    ${If} $0 == "${DIR}\.previous"
+    ${OrIf} $0 == ""
+      ${Break}
+    ${EndIf}
+    ${GetParent} $0 $0
+  ${Loop}
+  Pop $0
+!macroend
+
+; Moves DIR\FILE, the earlier version's, to DIR\.previous\FILE (a hidden
+; folder): run it before the File commands. A copy that a run which did
+; not finish kept already stays, the file beside it goes. A file that
+; cannot be moved aborts the install before anything is replaced.
+!macro ModregKeep DIR FILE
+  ${If} ${FileExists} "${DIR}\.previous\${FILE}"
+    Delete "${DIR}\${FILE}"
+  ${ElseIf} ${FileExists} "${DIR}\${FILE}"
+    Push $0
+    ${GetParent} "${DIR}\.previous\${FILE}" $0
+    CreateDirectory $0
+    Pop $0
+    SetFileAttributes "${DIR}\.previous" HIDDEN
+    ClearErrors
+    Rename "${DIR}\${FILE}" "${DIR}\.previous\${FILE}"
+    ${If} ${Errors}
+      DetailPrint "cannot keep ${DIR}\${FILE} in ${DIR}\.previous"
+      Abort "cannot keep ${DIR}\${FILE}"
+    ${EndIf}
+  ${EndIf}
+!macroend
+
+; Puts the kept DIR\.previous\FILE back in place of DIR\FILE, and
+; deletes DIR\FILE when none was kept (it was new): run it in
+; .onInstFailed. A copy that cannot go back stays kept.
+!macro ModregPutBack DIR FILE
+  Delete "${DIR}\${FILE}"
+  ${If} ${FileExists} "${DIR}\.previous\${FILE}"
+    Rename "${DIR}\.previous\${FILE}" "${DIR}\${FILE}"
+  ${EndIf}
+  !insertmacro _ModregPruneKept "${DIR}" "${FILE}"
+!macroend
+
+; Deletes the kept copy DIR\.previous\FILE: run it once the registration
+; has succeeded, and at uninstall.
+!macro ModregDropKept DIR FILE
+  Delete "${DIR}\.previous\${FILE}"
+  !insertmacro _ModregPruneKept "${DIR}" "${FILE}"
 !macroend
 
 !endif
