@@ -12,7 +12,7 @@
 ;   SectionEnd                               ; ... then the registration
 ;
 ;   Section "Uninstall"                      ; the registration first ...
-;     !insertmacro ModregUnregister x86 5 "$TEMP\product-uninstall.log"
+;     !insertmacro ModregUnregister x86 5 "$TEMP\product-x86-uninstall.log"
 ;     Delete "$INSTDIR\modreg.exe"           ; ... then the files
 ;     Delete "$INSTDIR\SensorModule.dll"
 ;     Delete "$INSTDIR\modreg.log"
@@ -38,7 +38,7 @@
 ; the macro writes so to LOG and to the details list, sets the exit code
 ; to MODREG_NOT_STARTED (127 unless defined before the !include) and
 ; aborts. In the installer, Abort runs .onInstFailed, where the product
-; removes what it installed.
+; puts back what it replaced and removes what it added.
 ;
 ; Both run modreg.exe with --strict: an ARCH or MASK it would read
 ; otherwise than written is refused (status 2), and after a registration
@@ -51,7 +51,29 @@
 ;
 ; ModregUnregisterFrom ARCH MASK DIR LOG removes the entries of a folder
 ; the product was installed in before (setup.nsi: when the user installs
-; into another folder than the remembered one).
+; into another folder than the remembered one); should the install fail
+; after it, ModregRegisterAgain ARCH MASK DIR LOG, in .onInstFailed,
+; registers that folder's modules again with its own modreg.exe.
+;
+; So that a failed upgrade or repair leaves the earlier version working,
+; its files are kept until the registration has succeeded: ModregKeep DIR
+; FILE, before the File commands, moves DIR\FILE into the hidden folder
+; DIR\.previous; ModregDropKept DIR FILE, after ModregRegister, deletes the
+; kept copy; ModregPutBack DIR FILE, in .onInstFailed, puts it back in
+; place of the new file (a file of a first install is deleted). Give
+; each of the product's files to each, from one list:
+;
+;   !macro ProductFiles EACH DIR
+;     !insertmacro ${EACH} "${DIR}" "modreg.exe"
+;     !insertmacro ${EACH} "${DIR}" "SensorModule.dll"
+;   !macroend
+;   ...
+;     !insertmacro ProductFiles ModregKeep "$INSTDIR"     ; before File
+;     !insertmacro ProductFiles ModregDropKept "$INSTDIR" ; after Register
+;   ...
+;   Function .onInstFailed
+;     !insertmacro ProductFiles ModregPutBack "$INSTDIR"
+;   FunctionEnd
 ;
 ; ModregUnregister leaves the output folder (the working folder) at
 ; $TEMP, so that the uninstaller can remove $INSTDIR afterwards; with

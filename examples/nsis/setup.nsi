@@ -21,6 +21,13 @@
 ; registers again (modreg.exe drops the older version's entries) and
 ; rewrites the uninstall entry with the new version.
 ;
+; A failure leaves the product as it was. The files an install replaces
+; wait in the hidden $INSTDIR\.previous until the registration has
+; succeeded; when it fails they go back (a first install's files go), and
+; a move registers the remembered folder again. The failed run is in the
+; product folder's modreg.log, or, when no product stays in the folder
+; installed into, in $TEMP\haldetof-x86-install.log.
+;
 ; Signing: with MODREG_SIGN_PKCS12 set in makensis's environment (the
 ; signing hook of modreg's docs/releasing.md, the same variables as for
 ; the zip's modreg.exe), makensis signs the uninstaller it embeds
