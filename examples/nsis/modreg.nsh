@@ -204,20 +204,25 @@
 !macroend
 
 ; Moves DIR\FILE, the earlier version's, to DIR\.previous\FILE (a hidden
-; folder): run it before the File commands. A copy that a run which did
-; not finish kept already stays, the file beside it goes. A file that
-; cannot be moved aborts the install before anything is replaced.
+; folder), or, when there is none, notes so in DIR\.previous\FILE.absent:
+; run it before the File commands. What a run that did not finish kept
+; stays kept. A file that cannot be kept aborts the install before any
+; is replaced; ModregPutBack then leaves the files not reached alone.
 !macro ModregKeep DIR FILE
-  ${If} ${FileExists} "${DIR}\.previous\${FILE}"
-    Delete "${DIR}\${FILE}"
-  ${ElseIf} ${FileExists} "${DIR}\${FILE}"
+  ${IfNot} ${FileExists} "${DIR}\.previous\${FILE}"
+  ${AndIfNot} ${FileExists} "${DIR}\.previous\${FILE}.absent"
     Push $0
     ${GetParent} "${DIR}\.previous\${FILE}" $0
     CreateDirectory $0
-    Pop $0
     SetFileAttributes "${DIR}\.previous" HIDDEN
     ClearErrors
-    Rename "${DIR}\${FILE}" "${DIR}\.previous\${FILE}"
+    ${If} ${FileExists} "${DIR}\${FILE}"
+      Rename "${DIR}\${FILE}" "${DIR}\.previous\${FILE}"
+    ${Else}
+      FileOpen $0 "${DIR}\.previous\${FILE}.absent" w
+      FileClose $0
+    ${EndIf}
+    Pop $0
     ${If} ${Errors}
       DetailPrint "cannot keep ${DIR}\${FILE} in ${DIR}\.previous"
       Abort "cannot keep ${DIR}\${FILE}"
@@ -225,21 +230,25 @@
   ${EndIf}
 !macroend
 
-; Puts the kept DIR\.previous\FILE back in place of DIR\FILE, and
-; deletes DIR\FILE when none was kept (it was new): run it in
-; .onInstFailed. A copy that cannot go back stays kept.
+; Puts the kept DIR\.previous\FILE back in place of DIR\FILE, or deletes
+; DIR\FILE when there was none before: run it in .onInstFailed. A copy
+; that cannot go back stays kept; a file ModregKeep did not reach stays.
 !macro ModregPutBack DIR FILE
-  Delete "${DIR}\${FILE}"
   ${If} ${FileExists} "${DIR}\.previous\${FILE}"
+    Delete "${DIR}\${FILE}"
     Rename "${DIR}\.previous\${FILE}" "${DIR}\${FILE}"
+  ${ElseIf} ${FileExists} "${DIR}\.previous\${FILE}.absent"
+    Delete "${DIR}\${FILE}"
+    Delete "${DIR}\.previous\${FILE}.absent"
   ${EndIf}
   !insertmacro _ModregPruneKept "${DIR}" "${FILE}"
 !macroend
 
-; Deletes the kept copy DIR\.previous\FILE: run it once the registration
-; has succeeded, and at uninstall.
+; Deletes what ModregKeep kept of FILE: run it once the registration has
+; succeeded, and at uninstall.
 !macro ModregDropKept DIR FILE
   Delete "${DIR}\.previous\${FILE}"
+  Delete "${DIR}\.previous\${FILE}.absent"
   !insertmacro _ModregPruneKept "${DIR}" "${FILE}"
 !macroend
 

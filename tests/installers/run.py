@@ -440,6 +440,31 @@ def not_started(exe, out, wine, drive_c):
 
 # ---- NSIS: a failure over the installed product ---------------------------
 
+def hold_open(wine, out, path):
+    """Starts a program that keeps |path| open for some seconds, as cmd's
+    input, with deletes not shared (it can be neither renamed nor
+    deleted); returns it once it does."""
+    ready = os.path.join(out, 'held')
+    if os.path.exists(ready):
+        os.remove(ready)
+    for name, text in (('hold.bat', 'cmd /c C:\\installers\\held.bat <"%s"'
+                        % path),
+                       ('held.bat', '@echo off\r\necho.>C:\\installers\\held'
+                        '\r\nping -n 11 127.0.0.1 >nul')):
+        with open(os.path.join(out, name), 'wb') as f:
+            f.write(text.encode() + b'\r\n')
+    holder = subprocess.Popen(['wine', 'cmd', '/c', 'C:\\installers\\hold.bat'],
+                              env=wine.env, stdin=subprocess.DEVNULL,
+                              stdout=subprocess.DEVNULL,
+                              stderr=subprocess.DEVNULL)
+    deadline = time.monotonic() + 60
+    while not os.path.exists(ready):
+        if time.monotonic() > deadline or holder.poll() is not None:
+            raise RuntimeError('could not keep %s open' % path)
+        time.sleep(0.1)
+    return holder
+
+
 def run_nsis_kept(exe, out, wine, drive_c, results):
     """Version 1.0.0 installed, then failures over it, each of which must
     leave it working: its files byte for byte (modreg.exe, the modules,
@@ -527,18 +552,29 @@ def run_nsis_kept(exe, out, wine, drive_c, results):
     results.check('nsis: kept: install %s (status %d, %.1f s)' % (
         older, status, seconds), problems)
     # Each with the status its last run in the product folder's log ends
-    # with: the failed run, or (the move) the registration again.
-    for name, args, registry, fails, logged in (
+    # with (the failed run, or the move's registration again; None: no
+    # run), and the product's file another program keeps open, if any.
+    for name, args, registry, fails, logged, held in (
             ('upgrade to %s whose libskelvia_ni.dll is not a DLL' % higher,
-             [higher], REGISTERED, 8, 8),
+             [higher], REGISTERED, 8, 8, None),
             ('the same into another folder, %s' % moved_to,
-             [higher] + ('/D=' + moved_to).split(' '), REGISTERED, 8, 0),
-            ('repair over a malformed registry', [older], MALFORMED, 4, 4)):
+             [higher] + ('/D=' + moved_to).split(' '), REGISTERED, 8, 0,
+             None),
+            ('repair over a malformed registry', [older], MALFORMED, 4, 4,
+             None),
+            # It cannot be kept: NSIS's abort before any file is replaced.
+            ('repair while SensorModule.dll is in use', [older], REGISTERED,
+             2, None, 'SensorModule.dll')):
         lay_out(registry)
+        holder = held and hold_open(wine, out, PRODUCT + '\\' + held)
         status, seconds = install(*args)
+        if holder:
+            holder.wait(timeout=120)
         problems = [] if status == fails else [
             'status %d, not %d' % (status, fails)]
-        problems += kept_problems(want, registry) + log_ends(PRODUCT, logged)
+        problems += kept_problems(want, registry)
+        if logged is not None:
+            problems += log_ends(PRODUCT, logged)
         results.check('nsis: kept: %s (status %d, %.1f s)' % (
             name, status, seconds), problems)
     lay_out(REGISTERED)
