@@ -167,8 +167,9 @@ SectionEnd
 ; earlier version's files go back in place and the new ones go, then the
 ; remembered folder's entries come back when a move had taken them out.
 ; Over the installed product (a repair, an upgrade) its folder and log
-; stay, the log holding the failed run; a first install leaves no folder,
-; and its log goes to the temporary folder.
+; stay, the log holding the failed run; an install into another folder (a
+; first one, a move) leaves no folder there, and its log goes to the
+; temporary folder.
 Function .onInstFailed
   SetOutPath "$TEMP"               ; a working folder cannot be removed
   !insertmacro ProductFiles ModregPutBack "$INSTDIR"
