@@ -60,8 +60,8 @@
 ; FILE, before the File commands, moves DIR\FILE into the hidden folder
 ; DIR\.previous; ModregDropKept DIR FILE, after ModregRegister, deletes the
 ; kept copy; ModregPutBack DIR FILE, in .onInstFailed, puts it back in
-; place of the new file (a file of a first install is deleted). Give
-; each of the product's files to each, from one list:
+; place of the new file (a file that was not there before is deleted).
+; Give each of the product's files to each, from one list:
 ;
 ;   !macro ProductFiles EACH DIR
 ;     !insertmacro ${EACH} "${DIR}" "modreg.exe"
