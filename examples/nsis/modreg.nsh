@@ -12,7 +12,7 @@
 ;   SectionEnd                               ; ... then the registration
 ;
 ;   Section "Uninstall"                      ; the registration first ...
-;     !insertmacro ModregUnregister x86 5 "$TEMP\product-uninstall.log"
+;     !insertmacro ModregUnregister x86 5 "$TEMP\product-x86-uninstall.log"
 ;     Delete "$INSTDIR\modreg.exe"           ; ... then the files
 ;     Delete "$INSTDIR\SensorModule.dll"
 ;     Delete "$INSTDIR\modreg.log"
@@ -38,7 +38,7 @@
 ; the macro writes so to LOG and to the details list, sets the exit code
 ; to MODREG_NOT_STARTED (127 unless defined before the !include) and
 ; aborts. In the installer, Abort runs .onInstFailed, where the product
-; removes what it installed.
+; puts back what it replaced and removes what it added.
 ;
 ; Both run modreg.exe with --strict: an ARCH or MASK it would read
 ; otherwise than written is refused (status 2), and after a registration
@@ -51,7 +51,29 @@
 ;
 ; ModregUnregisterFrom ARCH MASK DIR LOG removes the entries of a folder
 ; the product was installed in before (setup.nsi: when the user installs
-; into another folder than the remembered one).
+; into another folder than the remembered one); should the install fail
+; after it, ModregRegisterAgain ARCH MASK DIR LOG, in .onInstFailed,
+; registers that folder's modules again with its own modreg.exe.
+;
+; So that a failed upgrade or repair leaves the earlier version working,
+; its files are kept until the registration has succeeded: ModregKeep DIR
+; FILE, before the File commands, moves DIR\FILE into the hidden folder
+; DIR\.previous; ModregDropKept DIR FILE, after ModregRegister, deletes the
+; kept copy; ModregPutBack DIR FILE, in .onInstFailed, puts it back in
+; place of the new file (a file that was not there before is deleted).
+; Give each of the product's files to each, from one list:
+;
+;   !macro ProductFiles EACH DIR
+;     !insertmacro ${EACH} "${DIR}" "modreg.exe"
+;     !insertmacro ${EACH} "${DIR}" "SensorModule.dll"
+;   !macroend
+;   ...
+;     !insertmacro ProductFiles ModregKeep "$INSTDIR"     ; before File
+;     !insertmacro ProductFiles ModregDropKept "$INSTDIR" ; after Register
+;   ...
+;   Function .onInstFailed
+;     !insertmacro ProductFiles ModregPutBack "$INSTDIR"
+;   FunctionEnd
 ;
 ; ModregUnregister leaves the output folder (the working folder) at
 ; $TEMP, so that the uninstaller can remove $INSTDIR afterwards; with
@@ -69,6 +91,7 @@
 !define MODREG_NSH
 
 !include "LogicLib.nsh"
+!include "FileFunc.nsh"
 
 !ifndef MODREG_EXE
   !define MODREG_EXE "$INSTDIR\modreg.exe"
@@ -81,40 +104,51 @@
 ; modreg.exe runs in $TEMP, not in the product's folder: a console
 ; program's helpers may keep its working folder busy for a moment after
 ; it exits, and the folder must stay removable. BACK is 1 to go back to
-; the output folder before, 0 to stay in $TEMP.
-!macro _ModregRun ARGS LOG BACK
+; the output folder before, 0 to stay in $TEMP. Leaves on the stack the
+; status, or "error" when EXE could not be started, which it writes to
+; LOG and to the details list.
+!macro _ModregExec EXE ARGS LOG BACK
   Push $0
   Push $1
   StrCpy $1 $OUTDIR
   SetOutPath "$TEMP"
   DetailPrint 'modreg.exe ${ARGS} (log: ${LOG})'
-  nsExec::ExecToLog '"${MODREG_EXE}" --verbose --log "${LOG}" ${ARGS}'
+  nsExec::ExecToLog '"${EXE}" --verbose --log "${LOG}" ${ARGS}'
   Pop $0                    ; the status, or "error" when it did not start
   ${If} ${BACK} == 1
   ${AndIf} $1 != ""
     SetOutPath $1           ; back to the installer's output folder
   ${EndIf}
   ${If} $0 == "error"
-    DetailPrint "modreg.exe could not be started: ${MODREG_EXE}"
+    DetailPrint "modreg.exe could not be started: ${EXE}"
     ClearErrors
     FileOpen $1 "${LOG}" a
     ${IfNot} ${Errors}
       FileSeek $1 0 END
-      FileWrite $1 "modreg.exe could not be started: ${MODREG_EXE} ${ARGS}$\r$\n"
+      FileWrite $1 "modreg.exe could not be started: ${EXE} ${ARGS}$\r$\n"
       FileClose $1
     ${EndIf}
+  ${ElseIf} $0 != "0"
+    DetailPrint "modreg.exe ${ARGS} failed: status $0 (log: ${LOG})"
+  ${EndIf}
+  Pop $1
+  Exch $0                   ; $0 as before, the status on the stack
+!macroend
+
+; Runs MODREG_EXE; a status other than 0 becomes the installer's exit
+; code (MODREG_NOT_STARTED when it did not start), and aborts.
+!macro _ModregRun ARGS LOG BACK
+  !insertmacro _ModregExec "${MODREG_EXE}" '${ARGS}' '${LOG}' ${BACK}
+  Exch $0
+  ${If} $0 == "error"
     SetErrorLevel ${MODREG_NOT_STARTED}
-    Pop $1
     Pop $0
     Abort "modreg.exe could not be started"
   ${ElseIf} $0 != "0"
-    DetailPrint "modreg.exe ${ARGS} failed: status $0 (log: ${LOG})"
     SetErrorLevel $0
-    Pop $1
     Pop $0
     Abort "modreg.exe ${ARGS} failed"
   ${EndIf}
-  Pop $1
   Pop $0
 !macroend
 
@@ -136,6 +170,86 @@
 ; moves to another folder.
 !macro ModregUnregisterFrom ARCH MASK DIR LOG
   !insertmacro _ModregRun '--strict --unregister --openni-env $\"--product-dir=${DIR}$\" ${ARCH} ${MASK}' '${LOG}' 1
+!macroend
+
+; Registers again the modules of the folder DIR with DIR's own modreg.exe:
+; run it in .onInstFailed to undo ModregUnregisterFrom, when the install
+; into another folder failed. It never aborts: a failure is in LOG and in
+; the details list.
+!macro ModregRegisterAgain ARCH MASK DIR LOG
+  !insertmacro _ModregExec "${DIR}\modreg.exe" '--strict --openni-env $\"--product-dir=${DIR}$\" ${ARCH} ${MASK}' '${LOG}' 1
+  Exch $0
+  Pop $0                    ; the status: in LOG already
+!macroend
+
+; ---- The earlier version's files, kept until the registration succeeded
+; FILE is a path in the product folder DIR ("data\skelvia.ini"); its kept
+; copy is DIR\.previous\FILE. Give each of the product's files to each
+; macro, from one list (setup.nsi: ProductFiles).
+
+; Removes the folders of DIR\.previous\FILE that are empty, from FILE's up
+; to DIR\.previous itself.
+!macro _ModregPruneKept DIR FILE
+  Push $0
+  ${GetParent} "${DIR}\.previous\${FILE}" $0
+  ${Do}
+    RMDir $0                ; only when empty
+    ${If} $0 == "${DIR}\.previous"
+    ${OrIf} $0 == ""
+      ${Break}
+    ${EndIf}
+    ${GetParent} $0 $0
+  ${Loop}
+  Pop $0
+!macroend
+
+; Moves DIR\FILE, the earlier version's, to DIR\.previous\FILE (a hidden
+; folder), or, when there is none, notes so in DIR\.previous\FILE.absent:
+; run it before the File commands. What a run that did not finish kept
+; stays kept. A file that cannot be kept aborts the install before any
+; is replaced; ModregPutBack then leaves the files not reached alone.
+!macro ModregKeep DIR FILE
+  ${IfNot} ${FileExists} "${DIR}\.previous\${FILE}"
+  ${AndIfNot} ${FileExists} "${DIR}\.previous\${FILE}.absent"
+    Push $0
+    ${GetParent} "${DIR}\.previous\${FILE}" $0
+    CreateDirectory $0
+    SetFileAttributes "${DIR}\.previous" HIDDEN
+    ClearErrors
+    ${If} ${FileExists} "${DIR}\${FILE}"
+      Rename "${DIR}\${FILE}" "${DIR}\.previous\${FILE}"
+    ${Else}
+      FileOpen $0 "${DIR}\.previous\${FILE}.absent" w
+      FileClose $0
+    ${EndIf}
+    Pop $0
+    ${If} ${Errors}
+      DetailPrint "cannot keep ${DIR}\${FILE} in ${DIR}\.previous"
+      Abort "cannot keep ${DIR}\${FILE}"
+    ${EndIf}
+  ${EndIf}
+!macroend
+
+; Puts the kept DIR\.previous\FILE back in place of DIR\FILE, or deletes
+; DIR\FILE when there was none before: run it in .onInstFailed. A copy
+; that cannot go back stays kept; a file ModregKeep did not reach stays.
+!macro ModregPutBack DIR FILE
+  ${If} ${FileExists} "${DIR}\.previous\${FILE}"
+    Delete "${DIR}\${FILE}"
+    Rename "${DIR}\.previous\${FILE}" "${DIR}\${FILE}"
+  ${ElseIf} ${FileExists} "${DIR}\.previous\${FILE}.absent"
+    Delete "${DIR}\${FILE}"
+    Delete "${DIR}\.previous\${FILE}.absent"
+  ${EndIf}
+  !insertmacro _ModregPruneKept "${DIR}" "${FILE}"
+!macroend
+
+; Deletes what ModregKeep kept of FILE: run it once the registration has
+; succeeded, and at uninstall.
+!macro ModregDropKept DIR FILE
+  Delete "${DIR}\.previous\${FILE}"
+  Delete "${DIR}\.previous\${FILE}.absent"
+  !insertmacro _ModregPruneKept "${DIR}" "${FILE}"
 !macroend
 
 !endif

@@ -21,6 +21,13 @@
 ; registers again (modreg.exe drops the older version's entries) and
 ; rewrites the uninstall entry with the new version.
 ;
+; A failure leaves the product as it was. The files an install replaces
+; wait in the hidden $INSTDIR\.previous until the registration has
+; succeeded; when it fails they go back (a first install's files go), and
+; a move registers the remembered folder again. The failed run is in the
+; product folder's modreg.log, or, when no product stays in the folder
+; installed into, in $TEMP\haldetof-x86-install.log.
+;
 ; Signing: with MODREG_SIGN_PKCS12 set in makensis's environment (the
 ; signing hook of modreg's docs/releasing.md, the same variables as for
 ; the zip's modreg.exe), makensis signs the uninstaller it embeds
@@ -59,10 +66,11 @@ Unicode true
 !define ARCH "x86"
 !define MASK "5"
 ; modreg.exe's logs: the install's in the product folder, the uninstall's
-; (and a failed install's) in the temporary folder.
+; (and that of a failed install that leaves no product folder) in the
+; temporary folder, named for the product and the framework's width.
 !define INSTALL_LOG "$INSTDIR\modreg.log"
-!define FAILED_LOG "$TEMP\haldetof-install.log"
-!define UNINSTALL_LOG "$TEMP\haldetof-uninstall.log"
+!define FAILED_LOG "$TEMP\haldetof-${ARCH}-install.log"
+!define UNINSTALL_LOG "$TEMP\haldetof-${ARCH}-uninstall.log"
 
 ; The signing hook. makensis leaves an unset variable's $%NAME% as
 ; written: what is left after taking "%MODREG_SIGN_PKCS12%" out is then
@@ -92,19 +100,39 @@ Page instfiles
 UninstPage uninstConfirm
 UninstPage instfiles
 
-; The product's files in DIR: removed at uninstall, and from the folder of
-; the install before when the product moves.
+; The product's files, each given to the macro EACH with the folder DIR:
+; modreg.nsh's ModregKeep, ModregPutBack and ModregDropKept, and
+; RemoveProductFiles. The uninstaller is not among them: the install writes
+; it once the registration has succeeded.
+!macro ProductFiles EACH DIR
+  !insertmacro ${EACH} "${DIR}" "modreg.exe"
+  !insertmacro ${EACH} "${DIR}" "SensorModule.dll"
+  !insertmacro ${EACH} "${DIR}" "libskelvia_ni.dll"
+  !insertmacro ${EACH} "${DIR}" "data\skelvia.ini"
+!macroend
+
+!macro _DeleteProductFile DIR FILE
+  Delete "${DIR}\${FILE}"
+!macroend
+
+; The product's files in DIR, and any copies kept of them: removed at
+; uninstall, and from the folder of the install before when the product
+; moves.
 !macro RemoveProductFiles DIR
-  Delete "${DIR}\modreg.exe"
-  Delete "${DIR}\SensorModule.dll"
-  Delete "${DIR}\libskelvia_ni.dll"
-  Delete "${DIR}\data\skelvia.ini"
+  !insertmacro ProductFiles _DeleteProductFile "${DIR}"
+  !insertmacro ProductFiles ModregDropKept "${DIR}"
   RMDir "${DIR}\data"
 !macroend
 
 Var PreviousDir
+Var PreviousUnregistered   ; 1 once the remembered folder's entries went
 
 Section "Device modules"
+  ; Installed before (here: a repair or an upgrade; elsewhere: a move).
+  ReadRegStr $PreviousDir HKLM "${UNINSTALL_KEY}" "InstallLocation"
+  ; The earlier version's files go to $INSTDIR\.previous until the
+  ; registration has succeeded: a failure puts them back (.onInstFailed).
+  !insertmacro ProductFiles ModregKeep "$INSTDIR"
   SetOutPath "$INSTDIR"
   File "/oname=modreg.exe" "${MODREG_SOURCE}"
   File "${MODULES}\SensorModule.dll"
@@ -114,12 +142,13 @@ Section "Device modules"
   SetOutPath "$INSTDIR"
   ; Installed into another folder before: its entries go first, or they
   ; would come before the new ones and win.
-  ReadRegStr $PreviousDir HKLM "${UNINSTALL_KEY}" "InstallLocation"
   ${If} $PreviousDir != ""
   ${AndIf} $PreviousDir != $INSTDIR
     !insertmacro ModregUnregisterFrom ${ARCH} ${MASK} "$PreviousDir" "${INSTALL_LOG}"
+    StrCpy $PreviousUnregistered 1
   ${EndIf}
   !insertmacro ModregRegister ${ARCH} ${MASK} "${INSTALL_LOG}"
+  !insertmacro ProductFiles ModregDropKept "$INSTDIR"
   ${If} $PreviousDir != ""
   ${AndIf} $PreviousDir != $INSTDIR
     !insertmacro RemoveProductFiles "$PreviousDir"
@@ -134,16 +163,25 @@ Section "Device modules"
   WriteRegStr HKLM "${UNINSTALL_KEY}" "UninstallString" '"$INSTDIR\uninstall.exe"'
 SectionEnd
 
-; The registration failed (or a file could not be written): take the
-; installed files out again, so that nothing of the product stays.
+; The registration failed (or a file could not be written or kept): the
+; earlier version's files go back in place and the new ones go, then the
+; remembered folder's entries come back when a move had taken them out.
+; Over the installed product (a repair, an upgrade) its folder and log
+; stay, the log holding the failed run; an install into another folder (a
+; first one, a move) leaves no folder there, and its log goes to the
+; temporary folder.
 Function .onInstFailed
   SetOutPath "$TEMP"               ; a working folder cannot be removed
-  Delete "${FAILED_LOG}"           ; the log outlives the product folder
-  Rename "${INSTALL_LOG}" "${FAILED_LOG}"
-  Delete "${INSTALL_LOG}"          ; should it not have moved
-  ${If} $PreviousDir != $INSTDIR   ; a repair leaves the installed product
-    !insertmacro RemoveProductFiles "$INSTDIR"
+  !insertmacro ProductFiles ModregPutBack "$INSTDIR"
+  ${If} $PreviousDir != $INSTDIR
+    Delete "${FAILED_LOG}"
+    Rename "${INSTALL_LOG}" "${FAILED_LOG}"
+    Delete "${INSTALL_LOG}"        ; should it not have moved
+    RMDir "$INSTDIR\data"
     RMDir "$INSTDIR"
+  ${EndIf}
+  ${If} $PreviousUnregistered == 1
+    !insertmacro ModregRegisterAgain ${ARCH} ${MASK} "$PreviousDir" "$PreviousDir\modreg.log"
   ${EndIf}
 FunctionEnd
 

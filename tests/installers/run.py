@@ -125,11 +125,11 @@ class Nsis:
     failures = (4,)
     check_failures = (8,)
 
-    def build(self, exe, out, version='1.0.0'):
+    def build(self, exe, out, version='1.0.0', modules=None):
         self.out = out
         target = os.path.join(out, 'haldetof-%s.exe' % version)
         subprocess.run(['makensis', '-V2', '-WX', '-DMODREG_SOURCE=' + exe,
-                        '-DMODULES=' + MODULES_DIR,
+                        '-DMODULES=' + (modules or MODULES_DIR),
                         '-DOUTFILE=' + target, '-DVERSION=' + version,
                         os.path.join(ROOT, 'examples', 'nsis', 'setup.nsi')],
                        env=UNSIGNED, check=True)
@@ -155,9 +155,9 @@ class Nsis:
     def log(self, step):
         """The log the step's run of modreg.exe appends to."""
         if step.action == 'uninstall':
-            return TEMP + '\\haldetof-uninstall.log'
-        if step.failed:    # moved out of the product folder
-            return TEMP + '\\haldetof-install.log'
+            return TEMP + '\\haldetof-x86-uninstall.log'
+        if step.failed:    # a first install's: out of the product folder
+            return TEMP + '\\haldetof-x86-install.log'
         return PRODUCT + '\\modreg.log'
 
     def log_replaced(self, step):
@@ -436,6 +436,158 @@ def not_started(exe, out, wine, drive_c):
                 'modreg.exe could not be started: %s\\absent.exe --strict '
                 '--openni-env "--product-dir=%s" x86 5' % (PRODUCT, PRODUCT),
                 ''])]
+
+
+# ---- NSIS: a failure over the installed product ---------------------------
+
+def hold_open(wine, out, path):
+    """Starts a program that keeps |path| open for some seconds, as cmd's
+    input, with deletes not shared (it can be neither renamed nor
+    deleted); returns it once it does."""
+    ready = os.path.join(out, 'held')
+    if os.path.exists(ready):
+        os.remove(ready)
+    for name, text in (('hold.bat', 'cmd /c C:\\installers\\held.bat <"%s"'
+                        % path),
+                       ('held.bat', '@echo off\r\necho.>C:\\installers\\held'
+                        '\r\nping -n 11 127.0.0.1 >nul')):
+        with open(os.path.join(out, name), 'wb') as f:
+            f.write(text.encode() + b'\r\n')
+    holder = subprocess.Popen(['wine', 'cmd', '/c', 'C:\\installers\\hold.bat'],
+                              env=wine.env, stdin=subprocess.DEVNULL,
+                              stdout=subprocess.DEVNULL,
+                              stderr=subprocess.DEVNULL)
+    deadline = time.monotonic() + 60
+    while not os.path.exists(ready):
+        if time.monotonic() > deadline or holder.poll() is not None:
+            raise RuntimeError('could not keep %s open' % path)
+        time.sleep(0.1)
+    return holder
+
+
+def run_nsis_kept(exe, out, wine, drive_c, results):
+    """Version 1.0.0 installed, then failures over it, each of which must
+    leave it working: its files byte for byte (modreg.exe, the modules,
+    uninstall.exe), its entries as it left them, modreg.exe --check clean,
+    its uninstall entry, no kept copies left. An upgrade whose module file
+    is not a DLL (--strict: 8), the same into another folder (the
+    remembered one's entries come back), a repair over a malformed
+    registry (4: the log stays in the product folder, with that run).
+    Then the uninstall."""
+    nsis = Nsis()
+    broken = os.path.join(os.path.dirname(MODULES_DIR), 'modules-broken')
+    shutil.rmtree(broken, ignore_errors=True)
+    shutil.copytree(MODULES_DIR, broken)
+    with open(os.path.join(broken, 'libskelvia_ni.dll'), 'wb') as f:
+        f.write(b'not a module\r\n')
+    older = version_info(exe)[0]['FileVersion']
+    at = max(i for i, c in enumerate(older) if c in '012345678')
+    higher = older[:at] + str(int(older[at]) + 1) + older[at + 1:]
+    newer = os.path.join(out, 'kept', 'modreg.exe')
+    os.makedirs(os.path.dirname(newer), exist_ok=True)
+    with_version(exe, newer, higher)
+    nsis.build(exe, out, older)
+    nsis.build(newer, out, higher, broken)
+    data_dir = host_path(drive_c, PF86 + '\\OpenNI\\Data')
+    moved_to = MOVED['nsis']
+
+    def lay_out(registry):
+        # With the framework's own modules there, --check has nothing to
+        # say of a registry whose entries all load.
+        put(data_dir, registry)
+        bin_dir = host_path(drive_c, PF86 + '\\OpenNI\\Bin')
+        os.makedirs(bin_dir)
+        for line in FRAMEWORK:
+            shutil.copyfile(os.path.join(MODULES_DIR, 'SensorModule.dll'),
+                            os.path.join(bin_dir, re.search(
+                                r'Bin\\(\w+\.dll)', line).group(1)))
+
+    def files(folder):
+        return {name: read(host_path(drive_c, folder + '\\' + name))
+                for name in ('modreg.exe', 'uninstall.exe') + PRODUCT_FILES}
+
+    def install(*args):
+        began = time.monotonic()
+        status = quiet(['wine', 'C:\\installers\\haldetof-%s.exe' % args[0],
+                        '/S'] + list(args[1:]), wine.env).returncode
+        return status, time.monotonic() - began
+
+    def log_ends(folder, status):
+        lines = (read(host_path(drive_c, folder + '\\modreg.log')) or
+                 b'').decode('latin-1').split('\r\n')
+        return [] if lines[-2:] == ['status: %d' % status, ''] else [
+            '%s\\modreg.log ends %r, not with status %d' % (
+                folder, lines[-2:], status)]
+
+    def kept_problems(want_files, registry):
+        problems = []
+        found = files(PRODUCT)
+        for name, data in want_files.items():
+            if found[name] != data:
+                problems.append('%s is not 1.0.0\'s' % name)
+        for folder in (PRODUCT + '\\.previous', moved_to):
+            if os.path.exists(host_path(drive_c, folder)):
+                problems.append('%s left behind' % folder)
+        after = read(os.path.join(data_dir, 'modules.xml'))
+        if after != registry:
+            problems.append('registry %r, expected %r' % (after, registry))
+        if registry is not MALFORMED:
+            done = subprocess.run(
+                ['wine', DETECT_EXE, '--check', '--openni-env', 'x86'],
+                env=wine.env, stdin=subprocess.DEVNULL, capture_output=True,
+                timeout=120)
+            if done.returncode != 0 or done.stdout or done.stderr:
+                problems.append('--check: status %d, %r' % (
+                    done.returncode, done.stdout + done.stderr))
+        return problems + installed_problems(wine, drive_c, older)
+
+    shutil.rmtree(host_path(drive_c, PRODUCT), ignore_errors=True)
+    lay_out(BEFORE)
+    status, seconds = install(older)
+    problems = [] if status == 0 else ['status %d' % status]
+    want = dict(files(PRODUCT), **{'modreg.exe': read(exe)}, **{
+        name: read(os.path.join(MODULES_DIR, *name.split('/')))
+        for name in PRODUCT_FILES})
+    problems += kept_problems(want, REGISTERED)
+    results.check('nsis: kept: install %s (status %d, %.1f s)' % (
+        older, status, seconds), problems)
+    # Each with the status its last run in the product folder's log ends
+    # with (the failed run, or the move's registration again; None: no
+    # run), and the product's file another program keeps open, if any.
+    for name, args, registry, fails, logged, held in (
+            ('upgrade to %s whose libskelvia_ni.dll is not a DLL' % higher,
+             [higher], REGISTERED, 8, 8, None),
+            ('the same into another folder, %s' % moved_to,
+             [higher] + ('/D=' + moved_to).split(' '), REGISTERED, 8, 0,
+             None),
+            ('repair over a malformed registry', [older], MALFORMED, 4, 4,
+             None),
+            # It cannot be kept: NSIS's abort before any file is replaced.
+            ('repair while SensorModule.dll is in use', [older], REGISTERED,
+             2, None, 'SensorModule.dll')):
+        lay_out(registry)
+        holder = held and hold_open(wine, out, PRODUCT + '\\' + held)
+        status, seconds = install(*args)
+        if holder:
+            holder.wait(timeout=120)
+        problems = [] if status == fails else [
+            'status %d, not %d' % (status, fails)]
+        problems += kept_problems(want, registry)
+        if logged is not None:
+            problems += log_ends(PRODUCT, logged)
+        results.check('nsis: kept: %s (status %d, %.1f s)' % (
+            name, status, seconds), problems)
+    lay_out(REGISTERED)
+    nsis.out = out
+    status = quiet(['wine'] + nsis.command('uninstall'), wine.env).returncode
+    problems = [] if status == 0 else ['status %d' % status]
+    if read(os.path.join(data_dir, 'modules.xml')) != UNREGISTERED:
+        problems.append('registry %r' % read(os.path.join(data_dir,
+                                                          'modules.xml')))
+    if os.path.exists(host_path(drive_c, PRODUCT)):
+        problems.append('product folder left behind')
+    results.check('nsis: kept: uninstall (status %d)' % status, problems)
+    put(data_dir, MISSING)
 
 
 # ---- Installed elsewhere ----------------------------------------------------
@@ -803,6 +955,8 @@ def main():
                     installer.name, step.name, status, seconds), problems)
             run_upgrade(installer, exe, out, wine, drive_c, results)
             run_elsewhere(installer, exe, out, wine, drive_c, results)
+            if installer.name == 'nsis':
+                run_nsis_kept(exe, out, wine, drive_c, results)
         results.check('nsis: modreg.exe cannot be started',
                       not_started(exe, out, wine, drive_c))
         kit = os.path.abspath(args.kit)
