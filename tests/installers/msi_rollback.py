@@ -1,24 +1,32 @@
 """The WiX package's undo records, under Wine's msiexec on a 64-bit and a
 32-bit prefix.
 
-examples/wix/build.sh builds the 32-bit package as test builds that can
-fail on demand: an action that fails (modreg.exe from the Binary table
-with an unknown option, status 2) sequenced after RegisterModules and
-after UnregisterModules, run when the command line sets FAIL_HERE. Then,
-on each prefix, with the registry's bytes compared after each step and
-no undo record (Data\\modules.xml.undo-*) left behind:
-  a first install that fails after its registration;
-  the same package without its rollback partner, which must leave the
-  entries (the case above would catch a package that lost it);
-  install 1.0.0; an upgrade to 1.1.0 that fails after its registration
+examples/wix/build.sh builds the 32-bit package, 1.0.0 and 1.1.0 (around
+a copy of modreg.exe of a higher version), as test builds that can fail
+on demand: an action that fails (modreg.exe from the Binary table with an
+unknown option, status 2) sequenced after RegisterModules and after
+UnregisterModules, run when the command line sets FAIL_HERE. On each
+prefix, the registry's bytes compared after each step, no undo record
+(Data\\modules.xml.undo-*) left behind, and the undo log
+(haldetof-x86-undo.log) gaining a rollback that ended with status 0 after
+each failed step and a commit after each successful one:
+- a first install that fails after its registration; the same package
+  without its rollback partner, which must leave the entries (the case
+  before would catch a package that lost it);
+- install 1.0.0, upgrade to 1.1.0, uninstall;
+- install 1.0.0, an upgrade to 1.1.0 that fails after its registration
   (over a registry an editor saved since, so that the registration
-  changes its bytes), which leaves it as it was and 1.0.0 installed;
-  the upgrade; an uninstall that fails after its unregistration; the
-  uninstall.
-The rollbacks and commits log to haldetof-x86-undo.log: each failed step
-adds a rollback that ended with status 0, each successful one a commit.
-Every package built passes build.sh's own check and the one here, and
-both find the faults planted in a good package with msibuild."""
+  changes its bytes): the registry as it was, and --detect finds 1.0.0
+  registered; a repair of 1.0.0, its uninstall;
+- install 1.1.0, an uninstall that fails after its unregistration,
+  install again, uninstall.
+Wine's msiexec rolls back custom actions only: after a failed step its
+product's uninstall entry and files are as Wine leaves them (a failed
+upgrade takes the older version's files away, which Windows puts back;
+the test puts them back before --detect), so each failure begins a
+sequence of its own. Every package built passes build.sh's own check and
+the one here, and both find the faults planted in a good package with
+msibuild."""
 import getpass
 import glob
 import os
@@ -275,7 +283,7 @@ def step(place, results, name, command, registry_after, versions,
         problems.append('undo records left: %s' % [os.path.basename(p)
                                                     for p in left])
     found = installed_versions(place)
-    if found != versions:
+    if versions is not None and found != versions:
         problems.append('installed %s, expected %s' % (found, versions))
     runs = undo_log(place)[logged:]
     mode = '--rollback' if fails else '--commit'
@@ -283,19 +291,24 @@ def step(place, results, name, command, registry_after, versions,
                      r'\r\n' % mode, runs):
         problems.append('no %s that ended with status 0 in the undo log: %r'
                         % (mode, runs[-300:]))
-    if detect is not None and os.path.isdir(place.host(place.product)):
-        if detected(place, exe) != detect:
-            problems.append('--detect: not %s' % (
-                'registered' if detect else 'unregistered'))
-    elif detect:
-        # Wine's rollback takes away the files an upgrade put over the
-        # older version's; Windows puts the older ones back.
-        problems.append('%s gone: --detect not asked' % place.product)
+    if detect is not None and detected(place, exe) != detect:
+        problems.append('--detect: not %s' % (
+            'registered' if detect else 'unregistered'))
     results.check('wix rollback (%s): %s (status %d)' % (
         place.wine.arch, name, status), problems)
 
 
-def run_prefix(place, exe, results):
+def put_back(place, modules):
+    """Puts the product's module files back into its folder, as Windows'
+    rollback of an upgrade does (Wine's takes them away)."""
+    for name in ('SensorModule.dll', 'libskelvia_ni.dll', 'data/skelvia.ini'):
+        target = os.path.join(place.host(place.product), *name.split('/'))
+        os.makedirs(os.path.dirname(target), exist_ok=True)
+        if not os.path.exists(target):
+            shutil.copyfile(os.path.join(modules, name), target)
+
+
+def run_prefix(place, exe, modules, results):
     before, registered, unregistered, edited = shapes(place)
     status = quiet(['wine', 'reg', 'add', ENVIRONMENT, '/v',
                     'OPEN_NI_INSTALL_PATH', '/t', 'REG_SZ', '/d',
@@ -304,9 +317,14 @@ def run_prefix(place, exe, results):
     if status != 0:
         raise RuntimeError('wine reg add failed: %d' % status)
     pkg = lambda name: 'C:\\installers\\msi-rollback\\' + name
+    go = lambda name, command, after, versions, **more: step(
+        place, results, name, command, after, versions, exe=exe, **more)
+    # Wine's msiexec rolls back the custom actions only: after a failed
+    # step the product's uninstall entry and files are as Wine leaves them
+    # (not checked), and each failure begins a sequence of its own.
     place.put(before)
-    step(place, results, 'first install, failing after its registration',
-         ['/i', pkg('older.msi'), 'FAIL_HERE=1'], before, [], fails=True)
+    go('first install, failing after its registration',
+       ['/i', pkg('older.msi'), 'FAIL_HERE=1'], before, None, fails=True)
     # The same package without RollbackRegister: the entries stay, which
     # the case above would have found.
     place.put(before)
@@ -317,20 +335,39 @@ def run_prefix(place, exe, results):
                   'first install leaves the entries (the case above fails)'
                   % place.wine.arch,
                   [] if left == registered else ['registry %r' % left])
+    # Install, upgrade, uninstall.
     place.put(before)
-    step(place, results, 'install 1.0.0', ['/i', pkg('older.msi')],
-         registered, ['1.0.0'], detect=True, exe=exe)
+    go('install 1.0.0', ['/i', pkg('older.msi')], registered, ['1.0.0'],
+       detect=True)
+    go('upgrade to 1.1.0', ['/i', pkg('newer.msi')], registered, ['1.1.0'],
+       detect=True)
+    go('uninstall', ['/x', pkg('newer.msi')], unregistered, [],
+       detect=False)
+    # A failed upgrade; then a repair of 1.0.0 and its uninstall.
+    place.put(before)
+    go('install 1.0.0 again', ['/i', pkg('older.msi')], registered,
+       ['1.0.0'])
     place.put(edited)
-    step(place, results, 'upgrade to 1.1.0, failing after its registration',
-         ['/i', pkg('newer.msi'), 'FAIL_HERE=1'], edited, ['1.0.0'],
-         fails=True, detect=True, exe=exe)
-    step(place, results, 'upgrade to 1.1.0', ['/i', pkg('newer.msi')],
-         registered, ['1.1.0'], detect=True, exe=exe)
-    step(place, results, 'uninstall, failing after its unregistration',
-         ['/x', pkg('newer.msi'), 'FAIL_HERE=1'], registered, ['1.1.0'],
-         fails=True, detect=True, exe=exe)
-    step(place, results, 'uninstall', ['/x', pkg('newer.msi')], unregistered,
-         [], detect=False, exe=exe)
+    go('upgrade to 1.1.0, failing after its registration',
+       ['/i', pkg('newer.msi'), 'FAIL_HERE=1'], edited, None, fails=True)
+    put_back(place, modules)
+    results.check('wix rollback (%s): after the failed upgrade, --detect '
+                  'finds 1.0.0 registered (its files put back as Windows '
+                  'would)' % place.wine.arch,
+                  [] if detected(place, exe) else ['not registered'])
+    go('repair 1.0.0', ['/i', pkg('older.msi'), 'REINSTALL=ALL',
+                        'REINSTALLMODE=omus'], registered, ['1.0.0'],
+       detect=True)
+    go('uninstall 1.0.0', ['/x', pkg('older.msi')], unregistered, [],
+       detect=False)
+    # A failed uninstall; then an install and its uninstall.
+    place.put(before)
+    go('install 1.1.0', ['/i', pkg('newer.msi')], registered, ['1.1.0'])
+    go('uninstall, failing after its unregistration',
+       ['/x', pkg('newer.msi'), 'FAIL_HERE=1'], registered, None,
+       fails=True)
+    go('install 1.1.0 again', ['/i', pkg('newer.msi')], registered, None)
+    go('uninstall 1.1.0', ['/x', pkg('newer.msi')], unregistered, [])
     shutil.rmtree(os.path.dirname(place.data()), ignore_errors=True)
 
 
@@ -350,22 +387,26 @@ def run(exe, modules, work, out, results, wine64):
                       os.path.join(folder, 'newer.msi'))
     results.check('wix rollback: the test builds pass build.sh\'s check and '
                   'the test\'s', problems)
+    if problems:
+        return
     good = os.path.join(folder, 'good.msi')
     problems = build(exe, modules, '1.0.0', good)
     results.check('wix rollback: both checks find each fault planted in a '
                   'good package (%s)' % ', '.join(PLANTED),
-                  problems + planted_problems(good, folder))
+                  problems or planted_problems(good, folder))
     norollback = os.path.join(folder, 'norollback.msi')
     shutil.copyfile(os.path.join(folder, 'older.msi'), norollback)
     sql(norollback, "DELETE FROM `InstallExecuteSequence` WHERE `Action` = "
         "'RollbackRegister'")
-    run_prefix(Place(wine64, 'C:\\Program Files (x86)'), exe, results)
+    run_prefix(Place(wine64, 'C:\\Program Files (x86)'), exe, modules,
+               results)
     wine32 = WinePrefix(os.path.join(work, 'prefix32'), 'win32')
     shutil.rmtree(wine32.prefix, ignore_errors=True)
     wine32.start()
     try:
         installers = os.path.join(wine32.prefix, 'drive_c', 'installers')
         shutil.copytree(folder, os.path.join(installers, 'msi-rollback'))
-        run_prefix(Place(wine32, 'C:\\Program Files'), exe, results)
+        run_prefix(Place(wine32, 'C:\\Program Files'), exe, modules,
+                   results)
     finally:
         wine32.stop()
