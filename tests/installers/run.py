@@ -201,6 +201,9 @@ def build_msi(arch, exe, version, modules, out):
                     arch, version, modules, out],
                    env=dict(os.environ, MODREG_EXE=exe), check=True,
                    stdout=subprocess.DEVNULL)
+    problems = msi_rollback.table_problems(out)
+    if problems:
+        raise RuntimeError('%s: %s' % (out, '; '.join(problems)))
 
 
 def read(path):
