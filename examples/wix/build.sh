@@ -30,8 +30,8 @@
 # The check: every run of modreg.exe in the script, between
 # InstallInitialize and InstallFinalize, without impersonation; each run
 # with an undo record (--undo ID) has a rollback of that ID scheduled
-# before it and a commit after it, both on its condition and from the
-# Binary table; RemoveExistingProducts after InstallFinalize.
+# before it and a commit after it, both on its condition and ARCH and from
+# the Binary table; RemoveExistingProducts after InstallFinalize.
 set -euo pipefail
 
 me=examples/wix/build.sh
@@ -93,6 +93,7 @@ problems() {
         if (kind != "run" && (t % 64 != 2 || c[3] != "ModregBin"))
           add(a " (type " t ", " c[3] ") does not run modreg.exe from the Binary table")
         if (id == "") { add(a " keeps no undo record (--undo)"); continue }
+        word[a] = w[k - 1]
         if (kind == "run") { if (id in run) add("two runs of " id); run[id] = a }
         else if (kind == "rollback") rb[id] = a
         else cm[id] = a
@@ -102,9 +103,11 @@ problems() {
         if (!(id in rb)) add(a " has no rollback of " id)
         else if (seq[rb[id]] >= seq[a]) add(at(rb[id]) " is not before " at(a))
         else if (cond[rb[id]] != cond[a]) add(rb[id] " has not the condition of " a)
+        else if (word[rb[id]] != word[a]) add(rb[id] " is for " word[rb[id]] ", " a " for " word[a])
         if (!(id in cm)) add(a " has no commit of " id)
         else if (seq[cm[id]] <= seq[a]) add(at(cm[id]) " is not after " at(a))
         else if (cond[cm[id]] != cond[a]) add(cm[id] " has not the condition of " a)
+        else if (word[cm[id]] != word[a]) add(cm[id] " is for " word[cm[id]] ", " a " for " word[a])
       }
       for (id in rb) if (!(id in run)) add(rb[id] " rolls back no run of " id)
       for (id in cm) if (!(id in run)) add(cm[id] " commits no run of " id)

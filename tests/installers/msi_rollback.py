@@ -64,7 +64,8 @@ def table_problems(package):
     each in the script between InstallInitialize and InstallFinalize,
     without impersonation; each run with an undo record (--undo ID)
     preceded by a rollback of ID and followed by a commit of ID, both
-    modreg.exe from the Binary table on the run's condition; the older
+    modreg.exe from the Binary table on the run's condition and ARCH; the
+    older
     version removed after InstallFinalize."""
     seq = {row[0]: (int(row[2]), row[1])
            for row in table(package, 'InstallExecuteSequence')}
@@ -90,21 +91,21 @@ def table_problems(package):
             if kind & 0x33F != want | 2 or source != 'ModregBin':
                 problems.append('%s: %s of type %d from %s' % (
                     action, mode, kind, source))
-            partners[(mode, words[-1])] = action
+            partners[(mode, words[-1])] = action, words[-2]
         elif '--undo' in words and kind & 0x300 == 0:
-            runs[words[words.index('--undo') + 1]] = action
+            runs[words[words.index('--undo') + 1]] = action, words[-2]
         else:
             problems.append('%s: %r' % (action, target))
-    for record, action in runs.items():
+    for record, (action, arch) in runs.items():
         for mode, before in (('--rollback', True), ('--commit', False)):
-            partner = partners.get((mode, record))
+            partner, word = partners.get((mode, record), (None, None))
             if partner is None or partner not in seq:
                 problems.append('%s has no %s' % (action, mode))
             elif (seq[partner][0] < seq[action][0]) != before or \
-                    seq[partner][1] != seq[action][1]:
-                problems.append('%s at %s, %s at %s' % (
-                    partner, seq[partner], action, seq[action]))
-    if 'RegisterModules' not in runs.values():
+                    seq[partner][1] != seq[action][1] or word != arch:
+                problems.append('%s at %s for %s, %s at %s for %s' % (
+                    partner, seq[partner], word, action, seq[action], arch))
+    if 'RegisterModules' not in [action for action, _ in runs.values()]:
         problems.append('no RegisterModules with an undo record')
     if seq.get('RemoveExistingProducts', (last + 1,))[0] <= last:
         problems.append('RemoveExistingProducts at %d' %
@@ -130,6 +131,9 @@ PLANTED = {
     'a rollback built as wixl 0.101 builds it':
         "UPDATE `CustomAction` SET `Type` = 2066 WHERE `Action` = "
         "'RollbackMove'",
+    'a rollback for the other framework':
+        "UPDATE `CustomAction` SET `Target` = '--openni-env --rollback x64 "
+        "[ProductCode]-install' WHERE `Action` = 'RollbackRegister'",
     'a commit that impersonates':
         "UPDATE `CustomAction` SET `Type` = 1538 WHERE `Action` = "
         "'CommitRegister'",
