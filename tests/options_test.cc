@@ -41,6 +41,12 @@ TEST(ParseOptions, OptionsComeFirstAndTheRestIsPositional) {
        {"x86", "5"}},
       {{"--repair", "--dry-run", "x64"}, Mode::kRepair, true, false, true,
        {"x64"}},
+      {{"--undo", "{6C1C5D0E-8F54}-install", "x86", "5"}, Mode::kRegister,
+       false, false, true, {"x86", "5"}},
+      {{"--rollback", "x86", "{6C1C5D0E-8F54}-install"}, Mode::kRollback,
+       false, false, true, {"x86", "{6C1C5D0E-8F54}-install"}},
+      {{"--verbose", "--commit", "x64", "P-1"}, Mode::kCommit, false, true,
+       true, {"x64", "P-1"}},
   };
   for (const Case& c : cases) {
     Options o = Parse(c.args);
@@ -59,6 +65,9 @@ const std::string kQuoteHint =
     "; an argument holds a quote (\"): a backslash before a closing quote "
     "escapes it, and the argument runs on past it; end a folder in two "
     "backslashes (\"C:\\dir\\\\\") or in none (\"C:\\dir\")";
+
+// An ID one character too long.
+const std::string kLongId(65, 'A');
 
 TEST(ParseOptions, NamesWhatIsWrong) {
   struct Case {
@@ -130,6 +139,30 @@ TEST(ParseOptions, NamesWhatIsWrong) {
        "--product-dir does not go with --repair"},
       {{"--repair", "--list", "x86"}, "--list and --repair do not go together"},
       {{"--repair", "--check", "x86"}, "--check goes with no other mode"},
+      // An ID names a file beside the registry: nothing that could lead
+      // elsewhere, nothing taken for an option.
+      {{"--undo", "..\\x", "x86", "5"},
+       "invalid ID \"..\\x\": expected 1 to 64 letters, digits, \"{\", \"}\" "
+       "and \"-\", not beginning with \"-\""},
+      {{"--rollback", "x86", "-install"},
+       "invalid ID \"-install\": expected 1 to 64 letters, digits, \"{\", "
+       "\"}\" and \"-\", not beginning with \"-\""},
+      {{"--commit", "x86", kLongId.c_str()},
+       "invalid ID \"" + kLongId +
+           "\": expected 1 to 64 letters, digits, \"{\", \"}\" and \"-\", "
+           "not beginning with \"-\""},
+      {{"--rollback", "x86"}, "--rollback needs ID"},
+      {{"--commit"}, "--commit needs ARCH and ID"},
+      {{"--rollback", "x86", "A", "5"}, "--rollback takes nothing after ID: \"5\""},
+      {{"--undo", "A", "--dry-run", "x86", "5"},
+       "--undo does not go with --dry-run"},
+      {{"--undo", "A", "--repair", "x86"}, "--undo does not go with --repair"},
+      {{"--undo", "A", "--rollback", "x86", "A"},
+       "--undo does not go with --rollback"},
+      {{"--rollback", "--commit", "x86", "A"},
+       "--rollback and --commit do not go together"},
+      {{"--rollback", "--product-dir=C:\\p", "x86", "A"},
+       "--product-dir does not go with --rollback"},
       // A folder's last backslash before a closing quote ("[INSTALLDIR]"
       // ends in one) made the quote, and what follows, part of it.
       {{"--detect", "--product-dir=C:\\P\" x86 5"},

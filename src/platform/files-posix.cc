@@ -2,6 +2,7 @@
 #include "platform/files.h"
 
 #include <dirent.h>
+#include <errno.h>
 #include <fcntl.h>
 #include <limits.h>
 #include <signal.h>
@@ -9,6 +10,9 @@
 #include <strings.h>
 #include <sys/stat.h>
 #include <unistd.h>
+
+#include <algorithm>
+#include <cstring>
 
 #include "platform/posix.h"
 #include "platform/trust.h"
@@ -159,6 +163,38 @@ bool OpenInput(const std::string& path, InputFile* file, std::string* error) {
     return NotRegular(st, error);
   }
   file->handle = fd;
+  return true;
+}
+
+bool OpenInputAsItself(const std::string& path, InputFile* file,
+                       std::string* error) {
+  int fd = open(posix::HostPath(path).c_str(),
+                O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+  if (fd < 0 && errno == ELOOP) {
+    *error = "it is a link";
+    return false;
+  }
+  if (fd < 0) return posix::Fail(error);
+  struct stat st;
+  if (fstat(fd, &st) != 0) return posix::Fail(error, fd);
+  if (!S_ISREG(st.st_mode)) {
+    close(fd);
+    return NotRegular(st, error);
+  }
+  file->handle = fd;
+  return true;
+}
+
+bool ListFolder(const std::string& dir, const std::string& prefix,
+                std::vector<std::string>* names, std::string* error) {
+  names->clear();
+  DIR* folder = opendir(posix::HostPath(dir).c_str());
+  if (!folder) return errno == ENOENT || posix::Fail(error);
+  while (const dirent* entry = readdir(folder))
+    if (strncmp(entry->d_name, prefix.c_str(), prefix.size()) == 0)
+      names->push_back(entry->d_name);
+  closedir(folder);
+  std::sort(names->begin(), names->end());
   return true;
 }
 

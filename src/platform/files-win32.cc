@@ -2,6 +2,8 @@
 // place of the old.
 #include "platform/files.h"
 
+#include <algorithm>
+
 #include "platform/win32_path.h"
 #include "platform/win32_security.h"
 #include "platform/win32_text.h"
@@ -35,6 +37,55 @@ bool OpenInput(const std::string& path, InputFile* file, std::string* error) {
     return false;
   }
   file->handle = HandleNumber(h);
+  return true;
+}
+
+bool OpenInputAsItself(const std::string& path, InputFile* file,
+                       std::string* error) {
+  HANDLE h = CreateFileW(Wide(path).c_str(), GENERIC_READ, kShareAll, nullptr,
+                         OPEN_EXISTING,
+                         FILE_FLAG_OPEN_REPARSE_POINT |
+                             FILE_FLAG_BACKUP_SEMANTICS |
+                             SECURITY_SQOS_PRESENT | SECURITY_ANONYMOUS,
+                         nullptr);
+  if (h == INVALID_HANDLE_VALUE) {
+    *error = Reason();
+    return false;
+  }
+  BY_HANDLE_FILE_INFORMATION info;
+  const char* refused = nullptr;
+  if (GetFileType(h) != FILE_TYPE_DISK ||
+      !GetFileInformationByHandle(h, &info))
+    refused = "it is not a regular file";
+  else if (info.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT)
+    refused = "it is a link";
+  else if (info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)
+    refused = "it is a folder, not a regular file";
+  if (refused) {
+    CloseHandle(h);
+    *error = refused;
+    return false;
+  }
+  file->handle = HandleNumber(h);
+  return true;
+}
+
+bool ListFolder(const std::string& dir, const std::string& prefix,
+                std::vector<std::string>* names, std::string* error) {
+  names->clear();
+  WIN32_FIND_DATAW found;
+  HANDLE h = FindFirstFileW(Wide(dir + "\\" + prefix + "*").c_str(), &found);
+  if (h == INVALID_HANDLE_VALUE) {
+    const DWORD code = GetLastError();
+    if (code == ERROR_FILE_NOT_FOUND || code == ERROR_PATH_NOT_FOUND)
+      return true;
+    *error = Reason(code);
+    return false;
+  }
+  do names->push_back(Utf8(found.cFileName));
+  while (FindNextFileW(h, &found));
+  FindClose(h);
+  std::sort(names->begin(), names->end());
   return true;
 }
 

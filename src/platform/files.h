@@ -7,6 +7,7 @@
 #include <cstddef>
 #include <functional>
 #include <string>
+#include <vector>
 
 #include "platform/bytes.h"
 
@@ -20,6 +21,11 @@ struct InputFile {
 // Opens the file at |path| for reading, sharing it with every other
 // opener; a folder is refused.
 bool OpenInput(const std::string& path, InputFile* file, std::string* error);
+// Opens the file at |path| for reading as itself: a link there (on
+// Windows any reparse point) is refused, not followed, as is anything but
+// a regular file.
+bool OpenInputAsItself(const std::string& path, InputFile* file,
+                       std::string* error);
 // Sets |*size| to the size of the open |file| in bytes.
 bool InputSize(InputFile* file, unsigned long long* size, std::string* error);
 // Reads up to |size| bytes; |*got| is 0 at the end of the file.
@@ -41,6 +47,11 @@ using ReadFilter = std::function<size_t(char* data, size_t from, size_t end)>;
 constexpr size_t kReadPart = size_t{256} << 10;
 bool ReadWholeFile(const std::string& path, ByteBuffer* out,
                    std::string* error, const ReadFilter& filter = nullptr);
+
+// Reads the whole file at |path|, opened as OpenInputAsItself opens it,
+// into |out|.
+bool ReadFileAsItself(const std::string& path, ByteBuffer* out,
+                      std::string* error);
 
 // A file opened for writing; made by CreateOutput or OpenAppend.
 struct OutputFile {
@@ -87,6 +98,12 @@ bool ReplaceByRename(const std::string& source, const std::string& target,
 // |source| is gone afterwards only on success.
 bool RenameNoReplace(const std::string& source, const std::string& target,
                      std::string* error);
+// Sets |names| to the names of the files in folder |dir| that begin with
+// |prefix| (compared as the system compares names), sorted; a missing
+// folder has none. False with the reason when the folder cannot be read.
+bool ListFolder(const std::string& dir, const std::string& prefix,
+                std::vector<std::string>* names, std::string* error);
+
 // Removes |path| as itself (a link, not what it leads to), read-only or
 // not; a missing file is not an error.
 bool RemoveFile(const std::string& path);

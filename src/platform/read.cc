@@ -4,12 +4,13 @@
 
 namespace platform {
 
-bool ReadWholeFile(const std::string& path, ByteBuffer* out,
-                   std::string* error, const ReadFilter& filter) {
-  InputFile file;
+namespace {
+
+// Reads the open |file| whole, as ReadWholeFile says, and closes it.
+bool ReadOpened(InputFile* file, ByteBuffer* out, std::string* error,
+                const ReadFilter& filter) {
   unsigned long long size = 0;
-  if (!OpenInput(path, &file, error)) return false;
-  bool ok = InputSize(&file, &size, error);
+  bool ok = InputSize(file, &size, error);
   // One byte to see the end of the file, one after the bytes read.
   out->clear();
   if (ok) ResizeBuffer(out, size + 2ull);
@@ -18,7 +19,7 @@ bool ReadWholeFile(const std::string& path, ByteBuffer* out,
     if (out->size() - used < 2) ResizeBuffer(out, out->size() * 2ull + 4096);
     const size_t room = out->size() - 1 - used;
     size_t got = 0;
-    ok = ReadInput(&file, out->data() + used, room < kReadPart ? room : kReadPart,
+    ok = ReadInput(file, out->data() + used, room < kReadPart ? room : kReadPart,
                    &got, error);
     if (!ok || got == 0) {
       out->resize(used);
@@ -26,8 +27,23 @@ bool ReadWholeFile(const std::string& path, ByteBuffer* out,
     }
     used = filter ? filter(out->data(), used, used + got) : used + got;
   }
-  CloseInput(&file);
+  CloseInput(file);
   return ok;
+}
+
+}  // namespace
+
+bool ReadWholeFile(const std::string& path, ByteBuffer* out,
+                   std::string* error, const ReadFilter& filter) {
+  InputFile file;
+  return OpenInput(path, &file, error) && ReadOpened(&file, out, error, filter);
+}
+
+bool ReadFileAsItself(const std::string& path, ByteBuffer* out,
+                      std::string* error) {
+  InputFile file;
+  return OpenInputAsItself(path, &file, error) &&
+         ReadOpened(&file, out, error, nullptr);
 }
 
 }  // namespace platform

@@ -143,20 +143,24 @@ bool PutNodeStart(TextOutput* out, const Node* node, size_t indent,
 
 }  // namespace
 
-void PrintDocument(const rapidxml::xml_document<char>& doc, TextOutput* out,
-                   const PrintHints& hints) {
+namespace {
+
+// Writes |first| and, with |siblings|, the siblings after it, each with
+// its children.
+void PrintNodes(const Node* first, bool siblings, TextOutput* out,
+                const PrintHints& hints) {
   struct Open {
     const Node* element;
     const Node* next;  // next child to write
     size_t indent;     // the element's own indentation
   };
   std::vector<Open> open;
-  const Node* next = doc.first_node();
+  const Node* next = first;
   size_t indent = 0;  // of the children being written
   for (;;) {
     if (next) {
       const Node* node = next;
-      next = node->next_sibling();
+      next = siblings || !open.empty() ? node->next_sibling() : nullptr;
       if (hints.at_child && node->parent() == hints.children_of)
         hints.at_child(node);
       if (PutNodeStart(out, node, indent, hints)) {
@@ -175,7 +179,26 @@ void PrintDocument(const rapidxml::xml_document<char>& doc, TextOutput* out,
     next = done.next;
     indent = done.indent;
   }
+}
+
+}  // namespace
+
+void PrintDocument(const rapidxml::xml_document<char>& doc, TextOutput* out,
+                   const PrintHints& hints) {
+  PrintNodes(doc.first_node(), true, out, hints);
   PutLineEnd(out);
+}
+
+std::string PrintedNode(const rapidxml::xml_node<char>& node) {
+  std::string text;
+  TextOutput out;
+  InitTextOutput(&out, [&](const char* data, size_t size) {
+    text.append(data, size);
+    return true;
+  });
+  PrintNodes(&node, false, &out, PrintHints{});
+  FinishTextOutput(&out);
+  return text;
 }
 
 bool PrintsAs(const rapidxml::xml_document<char>& doc, const PrintHints& hints,

@@ -6,6 +6,7 @@
 #define MODREG_REGISTRY_PRINTER_H_
 
 #include <functional>
+#include <string>
 
 #include <rapidxml.hpp>
 
@@ -28,6 +29,10 @@ struct PrintHints {
 // taking as known what |hints| says.
 void PrintDocument(const rapidxml::xml_document<char>& doc, TextOutput* out,
                    const PrintHints& hints = PrintHints{});
+
+// Returns |node| and its children as PrintDocument writes them at the
+// top level, its last line end included.
+std::string PrintedNode(const rapidxml::xml_node<char>& node);
 
 // Tells whether PrintDocument would write exactly the |size| bytes at
 // |bytes|. Stops comparing at the first byte that differs.

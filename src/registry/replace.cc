@@ -33,7 +33,8 @@ bool BeginReplace(const std::string& target, const std::string& protect_as,
     return Failed(r, "create " + r->temp);
   // The protection before any byte: the new file is never open to more
   // users than the old one, and its flush takes the protection too.
-  if (!platform::TakeProtection(&r->file, protect_as, error)) {
+  if (!protect_as.empty() &&
+      !platform::TakeProtection(&r->file, protect_as, error)) {
     RollBackReplace(r);
     return Failed(r, "protect " + r->temp + " as " + protect_as);
   }

@@ -59,7 +59,7 @@ std::string TempPathFor(const std::string& path);
 std::string FailedStepText(const Replacement& r);
 
 // Creates the temporary file for |target| (see above), protected as
-// |protect_as|. On failure nothing is left; |error| is the system's reason.
+// |protect_as| (empty: owner-only, as created). On failure nothing is left; |error| is the system's reason.
 bool BeginReplace(const std::string& target, const std::string& protect_as,
                   ReplaceMode mode, Replacement* r, std::string* error);
 

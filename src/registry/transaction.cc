@@ -10,94 +10,12 @@
 #include "platform/lookup.h"
 #include "platform/trust.h"
 #include "registry/backup.h"
+#include "registry/commit.h"
 #include "registry/printer.h"
-#include "registry/textmode.h"
 
 namespace registry {
 
 namespace {
-
-// Counts the line ends of the written bytes, as they go, to tell the line
-// of each offset in |starts| (ascending, recorded before those bytes are
-// written).
-struct LineCounter {
-  const std::vector<unsigned long long>* starts = nullptr;
-  std::vector<size_t>* lines = nullptr;
-  unsigned long long base = 0;  // bytes counted so far
-  size_t line_ends = 0;
-  size_t next = 0;  // the first start not yet reached
-
-  void Take(const char* data, size_t size) {
-    size_t at = 0;
-    for (; next < starts->size() && (*starts)[next] < base + size; ++next) {
-      const size_t upto = static_cast<size_t>((*starts)[next] - base);
-      line_ends += std::count(data + at, data + upto, '\n');
-      at = upto;
-      lines->push_back(line_ends + 1);
-    }
-    line_ends += std::count(data + at, data + size, '\n');
-    base += size;
-  }
-};
-
-// Prints the document through |r|; false with |error| when a write fails.
-bool PrintThrough(const RegistryTransaction& t, Replacement* r,
-                  std::vector<size_t>* module_lines, std::string* error) {
-  PrintHints hints;
-  if (t.document.plain_attributes) {
-    hints.plain_begin = t.document.text.data();
-    hints.plain_end = t.document.text.data() + t.document.text.size();
-  }
-  TextOutput out;
-  std::vector<unsigned long long> starts;
-  LineCounter counter{&starts, module_lines};
-  if (module_lines) {
-    hints.children_of = t.document.modules;
-    hints.at_child = [&](const rapidxml::xml_node<char>* node) {
-      if (IsModuleElement(node)) starts.push_back(counter.base + out.used);
-    };
-  }
-  InitTextOutput(&out, [&](const char* data, size_t size) {
-    if (module_lines) counter.Take(data, size);
-    return WriteReplace(r, data, size, error);
-  });
-  PrintDocument(*t.document.doc, &out, hints);
-  return FinishTextOutput(&out);
-}
-
-// Prints |t|'s document and replaces the registry with it in one step
-// (replace.h); a registry that is a link has the file it leads to
-// replaced. With |module_lines|, sets it to the line of the written file
-// on which each Module element begins, in order. On failure
-// the registry keeps its bytes; the result is kCannotWrite with the
-// failed step and the reason.
-RegistryResult CommitRegistry(RegistryTransaction* t,
-                              std::vector<size_t>* module_lines) {
-  // A registry that is a link: the file it leads to is replaced, from a
-  // temporary file beside it, and the link stays.
-  std::string path, error;
-  if (!platform::ReplacedFile(t->RegistryPath, &path, &error))
-    return RegistryFailure(RegistryStatus::kCannotWrite,
-                           "cannot replace " + t->RegistryPath + ": " + error);
-  Replacement r;
-  bool ok = BeginReplace(path, path, ReplaceMode::kReplace, &r, &error);
-  if (ok) {
-    try {
-      ok = PrintThrough(*t, &r, module_lines, &error);
-    } catch (...) {
-      RollBackReplace(&r);
-      throw;
-    }
-    ok = ok && CommitReplace(&r, &error);
-  }
-  RollBackReplace(&r);
-  if (!ok)
-    return RegistryFailure(RegistryStatus::kCannotWrite,
-                           "cannot " + FailedStepText(r) + ": " + error);
-  RegistryResult result;
-  result.status = RegistryStatus::kWritten;
-  return result;
-}
 
 // Tells whether the printed document would be the bytes |t| read (a dry
 // run's, loaded with |keep_raw|).
@@ -126,6 +44,20 @@ std::vector<RemovedChild> Removed(
   return children;
 }
 
+// The children |removed| of Modules, whose children before the edit were
+// |before|, as an undo record keeps them: where each stood and its text.
+std::vector<RemovedElement> Places(
+    const std::vector<const rapidxml::xml_node<char>*>& before,
+    const std::vector<const rapidxml::xml_node<char>*>& removed) {
+  std::vector<RemovedElement> places;
+  size_t index = 0;
+  for (const rapidxml::xml_node<char>* node : removed) {
+    while (index < before.size() && before[index] != node) ++index;
+    places.push_back({index, PrintedNode(*node)});
+  }
+  return places;
+}
+
 // Loads, checks before writing and edits, as |plan| says; the edit's
 // entries live in |edit|. False when the pass stops there: a failure, a
 // refusal or a dry run, told in |o|.
@@ -133,7 +65,7 @@ bool LoadAndEdit(RegistryTransaction* t, const PassPlan& plan,
                  RegistryEdit* edit, PassOutcome* o) {
   LoadMode mode;
   mode.back_up = plan.write;
-  mode.keep_raw = !plan.write;
+  mode.keep_raw = !plan.write || !plan.undo_path.empty();
   mode.find_lines = plan.check_first || plan.remove_breaking;
   o->result = LoadRegistry(t, mode);
   if (!o->result.reason.empty()) return false;
@@ -142,8 +74,14 @@ bool LoadAndEdit(RegistryTransaction* t, const PassPlan& plan,
     for (const CheckedModule& module :
          StartupBreakers(CheckDocument(document, plan.bits)))
       edit->modules.push_back(module.node);
+  std::vector<const rapidxml::xml_node<char>*> before;
+  if (!plan.undo_path.empty())
+    for (const rapidxml::xml_node<char>* node = document.modules->first_node();
+         node; node = node->next_sibling())
+      before.push_back(node);
   const EditOutcome edited =
       ApplyEdit(*edit, document.doc.get(), document.modules, !plan.write);
+  if (!plan.undo_path.empty()) t->undo.removed = Places(before, edited.removed);
   o->loaded = true;
   o->rewrite = edited.rewrite;
   if (plan.report && edited.rewrite)
@@ -179,6 +117,22 @@ void SettleBackup(RegistryTransaction* t, const PassPlan& plan,
   o->backup = t->backup_state;
 }
 
+// Writes |t|'s undo record, durably, with what it keeps of the pass:
+// the registry's bytes before and the children it took out. False with
+// the reason in |error|.
+bool RecordUndo(RegistryTransaction& t, const PassPlan& plan, PassOutcome* o,
+                std::string* error) {
+  t.undo.before.swap(t.raw);
+  t.undo.added = plan.edit.entries;
+  std::string why;
+  if (!WriteUndoRecord(plan.undo_path, t.undo, &why)) {
+    *error = "its undo record " + plan.undo_path + ": " + why;
+    return false;
+  }
+  o->recorded = true;
+  return true;
+}
+
 // Writes the edited document and, with |check_after|, checks it where
 // the written file has it: the appended entries, and what stops every
 // application from starting.
@@ -186,11 +140,27 @@ void Commit(RegistryTransaction* t, const PassPlan& plan, PassOutcome* o) {
   std::vector<size_t> lines;
   const size_t added = plan.edit.entries.size();
   const bool check = plan.check_after && added > 0;
+  CommitHooks hooks;
+  hooks.module_lines = check ? &lines : nullptr;
+  if (!plan.undo_path.empty())
+    hooks.before_rename = [&](unsigned long long size,
+                              const std::string& digest, std::string* error) {
+      t->undo.after_size = size;
+      t->undo.after_digest = digest;
+      return RecordUndo(*t, plan, o, error);
+    };
   try {
-    o->result = CommitRegistry(t, check ? &lines : nullptr);
+    o->result = CommitDocument(t->RegistryPath, t->document, hooks);
   } catch (const std::bad_alloc&) {
+    // Before the rename: the registry kept its bytes.
+    if (o->recorded) DropUndoRecord(plan.undo_path);
+    o->recorded = false;
     o->out_of_memory = true;
     return;
+  }
+  if (o->recorded && !o->result.reason.empty()) {
+    DropUndoRecord(plan.undo_path);  // the registry kept its bytes
+    o->recorded = false;
   }
   if (!o->result.reason.empty() || !check) return;
   try {
@@ -204,10 +174,8 @@ void Commit(RegistryTransaction* t, const PassPlan& plan, PassOutcome* o) {
   }
 }
 
-// Takes the lock of |t|'s folder, waiting at most |wait_ms| for another
-// run's, and, when it keeps every other run waiting, removes what a
-// killed run left: the temporary files of the registry and of its backup. False with |result| kCannotLock and the
-// system's reason.
+}  // namespace
+
 bool LockRegistry(RegistryTransaction* t, unsigned wait_ms,
                   RegistryResult* result) {
   std::string error;
@@ -224,10 +192,15 @@ bool LockRegistry(RegistryTransaction* t, unsigned wait_ms,
   if (!platform::RegistryLockHeldAlone()) return true;
   platform::RemoveFile(TempPathFor(t->RegistryPath));
   platform::RemoveFile(TempPathFor(t->BackupPath));
+  // Undo records' temporary files, of whatever ID.
+  std::vector<std::string> names;
+  std::string ignored;
+  if (platform::ListFolder(t->folder, kUndoPrefix, &names, &ignored))
+    for (const std::string& name : names)
+      if (name.size() > 4 && name.compare(name.size() - 4, 4, ".tmp") == 0)
+        platform::RemoveFile(t->folder + "\\" + name);
   return true;
 }
-
-}  // namespace
 
 RegistryResult LoadRegistry(RegistryTransaction* t, const LoadMode& mode) {
   if (mode.back_up) PrepareBackup(t);
@@ -260,8 +233,12 @@ namespace {
 // Whether the pass may go on to the registry: the lock taken when it
 // writes, a registry there when it needs one; otherwise |o| says why not.
 bool Begin(RegistryTransaction* t, const PassPlan& plan, PassOutcome* o) {
-  if (plan.write && !LockRegistry(t, plan.lock_wait_ms, &o->result))
+  if (plan.write &&
+      !LockRegistry(t, plan.lock_wait_ms, &o->result))
     return false;
+  // A later record of an ID replaces an earlier one, also when this pass
+  // ends up writing nothing.
+  if (!plan.undo_path.empty()) DropUndoRecord(plan.undo_path);
   if (plan.nothing_without_registry) {
     std::string reason;
     switch (platform::LookUp(t->RegistryPath, &reason)) {

@@ -36,6 +36,7 @@
 #include "registry/check.h"
 #include "registry/document.h"
 #include "registry/replace.h"
+#include "registry/undo.h"
 #include "registry/update.h"
 
 namespace registry {
@@ -57,8 +58,12 @@ struct RegistryTransaction {
   std::string folder;
   std::string lock_name;  // the lock file's name in |folder|
   RegistryDocument document;
-  // A dry run's: the file's bytes as they were read, to compare with.
+  // A dry run's, and a recorded pass's: the file's bytes as they were
+  // read, to compare with or to keep in the undo record.
   ByteBuffer raw;
+  // With PassPlan's |undo_path|: the record, its ID, ARCH, action,
+  // registry and boot time set by the caller, the rest by the pass.
+  UndoRecord undo;
   // The backup: prepared while the registry is read, named by KeepBackup.
   Replacement backup;
   BackupState backup_state = BackupState::kNone;
@@ -100,6 +105,11 @@ struct PassPlan {
   bool check_after = false;
   // Tell the removed children of Modules.
   bool report = false;
+  // --undo: where the pass's undo record goes (undo.h). An earlier record
+  // there is dropped once the lock is held; the new one is written, and
+  // flushed, after the new registry's bytes and before they take its
+  // name, and dropped again when that fails. Empty: no record.
+  std::string undo_path;
 };
 
 // A child of Modules an edit took out.
@@ -155,6 +165,7 @@ struct PassOutcome {
   // written.
   std::vector<CheckedModule> breakers;
   std::string check_after_failed;            // why it could not be made
+  bool recorded = false;  // the undo record is written and the registry too
 };
 
 // Reads the registry once and parses it into |t|'s document. With
@@ -162,6 +173,14 @@ struct PassOutcome {
 // the backup's temporary file as they are read, each part while it is in
 // the cache. Failures as LoadRegistryFile's.
 RegistryResult LoadRegistry(RegistryTransaction* t, const LoadMode& mode);
+
+// Takes the lock of |t|'s folder, waiting at most |wait_ms| for another
+// run's, and, when it keeps every other run waiting, removes what a
+// killed run left: the temporary files of the registry, of its backup and
+// of undo records. False with |result| kCannotLock and the system's
+// reason.
+bool LockRegistry(RegistryTransaction* t, unsigned wait_ms,
+                  RegistryResult* result);
 
 // Runs the pass |plan| on the registry of |t|, as the calling sequence
 // above says, and returns what came of it. A pass that writes holds the

@@ -8,6 +8,7 @@
 #include "run/log.h"
 #include "run/options.h"
 #include "run/query.h"
+#include "run/rollback.h"
 #include "run/status.h"
 #include "run/workplace.h"
 #include "run/write.h"
@@ -32,6 +33,8 @@ bool WorksOnRegistry(const Options& options) {
     case Mode::kCheck:
     case Mode::kUnregister:
     case Mode::kRepair:
+    case Mode::kRollback:
+    case Mode::kCommit:
       return true;
     case Mode::kRegister:
     case Mode::kDetect:
@@ -80,7 +83,10 @@ int Pass(int argc, const char* const* argv, Sink* out) {
   for (const std::string& note : place.notes) Note(out, note);
   if (decided != kExitOk) return Report(out, decided, refusal);
   if (!place.nothing_to_do.empty() && options.mode != Mode::kDetect) {
-    Note(out, "result: " + place.nothing_to_do + ", nothing to remove");
+    const bool undoing =
+        options.mode == Mode::kRollback || options.mode == Mode::kCommit;
+    Note(out, "result: " + place.nothing_to_do +
+                  (undoing ? ", nothing to put back" : ", nothing to remove"));
     return kExitOk;
   }
   // Act, and report.
@@ -93,6 +99,10 @@ int Pass(int argc, const char* const* argv, Sink* out) {
       return RunDetect(place, out);
     case Mode::kRepair:
       return RunRepair(options, place, out);
+    case Mode::kRollback:
+      return RunRollback(place, out);
+    case Mode::kCommit:
+      return RunCommit(place, out);
     case Mode::kRegister:
     case Mode::kUnregister:
       return RunRegister(options, place, out);

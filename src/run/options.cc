@@ -2,23 +2,29 @@
 
 #include <algorithm>
 
+#include "registry/undo.h"
+
 namespace run {
 
 const char kUsage[] =
     "usage: modreg [--verbose] [--dry-run] [--unregister] [--strict]"
-    " [--log FILE] [--openni DIR | --openni-env] [--product-dir DIR] ARCH MASK"
+    " [--log FILE] [--openni DIR | --openni-env] [--product-dir DIR]"
+    " [--undo ID] ARCH MASK"
     " | --list ARCH | --check ARCH | --detect ARCH MASK | --repair ARCH"
-    " | --help | --version";
+    " | --rollback ARCH ID | --commit ARCH ID | --help | --version";
 
 const char kHelp[] =
     "usage: modreg [--verbose] [--dry-run] [--unregister] [--strict] [--log FILE]\n"
-    "              [--openni DIR | --openni-env] [--product-dir DIR] ARCH MASK\n"
+    "              [--openni DIR | --openni-env] [--product-dir DIR] [--undo ID]\n"
+    "              ARCH MASK\n"
     "       modreg [--verbose] [--log FILE] [--openni DIR | --openni-env] --list ARCH\n"
     "       modreg [--verbose] [--log FILE] [--openni DIR | --openni-env] --check ARCH\n"
     "       modreg [--verbose] [--log FILE] [--openni DIR | --openni-env]\n"
     "              [--product-dir DIR] --detect ARCH MASK\n"
     "       modreg [--verbose] [--dry-run] [--log FILE] [--openni DIR | --openni-env]\n"
     "              --repair ARCH\n"
+    "       modreg [--verbose] [--log FILE] [--openni DIR | --openni-env]\n"
+    "              --rollback ARCH ID | --commit ARCH ID\n"
     "       modreg --help | --version\n"
     "\n"
     "Registers the device modules that MASK names with the OpenNI framework's\n"
@@ -53,6 +59,11 @@ const char kHelp[] =
     "                or OPEN_NI_INSTALL_PATH64, the machine's value first\n"
     "  --product-dir DIR\n"
     "                the folder the product's modules were installed in\n"
+    "  --undo ID     for installers: before the registry is replaced, keep\n"
+    "                what the run changes beside it, ID's undo record\n"
+    "  --rollback    put back what the run of ID changed (its undo record);\n"
+    "                nothing recorded is status 0\n"
+    "  --commit      drop the undo record of ID: its action succeeded\n"
     "  --help        print this help\n"
     "  --version     print the version\n"
     "\n"
@@ -74,6 +85,7 @@ const ValueOption kValueOptions[] = {
     {"--openni", "DIR", &Options::openni},
     {"--product-dir", "DIR", &Options::product_dir},
     {"--log", "FILE", &Options::log},
+    {"--undo", "ID", &Options::undo},
 };
 
 // When |arg| is an option that takes a value, stores it, from after "="
@@ -111,11 +123,13 @@ std::string Extra(const char* mode, const char* last, const std::string& arg) {
          "\"";
 }
 
-// The arguments |mode| needs, given |have| of them.
-std::string Missing(const char* mode, size_t needs, size_t have) {
-  std::string what = needs - have == 2 ? "ARCH and MASK"
-                     : needs == 1      ? "ARCH"
-                                       : "MASK";
+// The arguments |mode| needs, given |have| of them; |second| names the
+// second.
+std::string Missing(const char* mode, size_t needs, size_t have,
+                    const char* second = "MASK") {
+  std::string what = needs - have == 2 ? std::string("ARCH and ") + second
+                     : needs == 1      ? std::string("ARCH")
+                                       : std::string(second);
   return std::string(mode) + " needs " + what;
 }
 
@@ -154,8 +168,19 @@ const char* ModeName(Mode mode) {
     case Mode::kCheck: return "--check";
     case Mode::kDetect: return "--detect";
     case Mode::kRepair: return "--repair";
+    case Mode::kRollback: return "--rollback";
+    case Mode::kCommit: return "--commit";
     default: return "a registration";
   }
+}
+
+// Returns why |id| is no ID of an undo record; empty when it is one.
+std::string UndoIdProblem(const std::string& id) {
+  if (registry::IsUndoId(id)) return "";
+  return "invalid ID \"" + id + "\": expected 1 to " +
+         std::to_string(registry::kMaxUndoId) +
+         " letters, digits, \"{\", \"}\" and \"-\", not beginning with "
+         "\"-\"";
 }
 
 // Returns why |o|'s options do not go with its mode, one that takes ARCH
@@ -167,10 +192,15 @@ std::string RefusedWithMode(const Options& o) {
   if (o.strict) return std::string("--strict does not go with ") + mode;
   if (o.dry_run && o.mode != Mode::kRepair)
     return std::string("--dry-run does not go with ") + mode;
-  const size_t takes = o.mode == Mode::kDetect ? 2 : 1;
-  if (o.args.size() < takes) return Missing(mode, takes, o.args.size());
+  if (!o.undo.empty()) return std::string("--undo does not go with ") + mode;
+  const bool takes_id = o.mode == Mode::kRollback || o.mode == Mode::kCommit;
+  const char* second = takes_id ? "ID" : "MASK";
+  const size_t takes = o.mode == Mode::kDetect || takes_id ? 2 : 1;
+  if (o.args.size() < takes)
+    return Missing(mode, takes, o.args.size(), second);
   if (o.args.size() > takes)
-    return Extra(mode, takes == 2 ? "MASK" : "ARCH", o.args[takes]);
+    return Extra(mode, takes == 2 ? second : "ARCH", o.args[takes]);
+  if (takes_id) return UndoIdProblem(o.args[1]);
   return "";
 }
 
@@ -189,6 +219,12 @@ void CheckArguments(Options* o, bool ended) {
     return;
   }
   const char* mode = ModeName(o->mode);
+  if (!o->undo.empty() && o->dry_run) {
+    o->error = "--undo does not go with --dry-run";
+    return;
+  }
+  if (!o->undo.empty()) o->error = UndoIdProblem(o->undo);
+  if (!o->error.empty()) return;
   if (o->args.size() < 2) {
     if (o->any) o->error = Missing(mode, 2, o->args.size());
   } else if (o->args.size() > 2 && o->mode == Mode::kUnregister) {
@@ -248,6 +284,8 @@ Options ReadOptions(int argc, const char* const* argv) {
     else if (arg == "--check") mode = Mode::kCheck;
     else if (arg == "--detect") mode = Mode::kDetect;
     else if (arg == "--repair") mode = Mode::kRepair;
+    else if (arg == "--rollback") mode = Mode::kRollback;
+    else if (arg == "--commit") mode = Mode::kCommit;
     else if (arg == "--dry-run") o.dry_run = true;
     else if (arg == "--verbose") o.verbose = true;
     else if (arg == "--strict") o.strict = true;

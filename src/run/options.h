@@ -16,6 +16,8 @@ enum class Mode {
   kCheck,
   kDetect,  // --detect ARCH MASK: is the product registered and sound?
   kRepair,  // --repair ARCH: take out what stops every application
+  kRollback,  // --rollback ARCH ID: put back what the run of ID changed
+  kCommit,    // --commit ARCH ID: drop the undo record of ID
 };
 
 struct Options {
@@ -33,6 +35,9 @@ struct Options {
   // the message of the two-argument form.
   bool any = false;
   std::string log;                // --log FILE; empty without
+  // --undo ID: the run keeps an undo record for ID; empty without. For
+  // --rollback and --commit, ID is their second argument.
+  std::string undo;
   // Every folder the command line names with --openni, wherever it stands
   // (after ARCH too) and however often, and whether --openni-env stands
   // anywhere: the registries a log must never be, whatever was read.

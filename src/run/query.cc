@@ -9,6 +9,7 @@
 #include "registry/check.h"
 #include "registry/list.h"
 #include "run/report.h"
+#include "run/rollback.h"
 #include "run/status.h"
 
 namespace run {
@@ -87,6 +88,8 @@ int RunCheck(const Workplace& place, Sink* out) {
     for (const std::string& line : registry::CheckLines(module, true))
       (module.findings.empty() ? Note : Say)(out, line);
   problems += registry::CountProblems(checked);
+  // What installers left behind; no problem of the framework's.
+  SayUndoRecords(place, out);
   return problems ? kExitFound : kExitOk;
 }
 

@@ -9,6 +9,7 @@
 #include "platform/winpath.h"
 #include "registry/check.h"
 #include "registry/replace.h"
+#include "registry/undo.h"
 #include "run/mask.h"
 #include "run/modules.h"
 #include "run/status.h"
@@ -88,7 +89,8 @@ int ChooseFrameworkFolder(const Options& options, Workplace* place,
                               " is not set or empty";
       // Nothing registered where no framework is: nothing to remove, and
       // for --detect nothing there.
-      if (options.mode != Mode::kUnregister && options.mode != Mode::kDetect)
+      if (options.mode != Mode::kUnregister && options.mode != Mode::kDetect &&
+          options.mode != Mode::kRollback && options.mode != Mode::kCommit)
         return Refuse(kExitCannotRead, why, error);
       place->nothing_to_do = why;
       return kExitOk;
@@ -183,6 +185,15 @@ int ChooseProduct(const Options& options, Workplace* place,
   return kExitOk;
 }
 
+// The ID of |options|' undo record: --undo's, or the second argument of
+// --rollback and --commit; empty when none.
+std::string UndoId(const Options& options) {
+  const bool takes_id =
+      options.mode == Mode::kRollback || options.mode == Mode::kCommit;
+  if (!takes_id) return options.undo;
+  return options.args.size() >= 2 ? options.args[1] : std::string();
+}
+
 }  // namespace
 
 int DecideWorkplace(const Options& options, bool (*is_wow64)(),
@@ -230,8 +241,13 @@ int DecideWorkplace(const Options& options, bool (*is_wow64)(),
   place->registry_folder = place->framework_dir + "\\Data";
   place->RegistryPath = place->registry_folder + "\\modules.xml";
   place->BackupPath = place->RegistryPath + ".old";
+  const std::string id = UndoId(options);
+  if (!id.empty())
+    place->undo_record =
+        place->registry_folder + "\\" + registry::kUndoPrefix + id;
   // The longest name a pass gives a file.
-  const std::string longest = registry::TempPathFor(place->BackupPath);
+  const std::string longest = registry::TempPathFor(
+      place->undo_record.empty() ? place->BackupPath : place->undo_record);
   if (Characters(longest) > kMaxPathChars)
     return Refuse(kExitUsage,
                   TooLong(longest,
@@ -259,8 +275,11 @@ std::vector<std::string> RegistryFiles(const Options& options,
     const std::optional<std::string> folder =
         winpath::AbsoluteFolder(framework, winpath::Utf8());
     if (!folder) continue;
-    for (const char* name :
-         {"\\Data\\modules.xml", "\\Data\\modules.xml.old"})
+    const std::string record =
+        std::string("\\Data\\") + registry::kUndoPrefix + UndoId(options);
+    for (const std::string& name :
+         {std::string("\\Data\\modules.xml"),
+          std::string("\\Data\\modules.xml.old"), record})
       files.insert(files.end(),
                    {*folder + name, registry::TempPathFor(*folder + name)});
     files.push_back(*folder + "\\Data\\" + kLockFileName);

@@ -42,6 +42,9 @@ struct Workplace {
   std::string RegistryPath;    // framework_dir\Data\modules.xml
   std::string BackupPath;      // framework_dir\Data\modules.xml.old
   std::string registry_folder;  // framework_dir\Data: locked for a pass
+  // With --undo, and for --rollback and --commit: the undo record,
+  // registry_folder\modules.xml.undo-ID. Empty otherwise.
+  std::string undo_record;
   int framework_bits = 64;     // the width of the framework ARCH names
   // The variable that framework takes its folder from (FrameworkVariable).
   std::string framework_variable;

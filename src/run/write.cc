@@ -3,6 +3,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/boot.h"
 #include "platform/lock.h"
 #include "platform/lookup.h"
 #include "registry/transaction.h"
@@ -113,6 +114,8 @@ int SayUpdate(const Options& options, const Workplace& place,
   SayRemoved(Note, out, "removed: ", o);
   SayEntries(Note, out, "added: ", place.entries);
   Note(out, o.rewrite ? "result: rewritten" : "result: left as it was");
+  if (o.recorded)
+    Note(out, "undo: recorded in " + platform::DisplayName(place.undo_record));
   // After the replace: nothing here changes the status.
   if (!o.check_after_failed.empty())
     Note(out, "check: cannot check the added entries: " + o.check_after_failed);
@@ -193,7 +196,17 @@ int SayRepair(const Options& options, const Workplace& place,
 int RunRegister(const Options& options, const Workplace& place, Sink* out) {
   SayRegistry(out, place);
   registry::RegistryTransaction t = TransactionFor(place);
-  const registry::PassOutcome o = registry::RunTransaction(&t, PlanFor(options, place, out));
+  registry::PassPlan plan = PlanFor(options, place, out);
+  if (!options.undo.empty()) {
+    plan.undo_path = place.undo_record;
+    t.undo.id = options.undo;
+    t.undo.arch = options.args[0];
+    t.undo.action =
+        options.mode == Mode::kUnregister ? "unregistration" : "registration";
+    t.undo.registry = place.RegistryPath;
+    t.undo.boot = platform::BootTime();
+  }
+  const registry::PassOutcome o = registry::RunTransaction(&t, plan);
   return options.dry_run ? SayDryRun(place, o, out)
                          : SayUpdate(options, place, o, out);
 }

@@ -65,6 +65,15 @@ class Built:
     name: str
 
 
+@dataclass(frozen=True)
+class Record:
+    """An undo record in a file layout: the tool's format, of the run of
+    |id| and |action|, holding the registry's bytes |before|."""
+    id: str
+    action: str
+    before: bytes
+
+
 SHORT = object()      # the short-command-line message, in the build's line end
 HOST = "{host}"       # after a C: path in Out: " (its host path)" natively
 
@@ -1928,3 +1937,99 @@ add(untouched("usage: a quote a backslash escaped",
               2, stderr=((r"^modreg: --detect needs ARCH and MASK; an "
                           r"argument holds a quote \(\"\): a backslash before "
                           r"a closing quote escapes it, .*; usage: ",),)))
+
+# ---- Undo records ---------------------------------------------------------
+# --undo ID keeps what a registration changes beside the registry;
+# --rollback puts it back, --commit drops it. The record's rules are
+# undo_test's; here, once each, what a run says and leaves.
+UNDO_ID = "{6C1C5D0E-8F54}-install"
+RECORD = "pf/modules.xml.undo-" + UNDO_ID
+RECORD_NAME = r"C:\Program Files\OpenNI\Data\modules.xml.undo-" + UNDO_ID
+RECORDED = ["--undo", UNDO_ID, "x64", "1"]
+ROLLBACK = ["--rollback", "x64", UNDO_ID]
+
+
+def undo_field(name, value):
+    value = _b(value)
+    return b"%s %d\n%s\n" % (name.encode(), len(value), value)
+
+
+def undo_record(before, boot, removed=(), added=()):
+    """A record as the tool writes one, of the machine's start |boot|
+    (seconds since 1970): |removed| (index, text) and |added| paths."""
+    import hashlib
+    out = b"modreg undo record\n" + b"".join(undo_field(*f) for f in (
+        ("format", "1"), ("id", UNDO_ID), ("arch", "x64"),
+        ("action", "registration"), ("boot", str(boot)), ("registry", REG),
+        ("written-size", "0"), ("written-sha256", "0"),
+        ("before-sha256", hashlib.sha256(before).hexdigest()),
+        ("removed", str(len(removed)))))
+    for index, text in removed:
+        out += undo_field("index", str(index)) + undo_field("element", text)
+    out += undo_field("added", str(len(added)))
+    for path in added:
+        out += undo_field("path", path) + undo_field("has-config", "0") + \
+            undo_field("config", "")
+    return out + b"before %d\n%s\n" % (len(before), before)
+
+
+RECORD_OF_STALE = Record(UNDO_ID, "registration", STALE)
+extend([
+    Case("undo: a recorded registration rolled back: the bytes before", [
+        Step(args=RECORDED, put={"pf/modules.xml": STALE},
+             after={"pf/modules.xml": base_with(mod(H1)), OLD: STALE,
+                    RECORD: RECORD_OF_STALE}),
+        Step(args=ROLLBACK, after={"pf/modules.xml": STALE, OLD: STALE})]),
+    # Another run changed the registry since: the rollback takes out what
+    # it added and puts back what it removed, where it stood, and says so.
+    Case("undo: changed after the run: only its own change undone", [
+        Step(args=RECORDED, put={"pf/modules.xml": STALE},
+             after={"pf/modules.xml": base_with(mod(H1)), OLD: STALE,
+                    RECORD: RECORD_OF_STALE}),
+        Step(args=ROLLBACK, put={"pf/modules.xml": written(
+                 "<Modules>", mod(FW), mod(H1), mod(T1), "</Modules>")},
+             stderr=((r"^modreg: warning: " + reason_after(REG)[:-len(r": \w")]
+                      + esc(" was changed after the registration of %s: only "
+                            "its own change undone (1 of 1 added entries "
+                            "taken out, 1 of 1 removed put back)" % UNDO_ID)
+                      + "$",),),
+             after={"pf/modules.xml": written(
+                 "<Modules>", mod(H1), mod(FW), mod(T1), "</Modules>"),
+                 OLD: STALE})]),
+    # --check lists what an installer left; --commit drops it.
+    Case("undo: --check lists a record left, --commit drops it", [
+        Step(args=RECORDED, put={"pf/modules.xml": STALE},
+             after={"pf/modules.xml": base_with(mod(H1)), OLD: STALE,
+                    RECORD: RECORD_OF_STALE}),
+        Step(args=["--check", "x64"], status=1, stdout=Out((
+            "missing: %s (no such file)" % FW,
+            "missing: %s (no such file)" % H1,
+            "undo record left: %s%s (registration of %s)"
+            % (RECORD_NAME, HOST, UNDO_ID)))),
+        Step(args=["--commit", "x64", UNDO_ID],
+             after={"pf/modules.xml": base_with(mod(H1)), OLD: STALE})]),
+    run("undo: --strict refusing writes no record, and drops one of its ID",
+        ["--strict"] + RECORDED,
+        {"pf/modules.xml": STALE, RECORD: b"an earlier run's record"},
+        {"pf/modules.xml": STALE}, status=8,
+        stderr=((STRICT_SAID + esc("1 problem(s), the first: missing: %s "
+                                   "(no such file); the registry is "
+                                   "unchanged" % H1) + "$",),)),
+    run("rollback: no record: nothing changed", ROLLBACK,
+        {"pf/modules.xml": STALE}, UNCHANGED),
+    # Written before the machine last started: never applied.
+    run("rollback: a record of an earlier start of the machine",
+        ROLLBACK, {"pf/modules.xml": BASE,
+                   RECORD: undo_record(STALE, 1, [(0, mod(H1))], [H1])},
+        {"pf/modules.xml": BASE},
+        stderr=((r"^modreg: warning: the undo record " + esc(RECORD_NAME) +
+                 r"( \(/.*\))? is of an earlier start of the machine: not "
+                 r"applied$",),)),
+    run("rollback: a record that is a link is refused, status 9", ROLLBACK,
+        {"pf/modules.xml": BASE, "pf/mine": undo_record(STALE, 1),
+         RECORD: Link("mine")},
+        UNCHANGED, status=9,
+        stderr=((r"^modreg: cannot use the undo record " + esc(RECORD_NAME) +
+                 r"( \(/.*\))?: it is a link; the registry is unchanged$",),),
+        modes=("native",)),  # symbolic links are the POSIX build's concern
+])

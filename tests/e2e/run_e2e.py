@@ -26,7 +26,7 @@ import time
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 import cases as table  # noqa: E402
-from cases import (DIR, FIFO, HOST, SHORT, Built, HardLink, Lines, Link,  # noqa: E402
+from cases import (DIR, FIFO, HOST, SHORT, Built, HardLink, Lines, Link, Record,  # noqa: E402
                    Out)
 from wine import WinePrefix  # noqa: E402
 
@@ -293,6 +293,22 @@ def check_lines(key, want, data, target):
     return check_stderr(want.lines, data, key)
 
 
+def check_record(key, want, data):
+    """An undo record against |want|: its header, its run, and the
+    registry's bytes it keeps, last."""
+    def field(name, value):
+        return b"%s %d\n%s\n" % (name, len(value), value)
+    if not isinstance(data, bytes):
+        return ["%s is %s, expected an undo record" % (key, show(data))]
+    head = b"modreg undo record\n" + field(b"format", b"1") + \
+        field(b"id", want.id.encode()) + field(b"arch", b"x64") + \
+        field(b"action", want.action.encode())
+    tail = b"\nbefore %d\n%s\n" % (len(want.before), want.before)
+    if not data.startswith(head) or not data.endswith(tail):
+        return ["%s is not the record expected: %s" % (key, show(data, 300))]
+    return []
+
+
 # The lock files a Windows run leaves in the registry folders.
 LASTING_LOCKS = tuple(key + "/modules.xml.lock" for key in MADE)
 
@@ -330,6 +346,8 @@ def check_step(step, result, before, target, absent):
             problems.append("unexpected: %s = %s" % (key, show(after[key])))
         elif isinstance(want[key], Lines):
             problems.extend(check_lines(key, want[key], after[key], target))
+        elif isinstance(want[key], Record):
+            problems.extend(check_record(key, want[key], after[key]))
         elif want[key] != after[key]:
             problems.append("differs: %s" % key)
             problems.extend(byte_diff(want[key], after[key]))

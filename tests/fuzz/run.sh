@@ -33,7 +33,7 @@ work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 mkdir -p "$work/corpus" "$work/replays"
 
-if ! { cmake --preset fuzz -B "$build" && cmake --build "$build" --target registry_fuzz pe_fuzz; } \
+if ! { cmake --preset fuzz -B "$build" && cmake --build "$build" --target registry_fuzz pe_fuzz undo_fuzz; } \
     >"$work/build.log" 2>&1; then
   cat "$work/build.log" >&2
   echo "fuzz: cannot build the fuzz target" >&2
@@ -185,6 +185,16 @@ pe_fuzz() {
   fuzz $((seconds / 2)) "$work/pe" "$build/pe"
 }
 pe_fuzz || status=1
+
+# The undo record's reader, for a quarter of the time, from records the
+# tool wrote; its findings and stalls are kept in <build>/undo.
+undo_fuzz() {
+  local fuzzer="$build/tests/fuzz/undo_fuzz" dict=""
+  mkdir -p "$work/undo" && cp tests/fuzz/undo-seeds/* "$work/undo/"
+  echo "fuzz: the undo record's reader for $((seconds / 4))s"
+  fuzz $((seconds / 4)) "$work/undo" "$build/undo"
+}
+undo_fuzz || status=1
 
 # The script's own check, with stalls planted in the fuzz target: a slow
 # unit and then a timeout, once each, must be stalls, and the fuzzing must

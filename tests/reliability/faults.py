@@ -191,6 +191,38 @@ def crafted_exports(folder, names=100000, length=1 << 20):
 WITH_CRAFTED = (b'<Modules>\r\n\t<Module path="C:\\Program Files\\OpenNI'
                 b'\\crafted.dll"/>\r\n</Modules>\r\n')
 
+# An undo record of the run: its ID is the mask, so that the rollback's
+# command line is the tool's usual one with --rollback before it.
+RECORDED = ['--undo', str(MASK)]
+RECORD = 'modules.xml.undo-%d' % MASK
+TOOL = None  # the native modreg, for checks that run it again
+
+
+def rolls_back_to_old(folder):
+    """After a recorded run that failed or was killed: its rollback leaves
+    the registry's old bytes (taken from the backup, which holds them),
+    and no record."""
+    prefix = folder.split(os.sep + 'drive_c' + os.sep)[0]
+    status, _, err = common.run_tool([TOOL, '--rollback'], prefix, MASK)
+    with open(os.path.join(folder, common.REGISTRY), 'rb') as f, \
+            open(os.path.join(folder, common.BACKUP), 'rb') as old:
+        if status != 0 or f.read() != old.read():
+            return 'the rollback (status %d%s) left other bytes than the old' \
+                % (status, ': ' + err.strip() if err else '')
+    if os.path.lexists(os.path.join(folder, RECORD)):
+        return 'the rollback left the record'
+    return None
+
+
+def commits(folder):
+    """After a recorded run that succeeded: its commit removes the record."""
+    prefix = folder.split(os.sep + 'drive_c' + os.sep)[0]
+    status, _, err = common.run_tool([TOOL, '--commit'], prefix, MASK)
+    if status != 0 or os.path.lexists(os.path.join(folder, RECORD)):
+        return 'the commit (status %d %s) left the record' % (status, err)
+    return None
+
+
 NO_SPACE = 'No space left on device'
 TOO_LARGE = 'File too large'
 IO_ERROR = 'Input/output error'
@@ -241,6 +273,9 @@ CASES = [
          expect_registry='new'),
     Case('power cut: flushes in order; every new file created 0600', 0,
          trace=True, expect_registry='new', options=['--log', TRACED_LOG]),
+    Case('power cut, recorded: the undo record flushed and named before the '
+         'registry moves', 0, trace=True, expect_registry='new',
+         options=RECORDED + ['--log', TRACED_LOG], check=commits),
     # Faults injected by the faults build.
     Case('create the temporary file', 5, faults='create-temp',
          stderr=(TMP, 'Permission denied')),
@@ -293,6 +328,21 @@ CASES = [
     Case('killed before flushing', -9, faults='kill@flush', kill=True),
     Case('killed while closing', -9, faults='kill@close', kill=True),
     Case('killed before replacing', -9, faults='kill@rename', kill=True),
+    # A recorded run: the record is named (rename 1) before the registry
+    # (rename 2), and its rollback then has nothing to undo.
+    Case('undo record: cannot be written, the registry keeps its bytes', 5,
+         faults='create-temp:2', options=RECORDED,
+         stderr=('modules.xml', ': its undo record ', 'undo-5.tmp: Permission '
+                 'denied; the registry is unchanged'),
+         check=rolls_back_to_old),
+    Case('undo record: written, then the registry cannot be replaced: no '
+         'record left', 5, faults='rename:2', options=RECORDED,
+         stderr=(TMP, 'modules.xml:', IO_ERROR)),
+    Case('undo record: killed while naming it', -9, faults='kill@rename',
+         options=RECORDED, kill=True, check=rolls_back_to_old),
+    Case('undo record: killed after it, before replacing the registry', -9,
+         faults='kill@rename:2', options=RECORDED, kill=True,
+         check=rolls_back_to_old),
 ]
 
 
@@ -333,11 +383,11 @@ def creation_problems(log, expected, allowed):
     return problems
 
 
-def flush_problems(log, folder):
+def flush_problems(log, folder, recorded=False):
     """What an strace log of a run in |folder| shows out of order: each
     temporary file must be fsynced before it takes its name, and the
-    folder after each new name (the backup's before the registry's
-    replace)."""
+    folder after each new name (the backup's, and when |recorded| the undo
+    record's, before the registry's replace)."""
     names = {}   # descriptor -> the path it was last opened on
     calls = []   # (call, path, ...) of the calls that succeeded, in order
     for line in log.splitlines():
@@ -354,24 +404,28 @@ def flush_problems(log, folder):
         else:
             calls.append((re.sub(r'at2?$', '', call),) + tuple(paths))
     problems = []
-    for temp, name, how in (
-            (common.REGISTRY + '.tmp', common.REGISTRY, 'rename'),
-            (common.BACKUP + '.tmp', common.BACKUP, 'link')):
+    files = [(common.REGISTRY + '.tmp', common.REGISTRY, 'rename'),
+             (common.BACKUP + '.tmp', common.BACKUP, 'link')]
+    if recorded:
+        files.append((RECORD + '.tmp', RECORD, 'rename'))
+    for temp, name, how in files:
+        before_registry = how == 'link' or name == RECORD
         temp, name = os.path.join(folder, temp), os.path.join(folder, name)
         named = [i for i, c in enumerate(calls) if c == (how, temp, name)]
         if not named:
             problems.append('no %s of %s to %s' % (how, temp, name))
         elif ('fsync', temp) not in calls[:named[0]]:
             problems.append('%s was not flushed before the %s' % (temp, how))
-        elif how == 'rename' and ('fchmod', temp) not in calls[
+        elif name == common.REGISTRY and ('fchmod', temp) not in calls[
                 :calls.index(('fsync', temp))]:
             # The flush must take the new file's mode too.
             problems.append('%s got its mode after its flush' % temp)
         else:
-            # The backup's name is made durable before the registry moves.
+            # The backup's and the record's names are made durable before
+            # the registry moves.
             end = next((i for i, c in enumerate(calls)
-                        if how == 'link' and c[0] == 'rename' and i > named[0]),
-                       len(calls))
+                        if before_registry and c[0] == 'rename' and
+                        i > named[0]), len(calls))
             if ('fsync', folder) not in calls[named[0]:end]:
                 problems.append('the folder was not flushed after the %s' % how)
     return problems
@@ -687,10 +741,13 @@ class Runner:
         if case.trace:
             with open(log) as f:
                 traced = f.read()
-            problems += flush_problems(traced, os.path.abspath(folder))
+            recorded = RECORDED[0] in case.options
+            problems += flush_problems(traced, os.path.abspath(folder),
+                                       recorded)
             problems += creation_problems(
                 traced, (common.REGISTRY + '.tmp', common.BACKUP + '.tmp',
-                         'run.log'), lambda mode: mode == 0o600)
+                         'run.log') + ((RECORD + '.tmp',) if recorded else ()),
+                lambda mode: mode == 0o600)
         if status != case.status:
             problems.append('status %d, expected %d' % (status, case.status))
         if out:
@@ -766,6 +823,8 @@ def main():
                         help='run only cases whose name holds this text')
     args = parser.parse_args()
     args.tool = os.path.abspath(args.tool)
+    global TOOL
+    TOOL = args.tool
     args.faults_tool = os.path.abspath(args.faults_tool)
     args.work = os.path.abspath(args.work)
     os.makedirs(args.work, exist_ok=True)

@@ -1,0 +1,120 @@
+#include "registry/rollback.h"
+
+#include <new>
+
+#include "platform/files.h"
+#include "platform/lock.h"
+#include "platform/lookup.h"
+#include "registry/commit.h"
+
+namespace registry {
+
+namespace {
+
+// Loads the registry, puts it back and says how, in |o|.
+void PutBack(RegistryTransaction* t, RollbackOutcome* o) {
+  LoadMode mode;
+  mode.keep_raw = true;
+  const RegistryResult loaded = LoadRegistry(t, mode);
+  const bool read_whole = t->document.read;
+  const RegistryState state =
+      read_whole ? JudgeRegistry(o->record, t->raw.data(), t->raw.size())
+                 : RegistryState::kChangedAfter;
+  if (state == RegistryState::kAsBefore) {
+    o->kind = RollbackKind::kAsBefore;
+    return;
+  }
+  if (state == RegistryState::kAsWritten) {
+    o->result = CommitBytes(t->RegistryPath, o->record.before.data(),
+                            o->record.before.size());
+    o->kind = o->result.reason.empty() ? RollbackKind::kRestored
+                                       : RollbackKind::kFailed;
+    return;
+  }
+  if (!loaded.reason.empty()) {
+    o->result = loaded;
+    o->kind = RollbackKind::kFailed;
+    return;
+  }
+  o->undone = UndoOwnChange(o->record, t->document.doc.get(),
+                            t->document.modules);
+  o->result = CommitDocument(t->RegistryPath, t->document);
+  o->kind = o->result.reason.empty() ? RollbackKind::kUndoneOwn
+                                     : RollbackKind::kFailed;
+}
+
+// After the lock: the record loaded and judged, the registry put back.
+void RollBack(RegistryTransaction* t, const std::string& record_path,
+              long long boot_now, RollbackOutcome* o) {
+  switch (LoadUndoRecord(record_path, &o->record, &o->why)) {
+    case UndoLoad::kMissing:
+      return;
+    case UndoLoad::kRefused:
+      o->kind = RollbackKind::kRefused;
+      o->dropped = false;
+      return;
+    case UndoLoad::kLoaded:
+      break;
+  }
+  if (o->record.registry != t->RegistryPath) {
+    o->kind = RollbackKind::kRefused;
+    o->why = "it was written for another registry, " + o->record.registry;
+    o->dropped = false;
+    return;
+  }
+  if (!SameBoot(o->record.boot, boot_now)) {
+    o->kind = RollbackKind::kStale;
+  } else {
+    try {
+      PutBack(t, o);
+    } catch (const std::bad_alloc&) {
+      o->out_of_memory = true;
+      o->kind = RollbackKind::kFailed;
+    } catch (const rapidxml::parse_error& e) {
+      o->kind = RollbackKind::kRefused;
+      o->why = std::string("it is damaged: an element it keeps is no XML: ") +
+               e.what();
+    }
+  }
+  // A failed rollback keeps the record: it may be run again.
+  o->dropped = o->kind == RollbackKind::kFailed ||
+                       o->kind == RollbackKind::kRefused
+                   ? false
+                   : DropUndoRecord(record_path);
+}
+
+}  // namespace
+
+RollbackOutcome RunRollback(RegistryTransaction* t,
+                            const std::string& record_path,
+                            long long boot_now) {
+  RollbackOutcome o;
+  std::string error;
+  // Nothing recorded: nothing to lock for, and a framework folder that is
+  // gone is no failure.
+  if (platform::LookUp(record_path, &error) == platform::Presence::kMissing)
+    return o;
+  if (!LockRegistry(t, platform::kLockWaitMs, &o.result)) {
+    o.kind = RollbackKind::kFailed;
+    o.dropped = false;
+    return o;
+  }
+  RollBack(t, record_path, boot_now, &o);
+  return o;
+}
+
+RegistryResult RunCommit(RegistryTransaction* t,
+                         const std::string& record_path) {
+  RegistryResult result;
+  std::string error;
+  if (platform::LookUp(record_path, &error) == platform::Presence::kMissing)
+    return result;
+  if (!LockRegistry(t, platform::kLockWaitMs, &result))
+    return result;
+  if (!DropUndoRecord(record_path))
+    return RegistryFailure(RegistryStatus::kCannotWrite,
+                           "cannot remove the undo record " + record_path);
+  return result;
+}
+
+}  // namespace registry

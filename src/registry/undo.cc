@@ -1,0 +1,311 @@
+#include "registry/undo.h"
+
+#include <cstring>
+
+#include "platform/files.h"
+#include "platform/lookup.h"
+#include "platform/trust.h"
+#include "registry/document.h"
+#include "registry/printer.h"
+#include "registry/replace.h"
+#include "registry/sha256.h"
+
+namespace registry {
+
+namespace {
+
+using Node = rapidxml::xml_node<char>;
+
+constexpr char kMagic[] = "modreg undo record\n";
+
+// How far two measures of one boot time may lie apart, in seconds.
+constexpr long long kBootSlack = 120;
+
+// Appends the field |name| holding |value|: "NAME SIZE\n", the value's
+// bytes, "\n". Every field says its size, so that no byte of a value (a
+// line end in a path) can end it early.
+void PutField(std::string* out, const char* name, const std::string& value) {
+  *out += name;
+  *out += ' ' + std::to_string(value.size()) + '\n';
+  *out += value;
+  *out += '\n';
+}
+
+// Reads the fields of a record, in order, from bytes that no field may
+// run past.
+struct FieldReader {
+  const char* at;
+  const char* end;
+  std::string why;  // the first problem; empty while none
+
+  bool Fail(const std::string& reason) {
+    if (why.empty()) why = reason;
+    return false;
+  }
+
+  // Reads the field |name| into |*value|.
+  bool Take(const char* name, std::string* value) {
+    const char* line_end =
+        static_cast<const char*>(memchr(at, '\n', end - at));
+    const size_t name_size = strlen(name);
+    if (!why.empty()) return false;
+    if (!line_end || static_cast<size_t>(line_end - at) <= name_size + 1 ||
+        memcmp(at, name, name_size) != 0 || at[name_size] != ' ')
+      return Fail(std::string("no \"") + name + "\" where it belongs");
+    unsigned long long size = 0;
+    for (const char* p = at + name_size + 1; p < line_end; ++p) {
+      if (*p < '0' || *p > '9' || size > (1ull << 60))
+        return Fail(std::string("the size of \"") + name + "\" is no number");
+      size = size * 10 + static_cast<unsigned>(*p - '0');
+    }
+    at = line_end + 1;
+    if (size >= static_cast<unsigned long long>(end - at) || at[size] != '\n')
+      return Fail(std::string("\"") + name + "\" runs past the record's end");
+    value->assign(at, static_cast<size_t>(size));
+    at += size + 1;
+    return true;
+  }
+
+  // Reads the field |name| as a decimal number no larger than |most|.
+  bool TakeNumber(const char* name, unsigned long long most,
+                  unsigned long long* number) {
+    std::string text;
+    if (!Take(name, &text)) return false;
+    *number = 0;
+    for (char c : text) {
+      if (c < '0' || c > '9' || *number > most)
+        return Fail(std::string("\"") + name + "\" is no number");
+      *number = *number * 10 + static_cast<unsigned>(c - '0');
+    }
+    if (text.empty() || *number > most)
+      return Fail(std::string("\"") + name + "\" is out of range");
+    return true;
+  }
+};
+
+// The entries and elements of a record, after its header fields.
+bool TakeChanges(FieldReader* r, UndoRecord* record) {
+  const auto left = [r] {
+    return static_cast<unsigned long long>(r->end - r->at);
+  };
+  unsigned long long count = 0;
+  if (!r->TakeNumber("removed", left(), &count)) return false;
+  for (unsigned long long i = 0; i < count; ++i) {
+    RemovedElement element;
+    unsigned long long index = 0;
+    if (!r->TakeNumber("index", 1ull << 40, &index) ||
+        !r->Take("element", &element.text))
+      return false;
+    element.index = static_cast<size_t>(index);
+    record->removed.push_back(std::move(element));
+  }
+  if (!r->TakeNumber("added", left(), &count)) return false;
+  for (unsigned long long i = 0; i < count; ++i) {
+    ModuleEntry entry;
+    std::string has_config;
+    if (!r->Take("path", &entry.path) || !r->Take("has-config", &has_config) ||
+        !r->Take("config", &entry.configDir))
+      return false;
+    entry.hasConfigDir = has_config == "1";
+    record->added.push_back(std::move(entry));
+  }
+  return true;
+}
+
+}  // namespace
+
+bool IsUndoId(const std::string& id) {
+  if (id.empty() || id.size() > kMaxUndoId || id[0] == '-') return false;
+  for (char c : id)
+    if (!((c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') ||
+          (c >= '0' && c <= '9') || c == '{' || c == '}' || c == '-'))
+      return false;
+  return true;
+}
+
+bool SameBoot(long long a, long long b) {
+  return a - b <= kBootSlack && b - a <= kBootSlack;
+}
+
+std::string FormatUndoHeader(const UndoRecord& record) {
+  std::string out = kMagic;
+  PutField(&out, "format", std::to_string(kUndoFormat));
+  PutField(&out, "id", record.id);
+  PutField(&out, "arch", record.arch);
+  PutField(&out, "action", record.action);
+  PutField(&out, "boot", std::to_string(record.boot));
+  PutField(&out, "registry", record.registry);
+  PutField(&out, "written-size", std::to_string(record.after_size));
+  PutField(&out, "written-sha256", record.after_digest);
+  PutField(&out, "before-sha256",
+           DigestOf(record.before.data(), record.before.size()));
+  PutField(&out, "removed", std::to_string(record.removed.size()));
+  for (const RemovedElement& element : record.removed) {
+    PutField(&out, "index", std::to_string(element.index));
+    PutField(&out, "element", element.text);
+  }
+  PutField(&out, "added", std::to_string(record.added.size()));
+  for (const ModuleEntry& entry : record.added) {
+    PutField(&out, "path", entry.path);
+    PutField(&out, "has-config", entry.hasConfigDir ? "1" : "0");
+    PutField(&out, "config", entry.configDir);
+  }
+  // The registry's bytes before follow: "before SIZE\n", them, "\n".
+  out += "before " + std::to_string(record.before.size()) + '\n';
+  return out;
+}
+
+bool ParseUndoRecord(const ByteBuffer& bytes, UndoRecord* record,
+                     std::string* why) {
+  const size_t magic = sizeof kMagic - 1;
+  if (bytes.size() < magic || memcmp(bytes.data(), kMagic, magic) != 0) {
+    *why = "it is not an undo record";
+    return false;
+  }
+  FieldReader r{bytes.data() + magic, bytes.data() + bytes.size(), ""};
+  std::string format, boot, size, before_digest, before;
+  if (r.Take("format", &format) && format != std::to_string(kUndoFormat)) {
+    *why = "its format is " + format + ", not " + std::to_string(kUndoFormat);
+    return false;
+  }
+  unsigned long long number = 0;
+  if (r.Take("id", &record->id) && r.Take("arch", &record->arch) &&
+      r.Take("action", &record->action) &&
+      r.TakeNumber("boot", 1ull << 62, &number)) {
+    record->boot = static_cast<long long>(number);
+    if (r.Take("registry", &record->registry) &&
+        r.TakeNumber("written-size", 1ull << 62, &record->after_size) &&
+        r.Take("written-sha256", &record->after_digest) &&
+        r.Take("before-sha256", &before_digest) && TakeChanges(&r, record) &&
+        r.Take("before", &before) && r.at != r.end)
+      r.Fail("it goes on after the registry's bytes");
+  }
+  if (r.why.empty() && DigestOf(before.data(), before.size()) != before_digest)
+    r.Fail("the registry's bytes in it are not those it was written with");
+  if (!r.why.empty()) {
+    *why = "it is damaged: " + r.why;
+    return false;
+  }
+  record->before.assign(before.begin(), before.end());
+  return true;
+}
+
+bool WriteUndoRecord(const std::string& path, const UndoRecord& record,
+                     std::string* error) {
+  const std::string header = FormatUndoHeader(record);
+  Replacement r;
+  // Protected as nothing: a new file, owner-only.
+  bool ok = BeginReplace(path, "", ReplaceMode::kReplace, &r, error) &&
+            WriteReplace(&r, header.data(), header.size(), error) &&
+            WriteReplace(&r, record.before.data(), record.before.size(),
+                         error) &&
+            WriteReplace(&r, "\n", 1, error) && CommitReplace(&r, error);
+  RollBackReplace(&r);
+  if (!ok) *error = FailedStepText(r) + ": " + *error;
+  return ok;
+}
+
+UndoLoad LoadUndoRecord(const std::string& path, UndoRecord* record,
+                        std::string* why) {
+  std::string error;
+  switch (platform::LookUp(path, &error)) {
+    case platform::Presence::kMissing:
+      return UndoLoad::kMissing;
+    case platform::Presence::kError:
+      *why = error;
+      return UndoLoad::kRefused;
+    case platform::Presence::kExists:
+      break;
+  }
+  // Whoever else may change it could choose what a rollback writes.
+  if (platform::FileOpenToOthers(path, &error) || !error.empty()) {
+    *why = error.empty() ? "users who are not administrators may change it"
+                         : "cannot tell who may change it: " + error;
+    return UndoLoad::kRefused;
+  }
+  ByteBuffer bytes;
+  if (!platform::ReadFileAsItself(path, &bytes, &error)) {
+    *why = error;
+    return UndoLoad::kRefused;
+  }
+  if (!ParseUndoRecord(bytes, record, why)) return UndoLoad::kRefused;
+  return UndoLoad::kLoaded;
+}
+
+bool DropUndoRecord(const std::string& path) {
+  return platform::RemoveFile(path);
+}
+
+RegistryState JudgeRegistry(const UndoRecord& record, const char* now,
+                            size_t size) {
+  const std::string digest = DigestOf(now, size);
+  if (size == record.after_size && digest == record.after_digest)
+    return RegistryState::kAsWritten;
+  if (size == record.before.size() &&
+      memcmp(now, record.before.data(), size) == 0)
+    return RegistryState::kAsBefore;
+  return RegistryState::kChangedAfter;
+}
+
+namespace {
+
+// Takes out of |modules| the last Module element whose path and
+// configDir are |entry|'s. False when none is.
+bool TakeOutLast(rapidxml::xml_node<char>* modules, const ModuleEntry& entry) {
+  for (Node* node = modules->last_node(); node;
+       node = node->previous_sibling()) {
+    if (!IsModuleElement(node) || !PathAttribute(node)) continue;
+    const ModuleEntry found = EntryOf(node);
+    if (found.path == entry.path && found.hasConfigDir == entry.hasConfigDir &&
+        found.configDir == entry.configDir) {
+      modules->remove_node(node);
+      return true;
+    }
+  }
+  return false;
+}
+
+// Tells whether a child of |modules| prints as |text|: one put back by
+// hand, or by an earlier rollback, is not put back twice.
+bool HasChildPrinted(rapidxml::xml_node<char>* modules,
+                     const std::string& text) {
+  for (Node* node = modules->first_node(); node; node = node->next_sibling())
+    if (PrintedNode(*node) == text) return true;
+  return false;
+}
+
+// The child of |modules| at |index|, or null past the last.
+Node* ChildAt(rapidxml::xml_node<char>* modules, size_t index) {
+  Node* node = modules->first_node();
+  for (; node && index > 0; --index) node = node->next_sibling();
+  return node;
+}
+
+}  // namespace
+
+UndoneChange UndoOwnChange(const UndoRecord& record,
+                           rapidxml::xml_document<char>* doc,
+                           rapidxml::xml_node<char>* modules) {
+  UndoneChange undone;
+  for (auto entry = record.added.rbegin(); entry != record.added.rend();
+       ++entry)
+    if (TakeOutLast(modules, *entry)) ++undone.taken_out;
+  for (const RemovedElement& element : record.removed) {
+    if (HasChildPrinted(modules, element.text)) continue;
+    // Parsed in |doc|'s memory, which the parsed names and values point
+    // into: they then live as long as the document.
+    char* text = doc->allocate_string(nullptr, element.text.size() + 1);
+    memcpy(text, element.text.data(), element.text.size());
+    text[element.text.size()] = '\0';
+    rapidxml::xml_document<char> piece;
+    piece.parse<0>(text);
+    for (Node* node = piece.first_node(); node; node = node->next_sibling()) {
+      Node* copy = doc->clone_node(node);
+      modules->insert_node(ChildAt(modules, element.index), copy);
+    }
+    ++undone.put_back;
+  }
+  return undone;
+}
+
+}  // namespace registry

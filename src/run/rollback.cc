@@ -1,0 +1,123 @@
+#include "run/rollback.h"
+
+#include <string>
+#include <vector>
+
+#include "platform/boot.h"
+#include "platform/files.h"
+#include "platform/lookup.h"
+#include "registry/rollback.h"
+#include "run/report.h"
+#include "run/status.h"
+
+namespace run {
+
+namespace {
+
+// The failure of a rollback, said; the record stays for another try.
+int SayRollbackFailure(const Workplace& place,
+                       const registry::RollbackOutcome& o, Sink* out) {
+  if (o.out_of_memory)
+    return Report(out, kExitOutOfMemory,
+                  "cannot roll back " +
+                      platform::DisplayName(place.RegistryPath) +
+                      ": out of memory; the registry is unchanged");
+  if (o.result.status == registry::RegistryStatus::kCannotLock)
+    return Report(out, kExitCannotLock, FailureText(place, "lock", o.result));
+  return Report(out, StatusOf(o.result.status),
+                FailureText(place, "roll back", o.result));
+}
+
+}  // namespace
+
+int RunRollback(const Workplace& place, Sink* out) {
+  SayRegistry(out, place);
+  registry::RegistryTransaction t = TransactionFor(place);
+  const registry::RollbackOutcome o =
+      registry::RunRollback(&t, place.undo_record, platform::BootTime());
+  const std::string record = platform::DisplayName(place.undo_record);
+  const std::string run = "the " + o.record.action + " of " + o.record.id;
+  switch (o.kind) {
+    case registry::RollbackKind::kNoRecord:
+      Note(out, "result: no undo record " + record + ", nothing to put back");
+      return kExitOk;
+    case registry::RollbackKind::kRefused:
+      return Report(out, kExitRecordRefused,
+                    "cannot use the undo record " + record + ": " + o.why +
+                        "; the registry is unchanged");
+    case registry::RollbackKind::kFailed:
+      return SayRollbackFailure(place, o, out);
+    case registry::RollbackKind::kStale:
+      Report(out, kExitOk,
+             "warning: the undo record " + record +
+                 " is of an earlier start of the machine: not applied");
+      break;
+    case registry::RollbackKind::kAsBefore:
+      Note(out, "result: as before " + run + ", left as it was");
+      break;
+    case registry::RollbackKind::kRestored:
+      Note(out, "result: restored as before " + run);
+      break;
+    case registry::RollbackKind::kUndoneOwn:
+      Report(out, kExitOk,
+             "warning: " + platform::DisplayName(place.RegistryPath) +
+                 " was changed after " + run + ": only its own change undone (" +
+                 std::to_string(o.undone.taken_out) + " of " +
+                 std::to_string(o.record.added.size()) +
+                 " added entries taken out, " +
+                 std::to_string(o.undone.put_back) + " of " +
+                 std::to_string(o.record.removed.size()) +
+                 " removed put back)");
+      Note(out, "result: rewritten");
+      break;
+  }
+  if (!o.dropped)
+    Report(out, kExitOk, "warning: cannot remove the undo record " + record);
+  return kExitOk;
+}
+
+int RunCommit(const Workplace& place, Sink* out) {
+  SayRegistry(out, place);
+  registry::RegistryTransaction t = TransactionFor(place);
+  const registry::RegistryResult result =
+      registry::RunCommit(&t, place.undo_record);
+  if (result.status == registry::RegistryStatus::kCannotLock)
+    return Report(out, kExitCannotLock, FailureText(place, "lock", result));
+  if (!result.reason.empty())
+    return Report(out, kExitCannotWrite, result.reason);
+  Note(out, "result: no undo record " +
+                platform::DisplayName(place.undo_record) + " left");
+  return kExitOk;
+}
+
+void SayUndoRecords(const Workplace& place, Sink* out) {
+  std::vector<std::string> names;
+  std::string error;
+  if (!platform::ListFolder(place.registry_folder, registry::kUndoPrefix,
+                            &names, &error))
+    return;
+  const long long boot = platform::BootTime();
+  for (const std::string& name : names) {
+    const std::string path = place.registry_folder + "\\" + name;
+    registry::UndoRecord record;
+    std::string why;
+    switch (registry::LoadUndoRecord(path, &record, &why)) {
+      case registry::UndoLoad::kMissing:
+        continue;
+      case registry::UndoLoad::kRefused:
+        Say(out, "undo record left: " + platform::DisplayName(path) +
+                     " (refused: " + why + ")");
+        continue;
+      case registry::UndoLoad::kLoaded:
+        break;
+    }
+    Say(out, "undo record left: " + platform::DisplayName(path) + " (" +
+                 record.action + " of " + record.id +
+                 (registry::SameBoot(record.boot, boot)
+                      ? ""
+                      : ", of an earlier start of the machine: stale") +
+                 ")");
+  }
+}
+
+}  // namespace run
