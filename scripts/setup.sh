@@ -10,7 +10,7 @@ packages=(
   wine wine32 wine64
   clang libclang-rt-14-dev
   hyperfine xmlstarlet libbenchmark-dev time strace
-  nsis wixl python3-pefile
+  nsis wixl msitools python3-pefile
   git osslsigncode openssl
   locales
 )

@@ -1,7 +1,7 @@
 #!/usr/bin/env python3
 """The installer examples, run by real installers under Wine.
 
-Builds examples/nsis with makensis and examples/wix with wixl around
+Builds examples/nsis with makensis and examples/wix with its build.sh around
 modreg.exe and stand-in module files (the test module of tests/modules as
 SensorModule.dll and libskelvia_ni.dll), then, in one fresh 64-bit Wine
 prefix whose framework registry is
@@ -17,7 +17,9 @@ C:\\Program Files belongs to the 64-bit framework, which the products' "x86"
 must leave alone: it keeps its bytes throughout. Last, with the release
 zip's try folder (a sample registry and the stand-in modules per width):
 the NSIS installer built with the signing hook set, its uninstaller signed
-too, and the WiX package built for the 64-bit framework."""
+too, and the WiX package built for the 64-bit framework. Then the WiX
+package's rollbacks, upgrades and undo records, in this prefix and in a
+32-bit one (msi_rollback.py)."""
 import argparse
 import getpass
 import http.server
@@ -39,6 +41,7 @@ from common import Results  # noqa: E402
 from wine import WinePrefix, quiet  # noqa: E402
 sys.path.insert(0, os.path.join(HERE, '..', 'resources'))
 from check_resources import version_info, with_version  # noqa: E402
+import msi_rollback  # noqa: E402
 
 PF86 = 'C:\\Program Files (x86)'
 PRODUCT = PF86 + '\\HALDEToF'
@@ -173,14 +176,7 @@ class Wix:
     check_failures = failures
 
     def build(self, exe, out, version='1.0.0', name='product.msi'):
-        # wixl takes the files' paths relative to the current folder.
-        here = os.path.dirname(exe)
-        subprocess.run(['wixl', '-D', 'ModregExe=' + os.path.basename(exe),
-                        '-D', 'Modules=' + os.path.relpath(MODULES_DIR, here),
-                        '-D', 'ProductVersion=' + version,
-                        '-o', os.path.join(out, name),
-                        os.path.join(ROOT, 'examples', 'wix', 'product.wxs')],
-                       cwd=here, check=True)
+        build_msi('x86', exe, version, MODULES_DIR, os.path.join(out, name))
 
     def command(self, action):
         # A repair by properties: Wine's msiexec answers "/fa product.msi"
@@ -192,11 +188,22 @@ class Wix:
             properties + ['/qn']
 
     def log(self, step):
-        return TEMP + '\\haldetof-%s.log' % (
+        return TEMP + '\\haldetof-x86-%s.log' % (
             'uninstall' if step.action == 'uninstall' else 'install')
 
     def log_replaced(self, step):
         return False
+
+
+def build_msi(arch, exe, version, modules, out):
+    """product.wxs built by examples/wix/build.sh around |exe|."""
+    subprocess.run(['bash', os.path.join(ROOT, 'examples', 'wix', 'build.sh'),
+                    arch, version, modules, out],
+                   env=dict(os.environ, MODREG_EXE=exe), check=True,
+                   stdout=subprocess.DEVNULL)
+    problems = msi_rollback.table_problems(out)
+    if problems:
+        raise RuntimeError('%s: %s' % (out, '; '.join(problems)))
 
 
 def read(path):
@@ -640,7 +647,8 @@ def run_elsewhere(installer, exe, out, wine, drive_c, results):
     without naming the folder, install again into another folder, then
     uninstall without naming it: the framework's registry byte for byte
     after each (the old folder's entries gone after the move), the product
-    in its folder only, the registries under Program Files untouched."""
+    in its folder only (the MSI leaves the older folder's files), the
+    registries under Program Files untouched."""
     if installer.name == 'wix':
         installer.build(exe, out, '1.0.0')
         installer.build(exe, out, '1.0.1', 'product-moved.msi')
@@ -681,9 +689,13 @@ def run_elsewhere(installer, exe, out, wine, drive_c, results):
             if read(os.path.join(pf86, 'modules.xml')) != UNREGISTERED or \
                     read(os.path.join(pf, 'modules.xml')) != OTHER:
                 problems.append('a registry under Program Files changed')
+            # The MSI removes the older version once the newer one is
+            # installed: the components the two share stay, and with them
+            # the older folder's files (not its entries).
+            kept = installer.name == 'wix' and action in ('move', 'uninstall')
             for place in (chosen, moved_to, PRODUCT):
                 there = os.path.exists(host(place))
-                if there != (place == installed):
+                if there != (place == installed or kept and place == chosen):
                     problems.append('%s %s' % (place, 'there' if there
                                                else 'missing'))
             if installed and os.path.isdir(host(installed)) and \
@@ -718,15 +730,8 @@ def run_x64(exe, kit, out, wine, drive_c, results):
     the product is under C:\\Program Files and registered there; removed,
     its entries are gone. The 32-bit framework's registry keeps its
     bytes."""
-    here = os.path.dirname(exe)
-    subprocess.run(['wixl', '-a', 'x64', '-D', 'Arch=x64',
-                    '-D', 'ModregExe=' + os.path.basename(exe),
-                    '-D', 'Modules=' + os.path.relpath(
-                        os.path.join(kit, 'x64', 'modules'), here),
-                    '-D', 'ProductVersion=1.0.0',
-                    '-o', os.path.join(out, 'product64.msi'),
-                    os.path.join(ROOT, 'examples', 'wix', 'product.wxs')],
-                   cwd=here, check=True)
+    build_msi('x64', exe, '1.0.0', os.path.join(kit, 'x64', 'modules'),
+              os.path.join(out, 'product64.msi'))
     data_dir = host_path(drive_c, PF + '\\OpenNI\\Data')
     pf86 = host_path(drive_c, PF86 + '\\OpenNI\\Data')
     product = host_path(drive_c, PF + '\\HALDEToF')
@@ -734,7 +739,7 @@ def run_x64(exe, kit, out, wine, drive_c, results):
         put(data_dir, f.read())
     put(pf86, UNREGISTERED)
     set_framework_variable(wine, PF + '\\OpenNI', 'OPEN_NI_INSTALL_PATH64')
-    log = host_path(drive_c, TEMP + '\\haldetof-install.log')
+    log = host_path(drive_c, TEMP + '\\haldetof-x64-install.log')
     logged = len(read(log) or b'')
     try:
         for action, want, files in (
@@ -963,6 +968,8 @@ def main():
         run_signed(exe, kit, out, os.path.abspath(args.work), wine, drive_c,
                    results)
         run_x64(exe, kit, out, wine, drive_c, results)
+        msi_rollback.run(exe, MODULES_DIR, os.path.abspath(args.work), out,
+                         results, wine)
     finally:
         wine.stop()
     results.figure('installers', 'prefix made in %.1f s, all in %.1f s' % (
