@@ -23,15 +23,17 @@
 #   out of the CustomAction table: built from the installed modreg.exe
 #   (FileKey), then pointed at the Binary table's;
 # - Execute="rollback" and "commit" are built as immediate actions: their
-#   types are set (rollback 3330, commit 3586: an EXE from the Binary
-#   table, in the script, without impersonation);
+#   types are set (rollback 3330, commit 3586, and 3074 for the forgets,
+#   deferred: an EXE from the Binary table, in the script, without
+#   impersonation);
 # - MajorUpgrade's Schedule is ignored: RemoveExistingProducts goes after
 #   InstallFinalize.
 # The check: every run of modreg.exe in the script, between
 # InstallInitialize and InstallFinalize, without impersonation; each run
 # with an undo record (--undo ID) has a rollback of that ID scheduled
-# before it and a commit after it, both on its condition and ARCH and from
-# the Binary table; RemoveExistingProducts after InstallFinalize.
+# before it, a forget of the ID (a deferred commit, Forget...) before that,
+# and a commit after it, all on its condition and ARCH and from the
+# Binary table; RemoveExistingProducts after InstallFinalize.
 set -euo pipefail
 
 me=examples/wix/build.sh
@@ -79,7 +81,7 @@ problems() {
         if (c[3] != "ModregExe" && c[3] != "ModregBin") continue
         kind = "run"
         if (c[4] ~ / --rollback /) kind = "rollback"
-        if (c[4] ~ / --commit /) kind = "commit"
+        if (c[4] ~ / --commit /) kind = a ~ /^Forget/ ? "forget" : "commit"
         id = ""; k = split(c[4], w, " ")
         if (kind != "run") id = w[k]
         for (j = 1; j < k; j++) if (w[j] == "--undo") id = w[j + 1]
@@ -89,13 +91,14 @@ problems() {
         if (!bit(t, 1024)) add(a " (type " t ") is not in the script (0x400)")
         if (!bit(t, 2048)) add(a " (type " t ") impersonates (no 0x800)")
         if (bit(t, 256) != (kind == "rollback") || bit(t, 512) != (kind == "commit"))
-          add(a " (type " t ") is not a " (kind == "run" ? "plain deferred" : kind) " action")
+          add(a " (type " t ") is not a " (kind == "run" || kind == "forget" ? "plain deferred" : kind) " action")
         if (kind != "run" && (t % 64 != 2 || c[3] != "ModregBin"))
           add(a " (type " t ", " c[3] ") does not run modreg.exe from the Binary table")
         if (id == "") { add(a " keeps no undo record (--undo)"); continue }
         word[a] = w[k - 1]
         if (kind == "run") { if (id in run) add("two runs of " id); run[id] = a }
         else if (kind == "rollback") rb[id] = a
+        else if (kind == "forget") fg[id] = a
         else cm[id] = a
       }
       for (id in run) {
@@ -104,6 +107,10 @@ problems() {
         else if (seq[rb[id]] >= seq[a]) add(at(rb[id]) " is not before " at(a))
         else if (cond[rb[id]] != cond[a]) add(rb[id] " has not the condition of " a)
         else if (word[rb[id]] != word[a]) add(rb[id] " is for " word[rb[id]] ", " a " for " word[a])
+        if (!(id in fg)) add(a " has no forget of " id " before its rollback")
+        else if (id in rb && seq[fg[id]] >= seq[rb[id]]) add(at(fg[id]) " is not before " at(rb[id]))
+        else if (cond[fg[id]] != cond[a]) add(fg[id] " has not the condition of " a)
+        else if (word[fg[id]] != word[a]) add(fg[id] " is for " word[fg[id]] ", " a " for " word[a])
         if (!(id in cm)) add(a " has no commit of " id)
         else if (seq[cm[id]] <= seq[a]) add(at(cm[id]) " is not after " at(a))
         else if (cond[cm[id]] != cond[a]) add(cm[id] " has not the condition of " a)
@@ -111,6 +118,7 @@ problems() {
       }
       for (id in rb) if (!(id in run)) add(rb[id] " rolls back no run of " id)
       for (id in cm) if (!(id in run)) add(cm[id] " commits no run of " id)
+      for (id in fg) if (!(id in run)) add(fg[id] " forgets no run of " id)
       if (!("RegisterModules" in seq))
         add("no RegisterModules")
       if ("RemoveExistingProducts" in seq && seq["RemoveExistingProducts"] <= f)
@@ -176,6 +184,7 @@ pkg=$work/product.msi
 sql() { msibuild "$pkg" -q "$1" || fail "$out: msibuild could not run: $1"; }
 export_table "$pkg" CustomAction | awk -F'\t' 'NR > 3 {
     if ($4 ~ / --rollback /) print $1, 3330
+    else if ($4 ~ / --commit / && $1 ~ /^Forget/) print $1, 3074
     else if ($4 ~ / --commit /) print $1, 3586 }' |
   while read -r action type; do
     sql "UPDATE \`CustomAction\` SET \`Type\` = $type, \`Source\` = 'ModregBin' WHERE \`Action\` = '$action'"

@@ -63,8 +63,9 @@ def table_problems(package):
     """What is wrong with the schedule of |package|'s runs of modreg.exe:
     each in the script between InstallInitialize and InstallFinalize,
     without impersonation; each run with an undo record (--undo ID)
-    preceded by a rollback of ID and followed by a commit of ID, both
-    modreg.exe from the Binary table on the run's condition and ARCH; the
+    preceded by a rollback of ID, that by a forget of ID (a deferred
+    commit), and followed by a commit of ID, all modreg.exe from the Binary
+    table on the run's condition and ARCH; the
     older
     version removed after InstallFinalize."""
     seq = {row[0]: (int(row[2]), row[1])
@@ -86,8 +87,10 @@ def table_problems(package):
         words = target.split()
         mode = next((w for w in words if w in ('--rollback', '--commit')),
                     None)
+        if mode == '--commit' and action.startswith('Forget'):
+            mode = 'forget'
         if mode:
-            want = 0x100 if mode == '--rollback' else 0x200
+            want = {'--rollback': 0x100, '--commit': 0x200, 'forget': 0}[mode]
             if kind & 0x33F != want | 2 or source != 'ModregBin':
                 problems.append('%s: %s of type %d from %s' % (
                     action, mode, kind, source))
@@ -97,7 +100,8 @@ def table_problems(package):
         else:
             problems.append('%s: %r' % (action, target))
     for record, (action, arch) in runs.items():
-        for mode, before in (('--rollback', True), ('--commit', False)):
+        for mode, before in (('--rollback', True), ('--commit', False),
+                             ('forget', True)):
             partner, word = partners.get((mode, record), (None, None))
             if partner is None or partner not in seq:
                 problems.append('%s has no %s' % (action, mode))
@@ -105,6 +109,12 @@ def table_problems(package):
                     seq[partner][1] != seq[action][1] or word != arch:
                 problems.append('%s at %s for %s, %s at %s for %s' % (
                     partner, seq[partner], word, action, seq[action], arch))
+        forget = partners.get(('forget', record), (None,))[0]
+        rollback = partners.get(('--rollback', record), (None,))[0]
+        if forget in seq and rollback in seq and \
+                seq[forget][0] >= seq[rollback][0]:
+            problems.append('%s at %d, not before %s at %d' % (
+                forget, seq[forget][0], rollback, seq[rollback][0]))
     if 'RegisterModules' not in [action for action, _ in runs.values()]:
         problems.append('no RegisterModules with an undo record')
     if seq.get('RemoveExistingProducts', (last + 1,))[0] <= last:
@@ -134,6 +144,9 @@ PLANTED = {
     'a rollback for the other framework':
         "UPDATE `CustomAction` SET `Target` = '--openni-env --rollback x64 "
         "[ProductCode]-install' WHERE `Action` = 'RollbackRegister'",
+    'a record left by an earlier installation not forgotten first':
+        "UPDATE `InstallExecuteSequence` SET `Sequence` = 4007 WHERE "
+        "`Action` = 'ForgetRegister'",
     'a commit that impersonates':
         "UPDATE `CustomAction` SET `Type` = 1538 WHERE `Action` = "
         "'CommitRegister'",
