@@ -114,8 +114,9 @@ TEST(Workplace, DecidedFromTheCommandLine) {
     ASSERT_EQ(options.error, "");
     Workplace place;
     std::string error;
+    // The tool is a 32-bit program: outside WOW64, Windows is 32-bit.
     ASSERT_EQ(DecideWorkplace(options, c.wow64 ? Wow64 : NotWow64, &place,
-                              &error),
+                              &error, c.wow64 ? NotWow64 : Wow64),
               c.status);
     if (c.status != kExitOk) {
       EXPECT_NE(error.find(c.registry), std::string::npos) << error;

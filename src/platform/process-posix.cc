@@ -32,6 +32,12 @@ bool IsWow64() {
          S_ISDIR(st.st_mode);
 }
 
+bool Is32BitWindows() {
+  struct stat st;
+  return stat((posix::DriveC() + "/windows/system32").c_str(), &st) == 0 &&
+         S_ISDIR(st.st_mode) && !IsWow64();
+}
+
 // Lookups here find System32 itself, as a 64-bit process does.
 bool FrameworkSystemFolder(int bits, std::string* system,
                            std::string* seen_as) {

@@ -91,6 +91,8 @@ bool IsWow64() {
   return IsWow64Process(GetCurrentProcess(), &wow64) && wow64;
 }
 
+bool Is32BitWindows() { return !IsWow64(); }
+
 // This 32-bit process is redirected as a 32-bit framework is; a 64-bit
 // one finds System32 itself, which this process reaches as Sysnative.
 bool FrameworkSystemFolder(int bits, std::string* system,

@@ -24,6 +24,11 @@ bool MachineEnvironment(const std::string& name, std::string* value);
 // failed query counts as no.
 bool IsWow64();
 
+// True when Windows is a 32-bit one, where no 64-bit program runs: for
+// this 32-bit tool, when it does not run under WOW64. The native build
+// takes a prefix with drive_c\windows\system32 and no syswow64 for one.
+bool Is32BitWindows();
+
 // On 64-bit Windows a 32-bit process finds the files of the system
 // folder (System32) in SysWOW64. When a framework of |bits| finds them
 // elsewhere than this process's lookups would, sets |system| to the

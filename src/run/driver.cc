@@ -53,7 +53,8 @@ int Pass(int argc, const char* const* argv, Sink* out) {
   std::string refusal;
   const int decided =
       WorksOnRegistry(options)
-          ? DecideWorkplace(options, platform::IsWow64, &place, &refusal)
+          ? DecideWorkplace(options, platform::IsWow64, &place, &refusal,
+                            platform::Is32BitWindows)
           : kExitOk;
   if (decided == kExitUsage) refusal += QuoteHint(argc, argv);
   // A detection's answer is its status and standard output: a log it

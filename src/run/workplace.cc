@@ -197,7 +197,8 @@ std::string UndoId(const Options& options) {
 }  // namespace
 
 int DecideWorkplace(const Options& options, bool (*is_wow64)(),
-                    Workplace* place, std::string* error) {
+                    Workplace* place, std::string* error,
+                    bool (*is_32bit_windows)()) {
   const std::string& arch = options.args[0];
   const bool product = options.mode == Mode::kRegister ||
                        options.mode == Mode::kUnregister ||
@@ -231,16 +232,14 @@ int DecideWorkplace(const Options& options, bool (*is_wow64)(),
       if (!why.empty()) return Refuse(kExitUsage, "--strict: " + why, error);
   place->framework_bits = registry::FrameworkBits(arch);
   const bool checks = options.mode == Mode::kCheck || options.mode == Mode::kList;
-  const bool wow64 = (arch == "x86" || (checks && place->framework_bits == 64)) &&
-                     is_wow64();
-  // The tool is a 32-bit program: outside WOW64, Windows is 32-bit.
-  if (checks && place->framework_bits == 64 && !wow64)
+  if (checks && place->framework_bits == 64 && is_32bit_windows &&
+      is_32bit_windows())
     return Refuse(kExitUsage,
                   "ARCH \"" + arch +
                       "\" names the 64-bit framework, and no 64-bit framework "
                       "runs on 32-bit Windows: ARCH x86 names the one there",
                   error);
-  place->InstallRoot = InstallRootFor(arch, arch == "x86" && wow64);
+  place->InstallRoot = InstallRootFor(arch, arch == "x86" && is_wow64());
   place->framework_variable = FrameworkVariable(arch);
   for (const std::string& note :
        {ArchNote(arch, place->InstallRoot),

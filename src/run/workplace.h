@@ -67,15 +67,16 @@ struct Workplace {
 
 // Decides where a run of |options| (a registration, an unregistration,
 // --list or --check, with the arguments it takes) works. |is_wow64| is
-// asked only when ARCH is "x86", or names the 64-bit framework for --list
-// or --check: on 32-bit Windows (not WOW64) no 64-bit framework runs,
-// and those are refused. Returns kExitOk, or the status of a
+// asked only when ARCH is "x86"; |is_32bit_windows| (null: never) only
+// when ARCH names the 64-bit framework for --list or --check, which on
+// 32-bit Windows are refused: no 64-bit framework runs there. Returns kExitOk, or the status of a
 // refusal with |error| set: a mask that is not a 32-bit decimal number
 // (read before anything else), a framework folder that is unknown or not
 // absolute, a --product-dir refused, or a path longer than the loader
 // takes. |place| holds what was decided up to a refusal.
 int DecideWorkplace(const Options& options, bool (*is_wow64)(),
-                    Workplace* place, std::string* error);
+                    Workplace* place, std::string* error,
+                    bool (*is_32bit_windows)() = nullptr);
 
 // Lists the registry files a log must never be: the registry, its backup,
 // their temporary files and the lock file under both default roots, in

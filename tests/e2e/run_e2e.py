@@ -4,7 +4,8 @@ against a drive C: in a Wine prefix.
 
   run_e2e.py --exe build/native/modreg --work DIR
       The POSIX build, on two prefixes made of plain folders under DIR: a
-      64-bit one (drive_c/windows/syswow64 exists) and a 32-bit one.
+      64-bit one (drive_c/windows/syswow64 exists) and a 32-bit one
+      (drive_c/windows/system32 alone).
   run_e2e.py --exe build/windows/modreg.exe --wine win64|win32 --work DIR
       The Windows build under Wine, in one real prefix of that kind under
       DIR (made on first use, reused afterwards).
@@ -87,9 +88,10 @@ class NativeTarget:
             prefix = os.path.join(work, "prefix-" + arch)
             shutil.rmtree(prefix, ignore_errors=True)
             os.makedirs(os.path.join(prefix, "drive_c"))
-            if arch == "64":
-                os.makedirs(os.path.join(prefix, "drive_c", "windows",
-                                         "syswow64"))
+            # A 64-bit Windows has SysWOW64, a 32-bit one System32 alone.
+            os.makedirs(os.path.join(prefix, "drive_c", "windows",
+                                     "syswow64" if arch == "64" else
+                                     "system32"))
             link_drive_d(prefix)
             self.prefixes[arch] = prefix
 
