@@ -39,6 +39,7 @@ from common import Results  # noqa: E402
 from wine import WinePrefix, quiet  # noqa: E402
 sys.path.insert(0, os.path.join(HERE, '..', 'resources'))
 from check_resources import version_info, with_version  # noqa: E402
+from detect_scripts import script_problems  # noqa: E402
 
 PF86 = 'C:\\Program Files (x86)'
 PRODUCT = PF86 + '\\HALDEToF'
@@ -289,6 +290,8 @@ def run_step(installer, step, wine, drive_c):
     if step.after is not MALFORMED:
         problems += detection_problems(wine, 'after',
                                        step.installed and not step.failed)
+        problems += script_problems(wine, installer.name, 'after ' + step.name,
+                                    step.installed and not step.failed)
     shutil.rmtree(shadow, ignore_errors=True)
     return status, seconds, problems
 
@@ -693,6 +696,8 @@ def run_elsewhere(installer, exe, out, wine, drive_c, results):
                                      if installer.name == 'nsis' else []):
                 problems.append('%s holds %s' % (
                     installed, sorted(os.listdir(host(installed)))))
+            problems += script_problems(wine, installer.name, 'after ' +
+                                        action, installed is not None)
             results.check('%s: %s, %s, framework in %s (status %d, %.1f s)'
                           % (installer.name, action, ' '.join(
                               elsewhere_command(installer, action, folder)[1:]),
@@ -764,6 +769,8 @@ def run_x64(exe, kit, out, wine, drive_c, results):
                 problems.append(PRODUCT + ' there')
             if read(os.path.join(pf86, 'modules.xml')) != UNREGISTERED:
                 problems.append('the 32-bit registry changed')
+            problems += script_problems(wine, 'wix', 'after msiexec ' + action,
+                                        action == '/i', 'x64')
             if action == '/i':
                 # One run, for the 64-bit framework through its variable.
                 run = (read(log) or b'')[logged:].decode('latin-1')

@@ -1,0 +1,49 @@
+"""The examples' detection scripts (examples/*/detect.cmd), run as a
+deployment tool runs a detection rule: they must find the product in the
+folder its installer remembers, in the registry view of its width, from a
+64-bit and from a 32-bit host. detect.ps1 takes the same steps; there is
+no PowerShell under Wine."""
+import os
+import re
+import shutil
+import subprocess
+
+HERE = os.path.dirname(os.path.abspath(__file__))
+EXAMPLES = os.path.join(HERE, '..', '..', 'examples')
+# cmd.exe of each width in a 64-bit prefix: a 32-bit host reads the
+# registry through the 32-bit view unless told otherwise.
+HOSTS = (('64-bit host', 'cmd'),
+         ('32-bit host', 'C:\\windows\\syswow64\\cmd.exe'))
+REGISTERED = re.compile(rb'registered: [^\r\n]+\r?\n')
+
+
+def detect_script(wine, example, host, arch):
+    """Runs |example|'s detect.cmd, as it is now, with |arch| in |host|:
+    its status, standard output and standard error."""
+    folder = os.path.join(wine.prefix, 'drive_c', 'detect', example)
+    os.makedirs(folder, exist_ok=True)
+    shutil.copyfile(os.path.join(EXAMPLES, example, 'detect.cmd'),
+                    os.path.join(folder, 'detect.cmd'))
+    done = subprocess.run(
+        ['wine', host, '/c', 'C:\\detect\\%s\\detect.cmd' % example, arch],
+        env=wine.env, stdin=subprocess.DEVNULL, capture_output=True,
+        timeout=120)
+    return done.returncode, done.stdout, done.stderr
+
+
+def script_problems(wine, example, when, want, arch='x86'):
+    """What is wrong with the answer of |example|'s detect.cmd |when|:
+    'registered: ...' and status 0 if |want|, else nothing and status 0;
+    standard error empty."""
+    problems = []
+    for name, host in HOSTS:
+        status, out, err = detect_script(wine, example, host, arch)
+        answered = bool(REGISTERED.fullmatch(out)) if want else out == b''
+        if status != 0 or err or not answered:
+            problems.append('detect.cmd %s %s, %s: status %d, %r%s, '
+                            'expected %s' % (
+                                arch, when, name, status, out,
+                                ' and %r on standard error' % err if err
+                                else '',
+                                'registered' if want else 'nothing'))
+    return problems
