@@ -10,10 +10,13 @@ import subprocess
 
 HERE = os.path.dirname(os.path.abspath(__file__))
 EXAMPLES = os.path.join(HERE, '..', '..', 'examples')
-# cmd.exe of each width in a 64-bit prefix: a 32-bit host reads the
-# registry through the 32-bit view unless told otherwise.
-HOSTS = (('64-bit host', 'cmd'),
-         ('32-bit host', 'C:\\windows\\syswow64\\cmd.exe'))
+# cmd.exe of each width in a 64-bit prefix: a host reads the registry
+# through the view of its width unless told otherwise. Debian's "wine" is
+# the 32-bit loader, whose "cmd" is the 32-bit one; the 64-bit loader
+# starts the 64-bit one.
+WINE64 = shutil.which('wine64') or '/usr/lib/wine/wine64'
+HOSTS = (('64-bit host', [WINE64, 'cmd']),
+         ('32-bit host', ['wine', 'C:\\windows\\syswow64\\cmd.exe']))
 REGISTERED = re.compile(rb'registered: [^\r\n]+\r?\n')
 
 
@@ -25,7 +28,7 @@ def detect_script(wine, example, host, arch):
     shutil.copyfile(os.path.join(EXAMPLES, example, 'detect.cmd'),
                     os.path.join(folder, 'detect.cmd'))
     done = subprocess.run(
-        ['wine', host, '/c', 'C:\\detect\\%s\\detect.cmd' % example, arch],
+        host + ['/c', 'C:\\detect\\%s\\detect.cmd' % example, arch],
         env=wine.env, stdin=subprocess.DEVNULL, capture_output=True,
         timeout=120)
     return done.returncode, done.stdout, done.stderr
