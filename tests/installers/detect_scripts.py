@@ -50,3 +50,32 @@ def script_problems(wine, example, when, want, arch='x86'):
                                 else '',
                                 'registered' if want else 'nothing'))
     return problems
+
+
+# Where each example remembers its folder, per width: key and value.
+REMEMBERED = {
+    'nsis': ('HKLM\\Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall'
+             '\\HALDEToF', 'InstallLocation'),
+    'wix': ('HKLM\\Software\\HALDE\\HALDEToF', 'InstallDir')}
+
+
+def lost_folder_problems(wine):
+    """With no product installed: a remembered folder that holds no
+    modreg.exe (the folder deleted by hand) is not installed, for each
+    example and width."""
+    problems = []
+    for example, (key, value) in sorted(REMEMBERED.items()):
+        for arch, view in (('x86', '/reg:32'), ('x64', '/reg:64')):
+            key_of = key + ('64' if arch == 'x64' else '')
+            subprocess.run(['wine', 'reg', 'add', key_of, '/v', value, '/d',
+                            'C:\\Gone\\HALDEToF\\', view, '/f'], env=wine.env,
+                           stdin=subprocess.DEVNULL, capture_output=True,
+                           timeout=120, check=True)
+            try:
+                problems += script_problems(wine, example, 'after its folder '
+                                            'went', False, arch)
+            finally:
+                subprocess.run(['wine', 'reg', 'delete', key_of, view, '/f'],
+                               env=wine.env, stdin=subprocess.DEVNULL,
+                               capture_output=True, timeout=120)
+    return problems

@@ -39,7 +39,7 @@ from common import Results  # noqa: E402
 from wine import WinePrefix, quiet  # noqa: E402
 sys.path.insert(0, os.path.join(HERE, '..', 'resources'))
 from check_resources import version_info, with_version  # noqa: E402
-from detect_scripts import script_problems  # noqa: E402
+from detect_scripts import lost_folder_problems, script_problems  # noqa: E402
 
 PF86 = 'C:\\Program Files (x86)'
 PRODUCT = PF86 + '\\HALDEToF'
@@ -966,6 +966,8 @@ def main():
                 run_nsis_kept(exe, out, wine, drive_c, results)
         results.check('nsis: modreg.exe cannot be started',
                       not_started(exe, out, wine, drive_c))
+        results.check('detect.cmd: a remembered folder without modreg.exe',
+                      lost_folder_problems(wine))
         kit = os.path.abspath(args.kit)
         run_signed(exe, kit, out, os.path.abspath(args.work), wine, drive_c,
                    results)
