@@ -42,6 +42,7 @@ from wine import WinePrefix, quiet  # noqa: E402
 sys.path.insert(0, os.path.join(HERE, '..', 'resources'))
 from check_resources import version_info, with_version  # noqa: E402
 import msi_rollback  # noqa: E402
+from detect_scripts import lost_folder_problems, script_problems  # noqa: E402
 
 PF86 = 'C:\\Program Files (x86)'
 PRODUCT = PF86 + '\\HALDEToF'
@@ -296,6 +297,8 @@ def run_step(installer, step, wine, drive_c):
     if step.after is not MALFORMED:
         problems += detection_problems(wine, 'after',
                                        step.installed and not step.failed)
+        problems += script_problems(wine, installer.name, 'after ' + step.name,
+                                    step.installed and not step.failed)
     shutil.rmtree(shadow, ignore_errors=True)
     return status, seconds, problems
 
@@ -705,6 +708,8 @@ def run_elsewhere(installer, exe, out, wine, drive_c, results):
                                      if installer.name == 'nsis' else []):
                 problems.append('%s holds %s' % (
                     installed, sorted(os.listdir(host(installed)))))
+            problems += script_problems(wine, installer.name, 'after ' +
+                                        action, installed is not None)
             results.check('%s: %s, %s, framework in %s (status %d, %.1f s)'
                           % (installer.name, action, ' '.join(
                               elsewhere_command(installer, action, folder)[1:]),
@@ -769,6 +774,8 @@ def run_x64(exe, kit, out, wine, drive_c, results):
                 problems.append(PRODUCT + ' there')
             if read(os.path.join(pf86, 'modules.xml')) != UNREGISTERED:
                 problems.append('the 32-bit registry changed')
+            problems += script_problems(wine, 'wix', 'after msiexec ' + action,
+                                        action == '/i', 'x64')
             if action == '/i':
                 # One run, for the 64-bit framework through its variable.
                 run = (read(log) or b'')[logged:].decode('latin-1')
@@ -964,6 +971,8 @@ def main():
                 run_nsis_kept(exe, out, wine, drive_c, results)
         results.check('nsis: modreg.exe cannot be started',
                       not_started(exe, out, wine, drive_c))
+        results.check('detect.cmd: a remembered folder without modreg.exe',
+                      lost_folder_problems(wine))
         kit = os.path.abspath(args.kit)
         run_signed(exe, kit, out, os.path.abspath(args.work), wine, drive_c,
                    results)
