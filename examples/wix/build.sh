@@ -13,8 +13,11 @@
 #
 # The modreg.exe it packs: $MODREG_EXE when set, else the release kit's
 # (modreg.exe two folders up, at the kit's root), else the repository's
-# build (build/windows/modreg.exe). Needs wixl and msitools (msibuild,
-# msiinfo). Status 0 when the package is built and sound, 1 when it is
+# build (build/windows/modreg.exe). With MODREG_SIGN_PKCS12 set (and
+# MODREG_SIGN_PASSWORD_FILE, MODREG_SIGN_TIMESTAMP_URL), the copy packed,
+# both the installed file and the Binary table's, is signed first by
+# scripts/sign.sh, two folders up; the package itself is yours to sign
+# after. Needs wixl and msitools (msibuild, msiinfo). Status 0 when the package is built and sound, 1 when it is
 # not (the message names the package and what is wrong), 2 on a usage
 # error.
 #
@@ -169,6 +172,13 @@ fi
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 cp "$exe" "$work/modreg.exe"
+# modreg.exe runs elevated: with the signing hook set, it goes in signed.
+if [ -n "${MODREG_SIGN_PKCS12:-}" ]; then
+  [ -f "$here/../../scripts/sign.sh" ] ||
+    fail "$here/../../scripts/sign.sh: no such file, to sign modreg.exe with"
+  bash "$here/../../scripts/sign.sh" "$work/modreg.exe" ||
+    fail "could not sign modreg.exe (from $exe) for $out"
+fi
 cp -R "$modules" "$work/modules"
 sed 's/BinaryKey="ModregBin"/FileKey="ModregExe"/' "$here/product.wxs" \
   >"$work/product.wxs"
@@ -197,4 +207,5 @@ found=$(problems "$pkg")
 [ -z "$found" ] || fail "$out is not sound:
 $found"
 cp "$pkg" "$out"
-echo "$me: built $out ($arch, $version, modreg.exe from $exe)"
+echo "$me: built $out ($arch, $version, modreg.exe from $exe$(
+  [ -z "${MODREG_SIGN_PKCS12:-}" ] || echo ", signed"))"
