@@ -109,7 +109,7 @@ Unicode true
       ; started in (as ${__FILEDIR__} is) leads nowhere. The cd into
       ; ${__FILEDIR__} fails when makensis already is there.
       !tempfile _MODREG_KIT_FILE
-      !system 'cd "${__FILEDIR__}" 2>/dev/null; cd ../.. && pwd | tr -d "\n" >"${_MODREG_KIT_FILE}"' = 0
+      !system 'cd "${__FILEDIR__}" 2>/dev/null; cd ../.. && pwd >"${_MODREG_KIT_FILE}"' = 0
       !define /file _MODREG_KIT "${_MODREG_KIT_FILE}"
       !delfile "${_MODREG_KIT_FILE}"
       !if ! /FileExists "${_MODREG_KIT}/scripts/sign.sh"
@@ -124,8 +124,7 @@ Unicode true
     !ifdef NSIS_WIN32_MAKENSIS
       !system 'copy /y /b "${MODREG_SOURCE}" "${MODREG_PACKED}" >nul && ${SIGN_COMMAND} "${MODREG_PACKED}"' = 0
     !else
-      !searchreplace _MODREG_SOURCE_POSIX "${MODREG_SOURCE}" "\" "/"
-      !system 'cp "${_MODREG_SOURCE_POSIX}" "${MODREG_PACKED}" && ${SIGN_COMMAND} "${MODREG_PACKED}"' = 0
+      !system 'cp "${MODREG_SOURCE}" "${MODREG_PACKED}" && ${SIGN_COMMAND} "${MODREG_PACKED}"' = 0
     !endif
     !uninstfinalize '${SIGN_COMMAND} "%1"' = 0
     !finalize '${SIGN_COMMAND} "%1"' = 0
