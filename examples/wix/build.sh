@@ -12,8 +12,7 @@
 #     checks a built package only
 #
 # The modreg.exe it packs: $MODREG_EXE when set, else the release kit's
-# (modreg.exe two folders up, at the kit's root), else the repository's
-# build (build/windows/modreg.exe). With MODREG_SIGN_PKCS12 set (and
+# (modreg.exe two folders up, at the kit's root). With MODREG_SIGN_PKCS12 set (and
 # MODREG_SIGN_PASSWORD_FILE, MODREG_SIGN_TIMESTAMP_URL), the copy packed,
 # both the installed file and the Binary table's, is signed first by
 # scripts/sign.sh, two folders up; the package itself is yours to sign
@@ -159,13 +158,10 @@ need_tools wixl msibuild msiinfo
 here=$(cd "$(dirname "$0")" && pwd)
 exe=${MODREG_EXE:-}
 if [ -z "$exe" ]; then
-  for exe in "$here/../../modreg.exe" "$here/../../build/windows/modreg.exe" ""; do
-    [ -z "$exe" ] || [ -f "$exe" ] && break
-  done
-  [ -n "$exe" ] || fail "no modreg.exe: neither the kit's ($here/../../modreg.exe) \
-nor the build's ($here/../../build/windows/modreg.exe); or set MODREG_EXE"
+  exe=$here/../../modreg.exe
+  [ -f "$exe" ] || fail "$exe: no such file, the kit's modreg.exe; or set MODREG_EXE"
 fi
-[ -f "$exe" ] || fail "$exe: no such file"
+[ -f "$exe" ] || fail "$exe: no such file (MODREG_EXE)"
 
 # wixl takes Source paths relative to the current folder: the files are
 # laid out in a folder of their own, and wixl run there.
