@@ -104,6 +104,9 @@ Unicode true
 !if "${_MODREG_SIGN_PKCS12}" != ""
   !if "${_MODREG_SIGN_PKCS12}" != "$"
     !ifndef SIGN_COMMAND
+      !ifdef NSIS_WIN32_MAKENSIS
+        !error "MODREG_SIGN_PKCS12 is set: define SIGN_COMMAND to sign on Windows (signtool sign ...)"
+      !endif
       ; sign.sh by its absolute path: makensis runs the commands below
       ; in this file's folder, where a path relative to the folder it was
       ; started in (as ${__FILEDIR__} is) leads nowhere. The cd into
