@@ -60,7 +60,8 @@ try_files = {"try/%s/%s" % (arch, name) for arch in ("x86", "x64")
 kit = {"modreg.exe", "KIT.md", "LICENSE", "THIRD_PARTY_NOTICES.txt",
        "SHA256SUMS", "examples/nsis/modreg.nsh", "examples/nsis/setup.nsi",
        "examples/wix/product.wxs", "docs/reference.md", "docs/installers.md",
-       "docs/support.md", "scripts/sign.sh"} | try_files
+       "docs/support.md", "scripts/sign.sh",
+       "try/signing/throwaway.sh"} | try_files
 other = {n for n in names - kit
          if not n.startswith("examples/")}
 if kit - names or other:

@@ -32,7 +32,7 @@
 ; in the install log, the details list. When modreg.exe exits with a
 ; non-zero status the macro sets the installer's exit code to that status
 ; and aborts, so that `setup.exe /S` reports it (4: the registry is
-; malformed, and so on; the statuses are in modreg's README; NSIS's own
+; malformed, and so on; the statuses are in docs/reference.md; NSIS's own
 ; abort is 2 too, which modreg.exe gives for wrong arguments: LOG tells
 ; which). When modreg.exe cannot be started at all (missing, blocked),
 ; the macro writes so to LOG and to the details list, sets the exit code

@@ -2,13 +2,23 @@
 ; OpenNI framework through modreg.nsh.
 ;
 ;   makensis -DMODULES=path/to/modules -DVERSION=1.0.0 setup.nsi
+;   makensis -DARCH=x64 -DMODULES=path/to/modules64 -DVERSION=1.0.0 setup.nsi
 ;
 ; MODULES is the folder of the product's module files, which this
 ; installer puts into the product folder: SensorModule.dll,
 ; libskelvia_ni.dll and data\skelvia.ini (the configuration folder of
 ; device type 3). modreg.exe --strict checks them once registered: without
-; them the install fails with status 8. MODREG_SOURCE, when given, is the
-; modreg.exe to ship.
+; them the install fails with status 8. MODREG_SOURCE is the modreg.exe to
+; ship: by default the release zip's, two folders up from this file.
+;
+; ARCH is the framework the product's modules are for: x86 (the default),
+; the 32-bit framework, or x64, the 64-bit one. The x64 installer is a
+; product of its own, "HALDE ToF camera modules (64-bit)", with its own
+; uninstall entry (HALDEToF64), installed into $PROGRAMFILES64\HALDEToF
+; (C:\Program Files\HALDEToF), its uninstall entry in the 64-bit view of the
+; Windows registry (SetRegView 64), registering "x64 5": both install side
+; by side. It refuses to run on 32-bit Windows. Its default output is
+; haldetof64-VERSION.exe.
 ;
 ; The installer remembers the folder it installed into (InstallLocation in
 ; the uninstall entry): run again without /D= (a repair, an update) it
@@ -26,17 +36,18 @@
 ; succeeded; when it fails they go back (a first install's files go), and
 ; a move registers the remembered folder again. The failed run is in the
 ; product folder's modreg.log, or, when no product stays in the folder
-; installed into, in $TEMP\haldetof-x86-install.log.
+; installed into, in $TEMP\haldetof-ARCH-install.log.
 ;
-; Signing: with MODREG_SIGN_PKCS12 set in makensis's environment (the
-; signing hook of modreg's docs/releasing.md, the same variables as for
-; the zip's modreg.exe), makensis signs the uninstaller it embeds
-; (!uninstfinalize) and the installer it writes (!finalize) through
-; scripts/sign.sh, two folders up from this file, as in the zip and in
-; modreg's source. SIGN_COMMAND, when defined, is run instead (signtool on
-; Windows, say), with the file's name after it; it must exit with 0.
+; Signing: with MODREG_SIGN_PKCS12 set in makensis's environment (with
+; MODREG_SIGN_PASSWORD_FILE and MODREG_SIGN_TIMESTAMP_URL, as for
+; scripts/sign.sh), makensis signs a copy of modreg.exe before it packs it,
+; the uninstaller it embeds (!uninstfinalize) and the installer it writes
+; (!finalize), through scripts/sign.sh, two folders up from this file (as
+; in the release zip), found from this file's folder wherever makensis
+; runs. SIGN_COMMAND, when defined, is run instead (signtool on Windows,
+; say), with the file's name after it; it must exit with 0.
 ;
-; A 32-bit installer: on 64-bit Windows $PROGRAMFILES is
+; The x86 installer is a 32-bit one: on 64-bit Windows $PROGRAMFILES is
 ; C:\Program Files (x86), so the product goes to
 ; C:\Program Files (x86)\HALDEToF\ and "modreg.exe x86 5" registers the
 ; modules of device types 1 and 3 from there in
@@ -45,12 +56,27 @@
 Unicode true
 !include "modreg.nsh"
 
+!ifndef ARCH
+  !define ARCH "x86"
+!endif
+!if "${ARCH}" == "x86"
+  !define PRODUCT "HALDE ToF camera modules"
+  !define PRODUCT_KEY "HALDEToF"
+  !define PROGRAM_FILES "$PROGRAMFILES"
+  !define OUTFILE_NAME "haldetof"
+!else if "${ARCH}" == "x64"
+  !define PRODUCT "HALDE ToF camera modules (64-bit)"
+  !define PRODUCT_KEY "HALDEToF64"
+  !define PROGRAM_FILES "$PROGRAMFILES64"
+  !define OUTFILE_NAME "haldetof64"
+!else
+  !error "ARCH is x86 or x64, not ${ARCH}"
+!endif
 !ifndef MODREG_SOURCE
-  !if /FileExists "..\..\modreg.exe"     ; as the release zip holds them
-    !define MODREG_SOURCE "..\..\modreg.exe"
-  !else
-    !define MODREG_SOURCE "..\..\build\windows\modreg.exe"
-  !endif
+  !define MODREG_SOURCE "../../modreg.exe"   ; as the release zip holds it
+!endif
+!if ! /FileExists "${MODREG_SOURCE}"
+  !error "no modreg.exe at ${MODREG_SOURCE}: give -DMODREG_SOURCE=path/to/modreg.exe"
 !endif
 !ifndef MODULES
   !define MODULES "modules"
@@ -59,11 +85,9 @@ Unicode true
   !define VERSION "1.0.0"
 !endif
 !ifndef OUTFILE
-  !define OUTFILE "haldetof-${VERSION}.exe"
+  !define OUTFILE "${OUTFILE_NAME}-${VERSION}.exe"
 !endif
-!define PRODUCT "HALDE ToF camera modules"
-!define UNINSTALL_KEY "Software\Microsoft\Windows\CurrentVersion\Uninstall\HALDEToF"
-!define ARCH "x86"
+!define UNINSTALL_KEY "Software\Microsoft\Windows\CurrentVersion\Uninstall\${PRODUCT_KEY}"
 !define MASK "5"
 ; modreg.exe's logs: the install's in the product folder, the uninstall's
 ; (and that of a failed install that leaves no product folder) in the
@@ -75,11 +99,35 @@ Unicode true
 ; The signing hook. makensis leaves an unset variable's $%NAME% as
 ; written: what is left after taking "%MODREG_SIGN_PKCS12%" out is then
 ; "$", and the empty string when the variable is set but empty.
+!define MODREG_PACKED "${MODREG_SOURCE}"
 !searchreplace _MODREG_SIGN_PKCS12 "$%MODREG_SIGN_PKCS12%" "%MODREG_SIGN_PKCS12%" ""
 !if "${_MODREG_SIGN_PKCS12}" != ""
   !if "${_MODREG_SIGN_PKCS12}" != "$"
     !ifndef SIGN_COMMAND
-      !define SIGN_COMMAND 'bash "${__FILEDIR__}/../../scripts/sign.sh"'
+      !ifdef NSIS_WIN32_MAKENSIS
+        !error "MODREG_SIGN_PKCS12 is set: define SIGN_COMMAND to sign on Windows (signtool sign ...)"
+      !endif
+      ; sign.sh by its absolute path: makensis runs the commands below
+      ; in this file's folder, where a path relative to the folder it was
+      ; started in (as ${__FILEDIR__} is) leads nowhere. The cd into
+      ; ${__FILEDIR__} fails when makensis already is there.
+      !tempfile _MODREG_KIT_FILE
+      !system 'cd "${__FILEDIR__}" 2>/dev/null; cd ../.. && pwd >"${_MODREG_KIT_FILE}"' = 0
+      !define /file _MODREG_KIT "${_MODREG_KIT_FILE}"
+      !delfile "${_MODREG_KIT_FILE}"
+      !if ! /FileExists "${_MODREG_KIT}/scripts/sign.sh"
+        !error "no ${_MODREG_KIT}/scripts/sign.sh: define SIGN_COMMAND"
+      !endif
+      !define SIGN_COMMAND 'bash "${_MODREG_KIT}/scripts/sign.sh"'
+    !endif
+    ; The modreg.exe packed is a signed copy: it runs elevated.
+    !undef MODREG_PACKED
+    !tempfile MODREG_PACKED
+    !define _MODREG_SIGN_PKCS12_SET
+    !ifdef NSIS_WIN32_MAKENSIS
+      !system 'copy /y /b "${MODREG_SOURCE}" "${MODREG_PACKED}" >nul && ${SIGN_COMMAND} "${MODREG_PACKED}"' = 0
+    !else
+      !system 'cp "${MODREG_SOURCE}" "${MODREG_PACKED}" && ${SIGN_COMMAND} "${MODREG_PACKED}"' = 0
     !endif
     !uninstfinalize '${SIGN_COMMAND} "%1"' = 0
     !finalize '${SIGN_COMMAND} "%1"' = 0
@@ -88,7 +136,7 @@ Unicode true
 
 Name "${PRODUCT}"
 OutFile "${OUTFILE}"
-InstallDir "$PROGRAMFILES\HALDEToF"
+InstallDir "${PROGRAM_FILES}\HALDEToF"
 ; The folder of the install before, when there is one.
 InstallDirRegKey HKLM "${UNINSTALL_KEY}" "InstallLocation"
 RequestExecutionLevel admin
@@ -99,6 +147,34 @@ Page directory
 Page instfiles
 UninstPage uninstConfirm
 UninstPage instfiles
+
+!if "${ARCH}" == "x64"
+  !include "x64.nsh"
+  ; The 64-bit framework's product: on 64-bit Windows only, its uninstall
+  ; entry (and so its remembered folder) in the registry's 64-bit view.
+  ; InstallDirRegKey read the 32-bit view: the remembered folder is taken
+  ; here, unless /D= named another.
+  Function .onInit
+    ${IfNot} ${RunningX64}
+      MessageBox MB_ICONSTOP|MB_OK "${PRODUCT} needs 64-bit Windows." /SD IDOK
+      SetErrorLevel 2
+      Abort
+    ${EndIf}
+    SetRegView 64
+    ${If} $INSTDIR == "${PROGRAM_FILES}\HALDEToF"
+      Push $0
+      ReadRegStr $0 HKLM "${UNINSTALL_KEY}" "InstallLocation"
+      ${If} $0 != ""
+        StrCpy $INSTDIR $0
+      ${EndIf}
+      Pop $0
+    ${EndIf}
+  FunctionEnd
+
+  Function un.onInit
+    SetRegView 64
+  FunctionEnd
+!endif
 
 ; The product's files, each given to the macro EACH with the folder DIR:
 ; modreg.nsh's ModregKeep, ModregPutBack and ModregDropKept, and
@@ -134,7 +210,7 @@ Section "Device modules"
   ; registration has succeeded: a failure puts them back (.onInstFailed).
   !insertmacro ProductFiles ModregKeep "$INSTDIR"
   SetOutPath "$INSTDIR"
-  File "/oname=modreg.exe" "${MODREG_SOURCE}"
+  File "/oname=modreg.exe" "${MODREG_PACKED}"
   File "${MODULES}\SensorModule.dll"
   File "${MODULES}\libskelvia_ni.dll"
   SetOutPath "$INSTDIR\data"
@@ -193,3 +269,7 @@ Section "Uninstall"
   RMDir "$INSTDIR"
   DeleteRegKey HKLM "${UNINSTALL_KEY}"
 SectionEnd
+
+!ifdef _MODREG_SIGN_PKCS12_SET
+  !delfile "${MODREG_PACKED}"    ; the signed copy, packed by now
+!endif

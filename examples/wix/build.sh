@@ -12,9 +12,11 @@
 #     checks a built package only
 #
 # The modreg.exe it packs: $MODREG_EXE when set, else the release kit's
-# (modreg.exe two folders up, at the kit's root), else the repository's
-# build (build/windows/modreg.exe). Needs wixl and msitools (msibuild,
-# msiinfo). Status 0 when the package is built and sound, 1 when it is
+# (modreg.exe two folders up, at the kit's root). With MODREG_SIGN_PKCS12 set (and
+# MODREG_SIGN_PASSWORD_FILE, MODREG_SIGN_TIMESTAMP_URL), the copy packed,
+# both the installed file and the Binary table's, is signed first by
+# scripts/sign.sh, two folders up; the package itself is yours to sign
+# after. Needs wixl and msitools (msibuild, msiinfo). Status 0 when the package is built and sound, 1 when it is
 # not (the message names the package and what is wrong), 2 on a usage
 # error.
 #
@@ -156,19 +158,23 @@ need_tools wixl msibuild msiinfo
 here=$(cd "$(dirname "$0")" && pwd)
 exe=${MODREG_EXE:-}
 if [ -z "$exe" ]; then
-  for exe in "$here/../../modreg.exe" "$here/../../build/windows/modreg.exe" ""; do
-    [ -z "$exe" ] || [ -f "$exe" ] && break
-  done
-  [ -n "$exe" ] || fail "no modreg.exe: neither the kit's ($here/../../modreg.exe) \
-nor the build's ($here/../../build/windows/modreg.exe); or set MODREG_EXE"
+  exe=$here/../../modreg.exe
+  [ -f "$exe" ] || fail "$exe: no such file, the kit's modreg.exe; or set MODREG_EXE"
 fi
-[ -f "$exe" ] || fail "$exe: no such file"
+[ -f "$exe" ] || fail "$exe: no such file (MODREG_EXE)"
 
 # wixl takes Source paths relative to the current folder: the files are
 # laid out in a folder of their own, and wixl run there.
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 cp "$exe" "$work/modreg.exe"
+# modreg.exe runs elevated: with the signing hook set, it goes in signed.
+if [ -n "${MODREG_SIGN_PKCS12:-}" ]; then
+  [ -f "$here/../../scripts/sign.sh" ] ||
+    fail "$here/../../scripts/sign.sh: no such file, to sign modreg.exe with"
+  bash "$here/../../scripts/sign.sh" "$work/modreg.exe" ||
+    fail "could not sign modreg.exe (from $exe) for $out"
+fi
 cp -R "$modules" "$work/modules"
 sed 's/BinaryKey="ModregBin"/FileKey="ModregExe"/' "$here/product.wxs" \
   >"$work/product.wxs"
@@ -197,4 +203,5 @@ found=$(problems "$pkg")
 [ -z "$found" ] || fail "$out is not sound:
 $found"
 cp "$pkg" "$out"
-echo "$me: built $out ($arch, $version, modreg.exe from $exe)"
+echo "$me: built $out ($arch, $version, modreg.exe from $exe$(
+  [ -z "${MODREG_SIGN_PKCS12:-}" ] || echo ", signed"))"

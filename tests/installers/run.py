@@ -16,19 +16,18 @@ its lines and its status. The registry under
 C:\\Program Files belongs to the 64-bit framework, which the products' "x86"
 must leave alone: it keeps its bytes throughout. Last, with the release
 zip's try folder (a sample registry and the stand-in modules per width):
-the NSIS installer built with the signing hook set, its uninstaller signed
-too, and the WiX package built for the 64-bit framework. Then the WiX
+the NSIS installer built with the signing hook set (the kit's throwaway
+signing setup), the modreg.exe and uninstaller it installs signed too, and
+the WiX package and the NSIS installer built for the 64-bit framework. Then the WiX
 package's rollbacks, upgrades and undo records, in this prefix and in a
 32-bit one (msi_rollback.py)."""
 import argparse
 import getpass
-import http.server
 import os
 import re
 import shutil
 import subprocess
 import sys
-import threading
 import time
 from dataclasses import dataclass
 
@@ -795,62 +794,125 @@ def run_x64(exe, kit, out, wine, drive_c, results):
         shutil.rmtree(product, ignore_errors=True)
 
 
-class TimestampAuthority(http.server.BaseHTTPRequestHandler):
-    """RFC 3161 over HTTP on the loopback: `openssl ts` answers."""
-    config = None
-
-    def do_POST(self):
-        query = self.rfile.read(int(self.headers['Content-Length']))
-        reply = subprocess.run(
-            ['openssl', 'ts', '-reply', '-config', self.config,
-             '-queryfile', '/dev/stdin', '-out', '/dev/stdout'],
-            input=query, capture_output=True, check=True).stdout
-        self.send_response(200)
-        self.send_header('Content-Type', 'application/timestamp-reply')
-        self.send_header('Content-Length', str(len(reply)))
-        self.end_headers()
-        self.wfile.write(reply)
-
-    def log_message(self, *args):
-        pass
+PRODUCT64 = PF + '\\HALDEToF'
+UNINSTALL64 = UNINSTALL + '\\HALDEToF64'
 
 
-def throwaway_signer(folder):
-    """A CA, a code-signing certificate (PKCS#12, its password in a file)
-    and a timestamp authority's, made with openssl in |folder|."""
-    os.makedirs(folder, exist_ok=True)
-    at = lambda name: os.path.join(folder, name)
-    openssl = lambda *args: subprocess.run(['openssl', *args], check=True,
-                                           capture_output=True)
-    openssl('req', '-x509', '-newkey', 'rsa:2048', '-nodes', '-days', '2',
-            '-subj', '/CN=modreg installers test CA', '-keyout', at('ca.key'),
-            '-out', at('ca.pem'))
-    for name, serial, usage in (('signer', '2', 'codeSigning'),
-                                ('tsa', '3', 'critical,timeStamping')):
-        openssl('req', '-new', '-newkey', 'rsa:2048', '-nodes', '-subj',
-                '/CN=modreg installers test ' + name, '-keyout',
-                at(name + '.key'), '-out', at(name + '.csr'))
-        with open(at(name + '.ext'), 'w') as f:
-            f.write('keyUsage=critical,digitalSignature\n'
-                    'extendedKeyUsage=%s\n' % usage)
-        openssl('x509', '-req', '-in', at(name + '.csr'), '-CA', at('ca.pem'),
-                '-CAkey', at('ca.key'), '-set_serial', serial, '-days', '2',
-                '-extfile', at(name + '.ext'), '-out', at(name + '.pem'))
-    with open(at('password'), 'w') as f:
-        f.write('throwaway\n')
-    openssl('pkcs12', '-export', '-inkey', at('signer.key'), '-in',
-            at('signer.pem'), '-certfile', at('ca.pem'), '-passout',
-            'file:' + at('password'), '-out', at('signer.p12'))
-    with open(at('tsa.serial'), 'w') as f:
-        f.write('01\n')
-    with open(at('tsa.cnf'), 'w') as f:
-        f.write('[tsa]\ndefault_tsa = test\n[test]\nserial = %s\n'
-                'signer_cert = %s\nsigner_key = %s\ncerts = %s\n'
-                'signer_digest = sha256\ndefault_policy = 1.3.6.1.4.1.0.1\n'
-                'digests = sha1, sha256, sha512\ness_cert_id_alg = sha256\n'
-                % (at('tsa.serial'), at('tsa.pem'), at('tsa.key'),
-                   at('ca.pem')))
-    return at
+def detected_x64(wine):
+    """modreg.exe --detect for the 64-bit product, as its rule runs it:
+    True, False, or None for a failed detection."""
+    done = subprocess.run(
+        ['wine', DETECT_EXE, '--detect', '--openni-env',
+         '--product-dir=' + PRODUCT64, 'x64', '5'], env=wine.env,
+        stdin=subprocess.DEVNULL, capture_output=True, timeout=120)
+    if done.returncode != 0 or done.stderr:
+        return None
+    return {b'': False}.get(done.stdout, done.stdout.count(b'\n') == 1 or None)
+
+
+def uninstall_entry64(wine, view):
+    """The InstallLocation of the 64-bit product's uninstall entry in the
+    registry's |view| (/reg:32 or /reg:64), or None."""
+    said = subprocess.run(['wine', 'reg', 'query', UNINSTALL64, '/v',
+                           'InstallLocation', view], env=wine.env,
+                          stdin=subprocess.DEVNULL, capture_output=True,
+                          text=True, timeout=120)
+    found = re.search(r'InstallLocation\s+REG_SZ\s+(.*\S)', said.stdout)
+    return found and found.group(1)
+
+
+def run_nsis_x64(exe, kit, out, wine, drive_c, results):
+    """setup.nsi built with -DARCH=x64 around the kit's 64-bit modules,
+    against the kit's sample registry of the 64-bit framework, found
+    through OPEN_NI_INSTALL_PATH64: installed, the product is under
+    C:\\Program Files, registered there, detected (--detect x64), its
+    uninstall entry HALDEToF64 in the 64-bit view only; uninstalled, its
+    entries, folder and uninstall entry are gone. The 32-bit framework's
+    registry keeps its bytes."""
+    subprocess.run(['makensis', '-V2', '-WX', '-DARCH=x64',
+                    '-DMODREG_SOURCE=' + exe,
+                    '-DMODULES=' + os.path.join(kit, 'x64', 'modules'),
+                    '-DOUTFILE=' + os.path.join(out, 'haldetof64.exe'),
+                    os.path.join(ROOT, 'examples', 'nsis', 'setup.nsi')],
+                   env=UNSIGNED, check=True)
+    data_dir = host_path(drive_c, PF + '\\OpenNI\\Data')
+    pf86 = host_path(drive_c, PF86 + '\\OpenNI\\Data')
+    product = host_path(drive_c, PRODUCT64)
+    with open(os.path.join(kit, 'x64', 'modules.xml'), 'rb') as f:
+        put(data_dir, f.read())
+    put(pf86, UNREGISTERED)
+    set_framework_variable(wine, PF + '\\OpenNI', 'OPEN_NI_INSTALL_PATH64')
+    uninstall = ['C:\\installers\\uninstall64.exe', '/S'] + \
+        ('_?=' + PRODUCT64).split(' ')
+    try:
+        for action, want, files, entry in (
+                ('install', crlf('<Modules>', *FRAMEWORK64,
+                                 mod(PRODUCT64 + '\\SensorModule.dll'),
+                                 mod(PRODUCT64 + '\\libskelvia_ni.dll',
+                                     PRODUCT64 + '\\data\\'),
+                                 '</Modules>', ''),
+                 ['SensorModule.dll', 'data', 'libskelvia_ni.dll',
+                  'modreg.exe', 'modreg.log', 'uninstall.exe'], PRODUCT64),
+                ('uninstall', crlf('<Modules>', *FRAMEWORK64, '</Modules>',
+                                   ''), None, None)):
+            if action == 'uninstall' and os.path.isdir(product):
+                shutil.copy(os.path.join(product, 'uninstall.exe'),
+                            os.path.join(out, 'uninstall64.exe'))
+            began = time.monotonic()
+            status = quiet(['wine'] + (uninstall if action == 'uninstall'
+                                       else ['C:\\installers\\haldetof64.exe',
+                                             '/S']), wine.env).returncode
+            seconds = time.monotonic() - began
+            problems = [] if status == 0 else ['status %d' % status]
+            after = read(os.path.join(data_dir, 'modules.xml'))
+            if after != want:
+                problems.append('registry %r, expected %r' % (after, want))
+            there = sorted(os.listdir(product)) if os.path.isdir(product) \
+                else None
+            if there != files:
+                problems.append(PRODUCT64 + ' holds %s' % there)
+            if read(os.path.join(pf86, 'modules.xml')) != UNREGISTERED:
+                problems.append('the 32-bit registry changed')
+            found = detected_x64(wine)
+            if found != bool(entry):
+                problems.append('--detect x64: %s' % {
+                    None: 'failed', True: 'registered',
+                    False: 'not registered'}[found])
+            for view, expected in (('/reg:64', entry), ('/reg:32', None)):
+                located = uninstall_entry64(wine, view)
+                if located != expected:
+                    problems.append('uninstall entry %s: %s, expected %s' % (
+                        view, located, expected))
+            results.check('nsis: 64-bit installer (-DARCH=x64): %s '
+                          '(status %d, %.1f s)' % (action, status, seconds),
+                          problems)
+    finally:
+        quiet(['wine', 'reg', 'delete', ENVIRONMENT, '/v',
+               'OPEN_NI_INSTALL_PATH64', '/f'], wine.env)
+        shutil.rmtree(os.path.dirname(data_dir), ignore_errors=True)
+        shutil.rmtree(product, ignore_errors=True)
+
+
+def throwaway_signing(folder):
+    """The kit's throwaway signing setup (try/signing/throwaway.sh) made in
+    |folder|, its timestamp server started: the MODREG_SIGN_* settings it
+    prints, as a dict, and its CA."""
+    shutil.rmtree(folder, ignore_errors=True)
+    said = subprocess.run(['bash', os.path.join(ROOT, 'scripts',
+                                                'throwaway-signing.sh'),
+                           folder], check=True, capture_output=True,
+                          text=True, timeout=120).stdout
+    settings = dict(re.findall(r'^export (MODREG_SIGN_\w+)=(\S+)$', said,
+                               re.M))
+    if len(settings) != 3:
+        raise RuntimeError('throwaway-signing.sh printed %r' % said)
+    return settings, os.path.join(folder, 'ca.pem')
+
+
+def stop_throwaway_signing(folder):
+    subprocess.run(['bash', os.path.join(ROOT, 'scripts',
+                                         'throwaway-signing.sh'),
+                    '--stop', folder], check=True, timeout=60)
 
 
 def signature_problems(path, ca):
@@ -869,20 +931,16 @@ def signature_problems(path, ca):
 
 
 def run_signed(exe, kit, out, work, wine, drive_c, results):
-    """With the signing hook set (MODREG_SIGN_*), makensis signs, through
-    scripts/sign.sh, the uninstaller it embeds and the installer it
-    writes: the installer verifies, and so does the uninstall.exe it
+    """With the signing hook set (MODREG_SIGN_*, by the kit's throwaway
+    signing setup), makensis signs, through scripts/sign.sh, the modreg.exe
+    it packs, the uninstaller it embeds and the installer it writes: the
+    installer verifies, and so do the modreg.exe and uninstall.exe it
     installs, which then uninstalls. Built around the kit's 32-bit modules
     and installed over its sample registry. The installers built without
     the hook carry no signature."""
-    at = throwaway_signer(os.path.join(work, 'signing'))
-    TimestampAuthority.config = at('tsa.cnf')
-    server = http.server.HTTPServer(('127.0.0.1', 0), TimestampAuthority)
-    threading.Thread(target=server.serve_forever, daemon=True).start()
-    env = dict(os.environ, MODREG_SIGN_PKCS12=at('signer.p12'),
-               MODREG_SIGN_PASSWORD_FILE=at('password'),
-               MODREG_SIGN_TIMESTAMP_URL='http://127.0.0.1:%d' %
-               server.server_port)
+    folder = os.path.join(work, 'signing')
+    settings, ca = throwaway_signing(folder)
+    env = dict(os.environ, **settings)
     try:
         subprocess.run(['makensis', '-V2', '-WX', '-DMODREG_SOURCE=' + exe,
                         '-DMODULES=' + os.path.join(kit, 'x86', 'modules'),
@@ -890,12 +948,12 @@ def run_signed(exe, kit, out, work, wine, drive_c, results):
                         os.path.join(ROOT, 'examples', 'nsis', 'setup.nsi')],
                        env=env, check=True)
     finally:
-        server.shutdown()
+        stop_throwaway_signing(folder)
     problems = signature_problems(os.path.join(out, 'haldetof-signed.exe'),
-                                  at('ca.pem'))
+                                  ca)
     unsigned = os.path.join(out, 'haldetof-1.0.0.exe')
     if subprocess.run(['osslsigncode', 'extract-signature', '-in', unsigned,
-                       '-out', at('unsigned.sig')],
+                       '-out', os.path.join(folder, 'unsigned.sig')],
                       capture_output=True).returncode == 0:
         problems.append('haldetof-1.0.0.exe, built without the hook, '
                         'carries a signature')
@@ -909,11 +967,12 @@ def run_signed(exe, kit, out, work, wine, drive_c, results):
     if read(os.path.join(data_dir, 'modules.xml')) != REGISTERED:
         problems.append('installed: registry %r' % read(
             os.path.join(data_dir, 'modules.xml')))
+    # Every program it installs is signed: modreg.exe runs elevated.
+    for name in ('modreg.exe', 'uninstall.exe'):
+        path = host_path(drive_c, PRODUCT + '\\' + name)
+        problems += signature_problems(path, ca) if os.path.exists(path) \
+            else ['no %s installed' % name]
     installed = host_path(drive_c, PRODUCT + '\\uninstall.exe')
-    if os.path.exists(installed):
-        problems += signature_problems(installed, at('ca.pem'))
-    else:
-        problems.append('no uninstall.exe installed')
     nsis = Nsis()
     nsis.out = out
     status = quiet(['wine'] + nsis.command('uninstall'),
@@ -925,8 +984,9 @@ def run_signed(exe, kit, out, work, wine, drive_c, results):
             os.path.join(data_dir, 'modules.xml')))
     if os.path.exists(host_path(drive_c, PRODUCT)):
         problems.append('product folder left behind')
-    results.check('nsis: signing hook set: installer and uninstaller signed '
-                  'and timestamped, installed and uninstalled', problems)
+    results.check('nsis: signing hook set: installer, uninstaller and '
+                  'modreg.exe signed and timestamped, installed and '
+                  'uninstalled', problems)
 
 
 def main():
@@ -977,6 +1037,7 @@ def main():
         run_signed(exe, kit, out, os.path.abspath(args.work), wine, drive_c,
                    results)
         run_x64(exe, kit, out, wine, drive_c, results)
+        run_nsis_x64(exe, kit, out, wine, drive_c, results)
         msi_rollback.run(exe, MODULES_DIR, os.path.abspath(args.work), out,
                          results, wine)
     finally:

@@ -4,9 +4,9 @@
 # run silently under Wine: install, repair, uninstall, failed installs that
 # must roll back, an install into a chosen folder, repaired, moved and
 # removed; then, with what the release zip holds to try them (its try/
-# folder), a signed NSIS installer and the 64-bit WiX package; last the
-# WiX package's rollbacks, in a 64-bit and a 32-bit prefix. A few
-# minutes, much of it making a fresh Wine prefix and starting the
+# folder), a signed NSIS installer and the 64-bit WiX package and NSIS
+# installer; last the WiX package's rollbacks, in a 64-bit and a 32-bit
+# prefix. A few minutes, much of it making a fresh Wine prefix and starting the
 # installers.
 set -euo pipefail
 cd "$(dirname "$0")/../.."

@@ -4,16 +4,18 @@
 # whose SHA256SUMS describes every file it holds, signed or not, and
 # whose docs name no file it lacks (kit_links.py).
 # The notices are what scripts/notices.sh writes, and the README names the
-# toolchain's versions. A zip made through the signing hook, with a
-# throwaway CA, code-signing certificate and timestamp authority (served on
-# the loopback), holds a modreg.exe that verifies against that CA only,
-# fails with one byte changed, and gives back the unsigned build's bytes
-# without its signature.
+# toolchain's versions. A zip made through the signing hook, with the
+# zip's own throwaway CA, code-signing certificate and timestamp server
+# (try/signing/throwaway.sh, served on the loopback), holds a modreg.exe
+# that verifies against that CA only, fails with one byte changed, and
+# gives back the unsigned build's bytes without its signature. In the
+# unzipped folder, the NSIS example built as its docs say (a relative
+# setup.nsi) and the WiX one by build.sh are signed, and so is every
+# modreg.exe they pack.
 set -euo pipefail
 cd "$(dirname "$0")/../.."
 tmp=$(mktemp -d)
-tsa=
-trap '[ -z "$tsa" ] || kill "$tsa"; rm -rf "$tmp"' EXIT
+trap 'rm -rf "$tmp"' EXIT
 fail() { echo "release: $*" >&2; exit 1; }
 
 # The tracked files as they are: HEAD, or a commit of the changes to it.
@@ -71,55 +73,21 @@ for p in g++-mingw-w64-i686-posix gcc-mingw-w64-i686-posix \
     note "the README does not name $p $v, the version installed"
 done
 
+# Signing, with the zip's own throwaway setup (try/signing/throwaway.sh):
+# a CA, a code-signing certificate and a timestamp server on the loopback.
+kit=$tmp/kit/modreg-$ver-win32
 cd "$tmp"
-openssl req -x509 -newkey rsa:2048 -nodes -days 2 -subj "/CN=modreg test CA" \
-  -keyout ca.key -out ca.pem 2>/dev/null
-issue() {  # NAME SERIAL EXTENDED-KEY-USAGE: a key and a certificate from the CA
-  openssl req -new -newkey rsa:2048 -nodes -subj "/CN=modreg test $1" \
-    -keyout "$1.key" -out "$1.csr" 2>/dev/null
-  printf 'keyUsage=critical,digitalSignature\nextendedKeyUsage=%s\n' "$3" >"$1.ext"
-  openssl x509 -req -in "$1.csr" -CA ca.pem -CAkey ca.key -set_serial "$2" \
-    -days 2 -extfile "$1.ext" -out "$1.pem" 2>/dev/null
-}
-issue signer 2 codeSigning
-issue tsa 3 critical,timeStamping
-echo "throwaway" >password
-openssl pkcs12 -export -inkey signer.key -in signer.pem -certfile ca.pem \
-  -passout file:password -out signer.p12
-# The timestamp authority: `openssl ts` answering RFC 3161 requests over
-# HTTP on the loopback.
-printf '%s\n' "[tsa]" "default_tsa = test" "[test]" "serial = tsa.serial" \
-  "signer_cert = tsa.pem" "signer_key = tsa.key" "certs = ca.pem" \
-  "signer_digest = sha256" "default_policy = 1.3.6.1.4.1.0.1" \
-  "digests = sha1, sha256, sha512" "ess_cert_id_alg = sha256" >tsa.cnf
-echo 01 >tsa.serial
-exec 3< <(exec python3 - <<'PY'
-import http.server, subprocess
-class TSA(http.server.BaseHTTPRequestHandler):
-    def do_POST(self):
-        query = self.rfile.read(int(self.headers["Content-Length"]))
-        reply = subprocess.run(
-            ["openssl", "ts", "-reply", "-config", "tsa.cnf", "-queryfile",
-             "/dev/stdin", "-out", "/dev/stdout"],
-            input=query, capture_output=True, check=True).stdout
-        self.send_response(200)
-        self.send_header("Content-Type", "application/timestamp-reply")
-        self.send_header("Content-Length", str(len(reply)))
-        self.end_headers()
-        self.wfile.write(reply)
-    def log_message(self, *args):
-        pass
-server = http.server.HTTPServer(("127.0.0.1", 0), TSA)
-print(server.server_port, flush=True)
-server.serve_forever()
-PY
-)
-tsa=$!
-read -r port <&3 || fail "the timestamp authority did not start"
+settings=$(bash "$kit/try/signing/throwaway.sh" "$tmp/signing") ||
+  fail "the zip's try/signing/throwaway.sh failed"
+tsa="bash $kit/try/signing/throwaway.sh --stop $tmp/signing"
+trap '$tsa; rm -rf "$tmp"' EXIT
+eval "$settings"
+[ -n "${MODREG_SIGN_PKCS12:-}" ] && [ -n "${MODREG_SIGN_PASSWORD_FILE:-}" ] &&
+  [ -n "${MODREG_SIGN_TIMESTAMP_URL:-}" ] ||
+  fail "try/signing/throwaway.sh did not print the three settings: $settings"
+cp "$tmp/signing/ca.pem" ca.pem
 
-(cd "$a/build/windows" && MODREG_SIGN_PKCS12=$tmp/signer.p12 \
-  MODREG_SIGN_PASSWORD_FILE=$tmp/password \
-  MODREG_SIGN_TIMESTAMP_URL=http://127.0.0.1:$port cpack -G ZIP >/dev/null) ||
+(cd "$a/build/windows" && cpack -G ZIP >/dev/null) ||
   fail "the zip could not be made with the signing hook on"
 python3 -c 'import sys, zipfile; sys.stdout.buffer.write(
   zipfile.ZipFile(sys.argv[1]).read(sys.argv[2]))' \
@@ -147,3 +115,21 @@ osslsigncode remove-signature -in signed.exe -out removed.exe >/dev/null
 cmp -s removed.exe "$unsigned" ||
   fail "modreg.exe without its signature is not the unsigned build's bytes"
 echo "release: signed with SHA-256 and a timestamp, verified, tampering and no signature refused, signature removed to the unsigned bytes"
+
+# As the docs tell an author with the zip alone: makensis given setup.nsi
+# by a relative path signs the installer and the modreg.exe it packs;
+# build.sh signs the modreg.exe an MSI installs and runs from its Binary
+# table.
+(cd "$kit" && makensis -V1 -DMODULES=../../try/x86/modules -DVERSION=1.0.3 \
+  examples/nsis/setup.nsi) || fail "makensis with the signing hook failed in the zip's folder"
+verify "$kit/examples/nsis/haldetof-1.0.3.exe" ||
+  { cat "$kit/examples/nsis/haldetof-1.0.3.exe.log"; fail "the NSIS installer does not verify"; }
+(cd "$kit" && bash examples/wix/build.sh x86 1.0.3 try/x86/modules \
+  "$tmp/product.msi" >/dev/null) || fail "build.sh with the signing hook failed in the zip's folder"
+mkdir msi && (cd msi && msiextract "$tmp/product.msi" >/dev/null &&
+  msiinfo extract "$tmp/product.msi" Binary.ModregBin >binary.exe) ||
+  fail "cannot take modreg.exe out of product.msi"
+for exe in "$(find msi -name modreg.exe)" msi/binary.exe; do
+  [ -f "$exe" ] && verify "$exe" || { cat "$exe.log"; fail "product.msi's $exe does not verify"; }
+done
+echo "release: the zip's throwaway setup signs; makensis (a relative setup.nsi) and build.sh sign, and pack a signed modreg.exe"
