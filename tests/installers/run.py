@@ -873,6 +873,9 @@ def run_nsis_x64(exe, kit, out, wine, drive_c, results):
                 problems.append(PRODUCT64 + ' holds %s' % there)
             if read(os.path.join(pf86, 'modules.xml')) != UNREGISTERED:
                 problems.append('the 32-bit registry changed')
+            problems += script_problems(wine, 'nsis', 'after the 64-bit '
+                                        'installer\'s ' + action,
+                                        bool(entry), 'x64')
             found = detected_x64(wine)
             if found != bool(entry):
                 problems.append('--detect x64: %s' % {
