@@ -16,6 +16,7 @@
 #include <vector>
 
 #include "registry/check.h"
+#include "prefix_support.h"
 
 using namespace registry;
 
@@ -28,38 +29,6 @@ const char kRegistry[] =
     "\t<Module path=\"C:\\Program Files\\HALDEToF\\Old.dll\"/>\r\n"
     "</Modules>\r\n";
 const ModuleEntry kNew{R"(C:\Program Files\HALDEToF\New.dll)", "", false};
-
-std::string Slurp(const std::string& path, bool* exists) {
-  std::ifstream in(path, std::ios::binary);
-  *exists = static_cast<bool>(in);
-  std::stringstream bytes;
-  bytes << in.rdbuf();
-  return bytes.str();
-}
-
-// A fresh prefix holding |registry| as C:\OpenNI\Data\modules.xml.
-struct Prefix {
-  std::string root, data;
-  explicit Prefix(const std::string& registry) {
-    char tmpl[] = "/tmp/modreg-transaction-XXXXXX";
-    root = mkdtemp(tmpl);
-    for (const char* dir : {"/drive_c", "/drive_c/OpenNI", "/drive_c/OpenNI/Data"})
-      mkdir((root + dir).c_str(), 0755);
-    data = root + "/drive_c/OpenNI/Data/";
-    std::ofstream(data + "modules.xml", std::ios::binary) << registry;
-    setenv("WINEPREFIX", root.c_str(), 1);
-  }
-  ~Prefix() { system(("rm -rf '" + root + "'").c_str()); }
-};
-
-RegistryTransaction Open() {
-  RegistryTransaction t;
-  t.RegistryPath = R"(C:\OpenNI\Data\modules.xml)";
-  t.BackupPath = R"(C:\OpenNI\Data\modules.xml.old)";
-  t.folder = R"(C:\OpenNI\Data)";
-  t.lock_name = "modules.xml.lock";
-  return t;
-}
 
 TEST(RegistryTransaction, EachPassOnOneLoadedDocument) {
   struct Case {
@@ -122,7 +91,7 @@ TEST(RegistryTransaction, EachPassOnOneLoadedDocument) {
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
     Prefix prefix(kRegistry);
-    RegistryTransaction t = Open();
+    RegistryTransaction t = OpenPrefixRegistry();
     PassPlan plan;
     plan.report = true;
     c.plan(&plan);
@@ -147,7 +116,7 @@ TEST(RegistryTransaction, EachPassOnOneLoadedDocument) {
 TEST(RegistryTransaction, MalformedRegistryIsBackedUp) {
   const std::string malformed = "<Modules><Module path='x'></Modules>";
   Prefix prefix(malformed);
-  RegistryTransaction t = Open();
+  RegistryTransaction t = OpenPrefixRegistry();
   PassPlan plan;
   plan.edit.ProductFolder = "HALDEToF";
   plan.edit.entries = {kNew};
@@ -166,7 +135,7 @@ TEST(RegistryTransaction, CheckAfterWritingNamesTheWrittenLines) {
   Prefix prefix(
       "<Modules>\n<Module path='a&#10;b'/>\n<Module/>"
       "<Data path='c'/><Module path='C:\\X\\New.dll'/></Modules>");
-  RegistryTransaction t = Open();
+  RegistryTransaction t = OpenPrefixRegistry();
   PassPlan plan;
   plan.edit.ProductFolder = "HALDEToF";
   plan.edit.entries = {{R"(C:\X\New.dll)", "", false}};

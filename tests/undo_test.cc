@@ -18,6 +18,7 @@
 #include "registry/rollback.h"
 #include "registry/sha256.h"
 #include "registry/transaction.h"
+#include "prefix_support.h"
 
 using namespace registry;
 
@@ -31,43 +32,6 @@ const char kBefore[] =
 const ModuleEntry kNew{R"(C:\Program Files\HALDEToF\New.dll)", "", false};
 const char kOther[] = "\t<Module path=\"C:\\Other\\Other.dll\"/>\r\n";
 
-std::string Slurp(const std::string& path, bool* exists = nullptr) {
-  std::ifstream in(path, std::ios::binary);
-  if (exists) *exists = static_cast<bool>(in);
-  std::stringstream bytes;
-  bytes << in.rdbuf();
-  return bytes.str();
-}
-
-void Put(const std::string& path, const std::string& bytes) {
-  std::ofstream(path, std::ios::binary) << bytes;
-}
-
-// A fresh prefix holding |registry| as C:\OpenNI\Data\modules.xml.
-struct Prefix {
-  std::string root, data;
-  explicit Prefix(const std::string& registry) {
-    char tmpl[] = "/tmp/modreg-undo-XXXXXX";
-    root = mkdtemp(tmpl);
-    for (const char* dir :
-         {"/drive_c", "/drive_c/OpenNI", "/drive_c/OpenNI/Data"})
-      mkdir((root + dir).c_str(), 0755);
-    data = root + "/drive_c/OpenNI/Data/";
-    Put(data + "modules.xml", registry);
-    setenv("WINEPREFIX", root.c_str(), 1);
-  }
-  ~Prefix() { system(("rm -rf '" + root + "'").c_str()); }
-};
-
-RegistryTransaction Open() {
-  RegistryTransaction t;
-  t.RegistryPath = R"(C:\OpenNI\Data\modules.xml)";
-  t.BackupPath = R"(C:\OpenNI\Data\modules.xml.old)";
-  t.folder = R"(C:\OpenNI\Data)";
-  t.lock_name = "modules.xml.lock";
-  return t;
-}
-
 std::string RecordPath(const std::string& id) {
   return std::string(R"(C:\OpenNI\Data\)") + kUndoPrefix + id;
 }
@@ -76,7 +40,7 @@ std::string RecordPath(const std::string& id) {
 // checks; or an |unregistration|.
 PassOutcome Register(const std::string& id, bool strict = false,
                      bool unregistration = false) {
-  RegistryTransaction t = Open();
+  RegistryTransaction t = OpenPrefixRegistry();
   t.undo.id = id;
   t.undo.arch = "x86";
   t.undo.action = "registration";
@@ -222,7 +186,7 @@ TEST(Rollback, PutsBackOnlyWhatTheRecordedRunChanged) {
     ASSERT_TRUE(registered.recorded);
     ASSERT_EQ(Slurp(prefix.data + "modules.xml"), kRegistered);
     c.then(prefix.data + "modules.xml", record);
-    RegistryTransaction t = Open();
+    RegistryTransaction t = OpenPrefixRegistry();
     const RollbackOutcome o =
         RunRollback(&t, RecordPath("{P}-install"), platform::BootTime());
     EXPECT_EQ(o.kind, c.kind) << o.why << o.result.reason;

@@ -51,6 +51,21 @@ bool NotRegular(const struct stat& st, std::string* error) {
   return false;
 }
 
+// Takes the descriptor |fd| open() returned as |file| when it is a
+// regular file's (told from it, not from the name); otherwise closes it.
+// False with the reason when it is not, or when the open failed.
+bool TakeRegular(int fd, InputFile* file, std::string* error) {
+  if (fd < 0) return posix::Fail(error);
+  struct stat st;
+  if (fstat(fd, &st) != 0) return posix::Fail(error, fd);
+  if (!S_ISREG(st.st_mode)) {
+    close(fd);
+    return NotRegular(st, error);
+  }
+  file->handle = fd;
+  return true;
+}
+
 }  // namespace
 
 bool CreateOutput(const std::string& path, OutputFile* file,
@@ -156,14 +171,7 @@ bool OpenInput(const std::string& path, InputFile* file, std::string* error) {
   if (stat(host.c_str(), &st) == 0 && !S_ISREG(st.st_mode))
     return NotRegular(st, error);
   int fd = open(host.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
-  if (fd < 0) return posix::Fail(error);
-  if (fstat(fd, &st) != 0) return posix::Fail(error, fd);
-  if (!S_ISREG(st.st_mode)) {
-    close(fd);
-    return NotRegular(st, error);
-  }
-  file->handle = fd;
-  return true;
+  return TakeRegular(fd, file, error);
 }
 
 bool OpenInputAsItself(const std::string& path, InputFile* file,
@@ -174,15 +182,7 @@ bool OpenInputAsItself(const std::string& path, InputFile* file,
     *error = "it is a link";
     return false;
   }
-  if (fd < 0) return posix::Fail(error);
-  struct stat st;
-  if (fstat(fd, &st) != 0) return posix::Fail(error, fd);
-  if (!S_ISREG(st.st_mode)) {
-    close(fd);
-    return NotRegular(st, error);
-  }
-  file->handle = fd;
-  return true;
+  return TakeRegular(fd, file, error);
 }
 
 bool ListFolder(const std::string& dir, const std::string& prefix,
