@@ -271,10 +271,9 @@ void CopyFile(const std::string& from, const std::string& to) {
 // already there: locked, loaded once, edited, committed.
 RegistryResult UpdateFile(const std::string& path, const RegistryEdit& edit) {
   RegistryTransaction t;
-  t.RegistryPath = path;
-  t.BackupPath = path + ".old";
-  t.folder = g_data_dir;
-  t.lock_name = "update_bench.lock";
+  t.site.RegistryPath = path;
+  t.site.BackupPath = path + ".old";
+  t.site.folder = g_data_dir;
   PassPlan plan;
   plan.edit = edit;
   return RunTransaction(&t, plan).result;

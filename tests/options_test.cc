@@ -13,46 +13,64 @@ Options Parse(std::vector<const char*> args) {
   return ParseOptions(static_cast<int>(args.size()), args.data());
 }
 
+// The flag of the mode |o| asks for; "" for the registration.
+std::string FlagOf(const Options& o) {
+  return o.mode->flag ? o.mode->flag : "";
+}
+
 TEST(ParseOptions, OptionsComeFirstAndTheRestIsPositional) {
   struct Case {
+    const char* name;
     std::vector<const char*> args;
-    Mode mode;
+    const char* mode;  // its flag; "" for the registration
     bool dry_run, verbose, any;
     std::vector<std::string> positional;
   } cases[] = {
-      {{}, Mode::kRegister, false, false, false, {}},
-      {{"x86"}, Mode::kRegister, false, false, false, {"x86"}},
-      {{"x86", "-1", "-list"}, Mode::kRegister, false, false, false,
-       {"x86", "-1", "-list"}},
-      {{"-1", "5"}, Mode::kRegister, false, false, false, {"-1", "5"}},
-      {{"--", "x86"}, Mode::kRegister, false, false, false, {"x86"}},
-      {{"--", "--", "1"}, Mode::kRegister, false, false, false, {"--", "1"}},
-      {{"--verbose", "x64", " -1"}, Mode::kRegister, false, true, true,
-       {"x64", " -1"}},
-      {{"--dry-run", "--unregister", "--", "--x", "1"}, Mode::kUnregister,
-       true, false, true, {"--x", "1"}},
-      {{"--list", "--verbose", "x86"}, Mode::kList, false, true, true, {"x86"}},
-      {{"--list", "--help"}, Mode::kHelp, false, false, true, {}},
-      {{"--version", "--unregister"}, Mode::kVersion, false, false, true, {}},
-      {{"--", "x86", "1", "--dry-run"}, Mode::kRegister, false, false, false,
+      {"no argument", {}, "", false, false, false, {}},
+      {"one argument", {"x86"}, "", false, false, false, {"x86"}},
+      {"a single dash is no option", {"x86", "-1", "-list"}, "", false, false,
+       false, {"x86", "-1", "-list"}},
+      {"a negative first argument", {"-1", "5"}, "", false, false, false,
+       {"-1", "5"}},
+      {"a lone -- is dropped", {"--", "x86"}, "", false, false, false,
+       {"x86"}},
+      {"a second -- is an argument", {"--", "--", "1"}, "", false, false,
+       false, {"--", "1"}},
+      {"an option, then the arguments", {"--verbose", "x64", " -1"}, "",
+       false, true, true, {"x64", " -1"}},
+      {"after -- an option is an argument",
+       {"--dry-run", "--unregister", "--", "--x", "1"}, "--unregister", true,
+       false, true, {"--x", "1"}},
+      {"a mode and an option", {"--list", "--verbose", "x86"}, "--list",
+       false, true, true, {"x86"}},
+      {"--help wins over a mode", {"--list", "--help"}, "--help", false,
+       false, true, {}},
+      {"--version wins over a mode", {"--version", "--unregister"},
+       "--version", false, false, true, {}},
+      {"--help wins over --version", {"--version", "--help"}, "--help", false,
+       false, true, {}},
+      {"an option after -- and the arguments",
+       {"--", "x86", "1", "--dry-run"}, "", false, false, false,
        {"x86", "1", "--dry-run"}},
-      {{"--verbose", "--check", "x86"}, Mode::kCheck, false, true, true, {"x86"}},
-      {{"--detect", "x86", "5"}, Mode::kDetect, false, false, true,
+      {"check", {"--verbose", "--check", "x86"}, "--check", false, true, true,
+       {"x86"}},
+      {"detect", {"--detect", "x86", "5"}, "--detect", false, false, true,
        {"x86", "5"}},
-      {{"--repair", "--dry-run", "x64"}, Mode::kRepair, true, false, true,
-       {"x64"}},
-      {{"--undo", "{6C1C5D0E-8F54}-install", "x86", "5"}, Mode::kRegister,
-       false, false, true, {"x86", "5"}},
-      {{"--rollback", "x86", "{6C1C5D0E-8F54}-install"}, Mode::kRollback,
-       false, false, true, {"x86", "{6C1C5D0E-8F54}-install"}},
-      {{"--verbose", "--commit", "x64", "P-1"}, Mode::kCommit, false, true,
-       true, {"x64", "P-1"}},
+      {"repair's dry run", {"--repair", "--dry-run", "x64"}, "--repair", true,
+       false, true, {"x64"}},
+      {"a registration with an undo record",
+       {"--undo", "{6C1C5D0E-8F54}-install", "x86", "5"}, "", false, false,
+       true, {"x86", "5"}},
+      {"rollback", {"--rollback", "x86", "{6C1C5D0E-8F54}-install"},
+       "--rollback", false, false, true, {"x86", "{6C1C5D0E-8F54}-install"}},
+      {"commit", {"--verbose", "--commit", "x64", "P-1"}, "--commit", false,
+       true, true, {"x64", "P-1"}},
   };
   for (const Case& c : cases) {
     Options o = Parse(c.args);
-    SCOPED_TRACE(c.args.empty() ? "(none)" : c.args[0]);
+    SCOPED_TRACE(c.name);
     EXPECT_EQ(o.error, "");
-    EXPECT_EQ(o.mode, c.mode);
+    EXPECT_EQ(FlagOf(o), c.mode);
     EXPECT_EQ(o.dry_run, c.dry_run);
     EXPECT_EQ(o.verbose, c.verbose);
     EXPECT_EQ(o.any, c.any);
@@ -190,51 +208,65 @@ TEST(ParseOptions, LogTakesAFile) {
 
 TEST(ParseOptions, ValueAsTheNextArgumentOrAfterEquals) {
   struct Case {
+    const char* name;
     std::vector<const char*> args;
     std::string openni;
     bool openni_env;
     std::string product_dir;
     std::vector<std::string> positional;
   } cases[] = {
-      {{"--openni", "C:\\f", "x64", "1"}, "C:\\f", false, "", {"x64", "1"}},
-      {{"--openni=C:\\f=g\\", "--product-dir=D:/p", "--", "x86", "1"},
+      {"the next argument", {"--openni", "C:\\f", "x64", "1"}, "C:\\f", false,
+       "", {"x64", "1"}},
+      {"after =, an = in it",
+       {"--openni=C:\\f=g\\", "--product-dir=D:/p", "--", "x86", "1"},
        "C:\\f=g\\", false, "D:/p", {"x86", "1"}},
       // After "=" the value is whatever follows.
-      {{"--openni-env", "--product-dir=--list", "x64", "1"}, "", true,
-       "--list", {"x64", "1"}},
-      {{"--openni=--", "--list", "x64"}, "--", false, "", {"x64"}},
-      {{"--openni", "-x", "x64", "1"}, "-x", false, "", {"x64", "1"}},
+      {"after =, an option's name", {"--openni-env", "--product-dir=--list",
+                                     "x64", "1"},
+       "", true, "--list", {"x64", "1"}},
+      {"after =, a lone --", {"--openni=--", "--list", "x64"}, "--", false, "",
+       {"x64"}},
+      {"the next argument, a single dash", {"--openni", "-x", "x64", "1"},
+       "-x", false, "", {"x64", "1"}},
   };
   for (const Case& c : cases) {
     Options o = Parse(c.args);
-    SCOPED_TRACE(c.args[1]);
+    SCOPED_TRACE(c.name);
     EXPECT_EQ(o.error, "");
     EXPECT_EQ(o.openni, c.openni);
     EXPECT_EQ(o.openni_env, c.openni_env);
     EXPECT_EQ(o.product_dir, c.product_dir);
     EXPECT_EQ(o.args, c.positional);
   }
-  EXPECT_EQ(Parse({"--openni=--", "--list", "x64"}).mode, Mode::kList);
+  EXPECT_EQ(FlagOf(Parse({"--openni=--", "--list", "x64"})), "--list");
 }
 
 // A usage error reaches the log wherever --log stands among the options,
 // before the error or after it; a value refused is no log.
 TEST(ParseOptions, UsageErrorsStillFindTheLog) {
   struct Case {
+    const char* name;
     std::vector<const char*> args;
     const char* log;
   } cases[] = {
-      {{"--bogus", "--log", "L", "x86", "1"}, "L"},
-      {{"--log", "L", "--bogus", "x86", "1"}, "L"},
-      {{"--openni=C:\\a", "--openni", "C:\\b", "--log", "L", "x86", "1"}, "L"},
-      {{"--product-dir=", "--log=L", "x86", "1"}, "L"},
-      {{"--openni", "--log", "L", "x86", "1"}, "L"},
-      {{"--list", "--unregister", "--log", "L", "x86"}, "L"},
-      {{"--log", "--openni", "C:\\X", "x86", "3"}, ""},
-      {{"--bogus", "--", "--log", "L", "x86", "1"}, ""},
+      {"after an unknown option", {"--bogus", "--log", "L", "x86", "1"}, "L"},
+      {"before an unknown option", {"--log", "L", "--bogus", "x86", "1"},
+       "L"},
+      {"after a value given twice",
+       {"--openni=C:\\a", "--openni", "C:\\b", "--log", "L", "x86", "1"},
+       "L"},
+      {"after an empty value", {"--product-dir=", "--log=L", "x86", "1"},
+       "L"},
+      {"after a missing value", {"--openni", "--log", "L", "x86", "1"}, "L"},
+      {"after modes that clash", {"--list", "--unregister", "--log", "L",
+                                  "x86"},
+       "L"},
+      {"its value refused", {"--log", "--openni", "C:\\X", "x86", "3"}, ""},
+      {"after --, an argument", {"--bogus", "--", "--log", "L", "x86", "1"},
+       ""},
   };
   for (const Case& c : cases) {
-    SCOPED_TRACE(c.args[0]);
+    SCOPED_TRACE(c.name);
     Options o = Parse(c.args);
     EXPECT_NE(o.error, "");
     EXPECT_EQ(o.log, c.log);
@@ -242,22 +274,27 @@ TEST(ParseOptions, UsageErrorsStillFindTheLog) {
   // Every folder named, wherever it stands and however often: the log
   // must never be one of their registries.
   struct Named {
+    const char* name;
     std::vector<const char*> args;
     std::vector<std::string> folders;
     bool env;
   } named[] = {
-      {{"x86", "5"}, {}, false},
-      {{"--openni", "C:\\A", "x86", "5"}, {"C:\\A"}, false},
-      {{"--log", "L", "x86", "5", "--openni", "C:\\A"}, {"C:\\A"}, false},
-      {{"--openni", "C:\\A", "--openni", "C:\\B", "--log", "L", "x86", "5"},
+      {"none", {"x86", "5"}, {}, false},
+      {"one, read", {"--openni", "C:\\A", "x86", "5"}, {"C:\\A"}, false},
+      {"one, after the arguments",
+       {"--log", "L", "x86", "5", "--openni", "C:\\A"}, {"C:\\A"}, false},
+      {"two, the second refused",
+       {"--openni", "C:\\A", "--openni", "C:\\B", "--log", "L", "x86", "5"},
        {"C:\\A", "C:\\B"}, false},
-      {{"--openni=C:\\A", "--list", "x86", "--openni=C:\\B"},
+      {"two after =, one after ARCH",
+       {"--openni=C:\\A", "--list", "x86", "--openni=C:\\B"},
        {"C:\\A", "C:\\B"}, false},
-      {{"--list", "x86", "--openni-env"}, {}, true},
-      {{"--", "--openni", "C:\\A", "5"}, {"C:\\A"}, false},
+      {"the variable, after ARCH", {"--list", "x86", "--openni-env"}, {},
+       true},
+      {"one after --", {"--", "--openni", "C:\\A", "5"}, {"C:\\A"}, false},
   };
   for (const Named& c : named) {
-    SCOPED_TRACE(c.args.back());
+    SCOPED_TRACE(c.name);
     Options o = Parse(c.args);
     EXPECT_EQ(o.named_folders, c.folders);
     EXPECT_EQ(o.named_env, c.env);
@@ -292,7 +329,7 @@ TEST(ParseOptions, AskedForHelp) {
     SCOPED_TRACE(c.args.empty() ? "(none)" : c.args[0]);
     Options o = Parse(c.args);
     EXPECT_EQ(o.asked_help, c.asked);
-    EXPECT_EQ(o.mode, Mode::kRegister);
+    EXPECT_EQ(FlagOf(o), "");
     EXPECT_EQ(o.error, "");
   }
 }

@@ -345,24 +345,35 @@ TEST(LockRegistryFolder, HoldsAFileOfItsOwnAndRemovesItWhenDone) {
   const std::string dir = TempFolder();
   const std::string lock = dir + "/" + kLockFileName;
   std::string error;
-  ASSERT_TRUE(platform::LockRegistryFolder(dir, kLockFileName, 0, &error)) << error;
+  platform::RegistryLock held;
+  ASSERT_TRUE(platform::LockRegistryFolder(dir, kLockFileName, 0, &held, &error)) << error;
   struct stat st;
   ASSERT_EQ(lstat(lock.c_str(), &st), 0);
   EXPECT_TRUE(S_ISREG(st.st_mode));
   EXPECT_EQ(st.st_mode & 07777, 0600u);
   EXPECT_EQ(st.st_uid, geteuid());
   EXPECT_FALSE(Lockable(lock));
-  platform::UnlockRegistryFolder();
+  platform::UnlockRegistryFolder(&held);
   EXPECT_NE(access(lock.c_str(), F_OK), 0);
-  platform::UnlockRegistryFolder();  // nothing held: nothing to do
+  platform::UnlockRegistryFolder(&held);  // nothing held: nothing to do
+  {
+    platform::RegistryLock again;
+    ASSERT_TRUE(
+        platform::LockRegistryFolder(dir, kLockFileName, 0, &again, &error))
+        << error;
+    EXPECT_FALSE(Lockable(lock));
+  }
+  // Released, and its file gone, when its value ended.
+  EXPECT_NE(access(lock.c_str(), F_OK), 0);
 }
 
 TEST(LockRegistryFolder, MissingFolderNeedsNoLock) {
   const std::string dir = TempFolder() + "/none";
   std::string error;
-  EXPECT_TRUE(platform::LockRegistryFolder(dir, kLockFileName, 0, &error)) << error;
+  platform::RegistryLock held;
+  EXPECT_TRUE(platform::LockRegistryFolder(dir, kLockFileName, 0, &held, &error)) << error;
   EXPECT_NE(access(dir.c_str(), F_OK), 0);
-  platform::UnlockRegistryFolder();
+  platform::UnlockRegistryFolder(&held);
 }
 
 // Another process holds every lock it can take: on the folder, on the
@@ -433,16 +444,17 @@ TEST(LockRegistryFolder, OthersLocksDoNotHoldItUp) {
     Write(dir + "/modules.xml", "<Modules />\n");
     Write(victim, kVictim);
     chmod(victim.c_str(), 0600);
-    std::vector<int> held;
+    std::vector<int> others;
     for (const std::string& path : {dir, dir + "/modules.xml",
                                     c.plant(lock, victim)}) {
       if (path.empty()) continue;
-      held.push_back(open(path.c_str(), O_RDONLY | O_CLOEXEC));
-      ASSERT_EQ(flock(held.back(), LOCK_EX | LOCK_NB), 0) << path;
+      others.push_back(open(path.c_str(), O_RDONLY | O_CLOEXEC));
+      ASSERT_EQ(flock(others.back(), LOCK_EX | LOCK_NB), 0) << path;
     }
 
     std::string error;
-    EXPECT_TRUE(platform::LockRegistryFolder(dir, kLockFileName, 0, &error)) << error;
+    platform::RegistryLock held;
+    EXPECT_TRUE(platform::LockRegistryFolder(dir, kLockFileName, 0, &held, &error)) << error;
     struct stat st;
     ASSERT_EQ(lstat(lock.c_str(), &st), 0);
     EXPECT_TRUE(S_ISREG(st.st_mode));
@@ -450,14 +462,14 @@ TEST(LockRegistryFolder, OthersLocksDoNotHoldItUp) {
     EXPECT_EQ(st.st_mode & 07777, 0600u);
     EXPECT_EQ(st.st_uid, geteuid());
     EXPECT_FALSE(Lockable(lock));
-    platform::UnlockRegistryFolder();
+    platform::UnlockRegistryFolder(&held);
     EXPECT_NE(access(lock.c_str(), F_OK), 0);
     EXPECT_EQ(FileText(victim), kVictim);
     ASSERT_EQ(lstat(victim.c_str(), &st), 0);
     EXPECT_EQ(st.st_nlink, 1u);
     EXPECT_EQ(st.st_mode & 07777, 0600u);
     EXPECT_NE(access((victim + ".made").c_str(), F_OK), 0);
-    for (int fd : held) close(fd);
+    for (int fd : others) close(fd);
   }
 }
 
@@ -480,7 +492,8 @@ TEST(LockRegistryFolder, WaitsForAnotherRunsLock) {
   struct stat before, after;
   ASSERT_EQ(lstat(lock.c_str(), &before), 0);
   std::string error;
-  EXPECT_FALSE(platform::LockRegistryFolder(dir, kLockFileName, 30, &error));
+  platform::RegistryLock held;
+  EXPECT_FALSE(platform::LockRegistryFolder(dir, kLockFileName, 30, &held, &error));
   EXPECT_EQ(error.rfind("another run holds the registry's lock; gave up "
                         "after waiting ",
                         0),
@@ -488,7 +501,7 @@ TEST(LockRegistryFolder, WaitsForAnotherRunsLock) {
       << error;
   ASSERT_EQ(lstat(lock.c_str(), &after), 0);
   EXPECT_EQ(after.st_ino, before.st_ino);
-  platform::UnlockRegistryFolder();  // none was taken: the file stays
+  platform::UnlockRegistryFolder(&held);  // none was taken: the file stays
   EXPECT_EQ(access(lock.c_str(), F_OK), 0);
   close(other);
 }
@@ -513,7 +526,8 @@ TEST(LockRegistryFolder, TakesItAnewWhenTheHolderRemovedIt) {
     alarm(60);
     close(other);  // the other run's, not this one's
     std::string reason;
-    char said = platform::LockRegistryFolder(dir, kLockFileName, 30000, &reason) ? 'y' : 'n';
+    platform::RegistryLock held;
+    char said = platform::LockRegistryFolder(dir, kLockFileName, 30000, &held, &reason) ? 'y' : 'n';
     if (write(ready[1], &said, 1) != 1) _exit(1);
     pause();
     _exit(0);
@@ -551,7 +565,8 @@ TEST(LockRegistryFolder, TakesItAnewWhenTheHolderRemovedIt) {
 std::string TryLock(const std::string& dir, uid_t owner, ino_t before) {
   const std::string lock = dir + "/" + kLockFileName;
   std::string error;
-  if (!platform::LockRegistryFolder(dir, kLockFileName, 50, &error))
+  platform::RegistryLock held;
+  if (!platform::LockRegistryFolder(dir, kLockFileName, 50, &held, &error))
     return "gave up: " + error.substr(0, error.find(" after waiting"));
   struct stat st;
   std::ostringstream said;
@@ -562,8 +577,8 @@ std::string TryLock(const std::string& dir, uid_t owner, ino_t before) {
                               : std::to_string(st.st_uid))
        << ", mode " << std::oct << (st.st_mode & 07777)
        << (st.st_ino == before ? ", the same file" : ", a new file")
-       << (platform::RegistryLockHeldAlone() ? ", alone" : ", not alone");
-  platform::UnlockRegistryFolder();
+       << (platform::RegistryLockHeldAlone(held) ? ", alone" : ", not alone");
+  platform::UnlockRegistryFolder(&held);
   return said.str();
 }
 

@@ -48,14 +48,9 @@ struct Prefix {
   ~Prefix() { system(("rm -rf '" + root + "'").c_str()); }
 };
 
-// A transaction on the prefix's registry.
-inline RegistryTransaction OpenPrefixRegistry() {
-  RegistryTransaction t;
-  t.RegistryPath = R"(C:\OpenNI\Data\modules.xml)";
-  t.BackupPath = R"(C:\OpenNI\Data\modules.xml.old)";
-  t.folder = R"(C:\OpenNI\Data)";
-  t.lock_name = "modules.xml.lock";
-  return t;
+// The prefix's registry site, with the undo record of |undo_id|.
+inline RegistrySite PrefixSite(const std::string& undo_id = "") {
+  return SiteOf(R"(C:\OpenNI)", undo_id);
 }
 
 }  // namespace registry

@@ -91,7 +91,8 @@ TEST(RegistryTransaction, EachPassOnOneLoadedDocument) {
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
     Prefix prefix(kRegistry);
-    RegistryTransaction t = OpenPrefixRegistry();
+    RegistryTransaction t;
+    t.site = PrefixSite();
     PassPlan plan;
     plan.report = true;
     c.plan(&plan);
@@ -116,7 +117,8 @@ TEST(RegistryTransaction, EachPassOnOneLoadedDocument) {
 TEST(RegistryTransaction, MalformedRegistryIsBackedUp) {
   const std::string malformed = "<Modules><Module path='x'></Modules>";
   Prefix prefix(malformed);
-  RegistryTransaction t = OpenPrefixRegistry();
+  RegistryTransaction t;
+  t.site = PrefixSite();
   PassPlan plan;
   plan.edit.ProductFolder = "HALDEToF";
   plan.edit.entries = {kNew};
@@ -135,7 +137,8 @@ TEST(RegistryTransaction, CheckAfterWritingNamesTheWrittenLines) {
   Prefix prefix(
       "<Modules>\n<Module path='a&#10;b'/>\n<Module/>"
       "<Data path='c'/><Module path='C:\\X\\New.dll'/></Modules>");
-  RegistryTransaction t = OpenPrefixRegistry();
+  RegistryTransaction t;
+  t.site = PrefixSite();
   PassPlan plan;
   plan.edit.ProductFolder = "HALDEToF";
   plan.edit.entries = {{R"(C:\X\New.dll)", "", false}};

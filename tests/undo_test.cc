@@ -32,26 +32,21 @@ const char kBefore[] =
 const ModuleEntry kNew{R"(C:\Program Files\HALDEToF\New.dll)", "", false};
 const char kOther[] = "\t<Module path=\"C:\\Other\\Other.dll\"/>\r\n";
 
-std::string RecordPath(const std::string& id) {
-  return std::string(R"(C:\OpenNI\Data\)") + kUndoPrefix + id;
-}
-
 // A registration of kNew, recorded as |id|, with what it |strict|ly
 // checks; or an |unregistration|.
 PassOutcome Register(const std::string& id, bool strict = false,
                      bool unregistration = false) {
-  RegistryTransaction t = OpenPrefixRegistry();
-  t.undo.id = id;
-  t.undo.arch = "x86";
-  t.undo.action = "registration";
-  t.undo.registry = t.RegistryPath;
-  t.undo.boot = platform::BootTime();
+  RegistryTransaction t;
+  t.site = PrefixSite(id);
   PassPlan plan;
+  plan.undo_id = id;
+  plan.undo_arch = "x86";
+  plan.undo_action = "registration";
+  plan.boot = platform::BootTime();
   plan.edit.ProductFolder = "HALDEToF";
   if (!unregistration) plan.edit.entries = {kNew};
   plan.edit.removals_alone_written = unregistration;
   plan.check_first = strict;
-  plan.undo_path = RecordPath(id);
   return RunTransaction(&t, plan);
 }
 
@@ -186,9 +181,9 @@ TEST(Rollback, PutsBackOnlyWhatTheRecordedRunChanged) {
     ASSERT_TRUE(registered.recorded);
     ASSERT_EQ(Slurp(prefix.data + "modules.xml"), kRegistered);
     c.then(prefix.data + "modules.xml", record);
-    RegistryTransaction t = OpenPrefixRegistry();
-    const RollbackOutcome o =
-        RunRollback(&t, RecordPath("{P}-install"), platform::BootTime());
+    RegistryTransaction t;
+    t.site = PrefixSite("{P}-install");
+    const RollbackOutcome o = RollBackRegistry(&t, platform::BootTime());
     EXPECT_EQ(o.kind, c.kind) << o.why << o.result.reason;
     EXPECT_EQ(Slurp(prefix.data + "modules.xml"), c.registry);
     bool left;

@@ -10,9 +10,9 @@
 #include "platform/log_file.h"
 #include "platform/lookup.h"
 #include "platform/trust.h"
-#include "platform/win32_path.h"
-#include "platform/win32_security.h"
-#include "platform/win32_text.h"
+#include "platform/path-win32.h"
+#include "platform/security-win32.h"
+#include "platform/text-win32.h"
 
 #include <sddl.h>  // after windows.h
 
@@ -293,7 +293,8 @@ TEST(LockRegistryFolder, AFileOfItsOwnThatLasts) {
   const std::string folder = TempFolder("lock");
   const std::string lock = folder + "\\" + kLockFileName;
   std::string error;
-  ASSERT_TRUE(platform::LockRegistryFolder(folder, kLockFileName, 1000, &error)) << error;
+  platform::RegistryLock held;
+  ASSERT_TRUE(platform::LockRegistryFolder(folder, kLockFileName, 1000, &held, &error)) << error;
   EXPECT_TRUE(Exists(lock));
   EXPECT_FALSE(Lockable(lock));
   for (DWORD access : {DWORD(GENERIC_WRITE), DWORD(DELETE)}) {
@@ -307,7 +308,7 @@ TEST(LockRegistryFolder, AFileOfItsOwnThatLasts) {
                               platform::win32::kShareAll, nullptr,
                               OPEN_EXISTING, 0, nullptr);
   ASSERT_NE(reader, INVALID_HANDLE_VALUE);
-  platform::UnlockRegistryFolder();
+  platform::UnlockRegistryFolder(&held);
   FILE_STANDARD_INFO standard = {};
   ASSERT_TRUE(GetFileInformationByHandleEx(reader, FileStandardInfo,
                                            &standard, sizeof standard));
@@ -315,8 +316,8 @@ TEST(LockRegistryFolder, AFileOfItsOwnThatLasts) {
   CloseHandle(reader);
   EXPECT_TRUE(Exists(lock));
   EXPECT_TRUE(Lockable(lock));
-  EXPECT_TRUE(platform::LockRegistryFolder(folder, kLockFileName, 0, &error)) << error;
-  platform::UnlockRegistryFolder();
+  EXPECT_TRUE(platform::LockRegistryFolder(folder, kLockFileName, 0, &held, &error)) << error;
+  platform::UnlockRegistryFolder(&held);
   platform::RemoveFile(lock);
   RemoveDirectoryW(Wide(folder).c_str());
 }
@@ -356,13 +357,14 @@ TEST(LockRegistryFolder, WhatOthersHoldOpen) {
       ASSERT_TRUE(LockFileEx(other, LOCKFILE_EXCLUSIVE_LOCK, 0, 1, 0, &at));
     }
     std::string error;
-    EXPECT_EQ(platform::LockRegistryFolder(folder, kLockFileName, 100, &error),
+    platform::RegistryLock held;
+    EXPECT_EQ(platform::LockRegistryFolder(folder, kLockFileName, 100, &held, &error),
               !c.waits) << error;
     if (c.waits) {
       EXPECT_EQ(error.rfind("another run holds the registry's lock", 0), 0u)
           << error;
     }
-    platform::UnlockRegistryFolder();
+    platform::UnlockRegistryFolder(&held);
     CloseHandle(other);
     EXPECT_TRUE(Exists(lock));
     platform::RemoveFile(lock);
@@ -382,9 +384,10 @@ TEST(LockRegistryFolder, AHardLinkAtItsNameIsRemoved) {
   CloseHandle(made);
   ASSERT_TRUE(CreateHardLinkW(Wide(lock).c_str(), Wide(victim).c_str(), nullptr));
   std::string error;
-  EXPECT_TRUE(platform::LockRegistryFolder(folder, kLockFileName, 1000, &error)) << error;
+  platform::RegistryLock held;
+  EXPECT_TRUE(platform::LockRegistryFolder(folder, kLockFileName, 1000, &held, &error)) << error;
   EXPECT_TRUE(Lockable(victim));
-  platform::UnlockRegistryFolder();
+  platform::UnlockRegistryFolder(&held);
   HANDLE h = CreateFileW(Wide(victim).c_str(), FILE_READ_ATTRIBUTES,
                          platform::win32::kShareAll, nullptr, OPEN_EXISTING,
                          0, nullptr);
@@ -401,14 +404,23 @@ TEST(LockRegistryFolder, AHardLinkAtItsNameIsRemoved) {
 TEST(LockRegistryFolder, ASecondTakeWaitsAndGivesUp) {
   const std::string folder = TempFolder("lock-twice");
   std::string error;
-  ASSERT_TRUE(platform::LockRegistryFolder(folder, kLockFileName, 1000, &error)) << error;
-  EXPECT_FALSE(platform::LockRegistryFolder(folder, kLockFileName, 100, &error));
-  EXPECT_EQ(error.rfind("another run holds the registry's lock", 0), 0u)
+  {
+    platform::RegistryLock held;
+    ASSERT_TRUE(platform::LockRegistryFolder(folder, kLockFileName, 1000,
+                                             &held, &error))
+        << error;
+    platform::RegistryLock second;
+    EXPECT_FALSE(platform::LockRegistryFolder(folder, kLockFileName, 100,
+                                              &second, &error));
+    EXPECT_EQ(error.rfind("another run holds the registry's lock", 0), 0u)
+        << error;
+  }
+  // Released when its value ended: taken at once.
+  platform::RegistryLock again;
+  EXPECT_TRUE(platform::LockRegistryFolder(folder, kLockFileName, 0, &again,
+                                           &error))
       << error;
-  platform::UnlockRegistryFolder();
-  // Released: taken at once.
-  EXPECT_TRUE(platform::LockRegistryFolder(folder, kLockFileName, 0, &error)) << error;
-  platform::UnlockRegistryFolder();
+  platform::UnlockRegistryFolder(&again);
   RemoveDirectoryW(Wide(folder).c_str());
 }
 
@@ -422,8 +434,9 @@ TEST(LockRegistryFolder, WhatALostRunLeftIsTakenOver) {
     ASSERT_NE(h, INVALID_HANDLE_VALUE);
     CloseHandle(h);
     std::string error;
-    EXPECT_TRUE(platform::LockRegistryFolder(folder, kLockFileName, 1000, &error)) << error;
-    platform::UnlockRegistryFolder();
+    platform::RegistryLock held;
+    EXPECT_TRUE(platform::LockRegistryFolder(folder, kLockFileName, 1000, &held, &error)) << error;
+    platform::UnlockRegistryFolder(&held);
     EXPECT_TRUE(Exists(lock));  // it lasts, for the next run
     platform::RemoveFile(lock);
   }
@@ -435,7 +448,8 @@ TEST(LockRegistryFolder, AFolderAtItsNameIsReported) {
   const std::string lock = folder + "\\" + kLockFileName;
   ASSERT_TRUE(CreateDirectoryW(Wide(lock).c_str(), nullptr));
   std::string error;
-  EXPECT_FALSE(platform::LockRegistryFolder(folder, kLockFileName, 60000, &error));
+  platform::RegistryLock held;
+  EXPECT_FALSE(platform::LockRegistryFolder(folder, kLockFileName, 60000, &held, &error));
   EXPECT_EQ(error, lock + " is a folder");
   RemoveDirectoryW(Wide(lock).c_str());
   RemoveDirectoryW(Wide(folder).c_str());
@@ -445,9 +459,10 @@ TEST(LockRegistryFolder, NoFolderNoLock) {
   const std::string parent = TempFolder("lock-none");
   const std::string folder = parent + "\\none";
   std::string error;
-  EXPECT_TRUE(platform::LockRegistryFolder(folder, kLockFileName, 0, &error)) << error;
+  platform::RegistryLock held;
+  EXPECT_TRUE(platform::LockRegistryFolder(folder, kLockFileName, 0, &held, &error)) << error;
   EXPECT_FALSE(Exists(folder));
-  platform::UnlockRegistryFolder();
+  platform::UnlockRegistryFolder(&held);
   RemoveDirectoryW(Wide(parent).c_str());
 }
 

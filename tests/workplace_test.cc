@@ -122,9 +122,9 @@ TEST(Workplace, DecidedFromTheCommandLine) {
       EXPECT_NE(error.find(c.registry), std::string::npos) << error;
       continue;
     }
-    EXPECT_EQ(place.RegistryPath, c.registry);
-    EXPECT_EQ(place.BackupPath, std::string(c.registry) + ".old");
-    EXPECT_EQ(place.registry_folder + "\\modules.xml", c.registry);
+    EXPECT_EQ(place.site.RegistryPath, c.registry);
+    EXPECT_EQ(place.site.BackupPath, std::string(c.registry) + ".old");
+    EXPECT_EQ(place.site.folder + "\\modules.xml", c.registry);
     EXPECT_EQ(place.ProductFolder, c.folder);
     if (c.modules) {
       EXPECT_EQ(place.module_folder, c.modules);
@@ -189,7 +189,7 @@ TEST(Workplace, StrictRefusesWordsNotPlain) {
     }
     EXPECT_EQ(status, kExitUsage);
     EXPECT_NE(error.find(c.refusal), std::string::npos) << error;
-    EXPECT_EQ(place.RegistryPath, "");  // refused before the registry
+    EXPECT_EQ(place.site.RegistryPath, "");  // refused before the registry
     // Without --strict the words pass, read as they are read.
     Workplace lax;
     argv.erase(argv.begin() + 1);

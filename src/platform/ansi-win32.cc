@@ -1,7 +1,7 @@
 // The ANSI code page on Windows: the system's.
 #include "platform/ansi.h"
 
-#include "platform/win32_text.h"
+#include "platform/text-win32.h"
 
 namespace platform {
 using namespace win32;

@@ -3,7 +3,7 @@
 
 #include <cstdlib>
 
-namespace faults {
+namespace platform::faults {
 
 Action At(const char*, std::string*) { return Action::kNone; }
 std::optional<bool> Intercept(const char*, std::string*) { return std::nullopt; }
@@ -11,4 +11,4 @@ void Hold(const char*) {}
 unsigned LockWaitMs(unsigned wait_ms) { return wait_ms; }
 void Die() { std::abort(); }
 
-}  // namespace faults
+}  // namespace platform::faults

@@ -41,7 +41,7 @@
 
 #include "platform/process.h"
 
-namespace faults {
+namespace platform::faults {
 namespace {
 
 struct Step {
@@ -159,4 +159,4 @@ unsigned LockWaitMs(unsigned wait_ms) {
 
 void Die() { platform::KillProcess(); }
 
-}  // namespace faults
+}  // namespace platform::faults

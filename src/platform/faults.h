@@ -9,7 +9,7 @@
 #include <optional>
 #include <string>
 
-namespace faults {
+namespace platform::faults {
 
 enum class Action {
   kNone,  // take the step
@@ -37,6 +37,6 @@ unsigned LockWaitMs(unsigned wait_ms);
 // Ends the process at once, as SIGKILL or TerminateProcess would.
 [[noreturn]] void Die();
 
-}  // namespace faults
+}  // namespace platform::faults
 
 #endif  // MODREG_PLATFORM_FAULTS_H_

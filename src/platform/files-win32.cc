@@ -4,9 +4,9 @@
 
 #include <algorithm>
 
-#include "platform/win32_path.h"
-#include "platform/win32_security.h"
-#include "platform/win32_text.h"
+#include "platform/path-win32.h"
+#include "platform/security-win32.h"
+#include "platform/text-win32.h"
 
 namespace platform {
 using namespace win32;

@@ -16,17 +16,6 @@
 namespace platform {
 namespace {
 
-// The lock this process holds: its folder and its file, open; -1 for
-// none. |alone| when no file another run might have held was set aside
-// to take it.
-struct HeldLock {
-  int folder = -1;
-  int file = -1;
-  std::string name;  // the file's in the folder
-  bool alone = false;
-};
-HeldLock held;
-
 // Whether the lock file |st| is one that only this user, root and the
 // folder's owner |owner| can open: a regular file with no other link, of
 // one of theirs, closed to others.
@@ -168,8 +157,9 @@ bool AwaitFlock(int fd, std::chrono::steady_clock::time_point start,
 // owner, or that others may open, anything but a regular file) is removed
 // as itself and made anew.
 bool LockRegistryFolder(const std::string& dir, const std::string& file_name,
-                        unsigned wait_ms, std::string* error) {
-  UnlockRegistryFolder();  // one lock at a time
+                        unsigned wait_ms, RegistryLock* lock,
+                        std::string* error) {
+  UnlockRegistryFolder(lock);  // one lock at a time
   // The folder stays open with the lock, so that the file removed at the
   // end is the one in the folder locked, whatever happens to its name.
   const int folder = open(posix::HostPath(dir).c_str(),
@@ -208,22 +198,32 @@ bool LockRegistryFolder(const std::string& dir, const std::string& file_name,
     // The run that held it may have removed it at its end: the lock is
     // then on the file made after it.
     if (AtName(folder, file_name.c_str(), fd)) {
-      held = {folder, fd, file_name, alone};
+      lock->folder = folder;
+      lock->file = fd;
+      lock->name = file_name;
+      lock->alone = alone;
       return true;
     }
     close(fd);
   }
 }
 
-bool RegistryLockHeldAlone() { return held.file >= 0 && held.alone; }
-
-void UnlockRegistryFolder() {
-  if (held.file < 0) return;
-  if (AtName(held.folder, held.name.c_str(), held.file))
-    unlinkat(held.folder, held.name.c_str(), 0);
-  close(held.file);
-  close(held.folder);
-  held = HeldLock();
+bool RegistryLockHeldAlone(const RegistryLock& lock) {
+  return lock.file >= 0 && lock.alone;
 }
+
+void UnlockRegistryFolder(RegistryLock* lock) {
+  if (lock->file < 0) return;
+  const int folder = static_cast<int>(lock->folder);
+  const int file = static_cast<int>(lock->file);
+  if (AtName(folder, lock->name.c_str(), file))
+    unlinkat(folder, lock->name.c_str(), 0);
+  close(file);
+  close(folder);
+  lock->file = lock->folder = -1;
+  lock->alone = false;
+}
+
+RegistryLock::~RegistryLock() { UnlockRegistryFolder(this); }
 
 }  // namespace platform

@@ -15,21 +15,20 @@
 
 #include "platform/files.h"
 #include "platform/legacy_mutex-win32.h"
-#include "platform/win32_path.h"
-#include "platform/win32_security.h"
-#include "platform/win32_text.h"
+#include "platform/path-win32.h"
+#include "platform/security-win32.h"
+#include "platform/text-win32.h"
 
 namespace platform {
 using namespace win32;
 namespace {
 
-// What this process holds of the registry's lock, until
-// UnlockRegistryFolder.
-struct HeldLock {
-  HANDLE file = INVALID_HANDLE_VALUE;
-  HANDLE mutex = nullptr;
-};
-HeldLock held;
+HANDLE AsHandle(long long value) {
+  return reinterpret_cast<HANDLE>(static_cast<intptr_t>(value));
+}
+long long FromHandle(HANDLE h) {
+  return static_cast<long long>(reinterpret_cast<intptr_t>(h));
+}
 
 // How one attempt at the lock file went.
 enum class Attempt {
@@ -168,13 +167,13 @@ bool WaitOnce(ULONGLONG start, unsigned wait_ms, std::string* error) {
 }
 
 // Waits for the lock on the open lock file |h| until |wait_ms| after
-// |start|; on success it is held, in |held|, otherwise |h| is closed.
+// |start|; on success it is held, in |lock|, otherwise |h| is closed.
 bool AwaitLockBytes(HANDLE h, ULONGLONG start, unsigned wait_ms,
-                    std::string* error) {
+                    RegistryLock* lock, std::string* error) {
   for (;;) {
     const Attempt attempt = LockBytes(h, error);
     if (attempt == Attempt::kOpened) {
-      held.file = h;
+      lock->file = FromHandle(h);
       return true;
     }
     if (attempt == Attempt::kFailed || !WaitOnce(start, wait_ms, error)) {
@@ -184,7 +183,7 @@ bool AwaitLockBytes(HANDLE h, ULONGLONG start, unsigned wait_ms,
   }
 }
 
-// Takes the lock file |path| in the folder |dir| into |held|, trying
+// Takes the lock file |path| in the folder |dir| into |lock|, trying
 // again every 10 ms while another run has it, until |wait_ms| after
 // |start|. What is in its place goes, as itself: a link, a hard link, or a
 // file this user may not open and may remove (no run has it open); not
@@ -194,7 +193,7 @@ bool AwaitLockBytes(HANDLE h, ULONGLONG start, unsigned wait_ms,
 // fails there, as without the lock.
 bool TakeLockFile(const std::wstring& dir, const std::string& path,
                   unsigned wait_ms, ULONGLONG start, bool* gone,
-                  std::string* error) {
+                  RegistryLock* lock, std::string* error) {
   const std::wstring wide = Wide(path);
   Descriptor only;
   if (!MakeOwnerOnly(&only)) {
@@ -205,7 +204,7 @@ bool TakeLockFile(const std::wstring& dir, const std::string& path,
     HANDLE file = INVALID_HANDLE_VALUE;
     const Attempt attempt = OpenLockFile(dir, wide, &only, &file, error);
     if (attempt == Attempt::kOpened)
-      return AwaitLockBytes(file, start, wait_ms, error);
+      return AwaitLockBytes(file, start, wait_ms, lock, error);
     if (attempt == Attempt::kCannotMake) return true;
     if (attempt == Attempt::kFailed) return false;
     if (attempt == Attempt::kGone) {
@@ -244,7 +243,9 @@ bool TakeLockFile(const std::wstring& dir, const std::string& path,
 }  // namespace
 
 bool LockRegistryFolder(const std::string& dir, const std::string& file_name,
-                        unsigned wait_ms, std::string* error) {
+                        unsigned wait_ms, RegistryLock* lock,
+                        std::string* error) {
+  UnlockRegistryFolder(lock);  // one lock at a time
   // Without the folder there is no registry to guard, as on POSIX; reading
   // it will fail and say so.
   const std::wstring wide = Wide(dir);
@@ -259,30 +260,35 @@ bool LockRegistryFolder(const std::string& dir, const std::string& file_name,
   const bool slash = !dir.empty() && (dir.back() == '\\' || dir.back() == '/');
   bool gone = false;
   if (!TakeLockFile(wide, dir + (slash ? "" : "\\") + file_name, wait_ms,
-                    start, &gone, error))
+                    start, &gone, lock, error))
     return false;
   if (gone) return true;
   // An older run takes only the mutex: it is taken too, in what is left of
   // the wait.
-  if (!TakeLegacyMutex(wide, start, wait_ms, &held.mutex, error)) {
-    UnlockRegistryFolder();
-    return false;
-  }
-  return true;
+  HANDLE mutex = nullptr;
+  const bool taken = TakeLegacyMutex(wide, start, wait_ms, &mutex, error);
+  lock->mutex = FromHandle(mutex);
+  if (!taken) UnlockRegistryFolder(lock);
+  return taken;
 }
 
-bool RegistryLockHeldAlone() { return held.file != INVALID_HANDLE_VALUE; }
+bool RegistryLockHeldAlone(const RegistryLock& lock) {
+  return AsHandle(lock.file) != INVALID_HANDLE_VALUE;
+}
 
-void UnlockRegistryFolder() {
-  ReleaseLegacyMutex(held.mutex);
-  held.mutex = nullptr;
+void UnlockRegistryFolder(RegistryLock* lock) {
+  ReleaseLegacyMutex(AsHandle(lock->mutex));
+  lock->mutex = 0;
   // The file stays, for the next run to lock.
-  if (held.file != INVALID_HANDLE_VALUE) {
+  const HANDLE file = AsHandle(lock->file);
+  if (file != INVALID_HANDLE_VALUE) {
     OVERLAPPED at = {};
-    UnlockFileEx(held.file, 0, 1, 0, &at);
-    CloseHandle(held.file);
-    held.file = INVALID_HANDLE_VALUE;
+    UnlockFileEx(file, 0, 1, 0, &at);
+    CloseHandle(file);
+    lock->file = -1;
   }
 }
+
+RegistryLock::~RegistryLock() { UnlockRegistryFolder(this); }
 
 }  // namespace platform

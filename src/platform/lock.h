@@ -16,31 +16,47 @@ inline std::string LockTimeoutReason(unsigned long long waited_ms) {
          std::to_string((waited_ms + 500) / 1000) + " s";
 }
 
-// Takes an exclusive lock that guards the registry in folder |dir| until
-// UnlockRegistryFolder or the end of the process, held on the file
-// |file_name| in |dir|, which no user but those whose runs take turns on
-// it may open (on POSIX the folder's owner, whose file it is, and root;
-// on Windows the user who made it, SYSTEM and administrators); one there
-// that others could open is removed as itself and made anew. Waits while
-// another process holds the lock, at most |wait_ms|, and then fails with
-// LockTimeoutReason. The system releases it when the process dies. A
-// folder that does not exist holds no registry and needs no lock; nor
-// does one this process may make no file in, as it may not change the
-// registry either.
+// The registry's lock as a run holds it: taken by LockRegistryFolder,
+// released by UnlockRegistryFolder or when the value ends, whatever way
+// the run leaves; the system releases it when the process dies. Not
+// copied: one value holds it.
+struct RegistryLock {
+  long long file = -1;    // the lock file, open; -1 while none is held
+  long long folder = -1;  // POSIX: the folder, open with it
+  long long mutex = 0;    // Windows: the older runs' mutex, when taken
+  std::string name;       // the lock file's name in the folder
+  bool alone = false;     // see RegistryLockHeldAlone
+  RegistryLock() = default;
+  RegistryLock(const RegistryLock&) = delete;
+  RegistryLock& operator=(const RegistryLock&) = delete;
+  ~RegistryLock();
+};
+
+// Takes into |lock| an exclusive lock that guards the registry in folder
+// |dir|, held on the file |file_name| in |dir|, which no user but those
+// whose runs take turns on it may open (on POSIX the folder's owner, whose
+// file it is, and root; on Windows the user who made it, SYSTEM and
+// administrators); one there that others could open is removed as itself
+// and made anew. Waits while another process holds the lock, at most
+// |wait_ms|, and then fails with LockTimeoutReason. A folder that does
+// not exist holds no registry and needs no lock; nor does one this
+// process may make no file in, as it may not change the registry either:
+// true then, with nothing held.
 bool LockRegistryFolder(const std::string& dir, const std::string& file_name,
-                        unsigned wait_ms, std::string* error);
+                        unsigned wait_ms, RegistryLock* lock,
+                        std::string* error);
 
-// Tells whether this process holds the registry's lock, taken without
-// setting aside a file that another run might have held: only then is
-// every other run that may change the folder kept waiting, and a
-// temporary file there a killed run's leftover.
-bool RegistryLockHeldAlone();
+// Tells whether |lock| is held, taken without setting aside a file that
+// another run might have held: only then is every other run that may
+// change the folder kept waiting, and a temporary file there a killed
+// run's leftover.
+bool RegistryLockHeldAlone(const RegistryLock& lock);
 
-// Releases the registry's lock this process took, if any. On POSIX its
-// file goes with it (a killed run's is harmless: the next run takes the
-// lock on it and removes it); on Windows the file stays, for the next
-// run to lock, as no run may remove it (see lock-win32.cc).
-void UnlockRegistryFolder();
+// Releases |lock|, if it is held. On POSIX its file goes with it (a
+// killed run's is harmless: the next run takes the lock on it and removes
+// it); on Windows the file stays, for the next run to lock, as no run may
+// remove it (see lock-win32.cc).
+void UnlockRegistryFolder(RegistryLock* lock);
 
 }  // namespace platform
 

@@ -5,9 +5,9 @@
 #include <aclapi.h>
 #include <sddl.h>
 
-#include "platform/win32_path.h"
-#include "platform/win32_security.h"
-#include "platform/win32_text.h"
+#include "platform/path-win32.h"
+#include "platform/security-win32.h"
+#include "platform/text-win32.h"
 #include "platform/winpath.h"
 
 namespace platform {

@@ -1,8 +1,8 @@
 // Looking files up on Windows: the path is used as it is.
 #include "platform/lookup.h"
 
-#include "platform/win32_path.h"
-#include "platform/win32_text.h"
+#include "platform/path-win32.h"
+#include "platform/text-win32.h"
 #include "platform/winpath.h"
 
 namespace platform {

@@ -5,7 +5,7 @@
 #include <stdlib.h>
 #include <string.h>
 
-#include "platform/win32_text.h"
+#include "platform/text-win32.h"
 
 // The C runtime's own reader of the UTF-16 command line (msvcrt.dll).
 struct StartupInfo {

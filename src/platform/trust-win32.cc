@@ -3,9 +3,9 @@
 // its own.
 #include "platform/trust.h"
 
-#include "platform/win32_path.h"
-#include "platform/win32_security.h"
-#include "platform/win32_text.h"
+#include "platform/path-win32.h"
+#include "platform/security-win32.h"
+#include "platform/text-win32.h"
 #include "platform/winpath.h"
 
 namespace platform {

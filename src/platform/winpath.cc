@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <vector>
 
-namespace winpath {
+namespace platform::winpath {
 
 namespace {
 
@@ -199,4 +199,4 @@ bool ReservedDeviceName(std::string_view path, const CodePage& cp,
   return found;
 }
 
-}  // namespace winpath
+}  // namespace platform::winpath

@@ -18,7 +18,7 @@
 #include <string_view>
 #include <utility>
 
-namespace winpath {
+namespace platform::winpath {
 
 // A code page as path text needs it: which bytes begin a two-byte
 // character. Such a byte and the one after it (whatever it is) are one
@@ -127,6 +127,6 @@ bool IsRoot(const std::string& folder, const CodePage& cp);
 bool ReservedDeviceName(std::string_view path, const CodePage& cp,
                         std::string* device);
 
-}  // namespace winpath
+}  // namespace platform::winpath
 
 #endif  // MODREG_PLATFORM_WINPATH_H_

@@ -8,13 +8,13 @@ namespace registry {
 
 void PrepareBackup(RegistryTransaction* t) {
   std::string ignored;
-  if (platform::LookUp(t->BackupPath, &ignored) ==
+  if (platform::LookUp(t->site.BackupPath, &ignored) ==
       platform::Presence::kExists) {
     t->backup_state = BackupState::kThere;
     return;
   }
   t->backup_state = BackupState::kNotMade;
-  if (!BeginReplace(t->BackupPath, t->RegistryPath, ReplaceMode::kCreateOnly,
+  if (!BeginReplace(t->site.BackupPath, t->site.RegistryPath, ReplaceMode::kCreateOnly,
                     &t->backup, &t->backup_error))
     return;
   t->backup_whole = true;
@@ -38,11 +38,11 @@ std::optional<BackupFailure> KeepBackup(RegistryTransaction* t) {
   // looked at.
   std::string reason;
   if (!t->document.read ||
-      platform::LookUp(t->RegistryPath, &reason) ==
+      platform::LookUp(t->site.RegistryPath, &reason) ==
           platform::Presence::kMissing ||
-      platform::LookUp(t->BackupPath, &reason) == platform::Presence::kExists)
+      platform::LookUp(t->site.BackupPath, &reason) == platform::Presence::kExists)
     return std::nullopt;
-  return BackupFailure{t->backup.rename_failed, TempPathFor(t->BackupPath),
+  return BackupFailure{t->backup.rename_failed, TempPathFor(t->site.BackupPath),
                        t->backup_error};
 }
 

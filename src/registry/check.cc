@@ -39,7 +39,7 @@ const char* const kEntryPoints[] = {
 std::string FrameworkView(const std::string& path, int bits) {
   std::string system, seen_as;
   if (!platform::FrameworkSystemFolder(bits, &system, &seen_as) ||
-      !winpath::IsUnder(path, system, winpath::Utf8()))
+      !platform::winpath::IsUnder(path, system, platform::winpath::Utf8()))
     return path;
   return seen_as + path.substr(system.size());
 }
@@ -52,7 +52,7 @@ void CheckModuleFile(const std::string& path, int bits,
   };
   std::string host, error, device;
   // Never opened: reading a console or a port may wait for ever.
-  if (winpath::ReservedDeviceName(path, platform::AnsiCodePage(), &device))
+  if (platform::winpath::ReservedDeviceName(path, platform::AnsiCodePage(), &device))
     return add(kDevice, device + " is a reserved device name: the system "
                                  "opens the device, not a file");
   // The registry's paths are in the ANSI code page, the system's in UTF-8.
@@ -170,16 +170,16 @@ std::vector<CheckedModule> CheckEntries(const std::vector<ModuleEntry>& entries,
     return std::nullopt;
   };
   // The entries' paths are the registry's bytes, in the ANSI code page.
-  const winpath::CodePage& cp = platform::AnsiCodePage();
+  const platform::winpath::CodePage& cp = platform::AnsiCodePage();
   // Where the earlier entry |i| is, when the lines are known.
   auto at = [&](size_t i) {
     return i < lines.size() ? " at line " + std::to_string(lines[i]) : "";
   };
   for (size_t i = 0; i < entries.size(); ++i) {
     const ModuleEntry& entry = entries[i];
-    const std::string key = winpath::Folded(winpath::Normalized(entry.path, cp), cp);
+    const std::string key = platform::winpath::Folded(platform::winpath::Normalized(entry.path, cp), cp);
     std::vector<size_t>& same = paths[key];
-    std::vector<size_t>& name = names[std::string(winpath::LastComponent(key, cp))];
+    std::vector<size_t>& name = names[std::string(platform::winpath::LastComponent(key, cp))];
     if (i >= first) {
       CheckedModule module{entry, true, 0, {}, nullptr};
       CheckModuleFile(entry.path, bits, &module.findings);
@@ -189,8 +189,8 @@ std::vector<CheckedModule> CheckEntries(const std::vector<ModuleEntry>& entries,
           same_rival ? same_rival : rival(name);
       if (!same.empty() &&
           entries[same[0]].hasConfigDir == entry.hasConfigDir &&
-          winpath::Same(winpath::Normalized(entries[same[0]].configDir, cp),
-                        winpath::Normalized(entry.configDir, cp), cp))
+          platform::winpath::Same(platform::winpath::Normalized(entries[same[0]].configDir, cp),
+                        platform::winpath::Normalized(entry.configDir, cp), cp))
         module.findings.push_back(
             {kRepeated, entry.path,
              same[0] < lines.size() ? "repeats the entry" + at(same[0])
@@ -272,16 +272,17 @@ std::vector<CheckedModule> StartupBreakers(
 std::vector<CheckedModule> CheckAppended(const RegistryDocument& document,
                                          int bits, size_t added) {
   std::vector<ModuleEntry> entries;
-  std::vector<size_t> lines;  // of the loaded text's own elements
+  std::vector<const rapidxml::xml_node<char>*> nodes;
   WalkModules(document.modules, [&](const ModulesChild& child) {
     if (!child.is_module || !child.path) return;
     entries.push_back(EntryOf(child.node));
+    nodes.push_back(child.node);
   });
+  // Lines of the loaded text's own elements only: the appended ones are
+  // not in it.
   const size_t first = entries.size() - std::min(added, entries.size());
-  WalkModules(document.modules, [&](const ModulesChild& child) {
-    if (child.is_module && child.path && lines.size() < first)
-      lines.push_back(LineOf(document, child.node));
-  });
+  std::vector<size_t> lines;
+  for (size_t i = 0; i < first; ++i) lines.push_back(LineOf(document, nodes[i]));
   return CheckEntries(entries, bits, first, lines);
 }
 

@@ -37,7 +37,7 @@ RegistryResult ReadRegistryText(const std::string& path,
   *read = true;
   // A failed read, as the faults build makes one, comes after the last
   // part: what took the parts has them all.
-  if (std::optional<bool> fault = faults::Intercept("read", &error))
+  if (std::optional<bool> fault = platform::faults::Intercept("read", &error))
     if (!*fault) return RegistryFailure(RegistryStatus::kCannotRead, error);
   if (text->empty())
     return RegistryFailure(RegistryStatus::kMalformed, "the file is empty");
@@ -176,26 +176,6 @@ size_t LineAt(const std::vector<size_t>& line_ends, size_t offset) {
 size_t LineOf(const RegistryDocument& document, const Node* node) {
   return LineAt(document.line_ends,
                 static_cast<size_t>(node->name() - document.text.data()));
-}
-
-const rapidxml::xml_attribute<char>* PathAttribute(const Node* node) {
-  return node->first_attribute("path", 4);
-}
-
-bool IsModuleElement(const Node* node) {
-  return node->type() == rapidxml::node_element && node->name_size() == 6 &&
-         memcmp(node->name(), "Module", 6) == 0;
-}
-
-ModuleEntry EntryOf(const Node* node) {
-  ModuleEntry entry;
-  const auto* path = PathAttribute(node);
-  entry.path.assign(path->value(), path->value_size());
-  if (const auto* dir = node->first_attribute("configDir", 9)) {
-    entry.configDir.assign(dir->value(), dir->value_size());
-    entry.hasConfigDir = true;
-  }
-  return entry;
 }
 
 }  // namespace registry

@@ -27,7 +27,9 @@ enum class RegistryStatus {
   kMalformed,    // not a registry this tool can update
   kCannotWrite,  // the new registry could not be put in place
   kCannotLock,   // the registry's folder could not be locked
-  kRefused,      // --strict: an entry to add has a problem; nothing written
+  kRefused,      // --strict: an entry to add has a problem, or a Module
+                 // element kept stops every application from starting;
+                 // nothing written
 };
 
 struct RegistryResult {
@@ -118,9 +120,6 @@ struct ModulesChild {
   bool from_first_module;
 };
 
-// Tells whether |node| is a Module element.
-bool IsModuleElement(const rapidxml::xml_node<char>* node);
-
 // Calls |visit| with each child of |modules| in order. |visit| may remove
 // the child it is given from the tree.
 template <typename Visit>
@@ -130,20 +129,11 @@ void WalkModules(rapidxml::xml_node<char>* modules, Visit&& visit) {
     rapidxml::xml_node<char>* next = node->next_sibling();
     const bool is_module = IsModuleElement(node);
     seen_module = seen_module || is_module;
-    visit(ModulesChild{node, node->first_attribute("path", 4), is_module,
+    visit(ModulesChild{node, PathAttribute(node), is_module,
                        seen_module});
     node = next;
   }
 }
-
-// Returns the first "path" attribute of |node|, a child of Modules, or
-// null when it has none: the module file the framework loads for it.
-const rapidxml::xml_attribute<char>* PathAttribute(
-    const rapidxml::xml_node<char>* node);
-
-// Returns the entry a child of Modules names: its first "path" attribute,
-// which it must have, and its first "configDir".
-ModuleEntry EntryOf(const rapidxml::xml_node<char>* node);
 
 }  // namespace registry
 

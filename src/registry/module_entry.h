@@ -1,9 +1,15 @@
-// One module as the registry holds it: what the update appends, and what
-// it reports as removed or listed.
+// The Module element: one module as the registry holds it, its names, and
+// reading and appending one. The framework's names (Module, path,
+// configDir) and ModuleEntry's fields keep their long-standing spelling;
+// the tool's own names are snake_case members, PascalCase functions and
+// kConstants.
 #ifndef MODREG_REGISTRY_MODULE_ENTRY_H_
 #define MODREG_REGISTRY_MODULE_ENTRY_H_
 
 #include <string>
+#include <vector>
+
+#include <rapidxml.hpp>
 
 namespace registry {
 
@@ -12,6 +18,25 @@ struct ModuleEntry {
   std::string configDir;  // full path of its configuration directory
   bool hasConfigDir = false;
 };
+
+// Tells whether |node| is a Module element: the only kind of child of
+// Modules the framework loads.
+bool IsModuleElement(const rapidxml::xml_node<char>* node);
+
+// Returns the first "path" attribute of |node|, a child of Modules, or
+// null when it has none: the module file the framework loads for it.
+const rapidxml::xml_attribute<char>* PathAttribute(
+    const rapidxml::xml_node<char>* node);
+
+// Returns the entry a child of Modules names: its first "path" attribute,
+// which it must have, and its first "configDir".
+ModuleEntry EntryOf(const rapidxml::xml_node<char>* node);
+
+// Appends to |modules| one Module element per entry, its "path" and, when
+// it has one, its "configDir". |doc| points into |entries|.
+void AppendEntries(rapidxml::xml_document<char>* doc,
+                   rapidxml::xml_node<char>* modules,
+                   const std::vector<ModuleEntry>& entries);
 
 }  // namespace registry
 

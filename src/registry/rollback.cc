@@ -5,7 +5,7 @@
 #include "platform/files.h"
 #include "platform/lock.h"
 #include "platform/lookup.h"
-#include "registry/commit.h"
+#include "registry/rewrite.h"
 
 namespace registry {
 
@@ -13,9 +13,9 @@ namespace {
 
 // Loads the registry, puts it back and says how, in |o|.
 void PutBack(RegistryTransaction* t, RollbackOutcome* o) {
-  LoadMode mode;
-  mode.keep_raw = true;
-  const RegistryResult loaded = LoadRegistry(t, mode);
+  PassPlan plan;
+  plan.write = false;  // keeps the bytes read, makes no backup
+  const RegistryResult loaded = LoadRegistry(t, plan);
   const bool read_whole = t->document.read;
   const RegistryState state =
       read_whole ? JudgeRegistry(o->record, t->raw.data(), t->raw.size())
@@ -25,7 +25,7 @@ void PutBack(RegistryTransaction* t, RollbackOutcome* o) {
     return;
   }
   if (state == RegistryState::kAsWritten) {
-    o->result = CommitBytes(t->RegistryPath, o->record.before.data(),
+    o->result = WriteBytes(t->site.RegistryPath, o->record.before.data(),
                             o->record.before.size());
     o->kind = o->result.reason.empty() ? RollbackKind::kRestored
                                        : RollbackKind::kFailed;
@@ -38,14 +38,15 @@ void PutBack(RegistryTransaction* t, RollbackOutcome* o) {
   }
   o->undone = UndoOwnChange(o->record, t->document.doc.get(),
                             t->document.modules);
-  o->result = CommitDocument(t->RegistryPath, t->document);
+  o->result = WriteDocument(t->site.RegistryPath, t->document);
   o->kind = o->result.reason.empty() ? RollbackKind::kUndoneOwn
                                      : RollbackKind::kFailed;
 }
 
 // After the lock: the record loaded and judged, the registry put back.
-void RollBack(RegistryTransaction* t, const std::string& record_path,
-              long long boot_now, RollbackOutcome* o) {
+void RollBack(RegistryTransaction* t, long long boot_now,
+              RollbackOutcome* o) {
+  const std::string& record_path = t->site.undo_record;
   switch (LoadUndoRecord(record_path, &o->record, &o->why)) {
     case UndoLoad::kMissing:
       return;
@@ -56,7 +57,7 @@ void RollBack(RegistryTransaction* t, const std::string& record_path,
     case UndoLoad::kLoaded:
       break;
   }
-  if (o->record.registry != t->RegistryPath) {
+  if (o->record.registry != t->site.RegistryPath) {
     o->kind = RollbackKind::kRefused;
     o->why = "it was written for another registry, " + o->record.registry;
     o->dropped = false;
@@ -85,10 +86,9 @@ void RollBack(RegistryTransaction* t, const std::string& record_path,
 
 }  // namespace
 
-RollbackOutcome RunRollback(RegistryTransaction* t,
-                            const std::string& record_path,
-                            long long boot_now) {
+RollbackOutcome RollBackRegistry(RegistryTransaction* t, long long boot_now) {
   RollbackOutcome o;
+  const std::string& record_path = t->site.undo_record;
   std::string error;
   // Nothing recorded: nothing to lock for, and a framework folder that is
   // gone is no failure.
@@ -99,13 +99,13 @@ RollbackOutcome RunRollback(RegistryTransaction* t,
     o.dropped = false;
     return o;
   }
-  RollBack(t, record_path, boot_now, &o);
+  RollBack(t, boot_now, &o);
   return o;
 }
 
-RegistryResult RunCommit(RegistryTransaction* t,
-                         const std::string& record_path) {
+RegistryResult ForgetUndoRecord(RegistryTransaction* t) {
   RegistryResult result;
+  const std::string& record_path = t->site.undo_record;
   std::string error;
   if (platform::LookUp(record_path, &error) == platform::Presence::kMissing)
     return result;

@@ -1,10 +1,11 @@
 // --rollback and --commit: what becomes of a run's undo record (undo.h)
 // once the installer that ran it fails or succeeds.
 //
-//   RegistryTransaction t;   // RegistryPath, folder, lock_name
-//   RollbackOutcome o = RunRollback(&t, record_path, platform::BootTime());
+//   RegistryTransaction t;
+//   t.site = ...;            // with the record's name
+//   RollbackOutcome o = RollBackRegistry(&t, platform::BootTime());
 //
-// RunRollback takes the registry's lock, loads the record, and puts the
+// RollBackRegistry takes the registry's lock, loads the record, and puts the
 // registry back: the bytes before, when it still holds what the recorded
 // run wrote; nothing, when it is as before (the run failed after it
 // recorded); the run's own change undone, when something changed it since.
@@ -41,16 +42,14 @@ struct RollbackOutcome {
   bool dropped = true;    // the record is gone, or was never there
 };
 
-// Puts |t|'s registry back as the record at |record_path| says (above);
+// Puts |t|'s registry back as the undo record of its site says (above);
 // |boot_now| is the machine's start as BootTime measures it now.
-RollbackOutcome RunRollback(RegistryTransaction* t,
-                            const std::string& record_path, long long boot_now);
+RollbackOutcome RollBackRegistry(RegistryTransaction* t, long long boot_now);
 
-// Drops the record at |record_path| under the registry's lock: the action
-// it was for succeeded. Returns the result: kUnchanged, or kCannotLock or
-// kCannotWrite with the reason.
-RegistryResult RunCommit(RegistryTransaction* t,
-                         const std::string& record_path);
+// Drops the undo record of |t|'s site under the registry's lock: the
+// action it was for succeeded. Returns the result: kUnchanged, or
+// kCannotLock or kCannotWrite with the reason.
+RegistryResult ForgetUndoRecord(RegistryTransaction* t);
 
 }  // namespace registry
 

@@ -10,7 +10,7 @@
 #include "platform/lookup.h"
 #include "platform/trust.h"
 #include "registry/backup.h"
-#include "registry/commit.h"
+#include "registry/rewrite.h"
 #include "registry/printer.h"
 
 namespace registry {
@@ -59,16 +59,14 @@ std::vector<RemovedElement> Places(
   return places;
 }
 
-// Loads, checks before writing and edits, as |plan| says; the edit's
-// entries live in |edit|. False when the pass stops there: a failure, a
-// refusal or a dry run, told in |o|.
+// Loads, edits and checks before writing, as |plan| says; the edit's
+// entries live in |edit|, and the children it took out, where they stood,
+// in |places| for the undo record. False when the pass stops there: a
+// failure, a refusal or a dry run, told in |o|.
 bool LoadAndEdit(RegistryTransaction* t, const PassPlan& plan,
-                 RegistryEdit* edit, PassOutcome* o) {
-  LoadMode mode;
-  mode.back_up = plan.write;
-  mode.keep_raw = !plan.write || !plan.undo_path.empty();
-  mode.find_lines = plan.check_first || plan.remove_breaking;
-  o->result = LoadRegistry(t, mode);
+                 RegistryEdit* edit, std::vector<RemovedElement>* places,
+                 PassOutcome* o) {
+  o->result = LoadRegistry(t, plan);
   if (!o->result.reason.empty()) return false;
   RegistryDocument& document = t->document;
   if (plan.remove_breaking)
@@ -76,13 +74,13 @@ bool LoadAndEdit(RegistryTransaction* t, const PassPlan& plan,
          StartupBreakers(CheckDocument(document, plan.bits)))
       edit->modules.push_back(module.node);
   std::vector<const rapidxml::xml_node<char>*> before;
-  if (!plan.undo_path.empty())
+  if (!plan.undo_id.empty())
     for (const rapidxml::xml_node<char>* node = document.modules->first_node();
          node; node = node->next_sibling())
       before.push_back(node);
   const EditOutcome edited =
       ApplyEdit(*edit, document.doc.get(), document.modules, !plan.write);
-  if (!plan.undo_path.empty()) t->undo.removed = Places(before, edited.removed);
+  if (!plan.undo_id.empty()) *places = Places(before, edited.removed);
   o->loaded = true;
   o->rewrite = edited.rewrite;
   if (plan.report && edited.rewrite)
@@ -91,10 +89,11 @@ bool LoadAndEdit(RegistryTransaction* t, const PassPlan& plan,
     o->checked_first =
         CheckAppended(document, plan.bits, edit->entries.size());
     // What it keeps must not stop the framework either.
-    if (CountProblems(o->checked_first) == 0)
+    const bool refused = CountProblems(o->checked_first) > 0;
+    if (!refused)
       o->breakers = StartupBreakers(CheckDocument(document, plan.bits),
                                     edit->entries.size());
-    if (CountProblems(o->checked_first) > 0 || !o->breakers.empty()) {
+    if (refused || !o->breakers.empty()) {
       o->result.status = RegistryStatus::kRefused;
       return false;
     }
@@ -118,49 +117,61 @@ void SettleBackup(RegistryTransaction* t, const PassPlan& plan,
   o->backup = t->backup_state;
 }
 
-// Writes |t|'s undo record, durably, with what it keeps of the pass:
-// the registry's bytes before and the children it took out. False with
-// the reason in |error|.
-bool RecordUndo(RegistryTransaction& t, const PassPlan& plan, PassOutcome* o,
-                std::string* error) {
-  t.undo.before.swap(t.raw);
-  t.undo.added = plan.edit.entries;
+// Writes the undo record of |plan|'s run at |t|'s site, durably: the
+// registry's bytes before, the children the edit took out (|places|), the
+// entries it added, and the bytes written, |size| and |digest|. False
+// with the reason in |error|.
+bool RecordUndo(RegistryTransaction* t, const PassPlan& plan,
+                std::vector<RemovedElement> places, unsigned long long size,
+                const std::string& digest, std::string* error) {
+  UndoRecord record;
+  record.id = plan.undo_id;
+  record.arch = plan.undo_arch;
+  record.action = plan.undo_action;
+  record.boot = plan.boot;
+  record.registry = t->site.RegistryPath;
+  record.before.swap(t->raw);
+  record.after_size = size;
+  record.after_digest = digest;
+  record.removed = std::move(places);
+  record.added = plan.edit.entries;
   std::string why;
-  if (!WriteUndoRecord(plan.undo_path, t.undo, &why)) {
-    *error = "its undo record " + plan.undo_path + ": " + why;
+  if (!WriteUndoRecord(t->site.undo_record, record, &why)) {
+    *error = "its undo record " + t->site.undo_record + ": " + why;
     return false;
   }
-  o->recorded = true;
   return true;
 }
 
-// Writes the edited document and, with |check_after|, checks it where
-// the written file has it: the appended entries, and what stops every
-// application from starting.
-void Commit(RegistryTransaction* t, const PassPlan& plan, PassOutcome* o) {
+// Writes the edited document, with its undo record when |plan| keeps
+// one, and, with |check_after|, checks it where the written file has it:
+// the appended entries, and what stops every application from starting.
+void WriteEdited(RegistryTransaction* t, const PassPlan& plan,
+                 std::vector<RemovedElement>* places, PassOutcome* o) {
   std::vector<size_t> lines;
   const size_t added = plan.edit.entries.size();
   const bool check = plan.check_after && added > 0;
-  CommitHooks hooks;
+  const std::string& record = t->site.undo_record;
+  WriteHooks hooks;
   hooks.module_lines = check ? &lines : nullptr;
-  if (!plan.undo_path.empty())
+  if (!plan.undo_id.empty())
     hooks.before_rename = [&](unsigned long long size,
                               const std::string& digest, std::string* error) {
-      t->undo.after_size = size;
-      t->undo.after_digest = digest;
-      return RecordUndo(*t, plan, o, error);
+      o->recorded =
+          RecordUndo(t, plan, std::move(*places), size, digest, error);
+      return o->recorded;
     };
   try {
-    o->result = CommitDocument(t->RegistryPath, t->document, hooks);
+    o->result = WriteDocument(t->site.RegistryPath, t->document, hooks);
   } catch (const std::bad_alloc&) {
     // Before the rename: the registry kept its bytes.
-    if (o->recorded) DropUndoRecord(plan.undo_path);
+    if (o->recorded) DropUndoRecord(record);
     o->recorded = false;
     o->out_of_memory = true;
     return;
   }
   if (o->recorded && !o->result.reason.empty()) {
-    DropUndoRecord(plan.undo_path);  // the registry kept its bytes
+    DropUndoRecord(record);  // the registry kept its bytes
     o->recorded = false;
   }
   if (!o->result.reason.empty() || !check) return;
@@ -180,52 +191,54 @@ void Commit(RegistryTransaction* t, const PassPlan& plan, PassOutcome* o) {
 bool LockRegistry(RegistryTransaction* t, unsigned wait_ms,
                   RegistryResult* result) {
   std::string error;
-  std::optional<bool> fault = faults::Intercept("lock", &error);
+  const RegistrySite& site = t->site;
+  std::optional<bool> fault = platform::faults::Intercept("lock", &error);
   if (fault ? !*fault
             : !platform::LockRegistryFolder(
-                  t->folder, t->lock_name, faults::LockWaitMs(wait_ms),
-                  &error)) {
+                  site.folder, kLockFileName,
+                  platform::faults::LockWaitMs(wait_ms), &t->lock, &error)) {
     *result = RegistryFailure(RegistryStatus::kCannotLock, error);
     return false;
   }
-  faults::Hold("hold-lock");
+  platform::faults::Hold("hold-lock");
   // Only a lock that keeps every other run waiting makes them leftovers.
-  if (!platform::RegistryLockHeldAlone()) return true;
-  platform::RemoveFile(TempPathFor(t->RegistryPath));
-  platform::RemoveFile(TempPathFor(t->BackupPath));
+  if (!platform::RegistryLockHeldAlone(t->lock)) return true;
+  platform::RemoveFile(TempPathFor(site.RegistryPath));
+  platform::RemoveFile(TempPathFor(site.BackupPath));
   // Undo records' temporary files, of whatever ID.
   std::vector<std::string> names;
   std::string ignored;
-  if (platform::ListFolder(t->folder, kUndoPrefix, &names, &ignored))
+  if (platform::ListFolder(site.folder, kUndoPrefix, &names, &ignored))
     for (const std::string& name : names)
       if (name.size() > 4 && name.compare(name.size() - 4, 4, ".tmp") == 0)
-        platform::RemoveFile(t->folder + "\\" + name);
+        platform::RemoveFile(site.folder + "\\" + name);
   return true;
 }
 
-RegistryResult LoadRegistry(RegistryTransaction* t, const LoadMode& mode) {
-  if (mode.back_up) PrepareBackup(t);
+RegistryResult LoadRegistry(RegistryTransaction* t, const PassPlan& plan) {
+  const bool keep_raw = !plan.write || !plan.undo_id.empty();
+  if (plan.write) PrepareBackup(t);
   LoadOptions options;
-  options.find_lines = mode.find_lines;
+  options.find_lines = plan.check_first || plan.remove_breaking;
   const bool copying = t->backup_whole;
-  if (copying || mode.keep_raw)
-    options.take_raw = [t, copying, &mode](const char* data, size_t size) {
-      if (mode.keep_raw) t->raw.insert(t->raw.end(), data, data + size);
+  if (copying || keep_raw)
+    options.take_raw = [t, copying, keep_raw](const char* data, size_t size) {
+      if (keep_raw) t->raw.insert(t->raw.end(), data, data + size);
       if (copying && t->backup_whole &&
           !WriteReplace(&t->backup, data, size, &t->backup_error))
         t->backup_whole = false;
-      return t->backup_whole || mode.keep_raw;
+      return t->backup_whole || keep_raw;
     };
-  return LoadRegistryFile(t->RegistryPath, options, &t->document);
+  return LoadRegistryFile(t->site.RegistryPath, options, &t->document);
 }
 
-std::vector<OpenPart> OpenParts(const RegistryTransaction& t) {
+std::vector<OpenPart> OpenParts(const RegistrySite& site) {
   std::vector<OpenPart> open;
   std::string through, ignored;
-  if (platform::FolderOpenToOthers(t.folder, &through, &ignored))
-    open.push_back({t.folder, through});
-  if (platform::FileOpenToOthers(t.RegistryPath, &ignored))
-    open.push_back({t.RegistryPath, ""});
+  if (platform::FolderOpenToOthers(site.folder, &through, &ignored))
+    open.push_back({site.folder, through});
+  if (platform::FileOpenToOthers(site.RegistryPath, &ignored))
+    open.push_back({site.RegistryPath, ""});
   return open;
 }
 
@@ -239,10 +252,10 @@ bool Begin(RegistryTransaction* t, const PassPlan& plan, PassOutcome* o) {
     return false;
   // A later record of an ID replaces an earlier one, also when this pass
   // ends up writing nothing.
-  if (!plan.undo_path.empty()) DropUndoRecord(plan.undo_path);
+  if (!plan.undo_id.empty()) DropUndoRecord(t->site.undo_record);
   if (plan.nothing_without_registry) {
     std::string reason;
-    switch (platform::LookUp(t->RegistryPath, &reason)) {
+    switch (platform::LookUp(t->site.RegistryPath, &reason)) {
       case platform::Presence::kExists:
         break;
       case platform::Presence::kMissing:
@@ -253,16 +266,17 @@ bool Begin(RegistryTransaction* t, const PassPlan& plan, PassOutcome* o) {
         return false;
     }
   }
-  if (plan.judge_others) o->open_parts = OpenParts(*t);
+  if (plan.judge_others) o->open_parts = OpenParts(t->site);
   return true;
 }
 
 // The pass after Begin; |o| tells what came of it.
 void Run(RegistryTransaction* t, const PassPlan& plan, PassOutcome* o) {
   RegistryEdit edit = plan.edit;  // the document points into its entries
+  std::vector<RemovedElement> places;
   bool go_on = false;
   try {
-    go_on = LoadAndEdit(t, plan, &edit, o);
+    go_on = LoadAndEdit(t, plan, &edit, &places, o);
   } catch (const std::bad_alloc&) {
     // Whatever was read is let go: naming the backup may need memory.
     t->document.doc.reset();
@@ -272,7 +286,7 @@ void Run(RegistryTransaction* t, const PassPlan& plan, PassOutcome* o) {
   }
   if (!plan.write || o->result.status == RegistryStatus::kRefused) return;
   SettleBackup(t, plan, o);
-  if (go_on && !o->out_of_memory && o->rewrite) Commit(t, plan, o);
+  if (go_on && !o->out_of_memory && o->rewrite) WriteEdited(t, plan, &places, o);
 }
 
 }  // namespace

@@ -1,26 +1,27 @@
 // One pass's work on the registry file, on one loaded document: the lock,
-// one read, the one-time backup from the bytes read, the parse, the
-// checks, the edit and the commit.
+// one read, the one-time backup from the bytes read, the parse, the edit,
+// the checks and the rewrite.
 //
 // The calling sequence of a pass that writes:
 //
 //   RegistryTransaction t;
-//   t.RegistryPath = ...; t.BackupPath = ...; t.folder = ...; t.lock_name = ...;
+//   t.site = ...;
 //   PassOutcome o = RunTransaction(&t, plan);
 //
-// RunTransaction takes the folder's lock (LockRegistry), judges who else
-// may change the registry, and reads it once; when there is no backup,
-// the bytes go to the backup's temporary file as they are read, so that a
-// registry that cannot be parsed is backed up too. Then it parses them
-// once and, on that one document, checks the entries to add (--strict),
-// edits, names the backup, prints and replaces the registry, and checks
-// the appended entries in the file as written. Whatever it prepared and
-// did not commit is gone when it returns. It says nothing: the outcome
-// tells what was found, removed and added, and why it failed.
+// RunTransaction takes the folder's lock into |t| (LockRegistry), judges
+// who else may change the registry, and reads it once; when there is no
+// backup, the bytes go to the backup's temporary file as they are read,
+// so that a registry that cannot be parsed is backed up too. Then it
+// parses them once and, on that one document, edits, checks the entries
+// added (--strict, before anything is written), names the backup, prints
+// and replaces the registry, and checks the appended entries in the file
+// as written. Whatever it prepared and did not put in place is gone when
+// it returns; the lock goes with |t|. It says nothing: the outcome tells
+// what was found, removed and added, and why it failed.
 //
-// A pass that only reads (a listing, a check) calls LoadRegistry without
-// the lock and the backup, and commits nothing; a dry run is a plan that
-// does not write, and takes no lock.
+// A dry run is a plan that does not write, and takes no lock. The modes
+// that only read (a listing, a check) load the registry with
+// LoadRegistryFile (document.h): no transaction, no lock, no backup.
 //
 // What a failure leaves: the registry as it was, and a backup that is
 // whole or absent. A process killed on the way leaves temporary files;
@@ -33,9 +34,11 @@
 #include <vector>
 
 #include "platform/bytes.h"
+#include "platform/lock.h"
 #include "registry/check.h"
 #include "registry/document.h"
 #include "registry/replace.h"
+#include "registry/site.h"
 #include "registry/undo.h"
 #include "registry/update.h"
 
@@ -50,32 +53,18 @@ enum class BackupState {
 };
 
 struct RegistryTransaction {
-  // Where: the registry, its backup, and the folder the lock guards.
-  // RegistryPath and BackupPath keep their long-standing names, as
-  // Workplace's do.
-  std::string RegistryPath;
-  std::string BackupPath;
-  std::string folder;
-  std::string lock_name;  // the lock file's name in |folder|
+  RegistrySite site;
+  // Held from LockRegistry until the transaction ends.
+  platform::RegistryLock lock;
   RegistryDocument document;
-  // A dry run's, and a recorded pass's: the file's bytes as they were
-  // read, to compare with or to keep in the undo record.
+  // A dry run's, a recorded pass's and a rollback's: the file's bytes as
+  // they were read, to compare with or to keep in the undo record.
   ByteBuffer raw;
-  // With PassPlan's |undo_path|: the record, its ID, ARCH, action,
-  // registry and boot time set by the caller, the rest by the pass.
-  UndoRecord undo;
   // The backup: prepared while the registry is read, named by KeepBackup.
   Replacement backup;
   BackupState backup_state = BackupState::kNone;
   bool backup_whole = false;     // every byte read is in it
   std::string backup_error;      // why it failed, when it did
-};
-
-// What LoadRegistry does besides reading and parsing.
-struct LoadMode {
-  bool back_up = false;     // prepare the backup when there is none
-  bool keep_raw = false;    // keep the bytes read in |raw|
-  bool find_lines = false;  // find the text's line ends
 };
 
 // What a pass asks of RunTransaction.
@@ -105,11 +94,15 @@ struct PassPlan {
   bool check_after = false;
   // Tell the removed children of Modules.
   bool report = false;
-  // --undo: where the pass's undo record goes (undo.h). An earlier record
-  // there is dropped once the lock is held; the new one is written, and
-  // flushed, after the new registry's bytes and before they take its
-  // name, and dropped again when that fails. Empty: no record.
-  std::string undo_path;
+  // --undo ID: the pass keeps an undo record (undo.h) at the site's
+  // |undo_record|, of the run these say. An earlier record there is
+  // dropped once the lock is held; the new one is written, and flushed,
+  // after the new registry's bytes and before they take its name, and
+  // dropped again when that fails. An empty |undo_id|: no record.
+  std::string undo_id;
+  std::string undo_arch;
+  std::string undo_action;  // "registration" or "unregistration"
+  long long boot = 0;       // the machine's start, as BootTime says
 };
 
 // A child of Modules an edit took out.
@@ -127,10 +120,10 @@ struct OpenPart {
   std::string through;  // the parent found open; empty: |name| itself
 };
 
-// Returns the parts of |t|'s registry that users who are not
+// Returns the parts of the registry at |site| that users who are not
 // administrators may change: its folder, then the file; empty when
 // neither, or when that cannot be told.
-std::vector<OpenPart> OpenParts(const RegistryTransaction& t);
+std::vector<OpenPart> OpenParts(const RegistrySite& site);
 
 // Why no backup could be made: the step that failed, copying the bytes
 // to |temp| or renaming it to the backup's name, and the system's reason.
@@ -169,24 +162,24 @@ struct PassOutcome {
   bool recorded = false;  // the undo record is written and the registry too
 };
 
-// Reads the registry once and parses it into |t|'s document. With
-// |back_up|, when nothing is at the backup's name, the bytes are copied to
-// the backup's temporary file as they are read, each part while it is in
-// the cache. Failures as LoadRegistryFile's.
-RegistryResult LoadRegistry(RegistryTransaction* t, const LoadMode& mode);
+// Reads the registry once and parses it into |t|'s document, as |plan|
+// asks: when it writes and nothing is at the backup's name, the bytes are
+// copied to the backup's temporary file as they are read, each part while
+// it is in the cache; when it does not write, or keeps an undo record,
+// they are kept in |t|'s |raw| too. Failures as LoadRegistryFile's.
+RegistryResult LoadRegistry(RegistryTransaction* t, const PassPlan& plan);
 
-// Takes the lock of |t|'s folder, waiting at most |wait_ms| for another
-// run's, and, when it keeps every other run waiting, removes what a
-// killed run left: the temporary files of the registry, of its backup and
-// of undo records. False with |result| kCannotLock and the system's
+// Takes the lock of |t|'s folder into |t|, waiting at most |wait_ms| for
+// another run's, and, when it keeps every other run waiting, removes what
+// a killed run left: the temporary files of the registry, of its backup
+// and of undo records. False with |result| kCannotLock and the system's
 // reason.
 bool LockRegistry(RegistryTransaction* t, unsigned wait_ms,
                   RegistryResult* result);
 
 // Runs the pass |plan| on the registry of |t|, as the calling sequence
 // above says, and returns what came of it. A pass that writes holds the
-// folder's lock from then on, until UnlockRegistryFolder or the end of
-// the process.
+// folder's lock in |t| from then on, until |t| ends.
 PassOutcome RunTransaction(RegistryTransaction* t, const PassPlan& plan);
 
 }  // namespace registry

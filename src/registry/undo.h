@@ -34,14 +34,12 @@
 
 #include "platform/bytes.h"
 #include "registry/module_entry.h"
+#include "registry/site.h"
 
 namespace registry {
 
 // The record's format; a record of another is refused.
 constexpr int kUndoFormat = 1;
-
-// A record's file name, in the registry's folder: this and the ID.
-constexpr char kUndoPrefix[] = "modules.xml.undo-";
 
 // The longest ID.
 constexpr size_t kMaxUndoId = 64;

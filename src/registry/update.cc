@@ -58,32 +58,18 @@ bool SameAsBefore(const Node* modules, const std::vector<const Node*>& before) {
 // Whether |child|, from the first Module element on, holds |folder| in
 // its path or lies under |under|, both in the registry's code page |cp|.
 bool IsStale(const ModulesChild& child, const std::string& folder,
-             const std::string& under, const winpath::CodePage& cp) {
+             const std::string& under, const platform::winpath::CodePage& cp) {
   if (!child.from_first_module || !child.path) return false;
   if (!folder.empty() && Contains(child.path, folder)) return true;
   return !under.empty() &&
-         winpath::IsUnder(
-             winpath::Normalized(
+         platform::winpath::IsUnder(
+             platform::winpath::Normalized(
                  std::string(child.path->value(), child.path->value_size()),
                  cp),
              under, cp);
 }
 
 }  // namespace
-
-void AppendEntries(rapidxml::xml_document<char>* doc, Node* modules,
-                   const std::vector<ModuleEntry>& entries) {
-  for (const ModuleEntry& entry : entries) {
-    Node* module = doc->allocate_node(rapidxml::node_element, "Module",
-                                      nullptr, 6, 0);
-    module->append_attribute(doc->allocate_attribute(
-        "path", entry.path.c_str(), 4, entry.path.size()));
-    if (entry.hasConfigDir)
-      module->append_attribute(doc->allocate_attribute(
-          "configDir", entry.configDir.c_str(), 9, entry.configDir.size()));
-    modules->append_node(module);
-  }
-}
 
 EditOutcome ApplyEdit(const RegistryEdit& edit,
                       rapidxml::xml_document<char>* doc, Node* modules,
@@ -95,7 +81,7 @@ EditOutcome ApplyEdit(const RegistryEdit& edit,
   EditOutcome outcome;
   // One walk: the repair's Module elements, and the product's entries.
   size_t chosen = 0;
-  const winpath::CodePage& cp = platform::AnsiCodePage();
+  const platform::winpath::CodePage& cp = platform::AnsiCodePage();
   WalkModules(modules, [&](const ModulesChild& child) {
     bool goes = false;
     if (chosen < edit.modules.size() && child.node == edit.modules[chosen]) {

@@ -54,12 +54,6 @@ EditOutcome ApplyEdit(const RegistryEdit& edit,
                       rapidxml::xml_node<char>* modules,
                       bool compare = false);
 
-// Appends to |modules| one Module element per entry, its "path" and, when
-// it has one, its "configDir". |doc| points into |entries|.
-void AppendEntries(rapidxml::xml_document<char>* doc,
-                   rapidxml::xml_node<char>* modules,
-                   const std::vector<ModuleEntry>& entries);
-
 }  // namespace registry
 
 #endif  // MODREG_REGISTRY_UPDATE_H_

@@ -3,51 +3,47 @@
 #include <new>
 #include <string>
 
-#include "platform/lock.h"
 #include "platform/process.h"
 #include "run/log.h"
+#include "run/modes.h"
 #include "run/options.h"
-#include "run/query.h"
-#include "run/rollback.h"
+#include "run/outcome.h"
 #include "run/status.h"
 #include "run/workplace.h"
-#include "run/write.h"
 
 namespace run {
 
 namespace {
 
-// Each line of |text|.
-void SayText(Sink* out, const std::string& text) {
-  size_t from = 0;
-  for (size_t end; (end = text.find('\n', from)) != std::string::npos;
-       from = end + 1)
-    Say(out, text.substr(from, end - from));
-}
-
-// Whether |options| ask for a pass that works on a registry.
-bool WorksOnRegistry(const Options& options) {
-  if (!options.error.empty()) return false;
-  switch (options.mode) {
-    case Mode::kList:
-    case Mode::kCheck:
-    case Mode::kUnregister:
-    case Mode::kRepair:
-    case Mode::kRollback:
-    case Mode::kCommit:
-      return true;
-    case Mode::kRegister:
-    case Mode::kDetect:
-      return options.args.size() >= 2;
-    case Mode::kHelp:
-    case Mode::kVersion:
-      return false;
+// What the run of |options| comes to, in |out|; |decided| is the status
+// of the decision on |place|, with its |refusal|.
+void Act(const Options& options, const Workplace& place, int decided,
+         const std::string& refusal, Outcome* out) {
+  const Mode& mode = *options.mode;
+  if (!options.error.empty())
+    return Fail(out, kExitUsage, options.error + "; " + kUsage);
+  if (mode.operands == Operands::kNone) return mode.run(options, place, out);
+  if (!WorksOnRegistry(options)) {
+    // Kept word for word: installers may look for this message.
+    out->lines.push_back({Channel::kBare, "Device unsupport. exit!"});
+    out->status = kExitShortCommandLine;
+    if (options.asked_help) Warn(out, "for help, run modreg --help");
+    return;
   }
-  return false;
+  for (const std::string& note : place.notes) Note(out, note);
+  if (decided != kExitOk) return Fail(out, decided, refusal);
+  if (!place.nothing_to_do.empty() &&
+      mode.no_framework != NoFramework::kAnswer)
+    return Note(out, "result: " + place.nothing_to_do +
+                         (mode.no_framework == NoFramework::kNothingToPutBack
+                              ? ", nothing to put back"
+                              : ", nothing to remove"));
+  mode.run(options, place, out);
 }
 
-int Pass(int argc, const char* const* argv, Sink* out) {
-  // The command line, and where the run works.
+// Reads the command line, decides where the run works, opens the log in
+// |sink| and acts, in |out|.
+void Pass(int argc, const char* const* argv, Sink* sink, Outcome* out) {
   const Options options = ParseOptions(argc, argv);
   Workplace place;
   std::string refusal;
@@ -59,59 +55,11 @@ int Pass(int argc, const char* const* argv, Sink* out) {
   if (decided == kExitUsage) refusal += QuoteHint(argc, argv);
   // A detection's answer is its status and standard output: a log it
   // cannot write is said nowhere.
-  out->quiet_log = options.mode == Mode::kDetect;
+  sink->quiet_log = options.mode->quiet_log;
   if (!options.log.empty())
-    OpenLog(out, options.log, argc, argv, RegistryFiles(options, place));
-  out->verbose = options.verbose;
-  if (!options.error.empty())
-    return Report(out, kExitUsage, options.error + "; " + kUsage);
-  if (options.mode == Mode::kHelp) {
-    SayText(out, kHelp);
-    return kExitOk;
-  }
-  if (options.mode == Mode::kVersion) {
-    Say(out, "modreg " MODREG_VERSION);
-    return kExitOk;
-  }
-  if (!WorksOnRegistry(options)) {
-    // Kept word for word: installers may look for this message.
-    fputs("Device unsupport. exit!\n", out->out);
-    fflush(out->out);
-    if (options.asked_help)
-      Report(out, kExitOk, "for help, run modreg --help");
-    return kExitShortCommandLine;
-  }
-  for (const std::string& note : place.notes) Note(out, note);
-  if (decided != kExitOk) return Report(out, decided, refusal);
-  if (!place.nothing_to_do.empty() && options.mode != Mode::kDetect) {
-    const bool undoing =
-        options.mode == Mode::kRollback || options.mode == Mode::kCommit;
-    Note(out, "result: " + place.nothing_to_do +
-                  (undoing ? ", nothing to put back" : ", nothing to remove"));
-    return kExitOk;
-  }
-  // Act, and report.
-  switch (options.mode) {
-    case Mode::kList:
-      return RunList(place, out);
-    case Mode::kCheck:
-      return RunCheck(place, out);
-    case Mode::kDetect:
-      return RunDetect(place, out);
-    case Mode::kRepair:
-      return RunRepair(options, place, out);
-    case Mode::kRollback:
-      return RunRollback(place, out);
-    case Mode::kCommit:
-      return RunCommit(place, out);
-    case Mode::kRegister:
-    case Mode::kUnregister:
-      return RunRegister(options, place, out);
-    case Mode::kHelp:
-    case Mode::kVersion:
-      break;
-  }
-  return kExitOk;
+    OpenLog(sink, options.log, argc, argv, RegistryFiles(options, place));
+  sink->verbose = options.verbose;
+  Act(options, place, decided, refusal, out);
 }
 
 }  // namespace
@@ -120,13 +68,13 @@ int RunPass(int argc, const char* const* argv, FILE* out, FILE* err) {
   Sink sink;
   sink.out = out;
   sink.err = err;
-  int status;
+  Outcome outcome;
   try {
-    status = Pass(argc, argv, &sink);
+    Pass(argc, argv, &sink, &outcome);
   } catch (const std::bad_alloc&) {
-    status = Report(&sink, kExitOutOfMemory, "out of memory");
+    Fail(&outcome, kExitOutOfMemory, "out of memory");
   }
-  platform::UnlockRegistryFolder();
+  const int status = Tell(&sink, outcome);
   CloseLog(&sink, status);
   return status;
 }

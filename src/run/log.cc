@@ -142,23 +142,31 @@ void CloseLog(Sink* sink, int status) {
   platform::CloseOutput(&sink->log, &ignored);
 }
 
-void Say(Sink* sink, const std::string& line) {
-  fprintf(sink->out, "%s\n", OneLine(line).c_str());
-  LogLine(sink, line);
+void Emit(Sink* sink, const Line& line) {
+  switch (line.channel) {
+    case Channel::kBare:
+      fputs(line.text.c_str(), sink->out);
+      fputc('\n', sink->out);
+      fflush(sink->out);
+      return;
+    case Channel::kSay:
+      fprintf(sink->out, "%s\n", OneLine(line.text).c_str());
+      break;
+    case Channel::kNote:
+      if (sink->verbose) fprintf(sink->out, "%s\n", OneLine(line.text).c_str());
+      break;
+    case Channel::kError:
+      fprintf(sink->err, "modreg: %s\n", OneLine(line.text).c_str());
+      fflush(sink->err);
+      LogLine(sink, "modreg: " + line.text);
+      return;
+  }
+  LogLine(sink, line.text);
 }
 
-void Note(Sink* sink, const std::string& line) {
-  if (sink->verbose) fprintf(sink->out, "%s\n", OneLine(line).c_str());
-  LogLine(sink, line);
-}
-
-bool WantsNotes(const Sink* sink) { return sink->verbose || Logging(sink); }
-
-int Report(Sink* sink, int status, const std::string& message) {
-  fprintf(sink->err, "modreg: %s\n", OneLine(message).c_str());
-  fflush(sink->err);
-  LogLine(sink, "modreg: " + message);
-  return status;
+int Tell(Sink* sink, const Outcome& outcome) {
+  for (const Line& line : outcome.lines) Emit(sink, line);
+  return outcome.status;
 }
 
 }  // namespace run

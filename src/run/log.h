@@ -1,6 +1,7 @@
-// Where a run's lines go: standard output, standard error and, with
-// --log, a log file that gets a header, the verbose report (with or
-// without --verbose), every message and the exit status.
+// The run's line sink: where the lines of its outcome (run/outcome.h) go.
+// Standard output, standard error and, with --log, a log file that gets a
+// header, the verbose report (with or without --verbose), every message
+// and the exit status.
 #ifndef MODREG_RUN_LOG_H_
 #define MODREG_RUN_LOG_H_
 
@@ -9,6 +10,7 @@
 #include <vector>
 
 #include "platform/log_file.h"
+#include "run/outcome.h"
 
 namespace run {
 
@@ -47,16 +49,12 @@ FileStart StartOf(const std::string& part, bool first);
 // Writes the status line and closes the log, if one is open.
 void CloseLog(Sink* sink, int status);
 
-// Writes a line of the mode's output: to standard output and the log.
-void Say(Sink* sink, const std::string& line);
-// Writes a line of the verbose report: to standard output with --verbose,
-// and to the log.
-void Note(Sink* sink, const std::string& line);
-// Tells whether the verbose report goes anywhere.
-bool WantsNotes(const Sink* sink);
-// Writes "modreg: " and |message| to standard error and the log; returns
-// |status|.
-int Report(Sink* sink, int status, const std::string& message);
+// Writes |line| where its channel says, each on one line: control
+// characters but the tab written as escapes.
+void Emit(Sink* sink, const Line& line);
+
+// Tells |outcome|: writes each of its lines, in order; returns its status.
+int Tell(Sink* sink, const Outcome& outcome);
 
 }  // namespace run
 

@@ -21,11 +21,11 @@ const DeviceModule kDeviceModules[] = {
 
 }  // namespace
 
-std::vector<registry::ModuleEntry> BuildModuleList(int32_t DeviceMask,
+std::vector<registry::ModuleEntry> BuildModuleList(int32_t mask,
                                          const std::string& folder) {
   std::vector<registry::ModuleEntry> entries;
   for (int bit = 0; bit < std::ssize(kDeviceModules); ++bit) {
-    if (!(DeviceMask & (1 << bit))) continue;
+    if (!(mask & (1 << bit))) continue;
     const DeviceModule& module = kDeviceModules[bit];
     registry::ModuleEntry& entry = entries.emplace_back();
     entry.path = folder + module.library;

@@ -14,8 +14,8 @@ namespace run {
 // Builds one entry per set mask bit 0 to 5 (device types 1 to 6), in
 // ascending bit order, each in |folder|, which ends with a backslash: the
 // library's name (and the configuration directory's) follows it directly.
-std::vector<registry::ModuleEntry> BuildModuleList(int32_t DeviceMask,
-                                         const std::string& folder);
+std::vector<registry::ModuleEntry> BuildModuleList(int32_t mask,
+                                                   const std::string& folder);
 
 }  // namespace run
 

@@ -1,75 +1,8 @@
 #include "run/options.h"
 
-#include <algorithm>
-
 #include "registry/undo.h"
 
 namespace run {
-
-const char kUsage[] =
-    "usage: modreg [--verbose] [--dry-run] [--unregister] [--strict]"
-    " [--log FILE] [--openni DIR | --openni-env] [--product-dir DIR]"
-    " [--undo ID] ARCH MASK"
-    " | --list ARCH | --check ARCH | --detect ARCH MASK | --repair ARCH"
-    " | --rollback ARCH ID | --commit ARCH ID | --help | --version";
-
-const char kHelp[] =
-    "usage: modreg [--verbose] [--dry-run] [--unregister] [--strict] [--log FILE]\n"
-    "              [--openni DIR | --openni-env] [--product-dir DIR] [--undo ID]\n"
-    "              ARCH MASK\n"
-    "       modreg [--verbose] [--log FILE] [--openni DIR | --openni-env] --list ARCH\n"
-    "       modreg [--verbose] [--log FILE] [--openni DIR | --openni-env] --check ARCH\n"
-    "       modreg [--verbose] [--log FILE] [--openni DIR | --openni-env]\n"
-    "              [--product-dir DIR] --detect ARCH MASK\n"
-    "       modreg [--verbose] [--dry-run] [--log FILE] [--openni DIR | --openni-env]\n"
-    "              --repair ARCH\n"
-    "       modreg [--verbose] [--log FILE] [--openni DIR | --openni-env]\n"
-    "              --rollback ARCH ID | --commit ARCH ID\n"
-    "       modreg --help | --version\n"
-    "\n"
-    "Registers the device modules that MASK names with the OpenNI framework's\n"
-    "registry, ROOT\\OpenNI\\Data\\modules.xml, replacing the product's old\n"
-    "entries. ROOT is C:\\Program Files, or C:\\Program Files (x86) when ARCH\n"
-    "is x86 on 64-bit Windows. MASK is a decimal number; bits 0 to 5 name\n"
-    "device types 1 to 6.\n"
-    "\n"
-    "  --unregister  remove the product's entries (MASK chooses the product)\n"
-    "  --list        print the registered modules, each marked \"module:\" or\n"
-    "                with the kind of its first problem, as --check names it\n"
-    "  --check       print what the framework will do wrong with each\n"
-    "                registered module; status 0 when nothing, 1 when anything\n"
-    "  --detect      for deployment tools: one line and status 0 when every\n"
-    "                entry a registration would add is there and sound;\n"
-    "                nothing and status 0 when not\n"
-    "  --repair      remove the entries that stop every application from\n"
-    "                starting (--check's breaks-startup)\n"
-    "  --dry-run     print the entries that would be removed and added, write\n"
-    "                nothing; status 0 when the registry would keep its bytes,\n"
-    "                1 when they would change\n"
-    "  --strict      for installers: ARCH other than x86 or x64, or a MASK\n"
-    "                that is not plain decimal or names bits above 5, is a\n"
-    "                usage error; a problem with the entries a registration\n"
-    "                would add is status 8, and nothing is written\n"
-    "  --verbose     report what was done\n"
-    "  --log FILE    append a header, the report of --verbose, every message\n"
-    "                and the exit status to FILE\n"
-    "  --openni DIR  the framework's folder: the registry is\n"
-    "                DIR\\Data\\modules.xml\n"
-    "  --openni-env  the framework's folder from OPEN_NI_INSTALL_PATH (ARCH x86)\n"
-    "                or OPEN_NI_INSTALL_PATH64, the machine's value first\n"
-    "  --product-dir DIR\n"
-    "                the folder the product's modules were installed in\n"
-    "  --undo ID     for installers: before the registry is replaced, keep\n"
-    "                what the run changes beside it, ID's undo record\n"
-    "  --rollback    put back what the run of ID changed (its undo record);\n"
-    "                nothing recorded is status 0\n"
-    "  --commit      drop the undo record of ID: its action succeeded\n"
-    "  --help        print this help\n"
-    "  --version     print the version\n"
-    "\n"
-    "Options come before ARCH, never after it; \"--\" ends them. A value\n"
-    "(DIR, FILE) comes as the next argument or after \"=\", after \"=\" when\n"
-    "it begins with \"--\"; DIR is absolute (C:\\... or \\\\server\\share).\n";
 
 namespace {
 
@@ -86,6 +19,18 @@ const ValueOption kValueOptions[] = {
     {"--product-dir", "DIR", &Options::product_dir},
     {"--log", "FILE", &Options::log},
     {"--undo", "ID", &Options::undo},
+};
+
+// The options that take none.
+struct FlagOption {
+  const char* name;
+  bool Options::*flag;
+};
+const FlagOption kFlagOptions[] = {
+    {"--dry-run", &Options::dry_run},
+    {"--verbose", &Options::verbose},
+    {"--strict", &Options::strict},
+    {"--openni-env", &Options::openni_env},
 };
 
 // When |arg| is an option that takes a value, stores it, from after "="
@@ -161,19 +106,6 @@ Options ReadLogAfterError(int argc, const char* const* argv, int i, Options o) {
   return o;
 }
 
-const char* ModeName(Mode mode) {
-  switch (mode) {
-    case Mode::kUnregister: return "--unregister";
-    case Mode::kList: return "--list";
-    case Mode::kCheck: return "--check";
-    case Mode::kDetect: return "--detect";
-    case Mode::kRepair: return "--repair";
-    case Mode::kRollback: return "--rollback";
-    case Mode::kCommit: return "--commit";
-    default: return "a registration";
-  }
-}
-
 // Returns why |id| is no ID of an undo record; empty when it is one.
 std::string UndoIdProblem(const std::string& id) {
   if (registry::IsUndoId(id)) return "";
@@ -183,63 +115,77 @@ std::string UndoIdProblem(const std::string& id) {
          "\"-\"";
 }
 
-// Returns why |o|'s options do not go with its mode, one that takes ARCH
-// alone or, for --detect, ARCH and MASK; empty when they do.
-std::string RefusedWithMode(const Options& o) {
-  const char* mode = ModeName(o.mode);
-  if (!o.product_dir.empty() && o.mode != Mode::kDetect)
-    return std::string("--product-dir does not go with ") + mode;
-  if (o.strict) return std::string("--strict does not go with ") + mode;
-  if (o.dry_run && o.mode != Mode::kRepair)
-    return std::string("--dry-run does not go with ") + mode;
-  if (!o.undo.empty()) return std::string("--undo does not go with ") + mode;
-  const bool takes_id = o.mode == Mode::kRollback || o.mode == Mode::kCommit;
-  const char* second = takes_id ? "ID" : "MASK";
-  const size_t takes = o.mode == Mode::kDetect || takes_id ? 2 : 1;
+// How many arguments |operands| are, and the name of the second.
+size_t Count(Operands operands) {
+  switch (operands) {
+    case Operands::kNone: return 0;
+    case Operands::kArch: return 1;
+    case Operands::kArchMask:
+    case Operands::kArchId: return 2;
+  }
+  return 0;
+}
+const char* Second(Operands operands) {
+  return operands == Operands::kArchId ? "ID" : "MASK";
+}
+
+// Returns why an option of |o| does not go with its mode; empty when all
+// do.
+std::string OptionRefused(const Options& o) {
+  const struct {
+    bool given;
+    ModeOption option;
+    const char* name;
+  } given[] = {
+      {!o.product_dir.empty(), kTakesProductDir, "--product-dir"},
+      {o.strict, kTakesStrict, "--strict"},
+      {o.dry_run, kTakesDryRun, "--dry-run"},
+      {!o.undo.empty(), kTakesUndo, "--undo"},
+  };
+  for (const auto& option : given)
+    if (option.given && !(o.mode->options & option.option))
+      return std::string(option.name) + " does not go with " + o.mode->name;
+  if (!o.undo.empty() && o.dry_run) return "--undo does not go with --dry-run";
+  if (!o.undo.empty()) return UndoIdProblem(o.undo);
+  return "";
+}
+
+// Returns why the arguments |o| has are not those its mode takes; empty
+// when they are. Fewer without any option is no error: the short command
+// line.
+std::string ArgumentsRefused(const Options& o) {
+  const Mode& mode = *o.mode;
+  const size_t takes = Count(mode.operands);
+  const char* second = Second(mode.operands);
   if (o.args.size() < takes)
-    return Missing(mode, takes, o.args.size(), second);
-  if (o.args.size() > takes)
-    return Extra(mode, takes == 2 ? second : "ARCH", o.args[takes]);
-  if (takes_id) return UndoIdProblem(o.args[1]);
+    return o.any ? Missing(mode.name, takes, o.args.size(), second) : "";
+  if (o.args.size() > takes && !mode.extra_ignored)
+    return Extra(mode.name, takes == 2 ? second : "ARCH", o.args[takes]);
+  if (mode.operands == Operands::kArchId) return UndoIdProblem(o.args[1]);
   return "";
 }
 
 // Sets |o->error| when the options do not go together, or the mode has
 // not the arguments it takes; |ended| when a lone "--" ended the options.
 void CheckArguments(Options* o, bool ended) {
-  if (o->mode == Mode::kHelp || o->mode == Mode::kVersion) return;
+  if (o->mode->operands == Operands::kNone) return;
   o->error = LateOption(*o, ended);
-  if (!o->error.empty()) return;
-  if (!o->openni.empty() && o->openni_env) {
+  if (o->error.empty() && !o->openni.empty() && o->openni_env)
     o->error = "--openni and --openni-env do not go together";
-    return;
-  }
-  if (o->mode != Mode::kRegister && o->mode != Mode::kUnregister) {
-    o->error = RefusedWithMode(*o);
-    return;
-  }
-  const char* mode = ModeName(o->mode);
-  if (!o->undo.empty() && o->dry_run) {
-    o->error = "--undo does not go with --dry-run";
-    return;
-  }
-  if (!o->undo.empty()) o->error = UndoIdProblem(o->undo);
-  if (!o->error.empty()) return;
-  if (o->args.size() < 2) {
-    if (o->any) o->error = Missing(mode, 2, o->args.size());
-  } else if (o->args.size() > 2 && o->mode == Mode::kUnregister) {
-    o->error = Extra(mode, "MASK", o->args[2]);
-  }
+  if (o->error.empty()) o->error = OptionRefused(*o);
+  if (o->error.empty()) o->error = ArgumentsRefused(*o);
 }
 
 // Returns why the mode |next| cannot join |current|, one given before it;
 // empty when they are one.
-std::string ModeClash(Mode current, Mode next) {
-  if (current == Mode::kRegister || current == next) return "";
-  if (current == Mode::kCheck || next == Mode::kCheck)
-    return "--check goes with no other mode";
-  return std::string(ModeName(std::min(current, next))) + " and " +
-         ModeName(std::max(current, next)) + " do not go together";
+std::string ModeClash(const Mode& current, const Mode& next) {
+  if (!current.flag || &current == &next) return "";
+  for (const Mode* mode : {&current, &next})
+    if (mode->alone)
+      return std::string(mode->flag) + " goes with no other mode";
+  const bool before = Before(current, next);
+  return std::string((before ? current : next).name) + " and " +
+         (before ? next : current).name + " do not go together";
 }
 
 // Notes in |o| every framework folder |argv| names, wherever it stands:
@@ -258,12 +204,33 @@ void NoteNamedFolders(int argc, const char* const* argv, Options* o) {
   }
 }
 
+// Takes |arg| when it is an option that takes no value, or a mode's
+// flag; false when it is neither. A mode that overrides the others is
+// kept aside in |*overriding|, the first of the table's order.
+bool TakeFlag(const std::string& arg, Options* o, const Mode** overriding) {
+  for (const FlagOption& option : kFlagOptions)
+    if (arg == option.name) {
+      o->*option.flag = true;
+      return true;
+    }
+  const Mode* mode = FindMode(arg);
+  if (!mode) return false;
+  if (mode->overrides) {
+    if (!*overriding || Before(*mode, **overriding)) *overriding = mode;
+    return true;
+  }
+  o->error = ModeClash(*o->mode, *mode);
+  if (o->error.empty()) o->mode = mode;
+  return true;
+}
+
 Options ReadOptions(int argc, const char* const* argv) {
   Options o;
   if (argc == 2)
     for (const char* ask : {"-h", "-?", "/?"})
       o.asked_help = o.asked_help || std::string(argv[1]) == ask;
-  bool help = false, version = false, ended = false;
+  const Mode* overriding = nullptr;
+  bool ended = false;
   int i = 1;
   for (; i < argc; ++i) {
     const std::string arg = argv[i];
@@ -274,35 +241,12 @@ Options ReadOptions(int argc, const char* const* argv) {
     }
     if (!IsOption(arg)) break;
     o.any = true;
-    Mode mode = o.mode;
-    if (TakeValue(arg, argc, argv, &i, &o)) {
-      if (!o.error.empty()) return ReadLogAfterError(argc, argv, i + 1, o);
-      continue;
-    }
-    if (arg == "--unregister") mode = Mode::kUnregister;
-    else if (arg == "--list") mode = Mode::kList;
-    else if (arg == "--check") mode = Mode::kCheck;
-    else if (arg == "--detect") mode = Mode::kDetect;
-    else if (arg == "--repair") mode = Mode::kRepair;
-    else if (arg == "--rollback") mode = Mode::kRollback;
-    else if (arg == "--commit") mode = Mode::kCommit;
-    else if (arg == "--dry-run") o.dry_run = true;
-    else if (arg == "--verbose") o.verbose = true;
-    else if (arg == "--strict") o.strict = true;
-    else if (arg == "--openni-env") o.openni_env = true;
-    else if (arg == "--help") help = true;
-    else if (arg == "--version") version = true;
-    else {
+    if (!TakeValue(arg, argc, argv, &i, &o) && !TakeFlag(arg, &o, &overriding))
       o.error = "unknown option \"" + arg + "\"";
-      return ReadLogAfterError(argc, argv, i + 1, o);
-    }
-    o.error = ModeClash(o.mode, mode);
     if (!o.error.empty()) return ReadLogAfterError(argc, argv, i + 1, o);
-    o.mode = mode;
   }
   for (; i < argc; ++i) o.args.push_back(argv[i]);
-  if (help) o.mode = Mode::kHelp;
-  else if (version) o.mode = Mode::kVersion;
+  if (overriding) o.mode = overriding;
   CheckArguments(&o, ended);
   return o;
 }
@@ -324,6 +268,20 @@ std::string QuoteHint(int argc, const char* const* argv) {
              "end a folder in two backslashes (\"C:\\dir\\\\\") or in "
              "none (\"C:\\dir\")";
   return "";
+}
+
+bool WorksOnRegistry(const Options& options) {
+  return options.error.empty() && options.mode->operands != Operands::kNone &&
+         options.args.size() >= Count(options.mode->operands);
+}
+
+bool WantsReport(const Options& options) {
+  return options.verbose || !options.log.empty();
+}
+
+std::string UndoId(const Options& options) {
+  if (options.mode->operands != Operands::kArchId) return options.undo;
+  return options.args.size() >= 2 ? options.args[1] : std::string();
 }
 
 }  // namespace run

@@ -1,27 +1,18 @@
-// The command line: options first, then the positional arguments.
+// The command line: options first, then the positional arguments. Which
+// mode it asks for, and what that mode takes, comes from the table of
+// modes (run/modes.h).
 #ifndef MODREG_RUN_OPTIONS_H_
 #define MODREG_RUN_OPTIONS_H_
 
 #include <string>
 #include <vector>
 
+#include "run/modes.h"
+
 namespace run {
 
-enum class Mode {
-  kRegister,
-  kUnregister,
-  kList,
-  kHelp,
-  kVersion,
-  kCheck,
-  kDetect,  // --detect ARCH MASK: is the product registered and sound?
-  kRepair,  // --repair ARCH: take out what stops every application
-  kRollback,  // --rollback ARCH ID: put back what the run of ID changed
-  kCommit,    // --commit ARCH ID: drop the undo record of ID
-};
-
 struct Options {
-  Mode mode = Mode::kRegister;
+  const Mode* mode = &Registration();
   bool dry_run = false;
   bool verbose = false;
   // --strict: ARCH and MASK must be plain, and the check of the entries to
@@ -66,10 +57,17 @@ Options ParseOptions(int argc, const char* const* argv);
 // quote...". Empty when none holds one.
 std::string QuoteHint(int argc, const char* const* argv);
 
-// One line: the forms of the command line.
-extern const char kUsage[];
-// The help text, several lines.
-extern const char kHelp[];
+// Tells whether |options| ask for a pass on a registry: no usage error,
+// and a mode with the arguments it takes (fewer, for the registration
+// with no option, is the short command line).
+bool WorksOnRegistry(const Options& options);
+
+// Tells whether the verbose report goes anywhere: --verbose or --log.
+bool WantsReport(const Options& options);
+
+// Returns the ID of |options|' undo record: --undo's, or the ID its mode
+// takes; empty when none.
+std::string UndoId(const Options& options);
 
 }  // namespace run
 

@@ -18,32 +18,32 @@ namespace {
 
 // Says that the product is not registered, and why, in the verbose report
 // and the log only: a detection prints nothing then.
-int NotRegistered(Sink* out, const std::string& why) {
+void NotRegistered(Outcome* out, const std::string& why) {
   Note(out, "not registered: " + why);
-  return kExitOk;
 }
 
 // Returns the first of |checked| with a path that is |entry| as Windows
 // compares paths, or null. Both in the registry's ANSI code page.
 const registry::CheckedModule* FindEntry(const std::vector<registry::CheckedModule>& checked,
                                const registry::ModuleEntry& entry) {
-  const winpath::CodePage& cp = platform::AnsiCodePage();
+  const platform::winpath::CodePage& cp = platform::AnsiCodePage();
   for (const registry::CheckedModule& module : checked)
     if (module.has_path && module.entry.hasConfigDir == entry.hasConfigDir &&
-        winpath::Same(winpath::Normalized(module.entry.path, cp),
-                      winpath::Normalized(entry.path, cp), cp) &&
-        winpath::Same(winpath::Normalized(module.entry.configDir, cp),
-                      winpath::Normalized(entry.configDir, cp), cp))
+        platform::winpath::Same(platform::winpath::Normalized(module.entry.path, cp),
+                      platform::winpath::Normalized(entry.path, cp), cp) &&
+        platform::winpath::Same(platform::winpath::Normalized(module.entry.configDir, cp),
+                      platform::winpath::Normalized(entry.configDir, cp), cp))
       return &module;
   return nullptr;
 }
 
 }  // namespace
 
-int RunList(const Workplace& place, Sink* out) {
-  registry::RegistryTransaction t = TransactionFor(place);
-  if (int status = LoadForReading(place, "list", out, &t)) return status;
-  const std::vector<registry::ListedChild> listed = registry::ListDocument(t.document);
+void RunList(const Options&, const Workplace& place, Outcome* out) {
+  registry::RegistryDocument document;
+  if (!LoadForReading(place, "list", out, &document)) return;
+  const std::vector<registry::ListedChild> listed =
+      registry::ListDocument(document);
   SayRegistry(out, place, Say);
   // Module elements are checked together, as the framework loads them;
   // other children each on its own, for its files only.
@@ -69,17 +69,16 @@ int RunList(const Workplace& place, Sink* out) {
                                       : module.findings[0].kind) +
                  ": " + EntryText(child.entry));
   }
-  return kExitOk;
 }
 
-int RunCheck(const Workplace& place, Sink* out) {
-  registry::RegistryTransaction t = TransactionFor(place);
-  if (int status = LoadForReading(place, "check", out, &t)) return status;
+void RunCheck(const Options&, const Workplace& place, Outcome* out) {
+  registry::RegistryDocument document;
+  if (!LoadForReading(place, "check", out, &document)) return;
   const std::vector<registry::CheckedModule> checked =
-      registry::CheckDocument(t.document, place.framework_bits);
+      registry::CheckDocument(document, place.framework_bits);
   SayRegistry(out, place);
   // The name first, then what others can do, in parentheses.
-  const std::vector<registry::OpenPart> open = registry::OpenParts(t);
+  const std::vector<registry::OpenPart> open = registry::OpenParts(place.site);
   for (const registry::OpenPart& part : open)
     Say(out, "unsafe: " + platform::DisplayName(part.name) + " (" +
                  OpenRisk(part) + ")");
@@ -90,22 +89,22 @@ int RunCheck(const Workplace& place, Sink* out) {
   problems += registry::CountProblems(checked);
   // What installers left behind; no problem of the framework's.
   SayUndoRecords(place, out);
-  return problems ? kExitFound : kExitOk;
+  if (problems) out->status = kExitFound;
 }
 
-int RunDetect(const Workplace& place, Sink* out) {
+void RunDetect(const Options&, const Workplace& place, Outcome* out) {
   // No framework where its variable should say: nothing registered.
   if (!place.nothing_to_do.empty())
     return NotRegistered(out, place.nothing_to_do);
   SayRegistry(out, place);
   std::string reason;
-  if (platform::LookUp(place.RegistryPath, &reason) ==
+  if (platform::LookUp(place.site.RegistryPath, &reason) ==
       platform::Presence::kMissing)
     return NotRegistered(out, "no registry");
-  registry::RegistryTransaction t = TransactionFor(place);
-  if (int status = LoadForReading(place, "read", out, &t)) return status;
+  registry::RegistryDocument document;
+  if (!LoadForReading(place, "read", out, &document)) return;
   const std::vector<registry::CheckedModule> checked =
-      registry::CheckDocument(t.document, place.framework_bits);
+      registry::CheckDocument(document, place.framework_bits);
   // Nothing is registered where no application starts.
   const std::vector<registry::CheckedModule> breakers =
       registry::StartupBreakers(checked);
@@ -118,8 +117,7 @@ int RunDetect(const Workplace& place, Sink* out) {
       if (registry::IsProblem(module->findings[i]))
         return NotRegistered(out, lines[i]);
   }
-  Say(out, "registered: " + platform::DisplayName(place.RegistryPath));
-  return kExitOk;
+  Say(out, "registered: " + platform::DisplayName(place.site.RegistryPath));
 }
 
 }  // namespace run

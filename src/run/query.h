@@ -3,27 +3,27 @@
 #ifndef MODREG_RUN_QUERY_H_
 #define MODREG_RUN_QUERY_H_
 
-#include "run/log.h"
+#include "run/options.h"
+#include "run/outcome.h"
 #include "run/workplace.h"
 
 namespace run {
 
 // --list: prints each child of Modules with a path, and each Module
 // without one, marked "module:" or with the kind of its first problem.
-// Returns the status.
-int RunList(const Workplace& place, Sink* out);
+void RunList(const Options& options, const Workplace& place, Outcome* out);
 
 // --check: prints one line per problem (in the verbose report the
-// registry first and the modules that are fine too). Returns 1 when
-// there is a problem, 0 when none.
-int RunCheck(const Workplace& place, Sink* out);
+// registry first and the modules that are fine too). Status 1 when there
+// is a problem, 0 when none.
+void RunCheck(const Options& options, const Workplace& place, Outcome* out);
 
 // --detect: prints one line when every entry a registration of |place|
 // would add is in the registry, anywhere, the first of each sound as
 // --check judges it (a repeat aside); otherwise prints nothing outside
-// the verbose report. Returns 0 either way; a registry that cannot be
+// the verbose report. Status 0 either way; a registry that cannot be
 // read or parsed, its usual status.
-int RunDetect(const Workplace& place, Sink* out);
+void RunDetect(const Options& options, const Workplace& place, Outcome* out);
 
 }  // namespace run
 

@@ -1,17 +1,14 @@
 #include "run/report.h"
 
 #include <new>
-#include <optional>
 
 #include "platform/lookup.h"
-#include "platform/winpath.h"
 #include "run/status.h"
 
 namespace run {
 
-void SayRegistry(Sink* out, const Workplace& place,
-                 void (*say)(Sink*, const std::string&)) {
-  say(out, "registry: " + platform::DisplayName(place.RegistryPath));
+void SayRegistry(Outcome* out, const Workplace& place, SayFunction say) {
+  say(out, "registry: " + platform::DisplayName(place.site.RegistryPath));
   Note(out, "framework folder: " + place.source);
 }
 
@@ -20,8 +17,7 @@ std::string EntryText(const registry::ModuleEntry& entry) {
   return entry.path + " configDir: " + entry.configDir;
 }
 
-void SayEntries(void (*say)(Sink*, const std::string&), Sink* out,
-                const std::string& word,
+void SayEntries(SayFunction say, Outcome* out, const std::string& word,
                 const std::vector<registry::ModuleEntry>& entries) {
   for (const registry::ModuleEntry& entry : entries) say(out, word + EntryText(entry));
 }
@@ -52,40 +48,24 @@ std::string OpenRisk(const registry::OpenPart& part) {
 }
 
 std::string VariableHint(const Workplace& place) {
-  std::string reason, source;
-  if (place.source != "the default" ||
-      platform::LookUp(place.RegistryPath, &reason) !=
+  std::string reason;
+  if (place.variable_folder.empty() ||
+      platform::LookUp(place.site.RegistryPath, &reason) !=
           platform::Presence::kMissing)
     return "";
-  const std::string& name = place.framework_variable;
-  const std::string value = ReadFrameworkVariable(name, &source);
-  const std::optional<std::string> folder =
-      winpath::AbsoluteFolder(value, winpath::Utf8());
-  if (value.empty() ||
-      (folder && winpath::IsUnder(place.RegistryPath, *folder + "\\Data",
-                                  winpath::Utf8())))
-    return "";
-  return "; the framework's variable " + name + " names \"" + value +
+  return "; the framework's variable " + place.framework_variable +
+         " names \"" + place.variable_folder +
          "\": add --openni-env to read the registry there";
-}
-
-registry::RegistryTransaction TransactionFor(const Workplace& place) {
-  registry::RegistryTransaction t;
-  t.RegistryPath = place.RegistryPath;
-  t.BackupPath = place.BackupPath;
-  t.folder = place.registry_folder;
-  t.lock_name = kLockFileName;
-  return t;
 }
 
 std::string FailureText(const Workplace& place, const char* doing,
                         const registry::RegistryResult& result) {
-  const std::string registry = platform::DisplayName(place.RegistryPath);
+  const std::string registry = platform::DisplayName(place.site.RegistryPath);
   switch (result.status) {
     case registry::RegistryStatus::kCannotRead:
       return "cannot read " + registry + ": " + result.reason;
     case registry::RegistryStatus::kCannotLock:
-      return "cannot lock " + platform::DisplayName(place.registry_folder) +
+      return "cannot lock " + platform::DisplayName(place.site.folder) +
              ": " + result.reason;
     case registry::RegistryStatus::kCannotWrite:
       return "cannot write " + registry + ": " + result.reason +
@@ -96,25 +76,27 @@ std::string FailureText(const Workplace& place, const char* doing,
   }
 }
 
-int LoadForReading(const Workplace& place, const char* doing, Sink* out,
-                   registry::RegistryTransaction* t) {
+bool LoadForReading(const Workplace& place, const char* doing, Outcome* out,
+                    registry::RegistryDocument* document) {
   registry::RegistryResult result;
-  registry::LoadMode mode;
-  mode.find_lines = true;
+  registry::LoadOptions options;
+  options.find_lines = true;
   try {
-    result = registry::LoadRegistry(t, mode);
+    result = registry::LoadRegistryFile(place.site.RegistryPath, options,
+                                        document);
   } catch (const std::bad_alloc&) {
-    return Report(out, kExitOutOfMemory,
-                  std::string("cannot ") + doing + " " +
-                      platform::DisplayName(place.RegistryPath) +
-                      ": out of memory");
+    Fail(out, kExitOutOfMemory,
+         std::string("cannot ") + doing + " " +
+             platform::DisplayName(place.site.RegistryPath) +
+             ": out of memory");
+    return false;
   }
   const int status = StatusOf(result.status);
-  if (status == kExitOk) return kExitOk;
-  return Report(out, status,
-                FailureText(place, doing, result) +
-                    (status == kExitCannotRead ? VariableHint(place)
-                                               : std::string()));
+  if (status == kExitOk) return true;
+  Fail(out, status,
+       FailureText(place, doing, result) +
+           (status == kExitCannotRead ? VariableHint(place) : std::string()));
+  return false;
 }
 
 std::string BreakerText(const registry::CheckedModule& breaker) {
@@ -128,7 +110,7 @@ std::string BreakerText(const registry::CheckedModule& breaker) {
 }
 
 std::string SayCheck(const std::vector<registry::CheckedModule>& checked,
-                     const std::string& what, Sink* out) {
+                     const std::string& what, Outcome* out) {
   std::string first;
   for (const registry::CheckedModule& module : checked) {
     const std::vector<std::string> lines = registry::CheckLines(module, true);

@@ -11,15 +11,17 @@
 #include "registry/document.h"
 #include "registry/module_entry.h"
 #include "registry/transaction.h"
-#include "run/log.h"
+#include "run/outcome.h"
 #include "run/workplace.h"
 
 namespace run {
 
+// How a line is said: Say or Note (run/outcome.h).
+using SayFunction = void (*)(Outcome*, std::string);
+
 // Says the registry's line through |say|, and in the verbose report where
 // its folder came from.
-void SayRegistry(Sink* out, const Workplace& place,
-                 void (*say)(Sink*, const std::string&) = Note);
+void SayRegistry(Outcome* out, const Workplace& place, SayFunction say = Note);
 
 // Returns |entry| as the modes print it: its path, then " configDir: DIR"
 // when it has one.
@@ -27,8 +29,7 @@ std::string EntryText(const registry::ModuleEntry& entry);
 
 // Says one line per entry, |word| and the entry, through |say| (Say or
 // Note).
-void SayEntries(void (*say)(Sink*, const std::string&), Sink* out,
-                const std::string& word,
+void SayEntries(SayFunction say, Outcome* out, const std::string& word,
                 const std::vector<registry::ModuleEntry>& entries);
 
 // Returns the exit status of a registry operation that ended in |status|.
@@ -39,13 +40,10 @@ int StatusOf(registry::RegistryStatus status);
 std::string OpenRisk(const registry::OpenPart& part);
 
 // Returns, when the registry is missing at the default place while the
-// variable of the framework of |place|'s width (the machine's value
-// first) names another folder, which, and how to read the registry
+// variable of the framework of |place|'s width names another folder
+// (Workplace's |variable_folder|), which, and how to read the registry
 // there; else empty.
 std::string VariableHint(const Workplace& place);
-
-// Returns a transaction on |place|'s registry, its backup and its folder.
-registry::RegistryTransaction TransactionFor(const Workplace& place);
 
 // Returns the message of |result|, a failure on |place|'s registry in a
 // mode |doing| it ("update", "list"...): "cannot read" for a read,
@@ -54,12 +52,12 @@ registry::RegistryTransaction TransactionFor(const Workplace& place);
 std::string FailureText(const Workplace& place, const char* doing,
                         const registry::RegistryResult& result);
 
-// Loads |place|'s registry into |t|, with its line ends, for a mode that
-// only reads: a lack of memory and a failure become their status and
-// message (a missing registry's with VariableHint). Returns kExitOk when
-// it is loaded.
-int LoadForReading(const Workplace& place, const char* doing, Sink* out,
-                   registry::RegistryTransaction* t);
+// Loads |place|'s registry into |document|, with its line ends, for a
+// mode that only reads: a lack of memory and a failure become their
+// status and message in |out| (a missing registry's with VariableHint).
+// Returns whether it is loaded.
+bool LoadForReading(const Workplace& place, const char* doing, Outcome* out,
+                    registry::RegistryDocument* document);
 
 // Returns what |breaker|, a Module element that stops every application
 // from starting, is said as: "line N stops every application from
@@ -70,7 +68,7 @@ std::string BreakerText(const registry::CheckedModule& breaker);
 // in the verbose report, then how it went. Returns "found N problem(s),
 // the first: LINE", or empty when none is a problem.
 std::string SayCheck(const std::vector<registry::CheckedModule>& checked,
-                     const std::string& what, Sink* out);
+                     const std::string& what, Outcome* out);
 
 }  // namespace run
 

@@ -15,41 +15,41 @@ namespace run {
 namespace {
 
 // The failure of a rollback, said; the record stays for another try.
-int SayRollbackFailure(const Workplace& place,
-                       const registry::RollbackOutcome& o, Sink* out) {
+void SayRollbackFailure(const Workplace& place,
+                       const registry::RollbackOutcome& o, Outcome* out) {
   if (o.out_of_memory)
-    return Report(out, kExitOutOfMemory,
+    return Fail(out, kExitOutOfMemory,
                   "cannot roll back " +
-                      platform::DisplayName(place.RegistryPath) +
+                      platform::DisplayName(place.site.RegistryPath) +
                       ": out of memory; the registry is unchanged");
   if (o.result.status == registry::RegistryStatus::kCannotLock)
-    return Report(out, kExitCannotLock, FailureText(place, "lock", o.result));
-  return Report(out, StatusOf(o.result.status),
+    return Fail(out, kExitCannotLock, FailureText(place, "lock", o.result));
+  return Fail(out, StatusOf(o.result.status),
                 FailureText(place, "roll back", o.result));
 }
 
 }  // namespace
 
-int RunRollback(const Workplace& place, Sink* out) {
+void RunRollback(const Options&, const Workplace& place, Outcome* out) {
   SayRegistry(out, place);
-  registry::RegistryTransaction t = TransactionFor(place);
+  registry::RegistryTransaction t;
+  t.site = place.site;
   const registry::RollbackOutcome o =
-      registry::RunRollback(&t, place.undo_record, platform::BootTime());
-  const std::string record = platform::DisplayName(place.undo_record);
+      registry::RollBackRegistry(&t, platform::BootTime());
+  const std::string record = platform::DisplayName(place.site.undo_record);
   const std::string run = "the " + o.record.action + " of " + o.record.id;
   switch (o.kind) {
     case registry::RollbackKind::kNoRecord:
       Note(out, "result: no undo record " + record + ", nothing to put back");
-      return kExitOk;
+      return;
     case registry::RollbackKind::kRefused:
-      return Report(out, kExitRecordRefused,
+      return Fail(out, kExitRecordRefused,
                     "cannot use the undo record " + record + ": " + o.why +
                         "; the registry is unchanged");
     case registry::RollbackKind::kFailed:
       return SayRollbackFailure(place, o, out);
     case registry::RollbackKind::kStale:
-      Report(out, kExitOk,
-             "warning: the undo record " + record +
+      Warn(out, "warning: the undo record " + record +
                  " is of an earlier start of the machine: not applied");
       break;
     case registry::RollbackKind::kAsBefore:
@@ -59,8 +59,7 @@ int RunRollback(const Workplace& place, Sink* out) {
       Note(out, "result: restored as before " + run);
       break;
     case registry::RollbackKind::kUndoneOwn:
-      Report(out, kExitOk,
-             "warning: " + platform::DisplayName(place.RegistryPath) +
+      Warn(out, "warning: " + platform::DisplayName(place.site.RegistryPath) +
                  " was changed after " + run + ": only its own change undone (" +
                  std::to_string(o.undone.taken_out) + " of " +
                  std::to_string(o.record.added.size()) +
@@ -72,33 +71,33 @@ int RunRollback(const Workplace& place, Sink* out) {
       break;
   }
   if (!o.dropped)
-    Report(out, kExitOk, "warning: cannot remove the undo record " + record);
-  return kExitOk;
+    Warn(out, "warning: cannot remove the undo record " + record);
+  return;
 }
 
-int RunCommit(const Workplace& place, Sink* out) {
+void RunCommit(const Options&, const Workplace& place, Outcome* out) {
   SayRegistry(out, place);
-  registry::RegistryTransaction t = TransactionFor(place);
-  const registry::RegistryResult result =
-      registry::RunCommit(&t, place.undo_record);
+  registry::RegistryTransaction t;
+  t.site = place.site;
+  const registry::RegistryResult result = registry::ForgetUndoRecord(&t);
   if (result.status == registry::RegistryStatus::kCannotLock)
-    return Report(out, kExitCannotLock, FailureText(place, "lock", result));
+    return Fail(out, kExitCannotLock, FailureText(place, "lock", result));
   if (!result.reason.empty())
-    return Report(out, kExitCannotWrite, result.reason);
+    return Fail(out, kExitCannotWrite, result.reason);
   Note(out, "result: no undo record " +
-                platform::DisplayName(place.undo_record) + " left");
-  return kExitOk;
+                platform::DisplayName(place.site.undo_record) + " left");
+  return;
 }
 
-void SayUndoRecords(const Workplace& place, Sink* out) {
+void SayUndoRecords(const Workplace& place, Outcome* out) {
   std::vector<std::string> names;
   std::string error;
-  if (!platform::ListFolder(place.registry_folder, registry::kUndoPrefix,
+  if (!platform::ListFolder(place.site.folder, registry::kUndoPrefix,
                             &names, &error))
     return;
   const long long boot = platform::BootTime();
   for (const std::string& name : names) {
-    const std::string path = place.registry_folder + "\\" + name;
+    const std::string path = place.site.folder + "\\" + name;
     registry::UndoRecord record;
     std::string why;
     switch (registry::LoadUndoRecord(path, &record, &why)) {

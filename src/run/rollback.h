@@ -3,7 +3,8 @@
 #ifndef MODREG_RUN_ROLLBACK_H_
 #define MODREG_RUN_ROLLBACK_H_
 
-#include "run/log.h"
+#include "run/options.h"
+#include "run/outcome.h"
 #include "run/workplace.h"
 
 namespace run {
@@ -13,16 +14,18 @@ namespace run {
 // earlier start of the machine (a warning; not applied) and when the
 // registry was put back; 9 when the record is refused; else the status of
 // the failure, the record kept.
-int RunRollback(const Workplace& place, Sink* out);
+void RunRollback(const Options& options, const Workplace& place,
+                 Outcome* out);
 
 // --commit ARCH ID: removes ID's undo record; status 0 also when there is
 // none.
-int RunCommit(const Workplace& place, Sink* out);
+void RunCommit(const Options& options, const Workplace& place,
+               Outcome* out);
 
 // Says each undo record left in |place|'s registry folder, as --check
 // lists them: "undo record left: FILE (ACTION, ID)", and whether it is
 // stale. Nothing when there is none, or the folder cannot be listed.
-void SayUndoRecords(const Workplace& place, Sink* out);
+void SayUndoRecords(const Workplace& place, Outcome* out);
 
 }  // namespace run
 

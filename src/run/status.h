@@ -16,7 +16,9 @@ enum ExitStatus {
   kExitCannotLock = 6,   // the registry folder could not be locked
   kExitOutOfMemory = 7,  // the registry keeps its old bytes
   kExitAddedFaulty = 8,  // --strict: the check of the entries a registration
-                         // would add found a problem; nothing is written
+                         // would add found a problem, or an entry it keeps
+                         // stops every application from starting; nothing
+                         // is written
   kExitRecordRefused = 9,  // --rollback: the undo record is not the tool's
                            // own, or damaged; nothing is changed
   kExitShortCommandLine = -1,  // fewer than two arguments and no option

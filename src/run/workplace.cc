@@ -18,7 +18,7 @@ namespace run {
 
 namespace {
 
-// |folder| (as winpath::AbsoluteFolder leaves it) is a folder that many
+// |folder| (as platform::winpath::AbsoluteFolder leaves it) is a folder that many
 // products share, on any drive: their entries would go with the product's.
 bool IsSharedFolder(const std::string& folder) {
   if (folder.size() < 3 || folder[1] != ':') return false;
@@ -28,19 +28,19 @@ bool IsSharedFolder(const std::string& folder) {
         "\\program files\\common files",
         "\\program files (x86)\\common files", "\\programdata",
         "\\windows", "\\users"})
-    if (winpath::Same(rest, shared, winpath::Utf8())) return true;
+    if (platform::winpath::Same(rest, shared, platform::winpath::Utf8())) return true;
   return false;
 }
 
-// |dir| (UTF-8) as winpath::AbsoluteFolder reads it, with the short (8.3) names of
+// |dir| (UTF-8) as platform::winpath::AbsoluteFolder reads it, with the short (8.3) names of
 // the part that exists expanded as Windows expands them: the folder as
 // the refusals of a --product-dir compare it.
 std::optional<std::string> AbsoluteLongFolder(const std::string& dir) {
   const std::optional<std::string> folder =
-      winpath::AbsoluteFolder(dir, winpath::Utf8());
-  if (!folder || winpath::IsRoot(*folder, winpath::Utf8())) return folder;
-  return winpath::AbsoluteFolder(platform::ExpandShortNames(*folder),
-                                 winpath::Utf8());
+      platform::winpath::AbsoluteFolder(dir, platform::winpath::Utf8());
+  if (!folder || platform::winpath::IsRoot(*folder, platform::winpath::Utf8())) return folder;
+  return platform::winpath::AbsoluteFolder(platform::ExpandShortNames(*folder),
+                                 platform::winpath::Utf8());
 }
 
 int Refuse(int status, const std::string& why, std::string* error) {
@@ -87,17 +87,16 @@ int ChooseFrameworkFolder(const Options& options, Workplace* place,
     if (value.empty()) {
       const std::string why = "the framework's folder is unknown: " + name +
                               " is not set or empty";
-      // Nothing registered where no framework is: nothing to remove, and
-      // for --detect nothing there.
-      if (options.mode != Mode::kUnregister && options.mode != Mode::kDetect &&
-          options.mode != Mode::kRollback && options.mode != Mode::kCommit)
+      // Nothing registered where no framework is: for some modes nothing
+      // to do.
+      if (options.mode->no_framework == NoFramework::kRefuse)
         return Refuse(kExitCannotRead, why, error);
       place->nothing_to_do = why;
       return kExitOk;
     }
   }
   std::optional<std::string> dir =
-      winpath::AbsoluteFolder(value, winpath::Utf8());
+      platform::winpath::AbsoluteFolder(value, platform::winpath::Utf8());
   if (!dir)
     return Refuse(options.openni_env ? kExitCannotRead : kExitUsage,
                   "the framework's folder (" + place->source + ") \"" +
@@ -113,7 +112,7 @@ int ChooseFrameworkFolder(const Options& options, Workplace* place,
 int CheckProductDir(const std::string& value, Workplace* place,
                     std::string* error) {
   const std::optional<std::string> given =
-      winpath::AbsoluteFolder(value, winpath::Utf8());
+      platform::winpath::AbsoluteFolder(value, platform::winpath::Utf8());
   if (!given)
     return Refuse(kExitUsage,
                   "--product-dir \"" + value + "\" is not an absolute path",
@@ -122,14 +121,14 @@ int CheckProductDir(const std::string& value, Workplace* place,
   const std::optional<std::string> folder = AbsoluteLongFolder(value);
   const std::string framework =
       AbsoluteLongFolder(place->framework_dir).value_or(place->framework_dir);
-  if (winpath::IsRoot(*folder, winpath::Utf8()) ||
-      winpath::IsUnder(framework + "\\", *folder, winpath::Utf8()))
+  if (platform::winpath::IsRoot(*folder, platform::winpath::Utf8()) ||
+      platform::winpath::IsUnder(framework + "\\", *folder, platform::winpath::Utf8()))
     return Refuse(kExitUsage,
                   "--product-dir \"" + value +
                       "\" would take the framework's own entries: it is a "
                       "root or holds " + place->framework_dir,
                   error);
-  if (winpath::IsUnder(*folder + "\\", framework, winpath::Utf8()))
+  if (platform::winpath::IsUnder(*folder + "\\", framework, platform::winpath::Utf8()))
     return Refuse(kExitUsage,
                   "--product-dir \"" + value +
                       "\" would take the framework's own entries: it lies "
@@ -157,7 +156,7 @@ int ChooseProduct(const Options& options, Workplace* place,
       place->product_dir.empty()
           ? place->InstallRoot + "\\" + place->ProductFolder + "\\"
           : place->product_dir + "\\";
-  if (options.mode != Mode::kUnregister)
+  if (options.mode->entries)
     place->entries = BuildModuleList(place->DeviceMask, place->module_folder);
   // The framework hands each path to the system's ANSI calls: one the
   // ANSI code page cannot spell exactly names no file it can load.
@@ -185,13 +184,21 @@ int ChooseProduct(const Options& options, Workplace* place,
   return kExitOk;
 }
 
-// The ID of |options|' undo record: --undo's, or the second argument of
-// --rollback and --commit; empty when none.
-std::string UndoId(const Options& options) {
-  const bool takes_id =
-      options.mode == Mode::kRollback || options.mode == Mode::kCommit;
-  if (!takes_id) return options.undo;
-  return options.args.size() >= 2 ? options.args[1] : std::string();
+// The folder the variable of the framework's width names, when the
+// framework's folder is the default one and the variable names another:
+// a registry missing there may be in it.
+std::string VariableFolder(const Workplace& place) {
+  std::string source;
+  if (place.source != "the default") return "";
+  const std::string value =
+      ReadFrameworkVariable(place.framework_variable, &source);
+  const std::optional<std::string> folder =
+      platform::winpath::AbsoluteFolder(value, platform::winpath::Utf8());
+  if (value.empty() ||
+      (folder && platform::winpath::IsUnder(place.site.RegistryPath, *folder + "\\Data",
+                                  platform::winpath::Utf8())))
+    return "";
+  return value;
 }
 
 }  // namespace
@@ -200,9 +207,8 @@ int DecideWorkplace(const Options& options, bool (*is_wow64)(),
                     Workplace* place, std::string* error,
                     bool (*is_32bit_windows)()) {
   const std::string& arch = options.args[0];
-  const bool product = options.mode == Mode::kRegister ||
-                       options.mode == Mode::kUnregister ||
-                       options.mode == Mode::kDetect;
+  const Mode& mode = *options.mode;
+  const bool product = mode.operands == Operands::kArchMask;
   // The mask first, so that a refused one touches nothing.
   if (product) {
     std::optional<int32_t> mask = ReadDeviceMask(options.args[1]);
@@ -214,9 +220,10 @@ int DecideWorkplace(const Options& options, bool (*is_wow64)(),
                     error);
     place->DeviceMask = *mask;
     // A detection of no device type would answer "registered" anywhere.
-    if (options.mode == Mode::kDetect && BuildModuleList(*mask, "").empty())
+    if (mode.needs_device && BuildModuleList(*mask, "").empty())
       return Refuse(kExitUsage,
-                    "--detect: the device mask \"" + options.args[1] +
+                    std::string(mode.name) + ": the device mask \"" +
+                        options.args[1] +
                         "\" names no device type (read as " +
                         std::to_string(*mask) +
                         "; bits 0 to 5 name device types 1 to 6)",
@@ -231,8 +238,8 @@ int DecideWorkplace(const Options& options, bool (*is_wow64)(),
               : "ARCH \"" + arch + "\" is neither \"x86\" nor \"x64\""})
       if (!why.empty()) return Refuse(kExitUsage, "--strict: " + why, error);
   place->framework_bits = registry::FrameworkBits(arch);
-  const bool checks = options.mode == Mode::kCheck || options.mode == Mode::kList;
-  if (checks && place->framework_bits == 64 && is_32bit_windows &&
+  if (mode.running_framework && place->framework_bits == 64 &&
+      is_32bit_windows &&
       is_32bit_windows())
     return Refuse(kExitUsage,
                   "ARCH \"" + arch +
@@ -247,16 +254,12 @@ int DecideWorkplace(const Options& options, bool (*is_wow64)(),
     if (!note.empty()) place->notes.push_back(note);
   if (int status = ChooseFrameworkFolder(options, place, error)) return status;
   if (!place->nothing_to_do.empty()) return kExitOk;
-  place->registry_folder = place->framework_dir + "\\Data";
-  place->RegistryPath = place->registry_folder + "\\modules.xml";
-  place->BackupPath = place->RegistryPath + ".old";
-  const std::string id = UndoId(options);
-  if (!id.empty())
-    place->undo_record =
-        place->registry_folder + "\\" + registry::kUndoPrefix + id;
+  place->site = registry::SiteOf(place->framework_dir, UndoId(options));
+  place->variable_folder = VariableFolder(*place);
   // The longest name a pass gives a file.
   const std::string longest = registry::TempPathFor(
-      place->undo_record.empty() ? place->BackupPath : place->undo_record);
+      place->site.undo_record.empty() ? place->site.BackupPath
+                                      : place->site.undo_record);
   if (Characters(longest) > kMaxPathChars)
     return Refuse(kExitUsage,
                   TooLong(longest,
@@ -282,23 +285,18 @@ std::vector<std::string> RegistryFiles(const Options& options,
   std::vector<std::string> files;
   for (const std::string& framework : folders) {
     const std::optional<std::string> folder =
-        winpath::AbsoluteFolder(framework, winpath::Utf8());
+        platform::winpath::AbsoluteFolder(framework, platform::winpath::Utf8());
     if (!folder) continue;
-    const std::string record =
-        std::string("\\Data\\") + registry::kUndoPrefix + UndoId(options);
-    for (const std::string& name :
-         {std::string("\\Data\\modules.xml"),
-          std::string("\\Data\\modules.xml.old"), record})
-      files.insert(files.end(),
-                   {*folder + name, registry::TempPathFor(*folder + name)});
-    files.push_back(*folder + "\\Data\\" + kLockFileName);
+    for (const std::string& file :
+         registry::SiteFiles(registry::SiteOf(*folder, UndoId(options))))
+      files.push_back(file);
   }
   return files;
 }
 
-std::string ChooseProductFolder(int32_t DeviceMask) {
-  if (DeviceMask & 8) return "TOLVARToF";
-  if (DeviceMask & 32) return "HALDEVMR";
+std::string ChooseProductFolder(int32_t mask) {
+  if (mask & 8) return "TOLVARToF";
+  if (mask & 32) return "HALDEVMR";
   return "HALDEToF";
 }
 

@@ -1,7 +1,8 @@
-// Where a run works: the framework's registry and its backup, the
+// Where a run works: the registry's site (its folder and files), the
 // product folder whose name marks the product's entries, and the folder
-// its modules are in. Decided once, from the options, ARCH and MASK,
-// before anything is touched; nothing changes it during the run.
+// its modules are in. Decided once, from the options, ARCH and MASK as
+// the mode's row asks, before anything is touched; nothing changes it
+// during the run.
 #ifndef MODREG_RUN_WORKPLACE_H_
 #define MODREG_RUN_WORKPLACE_H_
 
@@ -11,6 +12,7 @@
 #include <vector>
 
 #include "registry/module_entry.h"
+#include "registry/site.h"
 #include "run/options.h"
 
 namespace run {
@@ -20,16 +22,12 @@ namespace run {
 constexpr char kProgramFiles[] = "C:\\Program Files";
 constexpr char kProgramFilesX86[] = "C:\\Program Files (x86)";
 
-// The name of the lock file in the registry's folder, on which a run holds
-// the registry's lock (platform::LockRegistryFolder).
-constexpr char kLockFileName[] = "modules.xml.lock";
-
 // The longest path the framework's loader takes, in characters.
 constexpr size_t kMaxPathChars = 259;
 
-// InstallRoot, RegistryPath, BackupPath, DeviceMask and ProductFolder keep
-// their long-standing names (as do ModuleEntry's fields); every other
-// member is snake_case.
+// InstallRoot, DeviceMask and ProductFolder keep their long-standing
+// names (as do the site's RegistryPath and BackupPath, and ModuleEntry's
+// fields); every other member is snake_case.
 struct Workplace {
   // "C:\Program Files", or "C:\Program Files (x86)" when ARCH is "x86" on
   // 64-bit Windows.
@@ -39,15 +37,16 @@ struct Workplace {
   // environment"...
   std::string framework_dir;
   std::string source;
-  std::string RegistryPath;    // framework_dir\Data\modules.xml
-  std::string BackupPath;      // framework_dir\Data\modules.xml.old
-  std::string registry_folder;  // framework_dir\Data: locked for a pass
-  // With --undo, and for --rollback and --commit: the undo record,
-  // registry_folder\modules.xml.undo-ID. Empty otherwise.
-  std::string undo_record;
+  // framework_dir\Data and its files; the undo record's with --undo, and
+  // for a mode that takes an ID.
+  registry::RegistrySite site;
   int framework_bits = 64;     // the width of the framework ARCH names
-  // The variable that framework takes its folder from (FrameworkVariable).
+  // The variable that framework takes its folder from (FrameworkVariable),
+  // and, when the folder is the default one, the folder it names (empty
+  // when none, or when it is the default one): a registry missing at the
+  // default place may be there.
   std::string framework_variable;
+  std::string variable_folder;
   // Registration and unregistration only: the mask, the product folder's
   // bare name, --product-dir (absolute, no trailing backslash; empty
   // without), the folder the modules are in (ending with a backslash) and,
@@ -65,15 +64,16 @@ struct Workplace {
   std::string nothing_to_do;
 };
 
-// Decides where a run of |options| (a registration, an unregistration,
-// --list or --check, with the arguments it takes) works. |is_wow64| is
+// Decides where a run of |options| (a mode that works on a registry, with
+// the arguments it takes) works, as its mode's row asks. |is_wow64| is
 // asked only when ARCH is "x86"; |is_32bit_windows| (null: never) only
-// when ARCH names the 64-bit framework for --list or --check, which on
-// 32-bit Windows are refused: no 64-bit framework runs there. Returns kExitOk, or the status of a
-// refusal with |error| set: a mask that is not a 32-bit decimal number
-// (read before anything else), a framework folder that is unknown or not
-// absolute, a --product-dir refused, or a path longer than the loader
-// takes. |place| holds what was decided up to a refusal.
+// when ARCH names the 64-bit framework for a mode that needs the running
+// framework, which on 32-bit Windows is refused: no 64-bit framework runs
+// there. Returns kExitOk, or the status of a refusal with |error| set: a
+// mask that is not a 32-bit decimal number (read before anything else),
+// a framework folder that is unknown or not absolute, a --product-dir
+// refused, or a path longer than the loader takes. |place| holds what was
+// decided up to a refusal.
 int DecideWorkplace(const Options& options, bool (*is_wow64)(),
                     Workplace* place, std::string* error,
                     bool (*is_32bit_windows)() = nullptr);
@@ -88,7 +88,7 @@ std::vector<std::string> RegistryFiles(const Options& options,
 
 // Returns the bare name of the product folder the mask chooses: the first test
 // that holds decides (bit 3, then bit 5, then the default).
-std::string ChooseProductFolder(int32_t DeviceMask);
+std::string ChooseProductFolder(int32_t mask);
 
 // Returns "C:\Program Files (x86)" for ARCH "x86" on 64-bit Windows,
 // otherwise "C:\Program Files".

@@ -1,5 +1,5 @@
 // Security on Windows: identifiers, descriptors, and the judging of them.
-#include "platform/win32_security.h"
+#include "platform/security-win32.h"
 
 namespace platform::win32 {
 

@@ -1,9 +1,9 @@
-// Putting a registry's new bytes in place: a printed document or bytes
-// kept from before, through a temporary file beside it and one rename
+// Rewriting the registry: its new bytes, a printed document or bytes
+// kept from before, put in place, through a temporary file beside it and one rename
 // (replace.h). A registry that is a link has the file it leads to
 // replaced, and the link stays.
-#ifndef MODREG_REGISTRY_COMMIT_H_
-#define MODREG_REGISTRY_COMMIT_H_
+#ifndef MODREG_REGISTRY_REWRITE_H_
+#define MODREG_REGISTRY_REWRITE_H_
 
 #include <functional>
 #include <string>
@@ -13,14 +13,14 @@
 
 namespace registry {
 
-// What a commit does besides writing.
-struct CommitHooks {
+// What a rewrite does besides writing.
+struct WriteHooks {
   // Set to the line of the written file on which each Module element of
   // Modules begins, in order.
   std::vector<size_t>* module_lines = nullptr;
   // Called once every byte is in the temporary file, before it takes the
   // registry's name, with their count and SHA-256; false (with |error|)
-  // stops the commit, and the registry keeps its bytes.
+  // stops the rewrite, and the registry keeps its bytes.
   std::function<bool(unsigned long long size, const std::string& digest,
                      std::string* error)>
       before_rename;
@@ -29,15 +29,15 @@ struct CommitHooks {
 // Prints |document| and replaces the registry at |registry_path| with it
 // in one step. On failure the registry keeps its bytes; the result is
 // kCannotWrite with the failed step and the reason.
-RegistryResult CommitDocument(const std::string& registry_path,
+RegistryResult WriteDocument(const std::string& registry_path,
                               const RegistryDocument& document,
-                              const CommitHooks& hooks = CommitHooks{});
+                              const WriteHooks& hooks = WriteHooks{});
 
 // Replaces the registry at |registry_path| with the |size| bytes at
-// |data|, as CommitDocument does.
-RegistryResult CommitBytes(const std::string& registry_path, const char* data,
+// |data|, as WriteDocument does.
+RegistryResult WriteBytes(const std::string& registry_path, const char* data,
                            size_t size);
 
 }  // namespace registry
 
-#endif  // MODREG_REGISTRY_COMMIT_H_
+#endif  // MODREG_REGISTRY_REWRITE_H_

@@ -1,6 +1,6 @@
 // Text on Windows: conversions between UTF-8, UTF-16 and code pages, and
 // the system's reasons.
-#include "platform/win32_text.h"
+#include "platform/text-win32.h"
 
 namespace platform::win32 {
 

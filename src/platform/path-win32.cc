@@ -1,6 +1,6 @@
 // Files on Windows by handle: final paths, long names, and what a handle
 // is.
-#include "platform/win32_path.h"
+#include "platform/path-win32.h"
 
 #include "platform/winpath.h"
 

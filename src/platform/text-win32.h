@@ -2,8 +2,8 @@
 // reasons. Paths are UTF-8 strings, converted to UTF-16 at each call into
 // the system; every file is opened through the wide calls. Included only
 // by the *-win32.cc files and the Windows-only tests.
-#ifndef MODREG_PLATFORM_WIN32_TEXT_H_
-#define MODREG_PLATFORM_WIN32_TEXT_H_
+#ifndef MODREG_PLATFORM_TEXT_WIN32_H_
+#define MODREG_PLATFORM_TEXT_WIN32_H_
 
 #include <windows.h>
 
@@ -64,4 +64,4 @@ inline bool IsMissing(DWORD code) {
 
 }  // namespace platform::win32
 
-#endif  // MODREG_PLATFORM_WIN32_TEXT_H_
+#endif  // MODREG_PLATFORM_TEXT_WIN32_H_

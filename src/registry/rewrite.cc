@@ -1,4 +1,4 @@
-#include "registry/commit.h"
+#include "registry/rewrite.h"
 
 #include <algorithm>
 
@@ -65,8 +65,8 @@ bool PrintThrough(const RegistryDocument& document, Replacement* r,
 
 // Writes the registry through a temporary file with |write|, then, after
 // |hooks|' before_rename, renames it to the registry.
-RegistryResult Commit(
-    const std::string& registry_path, const CommitHooks& hooks,
+RegistryResult Rewrite(
+    const std::string& registry_path, const WriteHooks& hooks,
     const std::function<bool(Replacement*, Sha256*, std::string*)>& write) {
   // A registry that is a link: the file it leads to is replaced, from a
   // temporary file beside it, and the link stays.
@@ -104,19 +104,19 @@ RegistryResult Commit(
 
 }  // namespace
 
-RegistryResult CommitDocument(const std::string& registry_path,
+RegistryResult WriteDocument(const std::string& registry_path,
                               const RegistryDocument& document,
-                              const CommitHooks& hooks) {
-  return Commit(registry_path, hooks,
+                              const WriteHooks& hooks) {
+  return Rewrite(registry_path, hooks,
                 [&](Replacement* r, Sha256* digest, std::string* error) {
                   return PrintThrough(document, r, hooks.module_lines, digest,
                                       error);
                 });
 }
 
-RegistryResult CommitBytes(const std::string& registry_path, const char* data,
+RegistryResult WriteBytes(const std::string& registry_path, const char* data,
                            size_t size) {
-  return Commit(registry_path, CommitHooks{},
+  return Rewrite(registry_path, WriteHooks{},
                 [&](Replacement* r, Sha256*, std::string* error) {
                   return WriteReplace(r, data, size, error);
                 });

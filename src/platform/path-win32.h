@@ -1,8 +1,8 @@
 // Files on Windows by handle: the handles of OutputFile and InputFile,
 // final paths, long names, and whether a handle is the file a path names.
 // Included only by the *-win32.cc files.
-#ifndef MODREG_PLATFORM_WIN32_PATH_H_
-#define MODREG_PLATFORM_WIN32_PATH_H_
+#ifndef MODREG_PLATFORM_PATH_WIN32_H_
+#define MODREG_PLATFORM_PATH_WIN32_H_
 
 #include <windows.h>
 
@@ -59,4 +59,4 @@ bool OpenedItself(HANDLE h, const std::wstring& path);
 
 }  // namespace platform::win32
 
-#endif  // MODREG_PLATFORM_WIN32_PATH_H_
+#endif  // MODREG_PLATFORM_PATH_WIN32_H_

@@ -1,8 +1,8 @@
 // Security on Windows: identifiers, the descriptors this process makes,
 // and the judging of descriptors it reads. Included only by the
 // *-win32.cc files and the Windows-only tests.
-#ifndef MODREG_PLATFORM_WIN32_SECURITY_H_
-#define MODREG_PLATFORM_WIN32_SECURITY_H_
+#ifndef MODREG_PLATFORM_SECURITY_WIN32_H_
+#define MODREG_PLATFORM_SECURITY_WIN32_H_
 
 #include <windows.h>
 
@@ -78,4 +78,4 @@ bool ReadSecurity(const std::wstring& path, SECURITY_INFORMATION parts,
 
 }  // namespace platform::win32
 
-#endif  // MODREG_PLATFORM_WIN32_SECURITY_H_
+#endif  // MODREG_PLATFORM_SECURITY_WIN32_H_
