@@ -76,27 +76,35 @@ std::string FailureText(const Workplace& place, const char* doing,
   }
 }
 
+bool SayFailure(const Workplace& place, const char* doing,
+                const registry::RegistryResult& result, bool out_of_memory,
+                Outcome* out, bool unchanged, bool hint) {
+  const std::string registry = platform::DisplayName(place.site.RegistryPath);
+  const int status = StatusOf(result.status);
+  if (out_of_memory)
+    Fail(out, kExitOutOfMemory,
+         std::string("cannot ") + doing + " " + registry + ": out of memory" +
+             (unchanged ? "; the registry is unchanged" : ""));
+  else if (status != kExitOk)
+    Fail(out, status,
+         FailureText(place, doing, result) +
+             (hint && status == kExitCannotRead ? VariableHint(place) : ""));
+  return out_of_memory || status != kExitOk;
+}
+
 bool LoadForReading(const Workplace& place, const char* doing, Outcome* out,
                     registry::RegistryDocument* document) {
   registry::RegistryResult result;
   registry::LoadOptions options;
   options.find_lines = true;
+  bool out_of_memory = false;
   try {
     result = registry::LoadRegistryFile(place.site.RegistryPath, options,
                                         document);
   } catch (const std::bad_alloc&) {
-    Fail(out, kExitOutOfMemory,
-         std::string("cannot ") + doing + " " +
-             platform::DisplayName(place.site.RegistryPath) +
-             ": out of memory");
-    return false;
+    out_of_memory = true;
   }
-  const int status = StatusOf(result.status);
-  if (status == kExitOk) return true;
-  Fail(out, status,
-       FailureText(place, doing, result) +
-           (status == kExitCannotRead ? VariableHint(place) : std::string()));
-  return false;
+  return !SayFailure(place, doing, result, out_of_memory, out, false, true);
 }
 
 std::string BreakerText(const registry::CheckedModule& breaker) {

@@ -52,9 +52,18 @@ std::string VariableHint(const Workplace& place);
 std::string FailureText(const Workplace& place, const char* doing,
                         const registry::RegistryResult& result);
 
+// Says the failure of a pass on |place|'s registry in a mode |doing| it
+// ("update", "list"...), when there is one, and sets its status: out of
+// memory (|out_of_memory|; "the registry is unchanged" after it for a
+// pass that would have written, |unchanged|), or |result|'s failure as
+// FailureText says it (a missing registry's with VariableHint, |hint|).
+// Returns whether there was one.
+bool SayFailure(const Workplace& place, const char* doing,
+                const registry::RegistryResult& result, bool out_of_memory,
+                Outcome* out, bool unchanged = false, bool hint = false);
+
 // Loads |place|'s registry into |document|, with its line ends, for a
-// mode that only reads: a lack of memory and a failure become their
-// status and message in |out| (a missing registry's with VariableHint).
+// mode that only reads; a failure is said (SayFailure, with the hint).
 // Returns whether it is loaded.
 bool LoadForReading(const Workplace& place, const char* doing, Outcome* out,
                     registry::RegistryDocument* document);

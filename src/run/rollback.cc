@@ -12,24 +12,6 @@
 
 namespace run {
 
-namespace {
-
-// The failure of a rollback, said; the record stays for another try.
-void SayRollbackFailure(const Workplace& place,
-                       const registry::RollbackOutcome& o, Outcome* out) {
-  if (o.out_of_memory)
-    return Fail(out, kExitOutOfMemory,
-                  "cannot roll back " +
-                      platform::DisplayName(place.site.RegistryPath) +
-                      ": out of memory; the registry is unchanged");
-  if (o.result.status == registry::RegistryStatus::kCannotLock)
-    return Fail(out, kExitCannotLock, FailureText(place, "lock", o.result));
-  return Fail(out, StatusOf(o.result.status),
-                FailureText(place, "roll back", o.result));
-}
-
-}  // namespace
-
 void RunRollback(const Options&, const Workplace& place, Outcome* out) {
   SayRegistry(out, place);
   registry::RegistryTransaction t;
@@ -47,7 +29,9 @@ void RunRollback(const Options&, const Workplace& place, Outcome* out) {
                     "cannot use the undo record " + record + ": " + o.why +
                         "; the registry is unchanged");
     case registry::RollbackKind::kFailed:
-      return SayRollbackFailure(place, o, out);
+      // The record stays for another try.
+      SayFailure(place, "roll back", o.result, o.out_of_memory, out, true);
+      return;
     case registry::RollbackKind::kStale:
       Warn(out, "warning: the undo record " + record +
                  " is of an earlier start of the machine: not applied");
@@ -72,7 +56,6 @@ void RunRollback(const Options&, const Workplace& place, Outcome* out) {
   }
   if (!o.dropped)
     Warn(out, "warning: cannot remove the undo record " + record);
-  return;
 }
 
 void RunCommit(const Options&, const Workplace& place, Outcome* out) {
@@ -80,13 +63,14 @@ void RunCommit(const Options&, const Workplace& place, Outcome* out) {
   registry::RegistryTransaction t;
   t.site = place.site;
   const registry::RegistryResult result = registry::ForgetUndoRecord(&t);
-  if (result.status == registry::RegistryStatus::kCannotLock)
-    return Fail(out, kExitCannotLock, FailureText(place, "lock", result));
+  if (result.status == registry::RegistryStatus::kCannotLock) {
+    SayFailure(place, "commit", result, false, out);
+    return;
+  }
   if (!result.reason.empty())
     return Fail(out, kExitCannotWrite, result.reason);
   Note(out, "result: no undo record " +
                 platform::DisplayName(place.site.undo_record) + " left");
-  return;
 }
 
 void SayUndoRecords(const Workplace& place, Outcome* out) {

@@ -40,20 +40,6 @@ void WarnOfBackup(const Workplace& place, const registry::PassOutcome& o,
                  ": " + failed.error);
 }
 
-// The failure of a pass that writes, said; false when there is none.
-bool SayFailure(const Workplace& place, const registry::PassOutcome& o,
-                Outcome* out) {
-  if (o.out_of_memory)
-    Fail(out, kExitOutOfMemory,
-         "cannot update " + platform::DisplayName(place.site.RegistryPath) +
-             ": out of memory; the registry is unchanged");
-  else if (const int status = StatusOf(o.result.status))
-    Fail(out, status, FailureText(place, "update", o.result));
-  else
-    return false;
-  return true;
-}
-
 // Says each removed child of Modules, |word| first.
 void SayRemoved(SayFunction say, Outcome* out,
                 const std::string& word, const registry::PassOutcome& o) {
@@ -91,12 +77,7 @@ registry::PassPlan PlanFor(const Options& options, const Workplace& place,
 // and came, and in the verbose report the check of what came.
 void SayUpdate(const Options& options, const Workplace& place,
               const registry::PassOutcome& o, Outcome* out) {
-  if (o.result.status == registry::RegistryStatus::kCannotLock)
-    return Fail(out, kExitCannotLock, FailureText(place, "lock", o.result));
-  if (o.no_registry) {
-    Note(out, "result: no registry, nothing to remove");
-    return;
-  }
+  if (o.no_registry) return Note(out, "result: no registry, nothing to remove");
   for (const registry::OpenPart& part : o.open_parts)
     Warn(out, "warning: " + platform::DisplayName(part.name) + " " +
                              OpenRisk(part));
@@ -119,8 +100,9 @@ void SayUpdate(const Options& options, const Workplace& place,
                       "; the registry is unchanged");
   SayBackup(o, out);
   WarnOfBackup(place, o, out);
-  if (SayFailure(place, o, out)) return;
-  if (!WantsReport(options)) return;
+  if (SayFailure(place, "update", o.result, o.out_of_memory, out, true) ||
+      !WantsReport(options))
+    return;
   SayRemoved(Note, out, "removed: ", o);
   SayEntries(Note, out, "added: ", place.entries);
   Note(out, o.rewrite ? "result: rewritten" : "result: left as it was");
@@ -134,22 +116,13 @@ void SayUpdate(const Options& options, const Workplace& place,
   if (!options.strict)
     for (const registry::CheckedModule& breaker : o.breakers)
       Note(out, "check: " + BreakerText(breaker));
-  return;
 }
 
 // What a dry run found: what would go and come. Status 1 when the
 // registry's bytes would change.
 void SayDryRun(const Workplace& place, const registry::PassOutcome& o, Outcome* out) {
-  if (o.no_registry) {
-    Note(out, "result: no registry, nothing to remove");
-    return;
-  }
-  if (o.out_of_memory)
-    return Fail(out, kExitOutOfMemory,
-                  "cannot read " + platform::DisplayName(place.site.RegistryPath) +
-                      ": out of memory");
-  if (const int status = StatusOf(o.result.status))
-    return Fail(out, status, FailureText(place, "read", o.result));
+  if (o.no_registry) return Note(out, "result: no registry, nothing to remove");
+  if (SayFailure(place, "read", o.result, o.out_of_memory, out)) return;
   SayRemoved(Say, out, "remove: ", o);
   SayEntries(Say, out, "add: ", place.entries);
   // The status tells whether the registry's bytes would change; the
@@ -170,22 +143,11 @@ std::string RepairedText(const registry::RemovedChild& removed) {
 // What a repair did or, with --dry-run, would do.
 void SayRepair(const Options& options, const Workplace& place,
               const registry::PassOutcome& o, Outcome* out) {
-  if (o.result.status == registry::RegistryStatus::kCannotLock)
-    return Fail(out, kExitCannotLock, FailureText(place, "lock", o.result));
-  if (!o.loaded && o.out_of_memory)
-    return Fail(out, kExitOutOfMemory,
-                  "cannot repair " + platform::DisplayName(place.site.RegistryPath) +
-                      ": out of memory");
-  if (!o.loaded)
-    return Fail(out, StatusOf(o.result.status),
-                  FailureText(place, "repair", o.result) +
-                      (o.result.status == registry::RegistryStatus::kCannotRead
-                           ? VariableHint(place)
-                           : std::string()));
-  if (o.removed.empty()) {
-    Note(out, "result: nothing breaks start-up, left as it was");
+  if (!o.loaded &&
+      SayFailure(place, "repair", o.result, o.out_of_memory, out, false, true))
     return;
-  }
+  if (o.removed.empty())
+    return Note(out, "result: nothing breaks start-up, left as it was");
   if (options.dry_run) {
     for (const registry::RemovedChild& child : o.removed)
       Say(out, "remove: " + RepairedText(child));
@@ -194,11 +156,11 @@ void SayRepair(const Options& options, const Workplace& place,
   }
   SayBackup(o, out);
   WarnOfBackup(place, o, out);
-  if (SayFailure(place, o, out)) return;
+  if (SayFailure(place, "update", o.result, o.out_of_memory, out, true))
+    return;
   for (const registry::RemovedChild& child : o.removed)
     Say(out, "removed: " + RepairedText(child));
   Note(out, "result: rewritten");
-  return;
 }
 
 // A registration or an unregistration where |place| says, or its dry run.
