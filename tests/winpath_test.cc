@@ -6,15 +6,17 @@
 
 namespace {
 
+namespace winpath = platform::winpath;
+
 // The code pages a row reads its bytes in: Windows-1252 (as UTF-8, no lead
 // bytes), and two double-byte ones with their lead bytes as GetCPInfo
 // gives them, in which a trail byte may be 0x5C ("\") or an ASCII letter:
 // 932 (Japanese: \x94\x5C is U+80FD, \x94\x41 U+5C3F, \x94\x61 U+86A4) and
 // 936 (Chinese: \xD5\x5C is U+8AA0, \xD5\x5A U+8A9E, \xD5\x61 U+8AA5).
-const platform::winpath::CodePage& Cp(int number) {
-  static const platform::winpath::CodePage cp1252;
-  static const platform::winpath::CodePage cp932({{0x81, 0x9F}, {0xE0, 0xFC}});
-  static const platform::winpath::CodePage cp936({{0x81, 0xFE}});
+const winpath::CodePage& Cp(int number) {
+  static const winpath::CodePage cp1252;
+  static const winpath::CodePage cp932({{0x81, 0x9F}, {0xE0, 0xFC}});
+  static const winpath::CodePage cp936({{0x81, 0xFE}});
   return number == 932 ? cp932 : number == 936 ? cp936 : cp1252;
 }
 
@@ -29,7 +31,7 @@ TEST(WinPath, AbsoluteFolders) {
     const char* dir;
     const char* folder;  // null: refused
     bool root;
-    bool absolute;  // as platform::winpath::IsAbsolute takes it
+    bool absolute;  // as winpath::IsAbsolute takes it
     int cp = 0;     // 0: every code page
   } cases[] = {
       {"C:\\OpenNI", "C:\\OpenNI", false, true},
@@ -80,13 +82,13 @@ TEST(WinPath, AbsoluteFolders) {
     for (int cp : kEveryCodePage) {
       if (c.cp != 0 && c.cp != cp) continue;
       SCOPED_TRACE(std::string(c.dir) + " in " + std::to_string(cp));
-      EXPECT_EQ(platform::winpath::IsAbsolute(c.dir), c.absolute);
+      EXPECT_EQ(winpath::IsAbsolute(c.dir), c.absolute);
       std::optional<std::string> folder =
-          platform::winpath::AbsoluteFolder(c.dir, Cp(cp));
+          winpath::AbsoluteFolder(c.dir, Cp(cp));
       ASSERT_EQ(folder.has_value(), c.folder != nullptr);
       if (!folder) continue;
       EXPECT_EQ(*folder, c.folder);
-      EXPECT_EQ(platform::winpath::IsRoot(*folder, Cp(cp)), c.root);
+      EXPECT_EQ(winpath::IsRoot(*folder, Cp(cp)), c.root);
     }
 }
 
@@ -116,9 +118,9 @@ TEST(WinPath, RootLength) {
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.path);
-    EXPECT_EQ(platform::winpath::RootLength(c.path), c.root);
+    EXPECT_EQ(winpath::RootLength(c.path), c.root);
     const std::string narrow = c.path;
-    EXPECT_EQ(platform::winpath::RootLength(std::wstring(narrow.begin(), narrow.end())),
+    EXPECT_EQ(winpath::RootLength(std::wstring(narrow.begin(), narrow.end())),
               c.root);
   }
 }
@@ -129,12 +131,12 @@ TEST(WinPath, IsUnderAFolderInEitherCaseAndSlash) {
     for (const char* path :
          {"C:\\Apps\\Sensor\\a.dll", "c:/apps/SENSOR/a.dll",
           "C:\\Apps\\Sensor/sub\\a.dll", "C:\\Apps\\Sensor\\"})
-      EXPECT_TRUE(platform::winpath::IsUnder(path, dir, Cp(cp))) << path << " " << cp;
+      EXPECT_TRUE(winpath::IsUnder(path, dir, Cp(cp))) << path << " " << cp;
     for (const char* path :
          {"C:\\Apps\\Sensor", "C:\\Apps\\SensorX\\a.dll",
           "D:\\Apps\\Sensor\\a.dll", "C:\\Apps\\a.dll", ""})
-      EXPECT_FALSE(platform::winpath::IsUnder(path, dir, Cp(cp))) << path << " " << cp;
-    EXPECT_FALSE(platform::winpath::IsUnder("C:\\x", "", Cp(cp)));
+      EXPECT_FALSE(winpath::IsUnder(path, dir, Cp(cp))) << path << " " << cp;
+    EXPECT_FALSE(winpath::IsUnder("C:\\x", "", Cp(cp)));
   }
 }
 
@@ -146,7 +148,7 @@ TEST(WinPath, TwoByteCharactersAsTheCodePageHasThem) {
     int cp;
     const char* a;
     const char* b;
-    bool same;        // platform::winpath::Same
+    bool same;        // winpath::Same
     bool under;       // a lies under b
     const char* last; // a's LastComponent
   } cases[] = {
@@ -175,18 +177,18 @@ TEST(WinPath, TwoByteCharactersAsTheCodePageHasThem) {
   for (const Case& c : cases) {
     SCOPED_TRACE(std::string(c.a) + " | " + c.b + " in " +
                  std::to_string(c.cp));
-    const platform::winpath::CodePage& cp = Cp(c.cp);
-    EXPECT_EQ(platform::winpath::Same(c.a, c.b, cp), c.same);
-    EXPECT_EQ(platform::winpath::Same(c.b, c.a, cp), c.same);
-    EXPECT_EQ(platform::winpath::Folded(c.a, cp) == platform::winpath::Folded(c.b, cp), c.same);
-    EXPECT_EQ(platform::winpath::IsUnder(c.a, c.b, cp), c.under);
-    EXPECT_EQ(platform::winpath::LastComponent(c.a, cp), c.last);
+    const winpath::CodePage& cp = Cp(c.cp);
+    EXPECT_EQ(winpath::Same(c.a, c.b, cp), c.same);
+    EXPECT_EQ(winpath::Same(c.b, c.a, cp), c.same);
+    EXPECT_EQ(winpath::Folded(c.a, cp) == winpath::Folded(c.b, cp), c.same);
+    EXPECT_EQ(winpath::IsUnder(c.a, c.b, cp), c.under);
+    EXPECT_EQ(winpath::LastComponent(c.a, cp), c.last);
   }
-  EXPECT_EQ(platform::winpath::Folded("A/\x94\x41\x94\x5c\xd5\x5a" "B", Cp(932)),
+  EXPECT_EQ(winpath::Folded("A/\x94\x41\x94\x5c\xd5\x5a" "B", Cp(932)),
             "a\\\x94\x41\x94\x5c\xd5zb");  // D5 is no lead byte in 932
-  EXPECT_EQ(platform::winpath::Folded("A/\x94\x41\x94\x5c\xd5\x5a" "B", Cp(936)),
+  EXPECT_EQ(winpath::Folded("A/\x94\x41\x94\x5c\xd5\x5a" "B", Cp(936)),
             "a\\\x94\x41\x94\x5c\xd5\x5a" "b");
-  EXPECT_EQ(platform::winpath::Folded("A/\x94\x41\x94\x5c\xd5\x5a" "B", Cp(1252)),
+  EXPECT_EQ(winpath::Folded("A/\x94\x41\x94\x5c\xd5\x5a" "B", Cp(1252)),
             "a\\\x94" "a\x94\\\xd5zb");
 }
 
@@ -250,7 +252,7 @@ TEST(WinPath, ReservedDeviceNameAsWindowsTakesTheLastPart) {
       if (c.cp != 0 && c.cp != cp) continue;
       SCOPED_TRACE(std::string(c.path) + " in " + std::to_string(cp));
       std::string device = "untouched";
-      const bool found = platform::winpath::ReservedDeviceName(c.path, Cp(cp), &device);
+      const bool found = winpath::ReservedDeviceName(c.path, Cp(cp), &device);
       EXPECT_EQ(found, *c.device != '\0');
       EXPECT_EQ(device, found ? c.device : "untouched");
     }

@@ -15,6 +15,8 @@
 
 namespace registry {
 
+namespace winpath = platform::winpath;
+
 const char kBreaksStartup[] = "breaks-startup";
 const char kMissing[] = "missing";
 const char kSkipped[] = "skipped";
@@ -39,7 +41,7 @@ const char* const kEntryPoints[] = {
 std::string FrameworkView(const std::string& path, int bits) {
   std::string system, seen_as;
   if (!platform::FrameworkSystemFolder(bits, &system, &seen_as) ||
-      !platform::winpath::IsUnder(path, system, platform::winpath::Utf8()))
+      !winpath::IsUnder(path, system, winpath::Utf8()))
     return path;
   return seen_as + path.substr(system.size());
 }
@@ -52,7 +54,7 @@ void CheckModuleFile(const std::string& path, int bits,
   };
   std::string host, error, device;
   // Never opened: reading a console or a port may wait for ever.
-  if (platform::winpath::ReservedDeviceName(path, platform::AnsiCodePage(), &device))
+  if (winpath::ReservedDeviceName(path, platform::AnsiCodePage(), &device))
     return add(kDevice, device + " is a reserved device name: the system "
                                  "opens the device, not a file");
   // The registry's paths are in the ANSI code page, the system's in UTF-8.
@@ -170,16 +172,16 @@ std::vector<CheckedModule> CheckEntries(const std::vector<ModuleEntry>& entries,
     return std::nullopt;
   };
   // The entries' paths are the registry's bytes, in the ANSI code page.
-  const platform::winpath::CodePage& cp = platform::AnsiCodePage();
+  const winpath::CodePage& cp = platform::AnsiCodePage();
   // Where the earlier entry |i| is, when the lines are known.
   auto at = [&](size_t i) {
     return i < lines.size() ? " at line " + std::to_string(lines[i]) : "";
   };
   for (size_t i = 0; i < entries.size(); ++i) {
     const ModuleEntry& entry = entries[i];
-    const std::string key = platform::winpath::Folded(platform::winpath::Normalized(entry.path, cp), cp);
+    const std::string key = winpath::Folded(winpath::Normalized(entry.path, cp), cp);
     std::vector<size_t>& same = paths[key];
-    std::vector<size_t>& name = names[std::string(platform::winpath::LastComponent(key, cp))];
+    std::vector<size_t>& name = names[std::string(winpath::LastComponent(key, cp))];
     if (i >= first) {
       CheckedModule module{entry, true, 0, {}, nullptr};
       CheckModuleFile(entry.path, bits, &module.findings);
@@ -189,8 +191,8 @@ std::vector<CheckedModule> CheckEntries(const std::vector<ModuleEntry>& entries,
           same_rival ? same_rival : rival(name);
       if (!same.empty() &&
           entries[same[0]].hasConfigDir == entry.hasConfigDir &&
-          platform::winpath::Same(platform::winpath::Normalized(entries[same[0]].configDir, cp),
-                        platform::winpath::Normalized(entry.configDir, cp), cp))
+          winpath::Same(winpath::Normalized(entries[same[0]].configDir, cp),
+                        winpath::Normalized(entry.configDir, cp), cp))
         module.findings.push_back(
             {kRepeated, entry.path,
              same[0] < lines.size() ? "repeats the entry" + at(same[0])

@@ -5,6 +5,8 @@
 
 namespace registry {
 
+namespace faults = platform::faults;
+
 namespace {
 
 bool Backup(const Replacement* r) { return r->mode == ReplaceMode::kCreateOnly; }
@@ -28,7 +30,7 @@ bool BeginReplace(const std::string& target, const std::string& protect_as,
   r->temp = TempPathFor(target);
   r->committed = false;
   std::optional<bool> fault;
-  if (!Backup(r)) fault = platform::faults::Intercept("create-temp", error);
+  if (!Backup(r)) fault = faults::Intercept("create-temp", error);
   if (fault ? !*fault : !platform::CreateOutput(r->temp, &r->file, error))
     return Failed(r, "create " + r->temp);
   // The protection before any byte: the new file is never open to more
@@ -43,14 +45,14 @@ bool BeginReplace(const std::string& target, const std::string& protect_as,
 
 bool WriteReplace(Replacement* r, const char* data, size_t size,
                   std::string* error) {
-  const platform::faults::Action fault =
-      platform::faults::At(Backup(r) ? "backup-copy" : "write", error);
-  if (fault == platform::faults::Action::kSkip) return true;
-  if (fault != platform::faults::Action::kNone) {
+  const faults::Action fault =
+      faults::At(Backup(r) ? "backup-copy" : "write", error);
+  if (fault == faults::Action::kSkip) return true;
+  if (fault != faults::Action::kNone) {
     // A disk that fills up takes part of the data first.
     std::string ignored;
     platform::WriteOutput(&r->file, data, size / 2, &ignored);
-    if (fault == platform::faults::Action::kKill) platform::faults::Die();
+    if (fault == faults::Action::kKill) faults::Die();
   } else if (platform::WriteOutput(&r->file, data, size, error)) {
     return true;
   }
@@ -60,21 +62,21 @@ bool WriteReplace(Replacement* r, const char* data, size_t size,
 bool CommitReplace(Replacement* r, std::string* error) {
   const bool registry = !Backup(r);
   std::optional<bool> fault;
-  if (registry) fault = platform::faults::Intercept("flush", error);
+  if (registry) fault = faults::Intercept("flush", error);
   if (fault ? !*fault : !platform::FlushOutput(&r->file, error)) {
     RollBackReplace(r);
     return Failed(r, "flush " + r->temp);
   }
   fault.reset();
   std::string ignored;
-  if (registry && (fault = platform::faults::Intercept("close", error)))
+  if (registry && (fault = faults::Intercept("close", error)))
     platform::CloseOutput(&r->file, &ignored);  // released even when it fails
   if (fault ? !*fault : !platform::CloseOutput(&r->file, error)) {
     RollBackReplace(r);
     return Failed(r, "close " + r->temp);
   }
-  if (registry) platform::faults::Hold("hold-rename");
-  fault = platform::faults::Intercept(registry ? "rename" : "backup-link", error);
+  if (registry) faults::Hold("hold-rename");
+  fault = faults::Intercept(registry ? "rename" : "backup-link", error);
   const bool renamed =
       fault ? *fault
       : registry ? platform::ReplaceByRename(r->temp, r->target, error)

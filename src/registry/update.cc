@@ -7,6 +7,8 @@
 
 namespace registry {
 
+namespace winpath = platform::winpath;
+
 namespace {
 
 using Node = rapidxml::xml_node<char>;
@@ -58,12 +60,12 @@ bool SameAsBefore(const Node* modules, const std::vector<const Node*>& before) {
 // Whether |child|, from the first Module element on, holds |folder| in
 // its path or lies under |under|, both in the registry's code page |cp|.
 bool IsStale(const ModulesChild& child, const std::string& folder,
-             const std::string& under, const platform::winpath::CodePage& cp) {
+             const std::string& under, const winpath::CodePage& cp) {
   if (!child.from_first_module || !child.path) return false;
   if (!folder.empty() && Contains(child.path, folder)) return true;
   return !under.empty() &&
-         platform::winpath::IsUnder(
-             platform::winpath::Normalized(
+         winpath::IsUnder(
+             winpath::Normalized(
                  std::string(child.path->value(), child.path->value_size()),
                  cp),
              under, cp);
@@ -81,7 +83,7 @@ EditOutcome ApplyEdit(const RegistryEdit& edit,
   EditOutcome outcome;
   // One walk: the repair's Module elements, and the product's entries.
   size_t chosen = 0;
-  const platform::winpath::CodePage& cp = platform::AnsiCodePage();
+  const winpath::CodePage& cp = platform::AnsiCodePage();
   WalkModules(modules, [&](const ModulesChild& child) {
     bool goes = false;
     if (chosen < edit.modules.size() && child.node == edit.modules[chosen]) {

@@ -14,6 +14,8 @@
 
 namespace run {
 
+namespace winpath = platform::winpath;
+
 namespace {
 
 // Says that the product is not registered, and why, in the verbose report
@@ -26,13 +28,13 @@ void NotRegistered(Outcome* out, const std::string& why) {
 // compares paths, or null. Both in the registry's ANSI code page.
 const registry::CheckedModule* FindEntry(const std::vector<registry::CheckedModule>& checked,
                                const registry::ModuleEntry& entry) {
-  const platform::winpath::CodePage& cp = platform::AnsiCodePage();
+  const winpath::CodePage& cp = platform::AnsiCodePage();
   for (const registry::CheckedModule& module : checked)
     if (module.has_path && module.entry.hasConfigDir == entry.hasConfigDir &&
-        platform::winpath::Same(platform::winpath::Normalized(module.entry.path, cp),
-                      platform::winpath::Normalized(entry.path, cp), cp) &&
-        platform::winpath::Same(platform::winpath::Normalized(module.entry.configDir, cp),
-                      platform::winpath::Normalized(entry.configDir, cp), cp))
+        winpath::Same(winpath::Normalized(module.entry.path, cp),
+                      winpath::Normalized(entry.path, cp), cp) &&
+        winpath::Same(winpath::Normalized(module.entry.configDir, cp),
+                      winpath::Normalized(entry.configDir, cp), cp))
       return &module;
   return nullptr;
 }

@@ -16,9 +16,11 @@
 
 namespace run {
 
+namespace winpath = platform::winpath;
+
 namespace {
 
-// |folder| (as platform::winpath::AbsoluteFolder leaves it) is a folder that many
+// |folder| (as winpath::AbsoluteFolder leaves it) is a folder that many
 // products share, on any drive: their entries would go with the product's.
 bool IsSharedFolder(const std::string& folder) {
   if (folder.size() < 3 || folder[1] != ':') return false;
@@ -28,19 +30,19 @@ bool IsSharedFolder(const std::string& folder) {
         "\\program files\\common files",
         "\\program files (x86)\\common files", "\\programdata",
         "\\windows", "\\users"})
-    if (platform::winpath::Same(rest, shared, platform::winpath::Utf8())) return true;
+    if (winpath::Same(rest, shared, winpath::Utf8())) return true;
   return false;
 }
 
-// |dir| (UTF-8) as platform::winpath::AbsoluteFolder reads it, with the short (8.3) names of
+// |dir| (UTF-8) as winpath::AbsoluteFolder reads it, with the short (8.3) names of
 // the part that exists expanded as Windows expands them: the folder as
 // the refusals of a --product-dir compare it.
 std::optional<std::string> AbsoluteLongFolder(const std::string& dir) {
   const std::optional<std::string> folder =
-      platform::winpath::AbsoluteFolder(dir, platform::winpath::Utf8());
-  if (!folder || platform::winpath::IsRoot(*folder, platform::winpath::Utf8())) return folder;
-  return platform::winpath::AbsoluteFolder(platform::ExpandShortNames(*folder),
-                                 platform::winpath::Utf8());
+      winpath::AbsoluteFolder(dir, winpath::Utf8());
+  if (!folder || winpath::IsRoot(*folder, winpath::Utf8())) return folder;
+  return winpath::AbsoluteFolder(platform::ExpandShortNames(*folder),
+                                 winpath::Utf8());
 }
 
 int Refuse(int status, const std::string& why, std::string* error) {
@@ -96,7 +98,7 @@ int ChooseFrameworkFolder(const Options& options, Workplace* place,
     }
   }
   std::optional<std::string> dir =
-      platform::winpath::AbsoluteFolder(value, platform::winpath::Utf8());
+      winpath::AbsoluteFolder(value, winpath::Utf8());
   if (!dir)
     return Refuse(options.openni_env ? kExitCannotRead : kExitUsage,
                   "the framework's folder (" + place->source + ") \"" +
@@ -112,7 +114,7 @@ int ChooseFrameworkFolder(const Options& options, Workplace* place,
 int CheckProductDir(const std::string& value, Workplace* place,
                     std::string* error) {
   const std::optional<std::string> given =
-      platform::winpath::AbsoluteFolder(value, platform::winpath::Utf8());
+      winpath::AbsoluteFolder(value, winpath::Utf8());
   if (!given)
     return Refuse(kExitUsage,
                   "--product-dir \"" + value + "\" is not an absolute path",
@@ -121,14 +123,14 @@ int CheckProductDir(const std::string& value, Workplace* place,
   const std::optional<std::string> folder = AbsoluteLongFolder(value);
   const std::string framework =
       AbsoluteLongFolder(place->framework_dir).value_or(place->framework_dir);
-  if (platform::winpath::IsRoot(*folder, platform::winpath::Utf8()) ||
-      platform::winpath::IsUnder(framework + "\\", *folder, platform::winpath::Utf8()))
+  if (winpath::IsRoot(*folder, winpath::Utf8()) ||
+      winpath::IsUnder(framework + "\\", *folder, winpath::Utf8()))
     return Refuse(kExitUsage,
                   "--product-dir \"" + value +
                       "\" would take the framework's own entries: it is a "
                       "root or holds " + place->framework_dir,
                   error);
-  if (platform::winpath::IsUnder(*folder + "\\", framework, platform::winpath::Utf8()))
+  if (winpath::IsUnder(*folder + "\\", framework, winpath::Utf8()))
     return Refuse(kExitUsage,
                   "--product-dir \"" + value +
                       "\" would take the framework's own entries: it lies "
@@ -193,10 +195,10 @@ std::string VariableFolder(const Workplace& place) {
   const std::string value =
       ReadFrameworkVariable(place.framework_variable, &source);
   const std::optional<std::string> folder =
-      platform::winpath::AbsoluteFolder(value, platform::winpath::Utf8());
+      winpath::AbsoluteFolder(value, winpath::Utf8());
   if (value.empty() ||
-      (folder && platform::winpath::IsUnder(place.site.RegistryPath, *folder + "\\Data",
-                                  platform::winpath::Utf8())))
+      (folder && winpath::IsUnder(place.site.RegistryPath, *folder + "\\Data",
+                                  winpath::Utf8())))
     return "";
   return value;
 }
@@ -285,7 +287,7 @@ std::vector<std::string> RegistryFiles(const Options& options,
   std::vector<std::string> files;
   for (const std::string& framework : folders) {
     const std::optional<std::string> folder =
-        platform::winpath::AbsoluteFolder(framework, platform::winpath::Utf8());
+        winpath::AbsoluteFolder(framework, winpath::Utf8());
     if (!folder) continue;
     for (const std::string& file :
          registry::SiteFiles(registry::SiteOf(*folder, UndoId(options))))
