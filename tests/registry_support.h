@@ -6,6 +6,7 @@
 #include <rapidxml.hpp>
 
 #include <algorithm>
+#include <functional>
 #include <string>
 #include <string_view>
 #include <utility>
@@ -18,13 +19,14 @@
 
 namespace registry {
 
-// A registration's edit on |text| (as PrepareRegistryText leaves it),
-// parsed in place, as the tool makes it on the registry it loaded: the
-// entries holding |product_folder| go and |entries| are appended. |doc|
-// keeps pointers into |text| and |entries|. kWritten means that |doc|
-// holds the document to write; kUnchanged that |entries| is empty.
-// |scanned| is the part of the text the pre-parse scan walked while it
-// was read.
+// A registration's edit on |text| (as PrepareRegistryText leaves it), as
+// the tool makes it on the registry it loaded: parsed in place
+// (ParseRegistry), then the edit a registration plans (run/write.cc),
+// the entries holding |product_folder| out and |entries| appended, applied
+// by ApplyEdit. kWritten means that |doc| holds the document the tool
+// writes; kUnchanged that the tool would leave the file as it is. |doc|
+// keeps pointers into |text|. |scanned| is the part of the text the
+// pre-parse scan walked while it was read.
 inline RegistryResult EditRegistry(ByteBuffer* text,
                                    const std::string& product_folder,
                                    const std::vector<ModuleEntry>& entries,
@@ -32,14 +34,36 @@ inline RegistryResult EditRegistry(ByteBuffer* text,
                                    const ScanProgress& scanned = ScanProgress{}) {
   rapidxml::xml_node<char>* modules = nullptr;
   RegistryResult result = ParseRegistry(text, scanned, doc, &modules);
-  if (result.status != RegistryStatus::kUnchanged) return result;
-  RegistryEdit removal;  // appends nothing: the entries are the caller's
-  removal.ProductFolder = product_folder;
-  removal.removals_alone_written = false;
-  ApplyEdit(removal, doc, modules);
-  if (entries.empty()) return result;  // the removal is not written
-  AppendEntries(doc, modules, entries);
-  result.status = RegistryStatus::kWritten;
+  if (!result.reason.empty()) return result;  // as LoadRegistry fails
+  RegistryEdit edit;
+  edit.ProductFolder = product_folder;
+  edit.entries = entries;
+  edit.removals_alone_written = false;  // a registration's
+  const EditOutcome outcome = ApplyEdit(edit, doc, modules);
+  // The appended elements point into |edit|, which ends here: their
+  // values, as the edit left them, go into the document's own memory.
+  const auto within = [](const char* p, const char* begin, size_t size) {
+    return std::less_equal<const char*>()(begin, p) &&
+           std::less_equal<const char*>()(p, begin + size);
+  };
+  for (auto* node = modules->first_node(); node; node = node->next_sibling())
+    for (auto* a = node->first_attribute(); a; a = a->next_attribute()) {
+      const char* value = a->value();
+      if (within(value, text->data(), text->size())) continue;  // parsed
+      if (std::none_of(edit.entries.begin(), edit.entries.end(),
+                       [&](const ModuleEntry& e) {
+                         return within(value, e.path.data(), e.path.size()) ||
+                                within(value, e.configDir.data(),
+                                       e.configDir.size());
+                       }))
+        continue;
+      const size_t size = a->value_size();
+      char* copy = doc->allocate_string(nullptr, size + 1);
+      std::copy(value, value + size, copy);
+      copy[size] = '\0';
+      a->value(copy, size);
+    }
+  if (outcome.rewrite) result.status = RegistryStatus::kWritten;
   return result;
 }
 

@@ -343,7 +343,7 @@ std::string ManyAttributes() {
 TEST(UpdateRegistry, StatusAndParseOffset) {
   using namespace std::string_literals;
   struct Case {
-    const char* what;
+    const char* name;
     std::string input;
     std::vector<ModuleEntry> entries;
     RegistryStatus status;
@@ -389,7 +389,7 @@ TEST(UpdateRegistry, StatusAndParseOffset) {
        {kNew}, RegistryStatus::kWritten, std::nullopt},
   };
   for (const Case& c : cases) {
-    SCOPED_TRACE(c.what);
+    SCOPED_TRACE(c.name);
     Outcome out = Update(c.input, c.entries);
     EXPECT_EQ(out.status, c.status);
     if (c.status != RegistryStatus::kWritten) {
@@ -404,17 +404,19 @@ TEST(UpdateRegistry, StatusAndParseOffset) {
 TEST(UpdateRegistry, Utf16IsNamed) {
   using namespace std::string_literals;
   struct Case {
+    const char* name;
     std::string input;
     bool utf16;
   } cases[] = {
-      {"\xFF\xFE<\0M\0o\0d\0u\0l\0e\0s\0/\0>\0"s, true},
-      {"\xFE\xFF\0<\0M\0o\0d\0u\0l\0e\0s\0/\0>"s, true},
-      {"\xFF\xFE"s, true},
-      {"\xEF\xBB\xBF<Modules/>", false},
-      {"<Modules a=\"\xFF\xFE\"/>", false},
+      {"UTF-16 little-endian", "\xFF\xFE<\0M\0o\0d\0u\0l\0e\0s\0/\0>\0"s, true},
+      {"UTF-16 big-endian", "\xFE\xFF\0<\0M\0o\0d\0u\0l\0e\0s\0/\0>"s, true},
+      {"a little-endian byte-order mark and nothing else", "\xFF\xFE"s, true},
+      {"UTF-8 with its byte-order mark", "\xEF\xBB\xBF<Modules/>", false},
+      {"the bytes of a UTF-16 mark inside a value, not first",
+       "<Modules a=\"\xFF\xFE\"/>", false},
   };
   for (const Case& c : cases) {
-    SCOPED_TRACE(c.input.substr(0, 2));
+    SCOPED_TRACE(c.name);
     ByteBuffer text = RegistryText(c.input);
     auto doc = std::make_unique<rapidxml::xml_document<char>>();
     RegistryResult result = EditRegistry(&text, "HALDEToF", {kNew}, doc.get());
@@ -426,24 +428,26 @@ TEST(UpdateRegistry, Utf16IsNamed) {
 }
 
 // Lines of offsets into the parsed text, counted in the bytes as read:
-// CR LF and a lone LF end a line, a lone CR does not, nothing after a
-// Ctrl-Z counts.
+// CR LF, a lone LF and a lone CR each end a line, nothing after a Ctrl-Z
+// counts.
 TEST(RegistryDocument, LineAtOffsets) {
   struct Case {
+    const char* name;
     std::string raw;
     std::vector<size_t> offsets;
     std::vector<size_t> lines;
   } cases[] = {
-      {"a\nb\nc", {0, 1, 2, 4}, {1, 1, 2, 3}},
-      {"a\r\nb\r\nc", {2, 4}, {2, 3}},  // folded: "a\nb\nc"
-      {"a\rb\nc", {2, 4}, {2, 3}},  // CR, LF and CR LF each end a line
-      {"a\r\r\nb", {4}, {3}},
-      {"a\n\x1a\n\n", {1, 2, 9}, {1, 2, 2}},
-      {"", {0, 5}, {1, 1}},
-      {"x\n\ny", {}, {}},
+      {"LF ends a line; the LF is on the line it ends", "a\nb\nc",
+       {0, 1, 2, 4}, {1, 1, 2, 3}},
+      {"CR LF ends one line (folded to LF)", "a\r\nb\r\nc", {2, 4}, {2, 3}},
+      {"a lone CR ends a line, as LF and CR LF do", "a\rb\nc", {2, 4}, {2, 3}},
+      {"a lone CR before CR LF: two line ends", "a\r\r\nb", {4}, {3}},
+      {"nothing after Ctrl-Z counts", "a\n\x1a\n\n", {1, 2, 9}, {1, 2, 2}},
+      {"empty text: every offset on line 1", "", {0, 5}, {1, 1}},
+      {"no offsets asked: no lines", "x\n\ny", {}, {}},
   };
   for (const Case& c : cases) {
-    SCOPED_TRACE(c.raw);
+    SCOPED_TRACE(c.name);
     ByteBuffer text(c.raw.begin(), c.raw.end());
     FoldTextMode(&text);  // as the registry is read
     const std::vector<size_t> ends = LineEnds(text);

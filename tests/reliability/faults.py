@@ -8,9 +8,10 @@ fault-injecting build of the tool elsewhere. After each: the registry
 keeps its bytes, the backup is whole or absent, no temporary file is
 left, stderr names the file and the reason, and the status is the
 documented one (5 when the registry cannot be written, 7 out of memory; a
-failed backup is a warning only). A run killed at a step is followed by
-a normal run, which must succeed and clean up. One run is traced
-(strace): each temporary file is flushed before it takes its name (the
+failed backup is a warning only, and none when the registry could not
+be read: the read's failure is the one line). A run killed at a step is
+followed by a normal run, which must succeed and clean up. One run is
+traced (strace): each temporary file is flushed before it takes its name (the
 registry's after it got the old one's mode), and the folder after the
 registry's replace, or a power cut could leave an
 empty file under the registry's name; and every file the run creates
@@ -62,7 +63,7 @@ class Case:
                  backup=None, setup=None, tmpfs=None, expect_registry='same',
                  expect_backup='whole', stderr=(), keep=(), kill=False,
                  memory=None, trace=False, options=(), user=None,
-                 check=None):
+                 check=None, lines=None):
         self.name = name
         self.status = status
         self.registry = registry
@@ -82,6 +83,7 @@ class Case:
         self.options = list(options)
         self.user = user              # run as this user, not root
         self.check = check            # one more check of the folder
+        self.lines = lines            # how many lines stderr has, if told
 
 
 def directory_at(name):
@@ -295,6 +297,11 @@ CASES = [
     Case('backup copy and registry write', 5, faults='backup-copy,write',
          expect_backup='absent', stderr=(OLD, TMP, NO_SPACE)),
     Case('read the registry', 3, faults='read', stderr=('modules.xml', IO_ERROR)),
+    # The read's failure says it all: no warning of the backup with it.
+    Case('read the registry, and name the backup: one line', 3,
+         faults='read,backup-link', expect_backup='absent', lines=1,
+         stderr=('modreg: cannot read C:\\Program Files\\OpenNI\\Data\\'
+                 'modules.xml (', '): %s\n' % IO_ERROR)),
     Case('lock the registry folder', 6, faults='lock', expect_backup='absent',
          stderr=('Data', 'No locks available')),
     # Only a registry that is not there is missing.
@@ -757,6 +764,9 @@ class Runner:
                 problems.append('stderr lacks %r' % text)
         if not case.stderr and not case.kill and err:
             problems.append('unexpected stderr %r' % err.strip())
+        if case.lines is not None and len(err.splitlines()) != case.lines:
+            problems.append('stderr has %d lines, not %d: %r' % (
+                len(err.splitlines()), case.lines, err))
 
         def registry_problem(expected):
             if callable(expected):
