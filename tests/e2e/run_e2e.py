@@ -10,6 +10,21 @@ against a drive C: in a Wine prefix.
       The Windows build under Wine, in one real prefix of that kind under
       DIR (made on first use, reused afterwards).
 
+  ... --record DIR
+      Besides, writes each step's exact output into DIR, one file a step,
+      named MODE-ARCH-CASE-STEP (the case's name with every byte but
+      letters, digits, "." and "-" as %XX, a blank as "_"; "~2" after a
+      second case of one name): its arguments, exit status, standard
+      output and standard error, and every file of the registry folders
+      the step changed, made or removed, or that the case reads as a log
+      (Lines), each as NAME LENGTH, newline, the bytes, newline (a
+      directory, link or FIFO as its repr). What varies from run to run
+      is a fixed token there: a log's time (<TIME>), an undo record's
+      boot time (<BOOT>), the executable's path (<EXE>) and the work
+      folder's (<WORK>), as POSIX or as Windows (Z:) paths. Two runs of
+      one build give the same files; two builds, with diff -r, what they
+      say differently. It changes no case's verdict.
+
 The cases are in cases.py beside this file. Each failing case prints one
 line and an explanation; the last line is "N passed, N failed".
 """
@@ -68,6 +83,7 @@ def link_drive_d(prefix):
         os.symlink(os.path.join("..", "drive_c"), c)
 RUN_TIMEOUT = 120  # seconds; a hung run fails its case
 TINYXML_CHECK = None  # tinyxml_check, to judge every registry written
+RECORDER = None  # --record: where each step's exact output goes
 
 
 # --------------------------------------------------------------------------
@@ -386,6 +402,74 @@ def judged_by_tinyxml(checker, drive_c, before, after):
     return problems
 
 
+# --------------------------------------------------------------------------
+# Recording (--record): each step's exact output, for comparing builds.
+
+class Recorder:
+    """Writes one file a step into |folder|, with what varies from run
+    to run (times, the executable's and the work folder's paths) as fixed
+    tokens."""
+
+    def __init__(self, folder, exe, work):
+        self.folder = os.path.abspath(folder)
+        os.makedirs(self.folder, exist_ok=True)
+        self.names = {}  # (mode, arch, id of a case) -> its file name
+        self.used = set()
+        # Each path as the tool may spell it: POSIX, or Wine's drive Z:.
+        self.paths = []
+        for path, token in ((os.path.abspath(exe), b"<EXE>"),
+                            (work, b"<WORK>")):
+            for text in (path, "Z:" + path.replace("/", "\\")):
+                self.paths.append((text.encode("utf-8"), token))
+
+    def normal(self, data):
+        if not isinstance(data, bytes):
+            return repr(data).encode("utf-8")
+        data = re.sub(rb"\d{4}-\d\d-\d\dT\d\d:\d\d:\d\dZ", b"<TIME>",
+                      data)
+        data = re.sub(rb"(^|\n)boot \d+\n-?\d+\n",
+                      rb"\1boot <N>\n<BOOT>\n", data)
+        for path, token in self.paths:
+            data = data.replace(path, token)
+        return data
+
+    def name(self, mode, arch, case):
+        key = (mode, arch, id(case))
+        if key not in self.names:
+            text = "".join(
+                c if re.match(r"[A-Za-z0-9.-]$", c) else "_" if c == " "
+                else "".join("%%%02X" % b for b in c.encode("utf-8"))
+                for c in case.name)
+            name, n = "%s-%s-%s" % (mode, arch, text), 1
+            while name in self.used:
+                n += 1
+                name = "%s-%s-%s~%d" % (mode, arch, text, n)
+            self.used.add(name)
+            self.names[key] = name
+        return self.names[key]
+
+    def step(self, mode, arch, case, number, step, result, before):
+        status, out, err, after = result
+        logs = {key for key, value in (step.after or {}).items()
+                if isinstance(value, Lines)}
+
+        def field(name, value):
+            value = self.normal(value)
+            return b"%s %d\n%s\n" % (name.encode("utf-8"), len(value), value)
+        text = field("args", " ".join(step.args).encode("utf-8")) + \
+            field("status", str(status).encode()) + \
+            field("stdout", out) + field("stderr", err)
+        for key in sorted(set(before) | set(after)):
+            if key not in after:
+                text += field("gone " + key, b"")
+            elif key in logs or before.get(key) != after[key]:
+                text += field("file " + key, after[key])
+        path = os.path.join(self.folder, "%s-%d" % (
+            self.name(mode, arch, case), number))
+        with open(path, "wb") as f:
+            f.write(text)
+
+
 def file_limit(size):
     """What sets a file size limit of |size| bytes in the child, if any."""
     if size is None:
@@ -442,6 +526,9 @@ def run_steps(case, target, arch):
                               before, target, case.absent)
         if TINYXML_CHECK:
             problems += judged_by_tinyxml(TINYXML_CHECK, drive_c, before, after)
+        if RECORDER:
+            RECORDER.step(target.mode, arch, case, number, step,
+                          (status, out, err, after), before)
         if problems:
             where = " (run %d of %d)" % (number, len(case.steps)) \
                 if len(case.steps) > 1 else ""
@@ -462,6 +549,9 @@ def main():
     parser.add_argument("--tinyxml-check",
                         help="tinyxml_check: every registry a step writes "
                              "must load in the framework's reader")
+    parser.add_argument("--record",
+                        help="a folder: each step's exact output, one file "
+                             "a step (see above)")
     options = parser.parse_args()
     global TINYXML_CHECK
     TINYXML_CHECK = options.tinyxml_check
@@ -474,6 +564,9 @@ def main():
     MODULES = os.path.abspath(options.modules)
     work = os.path.abspath(options.work)
     os.makedirs(work, exist_ok=True)
+    if options.record:
+        global RECORDER
+        RECORDER = Recorder(options.record, options.exe, work)
     if options.wine:
         target = WineTarget(options.exe, work, options.wine)
     else:
