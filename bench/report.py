@@ -23,6 +23,7 @@ LABELS = {
     "modreg": "modreg",
     "modreg-nosync": "modreg, fsync preloaded away",
     "modreg-first": "modreg, first run (+ backup)",
+    "modreg-undo": "modreg --undo (+ undo record)",
     "modreg-noshell": "modreg, hyperfine -N (no shell)",
     "xmlstarlet": "xmlstarlet ed (+ sync, mv)",
     "etree": "Python ElementTree",

@@ -40,6 +40,10 @@
 #   modreg        the tool, on a Wine-prefix-shaped folder
 #   modreg-nosync the tool with fsync and fdatasync preloaded away
 #   modreg-first  the tool with no backup yet: makes modules.xml.old too
+#   modreg-undo   the tool with --undo bench: also writes the undo record
+#                 modules.xml.undo-bench (the bytes before, durably) and
+#                 takes the SHA-256 of the bytes it writes; the
+#                 preparation removes the record before every run
 #   xmlstarlet    xmlstarlet ed with the same edit, to a temporary file,
 #                 sync FILE, mv over the registry
 #   etree         bench/etree_edit.py (Python ElementTree), started with -S:
@@ -128,7 +132,7 @@ eval name=\\\${\$i}
 echo "\$name" >> $(printf %q "$dir/order.log")
 reg=$(printf %q "$reg")
 cp -f $(printf %q "$source") "\$reg"
-rm -f "\$reg.tmp" "\$reg.copy" "\$reg.old.tmp"
+rm -f "\$reg.tmp" "\$reg.copy" "\$reg.old.tmp" "\$reg.undo-bench" "\$reg.undo-bench.tmp"
 [ -e "\$reg.old" ] || : > "\$reg.old"
 $extra
 sync
@@ -204,6 +208,7 @@ for size in $sizes; do
   printf 'exec dd if=%s of=%s bs=1M status=none\n' "$(q "$reg")" "$(q "$reg.copy")" > "$dir/cmd-dd-nosync.sh"
   printf 'WINEPREFIX=%s exec %s x64 5\n' "$(q "$prefix")" "$(q "$modreg")" > "$dir/cmd-modreg.sh"
   cp "$dir/cmd-modreg.sh" "$dir/cmd-modreg-first.sh"
+  printf 'WINEPREFIX=%s exec %s --undo bench x64 5\n' "$(q "$prefix")" "$(q "$modreg")" > "$dir/cmd-modreg-undo.sh"
   printf 'LD_PRELOAD=%s WINEPREFIX=%s exec %s x64 5\n' "$(q "$nofsync")" "$(q "$prefix")" "$(q "$modreg_dynamic")" > "$dir/cmd-modreg-nosync.sh"
   printf '%s\n' "xmlstarlet ed -d $(q "/Modules/*[contains(@path,\"$folder\")]") \
 -s /Modules -t elem -n Module -v '' -s '\$prev' -t attr -n path -v $(q "$entry1") \
@@ -212,7 +217,7 @@ for size in $sizes; do
 $(q "$reg") > $(q "$reg.tmp") && sync $(q "$reg.tmp") && mv -f $(q "$reg.tmp") $(q "$reg")" > "$dir/cmd-xmlstarlet.sh"
   printf 'exec %s -S %s %s %s %s %s\n' "$(q "$python")" "$(q "$root/bench/etree_edit.py")" "$(q "$reg")" "$folder" \
     "$(q "$entry1")" "$(q "$entry3|$config3")" > "$dir/cmd-etree.sh"
-  names="floor dd dd-replace dd-nosync modreg modreg-nosync modreg-first xmlstarlet etree"
+  names="floor dd dd-replace dd-nosync modreg modreg-nosync modreg-first modreg-undo xmlstarlet etree"
   # Preloading needs a dynamically linked tool.
   if ! ldd "$modreg" >/dev/null 2>&1; then
     names=${names/ modreg-nosync/}
@@ -230,6 +235,11 @@ $(q "$reg") > $(q "$reg.tmp") && sync $(q "$reg.tmp") && mv -f $(q "$reg.tmp") $
     done
     python3 bench/report.py same-modules "$dir"/result-{modreg,xmlstarlet,etree}.xml
   fi
+  # The --undo row times a run that records: it must leave its record.
+  cp -f "$source" "$reg"
+  rm -f "$reg.undo-bench"
+  sh "$dir/cmd-modreg-undo.sh" >/dev/null
+  [ -s "$reg.undo-bench" ] || { echo "run.sh: modreg --undo left no record $reg.undo-bench" >&2; exit 1; }
 
   n=$(runs_for "$size")
   echo "== timing $size: $n runs of each of $(echo $names | wc -w) commands, in turn"

@@ -213,6 +213,7 @@ TEST(UndoRecord, OnlyAPassThatWritesLeavesOne) {
       << why;
   EXPECT_EQ(std::string(parsed.before.begin(), parsed.before.end()), kBefore);
   EXPECT_EQ(parsed.after_digest, DigestOf(kRegistered, sizeof kRegistered - 1));
+  EXPECT_EQ(parsed.after_size, sizeof kRegistered - 1);
   ASSERT_EQ(parsed.removed.size(), 1u);
   EXPECT_EQ(parsed.removed[0].index, 0u);
   struct stat st;

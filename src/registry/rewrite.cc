@@ -36,7 +36,7 @@ struct LineCounter {
 };
 
 // Prints |document| through |r|, taking the written bytes' digest into
-// |digest|; false with |error| when a write fails.
+// |digest| unless it is null; false with |error| when a write fails.
 bool PrintThrough(const RegistryDocument& document, Replacement* r,
                   std::vector<size_t>* module_lines, Sha256* digest,
                   std::string* error) {
@@ -56,7 +56,7 @@ bool PrintThrough(const RegistryDocument& document, Replacement* r,
   }
   InitTextOutput(&out, [&](const char* data, size_t size) {
     if (module_lines) counter.Take(data, size);
-    AddSha256(digest, data, size);
+    if (digest) AddSha256(digest, data, size);
     return WriteReplace(r, data, size, error);
   });
   PrintDocument(*document.doc, &out, hints);
@@ -64,7 +64,8 @@ bool PrintThrough(const RegistryDocument& document, Replacement* r,
 }
 
 // Writes the registry through a temporary file with |write|, then, after
-// |hooks|' before_rename, renames it to the registry.
+// |hooks|' before_rename, renames it to the registry. |write| is given a
+// digest to take only for before_rename: without it, none is taken.
 RegistryResult Rewrite(
     const std::string& registry_path, const WriteHooks& hooks,
     const std::function<bool(Replacement*, Sha256*, std::string*)>& write) {
@@ -80,7 +81,7 @@ RegistryResult Rewrite(
   bool ok = BeginReplace(path, path, ReplaceMode::kReplace, &r, &error);
   if (ok) {
     try {
-      ok = write(&r, &digest, &error);
+      ok = write(&r, hooks.before_rename ? &digest : nullptr, &error);
     } catch (...) {
       RollBackReplace(&r);
       throw;
