@@ -318,15 +318,22 @@ TEST(ParseOptions, Strict) {
 // they stay a short command line.
 TEST(ParseOptions, AskedForHelp) {
   struct Case {
+    const char* name;
     std::vector<const char*> args;
     bool asked;
   } cases[] = {
-      {{"-h"}, true},       {{"-?"}, true},       {{"/?"}, true},
-      {{"-h", "x86"}, false}, {{"x86", "-h"}, false}, {{"-H"}, false},
-      {{"/h"}, false},      {{"-help"}, false},   {{}, false},
+      {"-h alone", {"-h"}, true},
+      {"-? alone", {"-?"}, true},
+      {"/? alone", {"/?"}, true},
+      {"-h before ARCH", {"-h", "x86"}, false},
+      {"-h after ARCH", {"x86", "-h"}, false},
+      {"-h in upper case", {"-H"}, false},
+      {"/h: only /? asks with a slash", {"/h"}, false},
+      {"-help, a word after one dash", {"-help"}, false},
+      {"no argument at all", {}, false},
   };
   for (const Case& c : cases) {
-    SCOPED_TRACE(c.args.empty() ? "(none)" : c.args[0]);
+    SCOPED_TRACE(c.name);
     Options o = Parse(c.args);
     EXPECT_EQ(o.asked_help, c.asked);
     EXPECT_EQ(FlagOf(o), "");

@@ -64,7 +64,7 @@ File OneString(int bits, uint32_t count, uint32_t length, size_t size) {
 TEST(ReadPeImage, ReadsBothWidths) {
   for (int bits : {32, 64}) {
     PeImage image = ReadPe(Dll(bits));
-    SCOPED_TRACE(bits);
+    SCOPED_TRACE(bits == 32 ? "a 32-bit DLL (PE32)" : "a 64-bit DLL (PE32+)");
     ASSERT_EQ(image.status, PeStatus::kImage) << image.problem;
     EXPECT_EQ(image.bits, bits);
     EXPECT_TRUE(image.dll);
@@ -77,7 +77,8 @@ TEST(ReadPeImage, RefusesEveryTruncation) {
     const File whole = Dll(bits);
     for (size_t size = 0; size < whole.size(); ++size) {
       File part(whole.begin(), whole.begin() + static_cast<long>(size));
-      EXPECT_NE(ReadPe(part).status, PeStatus::kImage) << bits << " " << size;
+      EXPECT_NE(ReadPe(part).status, PeStatus::kImage)
+          << bits << "-bit, cut to " << size << " bytes";
     }
   }
 }
@@ -163,7 +164,7 @@ TEST(ReadPeImage, NamesWhatIsWrongWithDamagedHeaders) {
   };
   for (int bits : {32, 64}) {
     for (const Case& c : cases) {
-      SCOPED_TRACE(std::string(c.what) + ", " + std::to_string(bits));
+      SCOPED_TRACE(std::string(c.what) + ", " + std::to_string(bits) + "-bit");
       File f = Dll(bits);
       c.damage(&f, bits);
       PeImage image = ReadPe(f);
@@ -202,7 +203,7 @@ TEST(ReadPeImage, BoundsTheExportNames) {
   };
   for (int bits : {32, 64}) {
     for (const Case& c : cases) {
-      SCOPED_TRACE(std::string(c.what) + ", " + std::to_string(bits));
+      SCOPED_TRACE(std::string(c.what) + ", " + std::to_string(bits) + "-bit");
       const File f = OneString(bits, c.count, c.length, c.size);
       PeImage image = ReadPe(f);
       EXPECT_EQ(image.status, c.status);

@@ -115,12 +115,19 @@ std::string Nest(const Level& level, size_t depth, const std::string& centre) {
 // the elements, and the scan reaches the innermost text.
 TEST(ScanRegistryText, NestingBoundHoldsAgainstTheParsedTree) {
   struct Centre {
+    const char* name;
     const char* text;
     size_t depth;  // of its own elements
-  } centres[] = {{"x", 0}, {"<b/>", 1}, {"<b></b>", 1}, {"<b>x</b>", 1}};
+  } centres[] = {
+      {"text", "x", 0},
+      {"an empty element", "<b/>", 1},
+      {"an element with its end tag", "<b></b>", 1},
+      {"an element holding text", "<b>x</b>", 1},
+  };
   for (const Level& level : kLevels) {
     for (const Centre& centre : centres) {
-      SCOPED_TRACE(testing::Message() << level.what << ", around " << centre.text);
+      SCOPED_TRACE(testing::Message() << level.what << ", around "
+                                      << centre.name << ": " << centre.text);
       const size_t levels = kMaxNestingDepth - centre.depth;
       const size_t innermost = level.prolog.size() + kMaxNestingDepth * level.open.size();
 
@@ -134,6 +141,8 @@ TEST(ScanRegistryText, NestingBoundHoldsAgainstTheParsedTree) {
       EXPECT_TRUE(Mentions(issue, "nested"));
       EXPECT_EQ(issue ? issue->offset : 0, innermost);
     }
+    SCOPED_TRACE(testing::Message() << level.what
+                                    << ", around a reference to NUL");
     std::optional<ScanIssue> issue = Scan(Nest(level, kMaxNestingDepth, "&#0;"));
     EXPECT_TRUE(Mentions(issue, "&#0"));
     EXPECT_EQ(issue ? issue->offset : 0,
@@ -143,16 +152,17 @@ TEST(ScanRegistryText, NestingBoundHoldsAgainstTheParsedTree) {
 
 TEST(ScanRegistryText, RefusesNulBytes) {
   struct Case {
+    const char* name;
     std::string text;
     size_t offset;
   } cases[] = {
-      {"<Modules>a\0b</Modules>"s, 10},
-      {"<Modules/><!--\0-->"s, 14},
-      {"<Modules/>\0"s, 10},
-      {"\0<Modules/>"s, 0},
+      {"in an element's text", "<Modules>a\0b</Modules>"s, 10},
+      {"in a comment", "<Modules/><!--\0-->"s, 14},
+      {"after the document", "<Modules/>\0"s, 10},
+      {"before the document", "\0<Modules/>"s, 0},
   };
   for (const Case& c : cases) {
-    SCOPED_TRACE(c.offset);
+    SCOPED_TRACE(c.name);
     std::optional<ScanIssue> issue = Scan(c.text);
     EXPECT_TRUE(Mentions(issue, "NUL"));
     EXPECT_EQ(issue ? issue->offset : 0, c.offset);
@@ -164,56 +174,101 @@ TEST(ScanRegistryText, RefusesNulBytes) {
 // wraps around in the parser's 32- or 64-bit arithmetic; elsewhere it is
 // plain text.
 TEST(ScanRegistryText, NumericReferences) {
-  const char* refused[] = {
-      "&#0;",          "&#00;",          "&#x0;",
-      "&#x0000;",      "&#;",            "&#x;",
-      "&#26;",         "&#x1A;",         "&#x1a;",
-      "&#1114112;",    "&#x110000;",     "&#x7FFFFFFF;",
-      "&#x100000000;", "&#4294967296;",  "&#x10000001A;",
-      "&#4294967306;", "&#x10000000000000000;", "&#18446744073709551616;",
-      "&#x1000000000000000A;", "&#99999999999999999999999999999;",
+  struct Reference {
+    const char* name;
+    const char* ref;
   };
-  const char* accepted[] = {
-      "&#65;",  "&#x41;",  "&#0065;", "&#x00000000000000000041;",
-      "&#1;",   "&#25;",   "&#27;",   "&#x1B;",
-      "&#10;",  "&#x10FFFF;", "&#1114111;", "&#xe9;",
-      "&amp;",  "&lt;",    "&quot;",  "&foo;",
-      "&",      "&amp;#0;", "&#38;#0;", "&#38;#x1A;",
+  const Reference refused[] = {
+      {"NUL", "&#0;"},
+      {"NUL, a leading zero", "&#00;"},
+      {"NUL in hexadecimal", "&#x0;"},
+      {"NUL in hexadecimal, leading zeros", "&#x0000;"},
+      {"no digit", "&#;"},
+      {"no hexadecimal digit", "&#x;"},
+      {"Ctrl-Z", "&#26;"},
+      {"Ctrl-Z in hexadecimal", "&#x1A;"},
+      {"Ctrl-Z in lower-case hexadecimal", "&#x1a;"},
+      {"one past the last character", "&#1114112;"},
+      {"one past the last character, in hexadecimal", "&#x110000;"},
+      {"far past the last character", "&#x7FFFFFFF;"},
+      {"2^32, which wraps to NUL in 32 bits", "&#x100000000;"},
+      {"2^32 in decimal, NUL in 32 bits", "&#4294967296;"},
+      {"2^32 + 26, which wraps to Ctrl-Z in 32 bits", "&#x10000001A;"},
+      {"2^32 + 10, which wraps to LF in 32 bits", "&#4294967306;"},
+      {"2^64, which wraps to NUL in 64 bits", "&#x10000000000000000;"},
+      {"2^64 in decimal, NUL in 64 bits", "&#18446744073709551616;"},
+      {"2^64 + 10, which wraps to LF in 64 bits", "&#x1000000000000000A;"},
+      {"past 64 bits many times over", "&#99999999999999999999999999999;"},
   };
-  const char* translated[] = {"<Modules>a%b</Modules>",
-                              "<Modules><Module path=\"a%b\"/></Modules>",
-                              "<Modules><Module path='a%b' x=\"\"/></Modules>",
-                              "<?xml version='1.0'?><!DOCTYPE d [ <!ENTITY e '>'> ]><Modules><!-- > -->"
-                              "<?pi > ?><![CDATA[ > ]]><!x ><m a='>' b=\"/>\"/><e></e ><n>t</n\t>"
-                              "a%b</Modules>"};
-  const char* verbatim[] = {"<Modules><!-- % --></Modules>",
-                            "<Modules><![CDATA[%]]></Modules>",
-                            "<?pi %?><Modules/>",
-                            "<!DOCTYPE m [ % ]><Modules/>",
-                            "<Modules><!x %></Modules>"};
+  const Reference accepted[] = {
+      {"a letter", "&#65;"},
+      {"a letter in hexadecimal", "&#x41;"},
+      {"a letter, leading zeros", "&#0065;"},
+      {"a letter after 18 hexadecimal zeros", "&#x00000000000000000041;"},
+      {"character 1, just above NUL", "&#1;"},
+      {"character 25, just below Ctrl-Z", "&#25;"},
+      {"character 27, just above Ctrl-Z", "&#27;"},
+      {"character 27 in hexadecimal", "&#x1B;"},
+      {"LF", "&#10;"},
+      {"the last character", "&#x10FFFF;"},
+      {"the last character in decimal", "&#1114111;"},
+      {"e acute in lower-case hexadecimal", "&#xe9;"},
+      {"a named ampersand", "&amp;"},
+      {"a named <", "&lt;"},
+      {"a named double quote", "&quot;"},
+      {"a name the parser does not know", "&foo;"},
+      {"an ampersand alone", "&"},
+      {"&#0; after a named ampersand", "&amp;#0;"},
+      {"&#0; after a numeric ampersand", "&#38;#0;"},
+      {"&#x1A; after a numeric ampersand", "&#38;#x1A;"},
+  };
+  // Where the parser translates references, and where it leaves them as
+  // they are.
+  struct Form {
+    const char* name;
+    const char* text;  // the reference goes where the % is
+  };
+  const Form translated[] = {
+      {"element text", "<Modules>a%b</Modules>"},
+      {"an attribute value in double quotes",
+       "<Modules><Module path=\"a%b\"/></Modules>"},
+      {"an attribute value in apostrophes, another after it",
+       "<Modules><Module path='a%b' x=\"\"/></Modules>"},
+      {"text after every kind of markup, each holding >",
+       "<?xml version='1.0'?><!DOCTYPE d [ <!ENTITY e '>'> ]><Modules><!-- > -->"
+       "<?pi > ?><![CDATA[ > ]]><!x ><m a='>' b=\"/>\"/><e></e ><n>t</n\t>"
+       "a%b</Modules>"},
+  };
+  const Form verbatim[] = {
+      {"a comment", "<Modules><!-- % --></Modules>"},
+      {"a CDATA section", "<Modules><![CDATA[%]]></Modules>"},
+      {"a processing instruction", "<?pi %?><Modules/>"},
+      {"the DOCTYPE", "<!DOCTYPE m [ % ]><Modules/>"},
+      {"other <! markup", "<Modules><!x %></Modules>"},
+  };
   auto fill = [](const char* form, const char* ref) {
     std::string text = form;
     return text.replace(text.find('%'), 1, ref);
   };
-  for (const char* ref : refused) {
-    for (const char* form : translated) {
-      std::string text = fill(form, ref);
-      SCOPED_TRACE(text);
+  for (const Reference& r : refused) {
+    for (const Form& form : translated) {
+      std::string text = fill(form.text, r.ref);
+      SCOPED_TRACE(std::string(r.name) + ", in " + form.name + ": " + text);
       std::optional<ScanIssue> issue = Scan(text);
-      EXPECT_TRUE(Mentions(issue, std::string(ref, strlen(ref) - 1)));
+      EXPECT_TRUE(Mentions(issue, std::string(r.ref, strlen(r.ref) - 1)));
       EXPECT_EQ(issue ? issue->offset : 0, text.find('&'));
     }
-    for (const char* form : verbatim) {
-      std::string text = fill(form, ref);
-      SCOPED_TRACE(text);
+    for (const Form& form : verbatim) {
+      std::string text = fill(form.text, r.ref);
+      SCOPED_TRACE(std::string(r.name) + ", in " + form.name + ": " + text);
       ASSERT_TRUE(ParsedDepth(text).has_value());
       EXPECT_FALSE(Scan(text).has_value());
     }
   }
-  for (const char* ref : accepted) {
-    for (const char* form : translated) {
-      std::string text = fill(form, ref);
-      SCOPED_TRACE(text);
+  for (const Reference& r : accepted) {
+    for (const Form& form : translated) {
+      std::string text = fill(form.text, r.ref);
+      SCOPED_TRACE(std::string(r.name) + ", in " + form.name + ": " + text);
       ASSERT_TRUE(ParsedDepth(text).has_value());
       EXPECT_FALSE(Scan(text).has_value());
     }
@@ -224,21 +279,31 @@ TEST(ScanRegistryText, NumericReferences) {
 // byte in them that it would escape; text is not the scan's concern here.
 TEST(ScanRegistryText, TellsWhetherAttributeValuesHoldBytesToEscape) {
   struct Case {
+    const char* name;
     std::string text;
     bool escapes;
   } cases[] = {
-      {"<Modules><Module path=\"C:\\P F (x86)\\a_1.dll\" c=''/></Modules>", false},
-      {"<Modules>a &amp; b &lt; ' \" \n<M p='x'/><!-- <M p=\"&\"/> --></Modules>", false},
-      {"<?xml version='1.0'?><!DOCTYPE d [ <!ENTITY e \"&#38;\"> ]><M a='\n'/>", true},
-      {"<M a=\"x&amp;y\"/>", true},     {"<M a=\"&#65;\"/>", true},
-      {"<M a=\"&\"/>", true},           {"<M a=\"x'y\"/>", true},
-      {"<M a='x\"y'/>", true},           {"<M a=\"x<y\"/>", true},
-      {"<M a=\"x>y\"/>", true},         {"<M a=\"x\ny\"/>", true},
-      {"<M a=\"x\" b=\"y>\"/>", true}, {"<M><N a=\"'\"/></M>", true},
-      {"<M a=\"x\"", true},  // the walk stops short of the end
+      {"a path with blanks and parentheses, and an empty value",
+       "<Modules><Module path=\"C:\\P F (x86)\\a_1.dll\" c=''/></Modules>", false},
+      {"escapable bytes in text and a comment, none in a value",
+       "<Modules>a &amp; b &lt; ' \" \n<M p='x'/><!-- <M p=\"&\"/> --></Modules>", false},
+      {"a line end in a value, after a prolog holding a reference",
+       "<?xml version='1.0'?><!DOCTYPE d [ <!ENTITY e \"&#38;\"> ]><M a='\n'/>", true},
+      {"a named reference", "<M a=\"x&amp;y\"/>", true},
+      {"a numeric reference", "<M a=\"&#65;\"/>", true},
+      {"an ampersand alone", "<M a=\"&\"/>", true},
+      {"an apostrophe in double quotes", "<M a=\"x'y\"/>", true},
+      {"a double quote in apostrophes", "<M a='x\"y'/>", true},
+      {"a <", "<M a=\"x<y\"/>", true},
+      {"a >", "<M a=\"x>y\"/>", true},
+      {"a line end", "<M a=\"x\ny\"/>", true},
+      {"a > in the second value", "<M a=\"x\" b=\"y>\"/>", true},
+      {"an apostrophe in a child's value", "<M><N a=\"'\"/></M>", true},
+      {"a tag cut short: the walk stops short of the end", "<M a=\"x\"",
+       true},
   };
   for (const Case& c : cases) {
-    SCOPED_TRACE(c.text);
+    SCOPED_TRACE(std::string(c.name) + ": " + c.text);
     ScanProgress whole;
     ASSERT_FALSE(FinishScan(&whole, c.text.c_str(), c.text.size()).has_value());
     EXPECT_EQ(whole.escapes, c.escapes);
@@ -271,38 +336,59 @@ TEST(ScanRegistryText, FindsTheReadersFirstRefusalAsTheTreeWalkDoes) {
   std::string many = "<M";
   for (int i = 0; i < 20; ++i) many += " a" + std::to_string(i) + "='v'";
   struct Case {
+    const char* name;
     std::string text;
     std::optional<size_t> offset;  // of the name refused
   } cases[] = {
-      {"<Modules><Module path='a' configDir='b'/></Modules>", std::nullopt},
-      {"<Modules><M a='1' b='2' a='3'/></Modules>", 24},
-      {"<Modules><M a='1' 1b='2' a='3'/></Modules>", 18},  // a name before a repeat
-      {"<Modules><M#x a='1' a='2'/></Modules>", 10},        // the name first
-      {"<Modules><Mo\xE9-.:_9/></Modules>", std::nullopt},
-      {many + " a5='r' a3='s'/>", many.size() + 1},
+      {"an entry the reader takes",
+       "<Modules><Module path='a' configDir='b'/></Modules>", std::nullopt},
+      {"an attribute twice: the second",
+       "<Modules><M a='1' b='2' a='3'/></Modules>", 24},
+      {"an attribute name that is no name, before a repeat",
+       "<Modules><M a='1' 1b='2' a='3'/></Modules>", 18},
+      {"an element name that does not go on as one, before its attributes",
+       "<Modules><M#x a='1' a='2'/></Modules>", 10},
+      {"an element name of a byte past ASCII, -, ., :, _ and a digit",
+       "<Modules><Mo\xE9-.:_9/></Modules>", std::nullopt},
+      {"two repeats among many attributes: the first",
+       many + " a5='r' a3='s'/>", many.size() + 1},
       // Unknown tags: empty ones load, their attributes judged.
-      {"<Modules><-x a='1'/><-y></-y><-z> <!-- c --><?p?></-z></Modules>", std::nullopt},
-      {"<Modules><-x a='1' a='2'/></Modules>", 19},
-      {"<Modules><-x a='1' a='2'></-x></Modules>", 19},
-      {"<Modules><-x a='1' a='2'> <!-- c --> </-x></Modules>", 19},
-      {"<Modules><-x a='1' a='2'><y/></-x></Modules>", 10},
-      {"<Modules><-x 1a='1'>t</-x></Modules>", 10},
-      {"<Modules><-x><![CDATA[]]></-x></Modules>", 10},
-      {"<Modules><-x><!-- c --> <y 1a='1'/></-x></Modules>", 10},
-      {"<Modules><1x></1x><y><#z/>t</y></Modules>", std::nullopt},
+      {"empty unknown tags: blanks, a comment and a PI hold nothing",
+       "<Modules><-x a='1'/><-y></-y><-z> <!-- c --><?p?></-z></Modules>", std::nullopt},
+      {"an empty unknown tag's repeated attribute",
+       "<Modules><-x a='1' a='2'/></Modules>", 19},
+      {"an unknown tag's repeated attribute, an end tag after it",
+       "<Modules><-x a='1' a='2'></-x></Modules>", 19},
+      {"an unknown tag's repeated attribute, blanks and a comment in it",
+       "<Modules><-x a='1' a='2'> <!-- c --> </-x></Modules>", 19},
+      {"an unknown tag holding an element, before its repeated attribute",
+       "<Modules><-x a='1' a='2'><y/></-x></Modules>", 10},
+      {"an unknown tag holding text, before its bad attribute name",
+       "<Modules><-x 1a='1'>t</-x></Modules>", 10},
+      {"an unknown tag holding an empty CDATA section",
+       "<Modules><-x><![CDATA[]]></-x></Modules>", 10},
+      {"an unknown tag holding an element, before the element's attribute",
+       "<Modules><-x><!-- c --> <y 1a='1'/></-x></Modules>", 10},
+      {"empty unknown tags, one in an element with text",
+       "<Modules><1x></1x><y><#z/>t</y></Modules>", std::nullopt},
       // DEL begins a name for the reader, as every byte past ASCII does:
       // an element, not an unknown tag, whose name must go on as one.
-      {"<Modules><\x7F\xFE\x11M a='1'/></Modules>", 10},
-      {"<Modules><M \x7F\x80='1'/></Modules>", std::nullopt},
+      {"DEL and a byte past ASCII, then a control byte, in an element name",
+       "<Modules><\x7F\xFE\x11M a='1'/></Modules>", 10},
+      {"an attribute name of DEL and a byte past ASCII",
+       "<Modules><M \x7F\x80='1'/></Modules>", std::nullopt},
       // The first in document order: a parent before its children.
-      {"<Modules><A><B 1b=''/></A><C c='' c=''/></Modules>", 15},
-      {"<Modules q='' q=''><A 1a=''/></Modules>", 14},
-      {"<?xml version='1.0'?><!DOCTYPE m><Modules><!-- <a 1a=''/> --><![CDATA[<b b='' b=''/>]]>"
+      {"a child's bad attribute name before a later element's repeat",
+       "<Modules><A><B 1b=''/></A><C c='' c=''/></Modules>", 15},
+      {"the parent's repeat before its child's bad attribute name",
+       "<Modules q='' q=''><A 1a=''/></Modules>", 14},
+      {"nothing in a comment or CDATA; a repeat after a reference",
+       "<?xml version='1.0'?><!DOCTYPE m><Modules><!-- <a 1a=''/> --><![CDATA[<b b='' b=''/>]]>"
        "<M a='&#65;' a='x'/></Modules>",
        100},
   };
   for (const Case& c : cases) {
-    SCOPED_TRACE(testing::PrintToString(c.text));
+    SCOPED_TRACE(std::string(c.name) + ": " + testing::PrintToString(c.text));
     std::vector<char> parsed(c.text.begin(), c.text.end());
     parsed.push_back('\0');
     auto doc = std::make_unique<rapidxml::xml_document<char>>();
@@ -326,17 +412,27 @@ TEST(ScanRegistryText, FindsTheReadersFirstRefusalAsTheTreeWalkDoes) {
 
 TEST(DescribePosition, CountsLinesAndColumnsFromOne) {
   struct Case {
+    const char* name;
     const char* text;
     size_t offset;
     const char* position;
   } cases[] = {
-      {"abc", 0, "line 1, column 1"},   {"abc", 2, "line 1, column 3"},
-      {"abc", 3, "line 1, column 4"},   {"a\nbc", 1, "line 1, column 2"},
-      {"a\nbc", 2, "line 2, column 1"}, {"a\nbc", 3, "line 2, column 2"},
-      {"\n\n\tx", 3, "line 3, column 2"}, {"a\rb", 2, "line 1, column 3"},
+      {"the first byte", "abc", 0, "line 1, column 1"},
+      {"the third byte", "abc", 2, "line 1, column 3"},
+      {"just past the end", "abc", 3, "line 1, column 4"},
+      {"a line end, the last column of its line", "a\nbc", 1,
+       "line 1, column 2"},
+      {"just after a line end: the next line's first column", "a\nbc", 2,
+       "line 2, column 1"},
+      {"the second byte of the second line", "a\nbc", 3, "line 2, column 2"},
+      {"after a tab: a tab is one column", "\n\n\tx", 3,
+       "line 3, column 2"},
+      {"after a lone CR, which ends no line", "a\rb", 2, "line 1, column 3"},
   };
   for (const Case& c : cases) {
-    SCOPED_TRACE(testing::Message() << testing::PrintToString(c.text) << " " << c.offset);
+    SCOPED_TRACE(testing::Message() << c.name << ": "
+                                    << testing::PrintToString(c.text) << " at "
+                                    << c.offset);
     EXPECT_EQ(DescribePosition(c.text, c.offset), c.position);
   }
 }

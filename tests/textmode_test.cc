@@ -36,24 +36,26 @@ std::string Fold(const std::string& in) {
 
 TEST(FoldTextMode, FoldsCrLfAndEndsAtCtrlZ) {
   struct Case {
+    const char* name;
     std::string in, out;
   } cases[] = {
-      {"", ""},
-      {"a\r\nb\r\n", "a\nb\n"},
-      {"\r\n\r\n\n", "\n\n\n"},
-      {"a\rb", "a\rb"},
-      {"\r\r\n", "\r\n"},
-      {"\n\r", "\n\r"},
-      {"a\r", "a\r"},
-      {"\r", "\r"},
-      {"a\x1A" "b\r\n", "a"},
-      {"\x1A\r\n", ""},
-      {"a\r\x1A\n", "a\r"},
-      {"x\r\ny\x1A\x1A", "x\ny"},
-      {"a\0b\xFF\r\n\0"s, "a\0b\xFF\n\0"s},
+      {"nothing", "", ""},
+      {"CR LF pairs become LF", "a\r\nb\r\n", "a\nb\n"},
+      {"pairs among LFs", "\r\n\r\n\n", "\n\n\n"},
+      {"a lone CR stays", "a\rb", "a\rb"},
+      {"a CR before a pair stays", "\r\r\n", "\r\n"},
+      {"LF then CR is no pair", "\n\r", "\n\r"},
+      {"a CR at the end stays", "a\r", "a\r"},
+      {"a CR alone", "\r", "\r"},
+      {"Ctrl-Z ends the text", "a\x1A" "b\r\n", "a"},
+      {"Ctrl-Z first: no text", "\x1A\r\n", ""},
+      {"Ctrl-Z between CR and LF: the CR stays", "a\r\x1A\n", "a\r"},
+      {"two Ctrl-Z at the end", "x\r\ny\x1A\x1A", "x\ny"},
+      {"NUL and high bytes pass as they are", "a\0b\xFF\r\n\0"s,
+       "a\0b\xFF\n\0"s},
   };
   for (const Case& c : cases) {
-    SCOPED_TRACE(testing::PrintToString(c.in));
+    SCOPED_TRACE(std::string(c.name) + ": " + testing::PrintToString(c.in));
     EXPECT_EQ(Fold(c.in), c.out);
   }
 }
@@ -120,12 +122,19 @@ TEST(TextOutput, CrLfAcrossChunkBoundaries) {
 
 TEST(TextOutput, FailedWriteStopsTheWriter) {
   struct Case {
+    const char* name;
     int fail_at;
     size_t size;
     int calls;
-  } cases[] = {{1, 10, 1}, {1, 3 * kTextChunk, 1}, {2, 3 * kTextChunk, 2}};
+  } cases[] = {
+      {"the only write fails", 1, 10, 1},
+      {"the first of several writes fails: no other is tried", 1,
+       3 * kTextChunk, 1},
+      {"the second of several writes fails: no third is tried", 2,
+       3 * kTextChunk, 2},
+  };
   for (const Case& c : cases) {
-    SCOPED_TRACE(testing::Message() << c.fail_at << " " << c.size);
+    SCOPED_TRACE(c.name);
     Sink sink;
     sink.fail_at = c.fail_at;
     TextOutput out;

@@ -49,18 +49,35 @@ TEST(ConversionFlags, EachCodePageGetsTheFlagsItTakes) {
                              false};
   const Conversion none = {0, 0, false};
   struct Case {
+    const char* name;
     UINT code_page;
     Conversion conversion;
   } cases[] = {
-      {1252, exact},  {1250, exact},  {932, exact},   {936, exact},
-      {437, exact},   {28591, exact}, {20127, exact}, {57001, exact},
-      {57012, exact}, {65001, strict}, {54936, strict}, {42, none},
-      {50220, none},  {50221, none},  {50222, none},  {50225, none},
-      {50227, none},  {50229, none},  {57002, none},  {57006, none},
-      {57011, none},  {65000, none},
+      {"Western European (Windows)", 1252, exact},
+      {"Central European (Windows)", 1250, exact},
+      {"Japanese, double-byte", 932, exact},
+      {"Simplified Chinese, double-byte", 936, exact},
+      {"an OEM code page", 437, exact},
+      {"ISO 8859-1", 28591, exact},
+      {"US-ASCII", 20127, exact},
+      {"just below the ISCII code pages", 57001, exact},
+      {"just above the ISCII code pages", 57012, exact},
+      {"UTF-8", 65001, strict},
+      {"GB18030", 54936, strict},
+      {"Symbol", 42, none},
+      {"ISO 2022 Japanese", 50220, none},
+      {"ISO 2022 Japanese, one-byte kana", 50221, none},
+      {"ISO 2022 Japanese, one-byte kana by SO and SI", 50222, none},
+      {"ISO 2022 Korean", 50225, none},
+      {"ISO 2022 Simplified Chinese", 50227, none},
+      {"ISO 2022 Traditional Chinese", 50229, none},
+      {"the first ISCII code page", 57002, none},
+      {"an ISCII code page between", 57006, none},
+      {"the last ISCII code page", 57011, none},
+      {"UTF-7", 65000, none},
   };
   for (const Case& c : cases) {
-    SCOPED_TRACE(c.code_page);
+    SCOPED_TRACE(std::string(c.name) + ": " + std::to_string(c.code_page));
     const Conversion got = ConversionFlags(c.code_page);
     EXPECT_EQ(got.narrow_flags, c.conversion.narrow_flags);
     EXPECT_EQ(got.wide_flags, c.conversion.wide_flags);
@@ -71,21 +88,28 @@ TEST(ConversionFlags, EachCodePageGetsTheFlagsItTakes) {
 TEST(ToCodePage, OnlyExactSpellingsPassInEachCodePage) {
   const char* const lodz = "C:\\Kamera \xc5\x81\xc3\xb3""d\xc5\xba";
   struct Case {
+    const char* name;
     UINT code_page;
     const char* utf8;
     const char* narrow;  // null: no exact spelling
   } cases[] = {
-      {65001, lodz, lodz},                           // UTF-8 as it is
-      {65001, "\xf0\x9f\x98\x80", "\xf0\x9f\x98\x80"},  // outside the BMP
-      {65001, "\xed\xa0\x80", nullptr},              // a surrogate
-      {1250, lodz, "C:\\Kamera \xa3\xf3""d\x9f"},
-      {1252, lodz, nullptr},                         // best fit would be L
-      {1252, "C:\\Kamera \xc3\x9c", "C:\\Kamera \xdc"},
-      {932, "\xe6\x97\xa5\xe6\x9c\xac", "\x93\xfa\x96\x7b"},
-      {932, lodz, nullptr},
+      {"UTF-8 as it is", 65001, lodz, lodz},
+      {"UTF-8 outside the BMP", 65001, "\xf0\x9f\x98\x80",
+       "\xf0\x9f\x98\x80"},
+      {"a surrogate: not UTF-8", 65001, "\xed\xa0\x80", nullptr},
+      {"Polish letters in Central European", 1250, lodz,
+       "C:\\Kamera \xa3\xf3""d\x9f"},
+      {"Polish letters in Western European, where best fit would be L",
+       1252, lodz, nullptr},
+      {"U with diaeresis in Western European", 1252, "C:\\Kamera \xc3\x9c",
+       "C:\\Kamera \xdc"},
+      {"two Japanese characters in Japanese", 932,
+       "\xe6\x97\xa5\xe6\x9c\xac", "\x93\xfa\x96\x7b"},
+      {"Polish letters in Japanese", 932, lodz, nullptr},
   };
   for (const Case& c : cases) {
-    SCOPED_TRACE(std::to_string(c.code_page) + " " + c.utf8);
+    SCOPED_TRACE(std::string(c.name) + ": " + std::to_string(c.code_page) +
+                 " " + c.utf8);
     std::string narrow = "untouched";
     ASSERT_EQ(platform::win32::ToCodePage(c.code_page, c.utf8, &narrow),
               c.narrow != nullptr);
@@ -97,31 +121,40 @@ TEST(JudgeDescriptor, TellsWhoMayChangeAFolderOrAFile) {
   // "o": open to others; "-": not. For a folder itself, a folder on the
   // way to one and a file.
   struct Case {
+    const char* name;
     const wchar_t* sddl;
     const char* open;  // folder, parent, file
   } cases[] = {
-      {L"O:SYD:(A;;FA;;;SY)(A;;FA;;;BA)", "---"},
-      {L"O:BAD:(A;;FA;;;SY)(A;;FA;;;BA)(A;;FA;;;CO)", "---"},
-      {L"O:SYD:(A;;FRFX;;;BU)(A;;FRFX;;;WD)", "---"},
-      {L"O:SYD:", "---"},                          // an empty DACL
-      {L"O:SY", "ooo"},                            // no DACL at all
-      {L"O:S-1-5-21-1-2-3-1001D:(A;;FA;;;SY)", "ooo"},  // another's
-      {L"O:SYD:(A;;FA;;;BU)", "ooo"},
-      {L"O:SYD:(A;;FW;;;AU)", "o-o"},              // write, not delete
-      {L"O:SYD:(A;;0x2;;;BU)", "o-o"},             // write data, add a file
-      {L"O:SYD:(A;;0x4;;;BU)", "o-o"},             // append, add a folder
-      {L"O:SYD:(A;;0x40;;;BU)", "oo-"},            // delete a child
-      {L"O:SYD:(A;;SD;;;BU)", "ooo"},              // delete
-      {L"O:SYD:(A;;WD;;;WD)", "ooo"},              // change permissions
-      {L"O:SYD:(A;;WO;;;BU)", "ooo"},              // take ownership
-      {L"O:SYD:(A;;0x100;;;BU)", "---"},           // write attributes
-      {L"O:SYD:(A;OIIO;FA;;;BU)", "o--"},          // for its files only
-      {L"O:SYD:(A;CIIO;FA;;;BU)", "---"},          // for subfolders only
-      {L"O:SYD:(A;OICI;FA;;;BU)", "ooo"},          // here and inherited
-      {L"O:SYD:(D;;FA;;;BU)", "---"},              // denied
+      {"SYSTEM's, only SYSTEM and Administrators may change it",
+       L"O:SYD:(A;;FA;;;SY)(A;;FA;;;BA)", "---"},
+      {"the Administrators' own; CREATOR OWNER too may change it",
+       L"O:BAD:(A;;FA;;;SY)(A;;FA;;;BA)(A;;FA;;;CO)", "---"},
+      {"users and everyone may read and run it",
+       L"O:SYD:(A;;FRFX;;;BU)(A;;FRFX;;;WD)", "---"},
+      {"an empty DACL: no one may", L"O:SYD:", "---"},
+      {"no DACL at all: anyone may", L"O:SY", "ooo"},
+      {"another user's", L"O:S-1-5-21-1-2-3-1001D:(A;;FA;;;SY)", "ooo"},
+      {"users may do anything", L"O:SYD:(A;;FA;;;BU)", "ooo"},
+      {"authenticated users may write, not delete", L"O:SYD:(A;;FW;;;AU)",
+       "o-o"},
+      {"users may write data: add a file", L"O:SYD:(A;;0x2;;;BU)", "o-o"},
+      {"users may append: add a folder", L"O:SYD:(A;;0x4;;;BU)", "o-o"},
+      {"users may delete a child", L"O:SYD:(A;;0x40;;;BU)", "oo-"},
+      {"users may delete it", L"O:SYD:(A;;SD;;;BU)", "ooo"},
+      {"everyone may change its permissions", L"O:SYD:(A;;WD;;;WD)", "ooo"},
+      {"users may take ownership", L"O:SYD:(A;;WO;;;BU)", "ooo"},
+      {"users may write its attributes only", L"O:SYD:(A;;0x100;;;BU)",
+       "---"},
+      {"users may do anything, to its files only", L"O:SYD:(A;OIIO;FA;;;BU)",
+       "o--"},
+      {"users may do anything, to subfolders only", L"O:SYD:(A;CIIO;FA;;;BU)",
+       "---"},
+      {"users may do anything, here and inherited", L"O:SYD:(A;OICI;FA;;;BU)",
+       "ooo"},
+      {"users are denied everything", L"O:SYD:(D;;FA;;;BU)", "---"},
   };
   for (const Case& c : cases) {
-    SCOPED_TRACE(Utf8(c.sddl));
+    SCOPED_TRACE(std::string(c.name) + ": " + Utf8(c.sddl));
     PSECURITY_DESCRIPTOR sd = nullptr;
     ASSERT_TRUE(ConvertStringSecurityDescriptorToSecurityDescriptorW(
         c.sddl, SDDL_REVISION_1, &sd, nullptr));
@@ -141,16 +174,19 @@ TEST(FileOpenToOthers, JudgesTheFileItself) {
   const std::string folder = TempFolder("file-open");
   struct Case {
     const char* name;
+    const char* file;
     const wchar_t* sddl;  // null: made owner-only
     bool open;
   } cases[] = {
-      {"own.xml", nullptr, false},
-      {"read.xml", L"D:P(A;;FA;;;SY)(A;;FA;;;BA)(A;;FR;;;WD)", false},
-      {"written.xml", L"D:P(A;;FA;;;SY)(A;;FA;;;BA)(A;;FA;;;WD)", true},
+      {"the owner's only", "own.xml", nullptr, false},
+      {"everyone may read it", "read.xml",
+       L"D:P(A;;FA;;;SY)(A;;FA;;;BA)(A;;FR;;;WD)", false},
+      {"everyone may write it", "written.xml",
+       L"D:P(A;;FA;;;SY)(A;;FA;;;BA)(A;;FA;;;WD)", true},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
-    const std::string path = folder + "\\" + c.name;
+    const std::string path = folder + "\\" + c.file;
     HANDLE h = CreateFileW(Wide(path).c_str(), GENERIC_WRITE, 0, nullptr,
                            CREATE_ALWAYS, 0, nullptr);
     ASSERT_NE(h, INVALID_HANDLE_VALUE);
@@ -259,11 +295,17 @@ TEST(OpenAppend, ALogInAFolderSpelledOtherwise) {
   ASSERT_GT(GetShortPathNameW(Wide(made).c_str(), short_name, MAX_PATH), 0u);
   std::string upper = made;
   for (char& c : upper) c = static_cast<char>(toupper(c));
-  for (const std::string& log :
-       {Utf8(short_name) + "\\run.log", made + "/./run.log",
-        upper + "\\RUN.LOG"}) {
-    SCOPED_TRACE(log);
-    EXPECT_EQ(Logs(log), "");
+  const struct {
+    const char* name;
+    std::string log;
+  } cases[] = {
+      {"its short name", Utf8(short_name) + "\\run.log"},
+      {"a forward slash and a dot", made + "/./run.log"},
+      {"upper case", upper + "\\RUN.LOG"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(std::string(c.name) + ": " + c.log);
+    EXPECT_EQ(Logs(c.log), "");
     EXPECT_TRUE(Exists(made + "\\run.log"));
   }
   platform::RemoveFile(made + "\\run.log");
@@ -297,11 +339,19 @@ TEST(LockRegistryFolder, AFileOfItsOwnThatLasts) {
   ASSERT_TRUE(platform::LockRegistryFolder(folder, kLockFileName, 1000, &held, &error)) << error;
   EXPECT_TRUE(Exists(lock));
   EXPECT_FALSE(Lockable(lock));
-  for (DWORD access : {DWORD(GENERIC_WRITE), DWORD(DELETE)}) {
-    HANDLE other = CreateFileW(Wide(lock).c_str(), access,
+  const struct {
+    const char* name;
+    DWORD access;
+  } others[] = {
+      {"another's handle to write it", DWORD(GENERIC_WRITE)},
+      {"another's handle to delete it", DWORD(DELETE)},
+  };
+  for (const auto& o : others) {
+    SCOPED_TRACE(o.name);
+    HANDLE other = CreateFileW(Wide(lock).c_str(), o.access,
                                platform::win32::kShareAll, nullptr,
                                OPEN_EXISTING, 0, nullptr);
-    EXPECT_EQ(other, INVALID_HANDLE_VALUE) << access;
+    EXPECT_EQ(other, INVALID_HANDLE_VALUE) << o.access;
     if (other != INVALID_HANDLE_VALUE) CloseHandle(other);
   }
   HANDLE reader = CreateFileW(Wide(lock).c_str(), FILE_READ_ATTRIBUTES,
@@ -427,10 +477,17 @@ TEST(LockRegistryFolder, ASecondTakeWaitsAndGivesUp) {
 TEST(LockRegistryFolder, WhatALostRunLeftIsTakenOver) {
   const std::string folder = TempFolder("lock-left");
   const std::string lock = folder + "\\" + kLockFileName;
-  for (DWORD attributes : {FILE_ATTRIBUTE_NORMAL, FILE_ATTRIBUTE_READONLY}) {
-    SCOPED_TRACE(attributes);
+  const struct {
+    const char* name;
+    DWORD attributes;
+  } cases[] = {
+      {"a plain file", FILE_ATTRIBUTE_NORMAL},
+      {"a read-only file", FILE_ATTRIBUTE_READONLY},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
     HANDLE h = CreateFileW(Wide(lock).c_str(), GENERIC_WRITE, 0, nullptr,
-                           CREATE_NEW, attributes, nullptr);
+                           CREATE_NEW, c.attributes, nullptr);
     ASSERT_NE(h, INVALID_HANDLE_VALUE);
     CloseHandle(h);
     std::string error;
