@@ -1,8 +1,8 @@
 // The points where the test build of the tool, modreg_faults, breaks a
-// step on demand (faults.cc says how MODREG_FAULT asks for it). The tool
-// links faults-off.cc instead, where nothing ever breaks. Each step is
-// named where it is taken; adding a step or a platform call needs no
-// other change.
+// step on demand (tests/reliability/faults.cc says how MODREG_FAULT asks
+// for it). The tool links faults-off.cc instead, where nothing ever
+// breaks. Each step is named where it is taken; adding a step or a
+// platform call needs no other change.
 #ifndef MODREG_PLATFORM_FAULTS_H_
 #define MODREG_PLATFORM_FAULTS_H_
 
