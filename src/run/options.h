@@ -12,7 +12,7 @@
 namespace run {
 
 struct Options {
-  const Mode* mode = &Registration();
+  const Mode* mode = &Registration();  // its row in the table of modes
   bool dry_run = false;
   bool verbose = false;
   // --strict: ARCH and MASK must be plain, and the check of the entries to
