@@ -1,8 +1,13 @@
 // The Module element: one module as the registry holds it, its names, and
-// reading and appending one. The framework's names (Module, path,
-// configDir) and ModuleEntry's fields keep their long-standing spelling;
-// the tool's own names are snake_case members, PascalCase functions and
-// kConstants.
+// reading and appending one.
+//
+// Names: the tool's own follow one style: types and functions in
+// PascalCase, variables and members in snake_case, constants kLikeThis,
+// macros MODREG_LIKE_THIS. Six long-standing names keep their spelling
+// wherever they stand: InstallRoot, RegistryPath, BackupPath, DeviceMask,
+// ProductFolder and ModuleEntry with its fields path, configDir and
+// hasConfigDir; so do the framework's names in the registry (Modules,
+// Module, path, configDir).
 #ifndef MODREG_REGISTRY_MODULE_ENTRY_H_
 #define MODREG_REGISTRY_MODULE_ENTRY_H_
 

@@ -14,7 +14,6 @@ constexpr char kLockFileName[] = "modules.xml.lock";
 // An undo record's file name in the registry's folder: this and the ID.
 constexpr char kUndoPrefix[] = "modules.xml.undo-";
 
-// RegistryPath and BackupPath keep their long-standing names.
 struct RegistrySite {
   std::string folder;        // FRAMEWORK\Data: the folder the lock guards
   std::string RegistryPath;  // folder\modules.xml

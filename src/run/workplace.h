@@ -25,9 +25,6 @@ constexpr char kProgramFilesX86[] = "C:\\Program Files (x86)";
 // The longest path the framework's loader takes, in characters.
 constexpr size_t kMaxPathChars = 259;
 
-// InstallRoot, DeviceMask and ProductFolder keep their long-standing
-// names (as do the site's RegistryPath and BackupPath, and ModuleEntry's
-// fields); every other member is snake_case.
 struct Workplace {
   // "C:\Program Files", or "C:\Program Files (x86)" when ARCH is "x86" on
   // 64-bit Windows.
