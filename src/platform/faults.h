@@ -30,6 +30,12 @@ std::optional<bool> Intercept(const char* step, std::string* error);
 // Waits as long as "hold-lock:S" or "hold-rename:S" asks at |step|.
 void Hold(const char* step);
 
+// At |step|, when MODREG_FAULT names it, puts the file that
+// MODREG_SWAP_SOURCE names (a test's forged file, in its Windows form) in
+// the place of |path|: what another user might do between a look at a
+// name and its open.
+void Swap(const char* step, const std::string& path);
+
 // How long to wait for the registry's lock: MODREG_LOCK_WAIT_MS when set,
 // otherwise |wait_ms|.
 unsigned LockWaitMs(unsigned wait_ms);

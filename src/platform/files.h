@@ -48,10 +48,9 @@ constexpr size_t kReadPart = size_t{256} << 10;
 bool ReadWholeFile(const std::string& path, ByteBuffer* out,
                    std::string* error, const ReadFilter& filter = nullptr);
 
-// Reads the whole file at |path|, opened as OpenInputAsItself opens it,
-// into |out|.
-bool ReadFileAsItself(const std::string& path, ByteBuffer* out,
-                      std::string* error);
+// Reads the open |file| whole into |out|, as ReadWholeFile reads, and
+// closes it.
+bool ReadWholeInput(InputFile* file, ByteBuffer* out, std::string* error);
 
 // A file opened for writing; made by CreateOutput or OpenAppend.
 struct OutputFile {

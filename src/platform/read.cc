@@ -39,11 +39,8 @@ bool ReadWholeFile(const std::string& path, ByteBuffer* out,
   return OpenInput(path, &file, error) && ReadOpened(&file, out, error, filter);
 }
 
-bool ReadFileAsItself(const std::string& path, ByteBuffer* out,
-                      std::string* error) {
-  InputFile file;
-  return OpenInputAsItself(path, &file, error) &&
-         ReadOpened(&file, out, error, nullptr);
+bool ReadWholeInput(InputFile* file, ByteBuffer* out, std::string* error) {
+  return ReadOpened(file, out, error, nullptr);
 }
 
 }  // namespace platform

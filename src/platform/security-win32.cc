@@ -119,6 +119,17 @@ bool ReadSecurity(const std::wstring& path, SECURITY_INFORMATION parts,
                           &size);
 }
 
+bool ReadSecurity(HANDLE file, SECURITY_INFORMATION parts,
+                  std::vector<DWORD>* descriptor) {
+  DWORD size = 0;
+  GetKernelObjectSecurity(file, parts, nullptr, 0, &size);
+  if (size == 0) return false;
+  descriptor->assign(size / sizeof(DWORD) + 1, 0);
+  return GetKernelObjectSecurity(
+      file, parts, descriptor->data(),
+      static_cast<DWORD>(descriptor->size() * sizeof(DWORD)), &size);
+}
+
 namespace {
 
 // Rights that let a user create, change, remove or rename files in a

@@ -75,6 +75,10 @@ bool JudgeDescriptor(PSECURITY_DESCRIPTOR sd, Judged judged, PSID user,
 // |descriptor|; DWORDs for alignment.
 bool ReadSecurity(const std::wstring& path, SECURITY_INFORMATION parts,
                   std::vector<DWORD>* descriptor);
+// Reads the security descriptor of the file open as |file| (with
+// READ_CONTROL), the same way.
+bool ReadSecurity(HANDLE file, SECURITY_INFORMATION parts,
+                  std::vector<DWORD>* descriptor);
 
 }  // namespace platform::win32
 

@@ -102,6 +102,15 @@ bool FileOpenToOthers(const std::string& path, std::string* error) {
   return false;
 }
 
+bool InputOpenToOthers(const InputFile& file, std::string* error) {
+  struct stat st;
+  if (fstat(static_cast<int>(file.handle), &st) != 0) {
+    posix::Fail(error);
+    return false;
+  }
+  return OpenStat(st, false);
+}
+
 // Its mode, and its owner and group where the process may set them.
 bool TakeProtection(OutputFile* file, const std::string& target,
                     std::string* error) {

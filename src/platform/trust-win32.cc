@@ -108,6 +108,21 @@ bool FileOpenToOthers(const std::string& path, std::string* error) {
   return open;
 }
 
+bool InputOpenToOthers(const InputFile& file, std::string* error) {
+  std::vector<DWORD> descriptor;
+  std::vector<BYTE> user;
+  PSID user_sid = UserSid(&user) ? user.data() : nullptr;
+  bool open = false;
+  if (!ReadSecurity(Handle(file.handle),
+                    OWNER_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION,
+                    &descriptor) ||
+      !JudgeDescriptor(descriptor.data(), Judged::kFile, user_sid, &open)) {
+    *error = Reason();
+    return false;
+  }
+  return open;
+}
+
 namespace {
 
 // The attributes a replaced file keeps.

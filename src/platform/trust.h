@@ -24,6 +24,12 @@ bool FolderOpenToOthers(const std::string& dir, std::string* through,
 // a missing file is not open.
 bool FileOpenToOthers(const std::string& path, std::string* error);
 
+// Tells, as FileOpenToOthers does, whether users other than
+// administrators (and this process's user) may change the file open as
+// |file|: what is judged is what is read, whatever has been put at its
+// name since. False, with |error| set, when it cannot tell.
+bool InputOpenToOthers(const InputFile& file, std::string* error);
+
 // Gives the written, not yet flushed |file| the protection of the file
 // that |target| names, when there is one, so that the replaced file keeps
 // it: its permissions, and its owner and group where the process may set

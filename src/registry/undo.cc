@@ -2,6 +2,7 @@
 
 #include <cstring>
 
+#include "platform/faults.h"
 #include "platform/files.h"
 #include "platform/lookup.h"
 #include "platform/trust.h"
@@ -217,14 +218,23 @@ UndoLoad LoadUndoRecord(const std::string& path, UndoRecord* record,
     case platform::Presence::kExists:
       break;
   }
-  // Whoever else may change it could choose what a rollback writes.
-  if (platform::FileOpenToOthers(path, &error) || !error.empty()) {
+  platform::faults::Swap("swap-record", path);
+  // What is judged is what is read: the file open, not its name, which
+  // another may have pointed elsewhere since. Whoever else may change it
+  // could choose what a rollback writes.
+  platform::InputFile file;
+  if (!platform::OpenInputAsItself(path, &file, &error)) {
+    *why = error;
+    return UndoLoad::kRefused;
+  }
+  if (platform::InputOpenToOthers(file, &error) || !error.empty()) {
+    platform::CloseInput(&file);
     *why = error.empty() ? "users who are not administrators may change it"
                          : "cannot tell who may change it: " + error;
     return UndoLoad::kRefused;
   }
   ByteBuffer bytes;
-  if (!platform::ReadFileAsItself(path, &bytes, &error)) {
+  if (!platform::ReadWholeInput(&file, &bytes, &error)) {
     *why = error;
     return UndoLoad::kRefused;
   }

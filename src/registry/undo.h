@@ -22,8 +22,9 @@
 //
 // A record is the tool's own only when it is a regular file, not a link,
 // that no user but administrators (and the one running the tool) may
-// change; it lives in the registry's folder, which only those who may
-// write the registry may write.
+// change, judged on the file opened, which is the one read; it lives in
+// the registry's folder, which only those who may write the registry may
+// write.
 #ifndef MODREG_REGISTRY_UNDO_H_
 #define MODREG_REGISTRY_UNDO_H_
 

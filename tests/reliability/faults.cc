@@ -20,10 +20,13 @@
 //                temporary file, after half the bytes     ENOSPC
 //   backup-link  giving the backup its name               EPERM
 //
-// and two that are no failure: "hold-lock:S" holds the registry folder's
+// and three that are no failure: "hold-lock:S" holds the registry folder's
 // lock S seconds once it is taken, after saying so on standard error;
 // "hold-rename:S" waits S seconds before replacing the registry, so that
-// runs started together without the lock all read it before any writes.
+// runs started together without the lock all read it before any writes;
+// "swap-record" puts the file MODREG_SWAP_SOURCE names (in its Windows
+// form) in the place of the undo record just before it is opened, as
+// another user might.
 // MODREG_LOCK_WAIT_MS=N makes a run wait at most N ms for the lock.
 //
 // An unknown step or a bad number ends the process with status 125
@@ -39,6 +42,7 @@
 #include <thread>
 #include <vector>
 
+#include "platform/files.h"
 #include "platform/process.h"
 
 namespace platform::faults {
@@ -53,7 +57,7 @@ const Step kSteps[] = {
     {"read", EIO},         {"lock", ENOLCK},        {"create-temp", EACCES},
     {"write", ENOSPC},     {"flush", EIO},          {"close", EIO},
     {"rename", EIO},       {"backup-copy", ENOSPC}, {"backup-link", EPERM},
-    {"hold-lock", 0},      {"hold-rename", 0},
+    {"hold-lock", 0},      {"hold-rename", 0},      {"swap-record", 0},
 };
 
 struct Rule {
@@ -146,6 +150,19 @@ void Hold(const char* step) {
       fflush(stderr);
     }
     std::this_thread::sleep_for(std::chrono::seconds(rule.nth));
+  }
+}
+
+void Swap(const char* step, const std::string& path) {
+  std::string ignored;
+  if (At(step, &ignored) == Action::kNone) return;
+  const char* source = getenv("MODREG_SWAP_SOURCE");
+  if (!source) BadSetting("MODREG_SWAP_SOURCE", "");
+  std::string error;
+  if (!platform::ReplaceByRename(source, path, &error)) {
+    fprintf(stderr, "modreg_faults: cannot swap in %s: %s\n", source,
+            error.c_str());
+    exit(125);
   }
 }
 

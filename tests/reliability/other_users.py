@@ -24,6 +24,11 @@ log as soon as it appears (root standing in for a user whom the system
 lets link others' files, fs.protected_hardlinks off), and a run that
 then refuses its log removes it.
 
+An undo record swapped between a look at its name and its open (the
+faults build's swap-record, natively and under Wine): one that others
+may write is refused (status 9), as the rollback judges the file it
+opened.
+
 The registry's lock: a process of user nobody holding every lock it can
 take on the registry's folder and its files (flock on the folder, on
 modules.xml, on a leftover modules.xml.lock that others may open, and on
@@ -601,6 +606,36 @@ def open_folders(results, label, command, prefix, env, wine):
                       problems)
 
 
+def swapped_record(results, label, command, faults, prefix, env):
+    """A rollback judges the undo record it opened, not its name: a record
+    others may write (natively as root also another user's), put in the
+    place of the tool's own just before the open (modreg_faults'
+    swap-record), is refused with status 9, and the registry keeps its
+    bytes."""
+    folder = reset(prefix)
+    status, err = run(command, env, '--undo', 'A', 'x64', '5')
+    record = os.path.join(folder, 'modules.xml.undo-A')
+    problems = [] if status == 0 and os.path.exists(record) else [
+        'the recorded run: status %s %r' % (status, err)]
+    forged = os.path.join(prefix, 'drive_c', 'forged')
+    shutil.copyfile(record, forged)
+    os.chmod(forged, 0o666)
+    if label == 'native' and os.geteuid() == 0:
+        os.chown(forged, 65534, 65534)
+    with open(os.path.join(folder, common.REGISTRY), 'rb') as f:
+        registered = f.read()
+    status, err = run(faults, dict(env, MODREG_FAULT='swap-record',
+                                   MODREG_SWAP_SOURCE='C:\\forged'),
+                      '--rollback', 'x64', 'A')
+    if status != 9 or 'cannot use the undo record' not in err:
+        problems.append('the rollback: status %s %r' % (status, err))
+    with open(os.path.join(folder, common.REGISTRY), 'rb') as f:
+        if f.read() != registered:
+            problems.append('the registry changed')
+    results.check('%s: an undo record swapped in before its open is refused'
+                  % label, problems)
+
+
 def no_folder_no_lock(results, wine, faults_exe):
     """A run holds the lock; the folder goes; an unregistration waiting at
     most 2 s must not wait at all."""
@@ -743,6 +778,7 @@ def make_prefix_as_root(prefix):
 def main():
     parser = argparse.ArgumentParser(description=__doc__)
     parser.add_argument('--tool', required=True, help='the native modreg')
+    parser.add_argument('--faults', help='the native modreg_faults')
     parser.add_argument('--wine', help='modreg.exe, run under Wine')
     parser.add_argument('--wine-faults', help='modreg_faults.exe')
     parser.add_argument('--wine-prefix', help='the Wine prefix to use')
@@ -764,6 +800,9 @@ def main():
     refused_new_logs(results, 'native', native, prefix, env, args.runs)
     others_locks(results, 'native', native, prefix, env)
     open_folders(results, 'native', native, prefix, env, False)
+    if args.faults:
+        swapped_record(results, 'native', native,
+                       [os.path.abspath(args.faults)], prefix, env)
     runs = args.runs
     if args.wine:
         exe = os.path.abspath(args.wine)
@@ -786,6 +825,9 @@ def main():
             if args.wine_faults:
                 no_folder_no_lock(results, wine,
                                   os.path.abspath(args.wine_faults))
+                swapped_record(results, 'wine', ['wine', exe],
+                               ['wine', os.path.abspath(args.wine_faults)],
+                               wine.prefix, wine.env)
             dacl_protection(results, wine, exe, work)
             unprivileged_run(results, exe, work)
         finally:

@@ -60,7 +60,8 @@ step "concurrent runs" python3 -B "$here/concurrency.py" --tool "$native" \
   --work "$work/concurrency" \
   --rounds "${CONCURRENT_ROUNDS:-5}" --wine-rounds "${WINE_ROUNDS:-3}"
 step "other users" python3 -B "$here/other_users.py" --tool "$native" \
-  --wine "$exe" --wine-faults "$exe_faults" --wine-prefix "$work/wine-prefix" \
+  --faults "$faults" --wine "$exe" --wine-faults "$exe_faults" \
+  --wine-prefix "$work/wine-prefix" \
   --work "$work/others" --runs "${PLANTED_RUNS:-300}" \
   --wine-runs "${WINE_PLANTED_RUNS:-30}"
 
