@@ -31,6 +31,8 @@ const char kBefore[] =
     "</Modules>\r\n";
 const ModuleEntry kNew{R"(C:\Program Files\HALDEToF\New.dll)", "", false};
 const char kOther[] = "\t<Module path=\"C:\\Other\\Other.dll\"/>\r\n";
+// Another product's module of Old.dll's file name, in another case.
+const char kOtherOld[] = "\t<Module path=\"D:\\Other\\OLD.dll\"/>\r\n";
 
 // A registration of kNew, recorded as |id|, with what it |strict|ly
 // checks; or an |unregistration|.
@@ -86,6 +88,8 @@ TEST(Rollback, PutsBackOnlyWhatTheRecordedRunChanged) {
     const char* registry;  // afterwards
     bool record_left;
     bool needs_root = false;
+    size_t put_after = 0;  // put back after an entry they would shadow
+    const char* before = kBefore;  // the registry the run registered in
   } cases[] = {
       {"the registry as the run wrote it: its bytes before come back",
        [](const std::string&, const std::string&) {}, RollbackKind::kRestored,
@@ -124,6 +128,74 @@ TEST(Rollback, PutsBackOnlyWhatTheRecordedRunChanged) {
        "\t<Module path=\"C:\\Other\\Other.dll\"/>\r\n"
        "</Modules>\r\n\r\n",
        false},
+      {"changed since, an entry of the removed one's file name added "
+       "(another case): put back after it, which it would shadow",
+       [](const std::string& registry, const std::string&) {
+         std::string now = kRegistered;
+         now.insert(now.find("</Modules>"), kOther);
+         now.insert(now.find("</Modules>"), kOtherOld);
+         Put(registry, now);
+       },
+       RollbackKind::kUndoneOwn,
+       "<Modules>\r\n"
+       "\t<Module path=\"C:\\OpenNI\\Bin\\nimCodecs.dll\"/>\r\n"
+       "\t<Module path=\"C:\\Other\\Other.dll\"/>\r\n"
+       "\t<Module path=\"D:\\Other\\OLD.dll\"/>\r\n"
+       "\t<Module path=\"C:\\Program Files\\HALDEToF\\Old.dll\"/>\r\n"
+       "</Modules>\r\n\r\n",
+       false, false, 1},
+      {"changed since, two entries of that file name: put back after the last",
+       [](const std::string& registry, const std::string&) {
+         std::string now = kRegistered;
+         now.insert(now.find("\t<Module"), kOtherOld);
+         now.insert(now.find("</Modules>"), kOther);
+         now.insert(now.find("</Modules>"), kOtherOld);
+         Put(registry, now);
+       },
+       RollbackKind::kUndoneOwn,
+       "<Modules>\r\n"
+       "\t<Module path=\"D:\\Other\\OLD.dll\"/>\r\n"
+       "\t<Module path=\"C:\\OpenNI\\Bin\\nimCodecs.dll\"/>\r\n"
+       "\t<Module path=\"C:\\Other\\Other.dll\"/>\r\n"
+       "\t<Module path=\"D:\\Other\\OLD.dll\"/>\r\n"
+       "\t<Module path=\"C:\\Program Files\\HALDEToF\\Old.dll\"/>\r\n"
+       "</Modules>\r\n\r\n",
+       false, false, 1},
+      {"changed since, a name that only ends alike: no rival, put back in "
+       "place",
+       [](const std::string& registry, const std::string&) {
+         std::string now = kRegistered;
+         now.insert(now.find("</Modules>"),
+                    "\t<Module path=\"D:\\Other\\MyOld.dll\"/>\r\n");
+         Put(registry, now);
+       },
+       RollbackKind::kUndoneOwn,
+       "<Modules>\r\n"
+       "\t<Module path=\"C:\\Program Files\\HALDEToF\\Old.dll\"/>\r\n"
+       "\t<Module path=\"C:\\OpenNI\\Bin\\nimCodecs.dll\"/>\r\n"
+       "\t<Module path=\"D:\\Other\\MyOld.dll\"/>\r\n"
+       "</Modules>\r\n\r\n",
+       false},
+      {"changed since, the removed one's value holding a line end: it comes "
+       "back printed as it was, CR LF and all",
+       [](const std::string& registry, const std::string&) {
+         std::string now = kRegistered;
+         now.insert(now.find("</Modules>"), kOther);
+         Put(registry, now);
+       },
+       RollbackKind::kUndoneOwn,
+       "<Modules>\r\n"
+       "\t<Module path=\"C:\\Program Files\\HALDEToF\\Old.dll\" "
+       "note=\"a\r\nb\"/>\r\n"
+       "\t<Module path=\"C:\\OpenNI\\Bin\\nimCodecs.dll\"/>\r\n"
+       "\t<Module path=\"C:\\Other\\Other.dll\"/>\r\n"
+       "</Modules>\r\n\r\n",
+       false, false, 0,
+       "<Modules>\r\n"
+       "\t<Module path=\"C:\\Program Files\\HALDEToF\\Old.dll\" "
+       "note=\"a&#10;b\"/>\r\n"
+       "\t<Module path=\"C:\\OpenNI\\Bin\\nimCodecs.dll\"/>\r\n"
+       "</Modules>\r\n"},
       {"no record: nothing", 
        [](const std::string&, const std::string& record) {
          unlink(record.c_str());
@@ -174,7 +246,7 @@ TEST(Rollback, PutsBackOnlyWhatTheRecordedRunChanged) {
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
     if (c.needs_root && !can_give) continue;
-    Prefix prefix(kBefore);
+    Prefix prefix(c.before);
     const std::string record = prefix.data + kUndoPrefix + "{P}-install";
     const PassOutcome registered = Register("{P}-install");
     ASSERT_EQ(registered.result.status, RegistryStatus::kWritten);
@@ -186,6 +258,7 @@ TEST(Rollback, PutsBackOnlyWhatTheRecordedRunChanged) {
     const RollbackOutcome o = RollBackRegistry(&t, platform::BootTime());
     EXPECT_EQ(o.kind, c.kind) << o.why << o.result.reason;
     EXPECT_EQ(Slurp(prefix.data + "modules.xml"), c.registry);
+    EXPECT_EQ(o.undone.put_after, c.put_after);
     bool left;
     Slurp(record, &left);
     EXPECT_EQ(left, c.record_left);

@@ -215,6 +215,12 @@ std::vector<CheckedModule> CheckEntries(const std::vector<ModuleEntry>& entries,
   return checked;
 }
 
+std::string ModuleFileName(const std::string& path) {
+  const winpath::CodePage& cp = platform::AnsiCodePage();
+  const std::string key = winpath::Folded(winpath::Normalized(path, cp), cp);
+  return std::string(winpath::LastComponent(key, cp));
+}
+
 CheckedModule PathlessModule(size_t line) {
   CheckedModule module;
   module.has_path = false;

@@ -57,6 +57,10 @@ std::vector<CheckedModule> CheckEntries(const std::vector<ModuleEntry>& entries,
                                         int bits, size_t first = 0,
                                         const std::vector<size_t>& lines = {});
 
+// Returns the file name of the module at |path| as the check compares
+// entries: of two with the same one, the framework refuses the later.
+std::string ModuleFileName(const std::string& path);
+
 // Returns a Module element without path, at |line| of the file: it breaks
 // the framework's start-up.
 CheckedModule PathlessModule(size_t line);

@@ -6,10 +6,12 @@
 #include "platform/files.h"
 #include "platform/lookup.h"
 #include "platform/trust.h"
+#include "registry/check.h"
 #include "registry/document.h"
 #include "registry/printer.h"
 #include "registry/replace.h"
 #include "registry/sha256.h"
+#include "registry/textmode.h"
 
 namespace registry {
 
@@ -291,6 +293,40 @@ Node* ChildAt(rapidxml::xml_node<char>* modules, size_t index) {
   return node;
 }
 
+// Tells whether |node| is a Module element with a path of the file name
+// |name| (ModuleFileName).
+bool NamesModuleFile(const Node* node, const std::string& name) {
+  return IsModuleElement(node) && PathAttribute(node) &&
+         ModuleFileName(EntryOf(node).path) == name;
+}
+
+// Returns where |element| goes when its place is before |at| (null: the
+// end): after the last entry from |at| on that it would shadow, as the
+// framework judges it. Sets |*moved| when that is not |at|.
+Node* PlaceFor(const Node* element, Node* at, bool* moved) {
+  *moved = false;
+  if (!IsModuleElement(element) || !PathAttribute(element)) return at;
+  const std::string name = ModuleFileName(EntryOf(element).path);
+  Node* place = at;
+  for (Node* node = at; node; node = node->next_sibling())
+    if (NamesModuleFile(node, name)) {
+      place = node->next_sibling();
+      *moved = true;
+    }
+  return place;
+}
+
+// Returns |text| in |doc|'s memory, folded as a read of the registry
+// folds it (its CR LF as LF), ended by a NUL, for the parser.
+char* FoldedCopy(const std::string& text, rapidxml::xml_document<char>* doc) {
+  ByteBuffer folded(text.begin(), text.end());
+  FoldTextMode(&folded);
+  char* copy = doc->allocate_string(nullptr, folded.size() + 1);
+  if (!folded.empty()) memcpy(copy, folded.data(), folded.size());
+  copy[folded.size()] = '\0';
+  return copy;
+}
+
 }  // namespace
 
 UndoneChange UndoOwnChange(const UndoRecord& record,
@@ -304,15 +340,17 @@ UndoneChange UndoOwnChange(const UndoRecord& record,
     if (HasChildPrinted(modules, element.text)) continue;
     // Parsed in |doc|'s memory, which the parsed names and values point
     // into: they then live as long as the document.
-    char* text = doc->allocate_string(nullptr, element.text.size() + 1);
-    memcpy(text, element.text.data(), element.text.size());
-    text[element.text.size()] = '\0';
     rapidxml::xml_document<char> piece;
-    piece.parse<0>(text);
+    piece.parse<0>(FoldedCopy(element.text, doc));
+    bool moved = false;
     for (Node* node = piece.first_node(); node; node = node->next_sibling()) {
       Node* copy = doc->clone_node(node);
-      modules->insert_node(ChildAt(modules, element.index), copy);
+      bool after = false;
+      modules->insert_node(
+          PlaceFor(copy, ChildAt(modules, element.index), &after), copy);
+      moved = moved || after;
     }
+    if (moved) ++undone.put_after;
     ++undone.put_back;
   }
   return undone;

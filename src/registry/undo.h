@@ -110,15 +110,21 @@ RegistryState JudgeRegistry(const UndoRecord& record, const char* now,
 struct UndoneChange {
   size_t taken_out = 0;  // added elements found and taken out
   size_t put_back = 0;   // removed elements put back
+  size_t put_after = 0;  // of those, put after an entry they would shadow
 };
 
 // Undoes |record|'s own change in the document |doc| whose Modules
 // element is |modules|: takes out one Module element per added entry
 // (the last with that path and configDir), then puts each removed child
 // back where it stood, or at the end when fewer children are left,
-// unless a child that prints as it does is there already. The
-// put-back text is parsed in |doc|'s memory. Throws rapidxml::parse_error
-// for a text that is not XML (a damaged record is refused before).
+// unless a child that prints as it does is there already. A Module put
+// back goes after the last entry from its place on with its module's file
+// name (ModuleFileName): the framework refuses an entry of a name an
+// earlier one has, and a product registered since keeps loading. The
+// put-back text is folded as a read of the registry folds it and parsed
+// in |doc|'s memory, so that it prints as it did. Throws
+// rapidxml::parse_error for a text that is not XML (a damaged record is
+// refused before).
 UndoneChange UndoOwnChange(const UndoRecord& record,
                            rapidxml::xml_document<char>* doc,
                            rapidxml::xml_node<char>* modules);

@@ -10,6 +10,7 @@ File keys name a path below one of the registry folders:
   "pf86/..."  C:\\Program Files (x86)\\OpenNI\\Data\\...
   "prod/..."  C:\\Program Files\\HALDEToF\\..., made only when a case puts
               files there
+  "tprod/..." C:\\Program Files\\TOLVARToF\\..., likewise
   "fw/..."    C:\\Frameworks\\OpenNI\\Data\\...
   "d/..."     D:\\OpenNI\\Data\\... (D: is drive_c\\DriveD)
   "sys/...", "wow/..."  C:\\windows\\system32\\modreg-test\\... and
@@ -1985,6 +1986,23 @@ def undo_record(before, boot, removed=(), added=()):
 
 
 RECORD_OF_STALE = Record(UNDO_ID, "registration", STALE)
+# Both products' modules, of one file name.
+HERE_BOTH = {**HERE_H1, "tprod/SensorModule.dll": Built("x64.dll")}
+HERE_BOTH_AFTER = {**HERE_H1_AFTER, "tprod": DIR, **HERE_BOTH}
+# An element with a line end in a value and mixed text, and how the
+# printer writes it once put back: the record keeps it printed on its own
+# (x and z on lines of their own, a tab in), which reads back as the text
+# nodes "\n\tx\n\t" and "\n\tz\n", each line end CR LF again, no CR more.
+NOTED = crlf("<Modules>", '\t<Module path="%s" note="a&#10;b">x<y/>z</Module>'
+             % H1, mod(FW), "</Modules>")
+NOTED_PUT_BACK = crlf(
+    "<Modules>",
+    '\t<Module path="%s" note="a' % H1, 'b">',
+    "\t\t", "\tx", "\t",
+    "\t\t<y/>",
+    "\t\t", "\tz", "",
+    "\t</Module>",
+    mod(FW), mod(T2), "</Modules>") + b"\r\n"
 extend([
     Case("undo: a recorded registration rolled back: the bytes before", [
         Step(args=RECORDED, put={"pf/modules.xml": STALE},
@@ -1998,15 +2016,55 @@ extend([
              after={"pf/modules.xml": base_with(mod(H1)), OLD: STALE,
                     RECORD: RECORD_OF_STALE}),
         Step(args=ROLLBACK, put={"pf/modules.xml": written(
-                 "<Modules>", mod(FW), mod(H1), mod(T1), "</Modules>")},
+                 "<Modules>", mod(FW), mod(H1), mod(T2), "</Modules>")},
              stderr=((r"^modreg: warning: " + reason_after(REG)[:-len(r": \w")]
                       + esc(" was changed after the registration of %s: only "
                             "its own change undone (1 of 1 added entries "
                             "taken out, 1 of 1 removed put back)" % UNDO_ID)
                       + "$",),),
              after={"pf/modules.xml": written(
-                 "<Modules>", mod(H1), mod(FW), mod(T1), "</Modules>"),
+                 "<Modules>", mod(H1), mod(FW), mod(T2), "</Modules>"),
                  OLD: STALE})]),
+    # A product registered since, of the same module file name, keeps
+    # loading: the entry put back goes after it, and the rolled-back
+    # product is not registered, which it is not.
+    Case("undo: put back after an entry it would shadow", [
+        Step(args=["x64", "1"], put={"pf/modules.xml": BASE, **HERE_BOTH},
+             after={"pf/modules.xml": base_with(mod(H1)), OLD: BASE,
+                    **HERE_BOTH_AFTER}),
+        Step(args=["--strict", "--undo", UNDO_ID, "--unregister", "x64", "1"],
+             after={"pf/modules.xml": base_with(), OLD: BASE,
+                    RECORD: Record(UNDO_ID, "unregistration",
+                                   base_with(mod(H1))),
+                    **HERE_BOTH_AFTER}),
+        Step(args=["--strict", "x64", "8"],
+             after={"pf/modules.xml": base_with(mod(T1)), OLD: BASE,
+                    RECORD: Record(UNDO_ID, "unregistration",
+                                   base_with(mod(H1))),
+                    **HERE_BOTH_AFTER}),
+        Step(args=["--detect", "x64", "8"], stdout=REGISTERED),
+        Step(args=ROLLBACK,
+             stderr=((r"^modreg: warning: " + reason_after(REG)[:-len(r": \w")]
+                      + esc(" was changed after the unregistration of %s: "
+                            "only its own change undone (0 of 0 added "
+                            "entries taken out, 1 of 1 removed put back, 1 "
+                            "of them after an entry of the same file name "
+                            "they would have shadowed)" % UNDO_ID) + "$",),),
+             after={"pf/modules.xml": base_with(mod(T1), mod(H1)),
+                    OLD: BASE, **HERE_BOTH_AFTER}),
+        Step(args=["--detect", "x64", "8"], stdout=REGISTERED),
+        Step(args=["--detect", "x64", "1"])]),
+    # An element put back keeps its bytes as the printer writes them: the
+    # line end in a value, and those around mixed text, as CR LF.
+    Case("undo: an element put back prints as the registry's own", [
+        Step(args=RECORDED, put={"pf/modules.xml": NOTED},
+             after={"pf/modules.xml": base_with(mod(H1)), OLD: NOTED,
+                    RECORD: Record(UNDO_ID, "registration", NOTED)}),
+        Step(args=ROLLBACK, put={"pf/modules.xml": written(
+                 "<Modules>", mod(FW), mod(H1), mod(T2), "</Modules>")},
+             stderr=((r"^modreg: warning: .* \(1 of 1 added entries taken "
+                      r"out, 1 of 1 removed put back\)$",),),
+             after={"pf/modules.xml": NOTED_PUT_BACK, OLD: NOTED})]),
     # --check lists what an installer left; --commit drops it.
     Case("undo: --check lists a record left, --commit drops it", [
         Step(args=RECORDED, put={"pf/modules.xml": STALE},

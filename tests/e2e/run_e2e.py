@@ -50,6 +50,8 @@ DATA = {
     "pf": os.path.join("Program Files", "OpenNI", "Data"),
     "pf86": os.path.join("Program Files (x86)", "OpenNI", "Data"),
     "prod": os.path.join("Program Files", "HALDEToF"),
+    # Another product's folder, of the same module file names.
+    "tprod": os.path.join("Program Files", "TOLVARToF"),
     # An earlier product's folder.
     "old": "Old",
     # A framework installed elsewhere, on C: and on a drive D: whose folder
