@@ -2076,6 +2076,19 @@ extend([
                     "pf/run.log": KEPT_RECORD,
                     OTHER_RECORD: Record("Y", "registration",
                                          base_with(mod(H1)))})]),
+    # --commit --verbose says whether it dropped a record or found none.
+    Case("commit: --verbose says the record was dropped", [
+        Step(args=RECORDED, put={"pf/modules.xml": STALE},
+             after={"pf/modules.xml": base_with(mod(H1)), OLD: STALE,
+                    RECORD: RECORD_OF_STALE}),
+        Step(args=["--verbose", "--commit", "x64", UNDO_ID],
+             stdout=Out(SAID_V + ("result: undo record %s%s dropped"
+                                  % (RECORD_NAME, HOST),)),
+             after={"pf/modules.xml": base_with(mod(H1)), OLD: STALE})]),
+    run("commit: --verbose says when there was none to drop",
+        ["--verbose", "--commit", "x64", UNDO_ID], {"pf/modules.xml": STALE},
+        UNCHANGED, stdout=Out(SAID_V + ("result: no undo record %s%s, nothing "
+                                        "to drop" % (RECORD_NAME, HOST),))),
 ])
 
 # ---- 32-bit Windows --------------------------------------------------------
