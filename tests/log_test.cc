@@ -45,10 +45,53 @@ TEST(Log, WhatTheBeginningOfAFileSays) {
        FileStart::kText},
       {"a vertical tab, which is no blank here", "\v<Modules>", true,
        FileStart::kText},
+      // Nor to an undo record, which its first line tells, whatever its
+      // name.
+      {"an undo record's first line", "modreg undo record\nformat 1\n1\n",
+       true, FileStart::kUndoRecord},
+      {"an undo record's first line alone", "modreg undo record\n", true,
+       FileStart::kUndoRecord},
+      {"the first line in a later part", "modreg undo record\n", false,
+       FileStart::kText},
+      {"the first line without its end", "modreg undo record", true,
+       FileStart::kText},
+      {"another word on the first line", "modreg undo records\n", true,
+       FileStart::kText},
+      {"a blank before the first line", " modreg undo record\n", true,
+       FileStart::kText},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
     EXPECT_EQ(StartOf(c.part, c.first), c.start);
+  }
+}
+
+// A log never takes an undo record's name, of any ID, nor its temporary
+// file's; the folder is told from the open log (OpenLog).
+TEST(Log, UndoRecordNames) {
+  struct Case {
+    const char* name;
+    const char* path;
+    bool record;
+  } cases[] = {
+      {"a record of another ID",
+       "C:\\Program Files\\OpenNI\\Data\\modules.xml.undo-Z", true},
+      {"a record's temporary file", "C:\\OpenNI\\Data\\modules.xml.undo-Z.tmp",
+       true},
+      {"the prefix alone", "C:\\OpenNI\\Data\\modules.xml.undo-", true},
+      {"in other letters", "C:\\OpenNI\\Data\\MODULES.XML.Undo-z", true},
+      {"after a slash", "C:/OpenNI/Data/modules.xml.undo-Z", true},
+      {"a relative name", "modules.xml.undo-Z", true},
+      {"the registry", "C:\\OpenNI\\Data\\modules.xml", false},
+      {"the backup", "C:\\OpenNI\\Data\\modules.xml.old", false},
+      {"the prefix but its dash", "C:\\OpenNI\\Data\\modules.xml.undo", false},
+      {"a letter before it", "C:\\OpenNI\\Data\\xmodules.xml.undo-Z", false},
+      {"a folder of that name", "C:\\modules.xml.undo-Z\\run.log", false},
+      {"a log", "C:\\Temp\\run.log", false},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    EXPECT_EQ(IsUndoRecordName(c.path), c.record);
   }
 }
 

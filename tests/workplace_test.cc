@@ -242,6 +242,35 @@ TEST(Workplace, RegistryFilesOfEveryFolderNamed) {
   }
 }
 
+// The folders where a log never takes an undo record's name, of any ID:
+// the registry folders of the same frameworks.
+TEST(Workplace, RegistryFoldersOfEveryFolderNamed) {
+  struct Case {
+    std::vector<const char*> argv;  // after the program's name
+    const char* listed;             // a folder that must be listed
+  } cases[] = {
+      {{"x64", "1"}, "C:\\Program Files\\OpenNI\\Data"},
+      {{"--undo", "Y", "x86", "8"}, "C:\\Program Files (x86)\\OpenNI\\Data"},
+      {{"--openni", "C:\\F\\", "--undo", "Y", "x64", "1"}, "C:\\F\\Data"},
+      // Refused: an option after ARCH.
+      {{"--log", "L", "x86", "5", "--openni", "D:\\G"}, "D:\\G\\Data"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.listed);
+    std::vector<const char*> argv = c.argv;
+    argv.insert(argv.begin(), "modreg");
+    const Options options = ParseOptions(static_cast<int>(argv.size()),
+                                         argv.data());
+    Workplace place;
+    std::string error;
+    if (options.error.empty())
+      DecideWorkplace(options, Wow64, &place, &error);
+    const std::vector<std::string> folders = RegistryFolders(options, place);
+    EXPECT_NE(std::find(folders.begin(), folders.end(), c.listed),
+              folders.end());
+  }
+}
+
 TEST(Workplace, ProductFolderTableFirstMatchWins) {
   struct Case {
     int32_t mask;

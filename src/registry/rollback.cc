@@ -103,17 +103,22 @@ RollbackOutcome RollBackRegistry(RegistryTransaction* t, long long boot_now) {
   return o;
 }
 
-RegistryResult ForgetUndoRecord(RegistryTransaction* t) {
+RegistryResult ForgetUndoRecord(RegistryTransaction* t, bool* dropped) {
   RegistryResult result;
   const std::string& record_path = t->site.undo_record;
   std::string error;
+  *dropped = false;
   if (platform::LookUp(record_path, &error) == platform::Presence::kMissing)
     return result;
   if (!LockRegistry(t, platform::kLockWaitMs, &result))
     return result;
+  // Another run may have dropped it while this one waited for the lock.
+  if (platform::LookUp(record_path, &error) == platform::Presence::kMissing)
+    return result;
   if (!DropUndoRecord(record_path))
     return RegistryFailure(RegistryStatus::kCannotWrite,
                            "cannot remove the undo record " + record_path);
+  *dropped = true;
   return result;
 }
 

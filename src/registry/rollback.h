@@ -47,9 +47,10 @@ struct RollbackOutcome {
 RollbackOutcome RollBackRegistry(RegistryTransaction* t, long long boot_now);
 
 // Drops the undo record of |t|'s site under the registry's lock: the
-// action it was for succeeded. Returns the result: kUnchanged, or
-// kCannotLock or kCannotWrite with the reason.
-RegistryResult ForgetUndoRecord(RegistryTransaction* t);
+// action it was for succeeded. Sets |*dropped| when there was one and it
+// is gone. Returns the result: kUnchanged, or kCannotLock or kCannotWrite
+// with the reason.
+RegistryResult ForgetUndoRecord(RegistryTransaction* t, bool* dropped);
 
 }  // namespace registry
 

@@ -19,8 +19,6 @@ namespace {
 
 using Node = rapidxml::xml_node<char>;
 
-constexpr char kMagic[] = "modreg undo record\n";
-
 // How far two measures of one boot time may lie apart, in seconds.
 constexpr long long kBootSlack = 120;
 
@@ -131,7 +129,7 @@ bool SameBoot(long long a, long long b) {
 }
 
 std::string FormatUndoHeader(const UndoRecord& record) {
-  std::string out = kMagic;
+  std::string out = kUndoMagic;
   PutField(&out, "format", std::to_string(kUndoFormat));
   PutField(&out, "id", record.id);
   PutField(&out, "arch", record.arch);
@@ -160,8 +158,8 @@ std::string FormatUndoHeader(const UndoRecord& record) {
 
 bool ParseUndoRecord(const ByteBuffer& bytes, UndoRecord* record,
                      std::string* why) {
-  const size_t magic = sizeof kMagic - 1;
-  if (bytes.size() < magic || memcmp(bytes.data(), kMagic, magic) != 0) {
+  const size_t magic = sizeof kUndoMagic - 1;
+  if (bytes.size() < magic || memcmp(bytes.data(), kUndoMagic, magic) != 0) {
     *why = "it is not an undo record";
     return false;
   }

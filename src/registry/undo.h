@@ -42,6 +42,9 @@ namespace registry {
 // The record's format; a record of another is refused.
 constexpr int kUndoFormat = 1;
 
+// A record's first line, its line end with it: every record begins so.
+constexpr char kUndoMagic[] = "modreg undo record\n";
+
 // The longest ID.
 constexpr size_t kMaxUndoId = 64;
 

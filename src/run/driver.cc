@@ -57,7 +57,8 @@ void Pass(int argc, const char* const* argv, Sink* sink, Outcome* out) {
   // cannot write is said nowhere.
   sink->quiet_log = options.mode->quiet_log;
   if (!options.log.empty())
-    OpenLog(sink, options.log, argc, argv, RegistryFiles(options, place));
+    OpenLog(sink, options.log, argc, argv, RegistryFiles(options, place),
+            RegistryFolders(options, place));
   sink->verbose = options.verbose;
   Act(options, place, decided, refusal, out);
 }

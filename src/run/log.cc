@@ -1,8 +1,12 @@
 #include "run/log.h"
 
 #include <ctime>
+#include <string_view>
 
 #include "platform/lookup.h"
+#include "platform/winpath.h"
+#include "registry/site.h"
+#include "registry/undo.h"
 
 namespace run {
 
@@ -61,7 +65,8 @@ std::string Quoted(const std::string& arg) {
 }
 
 // Why the open log is not written for what it holds: it begins as an XML
-// document does, as every registry does, whatever its name. Read through
+// document does, as every registry does, or as an undo record does,
+// whatever its name. Read through
 // its handle, a part at a time, up to the first byte that is not a blank;
 // empty when it may be written.
 std::string ContentRefusal(const platform::OutputFile& log) {
@@ -75,6 +80,8 @@ std::string ContentRefusal(const platform::OutputFile& log) {
     switch (StartOf(std::string(part, got), at == 0)) {
       case FileStart::kXml:
         return "it begins as an XML document (a registry?): not written";
+      case FileStart::kUndoRecord:
+        return "it begins as an undo record does: not written";
       case FileStart::kText:
         return "";
       case FileStart::kBlank:
@@ -95,10 +102,36 @@ std::string TimeStamp() {
   return text;
 }
 
+// Why the open log is not written for where it is: it is one of the
+// files |never|, or has an undo record's name in one of |record_folders|;
+// empty when it may be. |*file| is the name found for it there.
+std::string PlaceRefusal(const Sink& sink,
+                         const std::vector<std::string>& never,
+                         const std::vector<std::string>& record_folders,
+                         std::string* file) {
+  for (const std::string& name : never) {
+    if (!platform::IsOpenAs(sink.log, name)) continue;
+    *file = name;
+    return "it is the framework's registry file " +
+           platform::DisplayName(name);
+  }
+  if (!IsUndoRecordName(sink.log_path)) return "";
+  const std::string name(platform::winpath::LastComponent(
+      sink.log_path, platform::winpath::Utf8()));
+  for (const std::string& folder : record_folders) {
+    if (!platform::IsOpenAs(sink.log, folder + "\\" + name)) continue;
+    *file = folder + "\\" + name;
+    return "it has the name of an undo record in the registry's folder " +
+           platform::DisplayName(folder);
+  }
+  return "";
+}
+
 }  // namespace
 
 void OpenLog(Sink* sink, const std::string& path, int argc,
-             const char* const* argv, const std::vector<std::string>& never) {
+             const char* const* argv, const std::vector<std::string>& never,
+             const std::vector<std::string>& record_folders) {
   sink->log_path = path;
   std::string error;
   bool created = false;
@@ -108,12 +141,13 @@ void OpenLog(Sink* sink, const std::string& path, int argc,
   }
   // Before the lock: IsOpenAs opens none of them, so that no run's
   // replace of the registry fails for it.
-  for (const std::string& file : never) {
-    if (!platform::IsOpenAs(sink->log, file)) continue;
+  std::string file;
+  if (const std::string refusal =
+          PlaceRefusal(*sink, never, record_folders, &file);
+      !refusal.empty()) {
     platform::CloseOutput(&sink->log, &error);
     if (created) platform::RemoveFile(file);  // made by this open
-    Warn(sink, "it is the framework's registry file " +
-                   platform::DisplayName(file));
+    Warn(sink, refusal);
     return;
   }
   if (const std::string refusal = ContentRefusal(sink->log); !refusal.empty()) {
@@ -130,10 +164,22 @@ void OpenLog(Sink* sink, const std::string& path, int argc,
 }
 
 FileStart StartOf(const std::string& part, bool first) {
+  if (first && part.compare(0, sizeof registry::kUndoMagic - 1,
+                            registry::kUndoMagic) == 0)
+    return FileStart::kUndoRecord;
   size_t at = first && part.compare(0, 3, "\xEF\xBB\xBF") == 0 ? 3 : 0;
   at = part.find_first_not_of(" \t\r\n", at);
   if (at == std::string::npos) return FileStart::kBlank;
   return part[at] == '<' ? FileStart::kXml : FileStart::kText;
+}
+
+bool IsUndoRecordName(const std::string& path) {
+  const std::string_view name =
+      platform::winpath::LastComponent(path, platform::winpath::Utf8());
+  const std::string_view prefix = registry::kUndoPrefix;
+  return name.size() >= prefix.size() &&
+         platform::winpath::Same(name.substr(0, prefix.size()), prefix,
+                                 platform::winpath::Utf8());
 }
 
 void CloseLog(Sink* sink, int status) {

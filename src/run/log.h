@@ -31,20 +31,29 @@ struct Sink {
 // with another hard link or of another user), costs one warning on
 // standard error (none with |quiet_log|); the run goes on without it, its
 // status unchanged. A log that is one of the files |never| (the
-// registry's own), or that begins as an XML document does (any registry,
-// whatever its name), is not written, and not left behind when this run
-// created it.
+// registry's own), that an undo record's name (of any ID, or its
+// temporary file's) names in one of the registry folders |record_folders|,
+// or that begins as an XML document does (any registry, whatever its
+// name) or as an undo record does (any record, whatever its name), is not
+// written, and not left behind when this run created it.
 void OpenLog(Sink* sink, const std::string& path, int argc,
-             const char* const* argv, const std::vector<std::string>& never);
+             const char* const* argv, const std::vector<std::string>& never,
+             const std::vector<std::string>& record_folders);
 // What the beginning of a file says of it (StartOf).
 enum class FileStart {
-  kXml,    // "<" first, after an optional UTF-8 byte-order mark and blanks
-  kText,   // anything else first
-  kBlank,  // nothing yet but the mark and blanks: the next part decides
+  kXml,         // "<" first, after an optional UTF-8 byte-order mark and blanks
+  kUndoRecord,  // an undo record's first line (registry::kUndoMagic) first
+  kText,        // anything else first
+  kBlank,       // nothing yet but the mark and blanks: the next part decides
 };
 // Returns what |part| says of how a file begins: its first bytes when
 // |first|, or those after parts that were kBlank.
 FileStart StartOf(const std::string& part, bool first);
+
+// Tells whether the last component of |path| is an undo record's name, or
+// its temporary file's: it begins with registry::kUndoPrefix, compared as
+// Windows compares names.
+bool IsUndoRecordName(const std::string& path);
 
 // Writes the status line and closes the log, if one is open.
 void CloseLog(Sink* sink, int status);

@@ -75,15 +75,18 @@ void RunCommit(const Options&, const Workplace& place, Outcome* out) {
   SayRegistry(out, place);
   registry::RegistryTransaction t;
   t.site = place.site;
-  const registry::RegistryResult result = registry::ForgetUndoRecord(&t);
+  bool dropped = false;
+  const registry::RegistryResult result =
+      registry::ForgetUndoRecord(&t, &dropped);
   if (result.status == registry::RegistryStatus::kCannotLock) {
     SayFailure(place, "commit", result, false, out);
     return;
   }
   if (!result.reason.empty())
     return Fail(out, kExitCannotWrite, result.reason);
-  Note(out, "result: no undo record " +
-                platform::DisplayName(place.site.undo_record) + " left");
+  const std::string record = platform::DisplayName(place.site.undo_record);
+  Note(out, dropped ? "result: undo record " + record + " dropped"
+                    : "result: no undo record " + record + ", nothing to drop");
 }
 
 void SayUndoRecords(const Workplace& place, Outcome* out) {

@@ -203,6 +203,29 @@ std::string VariableFolder(const Workplace& place) {
   return value;
 }
 
+// The framework folders the options may name, whatever ARCH is or was
+// refused: both default ones, |place|'s, every --openni's and, with
+// --openni-env anywhere, both widths' variables'; those that are absolute.
+std::vector<std::string> NamedFrameworks(const Options& options,
+                                         const Workplace& place) {
+  std::vector<std::string> named = {std::string(kProgramFiles) + "\\OpenNI",
+                                    std::string(kProgramFilesX86) + "\\OpenNI",
+                                    place.framework_dir, options.openni};
+  named.insert(named.end(), options.named_folders.begin(),
+               options.named_folders.end());
+  if (options.openni_env || options.named_env)
+    for (const char* arch : {"x86", "x64"}) {
+      std::string source;
+      named.push_back(ReadFrameworkVariable(FrameworkVariable(arch), &source));
+    }
+  std::vector<std::string> folders;
+  for (const std::string& framework : named)
+    if (const std::optional<std::string> folder =
+            winpath::AbsoluteFolder(framework, winpath::Utf8()))
+      folders.push_back(*folder);
+  return folders;
+}
+
 }  // namespace
 
 int DecideWorkplace(const Options& options, bool (*is_wow64)(),
@@ -272,28 +295,20 @@ int DecideWorkplace(const Options& options, bool (*is_wow64)(),
 
 std::vector<std::string> RegistryFiles(const Options& options,
                                        const Workplace& place) {
-  // Every folder the options may name, whatever ARCH is or was refused.
-  std::vector<std::string> folders = {std::string(kProgramFiles) + "\\OpenNI",
-                                      std::string(kProgramFilesX86) + "\\OpenNI",
-                                      place.framework_dir, options.openni};
-  folders.insert(folders.end(), options.named_folders.begin(),
-                 options.named_folders.end());
-  if (options.openni_env || options.named_env)
-    for (const char* arch : {"x86", "x64"}) {
-      std::string source;
-      folders.push_back(
-          ReadFrameworkVariable(FrameworkVariable(arch), &source));
-    }
   std::vector<std::string> files;
-  for (const std::string& framework : folders) {
-    const std::optional<std::string> folder =
-        winpath::AbsoluteFolder(framework, winpath::Utf8());
-    if (!folder) continue;
+  for (const std::string& framework : NamedFrameworks(options, place))
     for (const std::string& file :
-         registry::SiteFiles(registry::SiteOf(*folder, UndoId(options))))
+         registry::SiteFiles(registry::SiteOf(framework, UndoId(options))))
       files.push_back(file);
-  }
   return files;
+}
+
+std::vector<std::string> RegistryFolders(const Options& options,
+                                         const Workplace& place) {
+  std::vector<std::string> folders;
+  for (const std::string& framework : NamedFrameworks(options, place))
+    folders.push_back(registry::SiteOf(framework, "").folder);
+  return folders;
 }
 
 std::string ChooseProductFolder(int32_t mask) {

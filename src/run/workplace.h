@@ -83,6 +83,11 @@ int DecideWorkplace(const Options& options, bool (*is_wow64)(),
 std::vector<std::string> RegistryFiles(const Options& options,
                                        const Workplace& place);
 
+// Lists the registry folders (FRAMEWORK\Data) of the same frameworks: where
+// a log never takes an undo record's name, whatever its ID.
+std::vector<std::string> RegistryFolders(const Options& options,
+                                         const Workplace& place);
+
 // Returns the bare name of the product folder the mask chooses: the first test
 // that holds decides (bit 3, then bit 5, then the default).
 std::string ChooseProductFolder(int32_t mask);

@@ -2103,6 +2103,52 @@ extend([
         modes=("native",)),  # symbolic links are the POSIX build's concern
 ])
 
+# A log never goes into an undo record, of any ID, by its name in a
+# registry folder or, whatever its name, by its first line: the record
+# stays whole and its rollback works.
+OTHER_RECORD = "pf/modules.xml.undo-Y"
+KEPT_RECORD = undo_record(STALE, 1)
+extend([
+    Case("log: never an undo record, of any ID: its rollback still works", [
+        Step(args=RECORDED, put={"pf/modules.xml": STALE},
+             after={"pf/modules.xml": base_with(mod(H1)), OLD: STALE,
+                    RECORD: RECORD_OF_STALE}),
+        Step(args=["--log", RECORD_NAME, "--undo", "Y", "x64", "1"],
+             stderr=((NEVER, reason_after(RECORD_NAME),
+                      r"it has the name of an undo record in the registry's "
+                      r"folder "),),
+             after={"pf/modules.xml": base_with(mod(H1)), OLD: STALE,
+                    RECORD: RECORD_OF_STALE,
+                    OTHER_RECORD: Record("Y", "registration",
+                                         base_with(mod(H1)))}),
+        Step(args=["--log", LOG, "--rollback", "x64", "Q"],
+             put={"pf/run.log": KEPT_RECORD},
+             stderr=((NEVER, reason_after(LOG),
+                      r": it begins as an undo record does: not written$"),),
+             after={"pf/modules.xml": base_with(mod(H1)), OLD: STALE,
+                    RECORD: RECORD_OF_STALE, "pf/run.log": KEPT_RECORD,
+                    OTHER_RECORD: Record("Y", "registration",
+                                         base_with(mod(H1)))}),
+        Step(args=ROLLBACK,
+             after={"pf/modules.xml": STALE, OLD: STALE,
+                    "pf/run.log": KEPT_RECORD,
+                    OTHER_RECORD: Record("Y", "registration",
+                                         base_with(mod(H1)))})]),
+    # --commit --verbose says whether it dropped a record or found none.
+    Case("commit: --verbose says the record was dropped", [
+        Step(args=RECORDED, put={"pf/modules.xml": STALE},
+             after={"pf/modules.xml": base_with(mod(H1)), OLD: STALE,
+                    RECORD: RECORD_OF_STALE}),
+        Step(args=["--verbose", "--commit", "x64", UNDO_ID],
+             stdout=Out(SAID_V + ("result: undo record %s%s dropped"
+                                  % (RECORD_NAME, HOST),)),
+             after={"pf/modules.xml": base_with(mod(H1)), OLD: STALE})]),
+    run("commit: --verbose says when there was none to drop",
+        ["--verbose", "--commit", "x64", UNDO_ID], {"pf/modules.xml": STALE},
+        UNCHANGED, stdout=Out(SAID_V + ("result: no undo record %s%s, nothing "
+                                        "to drop" % (RECORD_NAME, HOST),))),
+])
+
 # ---- 32-bit Windows --------------------------------------------------------
 # No 64-bit framework runs there: --check and --list of another ARCH than
 # x86 say so once, status 2, rather than skipping every module. The cases
