@@ -161,12 +161,98 @@ TEST(JudgeDescriptor, TellsWhoMayChangeAFolderOrAFile) {
     const Judged judged[] = {Judged::kFolder, Judged::kParent, Judged::kFile};
     for (int i = 0; i < 3; ++i) {
       bool open = false;
-      EXPECT_TRUE(platform::win32::JudgeDescriptor(sd, judged[i], nullptr,
-                                                   &open));
+      EXPECT_TRUE(platform::win32::JudgeDescriptor(
+          sd, judged[i], platform::win32::Judge{}, &open));
       EXPECT_EQ(open, c.open[i] == 'o') << "as " << "folder\0parent\0file" +
                                                        (i * 7);
     }
     LocalFree(sd);
+  }
+}
+
+TEST(JudgeDescriptor, TrustsTheUserOnlyInARunOfNoAdministrator) {
+  // The user's entries are held by the same user's unelevated processes
+  // too: an administrator's run trusts them nowhere, except the owner
+  // Wine shows its files with.
+  struct Case {
+    const char* name;
+    const wchar_t* sddl;
+    bool administrator;
+    bool wine;
+    bool open;  // as a file
+  } cases[] = {
+      {"the Administrators', the user may write it, no administrator",
+       L"O:BAD:P(A;;0x1f019f;;;S-1-5-21-0-0-0-1000)(A;;0x1f019f;;;SY)"
+       L"(A;;0x1f019f;;;BA)",
+       false, false, false},
+      {"the Administrators', the user may write it, an administrator",
+       L"O:BAD:P(A;;0x1f019f;;;S-1-5-21-0-0-0-1000)(A;;0x1f019f;;;SY)"
+       L"(A;;0x1f019f;;;BA)",
+       true, false, true},
+      {"the user's, no administrator",
+       L"O:S-1-5-21-0-0-0-1000D:P(A;;FA;;;SY)(A;;FA;;;BA)", false, false,
+       false},
+      {"the user's, an administrator",
+       L"O:S-1-5-21-0-0-0-1000D:P(A;;FA;;;SY)(A;;FA;;;BA)", true, false,
+       true},
+      {"the user's, an administrator under Wine",
+       L"O:S-1-5-21-0-0-0-1000D:P(A;;FA;;;SY)(A;;FA;;;BA)", true, true,
+       false},
+      {"the Administrators' only, an administrator",
+       L"O:BAD:P(A;;FA;;;SY)(A;;FA;;;BA)", true, false, false},
+      {"the Administrators' only, no administrator",
+       L"O:BAD:P(A;;FA;;;SY)(A;;FA;;;BA)", false, false, false},
+  };
+  PSID user = nullptr;
+  ASSERT_TRUE(ConvertStringSidToSidW(L"S-1-5-21-0-0-0-1000", &user));
+  for (const Case& c : cases) {
+    SCOPED_TRACE(std::string(c.name) + ": " + Utf8(c.sddl));
+    PSECURITY_DESCRIPTOR sd = nullptr;
+    ASSERT_TRUE(ConvertStringSecurityDescriptorToSecurityDescriptorW(
+        c.sddl, SDDL_REVISION_1, &sd, nullptr));
+    bool open = !c.open;
+    EXPECT_TRUE(platform::win32::JudgeDescriptor(
+        sd, Judged::kFile, {user, c.administrator, c.wine}, &open));
+    EXPECT_EQ(open, c.open);
+    LocalFree(sd);
+  }
+  LocalFree(user);
+}
+
+TEST(MakeOwnerOnly, AnAdministratorsFilesAreTheAdministratorsOnly) {
+  std::vector<BYTE> user;
+  ASSERT_TRUE(platform::win32::UserSid(&user));
+  wchar_t* user_text = nullptr;
+  ASSERT_TRUE(ConvertSidToStringSidW(user.data(), &user_text));
+  const std::wstring user_sid = user_text;
+  LocalFree(user_text);
+  struct Case {
+    const char* name;
+    bool administrator;
+    const wchar_t* owner;  // how its SDDL begins
+    bool user_entry;
+  } cases[] = {
+      {"an administrator's", true, L"O:BAD:P", false},
+      {"no administrator's", false, L"D:P", true},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    platform::win32::Descriptor only;
+    ASSERT_TRUE(platform::win32::MakeOwnerOnly(c.administrator, &only));
+    wchar_t* text = nullptr;
+    ASSERT_TRUE(ConvertSecurityDescriptorToStringSecurityDescriptorW(
+        &only.descriptor, SDDL_REVISION_1,
+        OWNER_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION, &text,
+        nullptr));
+    const std::wstring sddl = text;
+    LocalFree(text);
+    SCOPED_TRACE(Utf8(sddl.c_str()));
+    EXPECT_EQ(sddl.rfind(c.owner, 0), 0u);
+    EXPECT_EQ(sddl.find(user_sid) != std::wstring::npos, c.user_entry);
+    EXPECT_NE(sddl.find(L";;;SY)"), std::wstring::npos);
+    EXPECT_NE(sddl.find(L";;;BA)"), std::wstring::npos);
+    EXPECT_EQ(platform::win32::AdministratorsOnly(&only.descriptor),
+              c.administrator);
   }
 }
 
@@ -369,6 +455,85 @@ TEST(LockRegistryFolder, AFileOfItsOwnThatLasts) {
   EXPECT_TRUE(platform::LockRegistryFolder(folder, kLockFileName, 0, &held, &error)) << error;
   platform::UnlockRegistryFolder(&held);
   platform::RemoveFile(lock);
+  RemoveDirectoryW(Wide(folder).c_str());
+}
+
+// Whether the lock file |lock| grants no one but SYSTEM and Administrators
+// anything, as MakeOwnerOnly makes an administrator's; under Wine, which
+// keeps no owner it is given and shows a file's mode as a DACL for its
+// POSIX user as owner, also that owner.
+bool LockFileAdministratorsOnly(const std::string& lock) {
+  std::vector<DWORD> descriptor;
+  if (!platform::win32::ReadSecurity(
+          Wide(lock), OWNER_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION,
+          &descriptor))
+    return false;
+  if (platform::win32::AdministratorsOnly(descriptor.data())) return true;
+  BOOL present = FALSE, defaulted = FALSE;
+  ACL* acl = nullptr;
+  PSID owner = nullptr;
+  if (!platform::win32::UnderWine() ||
+      !GetSecurityDescriptorDacl(descriptor.data(), &present, &acl,
+                                 &defaulted) ||
+      !GetSecurityDescriptorOwner(descriptor.data(), &owner, &defaulted) ||
+      !present || !acl || !owner)
+    return false;
+  for (DWORD i = 0; i < acl->AceCount; ++i) {
+    ACCESS_ALLOWED_ACE* ace = nullptr;
+    if (!GetAce(acl, i, reinterpret_cast<void**>(&ace))) return false;
+    PSID sid = &ace->SidStart;
+    if (ace->Header.AceType == ACCESS_ALLOWED_ACE_TYPE &&
+        !EqualSid(sid, owner) &&
+        !platform::win32::IsWellKnown(sid, WinLocalSystemSid) &&
+        !platform::win32::IsWellKnown(sid, WinBuiltinAdministratorsSid))
+      return false;
+  }
+  return true;
+}
+
+TEST(LockRegistryFolder, AnAdministratorsLockFileIsTheAdministratorsOnly) {
+  // Wine's token is elevated: this run is an administrator's.
+  ASSERT_TRUE(platform::win32::RunsAsAdministrator());
+  const std::string folder = TempFolder("admin-lock");
+  const std::string lock = folder + "\\" + kLockFileName;
+  struct Case {
+    const char* name;
+    const wchar_t* sddl;  // null: none there
+  } cases[] = {
+      {"made new", nullptr},
+      {"one that grants everyone", L"D:P(A;;FA;;;SY)(A;;FA;;;BA)(A;;FA;;;WD)"},
+      {"one that lets everyone read it",
+       L"D:P(A;;FA;;;SY)(A;;FA;;;BA)(A;;FR;;;WD)"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    if (c.sddl) {
+      HANDLE h = CreateFileW(Wide(lock).c_str(), GENERIC_WRITE, 0, nullptr,
+                             CREATE_ALWAYS, 0, nullptr);
+      ASSERT_NE(h, INVALID_HANDLE_VALUE);
+      CloseHandle(h);
+      PSECURITY_DESCRIPTOR sd = nullptr;
+      ASSERT_TRUE(ConvertStringSecurityDescriptorToSecurityDescriptorW(
+          c.sddl, SDDL_REVISION_1, &sd, nullptr));
+      EXPECT_TRUE(SetFileSecurityW(Wide(lock).c_str(),
+                                   DACL_SECURITY_INFORMATION, sd));
+      LocalFree(sd);
+      EXPECT_FALSE(LockFileAdministratorsOnly(lock));
+    }
+    std::string error;
+    platform::RegistryLock held;
+    ASSERT_TRUE(platform::LockRegistryFolder(folder, kLockFileName, 1000,
+                                             &held, &error))
+        << error;
+    EXPECT_TRUE(LockFileAdministratorsOnly(lock));
+    platform::UnlockRegistryFolder(&held);
+    // And the next run opens and locks it again.
+    EXPECT_TRUE(platform::LockRegistryFolder(folder, kLockFileName, 0, &held,
+                                             &error))
+        << error;
+    platform::UnlockRegistryFolder(&held);
+    platform::RemoveFile(lock);
+  }
   RemoveDirectoryW(Wide(folder).c_str());
 }
 

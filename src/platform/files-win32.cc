@@ -185,7 +185,8 @@ bool CreateOutput(const std::string& path, OutputFile* file,
   // whatever is in the way goes, as itself. READ_CONTROL and WRITE_DAC
   // are the owner's anyway: TakeProtection sets the DACL through this
   // handle.
-  // Created for this user and administrators only, before TakeProtection
+  // Created for administrators only (and this user, when the run is no
+  // administrator's) as MakeOwnerOnly says, before TakeProtection
   // gives it the old file's DACL.
   const std::wstring wide = Wide(path);
   Descriptor only;

@@ -1,6 +1,6 @@
 // The registry's lock on Windows: a file in the registry's folder that
-// lasts from run to run, for the user who made it, SYSTEM and
-// administrators only, on which one run at a time holds an exclusive
+// lasts from run to run, for SYSTEM and administrators only (and, made by
+// a run of no administrator, the user who made it), on which one run at a time holds an exclusive
 // byte-range lock (LockFileEx); and, for the older runs of the tool, which
 // know no such file, their mutex (legacy_mutex-win32.cc).
 //
@@ -86,6 +86,37 @@ Attempt Denied(const std::wstring& dir, const std::wstring& path) {
   return MayMakeFileIn(dir) ? Attempt::kDenied : Attempt::kCannotMake;
 }
 
+// Gives the lock file open as |h| the descriptor |only| through its
+// handle when |only| is an administrator's and the file's list grants
+// anyone else: another may then neither open nor lock it. The owner is
+// set where this process may; false with |error| set when the list
+// cannot be.
+bool KeepAdministratorsOnly(HANDLE h, Descriptor* only, std::string* error) {
+  std::vector<DWORD> descriptor;
+  if (only->owner.empty()) return true;
+  if (!ReadSecurity(h, OWNER_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION,
+                    &descriptor)) {
+    *error = "reading the lock file's security descriptor: " + Reason();
+    return false;
+  }
+  if (AdministratorsOnly(descriptor.data())) return true;
+  HANDLE change = ReOpenFile(h, WRITE_DAC | WRITE_OWNER, kShareAll, 0);
+  if (change == INVALID_HANDLE_VALUE)
+    change = ReOpenFile(h, WRITE_DAC, kShareAll, 0);
+  if (change == INVALID_HANDLE_VALUE) {
+    *error = "opening the lock file to set its DACL: " + Reason();
+    return false;
+  }
+  SetKernelObjectSecurity(change, OWNER_SECURITY_INFORMATION,
+                          &only->descriptor);
+  const bool set = SetKernelObjectSecurity(
+      change, DACL_SECURITY_INFORMATION | PROTECTED_DACL_SECURITY_INFORMATION,
+      &only->descriptor);
+  if (!set) *error = "setting the lock file's DACL: " + Reason();
+  CloseHandle(change);
+  return set;
+}
+
 // Opens the lock file |path| in the folder |dir| as |*file|, making it
 // when missing, hidden, with the descriptor |only|. The file is never
 // marked for deletion: it lasts, for the next run to lock.
@@ -126,6 +157,10 @@ Attempt OpenLockFile(const std::wstring& dir, const std::wstring& path,
   if (!IsLockFile(h, path)) {
     CloseHandle(h);
     return Attempt::kNotItself;
+  }
+  if (!missing && !KeepAdministratorsOnly(h, only, error)) {
+    CloseHandle(h);
+    return Attempt::kFailed;
   }
   *file = h;
   return Attempt::kOpened;

@@ -67,7 +67,7 @@ std::string LogRefusal(HANDLE h, const std::wstring& path) {
                              &owner, nullptr, nullptr, nullptr, &sd);
   if (rc != ERROR_SUCCESS) return Reason(rc);
   std::string refusal;
-  if (!IsTrustedOwner(owner))
+  if (!IsTrustedFileOwner(owner))
     refusal = "it is owned by " +
               (owner ? SidText(owner) : std::string("no one")) +
               ", not by this user or an administrator";

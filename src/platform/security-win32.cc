@@ -70,6 +70,31 @@ bool IsTrustedOwner(PSID owner) {
                    (TokenSid(TokenOwner, &own) && EqualSid(owner, own.data())));
 }
 
+bool RunsAsAdministrator() {
+  HANDLE token = nullptr;
+  if (!OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &token))
+    return false;
+  TOKEN_ELEVATION elevation = {};
+  DWORD size = 0;
+  const bool elevated =
+      GetTokenInformation(token, TokenElevation, &elevation,
+                          sizeof elevation, &size) &&
+      elevation.TokenIsElevated;
+  CloseHandle(token);
+  if (elevated) return true;
+  std::vector<BYTE> admins;
+  BOOL member = FALSE;
+  return WellKnownSid(WinBuiltinAdministratorsSid, &admins) &&
+         CheckTokenMembership(nullptr, admins.data(), &member) && member;
+}
+
+bool IsTrustedFileOwner(PSID owner) {
+  std::vector<BYTE> user;
+  return owner && (IsAdministrative(owner) ||
+                   ((!RunsAsAdministrator() || UnderWine()) &&
+                    UserSid(&user) && EqualSid(owner, user.data())));
+}
+
 bool UnderWine() {
   HMODULE ntdll = GetModuleHandleW(L"ntdll.dll");
   return ntdll && GetProcAddress(ntdll, "wine_get_version") != nullptr;
@@ -78,17 +103,21 @@ bool UnderWine() {
 bool MakeDescriptor(DWORD rights, bool protect, Descriptor* d) {
   DWORD acl_size = sizeof(ACL);
   for (auto& sid : d->sids)
-    acl_size += sizeof(ACCESS_ALLOWED_ACE) - sizeof(DWORD) +
-                GetLengthSid(sid.data());
+    if (!sid.empty())
+      acl_size += sizeof(ACCESS_ALLOWED_ACE) - sizeof(DWORD) +
+                  GetLengthSid(sid.data());
   d->acl.assign(acl_size / sizeof(DWORD) + 1, 0);
   ACL* acl = reinterpret_cast<ACL*>(d->acl.data());
   if (!InitializeAcl(acl, acl_size, ACL_REVISION)) return false;
   for (auto& sid : d->sids)
-    if (!AddAccessAllowedAce(acl, ACL_REVISION, rights, sid.data()))
+    if (!sid.empty() &&
+        !AddAccessAllowedAce(acl, ACL_REVISION, rights, sid.data()))
       return false;
   if (!InitializeSecurityDescriptor(&d->descriptor,
                                     SECURITY_DESCRIPTOR_REVISION) ||
       !SetSecurityDescriptorDacl(&d->descriptor, TRUE, acl, FALSE) ||
+      (!d->owner.empty() &&
+       !SetSecurityDescriptorOwner(&d->descriptor, d->owner.data(), FALSE)) ||
       (protect && !SetSecurityDescriptorControl(&d->descriptor,
                                                 SE_DACL_PROTECTED,
                                                 SE_DACL_PROTECTED)))
@@ -97,14 +126,52 @@ bool MakeDescriptor(DWORD rights, bool protect, Descriptor* d) {
   return true;
 }
 
-bool MakeOwnerOnly(Descriptor* only) {
+bool MakeOwnerOnly(bool administrator, Descriptor* only) {
   constexpr DWORD kOwnerRights = FILE_GENERIC_READ | FILE_GENERIC_WRITE |
                                  DELETE | WRITE_DAC | WRITE_OWNER;
   // Protected: nothing the folder passes on is added.
-  return UserSid(&only->sids[0]) &&
+  only->sids[0].clear();
+  only->owner.clear();
+  return (administrator ? WellKnownSid(WinBuiltinAdministratorsSid,
+                                       &only->owner)
+                        : UserSid(&only->sids[0])) &&
          WellKnownSid(WinLocalSystemSid, &only->sids[1]) &&
          WellKnownSid(WinBuiltinAdministratorsSid, &only->sids[2]) &&
          MakeDescriptor(kOwnerRights, true, only);
+}
+
+bool MakeOwnerOnly(Descriptor* only) {
+  return MakeOwnerOnly(RunsAsAdministrator(), only);
+}
+
+bool AdministratorsOnly(PSECURITY_DESCRIPTOR sd) {
+  BOOL present = FALSE, defaulted = FALSE;
+  ACL* acl = nullptr;
+  SECURITY_DESCRIPTOR_CONTROL control = 0;
+  DWORD revision = 0;
+  if (!GetSecurityDescriptorDacl(sd, &present, &acl, &defaulted) ||
+      !GetSecurityDescriptorControl(sd, &control, &revision) || !present ||
+      !acl || !(control & SE_DACL_PROTECTED))
+    return false;
+  for (DWORD i = 0; i < acl->AceCount; ++i) {
+    ACCESS_ALLOWED_ACE* ace = nullptr;
+    if (!GetAce(acl, i, reinterpret_cast<void**>(&ace))) return false;
+    if (ace->Header.AceType == ACCESS_DENIED_ACE_TYPE) continue;
+    PSID sid = &ace->SidStart;
+    if (ace->Header.AceType != ACCESS_ALLOWED_ACE_TYPE ||
+        !(IsWellKnown(sid, WinLocalSystemSid) ||
+          IsWellKnown(sid, WinBuiltinAdministratorsSid)))
+      return false;
+  }
+  return true;
+}
+
+Judge ThisProcess(std::vector<BYTE>* user) {
+  Judge judge;
+  judge.user = UserSid(user) ? user->data() : nullptr;
+  judge.administrator = RunsAsAdministrator();
+  judge.wine = UnderWine();
+  return judge;
 }
 
 bool ReadSecurity(const std::wstring& path, SECURITY_INFORMATION parts,
@@ -156,8 +223,8 @@ constexpr DWORD kFileChangeRights = FILE_WRITE_DATA | FILE_APPEND_DATA |
 
 }  // namespace
 
-bool JudgeDescriptor(PSECURITY_DESCRIPTOR sd, Judged judged, PSID user,
-                     bool* open) {
+bool JudgeDescriptor(PSECURITY_DESCRIPTOR sd, Judged judged,
+                     const Judge& judge, bool* open) {
   BOOL present = FALSE, defaulted = FALSE;
   ACL* acl = nullptr;
   PSID owner = nullptr;
@@ -166,8 +233,9 @@ bool JudgeDescriptor(PSECURITY_DESCRIPTOR sd, Judged judged, PSID user,
     return false;
   *open = true;
   // An owner may change the DACL, whatever it says.
+  const bool users_own = judge.user && EqualSid(owner, judge.user);
   if (!owner || (!IsAdministrative(owner) &&
-                 !(user && UnderWine() && EqualSid(owner, user))))
+                 !(users_own && (!judge.administrator || judge.wine))))
     return true;
   // No DACL at all lets everyone do everything.
   if (!present || !acl) return true;
@@ -188,7 +256,8 @@ bool JudgeDescriptor(PSECURITY_DESCRIPTOR sd, Judged judged, PSID user,
     if (!(ace->Mask & rights)) continue;
     PSID sid = &ace->SidStart;
     if (EqualSid(sid, owner) || IsAdministrative(sid) ||
-        IsWellKnown(sid, WinCreatorOwnerSid))
+        IsWellKnown(sid, WinCreatorOwnerSid) ||
+        (judge.user && !judge.administrator && EqualSid(sid, judge.user)))
       continue;
     return true;
   }

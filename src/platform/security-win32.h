@@ -25,26 +25,43 @@ bool IsAdministrative(PSID sid);
 // token gives what it makes (on Windows the user or Administrators; under
 // Wine a group of the user's own).
 bool IsTrustedOwner(PSID owner);
+// True for the owners this process trusts with a file it writes: those
+// of IsAdministrative, and this process's user when it runs as no
+// administrator (or under Wine, whose files show as that user's).
+bool IsTrustedFileOwner(PSID owner);
+// True when this process's token is elevated or has Administrators
+// enabled: what it makes is then the Administrators', for them and
+// SYSTEM only, and it trusts no one else's.
+bool RunsAsAdministrator();
 
-// A security descriptor whose DACL grants one set of rights to three
-// SIDs, and no one else anything, with the buffers it points to.
+// A security descriptor whose DACL grants one set of rights to up to
+// three SIDs, and no one else anything, with the buffers it points to.
 struct Descriptor {
   SECURITY_DESCRIPTOR descriptor;
   std::vector<DWORD> acl;  // DWORDs: an ACL must be aligned
-  std::vector<BYTE> sids[3];
+  std::vector<BYTE> sids[3];  // empty ones are left out
+  std::vector<BYTE> owner;    // empty: the token's default owner
   SECURITY_ATTRIBUTES attributes;
 };
 
-// Makes |d| grant |rights| to each of |d->sids|, in that order; with
-// |protect|, its DACL takes nothing that the parent passes on.
+// Makes |d| grant |rights| to each of |d->sids| given, in that order,
+// owned by |d->owner| when given; with |protect|, its DACL takes nothing
+// that the parent passes on.
 bool MakeDescriptor(DWORD rights, bool protect, Descriptor* d);
 
-// Makes |only| a protected DACL that lets this process's user, SYSTEM and
-// Administrators read, write, delete the file and change its permissions
-// and owner, and no one else anything. (Wine makes it mode 0660, less the
-// umask: it maps an entry for a user of the token to the group's bits
-// too.)
+// Makes |only| a protected DACL that lets SYSTEM and Administrators, and
+// this process's user unless |administrator|, read, write, delete the
+// file and change its permissions and owner, and no one else anything;
+// with |administrator| the file is the Administrators' too. (Wine makes
+// it mode 0660, less the umask: it maps an entry for a user of the token
+// to the group's bits too.)
+bool MakeOwnerOnly(bool administrator, Descriptor* only);
+// The same, as RunsAsAdministrator says this process runs.
 bool MakeOwnerOnly(Descriptor* only);
+// True when the DACL of |sd| is protected and grants no one but SYSTEM
+// and Administrators anything: what MakeOwnerOnly makes for an
+// administrator.
+bool AdministratorsOnly(PSECURITY_DESCRIPTOR sd);
 
 // True when this process runs under Wine, which shows the files of the
 // POSIX user running it as owned by the token's user, and those of other
@@ -60,16 +77,28 @@ enum class Judged {
   kFile,    // a file
 };
 
+// Who judges: whom a descriptor may name depends on it.
+struct Judge {
+  PSID user = nullptr;         // this process's user, if known
+  bool administrator = false;  // as RunsAsAdministrator says
+  bool wine = false;           // as UnderWine says
+};
+// This process as a judge; |user| keeps its user's SID.
+Judge ThisProcess(std::vector<BYTE>* user);
+
 // Judges the security descriptor |sd| of a folder or file, as |judged|
-// says, in |*open|: whether users other than administrators may change
-// it. Its owner is not SYSTEM, Administrators or TrustedInstaller (under
-// Wine also not |user|), or its DACL is missing or lets anyone else but
-// its owner, them and CREATOR OWNER change it: in a folder create or
+// says, for |judge|, in |*open|: whether users other than administrators
+// (and, when the judge is none, its user) may change it. Its owner is not
+// SYSTEM, Administrators or TrustedInstaller, nor the judge's user when
+// the judge is no administrator (or under Wine, whose files show as the
+// user's), or its DACL is missing or lets anyone else but its owner,
+// them, CREATOR OWNER and that user change it: in a folder create or
 // change files, in it or a parent remove or rename what is in it; a file
-// write or delete; either change permissions or owner. False when |sd|
-// cannot be read.
-bool JudgeDescriptor(PSECURITY_DESCRIPTOR sd, Judged judged, PSID user,
-                     bool* open);
+// write or delete; either change permissions or owner. The user of an
+// administrator's run is not trusted: the same user's unelevated
+// processes hold it too. False when |sd| cannot be read.
+bool JudgeDescriptor(PSECURITY_DESCRIPTOR sd, Judged judged,
+                     const Judge& judge, bool* open);
 
 // Reads the security descriptor of |path|, as |parts| ask, into
 // |descriptor|; DWORDs for alignment.

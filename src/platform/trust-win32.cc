@@ -16,8 +16,8 @@ namespace {
 // whether users other than administrators may change it. False with
 // |error| set when its descriptor cannot be read, and |*missing| when
 // that is because it is not there.
-bool Judge(const std::wstring& path, Judged judged, PSID user, bool* open,
-           bool* missing, std::string* error) {
+bool JudgePath(const std::wstring& path, Judged judged, const Judge& judge,
+               bool* open, bool* missing, std::string* error) {
   std::vector<DWORD> descriptor;
   if (!ReadSecurity(path,
                     OWNER_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION,
@@ -27,7 +27,7 @@ bool Judge(const std::wstring& path, Judged judged, PSID user, bool* open,
     *error = Reason(code);
     return false;
   }
-  if (!JudgeDescriptor(descriptor.data(), judged, user, open)) {
+  if (!JudgeDescriptor(descriptor.data(), judged, judge, open)) {
     *error = Reason();
     return false;
   }
@@ -81,12 +81,12 @@ bool FolderOpenToOthers(const std::string& dir, std::string* through,
       folders.insert(folders.end(), reached.begin(), reached.end());
   }
   std::vector<BYTE> user;
-  PSID user_sid = UserSid(&user) ? user.data() : nullptr;
+  const Judge judge = ThisProcess(&user);
   for (size_t i = 0; i < folders.size(); ++i) {
     const bool itself = i == 0 || i == reached_at;
     bool open = false, missing = false;
-    if (!Judge(folders[i], itself ? Judged::kFolder : Judged::kParent,
-               user_sid, &open, &missing, error))
+    if (!JudgePath(folders[i], itself ? Judged::kFolder : Judged::kParent,
+                   judge, &open, &missing, error))
       return false;
     if (!open) continue;
     through->clear();
@@ -98,10 +98,11 @@ bool FolderOpenToOthers(const std::string& dir, std::string* through,
 
 bool FileOpenToOthers(const std::string& path, std::string* error) {
   std::vector<BYTE> user;
-  PSID user_sid = UserSid(&user) ? user.data() : nullptr;
+  const Judge judge = ThisProcess(&user);
   bool open = false, missing = false;
   std::string reason;
-  if (!Judge(Wide(path), Judged::kFile, user_sid, &open, &missing, &reason)) {
+  if (!JudgePath(Wide(path), Judged::kFile, judge, &open, &missing,
+                 &reason)) {
     if (!missing) *error = reason;
     return false;
   }
@@ -111,12 +112,12 @@ bool FileOpenToOthers(const std::string& path, std::string* error) {
 bool InputOpenToOthers(const InputFile& file, std::string* error) {
   std::vector<DWORD> descriptor;
   std::vector<BYTE> user;
-  PSID user_sid = UserSid(&user) ? user.data() : nullptr;
+  const Judge judge = ThisProcess(&user);
   bool open = false;
   if (!ReadSecurity(Handle(file.handle),
                     OWNER_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION,
                     &descriptor) ||
-      !JudgeDescriptor(descriptor.data(), Judged::kFile, user_sid, &open)) {
+      !JudgeDescriptor(descriptor.data(), Judged::kFile, judge, &open)) {
     *error = Reason();
     return false;
   }
