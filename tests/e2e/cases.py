@@ -75,6 +75,15 @@ class Record:
     before: bytes
 
 
+@dataclass(frozen=True)
+class Moded:
+    """A file in a file layout with its POSIX mode's permission bits: laid
+    out with |mode|; expected with |content| and, of its mode, no bits
+    outside |mode|."""
+    content: bytes
+    mode: int
+
+
 SHORT = object()      # the short-command-line message, in the build's line end
 HOST = "{host}"       # after a C: path in Out: " (its host path)" natively
 
@@ -1642,6 +1651,16 @@ extend([
         ["x64", "1"], {"pf/modules.xml": STALE, LOCK_FILE: LOST_RUNS_LOCK},
         {"pf/modules.xml": base_with(mod(H1)), OLD: STALE,
          LOCK_FILE: LOST_RUNS_LOCK},
+        modes=("win64", "win32")),
+    # An administrator's run (Wine's token is one) gives a lock file that
+    # grants anyone else the list of SYSTEM and Administrators only: under
+    # Wine, which maps Administrators (a group of its token) to the group's
+    # bits, its POSIX mode keeps none of the others'.
+    run("lock: one that lets others in gets the administrators' list",
+        ["x64", "1"], {"pf/modules.xml": STALE,
+                       LOCK_FILE: Moded(LOST_RUNS_LOCK, 0o666)},
+        {"pf/modules.xml": base_with(mod(H1)), OLD: STALE,
+         LOCK_FILE: Moded(LOST_RUNS_LOCK, 0o770)},
         modes=("win64", "win32")),
     run("lock: a link at its name is not followed", ["x64", "1"],
         {"pf/modules.xml": STALE, "pf/victim.txt": VICTIM,

@@ -42,7 +42,7 @@ import time
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 import cases as table  # noqa: E402
-from cases import (DIR, FIFO, HOST, SHORT, Built, HardLink, Lines, Link, Record,  # noqa: E402
+from cases import (DIR, FIFO, HOST, SHORT, Built, HardLink, Lines, Link, Moded, Record,  # noqa: E402
                    Out)
 from wine import WinePrefix  # noqa: E402
 
@@ -219,15 +219,26 @@ def lay_out(drive_c, files):
             os.link(os.path.join(os.path.dirname(path), content.target), path)
         elif isinstance(content, Built):
             shutil.copyfile(os.path.join(MODULES, content.name), path)
+        elif isinstance(content, Moded):
+            with open(path, "wb") as f:
+                f.write(content.content)
+            os.chmod(path, content.mode)
         else:
             with open(path, "wb") as f:
                 f.write(content)
 
 
+class Found(dict):
+    """A snapshot: its files' bytes, and in |modes| their permission
+    bits."""
+    modes = None
+
+
 def snapshot(drive_c):
     """Every file and directory in both registry folders, the folders
     themselves included."""
-    found = {}
+    found = Found()
+    found.modes = {}
     for key, rel in DATA.items():
         top = os.path.join(drive_c, rel)
         if not os.path.lexists(top):
@@ -246,6 +257,8 @@ def snapshot(drive_c):
                 else:
                     with open(path, "rb") as f:
                         found[key + "/" + sub] = f.read()
+                    found.modes[key + "/" + sub] = stat.S_IMODE(
+                        os.lstat(path).st_mode)
     return found
 
 
@@ -368,6 +381,14 @@ def check_step(step, result, before, target, absent):
             problems.extend(check_lines(key, want[key], after[key], target))
         elif isinstance(want[key], Record):
             problems.extend(check_record(key, want[key], after[key]))
+        elif isinstance(want[key], Moded):
+            mode = after.modes.get(key, 0)
+            if want[key].content != after[key]:
+                problems.append("differs: %s" % key)
+                problems.extend(byte_diff(want[key].content, after[key]))
+            if mode & ~want[key].mode:
+                problems.append("mode of %s: %o, more than %o"
+                                % (key, mode, want[key].mode))
         elif want[key] != after[key]:
             problems.append("differs: %s" % key)
             problems.extend(byte_diff(want[key], after[key]))
