@@ -6,12 +6,10 @@
 #include "platform/files.h"
 #include "platform/lookup.h"
 #include "platform/trust.h"
-#include "registry/check.h"
 #include "registry/document.h"
 #include "registry/printer.h"
 #include "registry/replace.h"
 #include "registry/sha256.h"
-#include "registry/textmode.h"
 
 namespace registry {
 
@@ -255,103 +253,6 @@ RegistryState JudgeRegistry(const UndoRecord& record, const char* now,
       memcmp(now, record.before.data(), size) == 0)
     return RegistryState::kAsBefore;
   return RegistryState::kChangedAfter;
-}
-
-namespace {
-
-// Takes out of |modules| the last Module element whose path and
-// configDir are |entry|'s. False when none is.
-bool TakeOutLast(rapidxml::xml_node<char>* modules, const ModuleEntry& entry) {
-  for (Node* node = modules->last_node(); node;
-       node = node->previous_sibling()) {
-    if (!IsModuleElement(node) || !PathAttribute(node)) continue;
-    const ModuleEntry found = EntryOf(node);
-    if (found.path == entry.path && found.hasConfigDir == entry.hasConfigDir &&
-        found.configDir == entry.configDir) {
-      modules->remove_node(node);
-      return true;
-    }
-  }
-  return false;
-}
-
-// Tells whether a child of |modules| prints as |text|: one put back by
-// hand, or by an earlier rollback, is not put back twice.
-bool HasChildPrinted(rapidxml::xml_node<char>* modules,
-                     const std::string& text) {
-  for (Node* node = modules->first_node(); node; node = node->next_sibling())
-    if (PrintedNode(*node) == text) return true;
-  return false;
-}
-
-// The child of |modules| at |index|, or null past the last.
-Node* ChildAt(rapidxml::xml_node<char>* modules, size_t index) {
-  Node* node = modules->first_node();
-  for (; node && index > 0; --index) node = node->next_sibling();
-  return node;
-}
-
-// Tells whether |node| is a Module element with a path of the file name
-// |name| (ModuleFileName).
-bool NamesModuleFile(const Node* node, const std::string& name) {
-  return IsModuleElement(node) && PathAttribute(node) &&
-         ModuleFileName(EntryOf(node).path) == name;
-}
-
-// Returns where |element| goes when its place is before |at| (null: the
-// end): after the last entry from |at| on that it would shadow, as the
-// framework judges it. Sets |*moved| when that is not |at|.
-Node* PlaceFor(const Node* element, Node* at, bool* moved) {
-  *moved = false;
-  if (!IsModuleElement(element) || !PathAttribute(element)) return at;
-  const std::string name = ModuleFileName(EntryOf(element).path);
-  Node* place = at;
-  for (Node* node = at; node; node = node->next_sibling())
-    if (NamesModuleFile(node, name)) {
-      place = node->next_sibling();
-      *moved = true;
-    }
-  return place;
-}
-
-// Returns |text| in |doc|'s memory, folded as a read of the registry
-// folds it (its CR LF as LF), ended by a NUL, for the parser.
-char* FoldedCopy(const std::string& text, rapidxml::xml_document<char>* doc) {
-  ByteBuffer folded(text.begin(), text.end());
-  FoldTextMode(&folded);
-  char* copy = doc->allocate_string(nullptr, folded.size() + 1);
-  if (!folded.empty()) memcpy(copy, folded.data(), folded.size());
-  copy[folded.size()] = '\0';
-  return copy;
-}
-
-}  // namespace
-
-UndoneChange UndoOwnChange(const UndoRecord& record,
-                           rapidxml::xml_document<char>* doc,
-                           rapidxml::xml_node<char>* modules) {
-  UndoneChange undone;
-  for (auto entry = record.added.rbegin(); entry != record.added.rend();
-       ++entry)
-    if (TakeOutLast(modules, *entry)) ++undone.taken_out;
-  for (const RemovedElement& element : record.removed) {
-    if (HasChildPrinted(modules, element.text)) continue;
-    // Parsed in |doc|'s memory, which the parsed names and values point
-    // into: they then live as long as the document.
-    rapidxml::xml_document<char> piece;
-    piece.parse<0>(FoldedCopy(element.text, doc));
-    bool moved = false;
-    for (Node* node = piece.first_node(); node; node = node->next_sibling()) {
-      Node* copy = doc->clone_node(node);
-      bool after = false;
-      modules->insert_node(
-          PlaceFor(copy, ChildAt(modules, element.index), &after), copy);
-      moved = moved || after;
-    }
-    if (moved) ++undone.put_after;
-    ++undone.put_back;
-  }
-  return undone;
 }
 
 }  // namespace registry
