@@ -357,12 +357,30 @@ TRACED = ('fchmod,fsync,fdatasync,rename,renameat,renameat2,link,linkat,'
           'open,openat,creat')
 
 
+def whole_calls(log):
+    """The lines of an `strace -f` log with each call another thread
+    interrupted (`<unfinished ...>`, then `<... call resumed>`) put back
+    on one line, so that no parser misses it."""
+    lines, pending = [], {}
+    for line in log.splitlines():
+        m = re.match(r'(\d+) +(.*) <unfinished \.\.\.>$', line)
+        if m:
+            pending[m.group(1)] = m.group(2)
+            continue
+        m = re.match(r'(\d+) +<\.\.\. \w+ resumed>(.*)$', line)
+        if m:
+            line = '%s %s%s' % (m.group(1), pending.pop(m.group(1), ''),
+                                m.group(2))
+        lines.append(line)
+    return lines
+
+
 def created_files(log):
     """(path, mode) of each file an strace log shows created: an open or
     openat with O_CREAT or O_TMPFILE, or a creat; failed calls too, for
     the mode they asked for."""
     created = []
-    for line in log.splitlines():
+    for line in whole_calls(log):
         m = re.match(r'(?:\d+ +)?(open|openat|creat)\((.*)\) += ', line)
         if not m:
             continue
@@ -397,7 +415,7 @@ def flush_problems(log, folder, recorded=False):
     record's, before the registry's replace)."""
     names = {}   # descriptor -> the path it was last opened on
     calls = []   # (call, path, ...) of the calls that succeeded, in order
-    for line in log.splitlines():
+    for line in whole_calls(log):
         m = re.match(r'(?:\d+ +)?(\w+)\((.*)\) += (-?\d+)', line)
         if not m or int(m.group(3)) < 0:
             continue
@@ -458,7 +476,7 @@ def wine_flush_problems(log, folder):
     file, its renames are the wineserver's; each temporary file must be
     flushed before it is renamed to its name."""
     calls = []
-    for line in log.splitlines():
+    for line in whole_calls(log):
         m = re.match(r'(?:\d+ +)?(\w+)\((.*)\) += 0', line)
         if not m:
             continue
@@ -516,7 +534,7 @@ def wine_trace(args, results):
     # temporary files, made with their folder's DACL and shared with no
     # one, are not judged here (docs/design.md).
     problems += creation_problems(
-        '\n'.join(line for line in traced.splitlines()
+        '\n'.join(line for line in whole_calls(traced)
                   if '/run.log"' in line), ('run.log',),
         lambda mode: mode & 0o007 == 0)
     results.check('wine: power cut: flushes in order; a new log created '
