@@ -1,8 +1,9 @@
 """The WiX package's undo records, under Wine's msiexec on a 64-bit and a
 32-bit prefix.
 
-examples/wix/build.sh builds the 32-bit package, 1.0.0 and 1.1.0 (around
-a copy of modreg.exe of a higher version), as test builds that can fail
+examples/wix/build.sh builds the 32-bit package, 1.0.0, 1.1.0 and 1.2.0
+(the last two around a copy of modreg.exe of a higher version), as test
+builds that can fail
 on demand: an action that fails (modreg.exe from the Binary table with an
 unknown option, status 2) sequenced after RegisterModules and after
 UnregisterModules, run when the command line sets FAIL_HERE. On each
@@ -148,7 +149,7 @@ def move_problems(package, seq):
             for row in removes if row[2]}
     folders = [row[3] for row in removes if not row[2] and row[4] == '1']
     problems = []
-    for key, component, name in (row[:3] for row in table(package, 'File')):
+    for _, component, name in (row[:3] for row in table(package, 'File')):
         name = name.split('|')[-1]
         place, mode = gone.get((component, name.lower()), (None, None))
         path, d = '', folder[component]
@@ -527,8 +528,8 @@ def run_moves(place, results, exe, pkg, go):
        fails=True)
     found = files()
     results.check('wix rollback (%s): after the failed move, nothing in '
-                  'C:\\Moved (Wine left %s in the folder left)'
-                  % (place.wine.arch, found[place.product]),
+                  'C:\\Moved; the folder left holds %s (Windows puts its '
+                  'files back)' % (place.wine.arch, found[place.product]),
                   [] if found[MOVED] is None else ['found %s' % found])
     # Wine's rollback leaves C:\\Moved remembered: the removal of 1.0.0
     # after it runs in C:\\Moved. Not checked: the next case starts anew.
