@@ -29,13 +29,21 @@
 #   deferred: an EXE from the Binary table, in the script, without
 #   impersonation);
 # - MajorUpgrade's Schedule is ignored: RemoveExistingProducts goes after
-#   InstallFinalize.
+#   InstallFinalize;
+# - RemoveFile and RemoveFolder are refused: taken out of the copy wixl
+#   builds, and written into the RemoveFile table (a folder's row has no
+#   FileName; the files' rows first, then the folders' in their order, so
+#   that a folder is empty when its row comes).
 # The check: every run of modreg.exe in the script, between
 # InstallInitialize and InstallFinalize, without impersonation; each run
 # with an undo record (--undo ID) has a rollback of that ID scheduled
 # before it, a forget of the ID (a deferred commit, Forget...) before that,
 # and a commit after it, all on its condition and ARCH and from the
-# Binary table; RemoveExistingProducts after InstallFinalize.
+# Binary table; RemoveExistingProducts after InstallFinalize; each file
+# of the File table removed, in its component, from the folder a move
+# leaves (a RemoveFile row on install whose folder property a custom
+# action sets from [REMEMBERED_DIR] before RemoveFiles, on MoveModules'
+# condition), and that folder too.
 set -euo pipefail
 
 me=examples/wix/build.sh
@@ -127,6 +135,84 @@ problems() {
         add(at("RemoveExistingProducts") " is not after InstallFinalize (" f ")")
       printf "%s", out
     }'
+  move_problems "$1" "$seq" "$acts"
+}
+
+# Prints what is wrong with how package $1 (its InstallExecuteSequence $2
+# and CustomAction $3, exported) removes its files from the folder a move
+# leaves, a line each.
+move_problems() {
+  local files comps dirs removes
+  files=$(export_table "$1" File) || { echo "no File table"; return; }
+  comps=$(export_table "$1" Component) || { echo "no Component table"; return; }
+  dirs=$(export_table "$1" Directory) || { echo "no Directory table"; return; }
+  removes=$(export_table "$1" RemoveFile) || { echo "no RemoveFile table"; return; }
+  SEQ=$2 ACTS=$3 FILES=$files COMPS=$comps DIRS=$dirs REMOVES=$removes awk -F'\t' '
+    function add(s) { out = out s "\n" }
+    # The rows of table ENVIRON[name], from 1, after its three heading lines.
+    function rows(name, into,   all, n, i) {
+      n = split(ENVIRON[name], all, "\n")
+      for (i = 4; i <= n; i++) into[i - 3] = all[i]
+      return n - 3
+    }
+    function long(dir) { sub(/:.*/, "", dir); sub(/^[^|]*\|/, "", dir); return dir }
+    # Directory d as a folder below INSTALLDIR: "" or "data\"; "?" if not.
+    function below(d,   p, guard) {
+      for (p = ""; d != "INSTALLDIR" && (d in parent) && guard++ < 32; d = parent[d])
+        p = long(name[d]) "\\" p
+      return d == "INSTALLDIR" ? p : "?"
+    }
+    BEGIN {
+      for (i = rows("SEQ", r); i > 0; i--) {
+        split(r[i], c, "\t"); seq[c[1]] = c[3] + 0; cond[c[1]] = c[2]
+      }
+      for (i = rows("ACTS", r); i > 0; i--) {
+        split(r[i], c, "\t")
+        if (c[2] % 64 == 51) { setter[c[3]] = c[1]; value[c[3]] = c[4] }
+      }
+      for (i = rows("DIRS", r); i > 0; i--) {
+        split(r[i], c, "\t"); parent[c[1]] = c[2]; name[c[1]] = c[3]
+      }
+      for (i = rows("COMPS", r); i > 0; i--) { split(r[i], c, "\t"); dir[c[1]] = c[3] }
+      n = rows("REMOVES", r)
+      for (i = 1; i <= n; i++) {
+        split(r[i], c, "\t")
+        if (c[3] != "") { gone[c[2] SUBSEP tolower(c[3])] = c[4] SUBSEP c[5]; lastfile = i }
+        else if (c[4] in folder) add("two RemoveFolder rows of " c[4])
+        else { folder[c[4]] = i; fmode[c[4]] = c[5] }
+      }
+      for (i = rows("FILES", r); i > 0; i--) {
+        split(r[i], c, "\t"); file = long(c[3]); key = c[2] SUBSEP tolower(file)
+        if (!(key in gone)) {
+          add(c[1] " (" file ") is not removed from the folder a move leaves: no RemoveFile row of " c[2])
+          continue
+        }
+        split(gone[key], g, SUBSEP); p = g[1]
+        if (g[2] != 1) add("the RemoveFile row of " file " is not on install only (InstallMode " g[2] ")")
+        want = "[REMEMBERED_DIR]" below(dir[c[2]])
+        if (!(p in setter)) add("nothing sets " p ", the folder " file " is removed from")
+        else if (value[p] != want)
+          add(p " is " value[p] ", not " want ", the folder of " file " in the folder a move leaves")
+        used[p] = 1
+      }
+      move = cond["MoveModules"]
+      for (p in used) {
+        a = setter[p]
+        if (!a) continue
+        if (!(a in seq) || seq[a] >= seq["RemoveFiles"] || seq[a] <= seq["CostFinalize"])
+          add(a " (" seq[a] ") does not set " p " between CostFinalize and RemoveFiles")
+        else if (cond[a] != move) add(a " has not the condition of MoveModules")
+        if (!(p in folder)) add("the folder " p " is not removed (no RemoveFolder row)")
+        else if (fmode[p] != 1) add("the RemoveFolder row of " p " is not on install only (InstallMode " fmode[p] ")")
+      }
+      for (p in folder) {
+        if (folder[p] < lastfile) add("the RemoveFolder row of " p " comes before a file is removed")
+        for (q in folder)
+          if (length(value[q]) > length(value[p]) && folder[q] > folder[p])
+            add("the RemoveFolder row of " p " comes before that of " q ", which it holds")
+      }
+      printf "%s", out
+    }'
 }
 
 check() {
@@ -176,7 +262,35 @@ if [ -n "${MODREG_SIGN_PKCS12:-}" ]; then
     fail "could not sign modreg.exe (from $exe) for $out"
 fi
 cp -R "$modules" "$work/modules"
-sed 's/BinaryKey="ModregBin"/FileKey="ModregExe"/' "$here/product.wxs" \
+# The RemoveFile and RemoveFolder elements of product.wxs (wixl refuses
+# them), a line each: KEY COMPONENT PROPERTY MODE [NAME]; the files'
+# first, then the folders', each in the order written. The copy wixl
+# builds goes without them.
+elements() {
+  awk -v want="$1" 'BEGIN { RS = ">" }
+    function attr(a) {
+      if (!match($0, "[ \t\r\n]" a "=\"[^\"]*\"")) return ""
+      return substr($0, RSTART + length(a) + 3, RLENGTH - length(a) - 4)
+    }
+    NR > 1 && want == "wxs" && prev !~ /^[ \t\r\n]*<Remove(File|Folder)[ \t\r\n]/ {
+      printf "%s>", prev
+    }
+    { prev = $0 }
+    /^[ \t\r\n]*<Component[ \t\r\n]/ { comp = attr("Id") }
+    /^[ \t\r\n]*<Remove(File|Folder)[ \t\r\n]/ {
+      dir = attr("Property"); if (dir == "") dir = attr("Directory")
+      on = attr("On"); mode = on == "install" ? 1 : on == "uninstall" ? 2 : 0
+      if (on == "both") mode = 3
+      row = attr("Id") " " comp " " dir " " mode
+      if (/<RemoveFile/) files = files row " " attr("Name") "\n"
+      else folders = folders row "\n"
+    }
+    END {
+      if (want == "wxs") printf "%s", prev
+      else printf "%s%s", files, folders
+    }' "$here/product.wxs"
+}
+elements wxs | sed 's/BinaryKey="ModregBin"/FileKey="ModregExe"/' \
   >"$work/product.wxs"
 wide=()
 [ "$arch" = x64 ] && wide=(-a x64)
@@ -199,6 +313,16 @@ finalize=$(export_table "$pkg" InstallExecuteSequence |
   awk -F'\t' '$1 == "InstallFinalize" { print $3 }')
 [ -n "$finalize" ] || fail "$out: wixl built no InstallFinalize"
 sql "UPDATE \`InstallExecuteSequence\` SET \`Sequence\` = $((finalize + 1)) WHERE \`Action\` = 'RemoveExistingProducts'"
+elements rows | while read -r key component dir mode file; do
+  case $key$component$dir$file in *"'"*) fail "$out: a quote in RemoveFile $key" ;; esac
+  [ -n "$key" ] && [ -n "$component" ] && [ -n "$dir" ] && [ "$mode" != 0 ] ||
+    fail "$out: RemoveFile or RemoveFolder $key needs Id, Property and On, in a Component"
+  if [ -n "$file" ]; then
+    sql "INSERT INTO \`RemoveFile\` (\`FileKey\`, \`Component_\`, \`FileName\`, \`DirProperty\`, \`InstallMode\`) VALUES ('$key', '$component', '$file', '$dir', $mode)"
+  else
+    sql "INSERT INTO \`RemoveFile\` (\`FileKey\`, \`Component_\`, \`DirProperty\`, \`InstallMode\`) VALUES ('$key', '$component', '$dir', $mode)"
+  fi
+done
 found=$(problems "$pkg")
 [ -z "$found" ] || fail "$out is not sound:
 $found"

@@ -1,8 +1,9 @@
 """The WiX package's undo records, under Wine's msiexec on a 64-bit and a
 32-bit prefix.
 
-examples/wix/build.sh builds the 32-bit package, 1.0.0 and 1.1.0 (around
-a copy of modreg.exe of a higher version), as test builds that can fail
+examples/wix/build.sh builds the 32-bit package, 1.0.0, 1.1.0 and 1.2.0
+(the last two around a copy of modreg.exe of a higher version), as test
+builds that can fail
 on demand: an action that fails (modreg.exe from the Binary table with an
 unknown option, status 2) sequenced after RegisterModules and after
 UnregisterModules, run when the command line sets FAIL_HERE. On each
@@ -19,7 +20,16 @@ each failed step and a commit after each successful one:
   changes its bytes): the registry as it was, and --detect finds 1.0.0
   registered; a repair of 1.0.0, its uninstall;
 - install 1.1.0, an uninstall that fails after its unregistration,
-  install again, uninstall.
+  install again, uninstall;
+- install 1.0.0 in the default folder, upgrade to 1.1.0 into C:\\Moved,
+  uninstall: no product file left in the folder left, then in either;
+  the same move failing after its registration: the registry as it was,
+  nothing in C:\\Moved;
+- the chained upgrade 1.0.0, 1.1.0, 1.2.0: with Wine 8's msiexec the
+  removal of 1.0.0 deletes the upgrade code's key, 1.1.0's product code
+  with it, so that 1.2.0 finds no related product and 1.1.0 stays
+  installed beside it (checked as the key shows it: without that loss,
+  1.2.0 must replace 1.1.0).
 Wine's msiexec rolls back custom actions only: after a failed step its
 product's uninstall entry and files are as Wine leaves them (a failed
 upgrade takes the older version's files away, which Windows puts back;
@@ -156,11 +166,25 @@ PLANTED = {
 }
 
 
+# Faults of how a move removes the earlier folder's files, which
+# build.sh's check must find (the move's rows under Wine show the rest).
+PLANTED_MOVE = {
+    'a file left in the folder a move leaves':
+        "DELETE FROM `RemoveFile` WHERE `FileKey` = 'MovedSkelviaIni'",
+    'the files removed from the folder of every install':
+        "UPDATE `InstallExecuteSequence` SET `Condition` = '' WHERE "
+        "`Action` = 'SetMovedFromData'",
+    'a file removed from the wrong folder':
+        "UPDATE `CustomAction` SET `Target` = '[REMEMBERED_DIR]' WHERE "
+        "`Action` = 'SetMovedFromData'",
+}
+
+
 def planted_problems(good, folder):
     """The faults of PLANTED that build.sh's check or the one here
     misses, planted in a copy of |good|."""
     missed = table_problems(good)
-    for fault, query in PLANTED.items():
+    for fault, query in list(PLANTED.items()) + list(PLANTED_MOVE.items()):
         bad = os.path.join(folder, 'planted.msi')
         shutil.copyfile(good, bad)
         sql(bad, query)
@@ -170,7 +194,7 @@ def planted_problems(good, folder):
                 said.stderr:
             missed.append('build.sh --check misses %s (status %d)' % (
                 fault, said.returncode))
-        if not table_problems(bad):
+        if fault in PLANTED and not table_problems(bad):
             missed.append('the test\'s check misses ' + fault)
     return missed
 
@@ -225,12 +249,15 @@ class Place:
             f.write(data)
 
 
+def framework_entries(place):
+    return [mod(place.program_files + '\\OpenNI\\Bin\\' + name) for name in
+            ('nimMockNodes.dll', 'nimCodecs.dll', 'nimRecorder.dll')]
+
+
 def shapes(place):
     """The registry before, registered, unregistered, and registered as an
     editor saves it (declaration, comment, empty elements), for |place|."""
-    pf = place.program_files
-    framework = [mod(pf + '\\OpenNI\\Bin\\' + name) for name in
-                 ('nimMockNodes.dll', 'nimCodecs.dll', 'nimRecorder.dll')]
+    framework = framework_entries(place)
     product = [mod(place.product + '\\SensorModule.dll'),
                mod(place.product + '\\libskelvia_ni.dll',
                    place.product + '\\data\\')]
@@ -300,7 +327,7 @@ def step(place, results, name, command, registry_after, versions,
         problems.append('undo records left: %s' % [os.path.basename(p)
                                                     for p in left])
     found = installed_versions(place)
-    if versions is not None and found != versions:
+    if versions is not None and sorted(found) != versions:
         problems.append('installed %s, expected %s' % (found, versions))
     runs = undo_log(place)[logged:]
     mode = '--rollback' if fails else '--commit'
@@ -313,6 +340,48 @@ def step(place, results, name, command, registry_after, versions,
             'registered' if detect else 'unregistered'))
     results.check('wix rollback (%s): %s (status %d)' % (
         place.wine.arch, name, status), problems)
+
+
+def registered_in(place, folder):
+    """The registry after a registration of the product in |folder|."""
+    return crlf('<Modules>', *framework_entries(place),
+                mod(folder + '\\SensorModule.dll'),
+                mod(folder + '\\libskelvia_ni.dll', folder + '\\data\\'),
+                '</Modules>', '')
+
+
+def product_files(place, folder):
+    """The files under |folder| (None: no such folder), as relative paths."""
+    top = place.host(folder)
+    if not os.path.isdir(top):
+        return None
+    return sorted(os.path.relpath(os.path.join(at, name), top)
+                  for at, _, names in os.walk(top) for name in names)
+
+
+def squashed(guid):
+    """A GUID as Windows Installer names its registry keys after it."""
+    hexa = guid.strip('{}').replace('-', '')
+    return (hexa[7::-1] + hexa[11:7:-1] + hexa[15:11:-1] + ''.join(
+        hexa[i + 1] + hexa[i] for i in range(16, 32, 2))).upper()
+
+
+def property_of(package, name):
+    return next(row[1] for row in table(package, 'Property')
+                if row[0] == name)
+
+
+def upgrade_code_products(place, package):
+    """The product codes the machine's Installer\\UpgradeCodes key of
+    |package|'s upgrade code holds, squashed, where FindRelatedProducts
+    looks for them."""
+    key = ('HKLM\\Software\\Microsoft\\Windows\\CurrentVersion\\Installer'
+           '\\UpgradeCodes\\' + squashed(property_of(package, 'UpgradeCode')))
+    view = ['/reg:64'] if place.wine.arch == 'win64' else []
+    text = subprocess.run(['wine', 'reg', 'query', key] + view,
+                          env=place.wine.env, stdin=subprocess.DEVNULL,
+                          capture_output=True, text=True, timeout=120).stdout
+    return re.findall(r'^\s+([0-9A-F]{32})\s+REG_SZ', text, re.M)
 
 
 def put_back(place, modules):
@@ -385,6 +454,98 @@ def run_prefix(place, exe, modules, results):
        fails=True)
     go('install 1.1.0 again', ['/i', pkg('newer.msi')], registered, None)
     go('uninstall 1.1.0', ['/x', pkg('newer.msi')], unregistered, [])
+    run_moves(place, results, exe, pkg, go)
+
+
+MOVED = 'C:\\Moved'
+FILES = ['SensorModule.dll', os.path.join('data', 'skelvia.ini'),
+         'libskelvia_ni.dll', 'modreg.exe']
+
+
+def run_moves(place, results, exe, pkg, go):
+    """A move into another folder, its uninstall and a failed move; the
+    chained upgrade."""
+    before, registered, unregistered, _ = shapes(place)
+    moved = registered_in(place, MOVED)
+    files = lambda: {place.product: product_files(place, place.product),
+                     MOVED: product_files(place, MOVED)}
+    tell = lambda name, want: results.check(
+        'wix rollback (%s): %s: %s' % (place.wine.arch, name, ', '.join(
+            '%s holds %s' % item for item in want.items())),
+        [] if files() == want else ['found %s' % files()])
+    into = 'INSTALLDIR=' + MOVED + '\\'
+    place.put(before)
+    go('install 1.0.0 into the default folder', ['/i', pkg('older.msi')],
+       registered, ['1.0.0'], detect=True)
+    go('upgrade to 1.1.0 into C:\\Moved', ['/i', pkg('newer.msi'), into],
+       moved, ['1.1.0'])
+    tell('after the move, the folder left holds no file',
+         {place.product: None, MOVED: FILES})
+    go('uninstall 1.1.0 from C:\\Moved', ['/x', pkg('newer.msi')],
+       unregistered, [])
+    tell('after the uninstall, neither folder holds a file',
+         {place.product: None, MOVED: None})
+    # Wine's rollback of RemoveFiles is its InstallFiles, which puts back
+    # no file a RemoveFile row deleted: the folder left stays empty here,
+    # where Windows puts its files back.
+    place.put(before)
+    go('install 1.0.0 again into the default folder',
+       ['/i', pkg('older.msi')], registered, ['1.0.0'])
+    go('upgrade to 1.1.0 into C:\\Moved, failing after its registration',
+       ['/i', pkg('newer.msi'), into, 'FAIL_HERE=1'], registered, None,
+       fails=True)
+    found = files()
+    results.check('wix rollback (%s): after the failed move, nothing in '
+                  'C:\\Moved; the folder left holds %s (Windows puts its '
+                  'files back)' % (place.wine.arch, found[place.product]),
+                  [] if found[MOVED] is None else ['found %s' % found])
+    # Wine's rollback leaves C:\\Moved remembered: the removal of 1.0.0
+    # after it runs in C:\\Moved. Not checked: the next case starts anew.
+    quiet(['wine', 'msiexec', '/x', pkg('older.msi'), '/qn'], place.wine.env)
+    for folder in (place.product, MOVED):
+        shutil.rmtree(place.host(folder), ignore_errors=True)
+
+    # The chained upgrade. The removal of 1.0.0 after 1.1.0's
+    # InstallFinalize: Wine 8's remove_product_upgrade_code (dlls/msi/
+    # action.c) counts the key's values with RegQueryInfoKeyW's seventh
+    # argument, the longest class name (0), and deletes the upgrade
+    # code's keys, 1.1.0's value with them.
+    codes = {version: squashed(property_of(os.path.join(
+        place.drive_c, 'installers', 'msi-rollback', name), 'ProductCode'))
+        for version, name in (('1.0.0', 'older.msi'), ('1.1.0', 'newer.msi'),
+                              ('1.2.0', 'newest.msi'))}
+    upgrade_codes = lambda: upgrade_code_products(
+        place, os.path.join(place.drive_c, 'installers', 'msi-rollback',
+                            'older.msi'))
+    place.put(before)
+    go('chained: install 1.0.0', ['/i', pkg('older.msi')], registered,
+       ['1.0.0'])
+    held = upgrade_codes()
+    results.check('wix rollback (%s): chained: Installer\\UpgradeCodes holds '
+                  '1.0.0 once installed' % place.wine.arch,
+                  [] if held == [codes['1.0.0']] else ['it holds %s' % held])
+    go('chained: upgrade to 1.1.0', ['/i', pkg('newer.msi')], registered,
+       ['1.1.0'])
+    lost = codes['1.1.0'] not in upgrade_codes()
+    left = ['1.1.0'] if lost else []
+    go('chained: upgrade to 1.2.0 (%s)' % (
+        'Wine: the removal of 1.0.0 took 1.1.0 out of Installer\\'
+        'UpgradeCodes; 1.2.0 finds no related product, 1.1.0 stays installed'
+        if lost else '1.2.0 replaces 1.1.0'),
+       ['/i', pkg('newest.msi')], registered, left + ['1.2.0'], detect=True)
+    go('chained: uninstall 1.2.0', ['/x', pkg('newest.msi')], unregistered,
+       left, detect=False)
+    if lost:
+        # 1.1.0, still a client of the components, kept their files; its
+        # own removal takes them (its entries are out already).
+        quiet(['wine', 'msiexec', '/x', pkg('newer.msi'), '/qn'],
+              place.wine.env)
+    results.check('wix rollback (%s): chained: no product left installed, '
+                  'no file left' % place.wine.arch,
+                  [] if (installed_versions(place), files()) == (
+                      [], {place.product: None, MOVED: None}) else
+                  ['installed %s, files %s' % (installed_versions(place),
+                                               files())])
     shutil.rmtree(os.path.dirname(place.data()), ignore_errors=True)
 
 
@@ -402,6 +563,8 @@ def run(exe, modules, work, out, results, wine64):
     problems = build(exe, modules, '1.0.0', os.path.join(folder, 'older.msi'))
     problems += build(newer_exe, modules, '1.1.0',
                       os.path.join(folder, 'newer.msi'))
+    problems += build(newer_exe, modules, '1.2.0',
+                      os.path.join(folder, 'newest.msi'))
     results.check('wix rollback: the test builds pass build.sh\'s check and '
                   'the test\'s', problems)
     if problems:
@@ -409,7 +572,8 @@ def run(exe, modules, work, out, results, wine64):
     good = os.path.join(folder, 'good.msi')
     problems = build(exe, modules, '1.0.0', good, failing=False)
     results.check('wix rollback: both checks find each fault planted in a '
-                  'good package (%s)' % ', '.join(PLANTED),
+                  'good package (%s); build.sh\'s check those of a move '
+                  '(%s)' % (', '.join(PLANTED), ', '.join(PLANTED_MOVE)),
                   problems or planted_problems(good, folder))
     norollback = os.path.join(folder, 'norollback.msi')
     shutil.copyfile(os.path.join(folder, 'older.msi'), norollback)

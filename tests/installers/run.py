@@ -649,7 +649,7 @@ def run_elsewhere(installer, exe, out, wine, drive_c, results):
     without naming the folder, install again into another folder, then
     uninstall without naming it: the framework's registry byte for byte
     after each (the old folder's entries gone after the move), the product
-    in its folder only (the MSI leaves the older folder's files), the
+    in its folder only (the old folder gone after the move), the
     registries under Program Files untouched."""
     if installer.name == 'wix':
         installer.build(exe, out, '1.0.0')
@@ -691,13 +691,9 @@ def run_elsewhere(installer, exe, out, wine, drive_c, results):
             if read(os.path.join(pf86, 'modules.xml')) != UNREGISTERED or \
                     read(os.path.join(pf, 'modules.xml')) != OTHER:
                 problems.append('a registry under Program Files changed')
-            # The MSI removes the older version once the newer one is
-            # installed: the components the two share stay, and with them
-            # the older folder's files (not its entries).
-            kept = installer.name == 'wix' and action in ('move', 'uninstall')
             for place in (chosen, moved_to, PRODUCT):
                 there = os.path.exists(host(place))
-                if there != (place == installed or kept and place == chosen):
+                if there != (place == installed):
                     problems.append('%s %s' % (place, 'there' if there
                                                else 'missing'))
             if installed and os.path.isdir(host(installed)) and \
