@@ -23,13 +23,6 @@ namespace platform {
 using namespace win32;
 namespace {
 
-HANDLE AsHandle(long long value) {
-  return reinterpret_cast<HANDLE>(static_cast<intptr_t>(value));
-}
-long long FromHandle(HANDLE h) {
-  return static_cast<long long>(reinterpret_cast<intptr_t>(h));
-}
-
 // How one attempt at the lock file went.
 enum class Attempt {
   kOpened,     // open as |*file|, for its lock to be taken
@@ -95,18 +88,14 @@ bool KeepAdministratorsOnly(HANDLE h, Descriptor* only, std::string* error) {
   std::vector<DWORD> descriptor;
   if (only->owner.empty()) return true;
   if (!ReadSecurity(h, OWNER_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION,
-                    &descriptor)) {
-    *error = "reading the lock file's security descriptor: " + Reason();
-    return false;
-  }
+                    &descriptor))
+    return Fail(error, "reading the lock file's security descriptor: ");
   if (AdministratorsOnly(descriptor.data())) return true;
   HANDLE change = ReOpenFile(h, WRITE_DAC | WRITE_OWNER, kShareAll, 0);
   if (change == INVALID_HANDLE_VALUE)
     change = ReOpenFile(h, WRITE_DAC, kShareAll, 0);
-  if (change == INVALID_HANDLE_VALUE) {
-    *error = "opening the lock file to set its DACL: " + Reason();
-    return false;
-  }
+  if (change == INVALID_HANDLE_VALUE)
+    return Fail(error, "opening the lock file to set its DACL: ");
   SetKernelObjectSecurity(change, OWNER_SECURITY_INFORMATION,
                           &only->descriptor);
   const bool set = SetKernelObjectSecurity(
@@ -208,7 +197,7 @@ bool AwaitLockBytes(HANDLE h, ULONGLONG start, unsigned wait_ms,
   for (;;) {
     const Attempt attempt = LockBytes(h, error);
     if (attempt == Attempt::kOpened) {
-      lock->file = FromHandle(h);
+      lock->file = HandleNumber(h);
       return true;
     }
     if (attempt == Attempt::kFailed || !WaitOnce(start, wait_ms, error)) {
@@ -231,10 +220,8 @@ bool TakeLockFile(const std::wstring& dir, const std::string& path,
                   RegistryLock* lock, std::string* error) {
   const std::wstring wide = Wide(path);
   Descriptor only;
-  if (!MakeOwnerOnly(&only)) {
-    *error = "making its security descriptor: " + Reason();
-    return false;
-  }
+  if (!MakeOwnerOnly(&only))
+    return Fail(error, "making its security descriptor: ");
   for (int tries = 1;; ++tries) {
     HANDLE file = INVALID_HANDLE_VALUE;
     const Attempt attempt = OpenLockFile(dir, wide, &only, &file, error);
@@ -302,20 +289,20 @@ bool LockRegistryFolder(const std::string& dir, const std::string& file_name,
   // the wait.
   HANDLE mutex = nullptr;
   const bool taken = TakeLegacyMutex(wide, start, wait_ms, &mutex, error);
-  lock->mutex = FromHandle(mutex);
+  lock->mutex = HandleNumber(mutex);
   if (!taken) UnlockRegistryFolder(lock);
   return taken;
 }
 
 bool RegistryLockHeldAlone(const RegistryLock& lock) {
-  return AsHandle(lock.file) != INVALID_HANDLE_VALUE;
+  return Handle(lock.file) != INVALID_HANDLE_VALUE;
 }
 
 void UnlockRegistryFolder(RegistryLock* lock) {
-  ReleaseLegacyMutex(AsHandle(lock->mutex));
+  ReleaseLegacyMutex(Handle(lock->mutex));
   lock->mutex = 0;
   // The file stays, for the next run to lock.
-  const HANDLE file = AsHandle(lock->file);
+  const HANDLE file = Handle(lock->file);
   if (file != INVALID_HANDLE_VALUE) {
     OVERLAPPED at = {};
     UnlockFileEx(file, 0, 1, 0, &at);
