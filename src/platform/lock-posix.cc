@@ -25,14 +25,6 @@ bool Trusted(const struct stat& st, uid_t owner) {
          (st.st_mode & (S_IRWXG | S_IRWXO)) == 0;
 }
 
-// Tells whether the open |fd| is the file that |name| names in |folder|.
-bool AtName(int folder, const char* name, int fd) {
-  struct stat opened, named;
-  return fstat(fd, &opened) == 0 &&
-         fstatat(folder, name, &named, AT_SYMLINK_NOFOLLOW) == 0 &&
-         posix::SameFile(opened, named);
-}
-
 // Whether |code| says this process may not make or remove files in the
 // folder.
 bool Denied(int code) {
@@ -87,7 +79,7 @@ Opened OpenLockFile(int folder, uid_t owner, const char* name, int* fd,
         GiveToOwner(*fd, st, owner);
         return Opened::kFile;
       }
-      if (AtName(folder, name, *fd)) {
+      if (posix::AtName(folder, name, *fd)) {
         if (unlinkat(folder, name, 0) != 0 && Denied(errno)) {
           close(*fd);
           return Opened::kNoLock;
@@ -123,12 +115,20 @@ Opened OpenLockFile(int folder, uid_t owner, const char* name, int* fd,
   }
 }
 
-// The time since |start| in milliseconds.
-unsigned long long WaitedMs(std::chrono::steady_clock::time_point start) {
-  return static_cast<unsigned long long>(
+// Waits 10 ms, or fails with LockTimeoutReason once |wait_ms| after
+// |start| have passed.
+bool WaitOnce(std::chrono::steady_clock::time_point start, unsigned wait_ms,
+              std::string* error) {
+  const unsigned long long waited = static_cast<unsigned long long>(
       std::chrono::duration_cast<std::chrono::milliseconds>(
           std::chrono::steady_clock::now() - start)
           .count());
+  if (waited >= wait_ms) {
+    *error = LockTimeoutReason(waited);
+    return false;
+  }
+  usleep(10 * 1000);
+  return true;
 }
 
 // Waits for the flock on |fd| until |bound_ms| after |start|; false with
@@ -140,12 +140,7 @@ bool AwaitFlock(int fd, std::chrono::steady_clock::time_point start,
   for (;;) {
     if (flock(fd, LOCK_EX | LOCK_NB) == 0) return true;
     if (errno != EWOULDBLOCK && errno != EINTR) return posix::Fail(error);
-    const unsigned long long waited = WaitedMs(start);
-    if (waited >= bound_ms) {
-      *error = LockTimeoutReason(waited);
-      return false;
-    }
-    usleep(10 * 1000);
+    if (!WaitOnce(start, bound_ms, error)) return false;
   }
 }
 
@@ -177,14 +172,9 @@ bool LockRegistryFolder(const std::string& dir, const std::string& file_name,
     const Opened opened = OpenLockFile(folder, folder_st.st_uid,
                                        file_name.c_str(), &fd, &alone, error);
     if (opened == Opened::kBusy) {
-      const unsigned long long waited = WaitedMs(start);
-      if (waited >= wait_ms) {
-        *error = LockTimeoutReason(waited);
-        close(folder);
-        return false;
-      }
-      usleep(10 * 1000);
-      continue;
+      if (WaitOnce(start, wait_ms, error)) continue;
+      close(folder);
+      return false;
     }
     if (opened != Opened::kFile) {
       close(folder);
@@ -197,7 +187,7 @@ bool LockRegistryFolder(const std::string& dir, const std::string& file_name,
     }
     // The run that held it may have removed it at its end: the lock is
     // then on the file made after it.
-    if (AtName(folder, file_name.c_str(), fd)) {
+    if (posix::AtName(folder, file_name.c_str(), fd)) {
       lock->folder = folder;
       lock->file = fd;
       lock->name = file_name;
@@ -216,7 +206,7 @@ void UnlockRegistryFolder(RegistryLock* lock) {
   if (lock->file < 0) return;
   const int folder = static_cast<int>(lock->folder);
   const int file = static_cast<int>(lock->file);
-  if (AtName(folder, lock->name.c_str(), file))
+  if (posix::AtName(folder, lock->name.c_str(), file))
     unlinkat(folder, lock->name.c_str(), 0);
   close(file);
   close(folder);

@@ -38,14 +38,10 @@ bool Component(const std::string& folder, const std::string& name,
                                                 : FileKind::kUnreadable;
     return posix::Fail(error);
   }
-  bool found = false;
-  while (const dirent* entry = readdir(dir)) {
-    if (SameIgnoringCase(entry->d_name, name)) {
-      *path = folder + "/" + entry->d_name;
-      found = true;
-      break;
-    }
-  }
+  const dirent* entry = readdir(dir);
+  while (entry && !SameIgnoringCase(entry->d_name, name)) entry = readdir(dir);
+  const bool found = entry != nullptr;
+  if (found) *path = folder + "/" + entry->d_name;
   closedir(dir);
   if (!found) {
     *kind = FileKind::kMissing;

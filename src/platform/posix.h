@@ -5,6 +5,7 @@
 #define MODREG_PLATFORM_POSIX_H_
 
 #include <errno.h>
+#include <fcntl.h>
 #include <string.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -33,9 +34,13 @@ inline bool Fail(std::string* error, int fd = -1) {
   return false;
 }
 
-// Tells whether |a| and |b| describe one file: the same device and inode.
-inline bool SameFile(const struct stat& a, const struct stat& b) {
-  return a.st_dev == b.st_dev && a.st_ino == b.st_ino;
+// Tells whether the open |fd| is the file that |name| names in |folder|
+// (a link there taken as itself): the same device and inode.
+inline bool AtName(int folder, const char* name, int fd) {
+  struct stat opened, named;
+  return fstat(fd, &opened) == 0 &&
+         fstatat(folder, name, &named, AT_SYMLINK_NOFOLLOW) == 0 &&
+         opened.st_dev == named.st_dev && opened.st_ino == named.st_ino;
 }
 
 // Pushes the components of |path| onto |rest|, the last first, so that
