@@ -128,20 +128,13 @@ Attempt OpenLockFile(const std::wstring& dir, const std::wstring& path,
                          INVALID_FILE_ATTRIBUTES &&
                      IsMissing(GetLastError()))))
       return Attempt::kCannotMake;
-    switch (code) {
-      case ERROR_SHARING_VIOLATION:
-        return Attempt::kBusy;
-      case ERROR_ACCESS_DENIED:
-        return Denied(dir, path);
-      case ERROR_FILE_EXISTS:
-      case ERROR_ALREADY_EXISTS:
-        return Attempt::kRetry;
-      case ERROR_PATH_NOT_FOUND:
-        return Attempt::kGone;
-      default:
-        *error = Reason(code);
-        return Attempt::kFailed;
-    }
+    if (code == ERROR_SHARING_VIOLATION) return Attempt::kBusy;
+    if (code == ERROR_ACCESS_DENIED) return Denied(dir, path);
+    if (code == ERROR_FILE_EXISTS || code == ERROR_ALREADY_EXISTS)
+      return Attempt::kRetry;
+    if (code == ERROR_PATH_NOT_FOUND) return Attempt::kGone;
+    *error = Reason(code);
+    return Attempt::kFailed;
   }
   if (!IsLockFile(h, path)) {
     CloseHandle(h);
@@ -163,21 +156,6 @@ bool IsPlainFolder(const std::wstring& path) {
          !(attributes & FILE_ATTRIBUTE_REPARSE_POINT);
 }
 
-// Takes the exclusive lock on the first byte of the open lock file |h|:
-// kOpened when taken, kBusy while another run holds it, kFailed with
-// |error| set.
-Attempt LockBytes(HANDLE h, std::string* error) {
-  OVERLAPPED at = {};
-  if (LockFileEx(h, LOCKFILE_EXCLUSIVE_LOCK | LOCKFILE_FAIL_IMMEDIATELY, 0,
-                 1, 0, &at))
-    return Attempt::kOpened;
-  const DWORD code = GetLastError();
-  if (code == ERROR_LOCK_VIOLATION || code == ERROR_IO_PENDING)
-    return Attempt::kBusy;
-  *error = Reason(code);
-  return Attempt::kFailed;
-}
-
 // Waits 10 ms, or fails with LockTimeoutReason once |wait_ms| after
 // |start| have passed.
 bool WaitOnce(ULONGLONG start, unsigned wait_ms, std::string* error) {
@@ -190,17 +168,22 @@ bool WaitOnce(ULONGLONG start, unsigned wait_ms, std::string* error) {
   return true;
 }
 
-// Waits for the lock on the open lock file |h| until |wait_ms| after
-// |start|; on success it is held, in |lock|, otherwise |h| is closed.
+// Waits for the exclusive lock on the first byte of the open lock file
+// |h| until |wait_ms| after |start|, trying again while another run holds
+// it; on success it is held, in |lock|, otherwise |h| is closed.
 bool AwaitLockBytes(HANDLE h, ULONGLONG start, unsigned wait_ms,
                     RegistryLock* lock, std::string* error) {
   for (;;) {
-    const Attempt attempt = LockBytes(h, error);
-    if (attempt == Attempt::kOpened) {
+    OVERLAPPED at = {};
+    if (LockFileEx(h, LOCKFILE_EXCLUSIVE_LOCK | LOCKFILE_FAIL_IMMEDIATELY, 0, 1,
+                   0, &at)) {
       lock->file = HandleNumber(h);
       return true;
     }
-    if (attempt == Attempt::kFailed || !WaitOnce(start, wait_ms, error)) {
+    const DWORD code = GetLastError();
+    const bool busy = code == ERROR_LOCK_VIOLATION || code == ERROR_IO_PENDING;
+    if (!busy) *error = Reason(code);
+    if (!busy || !WaitOnce(start, wait_ms, error)) {
       CloseHandle(h);
       return false;
     }

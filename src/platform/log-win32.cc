@@ -102,10 +102,8 @@ bool OpenOrMake(const std::wstring& path, HANDLE* h, bool* created,
       return Fail(error, "making its security descriptor: ");
     *h = CreateFileW(path.c_str(), access | DELETE, kShareAll, &only.attributes,
                      CREATE_NEW, flags, nullptr);
-    if (*h != INVALID_HANDLE_VALUE) {
-      *created = true;
-      return true;
-    }
+    *created = *h != INVALID_HANDLE_VALUE;
+    if (*created) return true;
     code = GetLastError();
     if (code != ERROR_FILE_EXISTS && code != ERROR_ALREADY_EXISTS)
       return Fail(error, code);

@@ -12,6 +12,11 @@ namespace platform {
 using namespace win32;
 namespace {
 
+// The attributes a replaced file keeps.
+constexpr DWORD kKeptAttributes =
+    FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM |
+    FILE_ATTRIBUTE_ARCHIVE | FILE_ATTRIBUTE_NOT_CONTENT_INDEXED;
+
 // Judges |path|, a folder or a file as |judged| says, in |*open|:
 // whether users other than administrators may change it. False with
 // |error| set when its descriptor cannot be read, and |*missing| when
@@ -116,15 +121,6 @@ bool InputOpenToOthers(const InputFile& file, std::string* error) {
     return Fail(error);
   return open;
 }
-
-namespace {
-
-// The attributes a replaced file keeps.
-constexpr DWORD kKeptAttributes =
-    FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM |
-    FILE_ATTRIBUTE_ARCHIVE | FILE_ATTRIBUTE_NOT_CONTENT_INDEXED;
-
-}  // namespace
 
 // The security descriptor (the DACL; owner and group where the process
 // may set them) and the hidden, system, read-only, archive and
