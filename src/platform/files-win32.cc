@@ -11,45 +11,26 @@
 namespace platform {
 using namespace win32;
 
-// A folder is refused before it is opened; anything but a file on a disk
-// (a pipe, a console, a device) from its handle, before it is read.
-// SECURITY_ANONYMOUS: a named pipe's server may not act as this process.
-bool OpenInput(const std::string& path, InputFile* file, std::string* error) {
-  const std::wstring wide = Wide(path);
-  const DWORD attributes = GetFileAttributesW(wide.c_str());
-  if (attributes != INVALID_FILE_ATTRIBUTES &&
-      (attributes & FILE_ATTRIBUTE_DIRECTORY)) {
-    *error = "it is a folder, not a regular file";
-    return false;
-  }
-  HANDLE h = CreateFileW(wide.c_str(), GENERIC_READ, kShareAll, nullptr,
-                         OPEN_EXISTING,
-                         FILE_FLAG_SEQUENTIAL_SCAN | SECURITY_SQOS_PRESENT |
-                             SECURITY_ANONYMOUS,
-                         nullptr);
-  if (h == INVALID_HANDLE_VALUE) return Fail(error);
-  if (GetFileType(h) != FILE_TYPE_DISK) {
-    CloseHandle(h);
-    *error = "it is not a regular file";
-    return false;
-  }
-  file->handle = HandleNumber(h);
-  return true;
-}
+namespace {
 
-bool OpenInputAsItself(const std::string& path, InputFile* file,
-                       std::string* error) {
-  HANDLE h = CreateFileW(Wide(path).c_str(), GENERIC_READ, kShareAll, nullptr,
-                         OPEN_EXISTING,
-                         FILE_FLAG_OPEN_REPARSE_POINT |
-                             FILE_FLAG_BACKUP_SEMANTICS |
-                             SECURITY_SQOS_PRESENT | SECURITY_ANONYMOUS,
-                         nullptr);
+// Opens |path| to read as |file|, shared with every other opener; a named
+// pipe's server may not act as this process (SECURITY_ANONYMOUS).
+// Anything but a file on a disk (a pipe, a console, a device) is refused
+// from its handle, before it is read. |itself|: a link (any reparse point)
+// is opened as itself and refused, and so is a folder.
+bool OpenToRead(const std::wstring& path, bool itself, InputFile* file,
+                std::string* error) {
+  const DWORD flags =
+      itself ? FILE_FLAG_OPEN_REPARSE_POINT | FILE_FLAG_BACKUP_SEMANTICS
+             : FILE_FLAG_SEQUENTIAL_SCAN;
+  HANDLE h =
+      CreateFileW(path.c_str(), GENERIC_READ, kShareAll, nullptr, OPEN_EXISTING,
+                  flags | SECURITY_SQOS_PRESENT | SECURITY_ANONYMOUS, nullptr);
   if (h == INVALID_HANDLE_VALUE) return Fail(error);
-  BY_HANDLE_FILE_INFORMATION info;
+  BY_HANDLE_FILE_INFORMATION info = {};  // no attributes unless |itself|
   const char* refused = nullptr;
   if (GetFileType(h) != FILE_TYPE_DISK ||
-      !GetFileInformationByHandle(h, &info))
+      (itself && !GetFileInformationByHandle(h, &info)))
     refused = "it is not a regular file";
   else if (info.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT)
     refused = "it is a link";
@@ -63,46 +44,6 @@ bool OpenInputAsItself(const std::string& path, InputFile* file,
   file->handle = HandleNumber(h);
   return true;
 }
-
-bool ListFolder(const std::string& dir, const std::string& prefix,
-                std::vector<std::string>* names, std::string* error) {
-  names->clear();
-  WIN32_FIND_DATAW found;
-  HANDLE h = FindFirstFileW(Wide(dir + "\\" + prefix + "*").c_str(), &found);
-  if (h == INVALID_HANDLE_VALUE) {
-    const DWORD code = GetLastError();
-    return IsMissing(code) || Fail(error, code);
-  }
-  do names->push_back(Utf8(found.cFileName));
-  while (FindNextFileW(h, &found));
-  FindClose(h);
-  std::sort(names->begin(), names->end());
-  return true;
-}
-
-bool ReadInput(InputFile* file, char* data, size_t size, size_t* got,
-               std::string* error) {
-  DWORD n = 0;
-  DWORD want = size > (1u << 30) ? (1u << 30) : static_cast<DWORD>(size);
-  if (!ReadFile(Handle(file->handle), data, want, &n, nullptr))
-    return Fail(error);
-  *got = n;
-  return true;
-}
-
-void CloseInput(InputFile* file) {
-  if (file->handle >= 0) CloseHandle(Handle(file->handle));
-  file->handle = -1;
-}
-
-bool InputSize(InputFile* file, unsigned long long* size, std::string* error) {
-  LARGE_INTEGER bytes;
-  if (!GetFileSizeEx(Handle(file->handle), &bytes)) return Fail(error);
-  *size = static_cast<unsigned long long>(bytes.QuadPart);
-  return true;
-}
-
-namespace {
 
 // Opens |path| itself, a link or junction included, never what it leads
 // to; a folder only when it is a link or junction.
@@ -180,6 +121,61 @@ bool InUse(DWORD code, const std::wstring& target) {
 }
 
 }  // namespace
+
+// A folder is refused before it is opened.
+bool OpenInput(const std::string& path, InputFile* file, std::string* error) {
+  const std::wstring wide = Wide(path);
+  const DWORD attributes = GetFileAttributesW(wide.c_str());
+  if (attributes != INVALID_FILE_ATTRIBUTES &&
+      (attributes & FILE_ATTRIBUTE_DIRECTORY)) {
+    *error = "it is a folder, not a regular file";
+    return false;
+  }
+  return OpenToRead(wide, false, file, error);
+}
+
+bool OpenInputAsItself(const std::string& path, InputFile* file,
+                       std::string* error) {
+  return OpenToRead(Wide(path), true, file, error);
+}
+
+bool ListFolder(const std::string& dir, const std::string& prefix,
+                std::vector<std::string>* names, std::string* error) {
+  names->clear();
+  WIN32_FIND_DATAW found;
+  HANDLE h = FindFirstFileW(Wide(dir + "\\" + prefix + "*").c_str(), &found);
+  if (h == INVALID_HANDLE_VALUE) {
+    const DWORD code = GetLastError();
+    return IsMissing(code) || Fail(error, code);
+  }
+  do names->push_back(Utf8(found.cFileName));
+  while (FindNextFileW(h, &found));
+  FindClose(h);
+  std::sort(names->begin(), names->end());
+  return true;
+}
+
+bool ReadInput(InputFile* file, char* data, size_t size, size_t* got,
+               std::string* error) {
+  DWORD n = 0;
+  DWORD want = size > (1u << 30) ? (1u << 30) : static_cast<DWORD>(size);
+  if (!ReadFile(Handle(file->handle), data, want, &n, nullptr))
+    return Fail(error);
+  *got = n;
+  return true;
+}
+
+void CloseInput(InputFile* file) {
+  if (file->handle >= 0) CloseHandle(Handle(file->handle));
+  file->handle = -1;
+}
+
+bool InputSize(InputFile* file, unsigned long long* size, std::string* error) {
+  LARGE_INTEGER bytes;
+  if (!GetFileSizeEx(Handle(file->handle), &bytes)) return Fail(error);
+  *size = static_cast<unsigned long long>(bytes.QuadPart);
+  return true;
+}
 
 bool CreateOutput(const std::string& path, OutputFile* file,
                   std::string* error) {

@@ -31,14 +31,6 @@ bool Denied(int code) {
   return code == EACCES || code == EPERM || code == EROFS;
 }
 
-// Gives the lock file |fd| (|st|) to the folder's owner |owner|, when
-// this process is root's: the owner's runs can then open it, and wait for
-// root's. Another user's process may give no file away, and needs not.
-void GiveToOwner(int fd, const struct stat& st, uid_t owner) {
-  if (geteuid() == 0 && st.st_uid != owner)
-    (void)!fchown(fd, owner, static_cast<gid_t>(-1));
-}
-
 enum class Opened {
   kFile,    // |*fd| is the lock file
   kBusy,    // a trusted file this process may not open: root's, while
@@ -46,11 +38,6 @@ enum class Opened {
   kNoLock,  // this process may make no file in the folder
   kFailed,  // |error| says why
 };
-
-// Whether this process may make files in |folder|.
-bool MayWrite(int folder) {
-  return faccessat(folder, ".", W_OK, AT_EACCESS) == 0;
-}
 
 // Opens the lock file |name| in |folder| (of the user |owner|) as |*fd|: a
 // missing one is made for the folder's owner, an untrusted one removed as
@@ -76,7 +63,11 @@ Opened OpenLockFile(int folder, uid_t owner, const char* name, int* fd,
         return Opened::kFailed;
       }
       if (Trusted(st, owner)) {
-        GiveToOwner(*fd, st, owner);
+        // Given to the folder's owner when this process is root's: the
+        // owner's runs can then open it, and wait for root's. Another
+        // user's process may give no file away, and needs not.
+        if (geteuid() == 0 && st.st_uid != owner)
+          (void)!fchown(*fd, owner, static_cast<gid_t>(-1));
         return Opened::kFile;
       }
       if (posix::AtName(folder, name, *fd)) {
@@ -97,9 +88,11 @@ Opened OpenLockFile(int folder, uid_t owner, const char* name, int* fd,
         // A trusted file that this process may not open is root's, or the
         // folder owner's and this process is another user's: a run of
         // theirs may hold it. This process needs the lock only if it may
-        // change the folder.
-        if (code == EACCES) return MayWrite(folder) ? Opened::kBusy
-                                                    : Opened::kNoLock;
+        // change the folder: make files in it.
+        if (code == EACCES)
+          return faccessat(folder, ".", W_OK, AT_EACCESS) == 0
+                     ? Opened::kBusy
+                     : Opened::kNoLock;
         *error = strerror(code);
         return Opened::kFailed;
       }

@@ -28,11 +28,8 @@ bool Component(const std::string& folder, const std::string& name,
   struct stat st;
   *path = folder + "/" + name;
   if (lstat(path->c_str(), &st) == 0) return true;
-  if (errno != ENOENT) {
-    *kind = errno == ENOTDIR ? FileKind::kMissing : FileKind::kUnreadable;
-    return posix::Fail(error);
-  }
-  DIR* dir = opendir(folder.c_str());
+  // Only a name that is not there is looked for in the folder's entries.
+  DIR* dir = errno == ENOENT ? opendir(folder.c_str()) : nullptr;
   if (!dir) {
     *kind = errno == ENOENT || errno == ENOTDIR ? FileKind::kMissing
                                                 : FileKind::kUnreadable;

@@ -7,8 +7,7 @@
 
 #include "platform/winpath.h"
 
-namespace platform {
-namespace posix {
+namespace platform::posix {
 namespace {
 
 // Where Wine keeps another drive: "D:\x" is "<prefix>/dosdevices/d:/x",
@@ -61,5 +60,4 @@ std::string HostPath(const std::string& path) {
   return rest;
 }
 
-}  // namespace posix
-}  // namespace platform
+}  // namespace platform::posix

@@ -13,8 +13,7 @@
 #include <string>
 #include <vector>
 
-namespace platform {
-namespace posix {
+namespace platform::posix {
 
 // How often a new file is made again after something got in its way
 // before giving up (CreateOutput, OpenAppend).
@@ -60,7 +59,6 @@ std::string DriveC();
 // form is what the registry holds.
 std::string HostPath(const std::string& path);
 
-}  // namespace posix
-}  // namespace platform
+}  // namespace platform::posix
 
 #endif  // MODREG_PLATFORM_POSIX_H_
