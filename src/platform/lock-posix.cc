@@ -164,11 +164,7 @@ bool LockRegistryFolder(const std::string& dir, const std::string& file_name,
     int fd = -1;
     const Opened opened = OpenLockFile(folder, folder_st.st_uid,
                                        file_name.c_str(), &fd, &alone, error);
-    if (opened == Opened::kBusy) {
-      if (WaitOnce(start, wait_ms, error)) continue;
-      close(folder);
-      return false;
-    }
+    if (opened == Opened::kBusy && WaitOnce(start, wait_ms, error)) continue;
     if (opened != Opened::kFile) {
       close(folder);
       return opened == Opened::kNoLock;

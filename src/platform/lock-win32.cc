@@ -210,12 +210,9 @@ bool TakeLockFile(const std::wstring& dir, const std::string& path,
     const Attempt attempt = OpenLockFile(dir, wide, &only, &file, error);
     if (attempt == Attempt::kOpened)
       return AwaitLockBytes(file, start, wait_ms, lock, error);
-    if (attempt == Attempt::kCannotMake) return true;
+    *gone = attempt == Attempt::kGone;
+    if (*gone || attempt == Attempt::kCannotMake) return true;
     if (attempt == Attempt::kFailed) return false;
-    if (attempt == Attempt::kGone) {
-      *gone = true;
-      return true;
-    }
     if (attempt == Attempt::kDenied && IsPlainFolder(wide)) {
       *error = path + " is a folder";
       return false;
