@@ -151,12 +151,8 @@ bool OpenAppend(const std::string& path, OutputFile* file, bool* created,
     *created = fd >= 0;
     if (*created || errno != EEXIST || attempt == posix::kCreateAttempts) break;
   }
-  if (fd < 0) {
-    *error = OpenRefusal(folder, name, errno);
-    close(folder);
-    return false;
-  }
-  std::string refusal = LogRefusal(fd);
+  std::string refusal =
+      fd < 0 ? OpenRefusal(folder, name, errno) : LogRefusal(fd);
   // Writes wait again, as to any file.
   if (refusal.empty() && fcntl(fd, F_SETFL, O_APPEND) != 0)
     refusal = posix::Reason();
@@ -166,7 +162,7 @@ bool OpenAppend(const std::string& path, OutputFile* file, bool* created,
     if (*created && posix::AtName(folder, name.c_str(), fd))
       unlinkat(folder, name.c_str(), 0);
     *created = false;
-    close(fd);
+    if (fd >= 0) close(fd);
     close(folder);
     *error = refusal;
     return false;
