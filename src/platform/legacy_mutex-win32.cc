@@ -16,8 +16,7 @@ namespace {
 
 // What a run needs of the older runs' mutex: to wait for it (and so own
 // it) and to release it; and to read its owner.
-constexpr DWORD kLockRights = SYNCHRONIZE | MUTEX_MODIFY_STATE;
-constexpr DWORD kMutexRights = kLockRights | READ_CONTROL;
+constexpr DWORD kMutexRights = SYNCHRONIZE | MUTEX_MODIFY_STATE | READ_CONTROL;
 
 // Opens the mutex |name| with kMutexRights, creating it when there is
 // none. Another run may create it between the two: CreateMutexW then asks

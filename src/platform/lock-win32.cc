@@ -58,25 +58,20 @@ bool IsLockFile(HANDLE h, const std::wstring& path) {
          OpenedItself(h, path);
 }
 
-// Whether this process may make a file in the folder |dir|: the folder
-// opens for FILE_ADD_FILE.
-bool MayMakeFileIn(const std::wstring& dir) {
-  HANDLE h = CreateFileW(dir.c_str(), FILE_ADD_FILE, kShareAll, nullptr,
-                         OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
-  if (h == INVALID_HANDLE_VALUE) return false;
-  CloseHandle(h);
-  return true;
-}
-
 // What a run that may not open |path|, in the folder |dir|, has in front
 // of it: a name marked for deletion (its attributes cannot be read
 // either), a folder, or a file of another user's (or, this process
 // being no administrator's, an administrator's); kCannotMake when this
-// process may make no file in the folder.
+// process may make no file in the folder: it does not open for
+// FILE_ADD_FILE.
 Attempt Denied(const std::wstring& dir, const std::wstring& path) {
   if (GetFileAttributesW(path.c_str()) == INVALID_FILE_ATTRIBUTES)
     return Attempt::kDenied;  // marked for deletion, or just removed
-  return MayMakeFileIn(dir) ? Attempt::kDenied : Attempt::kCannotMake;
+  HANDLE h = CreateFileW(dir.c_str(), FILE_ADD_FILE, kShareAll, nullptr,
+                         OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+  if (h == INVALID_HANDLE_VALUE) return Attempt::kCannotMake;
+  CloseHandle(h);
+  return Attempt::kDenied;
 }
 
 // Gives the lock file open as |h| the descriptor |only| through its
