@@ -238,7 +238,7 @@ TEST(MakeOwnerOnly, AnAdministratorsFilesAreTheAdministratorsOnly) {
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
     platform::win32::Descriptor only;
-    ASSERT_TRUE(platform::win32::MakeOwnerOnly(c.administrator, &only));
+    ASSERT_TRUE(platform::win32::MakeOwnerOnly(&only, c.administrator));
     wchar_t* text = nullptr;
     ASSERT_TRUE(ConvertSecurityDescriptorToStringSecurityDescriptorW(
         &only.descriptor, SDDL_REVISION_1,

@@ -20,20 +20,6 @@
 namespace platform {
 namespace {
 
-// Writes all |size| bytes of |data| to |fd|, going on after a signal.
-bool WriteAll(int fd, const char* data, size_t size) {
-  while (size > 0) {
-    ssize_t n = write(fd, data, size);
-    if (n < 0) {
-      if (errno == EINTR) continue;
-      return false;
-    }
-    data += n;
-    size -= static_cast<size_t>(n);
-  }
-  return true;
-}
-
 // Makes a new name in the folder of host path |path| durable.
 void SyncFolderOf(const std::string& path) {
   std::string dir = path.substr(0, path.find_last_of('/') + 1);
@@ -90,10 +76,17 @@ bool CreateOutput(const std::string& path, OutputFile* file,
   }
 }
 
+// Going on after a signal.
 bool WriteOutput(OutputFile* file, const char* data, size_t size,
                  std::string* error) {
-  return WriteAll(static_cast<int>(file->handle), data, size) ||
-         posix::Fail(error);
+  while (size > 0) {
+    ssize_t n = write(static_cast<int>(file->handle), data, size);
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0) return posix::Fail(error);
+    data += n;
+    size -= static_cast<size_t>(n);
+  }
+  return true;
 }
 
 bool FlushOutput(OutputFile* file, std::string* error) {

@@ -11,51 +11,26 @@
 namespace platform {
 using namespace win32;
 
-// A folder is refused before it is opened; anything but a file on a disk
-// (a pipe, a console, a device) from its handle, before it is read.
-// SECURITY_ANONYMOUS: a named pipe's server may not act as this process.
-bool OpenInput(const std::string& path, InputFile* file, std::string* error) {
-  const std::wstring wide = Wide(path);
-  const DWORD attributes = GetFileAttributesW(wide.c_str());
-  if (attributes != INVALID_FILE_ATTRIBUTES &&
-      (attributes & FILE_ATTRIBUTE_DIRECTORY)) {
-    *error = "it is a folder, not a regular file";
-    return false;
-  }
-  HANDLE h = CreateFileW(wide.c_str(), GENERIC_READ, kShareAll, nullptr,
-                         OPEN_EXISTING,
-                         FILE_FLAG_SEQUENTIAL_SCAN | SECURITY_SQOS_PRESENT |
-                             SECURITY_ANONYMOUS,
-                         nullptr);
-  if (h == INVALID_HANDLE_VALUE) {
-    *error = Reason();
-    return false;
-  }
-  if (GetFileType(h) != FILE_TYPE_DISK) {
-    CloseHandle(h);
-    *error = "it is not a regular file";
-    return false;
-  }
-  file->handle = HandleNumber(h);
-  return true;
-}
+namespace {
 
-bool OpenInputAsItself(const std::string& path, InputFile* file,
-                       std::string* error) {
-  HANDLE h = CreateFileW(Wide(path).c_str(), GENERIC_READ, kShareAll, nullptr,
-                         OPEN_EXISTING,
-                         FILE_FLAG_OPEN_REPARSE_POINT |
-                             FILE_FLAG_BACKUP_SEMANTICS |
-                             SECURITY_SQOS_PRESENT | SECURITY_ANONYMOUS,
-                         nullptr);
-  if (h == INVALID_HANDLE_VALUE) {
-    *error = Reason();
-    return false;
-  }
-  BY_HANDLE_FILE_INFORMATION info;
+// Opens |path| to read as |file|, shared with every other opener; a named
+// pipe's server may not act as this process (SECURITY_ANONYMOUS).
+// Anything but a file on a disk (a pipe, a console, a device) is refused
+// from its handle, before it is read. |itself|: a link (any reparse point)
+// is opened as itself and refused, and so is a folder.
+bool OpenToRead(const std::wstring& path, bool itself, InputFile* file,
+                std::string* error) {
+  const DWORD flags =
+      itself ? FILE_FLAG_OPEN_REPARSE_POINT | FILE_FLAG_BACKUP_SEMANTICS
+             : FILE_FLAG_SEQUENTIAL_SCAN;
+  HANDLE h =
+      CreateFileW(path.c_str(), GENERIC_READ, kShareAll, nullptr, OPEN_EXISTING,
+                  flags | SECURITY_SQOS_PRESENT | SECURITY_ANONYMOUS, nullptr);
+  if (h == INVALID_HANDLE_VALUE) return Fail(error);
+  BY_HANDLE_FILE_INFORMATION info = {};  // no attributes unless |itself|
   const char* refused = nullptr;
   if (GetFileType(h) != FILE_TYPE_DISK ||
-      !GetFileInformationByHandle(h, &info))
+      (itself && !GetFileInformationByHandle(h, &info)))
     refused = "it is not a regular file";
   else if (info.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT)
     refused = "it is a link";
@@ -69,54 +44,6 @@ bool OpenInputAsItself(const std::string& path, InputFile* file,
   file->handle = HandleNumber(h);
   return true;
 }
-
-bool ListFolder(const std::string& dir, const std::string& prefix,
-                std::vector<std::string>* names, std::string* error) {
-  names->clear();
-  WIN32_FIND_DATAW found;
-  HANDLE h = FindFirstFileW(Wide(dir + "\\" + prefix + "*").c_str(), &found);
-  if (h == INVALID_HANDLE_VALUE) {
-    const DWORD code = GetLastError();
-    if (code == ERROR_FILE_NOT_FOUND || code == ERROR_PATH_NOT_FOUND)
-      return true;
-    *error = Reason(code);
-    return false;
-  }
-  do names->push_back(Utf8(found.cFileName));
-  while (FindNextFileW(h, &found));
-  FindClose(h);
-  std::sort(names->begin(), names->end());
-  return true;
-}
-
-bool ReadInput(InputFile* file, char* data, size_t size, size_t* got,
-               std::string* error) {
-  DWORD n = 0;
-  DWORD want = size > (1u << 30) ? (1u << 30) : static_cast<DWORD>(size);
-  if (!ReadFile(Handle(file->handle), data, want, &n, nullptr)) {
-    *error = Reason();
-    return false;
-  }
-  *got = n;
-  return true;
-}
-
-void CloseInput(InputFile* file) {
-  if (file->handle >= 0) CloseHandle(Handle(file->handle));
-  file->handle = -1;
-}
-
-bool InputSize(InputFile* file, unsigned long long* size, std::string* error) {
-  LARGE_INTEGER bytes;
-  if (!GetFileSizeEx(Handle(file->handle), &bytes)) {
-    *error = Reason();
-    return false;
-  }
-  *size = static_cast<unsigned long long>(bytes.QuadPart);
-  return true;
-}
-
-namespace {
 
 // Opens |path| itself, a link or junction included, never what it leads
 // to; a folder only when it is a link or junction.
@@ -176,87 +103,6 @@ DWORD RemoveItself(const std::string& path) {
   return code;
 }
 
-}  // namespace
-
-bool CreateOutput(const std::string& path, OutputFile* file,
-                  std::string* error) {
-  // CREATE_NEW opens nothing that is there, and with
-  // FILE_FLAG_OPEN_REPARSE_POINT a link there is not followed either;
-  // whatever is in the way goes, as itself. READ_CONTROL and WRITE_DAC
-  // are the owner's anyway: TakeProtection sets the DACL through this
-  // handle.
-  // Created for administrators only (and this user, when the run is no
-  // administrator's) as MakeOwnerOnly says, before TakeProtection
-  // gives it the old file's DACL.
-  const std::wstring wide = Wide(path);
-  Descriptor only;
-  if (!MakeOwnerOnly(&only)) {
-    *error = "making its security descriptor: " + Reason();
-    return false;
-  }
-  for (int attempt = 1;; ++attempt) {
-    HANDLE h = CreateFileW(wide.c_str(), GENERIC_WRITE | READ_CONTROL |
-                           WRITE_DAC, 0, &only.attributes, CREATE_NEW,
-                           FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT,
-                           nullptr);
-    if (h != INVALID_HANDLE_VALUE) {
-      file->path = path;
-      file->handle = HandleNumber(h);
-      return true;
-    }
-    DWORD code = GetLastError();
-    if ((code != ERROR_FILE_EXISTS && code != ERROR_ALREADY_EXISTS) ||
-        attempt == kCreateAttempts || RemoveItself(path) != ERROR_SUCCESS) {
-      *error = Reason(code);
-      return false;
-    }
-  }
-}
-
-bool WriteOutput(OutputFile* file, const char* data, size_t size,
-                 std::string* error) {
-  while (size > 0) {
-    DWORD want = size > (1u << 30) ? (1u << 30) : static_cast<DWORD>(size);
-    DWORD done = 0;
-    if (!WriteFile(Handle(file->handle), data, want, &done, nullptr) ||
-        done == 0) {
-      *error = Reason();
-      return false;
-    }
-    data += done;
-    size -= done;
-  }
-  return true;
-}
-
-bool FlushOutput(OutputFile* file, std::string* error) {
-  if (!FlushFileBuffers(Handle(file->handle))) {
-    *error = Reason();
-    return false;
-  }
-  return true;
-}
-
-bool CloseOutput(OutputFile* file, std::string* error) {
-  if (file->handle < 0) return true;
-  BOOL ok = CloseHandle(Handle(file->handle));
-  file->handle = -1;
-  if (!ok) {
-    *error = Reason();
-    return false;
-  }
-  return true;
-}
-
-bool ReplacedFile(const std::string& path, std::string* file,
-                  std::string*) {
-  // MoveFileExW replaces a link itself, like any file.
-  *file = path;
-  return true;
-}
-
-namespace {
-
 // Whether a replace of |target| that failed with |code| failed because
 // another program has a file open: a sharing violation, or access denied
 // while this process may delete the target (Windows replaces no file that
@@ -276,6 +122,124 @@ bool InUse(DWORD code, const std::wstring& target) {
 
 }  // namespace
 
+// A folder is refused before it is opened.
+bool OpenInput(const std::string& path, InputFile* file, std::string* error) {
+  const std::wstring wide = Wide(path);
+  const DWORD attributes = GetFileAttributesW(wide.c_str());
+  if (attributes != INVALID_FILE_ATTRIBUTES &&
+      (attributes & FILE_ATTRIBUTE_DIRECTORY)) {
+    *error = "it is a folder, not a regular file";
+    return false;
+  }
+  return OpenToRead(wide, false, file, error);
+}
+
+bool OpenInputAsItself(const std::string& path, InputFile* file,
+                       std::string* error) {
+  return OpenToRead(Wide(path), true, file, error);
+}
+
+bool ListFolder(const std::string& dir, const std::string& prefix,
+                std::vector<std::string>* names, std::string* error) {
+  names->clear();
+  WIN32_FIND_DATAW found;
+  HANDLE h = FindFirstFileW(Wide(dir + "\\" + prefix + "*").c_str(), &found);
+  if (h == INVALID_HANDLE_VALUE) {
+    const DWORD code = GetLastError();
+    return IsMissing(code) || Fail(error, code);
+  }
+  do names->push_back(Utf8(found.cFileName));
+  while (FindNextFileW(h, &found));
+  FindClose(h);
+  std::sort(names->begin(), names->end());
+  return true;
+}
+
+bool ReadInput(InputFile* file, char* data, size_t size, size_t* got,
+               std::string* error) {
+  DWORD n = 0;
+  DWORD want = size > (1u << 30) ? (1u << 30) : static_cast<DWORD>(size);
+  if (!ReadFile(Handle(file->handle), data, want, &n, nullptr))
+    return Fail(error);
+  *got = n;
+  return true;
+}
+
+void CloseInput(InputFile* file) {
+  if (file->handle >= 0) CloseHandle(Handle(file->handle));
+  file->handle = -1;
+}
+
+bool InputSize(InputFile* file, unsigned long long* size, std::string* error) {
+  LARGE_INTEGER bytes;
+  if (!GetFileSizeEx(Handle(file->handle), &bytes)) return Fail(error);
+  *size = static_cast<unsigned long long>(bytes.QuadPart);
+  return true;
+}
+
+bool CreateOutput(const std::string& path, OutputFile* file,
+                  std::string* error) {
+  // CREATE_NEW opens nothing that is there, and with
+  // FILE_FLAG_OPEN_REPARSE_POINT a link there is not followed either;
+  // whatever is in the way goes, as itself. READ_CONTROL and WRITE_DAC
+  // are the owner's anyway: TakeProtection sets the DACL through this
+  // handle.
+  // Created for administrators only (and this user, when the run is no
+  // administrator's) as MakeOwnerOnly says, before TakeProtection
+  // gives it the old file's DACL.
+  const std::wstring wide = Wide(path);
+  Descriptor only;
+  if (!MakeOwnerOnly(&only))
+    return Fail(error, "making its security descriptor: ");
+  for (int attempt = 1;; ++attempt) {
+    HANDLE h = CreateFileW(wide.c_str(), GENERIC_WRITE | READ_CONTROL |
+                           WRITE_DAC, 0, &only.attributes, CREATE_NEW,
+                           FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT,
+                           nullptr);
+    if (h != INVALID_HANDLE_VALUE) {
+      file->path = path;
+      file->handle = HandleNumber(h);
+      return true;
+    }
+    DWORD code = GetLastError();
+    if ((code != ERROR_FILE_EXISTS && code != ERROR_ALREADY_EXISTS) ||
+        attempt == kCreateAttempts || RemoveItself(path) != ERROR_SUCCESS)
+      return Fail(error, code);
+  }
+}
+
+bool WriteOutput(OutputFile* file, const char* data, size_t size,
+                 std::string* error) {
+  while (size > 0) {
+    DWORD want = size > (1u << 30) ? (1u << 30) : static_cast<DWORD>(size);
+    DWORD done = 0;
+    if (!WriteFile(Handle(file->handle), data, want, &done, nullptr) ||
+        done == 0)
+      return Fail(error);
+    data += done;
+    size -= done;
+  }
+  return true;
+}
+
+bool FlushOutput(OutputFile* file, std::string* error) {
+  return FlushFileBuffers(Handle(file->handle)) || Fail(error);
+}
+
+bool CloseOutput(OutputFile* file, std::string* error) {
+  if (file->handle < 0) return true;
+  BOOL ok = CloseHandle(Handle(file->handle));
+  file->handle = -1;
+  return ok || Fail(error);
+}
+
+bool ReplacedFile(const std::string& path, std::string* file,
+                  std::string*) {
+  // MoveFileExW replaces a link itself, like any file.
+  *file = path;
+  return true;
+}
+
 bool ReplaceByRename(const std::string& source, const std::string& target,
                  std::string* error) {
   // Windows replaces no read-only file, nor one that is open: the
@@ -286,11 +250,8 @@ bool ReplaceByRename(const std::string& source, const std::string& target,
   DWORD attributes = GetFileAttributesW(to.c_str());
   bool readonly = attributes != INVALID_FILE_ATTRIBUTES &&
                   (attributes & FILE_ATTRIBUTE_READONLY);
-  if (readonly && !SetAttributesOf(to, attributes & ~FILE_ATTRIBUTE_READONLY)) {
-    *error = "clearing the read-only attribute of " + target + ": " +
-             Reason();
-    return false;
-  }
+  if (readonly && !SetAttributesOf(to, attributes & ~FILE_ATTRIBUTE_READONLY))
+    return Fail(error, "clearing the read-only attribute of " + target + ": ");
   // A scanner, an indexer or a program reading the registry holds it for
   // a moment: the replace is tried again, after 10 ms, then twice as long
   // each time up to half a second, for kReplaceWaitMs in all.
@@ -320,12 +281,9 @@ bool ReplaceByRename(const std::string& source, const std::string& target,
 
 bool RenameNoReplace(const std::string& source, const std::string& target,
                      std::string* error) {
-  if (!MoveFileExW(Wide(source).c_str(), Wide(target).c_str(),
-                   MOVEFILE_WRITE_THROUGH)) {
-    *error = Reason();
-    return false;
-  }
-  return true;
+  return MoveFileExW(Wide(source).c_str(), Wide(target).c_str(),
+                     MOVEFILE_WRITE_THROUGH) ||
+         Fail(error);
 }
 
 bool RemoveFile(const std::string& path) {
@@ -337,14 +295,7 @@ bool RemoveFile(const std::string& path) {
 bool IsOpenAs(const OutputFile& file, const std::string& path) {
   // A short (8.3) name taken to the long one first, which the final path
   // of a handle gives; neither call opens the file.
-  std::wstring name = Wide(path);
-  DWORD n = GetLongPathNameW(name.c_str(), nullptr, 0);
-  std::wstring long_name(n, L'\0');
-  if (n && GetLongPathNameW(name.c_str(), long_name.data(), n) == n - 1) {
-    long_name.resize(n - 1);
-    name = long_name;
-  }
-  return OpenedItself(Handle(file.handle), name);
+  return OpenedItself(Handle(file.handle), LongNames(Wide(path)));
 }
 
 }  // namespace platform

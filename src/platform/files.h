@@ -50,7 +50,8 @@ bool ReadWholeFile(const std::string& path, ByteBuffer* out,
 
 // Reads the open |file| whole into |out|, as ReadWholeFile reads, and
 // closes it.
-bool ReadWholeInput(InputFile* file, ByteBuffer* out, std::string* error);
+bool ReadWholeInput(InputFile* file, ByteBuffer* out, std::string* error,
+                    const ReadFilter& filter = nullptr);
 
 // A file opened for writing; made by CreateOutput or OpenAppend.
 struct OutputFile {

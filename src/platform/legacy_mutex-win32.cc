@@ -16,26 +16,22 @@ namespace {
 
 // What a run needs of the older runs' mutex: to wait for it (and so own
 // it) and to release it; and to read its owner.
-constexpr DWORD kLockRights = SYNCHRONIZE | MUTEX_MODIFY_STATE;
-constexpr DWORD kMutexRights = kLockRights | READ_CONTROL;
-
-// Grants kMutexRights, and nothing else, to SYSTEM, the Administrators
-// group and this process's user, whichever of them creates the mutex: a
-// mutex made by LocalSystem with its default descriptor would let
-// administrators only read it.
-bool MakeLockDescriptor(Descriptor* lock) {
-  return WellKnownSid(WinLocalSystemSid, &lock->sids[0]) &&
-         WellKnownSid(WinBuiltinAdministratorsSid, &lock->sids[1]) &&
-         UserSid(&lock->sids[2]) && MakeDescriptor(kMutexRights, false, lock);
-}
+constexpr DWORD kMutexRights = SYNCHRONIZE | MUTEX_MODIFY_STATE | READ_CONTROL;
 
 // Opens the mutex |name| with kMutexRights, creating it when there is
 // none. Another run may create it between the two: CreateMutexW then asks
 // for all rights on the existing one, the descriptor refuses them, and
 // the open is tried again. Null when it can be neither opened nor made.
 HANDLE OpenLock(const std::wstring& name) {
+  // The mutex grants kMutexRights, and nothing else, to SYSTEM, the
+  // Administrators group and this process's user, whichever of them
+  // creates it: a mutex made by LocalSystem with its default descriptor
+  // would let administrators only read it.
   Descriptor lock;
-  if (!MakeLockDescriptor(&lock)) return nullptr;
+  if (!WellKnownSid(WinLocalSystemSid, &lock.sids[0]) ||
+      !WellKnownSid(WinBuiltinAdministratorsSid, &lock.sids[1]) ||
+      !UserSid(&lock.sids[2]) || !MakeDescriptor(kMutexRights, false, &lock))
+    return nullptr;
   HANDLE mutex = nullptr;
   for (int attempt = 0; attempt < 10 && !mutex; ++attempt) {
     mutex = OpenMutexW(kMutexRights, FALSE, name.c_str());
@@ -79,10 +75,10 @@ unsigned long long Hash(const std::wstring& text) {
   return hash;
 }
 
-// Folds |path| to upper case as the file system compares names: the
-// invariant locale without linguistic casing, one character for one.
+// Folds |path|, not empty, to upper case as the file system compares
+// names: the invariant locale without linguistic casing, one character
+// for one.
 bool UpperCase(std::wstring* path) {
-  if (path->empty()) return true;
   const int size = static_cast<int>(path->size());
   std::wstring upper(path->size(), L'\0');
   if (LCMapStringEx(LOCALE_NAME_INVARIANT, LCMAP_UPPERCASE, path->c_str(),

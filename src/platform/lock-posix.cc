@@ -25,26 +25,10 @@ bool Trusted(const struct stat& st, uid_t owner) {
          (st.st_mode & (S_IRWXG | S_IRWXO)) == 0;
 }
 
-// Tells whether the open |fd| is the file that |name| names in |folder|.
-bool AtName(int folder, const char* name, int fd) {
-  struct stat opened, named;
-  return fstat(fd, &opened) == 0 &&
-         fstatat(folder, name, &named, AT_SYMLINK_NOFOLLOW) == 0 &&
-         posix::SameFile(opened, named);
-}
-
 // Whether |code| says this process may not make or remove files in the
 // folder.
 bool Denied(int code) {
   return code == EACCES || code == EPERM || code == EROFS;
-}
-
-// Gives the lock file |fd| (|st|) to the folder's owner |owner|, when
-// this process is root's: the owner's runs can then open it, and wait for
-// root's. Another user's process may give no file away, and needs not.
-void GiveToOwner(int fd, const struct stat& st, uid_t owner) {
-  if (geteuid() == 0 && st.st_uid != owner)
-    (void)!fchown(fd, owner, static_cast<gid_t>(-1));
 }
 
 enum class Opened {
@@ -54,11 +38,6 @@ enum class Opened {
   kNoLock,  // this process may make no file in the folder
   kFailed,  // |error| says why
 };
-
-// Whether this process may make files in |folder|.
-bool MayWrite(int folder) {
-  return faccessat(folder, ".", W_OK, AT_EACCESS) == 0;
-}
 
 // Opens the lock file |name| in |folder| (of the user |owner|) as |*fd|: a
 // missing one is made for the folder's owner, an untrusted one removed as
@@ -84,10 +63,14 @@ Opened OpenLockFile(int folder, uid_t owner, const char* name, int* fd,
         return Opened::kFailed;
       }
       if (Trusted(st, owner)) {
-        GiveToOwner(*fd, st, owner);
+        // Given to the folder's owner when this process is root's: the
+        // owner's runs can then open it, and wait for root's. Another
+        // user's process may give no file away, and needs not.
+        if (geteuid() == 0 && st.st_uid != owner)
+          (void)!fchown(*fd, owner, static_cast<gid_t>(-1));
         return Opened::kFile;
       }
-      if (AtName(folder, name, *fd)) {
+      if (posix::AtName(folder, name, *fd)) {
         if (unlinkat(folder, name, 0) != 0 && Denied(errno)) {
           close(*fd);
           return Opened::kNoLock;
@@ -105,9 +88,11 @@ Opened OpenLockFile(int folder, uid_t owner, const char* name, int* fd,
         // A trusted file that this process may not open is root's, or the
         // folder owner's and this process is another user's: a run of
         // theirs may hold it. This process needs the lock only if it may
-        // change the folder.
-        if (code == EACCES) return MayWrite(folder) ? Opened::kBusy
-                                                    : Opened::kNoLock;
+        // change the folder: make files in it.
+        if (code == EACCES)
+          return faccessat(folder, ".", W_OK, AT_EACCESS) == 0
+                     ? Opened::kBusy
+                     : Opened::kNoLock;
         *error = strerror(code);
         return Opened::kFailed;
       }
@@ -123,12 +108,20 @@ Opened OpenLockFile(int folder, uid_t owner, const char* name, int* fd,
   }
 }
 
-// The time since |start| in milliseconds.
-unsigned long long WaitedMs(std::chrono::steady_clock::time_point start) {
-  return static_cast<unsigned long long>(
+// Waits 10 ms, or fails with LockTimeoutReason once |wait_ms| after
+// |start| have passed.
+bool WaitOnce(std::chrono::steady_clock::time_point start, unsigned wait_ms,
+              std::string* error) {
+  const unsigned long long waited = static_cast<unsigned long long>(
       std::chrono::duration_cast<std::chrono::milliseconds>(
           std::chrono::steady_clock::now() - start)
           .count());
+  if (waited >= wait_ms) {
+    *error = LockTimeoutReason(waited);
+    return false;
+  }
+  usleep(10 * 1000);
+  return true;
 }
 
 // Waits for the flock on |fd| until |bound_ms| after |start|; false with
@@ -140,12 +133,7 @@ bool AwaitFlock(int fd, std::chrono::steady_clock::time_point start,
   for (;;) {
     if (flock(fd, LOCK_EX | LOCK_NB) == 0) return true;
     if (errno != EWOULDBLOCK && errno != EINTR) return posix::Fail(error);
-    const unsigned long long waited = WaitedMs(start);
-    if (waited >= bound_ms) {
-      *error = LockTimeoutReason(waited);
-      return false;
-    }
-    usleep(10 * 1000);
+    if (!WaitOnce(start, bound_ms, error)) return false;
   }
 }
 
@@ -176,16 +164,7 @@ bool LockRegistryFolder(const std::string& dir, const std::string& file_name,
     int fd = -1;
     const Opened opened = OpenLockFile(folder, folder_st.st_uid,
                                        file_name.c_str(), &fd, &alone, error);
-    if (opened == Opened::kBusy) {
-      const unsigned long long waited = WaitedMs(start);
-      if (waited >= wait_ms) {
-        *error = LockTimeoutReason(waited);
-        close(folder);
-        return false;
-      }
-      usleep(10 * 1000);
-      continue;
-    }
+    if (opened == Opened::kBusy && WaitOnce(start, wait_ms, error)) continue;
     if (opened != Opened::kFile) {
       close(folder);
       return opened == Opened::kNoLock;
@@ -197,7 +176,7 @@ bool LockRegistryFolder(const std::string& dir, const std::string& file_name,
     }
     // The run that held it may have removed it at its end: the lock is
     // then on the file made after it.
-    if (AtName(folder, file_name.c_str(), fd)) {
+    if (posix::AtName(folder, file_name.c_str(), fd)) {
       lock->folder = folder;
       lock->file = fd;
       lock->name = file_name;
@@ -216,7 +195,7 @@ void UnlockRegistryFolder(RegistryLock* lock) {
   if (lock->file < 0) return;
   const int folder = static_cast<int>(lock->folder);
   const int file = static_cast<int>(lock->file);
-  if (AtName(folder, lock->name.c_str(), file))
+  if (posix::AtName(folder, lock->name.c_str(), file))
     unlinkat(folder, lock->name.c_str(), 0);
   close(file);
   close(folder);

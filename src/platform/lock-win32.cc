@@ -23,13 +23,6 @@ namespace platform {
 using namespace win32;
 namespace {
 
-HANDLE AsHandle(long long value) {
-  return reinterpret_cast<HANDLE>(static_cast<intptr_t>(value));
-}
-long long FromHandle(HANDLE h) {
-  return static_cast<long long>(reinterpret_cast<intptr_t>(h));
-}
-
 // How one attempt at the lock file went.
 enum class Attempt {
   kOpened,     // open as |*file|, for its lock to be taken
@@ -65,25 +58,20 @@ bool IsLockFile(HANDLE h, const std::wstring& path) {
          OpenedItself(h, path);
 }
 
-// Whether this process may make a file in the folder |dir|: the folder
-// opens for FILE_ADD_FILE.
-bool MayMakeFileIn(const std::wstring& dir) {
-  HANDLE h = CreateFileW(dir.c_str(), FILE_ADD_FILE, kShareAll, nullptr,
-                         OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
-  if (h == INVALID_HANDLE_VALUE) return false;
-  CloseHandle(h);
-  return true;
-}
-
 // What a run that may not open |path|, in the folder |dir|, has in front
 // of it: a name marked for deletion (its attributes cannot be read
 // either), a folder, or a file of another user's (or, this process
 // being no administrator's, an administrator's); kCannotMake when this
-// process may make no file in the folder.
+// process may make no file in the folder: it does not open for
+// FILE_ADD_FILE.
 Attempt Denied(const std::wstring& dir, const std::wstring& path) {
   if (GetFileAttributesW(path.c_str()) == INVALID_FILE_ATTRIBUTES)
     return Attempt::kDenied;  // marked for deletion, or just removed
-  return MayMakeFileIn(dir) ? Attempt::kDenied : Attempt::kCannotMake;
+  HANDLE h = CreateFileW(dir.c_str(), FILE_ADD_FILE, kShareAll, nullptr,
+                         OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+  if (h == INVALID_HANDLE_VALUE) return Attempt::kCannotMake;
+  CloseHandle(h);
+  return Attempt::kDenied;
 }
 
 // Gives the lock file open as |h| the descriptor |only| through its
@@ -95,18 +83,14 @@ bool KeepAdministratorsOnly(HANDLE h, Descriptor* only, std::string* error) {
   std::vector<DWORD> descriptor;
   if (only->owner.empty()) return true;
   if (!ReadSecurity(h, OWNER_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION,
-                    &descriptor)) {
-    *error = "reading the lock file's security descriptor: " + Reason();
-    return false;
-  }
+                    &descriptor))
+    return Fail(error, "reading the lock file's security descriptor: ");
   if (AdministratorsOnly(descriptor.data())) return true;
   HANDLE change = ReOpenFile(h, WRITE_DAC | WRITE_OWNER, kShareAll, 0);
   if (change == INVALID_HANDLE_VALUE)
     change = ReOpenFile(h, WRITE_DAC, kShareAll, 0);
-  if (change == INVALID_HANDLE_VALUE) {
-    *error = "opening the lock file to set its DACL: " + Reason();
-    return false;
-  }
+  if (change == INVALID_HANDLE_VALUE)
+    return Fail(error, "opening the lock file to set its DACL: ");
   SetKernelObjectSecurity(change, OWNER_SECURITY_INFORMATION,
                           &only->descriptor);
   const bool set = SetKernelObjectSecurity(
@@ -139,20 +123,13 @@ Attempt OpenLockFile(const std::wstring& dir, const std::wstring& path,
                          INVALID_FILE_ATTRIBUTES &&
                      IsMissing(GetLastError()))))
       return Attempt::kCannotMake;
-    switch (code) {
-      case ERROR_SHARING_VIOLATION:
-        return Attempt::kBusy;
-      case ERROR_ACCESS_DENIED:
-        return Denied(dir, path);
-      case ERROR_FILE_EXISTS:
-      case ERROR_ALREADY_EXISTS:
-        return Attempt::kRetry;
-      case ERROR_PATH_NOT_FOUND:
-        return Attempt::kGone;
-      default:
-        *error = Reason(code);
-        return Attempt::kFailed;
-    }
+    if (code == ERROR_SHARING_VIOLATION) return Attempt::kBusy;
+    if (code == ERROR_ACCESS_DENIED) return Denied(dir, path);
+    if (code == ERROR_FILE_EXISTS || code == ERROR_ALREADY_EXISTS)
+      return Attempt::kRetry;
+    if (code == ERROR_PATH_NOT_FOUND) return Attempt::kGone;
+    *error = Reason(code);
+    return Attempt::kFailed;
   }
   if (!IsLockFile(h, path)) {
     CloseHandle(h);
@@ -174,21 +151,6 @@ bool IsPlainFolder(const std::wstring& path) {
          !(attributes & FILE_ATTRIBUTE_REPARSE_POINT);
 }
 
-// Takes the exclusive lock on the first byte of the open lock file |h|:
-// kOpened when taken, kBusy while another run holds it, kFailed with
-// |error| set.
-Attempt LockBytes(HANDLE h, std::string* error) {
-  OVERLAPPED at = {};
-  if (LockFileEx(h, LOCKFILE_EXCLUSIVE_LOCK | LOCKFILE_FAIL_IMMEDIATELY, 0,
-                 1, 0, &at))
-    return Attempt::kOpened;
-  const DWORD code = GetLastError();
-  if (code == ERROR_LOCK_VIOLATION || code == ERROR_IO_PENDING)
-    return Attempt::kBusy;
-  *error = Reason(code);
-  return Attempt::kFailed;
-}
-
 // Waits 10 ms, or fails with LockTimeoutReason once |wait_ms| after
 // |start| have passed.
 bool WaitOnce(ULONGLONG start, unsigned wait_ms, std::string* error) {
@@ -201,17 +163,22 @@ bool WaitOnce(ULONGLONG start, unsigned wait_ms, std::string* error) {
   return true;
 }
 
-// Waits for the lock on the open lock file |h| until |wait_ms| after
-// |start|; on success it is held, in |lock|, otherwise |h| is closed.
+// Waits for the exclusive lock on the first byte of the open lock file
+// |h| until |wait_ms| after |start|, trying again while another run holds
+// it; on success it is held, in |lock|, otherwise |h| is closed.
 bool AwaitLockBytes(HANDLE h, ULONGLONG start, unsigned wait_ms,
                     RegistryLock* lock, std::string* error) {
   for (;;) {
-    const Attempt attempt = LockBytes(h, error);
-    if (attempt == Attempt::kOpened) {
-      lock->file = FromHandle(h);
+    OVERLAPPED at = {};
+    if (LockFileEx(h, LOCKFILE_EXCLUSIVE_LOCK | LOCKFILE_FAIL_IMMEDIATELY, 0, 1,
+                   0, &at)) {
+      lock->file = HandleNumber(h);
       return true;
     }
-    if (attempt == Attempt::kFailed || !WaitOnce(start, wait_ms, error)) {
+    const DWORD code = GetLastError();
+    const bool busy = code == ERROR_LOCK_VIOLATION || code == ERROR_IO_PENDING;
+    if (!busy) *error = Reason(code);
+    if (!busy || !WaitOnce(start, wait_ms, error)) {
       CloseHandle(h);
       return false;
     }
@@ -231,21 +198,16 @@ bool TakeLockFile(const std::wstring& dir, const std::string& path,
                   RegistryLock* lock, std::string* error) {
   const std::wstring wide = Wide(path);
   Descriptor only;
-  if (!MakeOwnerOnly(&only)) {
-    *error = "making its security descriptor: " + Reason();
-    return false;
-  }
+  if (!MakeOwnerOnly(&only))
+    return Fail(error, "making its security descriptor: ");
   for (int tries = 1;; ++tries) {
     HANDLE file = INVALID_HANDLE_VALUE;
     const Attempt attempt = OpenLockFile(dir, wide, &only, &file, error);
     if (attempt == Attempt::kOpened)
       return AwaitLockBytes(file, start, wait_ms, lock, error);
-    if (attempt == Attempt::kCannotMake) return true;
+    *gone = attempt == Attempt::kGone;
+    if (*gone || attempt == Attempt::kCannotMake) return true;
     if (attempt == Attempt::kFailed) return false;
-    if (attempt == Attempt::kGone) {
-      *gone = true;
-      return true;
-    }
     if (attempt == Attempt::kDenied && IsPlainFolder(wide)) {
       *error = path + " is a folder";
       return false;
@@ -302,20 +264,20 @@ bool LockRegistryFolder(const std::string& dir, const std::string& file_name,
   // the wait.
   HANDLE mutex = nullptr;
   const bool taken = TakeLegacyMutex(wide, start, wait_ms, &mutex, error);
-  lock->mutex = FromHandle(mutex);
+  lock->mutex = HandleNumber(mutex);
   if (!taken) UnlockRegistryFolder(lock);
   return taken;
 }
 
 bool RegistryLockHeldAlone(const RegistryLock& lock) {
-  return AsHandle(lock.file) != INVALID_HANDLE_VALUE;
+  return Handle(lock.file) != INVALID_HANDLE_VALUE;
 }
 
 void UnlockRegistryFolder(RegistryLock* lock) {
-  ReleaseLegacyMutex(AsHandle(lock->mutex));
+  ReleaseLegacyMutex(Handle(lock->mutex));
   lock->mutex = 0;
   // The file stays, for the next run to lock.
-  const HANDLE file = AsHandle(lock->file);
+  const HANDLE file = Handle(lock->file);
   if (file != INVALID_HANDLE_VALUE) {
     OVERLAPPED at = {};
     UnlockFileEx(file, 0, 1, 0, &at);

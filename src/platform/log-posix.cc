@@ -43,17 +43,17 @@ std::string OpenRefusal(int folder, const std::string& name, int code) {
 }
 
 // Opens the folder of host path |host| as itself, from the root (or the
-// current folder for a relative path), one component at a time; returns
-// its descriptor and sets |name| to the last component, the log's name
-// in it. A symbolic link on the way is followed only when root or this
+// current folder for a relative path), one component at a time, as
+// |*folder|, and sets |name| to the last component, the log's name in
+// it. A symbolic link on the way is followed only when root or this
 // process's user owns it: another user's, in a folder of theirs (their
-// temporary folder), could lead anywhere. On failure -1, with |error|
+// temporary folder), could lead anywhere. On failure false, with |error|
 // set.
-int OpenLogFolder(const std::string& host, std::string* name,
-                  std::string* error) {
+bool OpenLogFolder(const std::string& host, int* folder, std::string* name,
+                   std::string* error) {
   if (host.empty()) {
     *error = strerror(ENOENT);
-    return -1;
+    return false;
   }
   const size_t slash = host.find_last_of('/');
   *name = slash == std::string::npos ? host : host.substr(slash + 1);
@@ -61,11 +61,8 @@ int OpenLogFolder(const std::string& host, std::string* name,
   const bool absolute = host[0] == '/';
   // The links followed and the folders reached so far, as a path.
   std::string at = absolute ? "" : ".";
-  int folder = open(absolute ? "/" : ".", O_PATH | O_DIRECTORY | O_CLOEXEC);
-  if (folder < 0) {
-    posix::Fail(error);
-    return -1;
-  }
+  *folder = open(absolute ? "/" : ".", O_PATH | O_DIRECTORY | O_CLOEXEC);
+  if (*folder < 0) return posix::Fail(error);
   std::vector<std::string> rest;  // components still to go, last first
   if (slash != std::string::npos)
     posix::PushComponents(host.substr(0, slash), &rest);
@@ -76,17 +73,17 @@ int OpenLogFolder(const std::string& host, std::string* name,
     if (part == ".") continue;
     // Whatever is there, a link too, as itself.
     const int next =
-        openat(folder, part.c_str(), O_PATH | O_NOFOLLOW | O_CLOEXEC);
+        openat(*folder, part.c_str(), O_PATH | O_NOFOLLOW | O_CLOEXEC);
     struct stat st;
     if (next < 0 || fstat(next, &st) != 0) {
       posix::Fail(error, next);
-      close(folder);
-      return -1;
+      close(*folder);
+      return false;
     }
     const std::string path = at + "/" + part;
     if (S_ISDIR(st.st_mode)) {
-      close(folder);
-      folder = next;
+      close(*folder);
+      *folder = next;
       at = path;
       continue;
     }
@@ -107,32 +104,19 @@ int OpenLogFolder(const std::string& host, std::string* name,
     }
     close(next);
     if (size < 0 || size == sizeof target) {
-      close(folder);
-      return -1;
+      close(*folder);
+      return false;
     }
     if (target[0] == '/') {
-      close(folder);
-      folder = open("/", O_PATH | O_DIRECTORY | O_CLOEXEC);
-      if (folder < 0) {
-        posix::Fail(error);
-        return -1;
-      }
+      close(*folder);
+      *folder = open("/", O_PATH | O_DIRECTORY | O_CLOEXEC);
+      if (*folder < 0) return posix::Fail(error);
       at.clear();
     }
     posix::PushComponents(std::string(target, static_cast<size_t>(size)),
                           &rest);
   }
-  return folder;
-}
-
-// Removes the file that |name| names in |folder| when it is still the
-// file just made as |fd|.
-void RemoveMade(int folder, const std::string& name, int fd) {
-  struct stat made, named;
-  if (fstat(fd, &made) == 0 &&
-      fstatat(folder, name.c_str(), &named, AT_SYMLINK_NOFOLLOW) == 0 &&
-      posix::SameFile(made, named))
-    unlinkat(folder, name.c_str(), 0);
+  return true;
 }
 
 }  // namespace
@@ -146,8 +130,9 @@ bool OpenAppend(const std::string& path, OutputFile* file, bool* created,
   signal(SIGXFSZ, SIG_IGN);  // as for CreateOutput
   *created = false;
   std::string name;
-  const int folder = OpenLogFolder(posix::HostPath(path), &name, error);
-  if (folder < 0) return false;
+  int folder = -1;
+  if (!OpenLogFolder(posix::HostPath(path), &folder, &name, error))
+    return false;
   // An existing log is opened only as itself (O_NOFOLLOW), without
   // waiting for a reader (O_NONBLOCK: a FIFO planted there) or becoming
   // a terminal's (O_NOCTTY); a missing one is made new (O_EXCL), never
@@ -163,26 +148,21 @@ bool OpenAppend(const std::string& path, OutputFile* file, bool* created,
                 O_RDWR | O_APPEND | O_CREAT | O_EXCL | O_NOFOLLOW |
                     O_NOCTTY | O_CLOEXEC,
                 0600);
-    if (fd >= 0) {
-      *created = true;
-      break;
-    }
-    if (errno != EEXIST || attempt == posix::kCreateAttempts) break;
+    *created = fd >= 0;
+    if (*created || errno != EEXIST || attempt == posix::kCreateAttempts) break;
   }
-  if (fd < 0) {
-    *error = OpenRefusal(folder, name, errno);
-    close(folder);
-    return false;
-  }
-  std::string refusal = LogRefusal(fd);
+  std::string refusal =
+      fd < 0 ? OpenRefusal(folder, name, errno) : LogRefusal(fd);
   // Writes wait again, as to any file.
   if (refusal.empty() && fcntl(fd, F_SETFL, O_APPEND) != 0)
     refusal = posix::Reason();
   if (!refusal.empty()) {
-    // A new log refused leaves nothing behind.
-    if (*created) RemoveMade(folder, name, fd);
+    // A new log refused leaves nothing behind: the file just made, when
+    // it is still at the name.
+    if (*created && posix::AtName(folder, name.c_str(), fd))
+      unlinkat(folder, name.c_str(), 0);
     *created = false;
-    close(fd);
+    if (fd >= 0) close(fd);
     close(folder);
     *error = refusal;
     return false;

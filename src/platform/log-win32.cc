@@ -75,12 +75,12 @@ std::string LogRefusal(HANDLE h, const std::wstring& path) {
   return refusal;
 }
 
-// Opens the log |path|, or makes it new, for this user and administrators
-// only, when it is missing (|*created| then true; the handle may then
-// delete it). INVALID_HANDLE_VALUE with |error| set when neither can be
+// Opens the log |path| as |*h|, or makes it new, for this user and
+// administrators only, when it is missing (|*created| then true; the
+// handle may then delete it). False with |error| set when neither can be
 // done.
-HANDLE OpenOrMake(const std::wstring& path, bool* created,
-                  std::string* error) {
+bool OpenOrMake(const std::wstring& path, HANDLE* h, bool* created,
+                std::string* error) {
   // FILE_APPEND_DATA without FILE_WRITE_DATA: every write goes to the end.
   // FILE_READ_DATA reads its beginning (ReadLogAt) and READ_CONTROL the
   // owner through this handle. A link or
@@ -93,35 +93,26 @@ HANDLE OpenOrMake(const std::wstring& path, bool* created,
                       SECURITY_SQOS_PRESENT | SECURITY_ANONYMOUS;
   Descriptor only;
   for (int attempt = 1;; ++attempt) {
-    HANDLE h = CreateFileW(path.c_str(), access, kShareAll, nullptr,
-                           OPEN_EXISTING, flags, nullptr);
-    if (h != INVALID_HANDLE_VALUE) return h;
+    *h = CreateFileW(path.c_str(), access, kShareAll, nullptr, OPEN_EXISTING,
+                     flags, nullptr);
+    if (*h != INVALID_HANDLE_VALUE) return true;
     DWORD code = GetLastError();
-    if (code != ERROR_FILE_NOT_FOUND) {
-      *error = Reason(code);
-      return INVALID_HANDLE_VALUE;
-    }
-    if (attempt == 1 && !MakeOwnerOnly(&only)) {
-      *error = "making its security descriptor: " + Reason();
-      return INVALID_HANDLE_VALUE;
-    }
-    h = CreateFileW(path.c_str(), access | DELETE, kShareAll,
-                    &only.attributes, CREATE_NEW, flags, nullptr);
-    if (h != INVALID_HANDLE_VALUE) {
-      *created = true;
-      return h;
-    }
+    if (code != ERROR_FILE_NOT_FOUND) return Fail(error, code);
+    if (attempt == 1 && !MakeOwnerOnly(&only))
+      return Fail(error, "making its security descriptor: ");
+    *h = CreateFileW(path.c_str(), access | DELETE, kShareAll, &only.attributes,
+                     CREATE_NEW, flags, nullptr);
+    *created = *h != INVALID_HANDLE_VALUE;
+    if (*created) return true;
     code = GetLastError();
-    if (code != ERROR_FILE_EXISTS && code != ERROR_ALREADY_EXISTS) {
-      *error = Reason(code);
-      return INVALID_HANDLE_VALUE;
-    }
+    if (code != ERROR_FILE_EXISTS && code != ERROR_ALREADY_EXISTS)
+      return Fail(error, code);
     // Wine shows a POSIX link that leads nowhere as missing, yet will not
     // make a file in its place.
     if (attempt == kCreateAttempts) {
       *error = "it cannot be opened as a file (a link that leads nowhere?): "
                "not followed";
-      return INVALID_HANDLE_VALUE;
+      return false;
     }
   }
 }
@@ -132,8 +123,8 @@ bool OpenAppend(const std::string& path, OutputFile* file, bool* created,
                 std::string* error) {
   const std::wstring wide = Wide(path);
   *created = false;
-  HANDLE h = OpenOrMake(wide, created, error);
-  if (h == INVALID_HANDLE_VALUE) return false;
+  HANDLE h = INVALID_HANDLE_VALUE;
+  if (!OpenOrMake(wide, &h, created, error)) return false;
   const std::string refusal = LogRefusal(h, wide);
   if (!refusal.empty()) {
     // A log this open made goes again, through its handle: never another
@@ -163,10 +154,8 @@ bool ReadLogAt(const OutputFile& file, unsigned long long offset, char* data,
       size > (1u << 30) ? (1u << 30) : static_cast<DWORD>(size);
   DWORD n = 0;
   if (!ReadFile(Handle(file.handle), data, want, &n, &at) &&
-      GetLastError() != ERROR_HANDLE_EOF) {
-    *error = Reason();
-    return false;
-  }
+      GetLastError() != ERROR_HANDLE_EOF)
+    return Fail(error);
   *got = n;
   return true;
 }

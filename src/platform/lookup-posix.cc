@@ -28,24 +28,17 @@ bool Component(const std::string& folder, const std::string& name,
   struct stat st;
   *path = folder + "/" + name;
   if (lstat(path->c_str(), &st) == 0) return true;
-  if (errno != ENOENT) {
-    *kind = errno == ENOTDIR ? FileKind::kMissing : FileKind::kUnreadable;
-    return posix::Fail(error);
-  }
-  DIR* dir = opendir(folder.c_str());
+  // Only a name that is not there is looked for in the folder's entries.
+  DIR* dir = errno == ENOENT ? opendir(folder.c_str()) : nullptr;
   if (!dir) {
     *kind = errno == ENOENT || errno == ENOTDIR ? FileKind::kMissing
                                                 : FileKind::kUnreadable;
     return posix::Fail(error);
   }
-  bool found = false;
-  while (const dirent* entry = readdir(dir)) {
-    if (SameIgnoringCase(entry->d_name, name)) {
-      *path = folder + "/" + entry->d_name;
-      found = true;
-      break;
-    }
-  }
+  const dirent* entry = readdir(dir);
+  while (entry && !SameIgnoringCase(entry->d_name, name)) entry = readdir(dir);
+  const bool found = entry != nullptr;
+  if (found) *path = folder + "/" + entry->d_name;
   closedir(dir);
   if (!found) {
     *kind = FileKind::kMissing;

@@ -45,27 +45,6 @@ std::wstring LongNames(const std::wstring& path) {
   }
 }
 
-namespace {
-
-// Splits |path| into its folder, as a name to open, and the name in it.
-// The folder of "C:\\name" is "C:\\", never "C:", which names the current
-// folder of drive C:; that of "name" is ".".
-void SplitName(const std::wstring& path, std::wstring* dir,
-               std::wstring* name) {
-  size_t slash = path.find_last_of(L"\\/");
-  if (slash == std::wstring::npos) {
-    const bool drive = path.size() >= 2 && path[1] == L':';  // "C:name"
-    *dir = drive ? path.substr(0, 2) : L".";
-    *name = path.substr(drive ? 2 : 0);
-    return;
-  }
-  const bool root = slash == 0 || slash < winpath::RootLength(path);
-  *dir = path.substr(0, root ? slash + 1 : slash);
-  *name = path.substr(slash + 1);
-}
-
-}  // namespace
-
 bool OpenedAs(HANDLE h, const std::wstring& folder, const std::wstring& rest) {
   HANDLE at = CreateFileW(folder.c_str(), FILE_READ_ATTRIBUTES, kShareAll,
                           nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS,
@@ -82,10 +61,19 @@ bool OpenedAs(HANDLE h, const std::wstring& folder, const std::wstring& rest) {
                               TRUE) == CSTR_EQUAL;
 }
 
+// |path| split into its folder, as a name to open, and the name in it.
+// The folder of "C:\\name" is "C:\\", never "C:", which names the current
+// folder of drive C:; that of "name" is ".".
 bool OpenedItself(HANDLE h, const std::wstring& path) {
-  std::wstring dir, name;
-  SplitName(path, &dir, &name);
-  return OpenedAs(h, dir, name);
+  const size_t slash = path.find_last_of(L"\\/");
+  if (slash == std::wstring::npos) {
+    const bool drive = path.size() >= 2 && path[1] == L':';  // "C:name"
+    return OpenedAs(h, drive ? path.substr(0, 2) : L".",
+                    path.substr(drive ? 2 : 0));
+  }
+  const bool root = slash == 0 || slash < winpath::RootLength(path);
+  return OpenedAs(h, path.substr(0, root ? slash + 1 : slash),
+                  path.substr(slash + 1));
 }
 
 }  // namespace platform::win32

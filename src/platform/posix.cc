@@ -7,24 +7,7 @@
 
 #include "platform/winpath.h"
 
-namespace platform {
-namespace posix {
-namespace {
-
-// Where Wine keeps another drive: "D:\x" is "<prefix>/dosdevices/d:/x",
-// a link the prefix's drive configuration made; "\\server\share\x" is
-// "<prefix>/dosdevices/unc/server/share/x". Empty for a path on no drive.
-std::string DosDevicePath(const std::string& path) {
-  if (path.size() >= 2 && path[0] == '\\' && path[1] == '\\')
-    return WinePrefix() + "/dosdevices/unc/" + path.substr(2);
-  if (path.size() >= 2 && path[1] == ':' && isalpha(static_cast<unsigned char>(path[0])))
-    return WinePrefix() + "/dosdevices/" +
-           static_cast<char>(tolower(static_cast<unsigned char>(path[0]))) +
-           ":" + path.substr(2);
-  return std::string();
-}
-
-}  // namespace
+namespace platform::posix {
 
 void PushComponents(const std::string& path, std::vector<std::string>* rest) {
   size_t end = path.size();
@@ -45,7 +28,9 @@ std::string WinePrefix() {
 
 std::string DriveC() { return WinePrefix() + "/drive_c"; }
 
-// Other drives as DosDevicePath.
+// Other drives where Wine keeps them: "D:\x" is
+// "<prefix>/dosdevices/d:/x", a link the prefix's drive configuration made;
+// "\\server\share\x" is "<prefix>/dosdevices/unc/server/share/x".
 std::string HostPath(const std::string& path) {
   // "." and ".." as Windows reads them: never above the drive or the
   // share's server, so never out of the prefix.
@@ -54,12 +39,16 @@ std::string HostPath(const std::string& path) {
   std::string rest = rooted ? winpath::ResolveDots(path, 2, winpath::Utf8()) : path;
   if (rest.size() >= 2 && (rest[0] == 'C' || rest[0] == 'c') && rest[1] == ':')
     rest = DriveC() + rest.substr(2);
-  else if (std::string other = DosDevicePath(rest); !other.empty())
-    rest = other;
+  else if (rest.size() >= 2 && rest[0] == '\\' && rest[1] == '\\')
+    rest = WinePrefix() + "/dosdevices/unc/" + rest.substr(2);
+  else if (rest.size() >= 2 && rest[1] == ':' &&
+           isalpha(static_cast<unsigned char>(rest[0])))
+    rest = WinePrefix() + "/dosdevices/" +
+           static_cast<char>(tolower(static_cast<unsigned char>(rest[0]))) +
+           ":" + rest.substr(2);
   for (char& c : rest)
     if (c == '\\') c = '/';
   return rest;
 }
 
-}  // namespace posix
-}  // namespace platform
+}  // namespace platform::posix

@@ -5,6 +5,7 @@
 #define MODREG_PLATFORM_POSIX_H_
 
 #include <errno.h>
+#include <fcntl.h>
 #include <string.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -12,8 +13,7 @@
 #include <string>
 #include <vector>
 
-namespace platform {
-namespace posix {
+namespace platform::posix {
 
 // How often a new file is made again after something got in its way
 // before giving up (CreateOutput, OpenAppend).
@@ -33,9 +33,13 @@ inline bool Fail(std::string* error, int fd = -1) {
   return false;
 }
 
-// Tells whether |a| and |b| describe one file: the same device and inode.
-inline bool SameFile(const struct stat& a, const struct stat& b) {
-  return a.st_dev == b.st_dev && a.st_ino == b.st_ino;
+// Tells whether the open |fd| is the file that |name| names in |folder|
+// (a link there taken as itself): the same device and inode.
+inline bool AtName(int folder, const char* name, int fd) {
+  struct stat opened, named;
+  return fstat(fd, &opened) == 0 &&
+         fstatat(folder, name, &named, AT_SYMLINK_NOFOLLOW) == 0 &&
+         opened.st_dev == named.st_dev && opened.st_ino == named.st_ino;
 }
 
 // Pushes the components of |path| onto |rest|, the last first, so that
@@ -55,7 +59,6 @@ std::string DriveC();
 // form is what the registry holds.
 std::string HostPath(const std::string& path);
 
-}  // namespace posix
-}  // namespace platform
+}  // namespace platform::posix
 
 #endif  // MODREG_PLATFORM_POSIX_H_

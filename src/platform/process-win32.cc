@@ -29,27 +29,22 @@ bool MachineEnvironment(const std::string& name, std::string* value) {
     return false;
   const std::wstring wide_name = Wide(name);
   DWORD type = 0, size = 0;
-  bool found = false;
   std::wstring raw;
   // The value may change between the two calls: ask again while it grows.
-  for (int tries = 0; tries < 4; ++tries) {
-    LONG rc = RegQueryValueExW(key, wide_name.c_str(), nullptr, &type,
-                               nullptr, &size);
-    if (rc != ERROR_SUCCESS || (type != REG_SZ && type != REG_EXPAND_SZ))
-      break;
+  LONG rc = ERROR_MORE_DATA;
+  for (int tries = 0; tries < 4 && rc == ERROR_MORE_DATA; ++tries) {
+    rc = RegQueryValueExW(key, wide_name.c_str(), nullptr, &type, nullptr,
+                          &size);
+    if (rc != ERROR_SUCCESS) break;
     raw.assign(size / sizeof(wchar_t) + 1, L'\0');
     DWORD got = size;
     rc = RegQueryValueExW(key, wide_name.c_str(), nullptr, &type,
                           reinterpret_cast<BYTE*>(raw.data()), &got);
-    if (rc == ERROR_MORE_DATA) continue;
-    if (rc != ERROR_SUCCESS || (type != REG_SZ && type != REG_EXPAND_SZ))
-      break;
     raw.resize(wcsnlen(raw.c_str(), got / sizeof(wchar_t)));  // the NUL goes
-    found = true;
-    break;
   }
   RegCloseKey(key);
-  if (!found) return false;
+  if (rc != ERROR_SUCCESS || (type != REG_SZ && type != REG_EXPAND_SZ))
+    return false;
   if (type == REG_EXPAND_SZ) {
     DWORD n = ExpandEnvironmentStringsW(raw.c_str(), nullptr, 0);
     if (n == 0) return false;
@@ -77,11 +72,9 @@ std::vector<std::string> CommandLine(int argc, char** argv) {
   wchar_t** wide = nullptr;
   wchar_t** environment = nullptr;
   StartupInfo info = {};
+  if (__wgetmainargs(&count, &wide, &environment, 0, &info) != 0 || !wide)
+    return std::vector<std::string>(argv, argv + argc);
   std::vector<std::string> args;
-  if (__wgetmainargs(&count, &wide, &environment, 0, &info) != 0 || !wide) {
-    args.assign(argv, argv + argc);
-    return args;
-  }
   for (int i = 0; i < count; ++i) args.push_back(Utf8(wide[i]));
   return args;
 }
@@ -106,21 +99,16 @@ bool FrameworkSystemFolder(int bits, std::string* system,
   return true;
 }
 
-namespace {
-
-// The redirection trust policy: PROCESS_MITIGATION_POLICY's value and
-// PROCESS_MITIGATION_REDIRECTION_TRUST_POLICY's flag, which older headers
-// lack.
-constexpr int kRedirectionTrustPolicy = 16;
-constexpr DWORD kEnforceRedirectionTrust = 1;
-using SetPolicy = BOOL(WINAPI*)(int policy, void* buffer, SIZE_T size);
-
-}  // namespace
-
 // The redirection trust policy, under which the process follows no
 // junction that a user other than an administrator made. A system
 // without it (before Windows 10 22H2) is left as it is.
 void HardenProcess() {
+  // PROCESS_MITIGATION_POLICY's value and
+  // PROCESS_MITIGATION_REDIRECTION_TRUST_POLICY's flag, which older
+  // headers lack.
+  constexpr int kRedirectionTrustPolicy = 16;
+  constexpr DWORD kEnforceRedirectionTrust = 1;
+  using SetPolicy = BOOL(WINAPI*)(int policy, void* buffer, SIZE_T size);
   // Looked up, not imported: older Windows has no such call, and then
   // nothing is done.
   HMODULE kernel = GetModuleHandleW(L"kernel32.dll");

@@ -4,11 +4,8 @@
 
 namespace platform {
 
-namespace {
-
-// Reads the open |file| whole, as ReadWholeFile says, and closes it.
-bool ReadOpened(InputFile* file, ByteBuffer* out, std::string* error,
-                const ReadFilter& filter) {
+bool ReadWholeInput(InputFile* file, ByteBuffer* out, std::string* error,
+                    const ReadFilter& filter) {
   unsigned long long size = 0;
   bool ok = InputSize(file, &size, error);
   // One byte to see the end of the file, one after the bytes read.
@@ -31,16 +28,11 @@ bool ReadOpened(InputFile* file, ByteBuffer* out, std::string* error,
   return ok;
 }
 
-}  // namespace
-
 bool ReadWholeFile(const std::string& path, ByteBuffer* out,
                    std::string* error, const ReadFilter& filter) {
   InputFile file;
-  return OpenInput(path, &file, error) && ReadOpened(&file, out, error, filter);
-}
-
-bool ReadWholeInput(InputFile* file, ByteBuffer* out, std::string* error) {
-  return ReadOpened(file, out, error, nullptr);
+  return OpenInput(path, &file, error) &&
+         ReadWholeInput(&file, out, error, filter);
 }
 
 }  // namespace platform

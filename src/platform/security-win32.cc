@@ -24,6 +24,40 @@ bool TokenSid(TOKEN_INFORMATION_CLASS kind, std::vector<BYTE>* sid) {
   return true;
 }
 
+bool IsTrustedInstaller(PSID sid) {
+  SID_IDENTIFIER_AUTHORITY nt = SECURITY_NT_AUTHORITY;
+  PSID installer = nullptr;
+  if (!AllocateAndInitializeSid(&nt, 6, 80, 956008885, 3418522649u,
+                                1831038044, 1853292631, 2271478464u, 0, 0,
+                                &installer))
+    return false;
+  bool same = EqualSid(sid, installer);
+  FreeSid(installer);
+  return same;
+}
+
+// Rights that let a user create, change, remove or rename files in a
+// folder, or give them to others, whether held on the folder itself or
+// passed on to the files in it.
+constexpr DWORD kChangeRights = FILE_WRITE_DATA | FILE_APPEND_DATA |
+                                FILE_DELETE_CHILD | DELETE | WRITE_DAC |
+                                WRITE_OWNER | GENERIC_WRITE | GENERIC_ALL |
+                                MAXIMUM_ALLOWED;
+
+// Rights in a parent folder that let a user remove or rename what is in
+// it, the next folder on the way included, or take the folder over.
+// Making a new folder there (as Authenticated Users may in C:\) changes
+// nothing on the way.
+constexpr DWORD kParentChangeRights = FILE_DELETE_CHILD | DELETE | WRITE_DAC |
+                                      WRITE_OWNER | GENERIC_ALL |
+                                      MAXIMUM_ALLOWED;
+
+// Rights that let a user change a file, remove it, or give it to others.
+constexpr DWORD kFileChangeRights = FILE_WRITE_DATA | FILE_APPEND_DATA |
+                                    DELETE | WRITE_DAC | WRITE_OWNER |
+                                    GENERIC_WRITE | GENERIC_ALL |
+                                    MAXIMUM_ALLOWED;
+
 }  // namespace
 
 bool UserSid(std::vector<BYTE>* sid) { return TokenSid(TokenUser, sid); }
@@ -40,22 +74,6 @@ bool IsWellKnown(PSID sid, WELL_KNOWN_SID_TYPE type) {
   return CreateWellKnownSid(type, nullptr, known, &size) &&
          EqualSid(sid, known);
 }
-
-namespace {
-
-bool IsTrustedInstaller(PSID sid) {
-  SID_IDENTIFIER_AUTHORITY nt = SECURITY_NT_AUTHORITY;
-  PSID installer = nullptr;
-  if (!AllocateAndInitializeSid(&nt, 6, 80, 956008885, 3418522649u,
-                                1831038044, 1853292631, 2271478464u, 0, 0,
-                                &installer))
-    return false;
-  bool same = EqualSid(sid, installer);
-  FreeSid(installer);
-  return same;
-}
-
-}  // namespace
 
 bool IsAdministrative(PSID sid) {
   return IsWellKnown(sid, WinLocalSystemSid) ||
@@ -126,7 +144,7 @@ bool MakeDescriptor(DWORD rights, bool protect, Descriptor* d) {
   return true;
 }
 
-bool MakeOwnerOnly(bool administrator, Descriptor* only) {
+bool MakeOwnerOnly(Descriptor* only, bool administrator) {
   constexpr DWORD kOwnerRights = FILE_GENERIC_READ | FILE_GENERIC_WRITE |
                                  DELETE | WRITE_DAC | WRITE_OWNER;
   // Protected: nothing the folder passes on is added.
@@ -138,10 +156,6 @@ bool MakeOwnerOnly(bool administrator, Descriptor* only) {
          WellKnownSid(WinLocalSystemSid, &only->sids[1]) &&
          WellKnownSid(WinBuiltinAdministratorsSid, &only->sids[2]) &&
          MakeDescriptor(kOwnerRights, true, only);
-}
-
-bool MakeOwnerOnly(Descriptor* only) {
-  return MakeOwnerOnly(RunsAsAdministrator(), only);
 }
 
 bool AdministratorsOnly(PSECURITY_DESCRIPTOR sd) {
@@ -167,11 +181,8 @@ bool AdministratorsOnly(PSECURITY_DESCRIPTOR sd) {
 }
 
 Judge ThisProcess(std::vector<BYTE>* user) {
-  Judge judge;
-  judge.user = UserSid(user) ? user->data() : nullptr;
-  judge.administrator = RunsAsAdministrator();
-  judge.wine = UnderWine();
-  return judge;
+  return {UserSid(user) ? user->data() : nullptr, RunsAsAdministrator(),
+          UnderWine()};
 }
 
 bool ReadSecurity(const std::wstring& path, SECURITY_INFORMATION parts,
@@ -196,32 +207,6 @@ bool ReadSecurity(HANDLE file, SECURITY_INFORMATION parts,
       file, parts, descriptor->data(),
       static_cast<DWORD>(descriptor->size() * sizeof(DWORD)), &size);
 }
-
-namespace {
-
-// Rights that let a user create, change, remove or rename files in a
-// folder, or give them to others, whether held on the folder itself or
-// passed on to the files in it.
-constexpr DWORD kChangeRights = FILE_WRITE_DATA | FILE_APPEND_DATA |
-                                FILE_DELETE_CHILD | DELETE | WRITE_DAC |
-                                WRITE_OWNER | GENERIC_WRITE | GENERIC_ALL |
-                                MAXIMUM_ALLOWED;
-
-// Rights in a parent folder that let a user remove or rename what is in
-// it, the next folder on the way included, or take the folder over.
-// Making a new folder there (as Authenticated Users may in C:\) changes
-// nothing on the way.
-constexpr DWORD kParentChangeRights = FILE_DELETE_CHILD | DELETE | WRITE_DAC |
-                                      WRITE_OWNER | GENERIC_ALL |
-                                      MAXIMUM_ALLOWED;
-
-// Rights that let a user change a file, remove it, or give it to others.
-constexpr DWORD kFileChangeRights = FILE_WRITE_DATA | FILE_APPEND_DATA |
-                                    DELETE | WRITE_DAC | WRITE_OWNER |
-                                    GENERIC_WRITE | GENERIC_ALL |
-                                    MAXIMUM_ALLOWED;
-
-}  // namespace
 
 bool JudgeDescriptor(PSECURITY_DESCRIPTOR sd, Judged judged,
                      const Judge& judge, bool* open) {

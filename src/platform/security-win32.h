@@ -50,14 +50,14 @@ struct Descriptor {
 bool MakeDescriptor(DWORD rights, bool protect, Descriptor* d);
 
 // Makes |only| a protected DACL that lets SYSTEM and Administrators, and
-// this process's user unless |administrator|, read, write, delete the
+// this process's user unless |administrator| (by default as
+// RunsAsAdministrator says this process runs), read, write, delete the
 // file and change its permissions and owner, and no one else anything;
 // with |administrator| the file is the Administrators' too. (Wine makes
 // it mode 0660, less the umask: it maps an entry for a user of the token
 // to the group's bits too.)
-bool MakeOwnerOnly(bool administrator, Descriptor* only);
-// The same, as RunsAsAdministrator says this process runs.
-bool MakeOwnerOnly(Descriptor* only);
+bool MakeOwnerOnly(Descriptor* only,
+                   bool administrator = RunsAsAdministrator());
 // True when the DACL of |sd| is protected and grants no one but SYSTEM
 // and Administrators anything: what MakeOwnerOnly makes for an
 // administrator.

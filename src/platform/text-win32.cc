@@ -25,12 +25,12 @@ Conversion ConversionFlags(UINT code_page) {
   }
 }
 
-std::string Narrow(UINT code_page, const wchar_t* text, int size) {
-  int n = WideCharToMultiByte(code_page, 0, text, size, nullptr, 0, nullptr,
-                              nullptr);
+std::string Utf8(const wchar_t* text, int size) {
+  int n =
+      WideCharToMultiByte(CP_UTF8, 0, text, size, nullptr, 0, nullptr, nullptr);
   if (n <= 0) return std::string();
   std::string narrow(static_cast<size_t>(n), '\0');
-  WideCharToMultiByte(code_page, 0, text, size, narrow.data(), n, nullptr,
+  WideCharToMultiByte(CP_UTF8, 0, text, size, narrow.data(), n, nullptr,
                       nullptr);
   if (size < 0) narrow.resize(static_cast<size_t>(n) - 1);  // the NUL
   return narrow;

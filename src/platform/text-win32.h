@@ -29,13 +29,8 @@ struct Conversion {
 Conversion ConversionFlags(UINT code_page);
 
 // Converts |size| UTF-16 units of |text| (up to its NUL when -1) to
-// |code_page|; empty on failure.
-std::string Narrow(UINT code_page, const wchar_t* text, int size = -1);
-
-// Converts UTF-16 |text| to UTF-8.
-inline std::string Utf8(const wchar_t* text, int size = -1) {
-  return Narrow(CP_UTF8, text, size);
-}
+// UTF-8; empty on failure.
+std::string Utf8(const wchar_t* text, int size = -1);
 
 // Converts |text| in |code_page| (a code page's own number, or CP_UTF8)
 // to UTF-16: first asks for the length, then converts. Empty when |text|
@@ -56,6 +51,19 @@ bool ToCodePage(UINT code_page, const std::string& text, std::string* out);
 // Returns the system's message for error |code|, without its final full
 // stop and line end; "error N" when it has none.
 std::string Reason(DWORD code = GetLastError());
+
+// Sets |error| to the system's reason for |code|, the last failure's
+// when none is given; returns false.
+inline bool Fail(std::string* error, DWORD code = GetLastError()) {
+  *error = Reason(code);
+  return false;
+}
+
+// The same, after |doing| (what failed, as "reading X: ").
+inline bool Fail(std::string* error, const std::string& doing) {
+  *error = doing + Reason();
+  return false;
+}
 
 // True for the codes that say there is no such file or folder.
 inline bool IsMissing(DWORD code) {

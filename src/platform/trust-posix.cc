@@ -104,10 +104,7 @@ bool FileOpenToOthers(const std::string& path, std::string* error) {
 
 bool InputOpenToOthers(const InputFile& file, std::string* error) {
   struct stat st;
-  if (fstat(static_cast<int>(file.handle), &st) != 0) {
-    posix::Fail(error);
-    return false;
-  }
+  if (fstat(static_cast<int>(file.handle), &st) != 0) return posix::Fail(error);
   return OpenStat(st, false);
 }
 

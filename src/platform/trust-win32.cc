@@ -12,6 +12,11 @@ namespace platform {
 using namespace win32;
 namespace {
 
+// The attributes a replaced file keeps.
+constexpr DWORD kKeptAttributes =
+    FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM |
+    FILE_ATTRIBUTE_ARCHIVE | FILE_ATTRIBUTE_NOT_CONTENT_INDEXED;
+
 // Judges |path|, a folder or a file as |judged| says, in |*open|:
 // whether users other than administrators may change it. False with
 // |error| set when its descriptor cannot be read, and |*missing| when
@@ -24,14 +29,9 @@ bool JudgePath(const std::wstring& path, Judged judged, const Judge& judge,
                     &descriptor)) {
     const DWORD code = GetLastError();
     *missing = IsMissing(code);
-    *error = Reason(code);
-    return false;
+    return Fail(error, code);
   }
-  if (!JudgeDescriptor(descriptor.data(), judged, judge, open)) {
-    *error = Reason();
-    return false;
-  }
-  return true;
+  return JudgeDescriptor(descriptor.data(), judged, judge, open) || Fail(error);
 }
 
 // The folders of full path |path|, itself first, up to its root, which
@@ -117,21 +117,10 @@ bool InputOpenToOthers(const InputFile& file, std::string* error) {
   if (!ReadSecurity(Handle(file.handle),
                     OWNER_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION,
                     &descriptor) ||
-      !JudgeDescriptor(descriptor.data(), Judged::kFile, judge, &open)) {
-    *error = Reason();
-    return false;
-  }
+      !JudgeDescriptor(descriptor.data(), Judged::kFile, judge, &open))
+    return Fail(error);
   return open;
 }
-
-namespace {
-
-// The attributes a replaced file keeps.
-constexpr DWORD kKeptAttributes =
-    FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM |
-    FILE_ATTRIBUTE_ARCHIVE | FILE_ATTRIBUTE_NOT_CONTENT_INDEXED;
-
-}  // namespace
 
 // The security descriptor (the DACL; owner and group where the process
 // may set them) and the hidden, system, read-only, archive and
@@ -142,18 +131,14 @@ bool TakeProtection(OutputFile* file, const std::string& target,
   DWORD attributes = GetFileAttributesW(from.c_str());
   if (attributes == INVALID_FILE_ATTRIBUTES) {
     DWORD code = GetLastError();
-    if (IsMissing(code)) return true;
-    *error = Reason(code);
-    return false;
+    return IsMissing(code) || Fail(error, code);
   }
   std::vector<DWORD> descriptor;
-  if (!ReadSecurity(from, OWNER_SECURITY_INFORMATION |
-                              GROUP_SECURITY_INFORMATION |
-                              DACL_SECURITY_INFORMATION,
-                    &descriptor)) {
-    *error = "reading the security descriptor of " + target + ": " + Reason();
-    return false;
-  }
+  if (!ReadSecurity(from,
+                    OWNER_SECURITY_INFORMATION | GROUP_SECURITY_INFORMATION |
+                        DACL_SECURITY_INFORMATION,
+                    &descriptor))
+    return Fail(error, "reading the security descriptor of " + target + ": ");
   // Everything is set through the file's own handles, never by its name,
   // which another user of the folder could have moved. The DACL needs
   // WRITE_DAC, the owner's right; owner and group need WRITE_OWNER, which
@@ -163,19 +148,15 @@ bool TakeProtection(OutputFile* file, const std::string& target,
   // stays so, and one that inherits stays open to the folder's entries.
   SECURITY_DESCRIPTOR_CONTROL control = 0;
   DWORD revision = 0;
-  if (!GetSecurityDescriptorControl(sd, &control, &revision)) {
-    *error = "reading the security descriptor of " + target + ": " + Reason();
-    return false;
-  }
+  if (!GetSecurityDescriptorControl(sd, &control, &revision))
+    return Fail(error, "reading the security descriptor of " + target + ": ");
   const SECURITY_INFORMATION dacl =
       DACL_SECURITY_INFORMATION | (control & SE_DACL_PROTECTED
                                        ? PROTECTED_DACL_SECURITY_INFORMATION
                                        : UNPROTECTED_DACL_SECURITY_INFORMATION);
   const HANDLE h = Handle(file->handle);
-  if (!SetKernelObjectSecurity(h, dacl, sd)) {
-    *error = "setting the DACL of " + file->path + ": " + Reason();
-    return false;
-  }
+  if (!SetKernelObjectSecurity(h, dacl, sd))
+    return Fail(error, "setting the DACL of " + file->path + ": ");
   HANDLE owner = ReOpenFile(h, WRITE_OWNER, kShareAll, 0);
   if (owner != INVALID_HANDLE_VALUE) {
     if (!SetKernelObjectSecurity(owner, OWNER_SECURITY_INFORMATION |
@@ -183,11 +164,8 @@ bool TakeProtection(OutputFile* file, const std::string& target,
       SetKernelObjectSecurity(owner, GROUP_SECURITY_INFORMATION, sd);
     CloseHandle(owner);
   }
-  if (!SetAttributes(h, attributes & kKeptAttributes)) {
-    *error = "setting the attributes of " + file->path + ": " + Reason();
-    return false;
-  }
-  return true;
+  return SetAttributes(h, attributes & kKeptAttributes) ||
+         Fail(error, "setting the attributes of " + file->path + ": ");
 }
 
 }  // namespace platform

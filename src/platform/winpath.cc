@@ -25,11 +25,28 @@ size_t FindSlash(std::string_view path, size_t from, const CodePage& cp) {
   return std::string_view::npos;
 }
 
-// Whether a character of |text| begins, or |text| ends, at |at|.
-bool IsCharBoundary(std::string_view text, size_t at, const CodePage& cp) {
-  size_t next = 0;
-  while (next < at) next += cp.CharSize(text, next);
-  return next == at;
+template <class Char>
+size_t RootLengthOf(std::basic_string_view<Char> path) {
+  const auto slash = [&](size_t at) {
+    return at < path.size() && (path[at] == '\\' || path[at] == '/');
+  };
+  const auto drive = [&](size_t at) {
+    return path.size() > at + 2 && path[at] < 0x80 && path[at + 1] == ':' &&
+           IsDriveLetter(static_cast<char>(path[at])) && slash(at + 2);
+  };
+  if (drive(0) || !slash(0) || !slash(1)) return drive(0) ? 3 : 0;
+  // "\\?\" or "\\.\" before a drive, or before "UNC\" and a share.
+  const bool prefix =
+      path.size() > 3 && (path[2] == '?' || path[2] == '.') && slash(3);
+  if (prefix && drive(4)) return 7;
+  size_t at = prefix && path.size() > 7 && (path[4] | 0x20) == 'u' &&
+                      (path[5] | 0x20) == 'n' && (path[6] | 0x20) == 'c' &&
+                      slash(7)
+                  ? 8
+                  : 2;
+  for (int part = 0; part < 2 && at < path.size(); ++part, ++at)
+    while (at < path.size() && !slash(at)) ++at;  // the server, the share
+  return at > path.size() ? path.size() : at;
 }
 
 }  // namespace
@@ -57,8 +74,11 @@ bool Same(std::string_view a, std::string_view b, const CodePage& cp) {
 
 bool IsUnder(std::string_view path, std::string_view dir, const CodePage& cp) {
   if (dir.empty() || path.size() <= dir.size()) return false;
-  return Same(path.substr(0, dir.size()), dir, cp) &&
-         IsSlash(path[dir.size()]) && IsCharBoundary(path, dir.size(), cp);
+  // |dir| ends where a character of |path| does.
+  size_t next = 0;
+  while (next < dir.size()) next += cp.CharSize(path, next);
+  return next == dir.size() && Same(path.substr(0, dir.size()), dir, cp) &&
+         IsSlash(path[dir.size()]);
 }
 
 std::string_view LastComponent(std::string_view path, const CodePage& cp) {
@@ -74,34 +94,6 @@ bool IsAbsolute(std::string_view path) {
     return IsDriveLetter(path[0]);
   return path.size() >= 3 && IsSlash(path[0]) && IsSlash(path[1]);
 }
-
-namespace {
-
-template <class Char>
-size_t RootLengthOf(std::basic_string_view<Char> path) {
-  const auto slash = [&](size_t at) {
-    return at < path.size() && (path[at] == '\\' || path[at] == '/');
-  };
-  const auto drive = [&](size_t at) {
-    return path.size() > at + 2 && path[at] < 0x80 && path[at + 1] == ':' &&
-           IsDriveLetter(static_cast<char>(path[at])) && slash(at + 2);
-  };
-  if (drive(0) || !slash(0) || !slash(1)) return drive(0) ? 3 : 0;
-  // "\\?\" or "\\.\" before a drive, or before "UNC\" and a share.
-  const bool prefix = path.size() > 3 && (path[2] == '?' || path[2] == '.') &&
-                      slash(3);
-  if (prefix && drive(4)) return 7;
-  size_t at = prefix && path.size() > 7 && (path[4] | 0x20) == 'u' &&
-                      (path[5] | 0x20) == 'n' && (path[6] | 0x20) == 'c' &&
-                      slash(7)
-                  ? 8
-                  : 2;
-  for (int part = 0; part < 2 && at < path.size(); ++part, ++at)
-    while (at < path.size() && !slash(at)) ++at;  // the server, the share
-  return at > path.size() ? path.size() : at;
-}
-
-}  // namespace
 
 size_t RootLength(std::string_view path) { return RootLengthOf(path); }
 size_t RootLength(std::wstring_view path) { return RootLengthOf(path); }
