@@ -16,7 +16,8 @@
 # MODREG_SIGN_PASSWORD_FILE, MODREG_SIGN_TIMESTAMP_URL), the copy packed,
 # both the installed file and the Binary table's, is signed first by
 # scripts/sign.sh, two folders up; the package itself is yours to sign
-# after. Needs wixl and msitools (msibuild, msiinfo). Status 0 when the package is built and sound, 1 when it is
+# after. With MODREG_SIGN_REQUIRED set (not empty) and MODREG_SIGN_PKCS12
+# not, it fails rather than pack an unsigned modreg.exe. Needs wixl and msitools (msibuild, msiinfo). Status 0 when the package is built and sound, 1 when it is
 # not (the message names the package and what is wrong), 2 on a usage
 # error.
 #
@@ -174,6 +175,8 @@ if [ -n "${MODREG_SIGN_PKCS12:-}" ]; then
     fail "$here/../../scripts/sign.sh: no such file, to sign modreg.exe with"
   bash "$here/../../scripts/sign.sh" "$work/modreg.exe" ||
     fail "could not sign modreg.exe (from $exe) for $out"
+elif [ -n "${MODREG_SIGN_REQUIRED:-}" ]; then
+  fail "MODREG_SIGN_REQUIRED is set and MODREG_SIGN_PKCS12 is not: $out would hold an unsigned modreg.exe"
 fi
 cp -R "$modules" "$work/modules"
 sed 's/BinaryKey="ModregBin"/FileKey="ModregExe"/' "$here/product.wxs" \
