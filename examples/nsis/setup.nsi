@@ -3,6 +3,7 @@
 ;
 ;   makensis -DMODULES=path/to/modules -DVERSION=1.0.0 setup.nsi
 ;   makensis -DARCH=x64 -DMODULES=path/to/modules64 -DVERSION=1.0.0 setup.nsi
+;   makensis -DLATER_STEPS=later.nsh -DMODULES=path/to/modules setup.nsi
 ;
 ; MODULES is the folder of the product's module files, which this
 ; installer puts into the product folder: SensorModule.dll,

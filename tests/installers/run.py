@@ -20,7 +20,8 @@ the NSIS installer built with the signing hook set (the kit's throwaway
 signing setup), the modreg.exe and uninstaller it installs signed too, and
 the WiX package and the NSIS installer built for the 64-bit framework. Then the WiX
 package's rollbacks, upgrades and undo records, in this prefix and in a
-32-bit one (msi_rollback.py)."""
+32-bit one (msi_rollback.py), and the NSIS installer's, a later step of the
+product's failing (nsis_rollback.py)."""
 import argparse
 import getpass
 import os
@@ -41,6 +42,7 @@ from wine import WinePrefix, quiet  # noqa: E402
 sys.path.insert(0, os.path.join(HERE, '..', 'resources'))
 from check_resources import version_info, with_version  # noqa: E402
 import msi_rollback  # noqa: E402
+import nsis_rollback  # noqa: E402
 from detect_scripts import lost_folder_problems, script_problems  # noqa: E402
 
 PF86 = 'C:\\Program Files (x86)'
@@ -943,7 +945,7 @@ def run_signed(exe, kit, out, work, wine, drive_c, results):
     the hook carry no signature."""
     folder = os.path.join(work, 'signing')
     settings, ca = throwaway_signing(folder)
-    env = dict(os.environ, **settings)
+    env = dict(os.environ, MODREG_SIGN_REQUIRED='1', **settings)
     try:
         subprocess.run(['makensis', '-V2', '-WX', '-DMODREG_SOURCE=' + exe,
                         '-DMODULES=' + os.path.join(kit, 'x86', 'modules'),
@@ -990,6 +992,36 @@ def run_signed(exe, kit, out, work, wine, drive_c, results):
     results.check('nsis: signing hook set: installer, uninstaller and '
                   'modreg.exe signed and timestamped, installed and '
                   'uninstalled', problems)
+
+
+def sign_required_problems(exe, kit, out, work):
+    """The kit's steps with the signing switch set and a signing setup
+    that was lost (throwaway-signing.sh refuses a folder that is there:
+    the eval sets nothing): makensis and build.sh fail, naming the switch,
+    and write nothing."""
+    folder = os.path.join(work, 'signing-lost')
+    os.makedirs(folder, exist_ok=True)
+    problems = []
+    for name, build in (
+            ('haldetof-lost.exe', 'makensis -V2 -DMODREG_SOURCE="$3" '
+             '-DMODULES="$4/x86/modules" -DOUTFILE="$5/haldetof-lost.exe" '
+             '"$6/examples/nsis/setup.nsi"'),
+            ('product-lost.msi', 'MODREG_EXE="$3" bash '
+             '"$6/examples/wix/build.sh" x86 1.0.0 "$4/x86/modules" '
+             '"$5/product-lost.msi"')):
+        done = subprocess.run(
+            ['bash', '-c', 'export MODREG_SIGN_REQUIRED=1; eval "$(bash "$1" '
+             '"$2")"; ' + build, 'steps',
+             os.path.join(ROOT, 'scripts', 'throwaway-signing.sh'), folder,
+             exe, kit, out, ROOT], env=UNSIGNED, capture_output=True,
+            text=True, timeout=300)
+        said = done.stdout + done.stderr
+        if done.returncode == 0 or 'MODREG_SIGN_REQUIRED' not in said:
+            problems.append('%s: status %d, %r' % (name, done.returncode,
+                                                   said[-300:]))
+        if os.path.exists(os.path.join(out, name)):
+            problems.append('%s written' % name)
+    return problems
 
 
 def main():
@@ -1039,10 +1071,16 @@ def main():
         kit = os.path.abspath(args.kit)
         run_signed(exe, kit, out, os.path.abspath(args.work), wine, drive_c,
                    results)
+        results.check('signing switch set, the signing setup lost: the '
+                      'NSIS and WiX builds fail',
+                      sign_required_problems(exe, kit, out,
+                                             os.path.abspath(args.work)))
         run_x64(exe, kit, out, wine, drive_c, results)
         run_nsis_x64(exe, kit, out, wine, drive_c, results)
         msi_rollback.run(exe, MODULES_DIR, os.path.abspath(args.work), out,
                          results, wine)
+        nsis_rollback.run(exe, MODULES_DIR, os.path.abspath(args.work), out,
+                          results, wine)
     finally:
         wine.stop()
     results.figure('installers', 'prefix made in %.1f s, all in %.1f s' % (
