@@ -49,10 +49,10 @@ def build(exe, modules, out):
         with open(os.path.join(out, name), 'w', newline='') as f:
             f.write(text)
     for name, version, more in (
-            ('setup.exe', '1.0.0', []),
-            ('failing.exe', '1.0.1',
+            ('haldetof.exe', '1.0.0', []),
+            ('haldetof-failing.exe', '1.0.1',
              ['-DLATER_STEPS=' + os.path.join(out, 'later.nsh')]),
-            ('failing-uninstall.exe', '1.0.0',
+            ('haldetof-failing-uninstall.exe', '1.0.0',
              ['-DLATER_UNINSTALL_STEPS=' +
               os.path.join(out, 'later-uninstall.nsh')])):
         subprocess.run(['makensis', '-V2', '-WX', '-DMODREG_SOURCE=' + exe,
@@ -129,24 +129,23 @@ def run_prefix(place, exe, results):
         return [FOLDER + '\\' + name, '/S'] + \
             ('_?=' + place.product).split(' ')
 
-    setup = lambda name, *more: [FOLDER + '\\' + name, '/S'] + list(more)
-    step('first install, its later step failing', setup('failing.exe'),
+    setup = lambda name, *more: [FOLDER + '\\haldetof%s.exe' % name,
+                                 '/S'] + list(more)
+    step('first install, its later step failing', setup('-failing'),
          before, before, 42, [], registered, installed=False)
-    step('install 1.0.0', setup('setup.exe'), before, registered, 0,
-         ['1.0.0'])
-    step('upgrade to 1.0.1, its later step failing', setup('failing.exe'),
+    step('install 1.0.0', setup(''), before, registered, 0, ['1.0.0'])
+    step('upgrade to 1.0.1, its later step failing', setup('-failing'),
          edited, edited, 42, ['1.0.0'], registered,
          folders=[place.product + '\\.previous'])
     step('the same into another folder, %s' % MOVED,
-         setup('failing.exe', *('/D=' + MOVED).split(' ')), edited, edited,
+         setup('-failing', *('/D=' + MOVED).split(' ')), edited, edited,
          42, ['1.0.0'], registered_in(place, MOVED), folders=[MOVED])
     step('repair with an uninstaller whose later step fails',
-         setup('failing-uninstall.exe'), registered, registered, 0,
-         ['1.0.0'])
+         setup('-failing-uninstall'), registered, registered, 0, ['1.0.0'])
     step('uninstall, its later step failing (NSIS\'s 2)',
          uninstall('uninstall-failing.exe'), edited, edited, 2, ['1.0.0'],
          unregistered)
-    step('repair', setup('setup.exe'), edited, registered, 0, ['1.0.0'])
+    step('repair', setup(''), edited, registered, 0, ['1.0.0'])
     step('uninstall', uninstall('uninstall.exe'), registered, unregistered,
          0, [], installed=False)
     shutil.rmtree(os.path.dirname(place.data()), ignore_errors=True)

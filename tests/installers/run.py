@@ -423,7 +423,8 @@ def log_problems(installer, step, drive_c, before):
 
 def not_started(exe, out, wine, drive_c):
     """An installer whose modreg.exe is not where the macro runs it must
-    fail with its own status, not one of modreg's, say why in the log and
+    fail with its own status, not one of modreg's, say why in the log of
+    its first run (the drop of a record left before the registration) and
     leave nothing behind."""
     subprocess.run(['makensis', '-V2', '-WX', '-DMODREG_SOURCE=' + exe,
                     '-DMODULES=' + MODULES_DIR,
@@ -431,10 +432,9 @@ def not_started(exe, out, wine, drive_c):
                     '-DOUTFILE=' + os.path.join(out, 'broken.exe'),
                     os.path.join(ROOT, 'examples', 'nsis', 'setup.nsi')],
                    env=UNSIGNED, check=True)
-    step = Step('not started', 'install', BEFORE, BEFORE, failed=True)
     data_dir = os.path.join(drive_c, 'Program Files (x86)', 'OpenNI', 'Data')
     put(data_dir, BEFORE)
-    log = host_path(drive_c, Nsis().log(step))
+    log = host_path(drive_c, TEMP + '\\haldetof-x86-undo.log')
     status = quiet(['wine', 'C:\\installers\\broken.exe', '/S'],
                    wine.env).returncode
     lines = (read(log) or b'').decode('latin-1').split('\r\n')
@@ -444,9 +444,8 @@ def not_started(exe, out, wine, drive_c):
             'product folder left behind' * os.path.exists(host_path(
                 drive_c, PRODUCT)),
             'log ends %r' % lines[-2:] * (lines[-2:] != [
-                'modreg.exe could not be started: %s\\absent.exe --strict '
-                '--openni-env "--product-dir=%s" x86 5' % (PRODUCT, PRODUCT),
-                ''])]
+                'modreg.exe could not be started: %s\\absent.exe --openni-env '
+                '--commit x86 HALDEToF-install' % PRODUCT, ''])]
 
 
 # ---- NSIS: a failure over the installed product ---------------------------
@@ -482,7 +481,7 @@ def run_nsis_kept(exe, out, wine, drive_c, results):
     uninstall.exe), its entries as it left them, modreg.exe --check clean,
     its uninstall entry, no kept copies left. An upgrade whose module file
     is not a DLL (--strict: 8), the same into another folder (the
-    remembered one's entries come back), a repair over a malformed
+    remembered one's entries come back, by the rollback), a repair over a malformed
     registry (4: the log stays in the product folder, with that run).
     Then the uninstall."""
     nsis = Nsis()
@@ -563,13 +562,14 @@ def run_nsis_kept(exe, out, wine, drive_c, results):
     results.check('nsis: kept: install %s (status %d, %.1f s)' % (
         older, status, seconds), problems)
     # Each with the status its last run in the product folder's log ends
-    # with (the failed run, or the move's registration again; None: no
-    # run), and the product's file another program keeps open, if any.
+    # with (the failed run; for a move, whose runs log in the new folder,
+    # the run before it: the failed upgrade's; None: no run), and the
+    # product's file another program keeps open, if any.
     for name, args, registry, fails, logged, held in (
             ('upgrade to %s whose libskelvia_ni.dll is not a DLL' % higher,
              [higher], REGISTERED, 8, 8, None),
             ('the same into another folder, %s' % moved_to,
-             [higher] + ('/D=' + moved_to).split(' '), REGISTERED, 8, 0,
+             [higher] + ('/D=' + moved_to).split(' '), REGISTERED, 8, 8,
              None),
             ('repair over a malformed registry', [older], MALFORMED, 4, 4,
              None),
