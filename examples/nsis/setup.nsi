@@ -152,6 +152,15 @@ Unicode true
     !finalize '${SIGN_COMMAND} "%1"' = 0
   !endif
 !endif
+; The signing switch: MODREG_SIGN_REQUIRED set, nothing signed fails.
+!searchreplace _MODREG_SIGN_REQUIRED "$%MODREG_SIGN_REQUIRED%" "%MODREG_SIGN_REQUIRED%" ""
+!if "${_MODREG_SIGN_REQUIRED}" != ""
+  !if "${_MODREG_SIGN_REQUIRED}" != "$"
+    !ifndef _MODREG_SIGN_PKCS12_SET
+      !error "MODREG_SIGN_REQUIRED is set and MODREG_SIGN_PKCS12 is not: nothing would be signed"
+    !endif
+  !endif
+!endif
 
 Name "${PRODUCT}"
 OutFile "${OUTFILE}"
@@ -306,15 +315,6 @@ FunctionEnd
 Function un.onUninstSuccess
   !insertmacro ModregCommit ${ARCH}
 FunctionEnd
-
-!searchreplace _MODREG_SIGN_REQUIRED "$%MODREG_SIGN_REQUIRED%" "%MODREG_SIGN_REQUIRED%" ""
-!if "${_MODREG_SIGN_REQUIRED}" != ""
-  !if "${_MODREG_SIGN_REQUIRED}" != "$"
-    !ifndef _MODREG_SIGN_PKCS12_SET
-      !error "MODREG_SIGN_REQUIRED is set and MODREG_SIGN_PKCS12 is not: nothing would be signed"
-    !endif
-  !endif
-!endif
 
 !ifdef _MODREG_SIGN_PKCS12_SET
   !delfile "${MODREG_PACKED}"    ; the signed copy, packed by now

@@ -17,9 +17,10 @@
 # both the installed file and the Binary table's, is signed first by
 # scripts/sign.sh, two folders up; the package itself is yours to sign
 # after. With MODREG_SIGN_REQUIRED set (not empty) and MODREG_SIGN_PKCS12
-# not, it fails rather than pack an unsigned modreg.exe. Needs wixl and msitools (msibuild, msiinfo). Status 0 when the package is built and sound, 1 when it is
-# not (the message names the package and what is wrong), 2 on a usage
-# error.
+# not, it fails rather than pack an unsigned modreg.exe. Needs wixl and
+# msitools (msibuild, msiinfo). Status 0 when the package is built and
+# sound, 1 when it is not (the message names the package and what is
+# wrong), 2 on a usage error.
 #
 # What wixl 0.101 gets wrong, and is set here:
 # - an EXE run from the Binary table (BinaryKey with ExeCommand) is left
