@@ -75,6 +75,39 @@
 ;     !insertmacro ProductFiles ModregPutBack "$INSTDIR"
 ;   FunctionEnd
 ;
+; So that a step after the registration (or the unregistration) can still
+; fail and leave the registry as it was, the tool keeps an undo record of
+; its change (--undo ID): ModregRegisterUndo ARCH MASK ID LOG,
+; ModregUnregisterFromUndo ARCH MASK DIR ID LOG and ModregUnregisterUndo
+; ARCH MASK ID LOG do what the macros without Undo do, recording as ID (1
+; to 64 letters, digits, "{", "}" and "-": "HALDEToF-install"). Each first
+; drops a record of ID an earlier run left (--commit), so that a failure
+; before its run never applies that record, and then arms ID. In
+; .onInstFailed (un.onUninstFailed), first, ModregRollback ARCH puts back,
+; newest first, what each armed ID changed (--rollback), with the
+; modreg.exe that recorded it: before the files are put back, which may
+; take it away. In .onInstSuccess (un.onUninstSuccess) ModregCommit ARCH
+; drops the records (--commit). Neither aborts, nor changes the exit
+; code: that stays the failure's. They and the drops log to
+; MODREG_UNDO_LOG ($TEMP\modreg-undo.log unless defined before the
+; !include). A drop that fails aborts with its status before anything is
+; recorded. A record left where no rollback or commit ran (the installer
+; killed) is listed by modreg.exe --check; one of an earlier start of
+; Windows is never applied.
+;
+;   Section
+;     ...
+;     !insertmacro ModregRegisterUndo x86 5 "Product-install" "$INSTDIR\modreg.log"
+;     ; the product's later steps: an Abort here rolls the registration back
+;   SectionEnd
+;   Function .onInstFailed
+;     !insertmacro ModregRollback x86    ; first
+;     ...                                ; then the files
+;   FunctionEnd
+;   Function .onInstSuccess
+;     !insertmacro ModregCommit x86
+;   FunctionEnd
+;
 ; ModregUnregister leaves the output folder (the working folder) at
 ; $TEMP, so that the uninstaller can remove $INSTDIR afterwards; with
 ; ModregRegister the output folder is the one before.
@@ -100,6 +133,15 @@
 !ifndef MODREG_NOT_STARTED
   !define MODREG_NOT_STARTED 127
 !endif
+
+!ifndef MODREG_UNDO_LOG
+  !define MODREG_UNDO_LOG "$TEMP\modreg-undo.log"
+!endif
+
+; The IDs armed for a rollback, newest first, each followed by "|", and
+; the modreg.exe their rollback or commit runs.
+Var /GLOBAL ModregArmed
+Var /GLOBAL ModregUndoExe
 
 ; modreg.exe runs in $TEMP, not in the product's folder: a console
 ; program's helpers may keep its working folder busy for a moment after
@@ -180,6 +222,80 @@
   !insertmacro _ModregExec "${DIR}\modreg.exe" '--strict --openni-env $\"--product-dir=${DIR}$\" ${ARCH} ${MASK}' '${LOG}' 1
   Exch $0
   Pop $0                    ; the status: in LOG already
+!macroend
+
+; ---- Undo records
+; Drops a record of ID an earlier run left, then arms ID: a failure from
+; here on rolls back what ID's run changes. Aborts when the drop fails.
+!macro _ModregArm ARCH ID
+  !insertmacro _ModregRun '--openni-env --commit ${ARCH} ${ID}' '${MODREG_UNDO_LOG}' 1
+  StrCpy $ModregArmed "${ID}|$ModregArmed"
+  ${If} $ModregUndoExe == ""
+    StrCpy $ModregUndoExe "${MODREG_EXE}"
+  ${EndIf}
+!macroend
+
+!macro ModregRegisterUndo ARCH MASK ID LOG
+  !insertmacro _ModregArm ${ARCH} '${ID}'
+  !insertmacro _ModregRun '--strict --openni-env $\"--product-dir=$INSTDIR$\" --undo ${ID} ${ARCH} ${MASK}' '${LOG}' 1
+!macroend
+
+!macro ModregUnregisterFromUndo ARCH MASK DIR ID LOG
+  !insertmacro _ModregArm ${ARCH} '${ID}'
+  !insertmacro _ModregRun '--strict --unregister --openni-env $\"--product-dir=${DIR}$\" --undo ${ID} ${ARCH} ${MASK}' '${LOG}' 1
+!macroend
+
+; The uninstall's commit comes after the product's files are gone: it,
+; and a rollback, run a copy of modreg.exe in the uninstaller's own
+; temporary folder, $PLUGINSDIR, which goes when the uninstaller ends.
+!macro ModregUnregisterUndo ARCH MASK ID LOG
+  !insertmacro _ModregArm ${ARCH} '${ID}'
+  InitPluginsDir
+  ClearErrors
+  CopyFiles /SILENT "${MODREG_EXE}" "$PLUGINSDIR\modreg.exe"
+  ${IfNot} ${Errors}
+    StrCpy $ModregUndoExe "$PLUGINSDIR\modreg.exe"
+  ${EndIf}
+  !insertmacro _ModregRun '--strict --unregister --openni-env $\"--product-dir=$INSTDIR$\" --undo ${ID} ${ARCH} ${MASK}' '${LOG}' 0
+!macroend
+
+; Runs modreg.exe MODE ARCH ID (--rollback or --commit) for each armed ID,
+; newest first, and disarms them all. A failure is in MODREG_UNDO_LOG and
+; the details list only: the exit code stays as it was.
+!macro _ModregEachArmed MODE ARCH
+  Push $R9
+  Push $R8
+  Push $R7
+  StrCpy $R9 $ModregArmed
+  ${DoWhile} $R9 != ""
+    StrCpy $R8 ""           ; the next ID, up to its "|"
+    ${Do}
+      StrCpy $R7 $R9 1
+      StrCpy $R9 $R9 "" 1
+      ${If} $R7 == "|"
+      ${OrIf} $R7 == ""
+        ${ExitDo}
+      ${EndIf}
+      StrCpy $R8 "$R8$R7"
+    ${Loop}
+    !insertmacro _ModregExec "$ModregUndoExe" '--openni-env ${MODE} ${ARCH} $R8' '${MODREG_UNDO_LOG}' 0
+    Pop $R7                 ; the status: in the log already
+  ${Loop}
+  StrCpy $ModregArmed ""
+  Pop $R7
+  Pop $R8
+  Pop $R9
+!macroend
+
+; In .onInstFailed and un.onUninstFailed, first: puts back what each armed
+; ID's run changed. Leaves the output folder at $TEMP.
+!macro ModregRollback ARCH
+  !insertmacro _ModregEachArmed --rollback ${ARCH}
+!macroend
+
+; In .onInstSuccess and un.onUninstSuccess: drops the armed IDs' records.
+!macro ModregCommit ARCH
+  !insertmacro _ModregEachArmed --commit ${ARCH}
 !macroend
 
 ; ---- The earlier version's files, kept until the registration succeeded

@@ -3,6 +3,7 @@
 ;
 ;   makensis -DMODULES=path/to/modules -DVERSION=1.0.0 setup.nsi
 ;   makensis -DARCH=x64 -DMODULES=path/to/modules64 -DVERSION=1.0.0 setup.nsi
+;   makensis -DLATER_STEPS=later.nsh -DMODULES=path/to/modules setup.nsi
 ;
 ; MODULES is the folder of the product's module files, which this
 ; installer puts into the product folder: SensorModule.dll,
@@ -32,11 +33,22 @@
 ; rewrites the uninstall entry with the new version.
 ;
 ; A failure leaves the product as it was. The files an install replaces
-; wait in the hidden $INSTDIR\.previous until the registration has
-; succeeded; when it fails they go back (a first install's files go), and
-; a move registers the remembered folder again. The failed run is in the
-; product folder's modreg.log, or, when no product stays in the folder
-; installed into, in $TEMP\haldetof-ARCH-install.log.
+; wait in the hidden $INSTDIR\.previous until the install has succeeded;
+; when it fails they go back (a first install's files go). The
+; registration, and a move's unregistration of the remembered folder, keep
+; undo records (HALDEToF-install, HALDEToF-move; HALDEToF-uninstall at
+; uninstall): a failure after them puts the registry's bytes back. The
+; failed run is in the product folder's modreg.log, or, when no product
+; stays in the folder installed into, in $TEMP\haldetof-ARCH-install.log;
+; the records' drops, rollbacks and commits in $TEMP\haldetof-ARCH-undo.log.
+;
+; The product's own later steps: -DLATER_STEPS=FILE.nsh includes FILE
+; after the registration, in the install's section, and
+; -DLATER_UNINSTALL_STEPS=FILE.nsh after the unregistration, before the
+; product's files are removed, in the uninstall's (a path relative to this
+; file's folder, or absolute). A step there that aborts fails the install
+; (uninstall), which then rolls back: the exit code is what the step set
+; with SetErrorLevel, else NSIS's 2.
 ;
 ; Signing: with MODREG_SIGN_PKCS12 set in makensis's environment (with
 ; MODREG_SIGN_PASSWORD_FILE and MODREG_SIGN_TIMESTAMP_URL, as for
@@ -45,7 +57,9 @@
 ; (!finalize), through scripts/sign.sh, two folders up from this file (as
 ; in the release zip), found from this file's folder wherever makensis
 ; runs. SIGN_COMMAND, when defined, is run instead (signtool on Windows,
-; say), with the file's name after it; it must exit with 0.
+; say), with the file's name after it; it must exit with 0. With
+; MODREG_SIGN_REQUIRED set (not empty) too, a build that would not sign
+; (MODREG_SIGN_PKCS12 unset or empty: a signing setup lost) fails.
 ;
 ; The x86 installer is a 32-bit one: on 64-bit Windows $PROGRAMFILES is
 ; C:\Program Files (x86), so the product goes to
@@ -54,7 +68,6 @@
 ; C:\Program Files (x86)\OpenNI\Data\modules.xml.
 
 Unicode true
-!include "modreg.nsh"
 
 !ifndef ARCH
   !define ARCH "x86"
@@ -95,6 +108,12 @@ Unicode true
 !define INSTALL_LOG "$INSTDIR\modreg.log"
 !define FAILED_LOG "$TEMP\haldetof-${ARCH}-install.log"
 !define UNINSTALL_LOG "$TEMP\haldetof-${ARCH}-uninstall.log"
+; The drops, rollbacks and commits of the undo records, and the records'
+; IDs: the product's key and the step.
+!define MODREG_UNDO_LOG "$TEMP\haldetof-${ARCH}-undo.log"
+!define UNDO_ID "${PRODUCT_KEY}"
+
+!include "modreg.nsh"
 
 ; The signing hook. makensis leaves an unset variable's $%NAME% as
 ; written: what is left after taking "%MODREG_SIGN_PKCS12%" out is then
@@ -131,6 +150,15 @@ Unicode true
     !endif
     !uninstfinalize '${SIGN_COMMAND} "%1"' = 0
     !finalize '${SIGN_COMMAND} "%1"' = 0
+  !endif
+!endif
+; The signing switch: MODREG_SIGN_REQUIRED set, nothing signed fails.
+!searchreplace _MODREG_SIGN_REQUIRED "$%MODREG_SIGN_REQUIRED%" "%MODREG_SIGN_REQUIRED%" ""
+!if "${_MODREG_SIGN_REQUIRED}" != ""
+  !if "${_MODREG_SIGN_REQUIRED}" != "$"
+    !ifndef _MODREG_SIGN_PKCS12_SET
+      !error "MODREG_SIGN_REQUIRED is set and MODREG_SIGN_PKCS12 is not: nothing would be signed"
+    !endif
   !endif
 !endif
 
@@ -201,7 +229,6 @@ UninstPage instfiles
 !macroend
 
 Var PreviousDir
-Var PreviousUnregistered   ; 1 once the remembered folder's entries went
 
 Section "Device modules"
   ; Installed before (here: a repair or an upgrade; elsewhere: a move).
@@ -220,10 +247,13 @@ Section "Device modules"
   ; would come before the new ones and win.
   ${If} $PreviousDir != ""
   ${AndIf} $PreviousDir != $INSTDIR
-    !insertmacro ModregUnregisterFrom ${ARCH} ${MASK} "$PreviousDir" "${INSTALL_LOG}"
-    StrCpy $PreviousUnregistered 1
+    !insertmacro ModregUnregisterFromUndo ${ARCH} ${MASK} "$PreviousDir" "${UNDO_ID}-move" "${INSTALL_LOG}"
   ${EndIf}
-  !insertmacro ModregRegister ${ARCH} ${MASK} "${INSTALL_LOG}"
+  !insertmacro ModregRegisterUndo ${ARCH} ${MASK} "${UNDO_ID}-install" "${INSTALL_LOG}"
+  ; Whatever may abort goes here, before the kept files are dropped.
+  !ifdef LATER_STEPS
+    !include "${LATER_STEPS}"
+  !endif
   !insertmacro ProductFiles ModregDropKept "$INSTDIR"
   ${If} $PreviousDir != ""
   ${AndIf} $PreviousDir != $INSTDIR
@@ -239,15 +269,16 @@ Section "Device modules"
   WriteRegStr HKLM "${UNINSTALL_KEY}" "UninstallString" '"$INSTDIR\uninstall.exe"'
 SectionEnd
 
-; The registration failed (or a file could not be written or kept): the
-; earlier version's files go back in place and the new ones go, then the
-; remembered folder's entries come back when a move had taken them out.
-; Over the installed product (a repair, an upgrade) its folder and log
-; stay, the log holding the failed run; an install into another folder (a
-; first one, a move) leaves no folder there, and its log goes to the
-; temporary folder.
+; The install failed (a file could not be written or kept, the
+; registration, a later step): first the undo records put the registry
+; back, with the modreg.exe that wrote them, then the earlier version's
+; files go back in place and the new ones go. Over the installed product
+; (a repair, an upgrade) its folder and log stay, the log holding the
+; failed run; an install into another folder (a first one, a move) leaves
+; no folder there, and its log goes to the temporary folder.
 Function .onInstFailed
   SetOutPath "$TEMP"               ; a working folder cannot be removed
+  !insertmacro ModregRollback ${ARCH}
   !insertmacro ProductFiles ModregPutBack "$INSTDIR"
   ${If} $PreviousDir != $INSTDIR
     Delete "${FAILED_LOG}"
@@ -256,19 +287,34 @@ Function .onInstFailed
     RMDir "$INSTDIR\data"
     RMDir "$INSTDIR"
   ${EndIf}
-  ${If} $PreviousUnregistered == 1
-    !insertmacro ModregRegisterAgain ${ARCH} ${MASK} "$PreviousDir" "$PreviousDir\modreg.log"
-  ${EndIf}
+FunctionEnd
+
+Function .onInstSuccess
+  !insertmacro ModregCommit ${ARCH}
 FunctionEnd
 
 Section "Uninstall"
-  !insertmacro ModregUnregister ${ARCH} ${MASK} "${UNINSTALL_LOG}"
+  !insertmacro ModregUnregisterUndo ${ARCH} ${MASK} "${UNDO_ID}-uninstall" "${UNINSTALL_LOG}"
+  ; Whatever may abort goes here, while the files are still there.
+  !ifdef LATER_UNINSTALL_STEPS
+    !include "${LATER_UNINSTALL_STEPS}"
+  !endif
   !insertmacro RemoveProductFiles "$INSTDIR"
   Delete "${INSTALL_LOG}"
   Delete "$INSTDIR\uninstall.exe"
   RMDir "$INSTDIR"
   DeleteRegKey HKLM "${UNINSTALL_KEY}"
 SectionEnd
+
+; The uninstall failed after the unregistration: its undo record puts the
+; entries back; the files and the uninstall entry are still there.
+Function un.onUninstFailed
+  !insertmacro ModregRollback ${ARCH}
+FunctionEnd
+
+Function un.onUninstSuccess
+  !insertmacro ModregCommit ${ARCH}
+FunctionEnd
 
 !ifdef _MODREG_SIGN_PKCS12_SET
   !delfile "${MODREG_PACKED}"    ; the signed copy, packed by now

@@ -16,9 +16,11 @@
 # MODREG_SIGN_PASSWORD_FILE, MODREG_SIGN_TIMESTAMP_URL), the copy packed,
 # both the installed file and the Binary table's, is signed first by
 # scripts/sign.sh, two folders up; the package itself is yours to sign
-# after. Needs wixl and msitools (msibuild, msiinfo). Status 0 when the package is built and sound, 1 when it is
-# not (the message names the package and what is wrong), 2 on a usage
-# error.
+# after. With MODREG_SIGN_REQUIRED set (not empty) and MODREG_SIGN_PKCS12
+# not, it fails rather than pack an unsigned modreg.exe. Needs wixl and
+# msitools (msibuild, msiinfo). Status 0 when the package is built and
+# sound, 1 when it is not (the message names the package and what is
+# wrong), 2 on a usage error.
 #
 # What wixl 0.101 gets wrong, and is set here:
 # - an EXE run from the Binary table (BinaryKey with ExeCommand) is left
@@ -260,6 +262,8 @@ if [ -n "${MODREG_SIGN_PKCS12:-}" ]; then
     fail "$here/../../scripts/sign.sh: no such file, to sign modreg.exe with"
   bash "$here/../../scripts/sign.sh" "$work/modreg.exe" ||
     fail "could not sign modreg.exe (from $exe) for $out"
+elif [ -n "${MODREG_SIGN_REQUIRED:-}" ]; then
+  fail "MODREG_SIGN_REQUIRED is set and MODREG_SIGN_PKCS12 is not: $out would hold an unsigned modreg.exe"
 fi
 cp -R "$modules" "$work/modules"
 # The RemoveFile and RemoveFolder elements of product.wxs (wixl refuses

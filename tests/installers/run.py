@@ -20,7 +20,8 @@ the NSIS installer built with the signing hook set (the kit's throwaway
 signing setup), the modreg.exe and uninstaller it installs signed too, and
 the WiX package and the NSIS installer built for the 64-bit framework. Then the WiX
 package's rollbacks, upgrades and undo records, in this prefix and in a
-32-bit one (msi_rollback.py)."""
+32-bit one (msi_rollback.py), and the NSIS installer's, a later step of the
+product's failing (nsis_rollback.py)."""
 import argparse
 import getpass
 import os
@@ -41,6 +42,7 @@ from wine import WinePrefix, quiet  # noqa: E402
 sys.path.insert(0, os.path.join(HERE, '..', 'resources'))
 from check_resources import version_info, with_version  # noqa: E402
 import msi_rollback  # noqa: E402
+import nsis_rollback  # noqa: E402
 from detect_scripts import lost_folder_problems, script_problems  # noqa: E402
 
 PF86 = 'C:\\Program Files (x86)'
@@ -421,7 +423,8 @@ def log_problems(installer, step, drive_c, before):
 
 def not_started(exe, out, wine, drive_c):
     """An installer whose modreg.exe is not where the macro runs it must
-    fail with its own status, not one of modreg's, say why in the log and
+    fail with its own status, not one of modreg's, say why in the log of
+    its first run (the drop of a record left before the registration) and
     leave nothing behind."""
     subprocess.run(['makensis', '-V2', '-WX', '-DMODREG_SOURCE=' + exe,
                     '-DMODULES=' + MODULES_DIR,
@@ -429,10 +432,9 @@ def not_started(exe, out, wine, drive_c):
                     '-DOUTFILE=' + os.path.join(out, 'broken.exe'),
                     os.path.join(ROOT, 'examples', 'nsis', 'setup.nsi')],
                    env=UNSIGNED, check=True)
-    step = Step('not started', 'install', BEFORE, BEFORE, failed=True)
     data_dir = os.path.join(drive_c, 'Program Files (x86)', 'OpenNI', 'Data')
     put(data_dir, BEFORE)
-    log = host_path(drive_c, Nsis().log(step))
+    log = host_path(drive_c, TEMP + '\\haldetof-x86-undo.log')
     status = quiet(['wine', 'C:\\installers\\broken.exe', '/S'],
                    wine.env).returncode
     lines = (read(log) or b'').decode('latin-1').split('\r\n')
@@ -442,9 +444,8 @@ def not_started(exe, out, wine, drive_c):
             'product folder left behind' * os.path.exists(host_path(
                 drive_c, PRODUCT)),
             'log ends %r' % lines[-2:] * (lines[-2:] != [
-                'modreg.exe could not be started: %s\\absent.exe --strict '
-                '--openni-env "--product-dir=%s" x86 5' % (PRODUCT, PRODUCT),
-                ''])]
+                'modreg.exe could not be started: %s\\absent.exe --openni-env '
+                '--commit x86 HALDEToF-install' % PRODUCT, ''])]
 
 
 # ---- NSIS: a failure over the installed product ---------------------------
@@ -480,7 +481,7 @@ def run_nsis_kept(exe, out, wine, drive_c, results):
     uninstall.exe), its entries as it left them, modreg.exe --check clean,
     its uninstall entry, no kept copies left. An upgrade whose module file
     is not a DLL (--strict: 8), the same into another folder (the
-    remembered one's entries come back), a repair over a malformed
+    remembered one's entries come back, by the rollback), a repair over a malformed
     registry (4: the log stays in the product folder, with that run).
     Then the uninstall."""
     nsis = Nsis()
@@ -561,13 +562,14 @@ def run_nsis_kept(exe, out, wine, drive_c, results):
     results.check('nsis: kept: install %s (status %d, %.1f s)' % (
         older, status, seconds), problems)
     # Each with the status its last run in the product folder's log ends
-    # with (the failed run, or the move's registration again; None: no
-    # run), and the product's file another program keeps open, if any.
+    # with (the failed run; for a move, whose runs log in the new folder,
+    # the run before it: the failed upgrade's; None: no run), and the
+    # product's file another program keeps open, if any.
     for name, args, registry, fails, logged, held in (
             ('upgrade to %s whose libskelvia_ni.dll is not a DLL' % higher,
              [higher], REGISTERED, 8, 8, None),
             ('the same into another folder, %s' % moved_to,
-             [higher] + ('/D=' + moved_to).split(' '), REGISTERED, 8, 0,
+             [higher] + ('/D=' + moved_to).split(' '), REGISTERED, 8, 8,
              None),
             ('repair over a malformed registry', [older], MALFORMED, 4, 4,
              None),
@@ -939,7 +941,7 @@ def run_signed(exe, kit, out, work, wine, drive_c, results):
     the hook carry no signature."""
     folder = os.path.join(work, 'signing')
     settings, ca = throwaway_signing(folder)
-    env = dict(os.environ, **settings)
+    env = dict(os.environ, MODREG_SIGN_REQUIRED='1', **settings)
     try:
         subprocess.run(['makensis', '-V2', '-WX', '-DMODREG_SOURCE=' + exe,
                         '-DMODULES=' + os.path.join(kit, 'x86', 'modules'),
@@ -986,6 +988,36 @@ def run_signed(exe, kit, out, work, wine, drive_c, results):
     results.check('nsis: signing hook set: installer, uninstaller and '
                   'modreg.exe signed and timestamped, installed and '
                   'uninstalled', problems)
+
+
+def sign_required_problems(exe, kit, out, work):
+    """The kit's steps with the signing switch set and a signing setup
+    that was lost (throwaway-signing.sh refuses a folder that is there:
+    the eval sets nothing): makensis and build.sh fail, naming the switch,
+    and write nothing."""
+    folder = os.path.join(work, 'signing-lost')
+    os.makedirs(folder, exist_ok=True)
+    problems = []
+    for name, build in (
+            ('haldetof-lost.exe', 'makensis -V2 -DMODREG_SOURCE="$3" '
+             '-DMODULES="$4/x86/modules" -DOUTFILE="$5/haldetof-lost.exe" '
+             '"$6/examples/nsis/setup.nsi"'),
+            ('product-lost.msi', 'MODREG_EXE="$3" bash '
+             '"$6/examples/wix/build.sh" x86 1.0.0 "$4/x86/modules" '
+             '"$5/product-lost.msi"')):
+        done = subprocess.run(
+            ['bash', '-c', 'export MODREG_SIGN_REQUIRED=1; eval "$(bash "$1" '
+             '"$2")"; ' + build, 'steps',
+             os.path.join(ROOT, 'scripts', 'throwaway-signing.sh'), folder,
+             exe, kit, out, ROOT], env=UNSIGNED, capture_output=True,
+            text=True, timeout=300)
+        said = done.stdout + done.stderr
+        if done.returncode == 0 or 'MODREG_SIGN_REQUIRED' not in said:
+            problems.append('%s: status %d, %r' % (name, done.returncode,
+                                                   said[-300:]))
+        if os.path.exists(os.path.join(out, name)):
+            problems.append('%s written' % name)
+    return problems
 
 
 def main():
@@ -1035,10 +1067,16 @@ def main():
         kit = os.path.abspath(args.kit)
         run_signed(exe, kit, out, os.path.abspath(args.work), wine, drive_c,
                    results)
+        results.check('signing switch set, the signing setup lost: the '
+                      'NSIS and WiX builds fail',
+                      sign_required_problems(exe, kit, out,
+                                             os.path.abspath(args.work)))
         run_x64(exe, kit, out, wine, drive_c, results)
         run_nsis_x64(exe, kit, out, wine, drive_c, results)
         msi_rollback.run(exe, MODULES_DIR, os.path.abspath(args.work), out,
                          results, wine)
+        nsis_rollback.run(exe, MODULES_DIR, os.path.abspath(args.work), out,
+                          results, wine)
     finally:
         wine.stop()
     results.figure('installers', 'prefix made in %.1f s, all in %.1f s' % (
