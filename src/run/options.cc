@@ -63,21 +63,6 @@ bool TakeValue(const std::string& arg, int argc, const char* const* argv,
   return false;
 }
 
-std::string Extra(const char* mode, const char* last, const std::string& arg) {
-  return std::string(mode) + " takes nothing after " + last + ": \"" + arg +
-         "\"";
-}
-
-// The arguments |mode| needs, given |have| of them; |second| names the
-// second.
-std::string Missing(const char* mode, size_t needs, size_t have,
-                    const char* second = "MASK") {
-  std::string what = needs - have == 2 ? std::string("ARCH and ") + second
-                     : needs == 1      ? std::string("ARCH")
-                                       : std::string(second);
-  return std::string(mode) + " needs " + what;
-}
-
 // An option after ARCH (where MASK belongs, or after the arguments the
 // mode takes) would otherwise be taken for the mask, or ignored, whatever
 // it asks. After a lone "--" there are no options.
@@ -115,18 +100,9 @@ std::string UndoIdProblem(const std::string& id) {
          "\"-\"";
 }
 
-// How many arguments |operands| are, and the name of the second.
+// How many arguments |operands| are.
 size_t Count(Operands operands) {
-  switch (operands) {
-    case Operands::kNone: return 0;
-    case Operands::kArch: return 1;
-    case Operands::kArchMask:
-    case Operands::kArchId: return 2;
-  }
-  return 0;
-}
-const char* Second(Operands operands) {
-  return operands == Operands::kArchId ? "ID" : "MASK";
+  return operands == Operands::kNone ? 0 : operands == Operands::kArch ? 1 : 2;
 }
 
 // Returns why an option of |o| does not go with its mode; empty when all
@@ -156,11 +132,17 @@ std::string OptionRefused(const Options& o) {
 std::string ArgumentsRefused(const Options& o) {
   const Mode& mode = *o.mode;
   const size_t takes = Count(mode.operands);
-  const char* second = Second(mode.operands);
+  const std::string second = mode.operands == Operands::kArchId ? "ID" : "MASK";
+  if (o.args.size() < takes && !o.any) return "";
   if (o.args.size() < takes)
-    return o.any ? Missing(mode.name, takes, o.args.size(), second) : "";
+    return mode.name +
+           (" needs " + (takes - o.args.size() == 2 ? "ARCH and " + second
+                         : takes == 1               ? "ARCH"
+                                                    : second));
   if (o.args.size() > takes && !mode.extra_ignored)
-    return Extra(mode.name, takes == 2 ? second : "ARCH", o.args[takes]);
+    return mode.name + (" takes nothing after " +
+                        (takes == 2 ? second : "ARCH") + ": \"" +
+                        o.args[takes] + "\"");
   if (mode.operands == Operands::kArchId) return UndoIdProblem(o.args[1]);
   return "";
 }
