@@ -1,5 +1,6 @@
 #include "run/modes.h"
 
+#include <cstring>
 #include <string>
 
 #include "run/options.h"
@@ -77,12 +78,10 @@ const char kHelp[] =
 
 namespace {
 
+// One line each: kHelp ends with a line end.
 void RunHelp(const Options&, const Workplace&, Outcome* out) {
-  const std::string text = kHelp;
-  size_t from = 0;
-  for (size_t end; (end = text.find('\n', from)) != std::string::npos;
-       from = end + 1)
-    Say(out, text.substr(from, end - from));
+  for (const char* line = kHelp; *line; line += strcspn(line, "\n") + 1)
+    Say(out, std::string(line, strcspn(line, "\n")));
 }
 
 void RunVersion(const Options&, const Workplace&, Outcome* out) {
@@ -96,10 +95,10 @@ constexpr unsigned kAllOptions =
 const Mode kModes[] = {
     {.name = "a registration", .operands = Operands::kArchMask,
      .options = kAllOptions, .writes = true, .entries = true,
-     .extra_ignored = true, .run = RunRegister},
+     .extra_ignored = true, .run = RunUpdate},
     {.flag = "--unregister", .name = "--unregister",
      .operands = Operands::kArchMask, .options = kAllOptions, .writes = true,
-     .no_framework = NoFramework::kNothingToRemove, .run = RunUnregister},
+     .no_framework = NoFramework::kNothingToRemove, .run = RunUpdate},
     {.flag = "--list", .name = "--list", .operands = Operands::kArch,
      .running_framework = true, .run = RunList},
     {.flag = "--check", .name = "--check", .operands = Operands::kArch,

@@ -12,19 +12,6 @@
 
 namespace run {
 
-namespace {
-
-// Says how many of those put back went after an entry they would have
-// shadowed; nothing when none did.
-std::string PutAfterText(const registry::UndoneChange& undone) {
-  if (undone.put_after == 0) return "";
-  return ", " + std::to_string(undone.put_after) +
-         " of them after an entry of the same file name they would have "
-         "shadowed";
-}
-
-}  // namespace
-
 void RunRollback(const Options&, const Workplace& place, Outcome* out) {
   SayRegistry(out, place);
   registry::RegistryTransaction t;
@@ -63,7 +50,15 @@ void RunRollback(const Options&, const Workplace& place, Outcome* out) {
                  " added entries taken out, " +
                  std::to_string(o.undone.put_back) + " of " +
                  std::to_string(o.record.removed.size()) +
-                 " removed put back" + PutAfterText(o.undone) + ")");
+                 " removed put back" +
+                 // How many of those went after an entry they would have
+                 // shadowed, when any did.
+                 (o.undone.put_after == 0
+                      ? ""
+                      : ", " + std::to_string(o.undone.put_after) +
+                            " of them after an entry of the same file name "
+                            "they would have shadowed") +
+                 ")");
       Note(out, "result: rewritten");
       break;
   }

@@ -14,18 +14,15 @@ namespace run {
 
 namespace {
 
-// Says how the backup went, in the verbose report.
-void SayBackup(const registry::PassOutcome& o, Outcome* out) {
-  if (o.backup == registry::BackupState::kNone) return;
-  Note(out, o.backup == registry::BackupState::kMade    ? "backup: made"
-            : o.backup == registry::BackupState::kThere ? "backup: already there"
-                                              : "backup: not made");
-}
-
-// Warns of a backup not made, unless the registry could not be read
-// either: the failure's one line says why.
-void WarnOfBackup(const Workplace& place, const registry::PassOutcome& o,
-                  Outcome* out) {
+// Says how the backup went, in the verbose report, and warns of a backup
+// not made, unless the registry could not be read either: the failure's
+// one line says why.
+void SayBackup(const Workplace& place, const registry::PassOutcome& o,
+               Outcome* out) {
+  if (o.backup != registry::BackupState::kNone)
+    Note(out, o.backup == registry::BackupState::kMade    ? "backup: made"
+              : o.backup == registry::BackupState::kThere ? "backup: already there"
+                                                          : "backup: not made");
   if (!o.backup_failure ||
       (!o.out_of_memory &&
        o.result.status == registry::RegistryStatus::kCannotRead))
@@ -38,12 +35,6 @@ void WarnOfBackup(const Workplace& place, const registry::PassOutcome& o,
                             place.site.BackupPath
                       : "copying it to " + failed.temp) +
                  ": " + failed.error);
-}
-
-// Says each removed child of Modules, |word| first.
-void SayRemoved(SayFunction say, Outcome* out,
-                const std::string& word, const registry::PassOutcome& o) {
-  for (const registry::RemovedChild& child : o.removed) say(out, word + EntryText(child.entry));
 }
 
 // The plan of a registration (|unregistering| false) or an
@@ -77,7 +68,6 @@ registry::PassPlan PlanFor(const Options& options, const Workplace& place,
 // and came, and in the verbose report the check of what came.
 void SayUpdate(const Options& options, const Workplace& place,
               const registry::PassOutcome& o, Outcome* out) {
-  if (o.no_registry) return Note(out, "result: no registry, nothing to remove");
   for (const registry::OpenPart& part : o.open_parts)
     Warn(out, "warning: " + platform::DisplayName(part.name) + " " +
                              OpenRisk(part));
@@ -88,22 +78,21 @@ void SayUpdate(const Options& options, const Workplace& place,
   if (options.strict)
     for (const registry::CheckedModule& breaker : o.breakers)
       Note(out, "check: " + BreakerText(breaker));
-  if (o.result.status == registry::RegistryStatus::kRefused && !problem.empty())
-    return Fail(out, kExitAddedFaulty,
-                  "--strict: the check of the entries to add to " +
-                      platform::DisplayName(place.site.RegistryPath) + " " +
-                      problem + "; the registry is unchanged");
   if (o.result.status == registry::RegistryStatus::kRefused)
     return Fail(out, kExitAddedFaulty,
-                  "--strict: in " + platform::DisplayName(place.site.RegistryPath) +
-                      ", " + BreakerText(o.breakers[0]) +
-                      "; the registry is unchanged");
-  SayBackup(o, out);
-  WarnOfBackup(place, o, out);
+                (problem.empty()
+                     ? "--strict: in "
+                     : "--strict: the check of the entries to add to ") +
+                    platform::DisplayName(place.site.RegistryPath) +
+                    (problem.empty() ? ", " + BreakerText(o.breakers[0])
+                                     : " " + problem) +
+                    "; the registry is unchanged");
+  SayBackup(place, o, out);
   if (SayFailure(place, "update", o.result, o.out_of_memory, out, true) ||
       !WantsReport(options))
     return;
-  SayRemoved(Note, out, "removed: ", o);
+  for (const registry::RemovedChild& child : o.removed)
+    Note(out, "removed: " + EntryText(child.entry));
   SayEntries(Note, out, "added: ", place.entries);
   Note(out, o.rewrite ? "result: rewritten" : "result: left as it was");
   if (o.recorded)
@@ -121,9 +110,9 @@ void SayUpdate(const Options& options, const Workplace& place,
 // What a dry run found: what would go and come. Status 1 when the
 // registry's bytes would change.
 void SayDryRun(const Workplace& place, const registry::PassOutcome& o, Outcome* out) {
-  if (o.no_registry) return Note(out, "result: no registry, nothing to remove");
   if (SayFailure(place, "read", o.result, o.out_of_memory, out)) return;
-  SayRemoved(Say, out, "remove: ", o);
+  for (const registry::RemovedChild& child : o.removed)
+    Say(out, "remove: " + EntryText(child.entry));
   SayEntries(Say, out, "add: ", place.entries);
   // The status tells whether the registry's bytes would change; the
   // report also whether its entries would.
@@ -154,8 +143,7 @@ void SayRepair(const Options& options, const Workplace& place,
     out->status = kExitFound;
     return;
   }
-  SayBackup(o, out);
-  WarnOfBackup(place, o, out);
+  SayBackup(place, o, out);
   if (SayFailure(place, "update", o.result, o.out_of_memory, out, true))
     return;
   for (const registry::RemovedChild& child : o.removed)
@@ -163,30 +151,21 @@ void SayRepair(const Options& options, const Workplace& place,
   Note(out, "result: rewritten");
 }
 
-// A registration or an unregistration where |place| says, or its dry run.
-void RunUpdate(const Options& options, const Workplace& place,
-               bool unregistering, Outcome* out) {
+}  // namespace
+
+void RunUpdate(const Options& options, const Workplace& place, Outcome* out) {
   SayRegistry(out, place);
   registry::RegistryTransaction t;
   t.site = place.site;
-  const registry::PassOutcome o =
-      registry::RunTransaction(&t, PlanFor(options, place, unregistering));
-  if (options.dry_run)
+  const registry::PassOutcome o = registry::RunTransaction(
+      // The mode that adds no entries is the unregistration.
+      &t, PlanFor(options, place, !options.mode->entries));
+  if (o.no_registry)
+    Note(out, "result: no registry, nothing to remove");
+  else if (options.dry_run)
     SayDryRun(place, o, out);
   else
     SayUpdate(options, place, o, out);
-}
-
-}  // namespace
-
-void RunRegister(const Options& options, const Workplace& place,
-                 Outcome* out) {
-  RunUpdate(options, place, false, out);
-}
-
-void RunUnregister(const Options& options, const Workplace& place,
-                   Outcome* out) {
-  RunUpdate(options, place, true, out);
 }
 
 void RunRepair(const Options& options, const Workplace& place, Outcome* out) {

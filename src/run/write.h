@@ -12,16 +12,12 @@
 
 namespace run {
 
-// A registration where |place| says, or its dry run. With --strict the
-// entries to add are checked before anything is written, and a problem is
-// status 8, with nothing written; without it, in the verbose report, the
-// entries added are checked after, which changes nothing.
-void RunRegister(const Options& options, const Workplace& place,
-                 Outcome* out);
-
-// An unregistration where |place| says, or its dry run.
-void RunUnregister(const Options& options, const Workplace& place,
-                   Outcome* out);
+// A registration where |place| says, or its dry run; for the mode that
+// adds no entries an unregistration. With --strict the entries to add are
+// checked before anything is written, and a problem is status 8, with
+// nothing written; without it, in the verbose report, the entries added
+// are checked after, which changes nothing.
+void RunUpdate(const Options& options, const Workplace& place, Outcome* out);
 
 // --repair: takes out the Module elements that stop every application
 // from starting (--check's breaks-startup), and nothing else. With
