@@ -5,9 +5,6 @@
 
 #include "run/options.h"
 #include "run/outcome.h"
-#include "run/query.h"
-#include "run/rollback.h"
-#include "run/write.h"
 
 namespace run {
 

@@ -1,4 +1,4 @@
-#include "run/query.h"
+#include "run/modes.h"
 
 #include <string>
 #include <vector>
@@ -9,7 +9,6 @@
 #include "registry/check.h"
 #include "registry/list.h"
 #include "run/report.h"
-#include "run/rollback.h"
 #include "run/status.h"
 
 namespace run {

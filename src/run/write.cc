@@ -1,4 +1,4 @@
-#include "run/write.h"
+#include "run/modes.h"
 
 #include <string>
 #include <vector>
