@@ -17,11 +17,6 @@ std::string EntryText(const registry::ModuleEntry& entry) {
   return entry.path + " configDir: " + entry.configDir;
 }
 
-void SayEntries(SayFunction say, Outcome* out, const std::string& word,
-                const std::vector<registry::ModuleEntry>& entries) {
-  for (const registry::ModuleEntry& entry : entries) say(out, word + EntryText(entry));
-}
-
 std::string OpenRisk(const registry::OpenPart& part) {
   return "can be changed by users who are not administrators" +
          (part.through.empty() ? "" : ", through its parent " + part.through) +

@@ -27,11 +27,6 @@ void SayRegistry(Outcome* out, const Workplace& place, SayFunction say = Note);
 // when it has one.
 std::string EntryText(const registry::ModuleEntry& entry);
 
-// Says one line per entry, |word| and the entry, through |say| (Say or
-// Note).
-void SayEntries(SayFunction say, Outcome* out, const std::string& word,
-                const std::vector<registry::ModuleEntry>& entries);
-
 // Returns what users who are not administrators may do with |part| of
 // the registry: "can be changed by users who are not administrators...".
 std::string OpenRisk(const registry::OpenPart& part);

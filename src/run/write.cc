@@ -93,7 +93,8 @@ void SayUpdate(const Options& options, const Workplace& place,
     return;
   for (const registry::RemovedChild& child : o.removed)
     Note(out, "removed: " + EntryText(child.entry));
-  SayEntries(Note, out, "added: ", place.entries);
+  for (const registry::ModuleEntry& entry : place.entries)
+    Note(out, "added: " + EntryText(entry));
   Note(out, o.rewrite ? "result: rewritten" : "result: left as it was");
   if (o.recorded)
     Note(out, "undo: recorded in " + platform::DisplayName(place.site.undo_record));
@@ -113,7 +114,8 @@ void SayDryRun(const Workplace& place, const registry::PassOutcome& o, Outcome* 
   if (SayFailure(place, "read", o.result, o.out_of_memory, out)) return;
   for (const registry::RemovedChild& child : o.removed)
     Say(out, "remove: " + EntryText(child.entry));
-  SayEntries(Say, out, "add: ", place.entries);
+  for (const registry::ModuleEntry& entry : place.entries)
+    Say(out, "add: " + EntryText(entry));
   // The status tells whether the registry's bytes would change; the
   // report also whether its entries would.
   Note(out, !o.rewrite    ? "result: would be left as it was"
@@ -123,13 +125,9 @@ void SayDryRun(const Workplace& place, const registry::PassOutcome& o, Outcome* 
   if (o.differs) out->status = kExitFound;
 }
 
-// The child |removed| as a repair names it: its line, then the element as
-// printed, which support can put back by hand.
-std::string RepairedText(const registry::RemovedChild& removed) {
-  return "line " + std::to_string(removed.line) + ": " + removed.text;
-}
-
-// What a repair did or, with --dry-run, would do.
+// What a repair did or, with --dry-run, would do. Each child removed is
+// named by its line, then the element as printed, which support can put
+// back by hand.
 void SayRepair(const Options& options, const Workplace& place,
               const registry::PassOutcome& o, Outcome* out) {
   if (!o.loaded &&
@@ -137,18 +135,18 @@ void SayRepair(const Options& options, const Workplace& place,
     return;
   if (o.removed.empty())
     return Note(out, "result: nothing breaks start-up, left as it was");
-  if (options.dry_run) {
-    for (const registry::RemovedChild& child : o.removed)
-      Say(out, "remove: " + RepairedText(child));
-    out->status = kExitFound;
-    return;
+  if (!options.dry_run) {
+    SayBackup(place, o, out);
+    if (SayFailure(place, "update", o.result, o.out_of_memory, out, true))
+      return;
   }
-  SayBackup(place, o, out);
-  if (SayFailure(place, "update", o.result, o.out_of_memory, out, true))
-    return;
   for (const registry::RemovedChild& child : o.removed)
-    Say(out, "removed: " + RepairedText(child));
-  Note(out, "result: rewritten");
+    Say(out, (options.dry_run ? "remove: line " : "removed: line ") +
+                 std::to_string(child.line) + ": " + child.text);
+  if (options.dry_run)
+    out->status = kExitFound;
+  else
+    Note(out, "result: rewritten");
 }
 
 }  // namespace
