@@ -22,8 +22,8 @@ void RunRollback(const Options&, const Workplace& place, Outcome* out) {
   const std::string run = "the " + o.record.action + " of " + o.record.id;
   switch (o.kind) {
     case registry::RollbackKind::kNoRecord:
-      Note(out, "result: no undo record " + record + ", nothing to put back");
-      return;
+      return Note(out, "result: no undo record " + record +
+                           ", nothing to put back");
     case registry::RollbackKind::kRefused:
       return Fail(out, kExitRecordRefused,
                     "cannot use the undo record " + record + ": " + o.why +
@@ -95,21 +95,17 @@ void SayUndoRecords(const Workplace& place, Outcome* out) {
     const std::string path = place.site.folder + "\\" + name;
     registry::UndoRecord record;
     std::string why;
-    switch (registry::LoadUndoRecord(path, &record, &why)) {
-      case registry::UndoLoad::kMissing:
-        continue;
-      case registry::UndoLoad::kRefused:
-        Say(out, "undo record left: " + platform::DisplayName(path) +
-                     " (refused: " + why + ")");
-        continue;
-      case registry::UndoLoad::kLoaded:
-        break;
-    }
+    const registry::UndoLoad load =
+        registry::LoadUndoRecord(path, &record, &why);
+    if (load == registry::UndoLoad::kMissing) continue;
     Say(out, "undo record left: " + platform::DisplayName(path) + " (" +
-                 record.action + " of " + record.id +
-                 (registry::SameBoot(record.boot, boot)
-                      ? ""
-                      : ", of an earlier start of the machine: stale") +
+                 (load == registry::UndoLoad::kRefused
+                      ? "refused: " + why
+                      : record.action + " of " + record.id +
+                            (registry::SameBoot(record.boot, boot)
+                                 ? ""
+                                 : ", of an earlier start of the machine: "
+                                   "stale")) +
                  ")");
   }
 }
