@@ -66,18 +66,21 @@ std::string TooLong(const std::string& path, const std::string& count) {
 }
 
 // Reads the variable |name| as --openni-env reads it: the machine's value
-// first (Windows only), then the process's. Sets |source| to where the
-// value came from; returns an empty value when it is set nowhere.
+// first (Windows only), then the process's. Sets |source|, when given, to
+// where the value came from; returns an empty value when it is set
+// nowhere.
 std::string ReadFrameworkVariable(const std::string& name,
-                                  std::string* source) {
+                                  std::string* source = nullptr) {
   std::string value;
-  if (platform::MachineEnvironment(name, &value) && !value.empty()) {
-    *source = name + ", the machine's environment";
-    return value;
+  const bool machine =
+      platform::MachineEnvironment(name, &value) && !value.empty();
+  if (!machine) {
+    value.clear();
+    platform::ProcessEnvironment(name, &value);
   }
-  value.clear();
-  platform::ProcessEnvironment(name, &value);
-  *source = name + ", the process's environment";
+  if (source)
+    *source = name + (machine ? ", the machine's environment"
+                              : ", the process's environment");
   return value;
 }
 
@@ -192,10 +195,8 @@ int ChooseProduct(const Options& options, Workplace* place,
 // framework's folder is the default one and the variable names another:
 // a registry missing there may be in it.
 std::string VariableFolder(const Workplace& place) {
-  std::string source;
   if (place.source != "the default") return "";
-  const std::string value =
-      ReadFrameworkVariable(place.framework_variable, &source);
+  const std::string value = ReadFrameworkVariable(place.framework_variable);
   const std::optional<std::string> folder =
       winpath::AbsoluteFolder(value, winpath::Utf8());
   if (value.empty() ||
@@ -216,10 +217,8 @@ std::vector<std::string> NamedFrameworks(const Options& options,
   named.insert(named.end(), options.named_folders.begin(),
                options.named_folders.end());
   if (options.openni_env || options.named_env)
-    for (const char* arch : {"x86", "x64"}) {
-      std::string source;
-      named.push_back(ReadFrameworkVariable(FrameworkVariable(arch), &source));
-    }
+    for (const char* arch : {"x86", "x64"})
+      named.push_back(ReadFrameworkVariable(FrameworkVariable(arch)));
   std::vector<std::string> folders;
   for (const std::string& framework : named)
     if (const std::optional<std::string> folder =
