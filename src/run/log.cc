@@ -169,12 +169,6 @@ bool IsUndoRecordName(const std::string& path) {
                                  platform::winpath::Utf8());
 }
 
-void CloseLog(Sink* sink, int status) {
-  LogLine(sink, "status: " + std::to_string(status));
-  std::string ignored;
-  platform::CloseOutput(&sink->log, &ignored);
-}
-
 int Tell(Sink* sink, const Outcome& outcome) {
   for (const Line& line : outcome.lines) {
     if (line.channel == Channel::kBare) {
@@ -191,6 +185,9 @@ int Tell(Sink* sink, const Outcome& outcome) {
       LogLine(sink, line.text);
     }
   }
+  LogLine(sink, "status: " + std::to_string(outcome.status));
+  std::string ignored;
+  platform::CloseOutput(&sink->log, &ignored);
   return outcome.status;
 }
 
