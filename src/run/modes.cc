@@ -15,6 +15,7 @@ const char kUsage[] =
     " | --list ARCH | --check ARCH | --detect ARCH MASK | --repair ARCH"
     " | --rollback ARCH ID | --commit ARCH ID | --help | --version";
 
+// The help text, several lines: what --help prints.
 const char kHelp[] =
     "usage: modreg [--verbose] [--dry-run] [--unregister] [--strict] [--log FILE]\n"
     "              [--openni DIR | --openni-env] [--product-dir DIR] [--undo ID]\n"

@@ -116,8 +116,7 @@ void RunDetect(const Options& options, const Workplace& place, Outcome* out);
 // earlier start of the machine (a warning; not applied) and when the
 // registry was put back; 9 when the record is refused; else the status of
 // the failure, the record kept.
-void RunRollback(const Options& options, const Workplace& place,
-                 Outcome* out);
+void RunRollback(const Options& options, const Workplace& place, Outcome* out);
 
 // --commit ARCH ID: removes ID's undo record; status 0 also when there is
 // none.
@@ -130,8 +129,6 @@ void SayUndoRecords(const Workplace& place, Outcome* out);
 
 // One line: the forms of the command line.
 extern const char kUsage[];
-// The help text, several lines.
-extern const char kHelp[];
 
 }  // namespace run
 
