@@ -121,9 +121,8 @@ std::string OptionRefused(const Options& o) {
   for (const auto& option : given)
     if (option.given && !(o.mode->options & option.option))
       return std::string(option.name) + " does not go with " + o.mode->name;
-  if (!o.undo.empty() && o.dry_run) return "--undo does not go with --dry-run";
-  if (!o.undo.empty()) return UndoIdProblem(o.undo);
-  return "";
+  if (o.undo.empty()) return "";
+  return o.dry_run ? "--undo does not go with --dry-run" : UndoIdProblem(o.undo);
 }
 
 // Returns why the arguments |o| has are not those its mode takes; empty
@@ -175,14 +174,13 @@ std::string ModeClash(const Mode& current, const Mode& next) {
 // --openni-env is anywhere, read or not. Read as a slip would have it
 // read, so that a log never goes into any of their registries.
 void NoteNamedFolders(int argc, const char* const* argv, Options* o) {
-  const std::string inline_name = "--openni=";
   for (int i = 1; i < argc; ++i) {
     const std::string arg = argv[i];
     if (arg == "--openni-env") o->named_env = true;
     if (arg == "--openni" && i + 1 < argc)
       o->named_folders.push_back(argv[i + 1]);
-    if (arg.compare(0, inline_name.size(), inline_name) == 0)
-      o->named_folders.push_back(arg.substr(inline_name.size()));
+    if (arg.starts_with("--openni="))
+      o->named_folders.push_back(arg.substr(arg.find('=') + 1));
   }
 }
 
@@ -208,9 +206,8 @@ bool TakeFlag(const std::string& arg, Options* o, const Mode** overriding) {
 
 Options ReadOptions(int argc, const char* const* argv) {
   Options o;
-  if (argc == 2)
-    for (const char* ask : {"-h", "-?", "/?"})
-      o.asked_help = o.asked_help || std::string(argv[1]) == ask;
+  const std::string only = argc == 2 ? argv[1] : "";
+  o.asked_help = only == "-h" || only == "-?" || only == "/?";
   const Mode* overriding = nullptr;
   bool ended = false;
   int i = 1;
