@@ -129,10 +129,8 @@ void OpenLog(Sink* sink, const std::string& path, int argc,
   sink->log_path = path;
   std::string error;
   bool created = false;
-  if (!platform::OpenAppend(path, &sink->log, &created, &error)) {
-    Warn(sink, error);
-    return;
-  }
+  if (!platform::OpenAppend(path, &sink->log, &created, &error))
+    return Warn(sink, error);
   // Before the lock: IsOpenAs opens none of them, so that no run's
   // replace of the registry fails for it.
   std::string file;
@@ -142,8 +140,7 @@ void OpenLog(Sink* sink, const std::string& path, int argc,
     platform::CloseOutput(&sink->log, &error);
     // Made by this open where the registry's files are: not left there.
     if (created && !file.empty()) platform::RemoveFile(file);
-    Warn(sink, refusal);
-    return;
+    return Warn(sink, refusal);
   }
   std::string header = TimeStamp() + " modreg " MODREG_VERSION ":";
   for (int i = 0; i < argc; ++i) header.append(" ").append(Quoted(argv[i]));
@@ -172,8 +169,7 @@ bool IsUndoRecordName(const std::string& path) {
 int Tell(Sink* sink, const Outcome& outcome) {
   for (const Line& line : outcome.lines) {
     if (line.channel == Channel::kBare) {
-      fputs(line.text.c_str(), sink->out);
-      fputc('\n', sink->out);
+      fprintf(sink->out, "%s\n", line.text.c_str());
       fflush(sink->out);
     } else if (line.channel == Channel::kError) {
       fprintf(sink->err, "modreg: %s\n", OneLine(line.text).c_str());
