@@ -112,13 +112,9 @@ std::string SayCheck(const std::vector<registry::CheckedModule>& checked,
     }
   }
   const size_t problems = registry::CountProblems(checked);
-  if (!problems) {
-    Note(out, "check: " + what + " are fine");
-    return "";
-  }
-  Note(out, "check: " + std::to_string(problems) + " problem(s) with " + what);
-  return "found " + std::to_string(problems) + " problem(s), the first: " +
-         first;
+  const std::string count = std::to_string(problems) + " problem(s)";
+  Note(out, "check: " + (problems ? count + " with " + what : what + " are fine"));
+  return problems ? "found " + count + ", the first: " + first : "";
 }
 
 }  // namespace run
