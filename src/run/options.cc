@@ -209,22 +209,17 @@ Options ReadOptions(int argc, const char* const* argv) {
   const std::string only = argc == 2 ? argv[1] : "";
   o.asked_help = only == "-h" || only == "-?" || only == "/?";
   const Mode* overriding = nullptr;
-  bool ended = false;
   int i = 1;
-  for (; i < argc; ++i) {
+  for (; i < argc && IsOption(argv[i]) && std::string(argv[i]) != "--"; ++i) {
     const std::string arg = argv[i];
-    if (arg == "--") {
-      ended = true;
-      ++i;
-      break;
-    }
-    if (!IsOption(arg)) break;
     o.any = true;
     if (!TakeValue(arg, argc, argv, &i, &o) && !TakeFlag(arg, &o, &overriding))
       o.error = "unknown option \"" + arg + "\"";
     if (!o.error.empty()) return ReadLogAfterError(argc, argv, i + 1, o);
   }
-  for (; i < argc; ++i) o.args.push_back(argv[i]);
+  // A lone "--" ends the options, and is dropped.
+  const bool ended = i < argc && std::string(argv[i]) == "--";
+  o.args.assign(argv + i + ended, argv + argc);
   if (overriding) o.mode = overriding;
   CheckArguments(&o, ended);
   return o;
