@@ -122,7 +122,8 @@ std::string OptionRefused(const Options& o) {
     if (option.given && !(o.mode->options & option.option))
       return std::string(option.name) + " does not go with " + o.mode->name;
   if (o.undo.empty()) return "";
-  return o.dry_run ? "--undo does not go with --dry-run" : UndoIdProblem(o.undo);
+  return o.dry_run ? "--undo does not go with --dry-run"
+                   : UndoIdProblem(o.undo);
 }
 
 // Returns why the arguments |o| has are not those its mode takes; empty

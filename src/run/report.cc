@@ -113,7 +113,8 @@ std::string SayCheck(const std::vector<registry::CheckedModule>& checked,
   }
   const size_t problems = registry::CountProblems(checked);
   const std::string count = std::to_string(problems) + " problem(s)";
-  Note(out, "check: " + (problems ? count + " with " + what : what + " are fine"));
+  Note(out, "check: " +
+                (problems ? count + " with " + what : what + " are fine"));
   return problems ? "found " + count + ", the first: " + first : "";
 }
 
