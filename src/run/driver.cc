@@ -75,9 +75,7 @@ int RunPass(int argc, const char* const* argv, FILE* out, FILE* err) {
   } catch (const std::bad_alloc&) {
     Fail(&outcome, kExitOutOfMemory, "out of memory");
   }
-  const int status = Tell(&sink, outcome);
-  CloseLog(&sink, status);
-  return status;
+  return Tell(&sink, outcome);
 }
 
 }  // namespace run

@@ -12,23 +12,17 @@ namespace run {
 
 namespace {
 
-bool Logging(const Sink* sink) { return sink->log.handle >= 0; }
-
 // |text| on one line: line ends and the other control characters but the
 // tab written as escapes (\r, \n, \xHH), so that a line printed or logged
 // stays one line whatever an argument or the registry held.
 std::string OneLine(const std::string& text) {
+  const char* hex = "0123456789abcdef";
   std::string line;
   for (unsigned char c : text) {
-    char escape[8];
-    if (c >= 0x20 || c == '\t') {
-      line += static_cast<char>(c);
-    } else if (c == '\r' || c == '\n') {
-      line += c == '\r' ? "\\r" : "\\n";
-    } else {
-      snprintf(escape, sizeof escape, "\\x%02x", c);
-      line += escape;
-    }
+    if (c >= 0x20 || c == '\t') line += static_cast<char>(c);
+    else if (c == '\r') line += "\\r";
+    else if (c == '\n') line += "\\n";
+    else line += {'\\', 'x', hex[c >> 4], hex[c & 15]};
   }
   return line;
 }
@@ -44,7 +38,7 @@ void Warn(Sink* sink, const std::string& reason) {
 // Appends |line| to the log; a first failure is reported, and the log
 // closed.
 void LogLine(Sink* sink, const std::string& line) {
-  if (!Logging(sink)) return;
+  if (sink->log.handle < 0) return;
   std::string error, ignored;
   if (platform::AppendLine(&sink->log, OneLine(line), &error)) return;
   platform::CloseOutput(&sink->log, &ignored);
@@ -135,31 +129,21 @@ void OpenLog(Sink* sink, const std::string& path, int argc,
   sink->log_path = path;
   std::string error;
   bool created = false;
-  if (!platform::OpenAppend(path, &sink->log, &created, &error)) {
-    Warn(sink, error);
-    return;
-  }
+  if (!platform::OpenAppend(path, &sink->log, &created, &error))
+    return Warn(sink, error);
   // Before the lock: IsOpenAs opens none of them, so that no run's
   // replace of the registry fails for it.
   std::string file;
-  if (const std::string refusal =
-          PlaceRefusal(*sink, never, record_folders, &file);
-      !refusal.empty()) {
+  std::string refusal = PlaceRefusal(*sink, never, record_folders, &file);
+  if (refusal.empty()) refusal = ContentRefusal(sink->log);
+  if (!refusal.empty()) {
     platform::CloseOutput(&sink->log, &error);
-    if (created) platform::RemoveFile(file);  // made by this open
-    Warn(sink, refusal);
-    return;
-  }
-  if (const std::string refusal = ContentRefusal(sink->log); !refusal.empty()) {
-    platform::CloseOutput(&sink->log, &error);
-    Warn(sink, refusal);
-    return;
+    // Made by this open where the registry's files are: not left there.
+    if (created && !file.empty()) platform::RemoveFile(file);
+    return Warn(sink, refusal);
   }
   std::string header = TimeStamp() + " modreg " MODREG_VERSION ":";
-  for (int i = 0; i < argc; ++i) {
-    header += ' ';
-    header += Quoted(argv[i]);
-  }
+  for (int i = 0; i < argc; ++i) header.append(" ").append(Quoted(argv[i]));
   LogLine(sink, header);
 }
 
@@ -182,36 +166,24 @@ bool IsUndoRecordName(const std::string& path) {
                                  platform::winpath::Utf8());
 }
 
-void CloseLog(Sink* sink, int status) {
-  LogLine(sink, "status: " + std::to_string(status));
-  std::string ignored;
-  platform::CloseOutput(&sink->log, &ignored);
-}
-
-void Emit(Sink* sink, const Line& line) {
-  switch (line.channel) {
-    case Channel::kBare:
-      fputs(line.text.c_str(), sink->out);
-      fputc('\n', sink->out);
+int Tell(Sink* sink, const Outcome& outcome) {
+  for (const Line& line : outcome.lines) {
+    if (line.channel == Channel::kBare) {
+      fprintf(sink->out, "%s\n", line.text.c_str());
       fflush(sink->out);
-      return;
-    case Channel::kSay:
-      fprintf(sink->out, "%s\n", OneLine(line.text).c_str());
-      break;
-    case Channel::kNote:
-      if (sink->verbose) fprintf(sink->out, "%s\n", OneLine(line.text).c_str());
-      break;
-    case Channel::kError:
+    } else if (line.channel == Channel::kError) {
       fprintf(sink->err, "modreg: %s\n", OneLine(line.text).c_str());
       fflush(sink->err);
       LogLine(sink, "modreg: " + line.text);
-      return;
+    } else {
+      if (line.channel == Channel::kSay || sink->verbose)
+        fprintf(sink->out, "%s\n", OneLine(line.text).c_str());
+      LogLine(sink, line.text);
+    }
   }
-  LogLine(sink, line.text);
-}
-
-int Tell(Sink* sink, const Outcome& outcome) {
-  for (const Line& line : outcome.lines) Emit(sink, line);
+  LogLine(sink, "status: " + std::to_string(outcome.status));
+  std::string ignored;
+  platform::CloseOutput(&sink->log, &ignored);
   return outcome.status;
 }
 

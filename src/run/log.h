@@ -55,14 +55,10 @@ FileStart StartOf(const std::string& part, bool first);
 // Windows compares names.
 bool IsUndoRecordName(const std::string& path);
 
-// Writes the status line and closes the log, if one is open.
-void CloseLog(Sink* sink, int status);
-
-// Writes |line| where its channel says, each on one line: control
-// characters but the tab written as escapes.
-void Emit(Sink* sink, const Line& line);
-
-// Tells |outcome|: writes each of its lines, in order; returns its status.
+// Tells |outcome|: writes each of its lines, in order, where its channel
+// says, each on one line (control characters but the tab written as
+// escapes; a bare line word for word), then the status line, and closes
+// the log, if one is open. Returns the status.
 int Tell(Sink* sink, const Outcome& outcome);
 
 }  // namespace run

@@ -1,23 +1,21 @@
 #include "run/mask.h"
 
+#include <algorithm>
+#include <charconv>
+
 namespace run {
 
 std::optional<int32_t> ReadDeviceMask(const std::string& text, size_t* end) {
-  // Past the white space C's strtol skips, in the "C" locale.
-  size_t i = text.find_first_not_of(" \t\n\v\f\r");
-  bool negative = false;
-  if (i < text.size() && (text[i] == '+' || text[i] == '-'))
-    negative = text[i++] == '-';
-  if (i >= text.size() || text[i] < '0' || text[i] > '9') return std::nullopt;
-  // The magnitude may reach 2^31 for a negative number.
-  const int64_t limit = negative ? int64_t{1} << 31 : (int64_t{1} << 31) - 1;
-  int64_t value = 0;
-  for (; i < text.size() && text[i] >= '0' && text[i] <= '9'; ++i) {
-    value = value * 10 + (text[i] - '0');
-    if (value > limit) return std::nullopt;
-  }
-  if (end) *end = i;
-  return static_cast<int32_t>(negative ? -value : value);
+  // Past the white space C's strtol skips, in the "C" locale, and a plus
+  // sign, which from_chars does not take (a minus sign it does).
+  size_t i = std::min(text.find_first_not_of(" \t\n\v\f\r"), text.size());
+  if (text.compare(i, 1, "+") == 0 && text.compare(i + 1, 1, "-") != 0) ++i;
+  int32_t value = 0;
+  const auto [stop, error] =
+      std::from_chars(text.data() + i, text.data() + text.size(), value);
+  if (error != std::errc()) return std::nullopt;
+  if (end) *end = stop - text.data();
+  return value;
 }
 
 std::string MaskNote(const std::string& text) {

@@ -1,12 +1,10 @@
 #include "run/modes.h"
 
+#include <cstring>
 #include <string>
 
 #include "run/options.h"
 #include "run/outcome.h"
-#include "run/query.h"
-#include "run/rollback.h"
-#include "run/write.h"
 
 namespace run {
 
@@ -17,6 +15,7 @@ const char kUsage[] =
     " | --list ARCH | --check ARCH | --detect ARCH MASK | --repair ARCH"
     " | --rollback ARCH ID | --commit ARCH ID | --help | --version";
 
+// The help text, several lines: what --help prints.
 const char kHelp[] =
     "usage: modreg [--verbose] [--dry-run] [--unregister] [--strict] [--log FILE]\n"
     "              [--openni DIR | --openni-env] [--product-dir DIR] [--undo ID]\n"
@@ -77,12 +76,10 @@ const char kHelp[] =
 
 namespace {
 
+// One line each: kHelp ends with a line end.
 void RunHelp(const Options&, const Workplace&, Outcome* out) {
-  const std::string text = kHelp;
-  size_t from = 0;
-  for (size_t end; (end = text.find('\n', from)) != std::string::npos;
-       from = end + 1)
-    Say(out, text.substr(from, end - from));
+  for (const char* line = kHelp; *line; line += strcspn(line, "\n") + 1)
+    Say(out, std::string(line, strcspn(line, "\n")));
 }
 
 void RunVersion(const Options&, const Workplace&, Outcome* out) {
@@ -96,10 +93,10 @@ constexpr unsigned kAllOptions =
 const Mode kModes[] = {
     {.name = "a registration", .operands = Operands::kArchMask,
      .options = kAllOptions, .writes = true, .entries = true,
-     .extra_ignored = true, .run = RunRegister},
+     .extra_ignored = true, .run = RunUpdate},
     {.flag = "--unregister", .name = "--unregister",
      .operands = Operands::kArchMask, .options = kAllOptions, .writes = true,
-     .no_framework = NoFramework::kNothingToRemove, .run = RunUnregister},
+     .no_framework = NoFramework::kNothingToRemove, .run = RunUpdate},
     {.flag = "--list", .name = "--list", .operands = Operands::kArch,
      .running_framework = true, .run = RunList},
     {.flag = "--check", .name = "--check", .operands = Operands::kArch,

@@ -68,10 +68,67 @@ const Mode* FindMode(const std::string& flag);
 // modes in that order.
 bool Before(const Mode& a, const Mode& b);
 
+// The functions that run the modes.
+//
+// write.cc: the modes that change the registry: a registration, an
+// unregistration, the dry run of either, and --repair (with --dry-run
+// too). Each runs one transaction (registry/transaction.h), which takes
+// the registry folder's lock (a dry run's does not), loads the registry
+// once and works on that one document, and says in |out| what came of it.
+//
+// A registration where |place| says, or its dry run; for the mode that
+// adds no entries an unregistration. With --strict the entries to add are
+// checked before anything is written, and a problem is status 8, with
+// nothing written; without it, in the verbose report, the entries added
+// are checked after, which changes nothing.
+void RunUpdate(const Options& options, const Workplace& place, Outcome* out);
+
+// --repair: takes out the Module elements that stop every application
+// from starting (--check's breaks-startup), and nothing else. With
+// --dry-run only says which, and is status 1 when there is one.
+void RunRepair(const Options& options, const Workplace& place, Outcome* out);
+
+// query.cc: the modes that only read the registry: --list, --check and
+// --detect. None takes the lock, makes a backup or writes.
+//
+// --list: prints each child of Modules with a path, and each Module
+// without one, marked "module:" or with the kind of its first problem.
+void RunList(const Options& options, const Workplace& place, Outcome* out);
+
+// --check: prints one line per problem (in the verbose report the
+// registry first and the modules that are fine too). Status 1 when there
+// is a problem, 0 when none.
+void RunCheck(const Options& options, const Workplace& place, Outcome* out);
+
+// --detect: prints one line when every entry a registration of |place|
+// would add is in the registry, anywhere, the first of each sound as
+// --check judges it (a repeat aside); otherwise prints nothing outside
+// the verbose report. Status 0 either way; a registry that cannot be
+// read or parsed, its usual status.
+void RunDetect(const Options& options, const Workplace& place, Outcome* out);
+
+// rollback.cc: the modes that end an installer's action: --rollback puts
+// back what the run of an ID changed, --commit drops its undo record
+// (registry/undo.h).
+//
+// --rollback ARCH ID: puts the registry back as ID's undo record says and
+// removes the record. Status 0 when there is none, when it is of an
+// earlier start of the machine (a warning; not applied) and when the
+// registry was put back; 9 when the record is refused; else the status of
+// the failure, the record kept.
+void RunRollback(const Options& options, const Workplace& place, Outcome* out);
+
+// --commit ARCH ID: removes ID's undo record; status 0 also when there is
+// none.
+void RunCommit(const Options& options, const Workplace& place, Outcome* out);
+
+// Says each undo record left in |place|'s registry folder, as --check
+// lists them: "undo record left: FILE (ACTION, ID)", and whether it is
+// stale. Nothing when there is none, or the folder cannot be listed.
+void SayUndoRecords(const Workplace& place, Outcome* out);
+
 // One line: the forms of the command line.
 extern const char kUsage[];
-// The help text, several lines.
-extern const char kHelp[];
 
 }  // namespace run
 

@@ -26,13 +26,10 @@ std::vector<registry::ModuleEntry> BuildModuleList(int32_t mask,
   std::vector<registry::ModuleEntry> entries;
   for (int bit = 0; bit < std::ssize(kDeviceModules); ++bit) {
     if (!(mask & (1 << bit))) continue;
-    const DeviceModule& module = kDeviceModules[bit];
-    registry::ModuleEntry& entry = entries.emplace_back();
-    entry.path = folder + module.library;
-    if (module.config_dir) {
-      entry.configDir = folder + module.config_dir;
-      entry.hasConfigDir = true;
-    }
+    const char* config_dir = kDeviceModules[bit].config_dir;
+    entries.push_back({folder + kDeviceModules[bit].library,
+                       config_dir ? folder + config_dir : "",
+                       config_dir != nullptr});
   }
   return entries;
 }

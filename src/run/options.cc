@@ -63,21 +63,6 @@ bool TakeValue(const std::string& arg, int argc, const char* const* argv,
   return false;
 }
 
-std::string Extra(const char* mode, const char* last, const std::string& arg) {
-  return std::string(mode) + " takes nothing after " + last + ": \"" + arg +
-         "\"";
-}
-
-// The arguments |mode| needs, given |have| of them; |second| names the
-// second.
-std::string Missing(const char* mode, size_t needs, size_t have,
-                    const char* second = "MASK") {
-  std::string what = needs - have == 2 ? std::string("ARCH and ") + second
-                     : needs == 1      ? std::string("ARCH")
-                                       : std::string(second);
-  return std::string(mode) + " needs " + what;
-}
-
 // An option after ARCH (where MASK belongs, or after the arguments the
 // mode takes) would otherwise be taken for the mask, or ignored, whatever
 // it asks. After a lone "--" there are no options.
@@ -115,18 +100,9 @@ std::string UndoIdProblem(const std::string& id) {
          "\"-\"";
 }
 
-// How many arguments |operands| are, and the name of the second.
+// How many arguments |operands| are.
 size_t Count(Operands operands) {
-  switch (operands) {
-    case Operands::kNone: return 0;
-    case Operands::kArch: return 1;
-    case Operands::kArchMask:
-    case Operands::kArchId: return 2;
-  }
-  return 0;
-}
-const char* Second(Operands operands) {
-  return operands == Operands::kArchId ? "ID" : "MASK";
+  return operands == Operands::kNone ? 0 : operands == Operands::kArch ? 1 : 2;
 }
 
 // Returns why an option of |o| does not go with its mode; empty when all
@@ -145,9 +121,9 @@ std::string OptionRefused(const Options& o) {
   for (const auto& option : given)
     if (option.given && !(o.mode->options & option.option))
       return std::string(option.name) + " does not go with " + o.mode->name;
-  if (!o.undo.empty() && o.dry_run) return "--undo does not go with --dry-run";
-  if (!o.undo.empty()) return UndoIdProblem(o.undo);
-  return "";
+  if (o.undo.empty()) return "";
+  return o.dry_run ? "--undo does not go with --dry-run"
+                   : UndoIdProblem(o.undo);
 }
 
 // Returns why the arguments |o| has are not those its mode takes; empty
@@ -156,11 +132,17 @@ std::string OptionRefused(const Options& o) {
 std::string ArgumentsRefused(const Options& o) {
   const Mode& mode = *o.mode;
   const size_t takes = Count(mode.operands);
-  const char* second = Second(mode.operands);
+  const std::string second = mode.operands == Operands::kArchId ? "ID" : "MASK";
+  if (o.args.size() < takes && !o.any) return "";
   if (o.args.size() < takes)
-    return o.any ? Missing(mode.name, takes, o.args.size(), second) : "";
+    return mode.name +
+           (" needs " + (takes - o.args.size() == 2 ? "ARCH and " + second
+                         : takes == 1               ? "ARCH"
+                                                    : second));
   if (o.args.size() > takes && !mode.extra_ignored)
-    return Extra(mode.name, takes == 2 ? second : "ARCH", o.args[takes]);
+    return mode.name + (" takes nothing after " +
+                        (takes == 2 ? second : "ARCH") + ": \"" +
+                        o.args[takes] + "\"");
   if (mode.operands == Operands::kArchId) return UndoIdProblem(o.args[1]);
   return "";
 }
@@ -193,14 +175,13 @@ std::string ModeClash(const Mode& current, const Mode& next) {
 // --openni-env is anywhere, read or not. Read as a slip would have it
 // read, so that a log never goes into any of their registries.
 void NoteNamedFolders(int argc, const char* const* argv, Options* o) {
-  const std::string inline_name = "--openni=";
   for (int i = 1; i < argc; ++i) {
     const std::string arg = argv[i];
     if (arg == "--openni-env") o->named_env = true;
     if (arg == "--openni" && i + 1 < argc)
       o->named_folders.push_back(argv[i + 1]);
-    if (arg.compare(0, inline_name.size(), inline_name) == 0)
-      o->named_folders.push_back(arg.substr(inline_name.size()));
+    if (arg.starts_with("--openni="))
+      o->named_folders.push_back(arg.substr(arg.find('=') + 1));
   }
 }
 
@@ -226,26 +207,20 @@ bool TakeFlag(const std::string& arg, Options* o, const Mode** overriding) {
 
 Options ReadOptions(int argc, const char* const* argv) {
   Options o;
-  if (argc == 2)
-    for (const char* ask : {"-h", "-?", "/?"})
-      o.asked_help = o.asked_help || std::string(argv[1]) == ask;
+  const std::string only = argc == 2 ? argv[1] : "";
+  o.asked_help = only == "-h" || only == "-?" || only == "/?";
   const Mode* overriding = nullptr;
-  bool ended = false;
   int i = 1;
-  for (; i < argc; ++i) {
+  for (; i < argc && IsOption(argv[i]) && std::string(argv[i]) != "--"; ++i) {
     const std::string arg = argv[i];
-    if (arg == "--") {
-      ended = true;
-      ++i;
-      break;
-    }
-    if (!IsOption(arg)) break;
     o.any = true;
     if (!TakeValue(arg, argc, argv, &i, &o) && !TakeFlag(arg, &o, &overriding))
       o.error = "unknown option \"" + arg + "\"";
     if (!o.error.empty()) return ReadLogAfterError(argc, argv, i + 1, o);
   }
-  for (; i < argc; ++i) o.args.push_back(argv[i]);
+  // A lone "--" ends the options, and is dropped.
+  const bool ended = i < argc && std::string(argv[i]) == "--";
+  o.args.assign(argv + i + ended, argv + argc);
   if (overriding) o.mode = overriding;
   CheckArguments(&o, ended);
   return o;

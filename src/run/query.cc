@@ -1,4 +1,4 @@
-#include "run/query.h"
+#include "run/modes.h"
 
 #include <string>
 #include <vector>
@@ -9,7 +9,6 @@
 #include "registry/check.h"
 #include "registry/list.h"
 #include "run/report.h"
-#include "run/rollback.h"
 #include "run/status.h"
 
 namespace run {
@@ -84,14 +83,13 @@ void RunCheck(const Options&, const Workplace& place, Outcome* out) {
   for (const registry::OpenPart& part : open)
     Say(out, "unsafe: " + platform::DisplayName(part.name) + " (" +
                  OpenRisk(part) + ")");
-  size_t problems = open.size();
   for (const registry::CheckedModule& module : checked)
     for (const std::string& line : registry::CheckLines(module, true))
       (module.findings.empty() ? Note : Say)(out, line);
-  problems += registry::CountProblems(checked);
   // What installers left behind; no problem of the framework's.
   SayUndoRecords(place, out);
-  if (problems) out->status = kExitFound;
+  if (!open.empty() || registry::CountProblems(checked))
+    out->status = kExitFound;
 }
 
 void RunDetect(const Options&, const Workplace& place, Outcome* out) {

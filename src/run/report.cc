@@ -17,30 +17,6 @@ std::string EntryText(const registry::ModuleEntry& entry) {
   return entry.path + " configDir: " + entry.configDir;
 }
 
-void SayEntries(SayFunction say, Outcome* out, const std::string& word,
-                const std::vector<registry::ModuleEntry>& entries) {
-  for (const registry::ModuleEntry& entry : entries) say(out, word + EntryText(entry));
-}
-
-int StatusOf(registry::RegistryStatus status) {
-  switch (status) {
-    case registry::RegistryStatus::kWritten:
-    case registry::RegistryStatus::kUnchanged:
-      return kExitOk;
-    case registry::RegistryStatus::kCannotRead:
-      return kExitCannotRead;
-    case registry::RegistryStatus::kMalformed:
-      return kExitMalformed;
-    case registry::RegistryStatus::kCannotWrite:
-      return kExitCannotWrite;
-    case registry::RegistryStatus::kCannotLock:
-      return kExitCannotLock;
-    case registry::RegistryStatus::kRefused:
-      return kExitAddedFaulty;
-  }
-  return kExitCannotWrite;
-}
-
 std::string OpenRisk(const registry::OpenPart& part) {
   return "can be changed by users who are not administrators" +
          (part.through.empty() ? "" : ", through its parent " + part.through) +
@@ -58,38 +34,44 @@ std::string VariableHint(const Workplace& place) {
          "\": add --openni-env to read the registry there";
 }
 
-std::string FailureText(const Workplace& place, const char* doing,
-                        const registry::RegistryResult& result) {
-  const std::string registry = platform::DisplayName(place.site.RegistryPath);
-  switch (result.status) {
-    case registry::RegistryStatus::kCannotRead:
-      return "cannot read " + registry + ": " + result.reason;
-    case registry::RegistryStatus::kCannotLock:
-      return "cannot lock " + platform::DisplayName(place.site.folder) +
-             ": " + result.reason;
-    case registry::RegistryStatus::kCannotWrite:
-      return "cannot write " + registry + ": " + result.reason +
-             "; the registry is unchanged";
-    default:
-      return std::string("cannot ") + doing + " " + registry + ": " +
-             result.reason;
-  }
-}
-
 bool SayFailure(const Workplace& place, const char* doing,
                 const registry::RegistryResult& result, bool out_of_memory,
                 Outcome* out, bool unchanged, bool hint) {
   const std::string registry = platform::DisplayName(place.site.RegistryPath);
-  const int status = StatusOf(result.status);
-  if (out_of_memory)
+  const std::string cannot = std::string("cannot ") + doing + " " + registry;
+  if (out_of_memory) {
     Fail(out, kExitOutOfMemory,
-         std::string("cannot ") + doing + " " + registry + ": out of memory" +
+         cannot + ": out of memory" +
              (unchanged ? "; the registry is unchanged" : ""));
-  else if (status != kExitOk)
-    Fail(out, status,
-         FailureText(place, doing, result) +
-             (hint && status == kExitCannotRead ? VariableHint(place) : ""));
-  return out_of_memory || status != kExitOk;
+    return true;
+  }
+  switch (result.status) {
+    case registry::RegistryStatus::kWritten:
+    case registry::RegistryStatus::kUnchanged:
+      return false;
+    case registry::RegistryStatus::kCannotRead:
+      Fail(out, kExitCannotRead,
+           "cannot read " + registry + ": " + result.reason +
+               (hint ? VariableHint(place) : ""));
+      break;
+    case registry::RegistryStatus::kCannotLock:
+      Fail(out, kExitCannotLock,
+           "cannot lock " + platform::DisplayName(place.site.folder) + ": " +
+               result.reason);
+      break;
+    case registry::RegistryStatus::kCannotWrite:
+      Fail(out, kExitCannotWrite,
+           "cannot write " + registry + ": " + result.reason +
+               "; the registry is unchanged");
+      break;
+    case registry::RegistryStatus::kMalformed:
+      Fail(out, kExitMalformed, cannot + ": " + result.reason);
+      break;
+    case registry::RegistryStatus::kRefused:
+      Fail(out, kExitAddedFaulty, cannot + ": " + result.reason);
+      break;
+  }
+  return true;
 }
 
 bool LoadForReading(const Workplace& place, const char* doing, Outcome* out,
@@ -130,13 +112,10 @@ std::string SayCheck(const std::vector<registry::CheckedModule>& checked,
     }
   }
   const size_t problems = registry::CountProblems(checked);
-  if (!problems) {
-    Note(out, "check: " + what + " are fine");
-    return "";
-  }
-  Note(out, "check: " + std::to_string(problems) + " problem(s) with " + what);
-  return "found " + std::to_string(problems) + " problem(s), the first: " +
-         first;
+  const std::string count = std::to_string(problems) + " problem(s)";
+  Note(out, "check: " +
+                (problems ? count + " with " + what : what + " are fine"));
+  return problems ? "found " + count + ", the first: " + first : "";
 }
 
 }  // namespace run

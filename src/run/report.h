@@ -27,14 +27,6 @@ void SayRegistry(Outcome* out, const Workplace& place, SayFunction say = Note);
 // when it has one.
 std::string EntryText(const registry::ModuleEntry& entry);
 
-// Says one line per entry, |word| and the entry, through |say| (Say or
-// Note).
-void SayEntries(SayFunction say, Outcome* out, const std::string& word,
-                const std::vector<registry::ModuleEntry>& entries);
-
-// Returns the exit status of a registry operation that ended in |status|.
-int StatusOf(registry::RegistryStatus status);
-
 // Returns what users who are not administrators may do with |part| of
 // the registry: "can be changed by users who are not administrators...".
 std::string OpenRisk(const registry::OpenPart& part);
@@ -45,19 +37,14 @@ std::string OpenRisk(const registry::OpenPart& part);
 // there; else empty.
 std::string VariableHint(const Workplace& place);
 
-// Returns the message of |result|, a failure on |place|'s registry in a
-// mode |doing| it ("update", "list"...): "cannot read" for a read,
-// "cannot lock" the folder, "cannot DOING" for a malformed registry,
-// "cannot write" for a write, which leaves the registry unchanged.
-std::string FailureText(const Workplace& place, const char* doing,
-                        const registry::RegistryResult& result);
-
 // Says the failure of a pass on |place|'s registry in a mode |doing| it
 // ("update", "list"...), when there is one, and sets its status: out of
 // memory (|out_of_memory|; "the registry is unchanged" after it for a
-// pass that would have written, |unchanged|), or |result|'s failure as
-// FailureText says it (a missing registry's with VariableHint, |hint|).
-// Returns whether there was one.
+// pass that would have written, |unchanged|), or |result|'s failure:
+// "cannot read" for a read (a missing registry's with VariableHint,
+// |hint|), "cannot lock" the folder, "cannot DOING" for a malformed
+// registry, "cannot write" for a write, which leaves the registry
+// unchanged. Returns whether there was one.
 bool SayFailure(const Workplace& place, const char* doing,
                 const registry::RegistryResult& result, bool out_of_memory,
                 Outcome* out, bool unchanged = false, bool hint = false);

@@ -1,4 +1,4 @@
-#include "run/rollback.h"
+#include "run/modes.h"
 
 #include <string>
 #include <vector>
@@ -12,19 +12,6 @@
 
 namespace run {
 
-namespace {
-
-// Says how many of those put back went after an entry they would have
-// shadowed; nothing when none did.
-std::string PutAfterText(const registry::UndoneChange& undone) {
-  if (undone.put_after == 0) return "";
-  return ", " + std::to_string(undone.put_after) +
-         " of them after an entry of the same file name they would have "
-         "shadowed";
-}
-
-}  // namespace
-
 void RunRollback(const Options&, const Workplace& place, Outcome* out) {
   SayRegistry(out, place);
   registry::RegistryTransaction t;
@@ -35,8 +22,8 @@ void RunRollback(const Options&, const Workplace& place, Outcome* out) {
   const std::string run = "the " + o.record.action + " of " + o.record.id;
   switch (o.kind) {
     case registry::RollbackKind::kNoRecord:
-      Note(out, "result: no undo record " + record + ", nothing to put back");
-      return;
+      return Note(out, "result: no undo record " + record +
+                           ", nothing to put back");
     case registry::RollbackKind::kRefused:
       return Fail(out, kExitRecordRefused,
                     "cannot use the undo record " + record + ": " + o.why +
@@ -63,7 +50,15 @@ void RunRollback(const Options&, const Workplace& place, Outcome* out) {
                  " added entries taken out, " +
                  std::to_string(o.undone.put_back) + " of " +
                  std::to_string(o.record.removed.size()) +
-                 " removed put back" + PutAfterText(o.undone) + ")");
+                 " removed put back" +
+                 // How many of those went after an entry they would have
+                 // shadowed, when any did.
+                 (o.undone.put_after == 0
+                      ? ""
+                      : ", " + std::to_string(o.undone.put_after) +
+                            " of them after an entry of the same file name "
+                            "they would have shadowed") +
+                 ")");
       Note(out, "result: rewritten");
       break;
   }
@@ -100,21 +95,17 @@ void SayUndoRecords(const Workplace& place, Outcome* out) {
     const std::string path = place.site.folder + "\\" + name;
     registry::UndoRecord record;
     std::string why;
-    switch (registry::LoadUndoRecord(path, &record, &why)) {
-      case registry::UndoLoad::kMissing:
-        continue;
-      case registry::UndoLoad::kRefused:
-        Say(out, "undo record left: " + platform::DisplayName(path) +
-                     " (refused: " + why + ")");
-        continue;
-      case registry::UndoLoad::kLoaded:
-        break;
-    }
+    const registry::UndoLoad load =
+        registry::LoadUndoRecord(path, &record, &why);
+    if (load == registry::UndoLoad::kMissing) continue;
     Say(out, "undo record left: " + platform::DisplayName(path) + " (" +
-                 record.action + " of " + record.id +
-                 (registry::SameBoot(record.boot, boot)
-                      ? ""
-                      : ", of an earlier start of the machine: stale") +
+                 (load == registry::UndoLoad::kRefused
+                      ? "refused: " + why
+                      : record.action + " of " + record.id +
+                            (registry::SameBoot(record.boot, boot)
+                                 ? ""
+                                 : ", of an earlier start of the machine: "
+                                   "stale")) +
                  ")");
   }
 }

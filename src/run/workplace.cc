@@ -65,10 +65,23 @@ std::string TooLong(const std::string& path, const std::string& count) {
          std::to_string(kMaxPathChars) + "): " + path;
 }
 
-// How ARCH was read, when it is neither "x86" nor "x64".
-std::string ArchNote(const std::string& arch, const std::string& root) {
-  if (arch == "x86" || arch == "x64") return "";
-  return "ARCH \"" + arch + "\" is not \"x86\": root " + root;
+// Reads the variable |name| as --openni-env reads it: the machine's value
+// first (Windows only), then the process's. Sets |source|, when given, to
+// where the value came from; returns an empty value when it is set
+// nowhere.
+std::string ReadFrameworkVariable(const std::string& name,
+                                  std::string* source = nullptr) {
+  std::string value;
+  const bool machine =
+      platform::MachineEnvironment(name, &value) && !value.empty();
+  if (!machine) {
+    value.clear();
+    platform::ProcessEnvironment(name, &value);
+  }
+  if (source)
+    *source = name + (machine ? ", the machine's environment"
+                              : ", the process's environment");
+  return value;
 }
 
 // The framework's folder: --openni's, --openni-env's (the machine's value
@@ -123,25 +136,17 @@ int CheckProductDir(const std::string& value, Workplace* place,
   const std::optional<std::string> folder = AbsoluteLongFolder(value);
   const std::string framework =
       AbsoluteLongFolder(place->framework_dir).value_or(place->framework_dir);
+  const std::string takes = "would take the framework's own entries: it ";
+  std::string why;
   if (winpath::IsRoot(*folder, winpath::Utf8()) ||
       winpath::IsUnder(framework + "\\", *folder, winpath::Utf8()))
-    return Refuse(kExitUsage,
-                  "--product-dir \"" + value +
-                      "\" would take the framework's own entries: it is a "
-                      "root or holds " + place->framework_dir,
-                  error);
-  if (winpath::IsUnder(*folder + "\\", framework, winpath::Utf8()))
-    return Refuse(kExitUsage,
-                  "--product-dir \"" + value +
-                      "\" would take the framework's own entries: it lies "
-                      "in " + place->framework_dir,
-                  error);
-  if (IsSharedFolder(*folder))
-    return Refuse(kExitUsage,
-                  "--product-dir \"" + value +
-                      "\" is a folder that many products share: their "
-                      "entries would go too",
-                  error);
+    why = takes + "is a root or holds " + place->framework_dir;
+  else if (winpath::IsUnder(*folder + "\\", framework, winpath::Utf8()))
+    why = takes + "lies in " + place->framework_dir;
+  else if (IsSharedFolder(*folder))
+    why = "is a folder that many products share: their entries would go too";
+  if (!why.empty())
+    return Refuse(kExitUsage, "--product-dir \"" + value + "\" " + why, error);
   place->product_dir = *given;
   return kExitOk;
 }
@@ -190,10 +195,8 @@ int ChooseProduct(const Options& options, Workplace* place,
 // framework's folder is the default one and the variable names another:
 // a registry missing there may be in it.
 std::string VariableFolder(const Workplace& place) {
-  std::string source;
   if (place.source != "the default") return "";
-  const std::string value =
-      ReadFrameworkVariable(place.framework_variable, &source);
+  const std::string value = ReadFrameworkVariable(place.framework_variable);
   const std::optional<std::string> folder =
       winpath::AbsoluteFolder(value, winpath::Utf8());
   if (value.empty() ||
@@ -214,10 +217,8 @@ std::vector<std::string> NamedFrameworks(const Options& options,
   named.insert(named.end(), options.named_folders.begin(),
                options.named_folders.end());
   if (options.openni_env || options.named_env)
-    for (const char* arch : {"x86", "x64"}) {
-      std::string source;
-      named.push_back(ReadFrameworkVariable(FrameworkVariable(arch), &source));
-    }
+    for (const char* arch : {"x86", "x64"})
+      named.push_back(ReadFrameworkVariable(FrameworkVariable(arch)));
   std::vector<std::string> folders;
   for (const std::string& framework : named)
     if (const std::optional<std::string> folder =
@@ -255,12 +256,12 @@ int DecideWorkplace(const Options& options, bool (*is_wow64)(),
                     error);
   }
   // --strict: only the plain words an installer means.
+  const bool plain_arch = arch == "x86" || arch == "x64";
   if (options.strict)
     for (const std::string& why :
          {product ? StrictMaskProblem(options.args[1]) : std::string(),
-          arch == "x86" || arch == "x64"
-              ? std::string()
-              : "ARCH \"" + arch + "\" is neither \"x86\" nor \"x64\""})
+          plain_arch ? std::string()
+                     : "ARCH \"" + arch + "\" is neither \"x86\" nor \"x64\""})
       if (!why.empty()) return Refuse(kExitUsage, "--strict: " + why, error);
   place->framework_bits = registry::FrameworkBits(arch);
   if (mode.running_framework && place->framework_bits == 64 &&
@@ -273,8 +274,11 @@ int DecideWorkplace(const Options& options, bool (*is_wow64)(),
                   error);
   place->InstallRoot = InstallRootFor(arch, arch == "x86" && is_wow64());
   place->framework_variable = FrameworkVariable(arch);
+  // How ARCH and MASK were read, when that was not plain.
   for (const std::string& note :
-       {ArchNote(arch, place->InstallRoot),
+       {plain_arch ? std::string()
+                   : "ARCH \"" + arch + "\" is not \"x86\": root " +
+                         place->InstallRoot,
         product ? MaskNote(options.args[1]) : std::string()})
     if (!note.empty()) place->notes.push_back(note);
   if (int status = ChooseFrameworkFolder(options, place, error)) return status;
@@ -319,19 +323,6 @@ std::string ChooseProductFolder(int32_t mask) {
 
 std::string InstallRootFor(const std::string& arch, bool wow64) {
   return arch == "x86" && wow64 ? kProgramFilesX86 : kProgramFiles;
-}
-
-std::string ReadFrameworkVariable(const std::string& name,
-                                  std::string* source) {
-  std::string value;
-  if (platform::MachineEnvironment(name, &value) && !value.empty()) {
-    *source = name + ", the machine's environment";
-    return value;
-  }
-  value.clear();
-  platform::ProcessEnvironment(name, &value);
-  *source = name + ", the process's environment";
-  return value;
 }
 
 const char* FrameworkVariable(const std::string& arch) {

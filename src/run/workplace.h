@@ -101,12 +101,6 @@ std::string InstallRootFor(const std::string& arch, bool wow64);
 // OPEN_NI_INSTALL_PATH for "x86", OPEN_NI_INSTALL_PATH64 for any other word.
 const char* FrameworkVariable(const std::string& arch);
 
-// Reads the variable |name| as --openni-env reads it: the machine's value
-// first (Windows only), then the process's. Sets |source| to where the
-// value came from; returns an empty value when it is set nowhere.
-std::string ReadFrameworkVariable(const std::string& name,
-                                  std::string* source);
-
 // Returns the first path of |entries| (module or configuration directory) longer
 // than kMaxPathChars, or nothing.
 std::optional<std::string> OverlongPath(const std::vector<registry::ModuleEntry>& entries);

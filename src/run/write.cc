@@ -1,4 +1,4 @@
-#include "run/write.h"
+#include "run/modes.h"
 
 #include <string>
 #include <vector>
@@ -14,18 +14,15 @@ namespace run {
 
 namespace {
 
-// Says how the backup went, in the verbose report.
-void SayBackup(const registry::PassOutcome& o, Outcome* out) {
-  if (o.backup == registry::BackupState::kNone) return;
-  Note(out, o.backup == registry::BackupState::kMade    ? "backup: made"
-            : o.backup == registry::BackupState::kThere ? "backup: already there"
-                                              : "backup: not made");
-}
-
-// Warns of a backup not made, unless the registry could not be read
-// either: the failure's one line says why.
-void WarnOfBackup(const Workplace& place, const registry::PassOutcome& o,
-                  Outcome* out) {
+// Says how the backup went, in the verbose report, and warns of a backup
+// not made, unless the registry could not be read either: the failure's
+// one line says why.
+void SayBackup(const Workplace& place, const registry::PassOutcome& o,
+               Outcome* out) {
+  if (o.backup != registry::BackupState::kNone)
+    Note(out, o.backup == registry::BackupState::kMade    ? "backup: made"
+              : o.backup == registry::BackupState::kThere ? "backup: already there"
+                                                          : "backup: not made");
   if (!o.backup_failure ||
       (!o.out_of_memory &&
        o.result.status == registry::RegistryStatus::kCannotRead))
@@ -38,12 +35,6 @@ void WarnOfBackup(const Workplace& place, const registry::PassOutcome& o,
                             place.site.BackupPath
                       : "copying it to " + failed.temp) +
                  ": " + failed.error);
-}
-
-// Says each removed child of Modules, |word| first.
-void SayRemoved(SayFunction say, Outcome* out,
-                const std::string& word, const registry::PassOutcome& o) {
-  for (const registry::RemovedChild& child : o.removed) say(out, word + EntryText(child.entry));
 }
 
 // The plan of a registration (|unregistering| false) or an
@@ -77,7 +68,6 @@ registry::PassPlan PlanFor(const Options& options, const Workplace& place,
 // and came, and in the verbose report the check of what came.
 void SayUpdate(const Options& options, const Workplace& place,
               const registry::PassOutcome& o, Outcome* out) {
-  if (o.no_registry) return Note(out, "result: no registry, nothing to remove");
   for (const registry::OpenPart& part : o.open_parts)
     Warn(out, "warning: " + platform::DisplayName(part.name) + " " +
                              OpenRisk(part));
@@ -88,23 +78,23 @@ void SayUpdate(const Options& options, const Workplace& place,
   if (options.strict)
     for (const registry::CheckedModule& breaker : o.breakers)
       Note(out, "check: " + BreakerText(breaker));
-  if (o.result.status == registry::RegistryStatus::kRefused && !problem.empty())
-    return Fail(out, kExitAddedFaulty,
-                  "--strict: the check of the entries to add to " +
-                      platform::DisplayName(place.site.RegistryPath) + " " +
-                      problem + "; the registry is unchanged");
   if (o.result.status == registry::RegistryStatus::kRefused)
     return Fail(out, kExitAddedFaulty,
-                  "--strict: in " + platform::DisplayName(place.site.RegistryPath) +
-                      ", " + BreakerText(o.breakers[0]) +
-                      "; the registry is unchanged");
-  SayBackup(o, out);
-  WarnOfBackup(place, o, out);
+                (problem.empty()
+                     ? "--strict: in "
+                     : "--strict: the check of the entries to add to ") +
+                    platform::DisplayName(place.site.RegistryPath) +
+                    (problem.empty() ? ", " + BreakerText(o.breakers[0])
+                                     : " " + problem) +
+                    "; the registry is unchanged");
+  SayBackup(place, o, out);
   if (SayFailure(place, "update", o.result, o.out_of_memory, out, true) ||
       !WantsReport(options))
     return;
-  SayRemoved(Note, out, "removed: ", o);
-  SayEntries(Note, out, "added: ", place.entries);
+  for (const registry::RemovedChild& child : o.removed)
+    Note(out, "removed: " + EntryText(child.entry));
+  for (const registry::ModuleEntry& entry : place.entries)
+    Note(out, "added: " + EntryText(entry));
   Note(out, o.rewrite ? "result: rewritten" : "result: left as it was");
   if (o.recorded)
     Note(out, "undo: recorded in " + platform::DisplayName(place.site.undo_record));
@@ -121,10 +111,11 @@ void SayUpdate(const Options& options, const Workplace& place,
 // What a dry run found: what would go and come. Status 1 when the
 // registry's bytes would change.
 void SayDryRun(const Workplace& place, const registry::PassOutcome& o, Outcome* out) {
-  if (o.no_registry) return Note(out, "result: no registry, nothing to remove");
   if (SayFailure(place, "read", o.result, o.out_of_memory, out)) return;
-  SayRemoved(Say, out, "remove: ", o);
-  SayEntries(Say, out, "add: ", place.entries);
+  for (const registry::RemovedChild& child : o.removed)
+    Say(out, "remove: " + EntryText(child.entry));
+  for (const registry::ModuleEntry& entry : place.entries)
+    Say(out, "add: " + EntryText(entry));
   // The status tells whether the registry's bytes would change; the
   // report also whether its entries would.
   Note(out, !o.rewrite    ? "result: would be left as it was"
@@ -134,13 +125,9 @@ void SayDryRun(const Workplace& place, const registry::PassOutcome& o, Outcome* 
   if (o.differs) out->status = kExitFound;
 }
 
-// The child |removed| as a repair names it: its line, then the element as
-// printed, which support can put back by hand.
-std::string RepairedText(const registry::RemovedChild& removed) {
-  return "line " + std::to_string(removed.line) + ": " + removed.text;
-}
-
-// What a repair did or, with --dry-run, would do.
+// What a repair did or, with --dry-run, would do. Each child removed is
+// named by its line, then the element as printed, which support can put
+// back by hand.
 void SayRepair(const Options& options, const Workplace& place,
               const registry::PassOutcome& o, Outcome* out) {
   if (!o.loaded &&
@@ -148,45 +135,35 @@ void SayRepair(const Options& options, const Workplace& place,
     return;
   if (o.removed.empty())
     return Note(out, "result: nothing breaks start-up, left as it was");
-  if (options.dry_run) {
-    for (const registry::RemovedChild& child : o.removed)
-      Say(out, "remove: " + RepairedText(child));
-    out->status = kExitFound;
-    return;
+  if (!options.dry_run) {
+    SayBackup(place, o, out);
+    if (SayFailure(place, "update", o.result, o.out_of_memory, out, true))
+      return;
   }
-  SayBackup(o, out);
-  WarnOfBackup(place, o, out);
-  if (SayFailure(place, "update", o.result, o.out_of_memory, out, true))
-    return;
   for (const registry::RemovedChild& child : o.removed)
-    Say(out, "removed: " + RepairedText(child));
-  Note(out, "result: rewritten");
-}
-
-// A registration or an unregistration where |place| says, or its dry run.
-void RunUpdate(const Options& options, const Workplace& place,
-               bool unregistering, Outcome* out) {
-  SayRegistry(out, place);
-  registry::RegistryTransaction t;
-  t.site = place.site;
-  const registry::PassOutcome o =
-      registry::RunTransaction(&t, PlanFor(options, place, unregistering));
+    Say(out, (options.dry_run ? "remove: line " : "removed: line ") +
+                 std::to_string(child.line) + ": " + child.text);
   if (options.dry_run)
-    SayDryRun(place, o, out);
+    out->status = kExitFound;
   else
-    SayUpdate(options, place, o, out);
+    Note(out, "result: rewritten");
 }
 
 }  // namespace
 
-void RunRegister(const Options& options, const Workplace& place,
-                 Outcome* out) {
-  RunUpdate(options, place, false, out);
-}
-
-void RunUnregister(const Options& options, const Workplace& place,
-                   Outcome* out) {
-  RunUpdate(options, place, true, out);
+void RunUpdate(const Options& options, const Workplace& place, Outcome* out) {
+  SayRegistry(out, place);
+  registry::RegistryTransaction t;
+  t.site = place.site;
+  const registry::PassOutcome o = registry::RunTransaction(
+      // The mode that adds no entries is the unregistration.
+      &t, PlanFor(options, place, !options.mode->entries));
+  if (o.no_registry)
+    Note(out, "result: no registry, nothing to remove");
+  else if (options.dry_run)
+    SayDryRun(place, o, out);
+  else
+    SayUpdate(options, place, o, out);
 }
 
 void RunRepair(const Options& options, const Workplace& place, Outcome* out) {
