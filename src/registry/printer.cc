@@ -77,18 +77,16 @@ void PutAttributes(TextOutput* out, const Node* node, const PrintHints& hints) {
     PutPlain(out, a->name(), a->name_size());
     const char* value = a->value();
     const char* end = value + a->value_size();
-    if (Within(value, hints.plain_begin, hints.plain_end) ||
-        FindSpecial(value, end) == end) {  // the common case
-      PutPlain(out, "=\"", 2);
-      PutPlain(out, value, end - value);
-      PutChar(out, '"');
-      continue;
-    }
+    const bool plain = Within(value, hints.plain_begin, hints.plain_end) ||
+                       FindSpecial(value, end) == end;  // the common case
     // A value holding a double quote goes between single quotes.
-    char quote = memchr(value, '"', end - value) ? '\'' : '"';
+    const char quote = !plain && memchr(value, '"', end - value) ? '\'' : '"';
     PutChar(out, '=');
     PutChar(out, quote);
-    PutEscaped(out, value, end - value, quote == '"' ? '\'' : '"');
+    if (plain)
+      PutPlain(out, value, end - value);
+    else
+      PutEscaped(out, value, end - value, quote == '"' ? '\'' : '"');
     PutChar(out, quote);
   }
 }
@@ -140,10 +138,6 @@ bool PutNodeStart(TextOutput* out, const Node* node, size_t indent,
   PutLineEnd(out);
   return false;
 }
-
-}  // namespace
-
-namespace {
 
 // Writes |first| and, with |siblings|, the siblings after it, each with
 // its children.

@@ -15,7 +15,6 @@ void Drain(TextOutput* out) {
 }  // namespace
 
 void FoldTextMode(ByteBuffer* bytes) {
-  if (bytes->empty()) return;
   TextFold fold;
   bytes->resize(FoldMore(&fold, bytes->data(), 0, bytes->size()));
 }
