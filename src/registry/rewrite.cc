@@ -97,7 +97,7 @@ RegistryResult Rewrite(
   RollBackReplace(&r);
   if (!ok)
     return RegistryFailure(RegistryStatus::kCannotWrite,
-                           "cannot " + FailedStepText(r) + ": " + error);
+                           "cannot " + r.failed + ": " + error);
   RegistryResult result;
   result.status = RegistryStatus::kWritten;
   return result;

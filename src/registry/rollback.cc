@@ -27,43 +27,30 @@ void PutBack(RegistryTransaction* t, RollbackOutcome* o) {
   if (state == RegistryState::kAsWritten) {
     o->result = WriteBytes(t->site.RegistryPath, o->record.before.data(),
                             o->record.before.size());
-    o->kind = o->result.reason.empty() ? RollbackKind::kRestored
-                                       : RollbackKind::kFailed;
-    return;
-  }
-  if (!loaded.reason.empty()) {
+  } else if (!loaded.reason.empty()) {
     o->result = loaded;
-    o->kind = RollbackKind::kFailed;
-    return;
+  } else {
+    o->undone = UndoOwnChange(o->record, t->document.doc.get(),
+                              t->document.modules);
+    o->result = WriteDocument(t->site.RegistryPath, t->document);
   }
-  o->undone = UndoOwnChange(o->record, t->document.doc.get(),
-                            t->document.modules);
-  o->result = WriteDocument(t->site.RegistryPath, t->document);
-  o->kind = o->result.reason.empty() ? RollbackKind::kUndoneOwn
-                                     : RollbackKind::kFailed;
+  o->kind = !o->result.reason.empty()             ? RollbackKind::kFailed
+            : state == RegistryState::kAsWritten ? RollbackKind::kRestored
+                                                 : RollbackKind::kUndoneOwn;
 }
 
 // After the lock: the record loaded and judged, the registry put back.
 void RollBack(RegistryTransaction* t, long long boot_now,
               RollbackOutcome* o) {
   const std::string& record_path = t->site.undo_record;
-  switch (LoadUndoRecord(record_path, &o->record, &o->why)) {
-    case UndoLoad::kMissing:
-      return;
-    case UndoLoad::kRefused:
-      o->kind = RollbackKind::kRefused;
-      o->dropped = false;
-      return;
-    case UndoLoad::kLoaded:
-      break;
-  }
-  if (o->record.registry != t->site.RegistryPath) {
+  const UndoLoad load = LoadUndoRecord(record_path, &o->record, &o->why);
+  if (load == UndoLoad::kMissing) return;
+  if (load == UndoLoad::kRefused) {
+    o->kind = RollbackKind::kRefused;
+  } else if (o->record.registry != t->site.RegistryPath) {
     o->kind = RollbackKind::kRefused;
     o->why = "it was written for another registry, " + o->record.registry;
-    o->dropped = false;
-    return;
-  }
-  if (!SameBoot(o->record.boot, boot_now)) {
+  } else if (!SameBoot(o->record.boot, boot_now)) {
     o->kind = RollbackKind::kStale;
   } else {
     try {
@@ -78,10 +65,9 @@ void RollBack(RegistryTransaction* t, long long boot_now,
     }
   }
   // A failed rollback keeps the record: it may be run again.
-  o->dropped = o->kind == RollbackKind::kFailed ||
-                       o->kind == RollbackKind::kRefused
-                   ? false
-                   : DropUndoRecord(record_path);
+  o->dropped = o->kind != RollbackKind::kFailed &&
+               o->kind != RollbackKind::kRefused &&
+               platform::RemoveFile(record_path);
 }
 
 }  // namespace
@@ -115,7 +101,7 @@ RegistryResult ForgetUndoRecord(RegistryTransaction* t, bool* dropped) {
   // Another run may have dropped it while this one waited for the lock.
   if (platform::LookUp(record_path, &error) == platform::Presence::kMissing)
     return result;
-  if (!DropUndoRecord(record_path))
+  if (!platform::RemoveFile(record_path))
     return RegistryFailure(RegistryStatus::kCannotWrite,
                            "cannot remove the undo record " + record_path);
   *dropped = true;

@@ -35,28 +35,13 @@ std::vector<RemovedChild> Removed(
     const std::vector<const rapidxml::xml_node<char>*>& removed) {
   std::vector<RemovedChild> children;
   for (const rapidxml::xml_node<char>* node : removed) {
-    RemovedChild child;
-    child.has_path = PathAttribute(node) != nullptr;
-    if (child.has_path) child.entry = EntryOf(node);
-    if (!document.line_ends.empty()) child.line = LineOf(document, node);
-    child.text = PrintedOnOneLine(*node);
-    children.push_back(std::move(child));
+    const bool has_path = PathAttribute(node) != nullptr;
+    children.push_back(
+        {has_path ? EntryOf(node) : ModuleEntry{}, has_path,
+         document.line_ends.empty() ? 0 : LineOf(document, node),
+         PrintedOnOneLine(*node)});
   }
   return children;
-}
-
-// The children |removed| of Modules, whose children before the edit were
-// |before|, as an undo record keeps them: where each stood and its text.
-std::vector<RemovedElement> Places(
-    const std::vector<const rapidxml::xml_node<char>*>& before,
-    const std::vector<const rapidxml::xml_node<char>*>& removed) {
-  std::vector<RemovedElement> places;
-  size_t index = 0;
-  for (const rapidxml::xml_node<char>* node : removed) {
-    while (index < before.size() && before[index] != node) ++index;
-    places.push_back({index, PrintedNode(*node)});
-  }
-  return places;
 }
 
 // Loads, edits and checks before writing, as |plan| says; the edit's
@@ -73,14 +58,13 @@ bool LoadAndEdit(RegistryTransaction* t, const PassPlan& plan,
     for (const CheckedModule& module :
          StartupBreakers(CheckDocument(document, plan.bits)))
       edit->modules.push_back(module.node);
-  std::vector<const rapidxml::xml_node<char>*> before;
-  if (!plan.undo_id.empty())
-    for (const rapidxml::xml_node<char>* node = document.modules->first_node();
-         node; node = node->next_sibling())
-      before.push_back(node);
   const EditOutcome edited =
       ApplyEdit(*edit, document.doc.get(), document.modules, !plan.write);
-  if (!plan.undo_id.empty()) *places = Places(before, edited.removed);
+  // The children taken out as an undo record keeps them: where each stood
+  // and its text.
+  if (!plan.undo_id.empty())
+    for (size_t i = 0; i < edited.removed.size(); ++i)
+      places->push_back({edited.removed_at[i], PrintedNode(*edited.removed[i])});
   o->loaded = true;
   o->rewrite = edited.rewrite;
   if (plan.report && edited.rewrite)
@@ -124,17 +108,11 @@ void SettleBackup(RegistryTransaction* t, const PassPlan& plan,
 bool RecordUndo(RegistryTransaction* t, const PassPlan& plan,
                 std::vector<RemovedElement> places, unsigned long long size,
                 const std::string& digest, std::string* error) {
-  UndoRecord record;
-  record.id = plan.undo_id;
-  record.arch = plan.undo_arch;
-  record.action = plan.undo_action;
-  record.boot = plan.boot;
-  record.registry = t->site.RegistryPath;
-  record.before.swap(t->raw);
-  record.after_size = size;
-  record.after_digest = digest;
-  record.removed = std::move(places);
-  record.added = plan.edit.entries;
+  const UndoRecord record{plan.undo_id,       plan.undo_arch,
+                          plan.undo_action,   plan.boot,
+                          t->site.RegistryPath, std::move(t->raw),
+                          size,               digest,
+                          std::move(places),  plan.edit.entries};
   std::string why;
   if (!WriteUndoRecord(t->site.undo_record, record, &why)) {
     *error = "its undo record " + t->site.undo_record + ": " + why;
@@ -164,17 +142,15 @@ void WriteEdited(RegistryTransaction* t, const PassPlan& plan,
   try {
     o->result = WriteDocument(t->site.RegistryPath, t->document, hooks);
   } catch (const std::bad_alloc&) {
-    // Before the rename: the registry kept its bytes.
-    if (o->recorded) DropUndoRecord(record);
+    o->out_of_memory = true;  // before the rename
+  }
+  // Failed before the rename: the registry kept its bytes.
+  if (o->out_of_memory || !o->result.reason.empty()) {
+    if (o->recorded) platform::RemoveFile(record);
     o->recorded = false;
-    o->out_of_memory = true;
     return;
   }
-  if (o->recorded && !o->result.reason.empty()) {
-    DropUndoRecord(record);  // the registry kept its bytes
-    o->recorded = false;
-  }
-  if (!o->result.reason.empty() || !check) return;
+  if (!check) return;
   try {
     std::vector<CheckedModule> all =
         CheckDocument(t->document, plan.bits, &lines);
@@ -252,19 +228,15 @@ bool Begin(RegistryTransaction* t, const PassPlan& plan, PassOutcome* o) {
     return false;
   // A later record of an ID replaces an earlier one, also when this pass
   // ends up writing nothing.
-  if (!plan.undo_id.empty()) DropUndoRecord(t->site.undo_record);
+  if (!plan.undo_id.empty()) platform::RemoveFile(t->site.undo_record);
   if (plan.nothing_without_registry) {
     std::string reason;
-    switch (platform::LookUp(t->site.RegistryPath, &reason)) {
-      case platform::Presence::kExists:
-        break;
-      case platform::Presence::kMissing:
-        o->no_registry = true;
-        return false;
-      case platform::Presence::kError:
-        o->result = RegistryFailure(RegistryStatus::kCannotRead, reason);
-        return false;
-    }
+    const platform::Presence there =
+        platform::LookUp(t->site.RegistryPath, &reason);
+    o->no_registry = there == platform::Presence::kMissing;
+    if (there == platform::Presence::kError)
+      o->result = RegistryFailure(RegistryStatus::kCannotRead, reason);
+    if (there != platform::Presence::kExists) return false;
   }
   if (plan.judge_others) o->open_parts = OpenParts(t->site);
   return true;

@@ -13,12 +13,6 @@ namespace {
 
 using Node = rapidxml::xml_node<char>;
 
-bool Contains(const rapidxml::xml_attribute<char>* attribute,
-              const std::string& folder) {
-  std::string_view value(attribute->value(), attribute->value_size());
-  return value.find(folder) != std::string_view::npos;
-}
-
 bool SameBytes(const char* a, size_t a_size, const char* b, size_t b_size) {
   return std::string_view(a, a_size) == std::string_view(b, b_size);
 }
@@ -62,13 +56,10 @@ bool SameAsBefore(const Node* modules, const std::vector<const Node*>& before) {
 bool IsStale(const ModulesChild& child, const std::string& folder,
              const std::string& under, const winpath::CodePage& cp) {
   if (!child.from_first_module || !child.path) return false;
-  if (!folder.empty() && Contains(child.path, folder)) return true;
+  const std::string_view path(child.path->value(), child.path->value_size());
+  if (!folder.empty() && path.find(folder) != path.npos) return true;
   return !under.empty() &&
-         winpath::IsUnder(
-             winpath::Normalized(
-                 std::string(child.path->value(), child.path->value_size()),
-                 cp),
-             under, cp);
+         winpath::IsUnder(winpath::Normalized(std::string(path), cp), under, cp);
 }
 
 }  // namespace
@@ -82,17 +73,17 @@ EditOutcome ApplyEdit(const RegistryEdit& edit,
       before.push_back(node);
   EditOutcome outcome;
   // One walk: the repair's Module elements, and the product's entries.
-  size_t chosen = 0;
+  size_t chosen = 0, index = 0;
   const winpath::CodePage& cp = platform::AnsiCodePage();
   WalkModules(modules, [&](const ModulesChild& child) {
-    bool goes = false;
-    if (chosen < edit.modules.size() && child.node == edit.modules[chosen]) {
-      ++chosen;
-      goes = true;
-    }
+    const size_t at = index++;
+    const bool goes =
+        chosen < edit.modules.size() && child.node == edit.modules[chosen];
+    if (goes) ++chosen;
     if (!goes && !IsStale(child, edit.ProductFolder, edit.product_dir, cp)) return;
     modules->remove_node(child.node);
     outcome.removed.push_back(child.node);
+    outcome.removed_at.push_back(at);
   });
   outcome.rewrite =
       !edit.entries.empty() ||
