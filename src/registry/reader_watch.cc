@@ -63,11 +63,9 @@ void NoteEnd(ReaderJudge* j) { Settle(j, &ReaderWatch::if_empty); }
 
 void ClearNames(AttributeNames* names) {
   names->count = 0;
-  if (names->odd) {
-    names->odd = false;
-    names->not_name = {};
-    names->twice = {};
-  }
+  names->odd = false;
+  names->not_name = {};
+  names->twice = {};
 }
 
 // Adds the next attribute name of the element, |is_name| when the reader

@@ -39,37 +39,6 @@ void PutBack(RegistryTransaction* t, RollbackOutcome* o) {
                                                  : RollbackKind::kUndoneOwn;
 }
 
-// After the lock: the record loaded and judged, the registry put back.
-void RollBack(RegistryTransaction* t, long long boot_now,
-              RollbackOutcome* o) {
-  const std::string& record_path = t->site.undo_record;
-  const UndoLoad load = LoadUndoRecord(record_path, &o->record, &o->why);
-  if (load == UndoLoad::kMissing) return;
-  if (load == UndoLoad::kRefused) {
-    o->kind = RollbackKind::kRefused;
-  } else if (o->record.registry != t->site.RegistryPath) {
-    o->kind = RollbackKind::kRefused;
-    o->why = "it was written for another registry, " + o->record.registry;
-  } else if (!SameBoot(o->record.boot, boot_now)) {
-    o->kind = RollbackKind::kStale;
-  } else {
-    try {
-      PutBack(t, o);
-    } catch (const std::bad_alloc&) {
-      o->out_of_memory = true;
-      o->kind = RollbackKind::kFailed;
-    } catch (const rapidxml::parse_error& e) {
-      o->kind = RollbackKind::kRefused;
-      o->why = std::string("it is damaged: an element it keeps is no XML: ") +
-               e.what();
-    }
-  }
-  // A failed rollback keeps the record: it may be run again.
-  o->dropped = o->kind != RollbackKind::kFailed &&
-               o->kind != RollbackKind::kRefused &&
-               platform::RemoveFile(record_path);
-}
-
 }  // namespace
 
 RollbackOutcome RollBackRegistry(RegistryTransaction* t, long long boot_now) {
@@ -85,7 +54,32 @@ RollbackOutcome RollBackRegistry(RegistryTransaction* t, long long boot_now) {
     o.dropped = false;
     return o;
   }
-  RollBack(t, boot_now, &o);
+  // Under the lock: the record loaded and judged, the registry put back.
+  const UndoLoad load = LoadUndoRecord(record_path, &o.record, &o.why);
+  if (load == UndoLoad::kMissing) return o;
+  if (load == UndoLoad::kRefused) {
+    o.kind = RollbackKind::kRefused;
+  } else if (o.record.registry != t->site.RegistryPath) {
+    o.kind = RollbackKind::kRefused;
+    o.why = "it was written for another registry, " + o.record.registry;
+  } else if (!SameBoot(o.record.boot, boot_now)) {
+    o.kind = RollbackKind::kStale;
+  } else {
+    try {
+      PutBack(t, &o);
+    } catch (const std::bad_alloc&) {
+      o.out_of_memory = true;
+      o.kind = RollbackKind::kFailed;
+    } catch (const rapidxml::parse_error& e) {
+      o.kind = RollbackKind::kRefused;
+      o.why = std::string("it is damaged: an element it keeps is no XML: ") +
+              e.what();
+    }
+  }
+  // A failed rollback keeps the record: it may be run again.
+  o.dropped = o.kind != RollbackKind::kFailed &&
+              o.kind != RollbackKind::kRefused &&
+              platform::RemoveFile(record_path);
   return o;
 }
 

@@ -1,7 +1,5 @@
 #include "registry/scan.h"
 
-#include <rapidxml.hpp>
-
 #include <cstring>
 #include <string_view>
 

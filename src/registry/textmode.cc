@@ -1,7 +1,5 @@
 #include "registry/textmode.h"
 
-#include <cstring>
-
 namespace registry {
 
 namespace {

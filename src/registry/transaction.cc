@@ -6,7 +6,6 @@
 
 #include "platform/faults.h"
 #include "platform/files.h"
-#include "platform/lock.h"
 #include "platform/lookup.h"
 #include "platform/trust.h"
 #include "registry/backup.h"
@@ -16,33 +15,6 @@
 namespace registry {
 
 namespace {
-
-// Tells whether the printed document would be the bytes |t| read (a dry
-// run's, loaded with |keep_raw|).
-bool PrintsAsRead(const RegistryTransaction& t) {
-  PrintHints hints;
-  if (t.document.plain_attributes) {
-    hints.plain_begin = t.document.text.data();
-    hints.plain_end = t.document.text.data() + t.document.text.size();
-  }
-  return PrintsAs(*t.document.doc, hints, t.raw.data(), t.raw.size());
-}
-
-// The children |removed| of |document| as values, each with its line
-// when the document has its line ends.
-std::vector<RemovedChild> Removed(
-    const RegistryDocument& document,
-    const std::vector<const rapidxml::xml_node<char>*>& removed) {
-  std::vector<RemovedChild> children;
-  for (const rapidxml::xml_node<char>* node : removed) {
-    const bool has_path = PathAttribute(node) != nullptr;
-    children.push_back(
-        {has_path ? EntryOf(node) : ModuleEntry{}, has_path,
-         document.line_ends.empty() ? 0 : LineOf(document, node),
-         PrintedOnOneLine(*node)});
-  }
-  return children;
-}
 
 // Loads, edits and checks before writing, as |plan| says; the edit's
 // entries live in |edit|, and the children it took out, where they stood,
@@ -67,8 +39,16 @@ bool LoadAndEdit(RegistryTransaction* t, const PassPlan& plan,
       places->push_back({edited.removed_at[i], PrintedNode(*edited.removed[i])});
   o->loaded = true;
   o->rewrite = edited.rewrite;
+  // The children taken out as values, each with its line when the
+  // document has its line ends.
   if (plan.report && edited.rewrite)
-    o->removed = Removed(document, edited.removed);
+    for (const rapidxml::xml_node<char>* node : edited.removed) {
+      const bool has_path = PathAttribute(node) != nullptr;
+      o->removed.push_back(
+          {has_path ? EntryOf(node) : ModuleEntry{}, has_path,
+           document.line_ends.empty() ? 0 : LineOf(document, node),
+           PrintedOnOneLine(*node)});
+    }
   if (plan.check_first && !edit->entries.empty()) {
     o->checked_first =
         CheckAppended(document, plan.bits, edit->entries.size());
@@ -84,7 +64,15 @@ bool LoadAndEdit(RegistryTransaction* t, const PassPlan& plan,
   }
   if (plan.write) return true;
   o->changed = edited.changed;
-  o->differs = edited.rewrite && !PrintsAsRead(*t);
+  // Whether the printed document would differ from the bytes read (kept
+  // for a dry run).
+  PrintHints hints;
+  if (document.plain_attributes) {
+    hints.plain_begin = document.text.data();
+    hints.plain_end = document.text.data() + document.text.size();
+  }
+  o->differs = edited.rewrite &&
+               !PrintsAs(*document.doc, hints, t->raw.data(), t->raw.size());
   return false;
 }
 
@@ -93,10 +81,8 @@ bool LoadAndEdit(RegistryTransaction* t, const PassPlan& plan,
 void SettleBackup(RegistryTransaction* t, const PassPlan& plan,
                   PassOutcome* o) {
   const bool failed = o->out_of_memory || !o->result.reason.empty();
-  if (plan.back_up_only_if_rewritten && (failed || !o->rewrite)) {
-    DropBackup(t);
-    return;
-  }
+  if (plan.back_up_only_if_rewritten && (failed || !o->rewrite))
+    return DropBackup(t);
   o->backup_failure = KeepBackup(t);
   o->backup = t->backup_state;
 }

@@ -13,8 +13,12 @@ namespace {
 
 using Node = rapidxml::xml_node<char>;
 
-bool SameBytes(const char* a, size_t a_size, const char* b, size_t b_size) {
-  return std::string_view(a, a_size) == std::string_view(b, b_size);
+// The same name and value, of two nodes or two attributes.
+bool SameText(const rapidxml::xml_base<char>* a,
+              const rapidxml::xml_base<char>* b) {
+  using View = std::string_view;
+  return View(a->name(), a->name_size()) == View(b->name(), b->name_size()) &&
+         View(a->value(), a->value_size()) == View(b->value(), b->value_size());
 }
 
 bool SameChildren(const Node* a, const Node* b);
@@ -22,16 +26,11 @@ bool SameChildren(const Node* a, const Node* b);
 // The same kind, name, value, attributes in order, and children.
 bool SameNode(const Node* a, const Node* b) {
   if (a == b) return true;
-  if (a->type() != b->type() ||
-      !SameBytes(a->name(), a->name_size(), b->name(), b->name_size()) ||
-      !SameBytes(a->value(), a->value_size(), b->value(), b->value_size()))
-    return false;
+  if (a->type() != b->type() || !SameText(a, b)) return false;
   const auto* x = a->first_attribute();
   const auto* y = b->first_attribute();
   for (; x && y; x = x->next_attribute(), y = y->next_attribute())
-    if (!SameBytes(x->name(), x->name_size(), y->name(), y->name_size()) ||
-        !SameBytes(x->value(), x->value_size(), y->value(), y->value_size()))
-      return false;
+    if (!SameText(x, y)) return false;
   return !x && !y && SameChildren(a, b);
 }
 
@@ -67,16 +66,14 @@ bool IsStale(const ModulesChild& child, const std::string& folder,
 EditOutcome ApplyEdit(const RegistryEdit& edit,
                       rapidxml::xml_document<char>* doc, Node* modules,
                       bool compare) {
-  std::vector<const Node*> before;
-  if (compare)
-    for (Node* node = modules->first_node(); node; node = node->next_sibling())
-      before.push_back(node);
+  std::vector<const Node*> before;  // with |compare|
   EditOutcome outcome;
   // One walk: the repair's Module elements, and the product's entries.
   size_t chosen = 0, index = 0;
   const winpath::CodePage& cp = platform::AnsiCodePage();
   WalkModules(modules, [&](const ModulesChild& child) {
     const size_t at = index++;
+    if (compare) before.push_back(child.node);
     const bool goes =
         chosen < edit.modules.size() && child.node == edit.modules[chosen];
     if (goes) ++chosen;
