@@ -3,7 +3,6 @@
 #include <new>
 
 #include "platform/files.h"
-#include "platform/lock.h"
 #include "platform/lookup.h"
 #include "registry/rewrite.h"
 
@@ -49,7 +48,7 @@ RollbackOutcome RollBackRegistry(RegistryTransaction* t, long long boot_now) {
   // gone is no failure.
   if (platform::LookUp(record_path, &error) == platform::Presence::kMissing)
     return o;
-  if (!LockRegistry(t, platform::kLockWaitMs, &o.result)) {
+  if (!LockRegistry(t, &o.result)) {
     o.kind = RollbackKind::kFailed;
     o.dropped = false;
     return o;
@@ -90,8 +89,7 @@ RegistryResult ForgetUndoRecord(RegistryTransaction* t, bool* dropped) {
   *dropped = false;
   if (platform::LookUp(record_path, &error) == platform::Presence::kMissing)
     return result;
-  if (!LockRegistry(t, platform::kLockWaitMs, &result))
-    return result;
+  if (!LockRegistry(t, &result)) return result;
   // Another run may have dropped it while this one waited for the lock.
   if (platform::LookUp(record_path, &error) == platform::Presence::kMissing)
     return result;

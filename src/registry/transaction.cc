@@ -150,15 +150,15 @@ void WriteEdited(RegistryTransaction* t, const PassPlan& plan,
 
 }  // namespace
 
-bool LockRegistry(RegistryTransaction* t, unsigned wait_ms,
-                  RegistryResult* result) {
+bool LockRegistry(RegistryTransaction* t, RegistryResult* result) {
   std::string error;
   const RegistrySite& site = t->site;
   std::optional<bool> fault = platform::faults::Intercept("lock", &error);
   if (fault ? !*fault
             : !platform::LockRegistryFolder(
                   site.folder, kLockFileName,
-                  platform::faults::LockWaitMs(wait_ms), &t->lock, &error)) {
+                  platform::faults::LockWaitMs(platform::kLockWaitMs),
+                  &t->lock, &error)) {
     *result = RegistryFailure(RegistryStatus::kCannotLock, error);
     return false;
   }
@@ -209,9 +209,7 @@ namespace {
 // Whether the pass may go on to the registry: the lock taken when it
 // writes, a registry there when it needs one; otherwise |o| says why not.
 bool Begin(RegistryTransaction* t, const PassPlan& plan, PassOutcome* o) {
-  if (plan.write &&
-      !LockRegistry(t, plan.lock_wait_ms, &o->result))
-    return false;
+  if (plan.write && !LockRegistry(t, &o->result)) return false;
   // A later record of an ID replaces an earlier one, also when this pass
   // ends up writing nothing.
   if (!plan.undo_id.empty()) platform::RemoveFile(t->site.undo_record);
