@@ -60,10 +60,7 @@ std::string ParseErrorPosition(const std::string& path, size_t offset) {
 }  // namespace
 
 RegistryResult RegistryFailure(RegistryStatus status, std::string reason) {
-  RegistryResult result;
-  result.status = status;
-  result.reason = std::move(reason);
-  return result;
+  return {status, std::move(reason), std::nullopt, false};
 }
 
 bool PrepareRegistryText(ByteBuffer* bytes) {

@@ -98,9 +98,7 @@ RegistryResult Rewrite(
   if (!ok)
     return RegistryFailure(RegistryStatus::kCannotWrite,
                            "cannot " + r.failed + ": " + error);
-  RegistryResult result;
-  result.status = RegistryStatus::kWritten;
-  return result;
+  return {RegistryStatus::kWritten, "", std::nullopt, false};
 }
 
 }  // namespace

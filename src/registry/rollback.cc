@@ -15,10 +15,10 @@ void PutBack(RegistryTransaction* t, RollbackOutcome* o) {
   PassPlan plan;
   plan.write = false;  // keeps the bytes read, makes no backup
   const RegistryResult loaded = LoadRegistry(t, plan);
-  const bool read_whole = t->document.read;
+  // Read whole, or changed since.
   const RegistryState state =
-      read_whole ? JudgeRegistry(o->record, t->raw.data(), t->raw.size())
-                 : RegistryState::kChangedAfter;
+      t->document.read ? JudgeRegistry(o->record, t->raw.data(), t->raw.size())
+                       : RegistryState::kChangedAfter;
   if (state == RegistryState::kAsBefore) {
     o->kind = RollbackKind::kAsBefore;
     return;

@@ -94,17 +94,13 @@ void SettleBackup(RegistryTransaction* t, const PassPlan& plan,
 bool RecordUndo(RegistryTransaction* t, const PassPlan& plan,
                 std::vector<RemovedElement> places, unsigned long long size,
                 const std::string& digest, std::string* error) {
-  const UndoRecord record{plan.undo_id,       plan.undo_arch,
-                          plan.undo_action,   plan.boot,
-                          t->site.RegistryPath, std::move(t->raw),
-                          size,               digest,
-                          std::move(places),  plan.edit.entries};
+  const UndoRecord record{plan.undo_id, plan.undo_arch, plan.undo_action,
+                          plan.boot, t->site.RegistryPath, std::move(t->raw),
+                          size, digest, std::move(places), plan.edit.entries};
   std::string why;
-  if (!WriteUndoRecord(t->site.undo_record, record, &why)) {
-    *error = "its undo record " + t->site.undo_record + ": " + why;
-    return false;
-  }
-  return true;
+  const bool written = WriteUndoRecord(t->site.undo_record, record, &why);
+  if (!written) *error = "its undo record " + t->site.undo_record + ": " + why;
+  return written;
 }
 
 // Writes the edited document, with its undo record when |plan| keeps
@@ -182,11 +178,11 @@ RegistryResult LoadRegistry(RegistryTransaction* t, const PassPlan& plan) {
   if (plan.write) PrepareBackup(t);
   LoadOptions options;
   options.find_lines = plan.check_first || plan.remove_breaking;
-  const bool copying = t->backup_whole;
-  if (copying || keep_raw)
-    options.take_raw = [t, copying, keep_raw](const char* data, size_t size) {
+  // Copying to the backup until a write fails, and not at all without one.
+  if (t->backup_whole || keep_raw)
+    options.take_raw = [t, keep_raw](const char* data, size_t size) {
       if (keep_raw) t->raw.insert(t->raw.end(), data, data + size);
-      if (copying && t->backup_whole &&
+      if (t->backup_whole &&
           !WriteReplace(&t->backup, data, size, &t->backup_error))
         t->backup_whole = false;
       return t->backup_whole || keep_raw;

@@ -158,7 +158,7 @@ bool ParseUndoRecord(const ByteBuffer& bytes, UndoRecord* record,
     return false;
   }
   FieldReader r{bytes.data() + magic, bytes.data() + bytes.size(), ""};
-  std::string format, boot, size, before_digest, before;
+  std::string format, before_digest, before;
   if (r.Take("format", &format) && format != std::to_string(kUndoFormat)) {
     *why = "its format is " + format + ", not " + std::to_string(kUndoFormat);
     return false;
@@ -230,8 +230,7 @@ UndoLoad LoadUndoRecord(const std::string& path, UndoRecord* record,
 
 RegistryState JudgeRegistry(const UndoRecord& record, const char* now,
                             size_t size) {
-  const std::string digest = DigestOf(now, size);
-  if (size == record.after_size && digest == record.after_digest)
+  if (size == record.after_size && DigestOf(now, size) == record.after_digest)
     return RegistryState::kAsWritten;
   if (size == record.before.size() &&
       memcmp(now, record.before.data(), size) == 0)
