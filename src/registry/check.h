@@ -21,22 +21,25 @@ struct Finding {
 };
 
 // The kinds, by what the framework does; a finding's kind is one of these
-// arrays, compared by address.
-// No application starts.
+// arrays, compared by address (one array each, however many files use it):
+//   kBreaksStartup  no application starts
+//   kMissing        skipped: no file at the path
+//   kSkipped        skipped: the file cannot be loaded
+//   kMayHang        loading has been seen to hang
+//   kRefused        its nodes lose to an earlier entry's
+//   kRelative       the system loader searches for it
+//   kUnreadable     the check could not read the file
+//   kDevice         the system opens a device, not a file
+//   kRepeated       an earlier entry's path and configDir again: loaded
+//                   once, no problem
 inline constexpr char kBreaksStartup[] = "breaks-startup";
-inline constexpr char kMissing[] = "missing";  // skipped: no file at the path
-// Skipped: the file cannot be loaded.
+inline constexpr char kMissing[] = "missing";
 inline constexpr char kSkipped[] = "skipped";
-inline constexpr char kMayHang[] = "may-hang";  // loading has been seen to hang
-// Its nodes lose to an earlier entry's.
+inline constexpr char kMayHang[] = "may-hang";
 inline constexpr char kRefused[] = "refused";
-// The system loader searches for it.
 inline constexpr char kRelative[] = "relative";
-// The check could not read the file.
 inline constexpr char kUnreadable[] = "unreadable";
-// The system opens a device, not a file.
 inline constexpr char kDevice[] = "device";
-// An earlier entry's path and configDir again: loaded once, no problem.
 inline constexpr char kRepeated[] = "repeated";
 
 // A Module child of Modules, checked; |findings| empty when it is fine.
