@@ -14,10 +14,9 @@ void PrepareBackup(RegistryTransaction* t) {
     return;
   }
   t->backup_state = BackupState::kNotMade;
-  if (!BeginReplace(t->site.BackupPath, t->site.RegistryPath, ReplaceMode::kCreateOnly,
-                    &t->backup, &t->backup_error))
-    return;
-  t->backup_whole = true;
+  t->backup_whole = BeginReplace(t->site.BackupPath, t->site.RegistryPath,
+                                 ReplaceMode::kCreateOnly, &t->backup,
+                                 &t->backup_error);
 }
 
 void DropBackup(RegistryTransaction* t) {

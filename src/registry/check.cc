@@ -17,16 +17,6 @@ namespace registry {
 
 namespace winpath = platform::winpath;
 
-const char kBreaksStartup[] = "breaks-startup";
-const char kMissing[] = "missing";
-const char kSkipped[] = "skipped";
-const char kMayHang[] = "may-hang";
-const char kRefused[] = "refused";
-const char kRelative[] = "relative";
-const char kUnreadable[] = "unreadable";
-const char kDevice[] = "device";
-const char kRepeated[] = "repeated";
-
 namespace {
 
 using platform::FileKind;
@@ -103,11 +93,9 @@ void CheckModuleFile(const std::string& path, int bits,
   if (image.status == PeStatus::kPastBounds)
     return add(kUnreadable, "past the check's bounds: " + image.problem);
   std::string absent;
-  for (const char* name : kEntryPoints) {
-    bool found = false;
-    for (const std::string& e : image.exports) found = found || e == name;
-    if (!found) absent += (absent.empty() ? "no " : ", ") + std::string(name);
-  }
+  for (const char* name : kEntryPoints)
+    if (!std::count(image.exports.begin(), image.exports.end(), name))
+      absent += (absent.empty() ? "no " : ", ") + std::string(name);
   if (!absent.empty()) add(kBreaksStartup, absent);
 }
 
@@ -222,12 +210,10 @@ std::string ModuleFileName(const std::string& path) {
 }
 
 CheckedModule PathlessModule(size_t line) {
-  CheckedModule module;
-  module.has_path = false;
-  module.line = line;
-  module.findings.push_back(
-      {kBreaksStartup, "line " + std::to_string(line), "Module without path"});
-  return module;
+  return {ModuleEntry{}, false, line,
+          {{kBreaksStartup, "line " + std::to_string(line),
+            "Module without path"}},
+          nullptr};
 }
 
 std::vector<CheckedModule> CheckDocument(const RegistryDocument& document,
@@ -269,11 +255,9 @@ std::vector<CheckedModule> StartupBreakers(
     const std::vector<CheckedModule>& checked, size_t skip_last) {
   std::vector<CheckedModule> breakers;
   for (size_t i = 0; i + skip_last < checked.size(); ++i)
-    for (const Finding& finding : checked[i].findings)
-      if (finding.kind == kBreaksStartup) {
-        breakers.push_back(checked[i]);
-        break;
-      }
+    if (std::any_of(checked[i].findings.begin(), checked[i].findings.end(),
+                    [](const Finding& f) { return f.kind == kBreaksStartup; }))
+      breakers.push_back(checked[i]);
   return breakers;
 }
 

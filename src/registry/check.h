@@ -20,17 +20,27 @@ struct Finding {
   std::string what;
 };
 
-// The kinds, by what the framework does.
-extern const char kBreaksStartup[];  // no application starts
-extern const char kMissing[];        // skipped: no file at the path
-extern const char kSkipped[];        // skipped: the file cannot be loaded
-extern const char kMayHang[];        // loading has been seen to hang
-extern const char kRefused[];        // its nodes lose to an earlier entry's
-extern const char kRelative[];       // the system loader searches for it
-extern const char kUnreadable[];     // the check could not read the file
-extern const char kDevice[];         // the system opens a device, not a file
-extern const char kRepeated[];       // an earlier entry's path and configDir
-                                     // again: loaded once, no problem
+// The kinds, by what the framework does; a finding's kind is one of these
+// arrays, compared by address (one array each, however many files use it):
+//   kBreaksStartup  no application starts
+//   kMissing        skipped: no file at the path
+//   kSkipped        skipped: the file cannot be loaded
+//   kMayHang        loading has been seen to hang
+//   kRefused        its nodes lose to an earlier entry's
+//   kRelative       the system loader searches for it
+//   kUnreadable     the check could not read the file
+//   kDevice         the system opens a device, not a file
+//   kRepeated       an earlier entry's path and configDir again: loaded
+//                   once, no problem
+inline constexpr char kBreaksStartup[] = "breaks-startup";
+inline constexpr char kMissing[] = "missing";
+inline constexpr char kSkipped[] = "skipped";
+inline constexpr char kMayHang[] = "may-hang";
+inline constexpr char kRefused[] = "refused";
+inline constexpr char kRelative[] = "relative";
+inline constexpr char kUnreadable[] = "unreadable";
+inline constexpr char kDevice[] = "device";
+inline constexpr char kRepeated[] = "repeated";
 
 // A Module child of Modules, checked; |findings| empty when it is fine.
 struct CheckedModule {

@@ -60,10 +60,7 @@ std::string ParseErrorPosition(const std::string& path, size_t offset) {
 }  // namespace
 
 RegistryResult RegistryFailure(RegistryStatus status, std::string reason) {
-  RegistryResult result;
-  result.status = status;
-  result.reason = std::move(reason);
-  return result;
+  return {status, std::move(reason), std::nullopt, false};
 }
 
 bool PrepareRegistryText(ByteBuffer* bytes) {
@@ -76,51 +73,47 @@ bool PrepareRegistryText(ByteBuffer* bytes) {
 RegistryResult ParseRegistry(ByteBuffer* text, const ScanProgress& scanned,
                              rapidxml::xml_document<char>* doc,
                              Node** modules) {
+  // Not a registry this tool can update; |at|, when given, where in |text|.
+  const auto malformed = [text](std::string reason, const char* at = nullptr) {
+    RegistryResult result =
+        RegistryFailure(RegistryStatus::kMalformed, std::move(reason));
+    if (at) result.parse_offset = static_cast<size_t>(at - text->data());
+    return result;
+  };
   if (text->empty())  // no text, not even its terminator
-    return RegistryFailure(RegistryStatus::kMalformed, "the file is empty");
+    return malformed("the file is empty");
   const size_t size = text->size() - 1;  // without the terminating NUL
   // Saved so by Notepad's "Unicode": every other byte is a NUL.
   if (size >= 2 && (memcmp(text->data(), "\xFF\xFE", 2) == 0 ||
                     memcmp(text->data(), "\xFE\xFF", 2) == 0))
-    return RegistryFailure(
-        RegistryStatus::kMalformed,
-        "the file is UTF-16 text (it begins with a UTF-16 "
-        "byte-order mark), which the framework cannot read; save "
-        "it as UTF-8");
+    return malformed("the file is UTF-16 text (it begins with a UTF-16 "
+                     "byte-order mark), which the framework cannot read; "
+                     "save it as UTF-8");
   ScanProgress scan = scanned;
   if (auto issue = FinishScan(&scan, text->data(), size))
-    return RegistryFailure(
-        RegistryStatus::kMalformed,
-        issue->reason + " at " + DescribePosition(text->data(), issue->offset));
+    return malformed(issue->reason + " at " +
+                     DescribePosition(text->data(), issue->offset));
   try {
     doc->parse<0>(text->data());
   } catch (const rapidxml::parse_error& e) {
-    RegistryResult result = RegistryFailure(
-        RegistryStatus::kMalformed, std::string("malformed XML: ") + e.what());
-    result.parse_offset = static_cast<size_t>(e.where<char>() - text->data());
-    return result;
+    return malformed(std::string("malformed XML: ") + e.what(), e.where<char>());
   }
+  // What the walk found when it walked all the text, otherwise the tree's.
   if (std::optional<ReaderRefusal> refusal =
-          FirstReaderRefusal(scan, text->data(), doc)) {
-    RegistryResult result = RegistryFailure(
-        RegistryStatus::kMalformed,
-        "the framework's XML reader refuses it: " + refusal->reason);
-    result.parse_offset = static_cast<size_t>(refusal->at - text->data());
-    return result;
-  }
+          scan.walked_all ? RefusalOf(scan.reader.first, text->data())
+                          : FindReaderRefusal(doc))
+    return malformed("the framework's XML reader refuses it: " + refusal->reason,
+                     refusal->at);
   // The framework reads the first element alone: Modules or nothing.
   *modules = doc->first_node();
   while (*modules && (*modules)->type() != rapidxml::node_element)
     *modules = (*modules)->next_sibling();
-  if (!*modules)
-    return RegistryFailure(RegistryStatus::kMalformed,
-                           "no top-level Modules element");
+  if (!*modules) return malformed("no top-level Modules element");
   const std::string first((*modules)->name(), (*modules)->name_size());
   if (first != "Modules")
-    return RegistryFailure(RegistryStatus::kMalformed,
-                           "the first element is " + first +
-                               ", not Modules: the framework reads only the "
-                               "first element, and would load no module");
+    return malformed("the first element is " + first +
+                     ", not Modules: the framework reads only the first "
+                     "element, and would load no module");
   RegistryResult result;
   result.plain_attributes = !scan.escapes;
   return result;
@@ -146,15 +139,10 @@ RegistryResult LoadRegistryFile(const std::string& registry_path,
 }
 
 std::string DescribePosition(const char* text, size_t offset) {
-  size_t line = 1, column = 1;
-  for (size_t i = 0; i < offset; ++i) {
-    if (text[i] == '\n') {
-      ++line;
-      column = 1;
-    } else {
-      ++column;
-    }
-  }
+  const std::string_view before(text, offset);
+  const size_t line = 1 + std::count(before.begin(), before.end(), '\n');
+  // After the last line end; npos + 1 is 0, the text's start.
+  const size_t column = offset - (before.rfind('\n') + 1) + 1;
   return "line " + std::to_string(line) + ", column " + std::to_string(column);
 }
 

@@ -76,10 +76,10 @@ struct Image {
   }
 
   // The file offset of the |length| bytes at |rva|, when the file holds
-  // them: in one section's raw data or in the headers; |end| is where that
-  // section's raw data (or the headers) end in the file.
+  // them: in one section's raw data or in the headers; |end|, when given,
+  // is where that section's raw data (or the headers) end in the file.
   bool Map(uint32_t rva, uint64_t length, uint64_t* offset,
-           uint64_t* end) const {
+           uint64_t* end = nullptr) const {
     auto after = std::upper_bound(
         spans.begin(), spans.end(), uint64_t{rva},
         [](uint64_t at, const Span& span) { return at < span.begin; });
@@ -88,19 +88,15 @@ struct Image {
       uint64_t into = rva - s.address;
       if (length > s.raw_size - into) return false;
       *offset = s.raw_at + into;
-      *end = uint64_t{s.raw_at} + s.raw_size;
+      if (end) *end = uint64_t{s.raw_at} + s.raw_size;
       return true;
     }
     if (rva < header_size && length <= header_size - rva) {
       *offset = rva;
-      *end = header_size;
+      if (end) *end = header_size;
       return true;
     }
     return false;
-  }
-  bool Map(uint32_t rva, uint64_t length, uint64_t* offset) const {
-    uint64_t end = 0;
-    return Map(rva, length, offset, &end);
   }
 };
 
@@ -126,21 +122,22 @@ PeImage ImageFailure(PeStatus status, std::string problem) {
 bool ReadExports(const Image& image, uint32_t rva, uint32_t size,
                  PeImage* out) {
   if (rva == 0 && size == 0) return true;  // exports nothing
-  out->status = PeStatus::kDamaged;
-  uint64_t dir = 0;
-  if (!image.Map(rva, 40, &dir)) {
-    out->problem = "export directory outside the file";
+  const auto fail = [out](const char* problem,
+                          PeStatus status = PeStatus::kDamaged) {
+    out->status = status;
+    out->problem = problem;
     return false;
-  }
+  };
+  uint64_t dir = 0;
+  if (!image.Map(rva, 40, &dir))
+    return fail("export directory outside the file");
   const Bytes& b = image.bytes;
   const uint32_t functions = b.U32(dir + 20);
   const uint32_t count = b.U32(dir + 24);
   uint64_t name_table = 0, ordinals = 0;
   if (!image.Map(b.U32(dir + 32), uint64_t{count} * 4, &name_table) ||
-      !image.Map(b.U32(dir + 36), uint64_t{count} * 2, &ordinals)) {
-    out->problem = "export name table outside the file";
-    return false;
-  }
+      !image.Map(b.U32(dir + 36), uint64_t{count} * 2, &ordinals))
+    return fail("export name table outside the file");
   if (count > kMaxExportNames) {
     out->status = PeStatus::kPastBounds;
     // In two steps: GCC 12 warns of an overlap (-Wrestrict) that a
@@ -152,21 +149,14 @@ bool ReadExports(const Image& image, uint32_t rva, uint32_t size,
   uint64_t left = b.size;  // bytes of names still to be read
   for (uint32_t i = 0; i < count; ++i) {
     uint64_t at = 0, end = 0;
-    if (!image.Map(b.U32(name_table + 4ull * i), 1, &at, &end)) {
-      out->problem = "export name outside the file";
-      return false;
-    }
+    if (!image.Map(b.U32(name_table + 4ull * i), 1, &at, &end))
+      return fail("export name outside the file");
     const uint64_t look = std::min(end - at, left);
     const void* nul = memchr(b.data + at, 0, look);
-    if (!nul) {
-      if (look == end - at) {
-        out->problem = "export name outside the file";
-      } else {
-        out->status = PeStatus::kPastBounds;
-        out->problem = "more bytes of export names than the file holds";
-      }
-      return false;
-    }
+    if (!nul && look == end - at) return fail("export name outside the file");
+    if (!nul)
+      return fail("more bytes of export names than the file holds",
+                  PeStatus::kPastBounds);
     const char* name = reinterpret_cast<const char*>(b.data + at);
     const size_t length = static_cast<const char*>(nul) - name;
     left -= length + 1;

@@ -61,41 +61,32 @@ void PutEscaped(TextOutput* out, const char* data, size_t size, char keep) {
   }
 }
 
-// Names hold no LF and need no escaping.
-void PutName(TextOutput* out, const Node* node) {
-  PutPlain(out, node->name(), node->name_size());
-}
-
-bool Within(const char* p, const char* begin, const char* end) {
-  std::less_equal<const char*> le;
-  return le(begin, p) && !le(end, p);
-}
-
 void PutAttributes(TextOutput* out, const Node* node, const PrintHints& hints) {
+  const std::less_equal<const char*> le;
   for (auto* a = node->first_attribute(); a; a = a->next_attribute()) {
     PutChar(out, ' ');
     PutPlain(out, a->name(), a->name_size());
     const char* value = a->value();
     const char* end = value + a->value_size();
-    if (Within(value, hints.plain_begin, hints.plain_end) ||
-        FindSpecial(value, end) == end) {  // the common case
-      PutPlain(out, "=\"", 2);
-      PutPlain(out, value, end - value);
-      PutChar(out, '"');
-      continue;
-    }
+    const bool plain =
+        (le(hints.plain_begin, value) && !le(hints.plain_end, value)) ||
+        FindSpecial(value, end) == end;  // the common case
     // A value holding a double quote goes between single quotes.
-    char quote = memchr(value, '"', end - value) ? '\'' : '"';
+    const char quote = !plain && memchr(value, '"', end - value) ? '\'' : '"';
     PutChar(out, '=');
     PutChar(out, quote);
-    PutEscaped(out, value, end - value, quote == '"' ? '\'' : '"');
+    if (plain)
+      PutPlain(out, value, end - value);
+    else
+      PutEscaped(out, value, end - value, quote == '"' ? '\'' : '"');
     PutChar(out, quote);
   }
 }
 
+// Names hold no LF and need no escaping.
 void PutEndTag(TextOutput* out, const Node* element) {
   PutPlain(out, "</", 2);
-  PutName(out, element);
+  PutPlain(out, element->name(), element->name_size());
   PutChar(out, '>');
 }
 
@@ -116,7 +107,7 @@ bool PutNodeStart(TextOutput* out, const Node* node, size_t indent,
       break;
     case rapidxml::node_element: {
       PutChar(out, '<');
-      PutName(out, node);
+      PutPlain(out, node->name(), node->name_size());
       PutAttributes(out, node, hints);
       const Node* child = node->first_node();
       if (!child && node->value_size() == 0) {
@@ -140,10 +131,6 @@ bool PutNodeStart(TextOutput* out, const Node* node, size_t indent,
   PutLineEnd(out);
   return false;
 }
-
-}  // namespace
-
-namespace {
 
 // Writes |first| and, with |siblings|, the siblings after it, each with
 // its children.

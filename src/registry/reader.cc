@@ -10,15 +10,9 @@ namespace {
 
 using Node = rapidxml::xml_node<char>;
 
-// A name refused by |rule|, where it lies in the parsed tree's text.
-struct Refused {
-  ReaderRule rule = ReaderRule::kNone;
-  const char* at = nullptr;
-  size_t size = 0;
-};
-
-ReaderRefusal Describe(ReaderRule rule, const char* at, size_t size) {
-  const std::string name(at, size);
+ReaderRefusal Describe(ReaderRule rule, std::string_view refused) {
+  const char* at = refused.data();
+  const std::string name(refused);
   switch (rule) {
     case ReaderRule::kElementNameChar:
       return {at, "element name \"" + name + "\" holds a character a name cannot"};
@@ -35,23 +29,24 @@ ReaderRefusal Describe(ReaderRule rule, const char* at, size_t size) {
 }
 
 // The first refusal of |node|'s own, if any.
-Refused CheckElement(const Node* node, std::vector<std::string_view>* names) {
+std::optional<ReaderRefusal> CheckElement(const Node* node,
+                                          std::vector<std::string_view>* names) {
   const std::string_view name(node->name(), node->name_size());
   if (!name.empty() && ReaderNameStarts(name[0]) && !ReaderNameGoesOn(name))
-    return {ReaderRule::kElementNameChar, node->name(), name.size()};
+    return Describe(ReaderRule::kElementNameChar, name);
   if (!IsReaderName(name) && node->first_node())
-    return {ReaderRule::kUnknownNotEmpty, node->name(), name.size()};
+    return Describe(ReaderRule::kUnknownNotEmpty, name);
   names->clear();
   for (const auto* a = node->first_attribute(); a; a = a->next_attribute()) {
     const std::string_view attribute(a->name(), a->name_size());
     if (!IsReaderName(attribute))
-      return {ReaderRule::kAttributeName, a->name(), attribute.size()};
+      return Describe(ReaderRule::kAttributeName, attribute);
     names->push_back(attribute);
   }
   // Each name views the attribute's own name in the parsed text.
   if (const size_t at = RepeatedName(names->data(), names->size()))
-    return {ReaderRule::kAttributeTwice, (*names)[at].data(), (*names)[at].size()};
-  return {};
+    return Describe(ReaderRule::kAttributeTwice, (*names)[at]);
+  return std::nullopt;
 }
 
 }  // namespace
@@ -80,18 +75,16 @@ size_t RepeatedName(const std::string_view* names, size_t n) {
 std::optional<ReaderRefusal> RefusalOf(const ReaderFinding& finding,
                                        const char* text) {
   if (finding.rule == ReaderRule::kNone) return std::nullopt;
-  return Describe(finding.rule, text + finding.offset, finding.size);
+  return Describe(finding.rule, {text + finding.offset, finding.size});
 }
 
 std::optional<ReaderRefusal> FindReaderRefusal(const Node* root) {
   std::vector<std::string_view> names;
   const Node* node = root;
   while (node) {
-    if (node->type() == rapidxml::node_element) {
-      const Refused refused = CheckElement(node, &names);
-      if (refused.rule != ReaderRule::kNone)
-        return Describe(refused.rule, refused.at, refused.size);
-    }
+    if (node->type() == rapidxml::node_element)
+      if (std::optional<ReaderRefusal> refused = CheckElement(node, &names))
+        return refused;
     // Depth first, without recursion.
     if (node->first_node()) {
       node = node->first_node();

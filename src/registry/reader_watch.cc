@@ -25,6 +25,15 @@ ReaderWatch* Change(ReaderJudge* j) {
   ++names->count;
 }
 
+// The element open, an unknown tag, turns out empty or not: its refusal
+// for that becomes the first.
+void Settle(ReaderJudge* j, ReaderFinding ReaderWatch::*refusal) {
+  if (j->watch.if_not_empty.rule == ReaderRule::kNone) return;
+  ReaderWatch* r = Change(j);
+  r->first = r->*refusal;
+  r->if_not_empty = ReaderFinding{};
+}
+
 ReaderFinding JudgeAttributes(const ReaderJudge* j) {
   const AttributeNames& names = j->names;
   if (!names.odd) return ReaderFinding{};  // the common case
@@ -46,29 +55,17 @@ bool Judging(const ReaderJudge* j) { return j->watch.first.rule == ReaderRule::k
 
 // Something comes inside the element open: an element, text or CDATA.
 
-void NoteContent(ReaderJudge* j) {
-  if (j->watch.if_not_empty.rule == ReaderRule::kNone) return;
-  ReaderWatch* r = Change(j);
-  r->first = r->if_not_empty;
-  r->if_not_empty = ReaderFinding{};
-}
+void NoteContent(ReaderJudge* j) { Settle(j, &ReaderWatch::if_not_empty); }
 
 // The element open ends.
 
-void NoteEnd(ReaderJudge* j) {
-  if (j->watch.if_not_empty.rule == ReaderRule::kNone) return;
-  ReaderWatch* r = Change(j);
-  r->first = r->if_empty;
-  r->if_not_empty = ReaderFinding{};
-}
+void NoteEnd(ReaderJudge* j) { Settle(j, &ReaderWatch::if_empty); }
 
 void ClearNames(AttributeNames* names) {
   names->count = 0;
-  if (names->odd) {
-    names->odd = false;
-    names->not_name = {};
-    names->twice = {};
-  }
+  names->odd = false;
+  names->not_name = {};
+  names->twice = {};
 }
 
 // Adds the next attribute name of the element, |is_name| when the reader
@@ -102,13 +99,10 @@ void AddName(AttributeNames* names, std::string_view name, bool is_name) {
 void JudgeElement(ReaderJudge* j, std::string_view name, bool goes_on, bool empty) {
   const bool starts = ReaderNameStarts(name[0]);
   if (starts && goes_on && !j->names.odd) return;  // the common case
-  if (starts) {
+  if (starts || empty) {
     const ReaderFinding finding =
-        goes_on ? JudgeAttributes(j)
-                : FindingAt(j, ReaderRule::kElementNameChar, name);
-    if (finding.rule != ReaderRule::kNone) Change(j)->first = finding;
-  } else if (empty) {
-    const ReaderFinding finding = JudgeAttributes(j);
+        starts && !goes_on ? FindingAt(j, ReaderRule::kElementNameChar, name)
+                           : JudgeAttributes(j);
     if (finding.rule != ReaderRule::kNone) Change(j)->first = finding;
   } else {
     // An unknown tag: what it holds decides.

@@ -19,10 +19,6 @@ bool Failed(Replacement* r, std::string step) {
 
 }  // namespace
 
-std::string TempPathFor(const std::string& path) { return path + ".tmp"; }
-
-std::string FailedStepText(const Replacement& r) { return r.failed; }
-
 bool BeginReplace(const std::string& target, const std::string& protect_as,
                   ReplaceMode mode, Replacement* r, std::string* error) {
   r->mode = mode;

@@ -42,21 +42,17 @@ struct Replacement {
   std::string temp;    // where they are written first
   platform::OutputFile file;
   bool committed = false;
-  // After a failure: the step that failed, as messages name it (see
-  // FailedStepText); empty while none has.
+  // After a failure: the step that failed, as messages name it: "create
+  // TEMP", "protect TEMP as FILE", "write TEMP", "flush TEMP", "close TEMP"
+  // or "rename TEMP to TARGET" (FILE is the file whose protection the bytes
+  // take: the target, or the registry for its backup); empty while none
+  // has.
   std::string failed;
   bool rename_failed = false;  // the step that failed is the rename
 };
 
 // Returns the temporary file a replacement of |path| is written through.
-std::string TempPathFor(const std::string& path);
-
-// Returns the step of |r| that failed as messages name it: "create TEMP",
-// "protect TEMP as FILE", "write TEMP", "flush TEMP", "close TEMP" or
-// "rename TEMP to TARGET" (FILE is the file whose protection the bytes
-// take: the target, or the registry for its backup); empty when none
-// failed.
-std::string FailedStepText(const Replacement& r);
+inline std::string TempPathFor(const std::string& path) { return path + ".tmp"; }
 
 // Creates the temporary file for |target| (see above), protected as
 // |protect_as| (empty: owner-only, as created). On failure nothing is left; |error| is the system's reason.

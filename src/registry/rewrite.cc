@@ -97,10 +97,8 @@ RegistryResult Rewrite(
   RollBackReplace(&r);
   if (!ok)
     return RegistryFailure(RegistryStatus::kCannotWrite,
-                           "cannot " + FailedStepText(r) + ": " + error);
-  RegistryResult result;
-  result.status = RegistryStatus::kWritten;
-  return result;
+                           "cannot " + r.failed + ": " + error);
+  return {RegistryStatus::kWritten, "", std::nullopt, false};
 }
 
 }  // namespace

@@ -3,7 +3,6 @@
 #include <new>
 
 #include "platform/files.h"
-#include "platform/lock.h"
 #include "platform/lookup.h"
 #include "registry/rewrite.h"
 
@@ -16,10 +15,10 @@ void PutBack(RegistryTransaction* t, RollbackOutcome* o) {
   PassPlan plan;
   plan.write = false;  // keeps the bytes read, makes no backup
   const RegistryResult loaded = LoadRegistry(t, plan);
-  const bool read_whole = t->document.read;
+  // Read whole, or changed since.
   const RegistryState state =
-      read_whole ? JudgeRegistry(o->record, t->raw.data(), t->raw.size())
-                 : RegistryState::kChangedAfter;
+      t->document.read ? JudgeRegistry(o->record, t->raw.data(), t->raw.size())
+                       : RegistryState::kChangedAfter;
   if (state == RegistryState::kAsBefore) {
     o->kind = RollbackKind::kAsBefore;
     return;
@@ -27,61 +26,16 @@ void PutBack(RegistryTransaction* t, RollbackOutcome* o) {
   if (state == RegistryState::kAsWritten) {
     o->result = WriteBytes(t->site.RegistryPath, o->record.before.data(),
                             o->record.before.size());
-    o->kind = o->result.reason.empty() ? RollbackKind::kRestored
-                                       : RollbackKind::kFailed;
-    return;
-  }
-  if (!loaded.reason.empty()) {
+  } else if (!loaded.reason.empty()) {
     o->result = loaded;
-    o->kind = RollbackKind::kFailed;
-    return;
-  }
-  o->undone = UndoOwnChange(o->record, t->document.doc.get(),
-                            t->document.modules);
-  o->result = WriteDocument(t->site.RegistryPath, t->document);
-  o->kind = o->result.reason.empty() ? RollbackKind::kUndoneOwn
-                                     : RollbackKind::kFailed;
-}
-
-// After the lock: the record loaded and judged, the registry put back.
-void RollBack(RegistryTransaction* t, long long boot_now,
-              RollbackOutcome* o) {
-  const std::string& record_path = t->site.undo_record;
-  switch (LoadUndoRecord(record_path, &o->record, &o->why)) {
-    case UndoLoad::kMissing:
-      return;
-    case UndoLoad::kRefused:
-      o->kind = RollbackKind::kRefused;
-      o->dropped = false;
-      return;
-    case UndoLoad::kLoaded:
-      break;
-  }
-  if (o->record.registry != t->site.RegistryPath) {
-    o->kind = RollbackKind::kRefused;
-    o->why = "it was written for another registry, " + o->record.registry;
-    o->dropped = false;
-    return;
-  }
-  if (!SameBoot(o->record.boot, boot_now)) {
-    o->kind = RollbackKind::kStale;
   } else {
-    try {
-      PutBack(t, o);
-    } catch (const std::bad_alloc&) {
-      o->out_of_memory = true;
-      o->kind = RollbackKind::kFailed;
-    } catch (const rapidxml::parse_error& e) {
-      o->kind = RollbackKind::kRefused;
-      o->why = std::string("it is damaged: an element it keeps is no XML: ") +
-               e.what();
-    }
+    o->undone = UndoOwnChange(o->record, t->document.doc.get(),
+                              t->document.modules);
+    o->result = WriteDocument(t->site.RegistryPath, t->document);
   }
-  // A failed rollback keeps the record: it may be run again.
-  o->dropped = o->kind == RollbackKind::kFailed ||
-                       o->kind == RollbackKind::kRefused
-                   ? false
-                   : DropUndoRecord(record_path);
+  o->kind = !o->result.reason.empty()             ? RollbackKind::kFailed
+            : state == RegistryState::kAsWritten ? RollbackKind::kRestored
+                                                 : RollbackKind::kUndoneOwn;
 }
 
 }  // namespace
@@ -94,12 +48,37 @@ RollbackOutcome RollBackRegistry(RegistryTransaction* t, long long boot_now) {
   // gone is no failure.
   if (platform::LookUp(record_path, &error) == platform::Presence::kMissing)
     return o;
-  if (!LockRegistry(t, platform::kLockWaitMs, &o.result)) {
+  if (!LockRegistry(t, &o.result)) {
     o.kind = RollbackKind::kFailed;
     o.dropped = false;
     return o;
   }
-  RollBack(t, boot_now, &o);
+  // Under the lock: the record loaded and judged, the registry put back.
+  const UndoLoad load = LoadUndoRecord(record_path, &o.record, &o.why);
+  if (load == UndoLoad::kMissing) return o;
+  if (load == UndoLoad::kRefused) {
+    o.kind = RollbackKind::kRefused;
+  } else if (o.record.registry != t->site.RegistryPath) {
+    o.kind = RollbackKind::kRefused;
+    o.why = "it was written for another registry, " + o.record.registry;
+  } else if (!SameBoot(o.record.boot, boot_now)) {
+    o.kind = RollbackKind::kStale;
+  } else {
+    try {
+      PutBack(t, &o);
+    } catch (const std::bad_alloc&) {
+      o.out_of_memory = true;
+      o.kind = RollbackKind::kFailed;
+    } catch (const rapidxml::parse_error& e) {
+      o.kind = RollbackKind::kRefused;
+      o.why = std::string("it is damaged: an element it keeps is no XML: ") +
+              e.what();
+    }
+  }
+  // A failed rollback keeps the record: it may be run again.
+  o.dropped = o.kind != RollbackKind::kFailed &&
+              o.kind != RollbackKind::kRefused &&
+              platform::RemoveFile(record_path);
   return o;
 }
 
@@ -110,12 +89,11 @@ RegistryResult ForgetUndoRecord(RegistryTransaction* t, bool* dropped) {
   *dropped = false;
   if (platform::LookUp(record_path, &error) == platform::Presence::kMissing)
     return result;
-  if (!LockRegistry(t, platform::kLockWaitMs, &result))
-    return result;
+  if (!LockRegistry(t, &result)) return result;
   // Another run may have dropped it while this one waited for the lock.
   if (platform::LookUp(record_path, &error) == platform::Presence::kMissing)
     return result;
-  if (!DropUndoRecord(record_path))
+  if (!platform::RemoveFile(record_path))
     return RegistryFailure(RegistryStatus::kCannotWrite,
                            "cannot remove the undo record " + record_path);
   *dropped = true;

@@ -1,7 +1,5 @@
 #include "registry/scan.h"
 
-#include <rapidxml.hpp>
-
 #include <cstring>
 #include <string_view>
 
@@ -168,19 +166,12 @@ bool ScanAttributes(Walk* w) {
   return true;
 }
 
+// Up to the '>' outside brackets; a ']' outside them is only a byte.
 bool SkipDoctype(Walk* w) {
-  while (*w->p != '>') {
+  for (int depth = 0; *w->p != '>' || depth > 0; ++w->p) {
     if (!*w->p) return false;
-    if (*w->p != '[') {
-      ++w->p;
-      continue;
-    }
-    ++w->p;
-    for (int depth = 1; depth > 0; ++w->p) {
-      if (!*w->p) return false;
-      if (*w->p == '[') ++depth;
-      if (*w->p == ']') --depth;
-    }
+    if (*w->p == '[') ++depth;
+    if (*w->p == ']' && depth > 0) --depth;
   }
   ++w->p;
   return true;
@@ -224,16 +215,12 @@ Opened ScanNode(Walk* w) {
   const std::string_view name_seen(name, w->p - name);
   SkipSpace(w);
   if (!ScanAttributes(w)) return Opened::kStop;
-  Opened opened;
-  if (*w->p == '>') {
-    ++w->p;
-    opened = Opened::kElement;
-  } else if (w->p[0] == '/' && w->p[1] == '>') {
-    w->p += 2;
-    opened = Opened::kEmptyElement;
-  } else {
-    return Opened::kStop;
-  }
+  const Opened opened =
+      *w->p == '>'                       ? Opened::kElement
+      : w->p[0] == '/' && w->p[1] == '>' ? Opened::kEmptyElement
+                                         : Opened::kStop;
+  if (opened == Opened::kStop) return opened;
+  w->p += opened == Opened::kElement ? 1 : 2;
   NoteContent(&w->judge);
   if (Judging(&w->judge))
     JudgeElement(&w->judge, name_seen, goes_on, opened == Opened::kEmptyElement);
@@ -338,13 +325,6 @@ std::optional<ScanIssue> FinishScan(ScanProgress* progress, const char* text,
 std::optional<ScanIssue> ScanRegistryText(const char* text, size_t size) {
   ScanProgress progress;
   return FinishScan(&progress, text, size);
-}
-
-std::optional<ReaderRefusal> FirstReaderRefusal(
-    const ScanProgress& progress, const char* text,
-    const rapidxml::xml_node<char>* root) {
-  if (!progress.walked_all) return FindReaderRefusal(root);
-  return RefusalOf(progress.reader.first, text);
 }
 
 }  // namespace registry

@@ -73,13 +73,6 @@ void ScanAhead(ScanProgress* progress, const char* text, size_t frontier);
 std::optional<ScanIssue> FinishScan(ScanProgress* progress, const char* text,
                                     size_t size);
 
-// Returns FindReaderRefusal's result for |text| parsed into |root|, after
-// a FinishScan of |progress| without an issue: what the walk found when it
-// walked all the text, otherwise the tree's.
-std::optional<ReaderRefusal> FirstReaderRefusal(
-    const ScanProgress& progress, const char* text,
-    const rapidxml::xml_node<char>* root);
-
 
 
 }  // namespace registry

@@ -55,21 +55,19 @@ void AddSha256(Sha256* s, const char* data, size_t size) {
   s->total += size;
   const unsigned char* p = reinterpret_cast<const unsigned char*>(data);
   while (size > 0) {
-    if (s->used == 0 && size >= 64) {
-      Compress(s, p);
-      p += 64;
-      size -= 64;
-      continue;
-    }
     const size_t take = std::min(size, 64 - s->used);
-    for (size_t i = 0; i < take; ++i) s->block[s->used + i] = p[i];
-    s->used += take;
+    if (take == 64) {  // a whole block, none waiting: straight from |data|
+      Compress(s, p);
+    } else {
+      std::copy(p, p + take, s->block + s->used);
+      s->used += take;
+      if (s->used == 64) {
+        Compress(s, s->block);
+        s->used = 0;
+      }
+    }
     p += take;
     size -= take;
-    if (s->used == 64) {
-      Compress(s, s->block);
-      s->used = 0;
-    }
   }
 }
 

@@ -1,7 +1,5 @@
 #include "registry/textmode.h"
 
-#include <cstring>
-
 namespace registry {
 
 namespace {
@@ -15,7 +13,6 @@ void Drain(TextOutput* out) {
 }  // namespace
 
 void FoldTextMode(ByteBuffer* bytes) {
-  if (bytes->empty()) return;
   TextFold fold;
   bytes->resize(FoldMore(&fold, bytes->data(), 0, bytes->size()));
 }

@@ -6,7 +6,6 @@
 
 #include "platform/faults.h"
 #include "platform/files.h"
-#include "platform/lock.h"
 #include "platform/lookup.h"
 #include "platform/trust.h"
 #include "registry/backup.h"
@@ -16,48 +15,6 @@
 namespace registry {
 
 namespace {
-
-// Tells whether the printed document would be the bytes |t| read (a dry
-// run's, loaded with |keep_raw|).
-bool PrintsAsRead(const RegistryTransaction& t) {
-  PrintHints hints;
-  if (t.document.plain_attributes) {
-    hints.plain_begin = t.document.text.data();
-    hints.plain_end = t.document.text.data() + t.document.text.size();
-  }
-  return PrintsAs(*t.document.doc, hints, t.raw.data(), t.raw.size());
-}
-
-// The children |removed| of |document| as values, each with its line
-// when the document has its line ends.
-std::vector<RemovedChild> Removed(
-    const RegistryDocument& document,
-    const std::vector<const rapidxml::xml_node<char>*>& removed) {
-  std::vector<RemovedChild> children;
-  for (const rapidxml::xml_node<char>* node : removed) {
-    RemovedChild child;
-    child.has_path = PathAttribute(node) != nullptr;
-    if (child.has_path) child.entry = EntryOf(node);
-    if (!document.line_ends.empty()) child.line = LineOf(document, node);
-    child.text = PrintedOnOneLine(*node);
-    children.push_back(std::move(child));
-  }
-  return children;
-}
-
-// The children |removed| of Modules, whose children before the edit were
-// |before|, as an undo record keeps them: where each stood and its text.
-std::vector<RemovedElement> Places(
-    const std::vector<const rapidxml::xml_node<char>*>& before,
-    const std::vector<const rapidxml::xml_node<char>*>& removed) {
-  std::vector<RemovedElement> places;
-  size_t index = 0;
-  for (const rapidxml::xml_node<char>* node : removed) {
-    while (index < before.size() && before[index] != node) ++index;
-    places.push_back({index, PrintedNode(*node)});
-  }
-  return places;
-}
 
 // Loads, edits and checks before writing, as |plan| says; the edit's
 // entries live in |edit|, and the children it took out, where they stood,
@@ -73,18 +30,25 @@ bool LoadAndEdit(RegistryTransaction* t, const PassPlan& plan,
     for (const CheckedModule& module :
          StartupBreakers(CheckDocument(document, plan.bits)))
       edit->modules.push_back(module.node);
-  std::vector<const rapidxml::xml_node<char>*> before;
-  if (!plan.undo_id.empty())
-    for (const rapidxml::xml_node<char>* node = document.modules->first_node();
-         node; node = node->next_sibling())
-      before.push_back(node);
   const EditOutcome edited =
       ApplyEdit(*edit, document.doc.get(), document.modules, !plan.write);
-  if (!plan.undo_id.empty()) *places = Places(before, edited.removed);
+  // The children taken out as an undo record keeps them: where each stood
+  // and its text.
+  if (!plan.undo_id.empty())
+    for (size_t i = 0; i < edited.removed.size(); ++i)
+      places->push_back({edited.removed_at[i], PrintedNode(*edited.removed[i])});
   o->loaded = true;
   o->rewrite = edited.rewrite;
+  // The children taken out as values, each with its line when the
+  // document has its line ends.
   if (plan.report && edited.rewrite)
-    o->removed = Removed(document, edited.removed);
+    for (const rapidxml::xml_node<char>* node : edited.removed) {
+      const bool has_path = PathAttribute(node) != nullptr;
+      o->removed.push_back(
+          {has_path ? EntryOf(node) : ModuleEntry{}, has_path,
+           document.line_ends.empty() ? 0 : LineOf(document, node),
+           PrintedOnOneLine(*node)});
+    }
   if (plan.check_first && !edit->entries.empty()) {
     o->checked_first =
         CheckAppended(document, plan.bits, edit->entries.size());
@@ -100,7 +64,15 @@ bool LoadAndEdit(RegistryTransaction* t, const PassPlan& plan,
   }
   if (plan.write) return true;
   o->changed = edited.changed;
-  o->differs = edited.rewrite && !PrintsAsRead(*t);
+  // Whether the printed document would differ from the bytes read (kept
+  // for a dry run).
+  PrintHints hints;
+  if (document.plain_attributes) {
+    hints.plain_begin = document.text.data();
+    hints.plain_end = document.text.data() + document.text.size();
+  }
+  o->differs = edited.rewrite &&
+               !PrintsAs(*document.doc, hints, t->raw.data(), t->raw.size());
   return false;
 }
 
@@ -109,10 +81,8 @@ bool LoadAndEdit(RegistryTransaction* t, const PassPlan& plan,
 void SettleBackup(RegistryTransaction* t, const PassPlan& plan,
                   PassOutcome* o) {
   const bool failed = o->out_of_memory || !o->result.reason.empty();
-  if (plan.back_up_only_if_rewritten && (failed || !o->rewrite)) {
-    DropBackup(t);
-    return;
-  }
+  if (plan.back_up_only_if_rewritten && (failed || !o->rewrite))
+    return DropBackup(t);
   o->backup_failure = KeepBackup(t);
   o->backup = t->backup_state;
 }
@@ -124,23 +94,13 @@ void SettleBackup(RegistryTransaction* t, const PassPlan& plan,
 bool RecordUndo(RegistryTransaction* t, const PassPlan& plan,
                 std::vector<RemovedElement> places, unsigned long long size,
                 const std::string& digest, std::string* error) {
-  UndoRecord record;
-  record.id = plan.undo_id;
-  record.arch = plan.undo_arch;
-  record.action = plan.undo_action;
-  record.boot = plan.boot;
-  record.registry = t->site.RegistryPath;
-  record.before.swap(t->raw);
-  record.after_size = size;
-  record.after_digest = digest;
-  record.removed = std::move(places);
-  record.added = plan.edit.entries;
+  const UndoRecord record{plan.undo_id, plan.undo_arch, plan.undo_action,
+                          plan.boot, t->site.RegistryPath, std::move(t->raw),
+                          size, digest, std::move(places), plan.edit.entries};
   std::string why;
-  if (!WriteUndoRecord(t->site.undo_record, record, &why)) {
-    *error = "its undo record " + t->site.undo_record + ": " + why;
-    return false;
-  }
-  return true;
+  const bool written = WriteUndoRecord(t->site.undo_record, record, &why);
+  if (!written) *error = "its undo record " + t->site.undo_record + ": " + why;
+  return written;
 }
 
 // Writes the edited document, with its undo record when |plan| keeps
@@ -164,17 +124,15 @@ void WriteEdited(RegistryTransaction* t, const PassPlan& plan,
   try {
     o->result = WriteDocument(t->site.RegistryPath, t->document, hooks);
   } catch (const std::bad_alloc&) {
-    // Before the rename: the registry kept its bytes.
-    if (o->recorded) DropUndoRecord(record);
+    o->out_of_memory = true;  // before the rename
+  }
+  // Failed before the rename: the registry kept its bytes.
+  if (o->out_of_memory || !o->result.reason.empty()) {
+    if (o->recorded) platform::RemoveFile(record);
     o->recorded = false;
-    o->out_of_memory = true;
     return;
   }
-  if (o->recorded && !o->result.reason.empty()) {
-    DropUndoRecord(record);  // the registry kept its bytes
-    o->recorded = false;
-  }
-  if (!o->result.reason.empty() || !check) return;
+  if (!check) return;
   try {
     std::vector<CheckedModule> all =
         CheckDocument(t->document, plan.bits, &lines);
@@ -188,15 +146,15 @@ void WriteEdited(RegistryTransaction* t, const PassPlan& plan,
 
 }  // namespace
 
-bool LockRegistry(RegistryTransaction* t, unsigned wait_ms,
-                  RegistryResult* result) {
+bool LockRegistry(RegistryTransaction* t, RegistryResult* result) {
   std::string error;
   const RegistrySite& site = t->site;
   std::optional<bool> fault = platform::faults::Intercept("lock", &error);
   if (fault ? !*fault
             : !platform::LockRegistryFolder(
                   site.folder, kLockFileName,
-                  platform::faults::LockWaitMs(wait_ms), &t->lock, &error)) {
+                  platform::faults::LockWaitMs(platform::kLockWaitMs),
+                  &t->lock, &error)) {
     *result = RegistryFailure(RegistryStatus::kCannotLock, error);
     return false;
   }
@@ -220,11 +178,11 @@ RegistryResult LoadRegistry(RegistryTransaction* t, const PassPlan& plan) {
   if (plan.write) PrepareBackup(t);
   LoadOptions options;
   options.find_lines = plan.check_first || plan.remove_breaking;
-  const bool copying = t->backup_whole;
-  if (copying || keep_raw)
-    options.take_raw = [t, copying, keep_raw](const char* data, size_t size) {
+  // Copying to the backup until a write fails, and not at all without one.
+  if (t->backup_whole || keep_raw)
+    options.take_raw = [t, keep_raw](const char* data, size_t size) {
       if (keep_raw) t->raw.insert(t->raw.end(), data, data + size);
-      if (copying && t->backup_whole &&
+      if (t->backup_whole &&
           !WriteReplace(&t->backup, data, size, &t->backup_error))
         t->backup_whole = false;
       return t->backup_whole || keep_raw;
@@ -247,24 +205,18 @@ namespace {
 // Whether the pass may go on to the registry: the lock taken when it
 // writes, a registry there when it needs one; otherwise |o| says why not.
 bool Begin(RegistryTransaction* t, const PassPlan& plan, PassOutcome* o) {
-  if (plan.write &&
-      !LockRegistry(t, plan.lock_wait_ms, &o->result))
-    return false;
+  if (plan.write && !LockRegistry(t, &o->result)) return false;
   // A later record of an ID replaces an earlier one, also when this pass
   // ends up writing nothing.
-  if (!plan.undo_id.empty()) DropUndoRecord(t->site.undo_record);
+  if (!plan.undo_id.empty()) platform::RemoveFile(t->site.undo_record);
   if (plan.nothing_without_registry) {
     std::string reason;
-    switch (platform::LookUp(t->site.RegistryPath, &reason)) {
-      case platform::Presence::kExists:
-        break;
-      case platform::Presence::kMissing:
-        o->no_registry = true;
-        return false;
-      case platform::Presence::kError:
-        o->result = RegistryFailure(RegistryStatus::kCannotRead, reason);
-        return false;
-    }
+    const platform::Presence there =
+        platform::LookUp(t->site.RegistryPath, &reason);
+    o->no_registry = there == platform::Presence::kMissing;
+    if (there == platform::Presence::kError)
+      o->result = RegistryFailure(RegistryStatus::kCannotRead, reason);
+    if (there != platform::Presence::kExists) return false;
   }
   if (plan.judge_others) o->open_parts = OpenParts(t->site);
   return true;

@@ -70,7 +70,6 @@ struct RegistryTransaction {
 // What a pass asks of RunTransaction.
 struct PassPlan {
   RegistryEdit edit;
-  unsigned lock_wait_ms = 0;  // the longest wait for another run's lock
   // An unregistration: a registry that is not there is nothing to do.
   bool nothing_without_registry = false;
   bool judge_others = false;  // tell who else may change the registry
@@ -169,13 +168,12 @@ struct PassOutcome {
 // they are kept in |t|'s |raw| too. Failures as LoadRegistryFile's.
 RegistryResult LoadRegistry(RegistryTransaction* t, const PassPlan& plan);
 
-// Takes the lock of |t|'s folder into |t|, waiting at most |wait_ms| for
+// Takes the lock of |t|'s folder into |t|, waiting at most kLockWaitMs for
 // another run's, and, when it keeps every other run waiting, removes what
 // a killed run left: the temporary files of the registry, of its backup
 // and of undo records. False with |result| kCannotLock and the system's
 // reason.
-bool LockRegistry(RegistryTransaction* t, unsigned wait_ms,
-                  RegistryResult* result);
+bool LockRegistry(RegistryTransaction* t, RegistryResult* result);
 
 // Runs the pass |plan| on the registry of |t|, as the calling sequence
 // above says, and returns what came of it. A pass that writes holds the

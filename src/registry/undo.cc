@@ -15,8 +15,6 @@ namespace registry {
 
 namespace {
 
-using Node = rapidxml::xml_node<char>;
-
 // How far two measures of one boot time may lie apart, in seconds.
 constexpr long long kBootSlack = 120;
 
@@ -115,11 +113,9 @@ bool TakeChanges(FieldReader* r, UndoRecord* record) {
 
 bool IsUndoId(const std::string& id) {
   if (id.empty() || id.size() > kMaxUndoId || id[0] == '-') return false;
-  for (char c : id)
-    if (!((c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') ||
-          (c >= '0' && c <= '9') || c == '{' || c == '}' || c == '-'))
-      return false;
-  return true;
+  static constexpr char kIdBytes[] =
+      "abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789{}-";
+  return id.find_first_not_of(kIdBytes) == std::string::npos;
 }
 
 bool SameBoot(long long a, long long b) {
@@ -162,7 +158,7 @@ bool ParseUndoRecord(const ByteBuffer& bytes, UndoRecord* record,
     return false;
   }
   FieldReader r{bytes.data() + magic, bytes.data() + bytes.size(), ""};
-  std::string format, boot, size, before_digest, before;
+  std::string format, before_digest, before;
   if (r.Take("format", &format) && format != std::to_string(kUndoFormat)) {
     *why = "its format is " + format + ", not " + std::to_string(kUndoFormat);
     return false;
@@ -200,54 +196,41 @@ bool WriteUndoRecord(const std::string& path, const UndoRecord& record,
                          error) &&
             WriteReplace(&r, "\n", 1, error) && CommitReplace(&r, error);
   RollBackReplace(&r);
-  if (!ok) *error = FailedStepText(r) + ": " + *error;
+  if (!ok) *error = r.failed + ": " + *error;
   return ok;
 }
 
 UndoLoad LoadUndoRecord(const std::string& path, UndoRecord* record,
                         std::string* why) {
+  const auto refuse = [why](std::string reason) {
+    *why = std::move(reason);
+    return UndoLoad::kRefused;
+  };
   std::string error;
-  switch (platform::LookUp(path, &error)) {
-    case platform::Presence::kMissing:
-      return UndoLoad::kMissing;
-    case platform::Presence::kError:
-      *why = error;
-      return UndoLoad::kRefused;
-    case platform::Presence::kExists:
-      break;
-  }
+  const platform::Presence there = platform::LookUp(path, &error);
+  if (there == platform::Presence::kMissing) return UndoLoad::kMissing;
+  if (there == platform::Presence::kError) return refuse(error);
   platform::faults::Swap("swap-record", path);
   // What is judged is what is read: the file open, not its name, which
   // another may have pointed elsewhere since. Whoever else may change it
   // could choose what a rollback writes.
   platform::InputFile file;
-  if (!platform::OpenInputAsItself(path, &file, &error)) {
-    *why = error;
-    return UndoLoad::kRefused;
-  }
+  if (!platform::OpenInputAsItself(path, &file, &error)) return refuse(error);
   if (platform::InputOpenToOthers(file, &error) || !error.empty()) {
     platform::CloseInput(&file);
-    *why = error.empty() ? "users who are not administrators may change it"
-                         : "cannot tell who may change it: " + error;
-    return UndoLoad::kRefused;
+    return refuse(error.empty()
+                      ? "users who are not administrators may change it"
+                      : "cannot tell who may change it: " + error);
   }
   ByteBuffer bytes;
-  if (!platform::ReadWholeInput(&file, &bytes, &error)) {
-    *why = error;
-    return UndoLoad::kRefused;
-  }
-  if (!ParseUndoRecord(bytes, record, why)) return UndoLoad::kRefused;
-  return UndoLoad::kLoaded;
-}
-
-bool DropUndoRecord(const std::string& path) {
-  return platform::RemoveFile(path);
+  if (!platform::ReadWholeInput(&file, &bytes, &error)) return refuse(error);
+  return ParseUndoRecord(bytes, record, why) ? UndoLoad::kLoaded
+                                             : UndoLoad::kRefused;
 }
 
 RegistryState JudgeRegistry(const UndoRecord& record, const char* now,
                             size_t size) {
-  const std::string digest = DigestOf(now, size);
-  if (size == record.after_size && digest == record.after_digest)
+  if (size == record.after_size && DigestOf(now, size) == record.after_digest)
     return RegistryState::kAsWritten;
   if (size == record.before.size() &&
       memcmp(now, record.before.data(), size) == 0)

@@ -5,10 +5,10 @@
 // The calling sequence of a run that records (transaction.cc), holding the
 // registry's lock:
 //
-//   DropUndoRecord(path);            // an earlier record of the same ID
+//   platform::RemoveFile(path);      // an earlier record of the same ID
 //   ... load, edit, print the new registry to its temporary file ...
 //   WriteUndoRecord(path, record);   // durable, before the replace
-//   ... replace the registry; when that fails, DropUndoRecord(path)
+//   ... replace the registry; when that fails, RemoveFile(path)
 //
 // and of a rollback (rollback.cc), holding the lock too:
 //
@@ -18,7 +18,7 @@
 //     kAsBefore:     nothing to do
 //     kChangedAfter: UndoOwnChange(record, ...), then the document written
 //   }
-//   DropUndoRecord(path);
+//   RemoveFile(path);
 //
 // A record is the tool's own only when it is a regular file, not a link,
 // that no user but administrators (and the one running the tool) may
@@ -100,9 +100,6 @@ enum class UndoLoad { kLoaded, kMissing, kRefused };
 // others may change, damaged, of another format).
 UndoLoad LoadUndoRecord(const std::string& path, UndoRecord* record,
                         std::string* why);
-
-// Removes the record at |path|, as itself; a missing one is no error.
-bool DropUndoRecord(const std::string& path);
 
 // How the registry's bytes |now| stand to what |record| saw and wrote.
 enum class RegistryState { kAsWritten, kAsBefore, kChangedAfter };

@@ -1,8 +1,6 @@
 // Undoing a recorded run's own change in a registry changed since
 // (UndoOwnChange, undo.h): its added entries taken out, the children it
 // removed put back, in the document.
-#include <cstring>
-
 #include "registry/check.h"
 #include "registry/document.h"
 #include "registry/printer.h"
@@ -47,13 +45,6 @@ Node* ChildAt(rapidxml::xml_node<char>* modules, size_t index) {
   return node;
 }
 
-// Tells whether |node| is a Module element with a path of the file name
-// |name| (ModuleFileName).
-bool NamesModuleFile(const Node* node, const std::string& name) {
-  return IsModuleElement(node) && PathAttribute(node) &&
-         ModuleFileName(EntryOf(node).path) == name;
-}
-
 // Returns where |element| goes when its place is before |at| (null: the
 // end): after the last entry from |at| on that it would shadow, as the
 // framework judges it. Sets |*moved| when that is not |at|.
@@ -63,7 +54,8 @@ Node* PlaceFor(const Node* element, Node* at, bool* moved) {
   const std::string name = ModuleFileName(EntryOf(element).path);
   Node* place = at;
   for (Node* node = at; node; node = node->next_sibling())
-    if (NamesModuleFile(node, name)) {
+    if (IsModuleElement(node) && PathAttribute(node) &&
+        ModuleFileName(EntryOf(node).path) == name) {
       place = node->next_sibling();
       *moved = true;
     }
@@ -75,10 +67,8 @@ Node* PlaceFor(const Node* element, Node* at, bool* moved) {
 char* FoldedCopy(const std::string& text, rapidxml::xml_document<char>* doc) {
   ByteBuffer folded(text.begin(), text.end());
   FoldTextMode(&folded);
-  char* copy = doc->allocate_string(nullptr, folded.size() + 1);
-  if (!folded.empty()) memcpy(copy, folded.data(), folded.size());
-  copy[folded.size()] = '\0';
-  return copy;
+  folded.push_back('\0');
+  return doc->allocate_string(folded.data(), folded.size());
 }
 
 }  // namespace

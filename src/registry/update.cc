@@ -13,14 +13,12 @@ namespace {
 
 using Node = rapidxml::xml_node<char>;
 
-bool Contains(const rapidxml::xml_attribute<char>* attribute,
-              const std::string& folder) {
-  std::string_view value(attribute->value(), attribute->value_size());
-  return value.find(folder) != std::string_view::npos;
-}
-
-bool SameBytes(const char* a, size_t a_size, const char* b, size_t b_size) {
-  return std::string_view(a, a_size) == std::string_view(b, b_size);
+// The same name and value, of two nodes or two attributes.
+bool SameText(const rapidxml::xml_base<char>* a,
+              const rapidxml::xml_base<char>* b) {
+  using View = std::string_view;
+  return View(a->name(), a->name_size()) == View(b->name(), b->name_size()) &&
+         View(a->value(), a->value_size()) == View(b->value(), b->value_size());
 }
 
 bool SameChildren(const Node* a, const Node* b);
@@ -28,16 +26,11 @@ bool SameChildren(const Node* a, const Node* b);
 // The same kind, name, value, attributes in order, and children.
 bool SameNode(const Node* a, const Node* b) {
   if (a == b) return true;
-  if (a->type() != b->type() ||
-      !SameBytes(a->name(), a->name_size(), b->name(), b->name_size()) ||
-      !SameBytes(a->value(), a->value_size(), b->value(), b->value_size()))
-    return false;
+  if (a->type() != b->type() || !SameText(a, b)) return false;
   const auto* x = a->first_attribute();
   const auto* y = b->first_attribute();
   for (; x && y; x = x->next_attribute(), y = y->next_attribute())
-    if (!SameBytes(x->name(), x->name_size(), y->name(), y->name_size()) ||
-        !SameBytes(x->value(), x->value_size(), y->value(), y->value_size()))
-      return false;
+    if (!SameText(x, y)) return false;
   return !x && !y && SameChildren(a, b);
 }
 
@@ -62,13 +55,10 @@ bool SameAsBefore(const Node* modules, const std::vector<const Node*>& before) {
 bool IsStale(const ModulesChild& child, const std::string& folder,
              const std::string& under, const winpath::CodePage& cp) {
   if (!child.from_first_module || !child.path) return false;
-  if (!folder.empty() && Contains(child.path, folder)) return true;
+  const std::string_view path(child.path->value(), child.path->value_size());
+  if (!folder.empty() && path.find(folder) != path.npos) return true;
   return !under.empty() &&
-         winpath::IsUnder(
-             winpath::Normalized(
-                 std::string(child.path->value(), child.path->value_size()),
-                 cp),
-             under, cp);
+         winpath::IsUnder(winpath::Normalized(std::string(path), cp), under, cp);
 }
 
 }  // namespace
@@ -76,23 +66,21 @@ bool IsStale(const ModulesChild& child, const std::string& folder,
 EditOutcome ApplyEdit(const RegistryEdit& edit,
                       rapidxml::xml_document<char>* doc, Node* modules,
                       bool compare) {
-  std::vector<const Node*> before;
-  if (compare)
-    for (Node* node = modules->first_node(); node; node = node->next_sibling())
-      before.push_back(node);
+  std::vector<const Node*> before;  // with |compare|
   EditOutcome outcome;
   // One walk: the repair's Module elements, and the product's entries.
-  size_t chosen = 0;
+  size_t chosen = 0, index = 0;
   const winpath::CodePage& cp = platform::AnsiCodePage();
   WalkModules(modules, [&](const ModulesChild& child) {
-    bool goes = false;
-    if (chosen < edit.modules.size() && child.node == edit.modules[chosen]) {
-      ++chosen;
-      goes = true;
-    }
+    const size_t at = index++;
+    if (compare) before.push_back(child.node);
+    const bool goes =
+        chosen < edit.modules.size() && child.node == edit.modules[chosen];
+    if (goes) ++chosen;
     if (!goes && !IsStale(child, edit.ProductFolder, edit.product_dir, cp)) return;
     modules->remove_node(child.node);
     outcome.removed.push_back(child.node);
+    outcome.removed_at.push_back(at);
   });
   outcome.rewrite =
       !edit.entries.empty() ||

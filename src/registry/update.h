@@ -40,6 +40,8 @@ struct EditOutcome {
   // The children of Modules taken out, in order. They stay valid, and
   // keep their attributes, as long as the document.
   std::vector<const rapidxml::xml_node<char>*> removed;
+  // Where each of those stood among the children, counted before the edit.
+  std::vector<size_t> removed_at;
   bool rewrite = false;  // the document is to be written
   // With |compare|: whether the children of Modules now differ from those
   // before (elements, attributes, content or order).

@@ -46,7 +46,6 @@ registry::PassPlan PlanFor(const Options& options, const Workplace& place,
   plan.edit.product_dir = place.product_dir;
   plan.edit.entries = place.entries;
   plan.edit.removals_alone_written = unregistering;
-  plan.lock_wait_ms = platform::kLockWaitMs;
   plan.nothing_without_registry = unregistering;
   plan.judge_others = !unregistering && !options.dry_run;
   plan.bits = place.framework_bits;
@@ -172,7 +171,6 @@ void RunRepair(const Options& options, const Workplace& place, Outcome* out) {
   plan.remove_breaking = true;
   plan.bits = place.framework_bits;
   plan.write = options.mode->writes && !options.dry_run;
-  plan.lock_wait_ms = platform::kLockWaitMs;
   plan.back_up_only_if_rewritten = true;
   plan.report = true;
   registry::RegistryTransaction t;
