@@ -121,9 +121,16 @@ void CheckConfigDir(const ModuleEntry& entry, std::vector<Finding>* out) {
   }
 }
 
-}  // namespace
+// A Module element without path, at |line| of the file: it breaks the
+// framework's start-up.
+CheckedModule PathlessModule(size_t line) {
+  return {ModuleEntry{}, false, line,
+          {{kBreaksStartup, "line " + std::to_string(line),
+            "Module without path"}},
+          nullptr};
+}
 
-int FrameworkBits(const std::string& arch) { return arch == "x86" ? 32 : 64; }
+}  // namespace
 
 // Tells whether the framework loads a module file whose check found
 // |findings|: the file is there, a DLL of its width with its entry points.
@@ -207,13 +214,6 @@ std::string ModuleFileName(const std::string& path) {
   const winpath::CodePage& cp = platform::AnsiCodePage();
   const std::string key = winpath::Folded(winpath::Normalized(path, cp), cp);
   return std::string(winpath::LastComponent(key, cp));
-}
-
-CheckedModule PathlessModule(size_t line) {
-  return {ModuleEntry{}, false, line,
-          {{kBreaksStartup, "line " + std::to_string(line),
-            "Module without path"}},
-          nullptr};
 }
 
 std::vector<CheckedModule> CheckDocument(const RegistryDocument& document,

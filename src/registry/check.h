@@ -52,10 +52,6 @@ struct CheckedModule {
   const rapidxml::xml_node<char>* node = nullptr;
 };
 
-// Returns the width of the framework the modules are checked for: 32-bit for "x86", 64-bit for
-// any other word, as the registry's root is chosen.
-int FrameworkBits(const std::string& arch);
-
 // Checks |entries| in their order, for a framework of |bits|: each module
 // file, its configDir, and whether an earlier entry names the same file
 // (with the same configDir: repeated; else refused) or the same file
@@ -70,10 +66,6 @@ std::vector<CheckedModule> CheckEntries(const std::vector<ModuleEntry>& entries,
 // Returns the file name of the module at |path| as the check compares
 // entries: of two with the same one, the framework refuses the later.
 std::string ModuleFileName(const std::string& path);
-
-// Returns a Module element without path, at |line| of the file: it breaks
-// the framework's start-up.
-CheckedModule PathlessModule(size_t line);
 
 // Checks every Module child of |document|'s Modules element, in the
 // file's order. Each is named by its line in |lines| (one per Module

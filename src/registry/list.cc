@@ -2,13 +2,17 @@
 
 namespace registry {
 
-std::vector<ListedChild> ListDocument(const RegistryDocument& document) {
-  std::vector<ListedChild> listed;
+std::vector<CheckedModule> ListDocument(const RegistryDocument& document,
+                                        int bits) {
+  std::vector<CheckedModule> modules = CheckDocument(document, bits), listed;
+  size_t next = 0;
+  // Module elements are checked together, as the framework loads them;
+  // other children each on its own, for its files only.
   WalkModules(document.modules, [&](const ModulesChild& child) {
-    if (!child.path && !child.is_module) return;
-    listed.push_back({child.path ? EntryOf(child.node) : ModuleEntry{},
-                      child.is_module, child.path != nullptr,
-                      LineOf(document, child.node)});
+    if (child.is_module)
+      listed.push_back(std::move(modules[next++]));
+    else if (child.path)
+      listed.push_back(CheckEntries({EntryOf(child.node)}, bits)[0]);
   });
   return listed;
 }

@@ -2,26 +2,20 @@
 #ifndef MODREG_REGISTRY_LIST_H_
 #define MODREG_REGISTRY_LIST_H_
 
-#include <string>
 #include <vector>
 
+#include "registry/check.h"
 #include "registry/document.h"
-#include "registry/module_entry.h"
 
 namespace registry {
 
-// A child of Modules as --list shows it.
-struct ListedChild {
-  ModuleEntry entry;       // its first "path" and "configDir"
-  bool is_module = false;  // a Module element, the only kind the framework loads
-  bool has_path = true;    // false only for a Module element
-  size_t line = 0;         // where it begins in the file
-};
-
 // Returns every child of |document|'s Modules element that has a "path"
-// attribute, and every Module element without one, in the file's order;
-// the document must have its line ends.
-std::vector<ListedChild> ListDocument(const RegistryDocument& document);
+// attribute, and every Module element without one, in the file's order,
+// checked for a framework of |bits|: a Module element as CheckDocument
+// checks it, any other child on its own (without a line). The document
+// must have its line ends.
+std::vector<CheckedModule> ListDocument(const RegistryDocument& document,
+                                        int bits);
 
 }  // namespace registry
 
