@@ -5,7 +5,6 @@
 
 #include "platform/faults.h"
 #include "platform/files.h"
-#include "platform/lookup.h"
 #include "registry/reader.h"
 #include "registry/textmode.h"
 

@@ -6,8 +6,6 @@
 #include "platform/files.h"
 #include "platform/lookup.h"
 #include "platform/trust.h"
-#include "registry/document.h"
-#include "registry/printer.h"
 #include "registry/replace.h"
 #include "registry/sha256.h"
 

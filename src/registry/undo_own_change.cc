@@ -19,9 +19,7 @@ bool TakeOutLast(rapidxml::xml_node<char>* modules, const ModuleEntry& entry) {
   for (Node* node = modules->last_node(); node;
        node = node->previous_sibling()) {
     if (!IsModuleElement(node) || !PathAttribute(node)) continue;
-    const ModuleEntry found = EntryOf(node);
-    if (found.path == entry.path && found.hasConfigDir == entry.hasConfigDir &&
-        found.configDir == entry.configDir) {
+    if (EntryOf(node) == entry) {
       modules->remove_node(node);
       return true;
     }

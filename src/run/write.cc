@@ -6,7 +6,6 @@
 #include "platform/boot.h"
 #include "platform/lookup.h"
 #include "registry/transaction.h"
-#include "registry/update.h"
 #include "run/report.h"
 #include "run/status.h"
 
@@ -168,10 +167,9 @@ void RunUpdate(const Options& options, const Workplace& place, Outcome* out) {
 void RunRepair(const Options& options, const Workplace& place, Outcome* out) {
   SayRegistry(out, place);
   registry::PassPlan plan;
-  plan.remove_breaking = true;
+  plan.repair = true;
   plan.bits = place.framework_bits;
   plan.write = options.mode->writes && !options.dry_run;
-  plan.back_up_only_if_rewritten = true;
   plan.report = true;
   registry::RegistryTransaction t;
   t.site = place.site;
