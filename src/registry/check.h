@@ -75,6 +75,15 @@ std::vector<CheckedModule> CheckDocument(
     const RegistryDocument& document, int bits,
     const std::vector<size_t>* lines = nullptr);
 
+// Listing the registered modules without changing anything: returns every
+// child of |document|'s Modules element that has a "path" attribute, and
+// every Module element without one, in the file's order, checked for a
+// framework of |bits|: a Module element as CheckDocument checks it, any
+// other child on its own (without a line). The document must have its
+// line ends.
+std::vector<CheckedModule> ListDocument(const RegistryDocument& document,
+                                        int bits);
+
 // Returns those of |checked| that stop every application from starting
 // (kBreaksStartup), leaving out the last |skip_last|.
 std::vector<CheckedModule> StartupBreakers(

@@ -7,7 +7,6 @@
 #include "platform/lookup.h"
 #include "platform/winpath.h"
 #include "registry/check.h"
-#include "registry/list.h"
 #include "run/report.h"
 #include "run/status.h"
 
