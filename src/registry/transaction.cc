@@ -40,7 +40,7 @@ bool LoadAndEdit(RegistryTransaction* t, const PassPlan& plan,
   o->rewrite = edited.rewrite;
   // The children taken out as values, each with its line when the
   // document has its line ends.
-  if (plan.report && edited.rewrite)
+  if ((plan.report || plan.repair) && edited.rewrite)
     for (const rapidxml::xml_node<char>* node : edited.removed)
       o->removed.push_back(
           {PathAttribute(node) ? EntryOf(node) : ModuleEntry{},
@@ -92,10 +92,9 @@ bool RecordUndo(RegistryTransaction* t, const PassPlan& plan,
   const UndoRecord record{plan.undo_id, plan.undo_arch, plan.undo_action,
                           plan.boot, t->site.RegistryPath, std::move(t->raw),
                           size, digest, std::move(places), plan.edit.entries};
-  std::string why;
-  const bool written = WriteUndoRecord(t->site.undo_record, record, &why);
-  if (!written) *error = "its undo record " + t->site.undo_record + ": " + why;
-  return written;
+  if (WriteUndoRecord(t->site.undo_record, record, error)) return true;
+  *error = "its undo record " + t->site.undo_record + ": " + *error;
+  return false;
 }
 
 // Writes the edited document, with its undo record when |plan| keeps

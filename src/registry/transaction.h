@@ -89,7 +89,7 @@ struct PassPlan {
   // The verbose report: the appended entries, and the elements kept that
   // stop every application from starting, checked in the file as written.
   bool check_after = false;
-  // Tell the removed children of Modules.
+  // Tell the removed children of Modules, as a repair always does.
   bool report = false;
   // --undo ID: the pass keeps an undo record (undo.h) at the site's
   // |undo_record|, of the run these say. An earlier record there is

@@ -52,12 +52,11 @@ registry::PassPlan PlanFor(const Options& options, const Workplace& place,
   plan.check_first = options.strict && !options.dry_run;
   plan.check_after = !options.strict && WantsReport(options);
   plan.report = WantsReport(options) || options.dry_run;
-  if (!options.undo.empty()) {
-    plan.undo_id = options.undo;
-    plan.undo_arch = options.args[0];
-    plan.undo_action = unregistering ? "unregistration" : "registration";
-    plan.boot = platform::BootTime();
-  }
+  // Read only with an undo_id.
+  plan.undo_id = options.undo;
+  plan.undo_arch = options.args[0];
+  plan.undo_action = unregistering ? "unregistration" : "registration";
+  if (!options.undo.empty()) plan.boot = platform::BootTime();
   return plan;
 }
 
@@ -170,7 +169,6 @@ void RunRepair(const Options& options, const Workplace& place, Outcome* out) {
   plan.repair = true;
   plan.bits = place.framework_bits;
   plan.write = options.mode->writes && !options.dry_run;
-  plan.report = true;
   registry::RegistryTransaction t;
   t.site = place.site;
   SayRepair(options, place, registry::RunTransaction(&t, plan), out);
