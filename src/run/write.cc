@@ -52,7 +52,7 @@ registry::PassPlan PlanFor(const Options& options, const Workplace& place,
   plan.check_first = options.strict && !options.dry_run;
   plan.check_after = !options.strict && WantsReport(options);
   plan.report = WantsReport(options) || options.dry_run;
-  // Read only with an undo_id.
+  // The undo record's fields: read only when there is an undo_id.
   plan.undo_id = options.undo;
   plan.undo_arch = options.args[0];
   plan.undo_action = unregistering ? "unregistration" : "registration";
