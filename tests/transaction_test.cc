@@ -65,10 +65,7 @@ TEST(RegistryTransaction, EachPassOnOneLoadedDocument) {
        "\t<Module/>\r\n"
        "</Modules>\r\n\r\n"},
       {"repair: the Module without path only",
-       [](PassPlan* p) {
-         p->remove_breaking = true;
-         p->back_up_only_if_rewritten = true;
-       },
+       [](PassPlan* p) { p->repair = true; },
        RegistryStatus::kWritten, 1, true,
        "<Modules>\r\n"
        "\t<Module path=\"C:\\OpenNI\\Bin\\nimCodecs.dll\"/>\r\n"

@@ -1,6 +1,5 @@
 #include "registry/backup.h"
 
-#include "platform/files.h"
 #include "platform/lookup.h"
 #include "registry/transaction.h"
 

@@ -121,9 +121,16 @@ void CheckConfigDir(const ModuleEntry& entry, std::vector<Finding>* out) {
   }
 }
 
-}  // namespace
+// A Module element without path, at |line| of the file: it breaks the
+// framework's start-up.
+CheckedModule PathlessModule(size_t line) {
+  return {ModuleEntry{}, false, line,
+          {{kBreaksStartup, "line " + std::to_string(line),
+            "Module without path"}},
+          nullptr};
+}
 
-int FrameworkBits(const std::string& arch) { return arch == "x86" ? 32 : 64; }
+}  // namespace
 
 // Tells whether the framework loads a module file whose check found
 // |findings|: the file is there, a DLL of its width with its entry points.
@@ -209,13 +216,6 @@ std::string ModuleFileName(const std::string& path) {
   return std::string(winpath::LastComponent(key, cp));
 }
 
-CheckedModule PathlessModule(size_t line) {
-  return {ModuleEntry{}, false, line,
-          {{kBreaksStartup, "line " + std::to_string(line),
-            "Module without path"}},
-          nullptr};
-}
-
 std::vector<CheckedModule> CheckDocument(const RegistryDocument& document,
                                          int bits,
                                          const std::vector<size_t>* lines) {
@@ -249,6 +249,21 @@ std::vector<CheckedModule> CheckDocument(const RegistryDocument& document,
     checked.back().node = nodes[i];
   }
   return checked;
+}
+
+std::vector<CheckedModule> ListDocument(const RegistryDocument& document,
+                                        int bits) {
+  std::vector<CheckedModule> modules = CheckDocument(document, bits), listed;
+  size_t next = 0;
+  // Module elements are checked together, as the framework loads them;
+  // other children each on its own, for its files only.
+  WalkModules(document.modules, [&](const ModulesChild& child) {
+    if (child.is_module)
+      listed.push_back(std::move(modules[next++]));
+    else if (child.path)
+      listed.push_back(CheckEntries({EntryOf(child.node)}, bits)[0]);
+  });
+  return listed;
 }
 
 std::vector<CheckedModule> StartupBreakers(

@@ -52,10 +52,6 @@ struct CheckedModule {
   const rapidxml::xml_node<char>* node = nullptr;
 };
 
-// Returns the width of the framework the modules are checked for: 32-bit for "x86", 64-bit for
-// any other word, as the registry's root is chosen.
-int FrameworkBits(const std::string& arch);
-
 // Checks |entries| in their order, for a framework of |bits|: each module
 // file, its configDir, and whether an earlier entry names the same file
 // (with the same configDir: repeated; else refused) or the same file
@@ -71,10 +67,6 @@ std::vector<CheckedModule> CheckEntries(const std::vector<ModuleEntry>& entries,
 // entries: of two with the same one, the framework refuses the later.
 std::string ModuleFileName(const std::string& path);
 
-// Returns a Module element without path, at |line| of the file: it breaks
-// the framework's start-up.
-CheckedModule PathlessModule(size_t line);
-
 // Checks every Module child of |document|'s Modules element, in the
 // file's order. Each is named by its line in |lines| (one per Module
 // element) when given, else in the loaded text (the document must then
@@ -82,6 +74,15 @@ CheckedModule PathlessModule(size_t line);
 std::vector<CheckedModule> CheckDocument(
     const RegistryDocument& document, int bits,
     const std::vector<size_t>* lines = nullptr);
+
+// Listing the registered modules without changing anything: returns every
+// child of |document|'s Modules element that has a "path" attribute, and
+// every Module element without one, in the file's order, checked for a
+// framework of |bits|: a Module element as CheckDocument checks it, any
+// other child on its own (without a line). The document must have its
+// line ends.
+std::vector<CheckedModule> ListDocument(const RegistryDocument& document,
+                                        int bits);
 
 // Returns those of |checked| that stop every application from starting
 // (kBreaksStartup), leaving out the last |skip_last|.

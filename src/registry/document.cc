@@ -5,7 +5,6 @@
 
 #include "platform/faults.h"
 #include "platform/files.h"
-#include "platform/lookup.h"
 #include "registry/reader.h"
 #include "registry/textmode.h"
 
@@ -114,9 +113,7 @@ RegistryResult ParseRegistry(ByteBuffer* text, const ScanProgress& scanned,
     return malformed("the first element is " + first +
                      ", not Modules: the framework reads only the first "
                      "element, and would load no module");
-  RegistryResult result;
-  result.plain_attributes = !scan.escapes;
-  return result;
+  return {RegistryStatus::kUnchanged, "", std::nullopt, !scan.escapes};
 }
 
 RegistryResult LoadRegistryFile(const std::string& registry_path,

@@ -22,6 +22,7 @@ struct ModuleEntry {
   std::string path;       // full path of the module library
   std::string configDir;  // full path of its configuration directory
   bool hasConfigDir = false;
+  bool operator==(const ModuleEntry&) const = default;
 };
 
 // Tells whether |node| is a Module element: the only kind of child of

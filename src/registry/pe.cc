@@ -122,10 +122,10 @@ PeImage ImageFailure(PeStatus status, std::string problem) {
 bool ReadExports(const Image& image, uint32_t rva, uint32_t size,
                  PeImage* out) {
   if (rva == 0 && size == 0) return true;  // exports nothing
-  const auto fail = [out](const char* problem,
+  const auto fail = [out](std::string problem,
                           PeStatus status = PeStatus::kDamaged) {
     out->status = status;
-    out->problem = problem;
+    out->problem = std::move(problem);
     return false;
   };
   uint64_t dir = 0;
@@ -138,14 +138,13 @@ bool ReadExports(const Image& image, uint32_t rva, uint32_t size,
   if (!image.Map(b.U32(dir + 32), uint64_t{count} * 4, &name_table) ||
       !image.Map(b.U32(dir + 36), uint64_t{count} * 2, &ordinals))
     return fail("export name table outside the file");
-  if (count > kMaxExportNames) {
-    out->status = PeStatus::kPastBounds;
-    // In two steps: GCC 12 warns of an overlap (-Wrestrict) that a
-    // single expression does not have.
-    out->problem = "more than ";
-    out->problem += std::to_string(kMaxExportNames) + " export names";
-    return false;
-  }
+  // Built by appending: GCC 12 warns of an overlap (-Wrestrict) that
+  // "literal" + string does not have.
+  if (count > kMaxExportNames)
+    return fail(
+        std::string("more than ").append(std::to_string(kMaxExportNames)) +
+            " export names",
+        PeStatus::kPastBounds);
   uint64_t left = b.size;  // bytes of names still to be read
   for (uint32_t i = 0; i < count; ++i) {
     uint64_t at = 0, end = 0;

@@ -69,7 +69,8 @@ void PutAttributes(TextOutput* out, const Node* node, const PrintHints& hints) {
     const char* value = a->value();
     const char* end = value + a->value_size();
     const bool plain =
-        (le(hints.plain_begin, value) && !le(hints.plain_end, value)) ||
+        (le(hints.plain.data(), value) &&
+         !le(hints.plain.data() + hints.plain.size(), value)) ||
         FindSpecial(value, end) == end;  // the common case
     // A value holding a double quote goes between single quotes.
     const char quote = !plain && memchr(value, '"', end - value) ? '\'' : '"';

@@ -15,12 +15,11 @@
 namespace registry {
 
 // What the printer may take as known: attribute values that lie between
-// plain_begin and plain_end hold no byte to escape.
+// |plain| holds no byte to escape.
 // And, when |at_child| is set, it is called with each child of
 // |children_of| before that is written.
 struct PrintHints {
-  const char* plain_begin = nullptr;
-  const char* plain_end = nullptr;
+  std::string_view plain;
   const rapidxml::xml_node<char>* children_of = nullptr;
   std::function<void(const rapidxml::xml_node<char>*)> at_child;
 };

@@ -41,10 +41,8 @@ bool PrintThrough(const RegistryDocument& document, Replacement* r,
                   std::vector<size_t>* module_lines, Sha256* digest,
                   std::string* error) {
   PrintHints hints;
-  if (document.plain_attributes) {
-    hints.plain_begin = document.text.data();
-    hints.plain_end = document.text.data() + document.text.size();
-  }
+  if (document.plain_attributes)
+    hints.plain = {document.text.data(), document.text.size()};
   TextOutput out;
   std::vector<unsigned long long> starts;
   LineCounter counter{&starts, module_lines};

@@ -1,6 +1,5 @@
 #include "registry/transaction.h"
 
-#include <algorithm>
 #include <new>
 #include <optional>
 
@@ -26,7 +25,7 @@ bool LoadAndEdit(RegistryTransaction* t, const PassPlan& plan,
   o->result = LoadRegistry(t, plan);
   if (!o->result.reason.empty()) return false;
   RegistryDocument& document = t->document;
-  if (plan.remove_breaking)
+  if (plan.repair)
     for (const CheckedModule& module :
          StartupBreakers(CheckDocument(document, plan.bits)))
       edit->modules.push_back(module.node);
@@ -41,14 +40,12 @@ bool LoadAndEdit(RegistryTransaction* t, const PassPlan& plan,
   o->rewrite = edited.rewrite;
   // The children taken out as values, each with its line when the
   // document has its line ends.
-  if (plan.report && edited.rewrite)
-    for (const rapidxml::xml_node<char>* node : edited.removed) {
-      const bool has_path = PathAttribute(node) != nullptr;
+  if ((plan.report || plan.repair) && edited.rewrite)
+    for (const rapidxml::xml_node<char>* node : edited.removed)
       o->removed.push_back(
-          {has_path ? EntryOf(node) : ModuleEntry{}, has_path,
+          {PathAttribute(node) ? EntryOf(node) : ModuleEntry{},
            document.line_ends.empty() ? 0 : LineOf(document, node),
            PrintedOnOneLine(*node)});
-    }
   if (plan.check_first && !edit->entries.empty()) {
     o->checked_first =
         CheckAppended(document, plan.bits, edit->entries.size());
@@ -67,10 +64,8 @@ bool LoadAndEdit(RegistryTransaction* t, const PassPlan& plan,
   // Whether the printed document would differ from the bytes read (kept
   // for a dry run).
   PrintHints hints;
-  if (document.plain_attributes) {
-    hints.plain_begin = document.text.data();
-    hints.plain_end = document.text.data() + document.text.size();
-  }
+  if (document.plain_attributes)
+    hints.plain = {document.text.data(), document.text.size()};
   o->differs = edited.rewrite &&
                !PrintsAs(*document.doc, hints, t->raw.data(), t->raw.size());
   return false;
@@ -81,7 +76,7 @@ bool LoadAndEdit(RegistryTransaction* t, const PassPlan& plan,
 void SettleBackup(RegistryTransaction* t, const PassPlan& plan,
                   PassOutcome* o) {
   const bool failed = o->out_of_memory || !o->result.reason.empty();
-  if (plan.back_up_only_if_rewritten && (failed || !o->rewrite))
+  if (plan.repair && (failed || !o->rewrite))
     return DropBackup(t);
   o->backup_failure = KeepBackup(t);
   o->backup = t->backup_state;
@@ -97,10 +92,9 @@ bool RecordUndo(RegistryTransaction* t, const PassPlan& plan,
   const UndoRecord record{plan.undo_id, plan.undo_arch, plan.undo_action,
                           plan.boot, t->site.RegistryPath, std::move(t->raw),
                           size, digest, std::move(places), plan.edit.entries};
-  std::string why;
-  const bool written = WriteUndoRecord(t->site.undo_record, record, &why);
-  if (!written) *error = "its undo record " + t->site.undo_record + ": " + why;
-  return written;
+  if (WriteUndoRecord(t->site.undo_record, record, error)) return true;
+  *error = "its undo record " + t->site.undo_record + ": " + *error;
+  return false;
 }
 
 // Writes the edited document, with its undo record when |plan| keeps
@@ -111,7 +105,6 @@ void WriteEdited(RegistryTransaction* t, const PassPlan& plan,
   std::vector<size_t> lines;
   const size_t added = plan.edit.entries.size();
   const bool check = plan.check_after && added > 0;
-  const std::string& record = t->site.undo_record;
   WriteHooks hooks;
   hooks.module_lines = check ? &lines : nullptr;
   if (!plan.undo_id.empty())
@@ -128,7 +121,7 @@ void WriteEdited(RegistryTransaction* t, const PassPlan& plan,
   }
   // Failed before the rename: the registry kept its bytes.
   if (o->out_of_memory || !o->result.reason.empty()) {
-    if (o->recorded) platform::RemoveFile(record);
+    if (o->recorded) platform::RemoveFile(t->site.undo_record);
     o->recorded = false;
     return;
   }
@@ -177,7 +170,7 @@ RegistryResult LoadRegistry(RegistryTransaction* t, const PassPlan& plan) {
   const bool keep_raw = !plan.write || !plan.undo_id.empty();
   if (plan.write) PrepareBackup(t);
   LoadOptions options;
-  options.find_lines = plan.check_first || plan.remove_breaking;
+  options.find_lines = plan.check_first || plan.repair;
   // Copying to the backup until a write fails, and not at all without one.
   if (t->backup_whole || keep_raw)
     options.take_raw = [t, keep_raw](const char* data, size_t size) {

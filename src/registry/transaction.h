@@ -73,16 +73,14 @@ struct PassPlan {
   // An unregistration: a registry that is not there is nothing to do.
   bool nothing_without_registry = false;
   bool judge_others = false;  // tell who else may change the registry
-  // Also remove the Module elements that stop every application from
-  // starting (StartupBreakers): a repair.
-  bool remove_breaking = false;
+  // A repair: also remove the Module elements that stop every application
+  // from starting (StartupBreakers), and keep the one-time backup only
+  // when the registry is rewritten.
+  bool repair = false;
   int bits = 64;  // the framework's width, for the checks
   // False: a dry run. Nothing is written; the outcome tells whether the
   // printed document would differ from the file.
   bool write = true;
-  // The one-time backup: kept always (a registration or an
-  // unregistration), or only when the registry is rewritten (a repair).
-  bool back_up_only_if_rewritten = false;
   // --strict: the entries to add, and the Module elements kept, are
   // checked first; a problem with an entry to add, or a kept element that
   // stops every application from starting, refuses the pass (kRefused),
@@ -91,7 +89,7 @@ struct PassPlan {
   // The verbose report: the appended entries, and the elements kept that
   // stop every application from starting, checked in the file as written.
   bool check_after = false;
-  // Tell the removed children of Modules.
+  // Tell the removed children of Modules, as a repair always does.
   bool report = false;
   // --undo ID: the pass keeps an undo record (undo.h) at the site's
   // |undo_record|, of the run these say. An earlier record there is
@@ -106,8 +104,7 @@ struct PassPlan {
 
 // A child of Modules an edit took out.
 struct RemovedChild {
-  ModuleEntry entry;  // its first "path" and "configDir"
-  bool has_path = true;
+  ModuleEntry entry;  // its first "path" and "configDir", if it has a path
   size_t line = 0;  // where it began, when the pass found the lines
   std::string text;  // the element as printed, on one line
 };

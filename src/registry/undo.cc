@@ -6,8 +6,6 @@
 #include "platform/files.h"
 #include "platform/lookup.h"
 #include "platform/trust.h"
-#include "registry/document.h"
-#include "registry/printer.h"
 #include "registry/replace.h"
 #include "registry/sha256.h"
 
@@ -152,17 +150,18 @@ std::string FormatUndoHeader(const UndoRecord& record) {
 
 bool ParseUndoRecord(const ByteBuffer& bytes, UndoRecord* record,
                      std::string* why) {
-  const size_t magic = sizeof kUndoMagic - 1;
-  if (bytes.size() < magic || memcmp(bytes.data(), kUndoMagic, magic) != 0) {
-    *why = "it is not an undo record";
+  const auto refuse = [why](std::string reason) {
+    *why = std::move(reason);
     return false;
-  }
+  };
+  const size_t magic = sizeof kUndoMagic - 1;
+  if (bytes.size() < magic || memcmp(bytes.data(), kUndoMagic, magic) != 0)
+    return refuse("it is not an undo record");
   FieldReader r{bytes.data() + magic, bytes.data() + bytes.size(), ""};
   std::string format, before_digest, before;
-  if (r.Take("format", &format) && format != std::to_string(kUndoFormat)) {
-    *why = "its format is " + format + ", not " + std::to_string(kUndoFormat);
-    return false;
-  }
+  if (r.Take("format", &format) && format != std::to_string(kUndoFormat))
+    return refuse("its format is " + format + ", not " +
+                  std::to_string(kUndoFormat));
   unsigned long long number = 0;
   if (r.Take("id", &record->id) && r.Take("arch", &record->arch) &&
       r.Take("action", &record->action) &&
@@ -177,10 +176,7 @@ bool ParseUndoRecord(const ByteBuffer& bytes, UndoRecord* record,
   }
   if (r.why.empty() && DigestOf(before.data(), before.size()) != before_digest)
     r.Fail("the registry's bytes in it are not those it was written with");
-  if (!r.why.empty()) {
-    *why = "it is damaged: " + r.why;
-    return false;
-  }
+  if (!r.why.empty()) return refuse("it is damaged: " + r.why);
   record->before.assign(before.begin(), before.end());
   return true;
 }

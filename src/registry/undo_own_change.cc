@@ -17,15 +17,12 @@ namespace {
 // configDir are |entry|'s. False when none is.
 bool TakeOutLast(rapidxml::xml_node<char>* modules, const ModuleEntry& entry) {
   for (Node* node = modules->last_node(); node;
-       node = node->previous_sibling()) {
-    if (!IsModuleElement(node) || !PathAttribute(node)) continue;
-    const ModuleEntry found = EntryOf(node);
-    if (found.path == entry.path && found.hasConfigDir == entry.hasConfigDir &&
-        found.configDir == entry.configDir) {
+       node = node->previous_sibling())
+    if (IsModuleElement(node) && PathAttribute(node) &&
+        EntryOf(node) == entry) {
       modules->remove_node(node);
       return true;
     }
-  }
   return false;
 }
 

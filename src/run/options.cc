@@ -143,8 +143,7 @@ std::string ArgumentsRefused(const Options& o) {
     return mode.name + (" takes nothing after " +
                         (takes == 2 ? second : "ARCH") + ": \"" +
                         o.args[takes] + "\"");
-  if (mode.operands == Operands::kArchId) return UndoIdProblem(o.args[1]);
-  return "";
+  return mode.operands == Operands::kArchId ? UndoIdProblem(o.args[1]) : "";
 }
 
 // Sets |o->error| when the options do not go together, or the mode has

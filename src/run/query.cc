@@ -7,7 +7,6 @@
 #include "platform/lookup.h"
 #include "platform/winpath.h"
 #include "registry/check.h"
-#include "registry/list.h"
 #include "run/report.h"
 #include "run/status.h"
 
@@ -43,33 +42,16 @@ const registry::CheckedModule* FindEntry(const std::vector<registry::CheckedModu
 void RunList(const Options&, const Workplace& place, Outcome* out) {
   registry::RegistryDocument document;
   if (!LoadForReading(place, "list", out, &document)) return;
-  const std::vector<registry::ListedChild> listed =
-      registry::ListDocument(document);
+  const std::vector<registry::CheckedModule> listed =
+      registry::ListDocument(document, place.framework_bits);
   SayRegistry(out, place, Say);
-  // Module elements are checked together, as the framework loads them;
-  // other children each on its own, for its files only.
-  std::vector<registry::ModuleEntry> modules;
-  std::vector<size_t> lines;
-  for (const registry::ListedChild& child : listed)
-    if (child.is_module && child.has_path) {
-      modules.push_back(child.entry);
-      lines.push_back(child.line);
-    }
-  const int bits = place.framework_bits;
-  std::vector<registry::CheckedModule> checked = registry::CheckEntries(modules, bits, 0, lines);
-  size_t next = 0;
-  for (const registry::ListedChild& child : listed) {
-    if (!child.has_path) {  // as --check says it
-      Say(out, registry::CheckLines(registry::PathlessModule(child.line), false)[0]);
-      continue;
-    }
-    const registry::CheckedModule module = child.is_module
-                                     ? checked[next++]
-                                     : registry::CheckEntries({child.entry}, bits)[0];
-    Say(out, (module.findings.empty() ? std::string("module")
-                                      : module.findings[0].kind) +
-                 ": " + EntryText(child.entry));
-  }
+  for (const registry::CheckedModule& module : listed)
+    if (!module.has_path)  // as --check says it
+      Say(out, registry::CheckLines(module, false)[0]);
+    else
+      Say(out, (module.findings.empty() ? std::string("module")
+                                        : module.findings[0].kind) +
+                   ": " + EntryText(module.entry));
 }
 
 void RunCheck(const Options&, const Workplace& place, Outcome* out) {

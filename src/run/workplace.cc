@@ -7,9 +7,7 @@
 #include "platform/lookup.h"
 #include "platform/process.h"
 #include "platform/winpath.h"
-#include "registry/check.h"
 #include "registry/replace.h"
-#include "registry/undo.h"
 #include "run/mask.h"
 #include "run/modules.h"
 #include "run/status.h"
@@ -263,7 +261,9 @@ int DecideWorkplace(const Options& options, bool (*is_wow64)(),
           plain_arch ? std::string()
                      : "ARCH \"" + arch + "\" is neither \"x86\" nor \"x64\""})
       if (!why.empty()) return Refuse(kExitUsage, "--strict: " + why, error);
-  place->framework_bits = registry::FrameworkBits(arch);
+  // The framework's width, as the root is chosen: 32-bit for "x86", 64-bit
+  // for any other word.
+  place->framework_bits = arch == "x86" ? 32 : 64;
   if (mode.running_framework && place->framework_bits == 64 &&
       is_32bit_windows &&
       is_32bit_windows())

@@ -6,7 +6,6 @@
 #include "platform/boot.h"
 #include "platform/lookup.h"
 #include "registry/transaction.h"
-#include "registry/update.h"
 #include "run/report.h"
 #include "run/status.h"
 
@@ -53,12 +52,11 @@ registry::PassPlan PlanFor(const Options& options, const Workplace& place,
   plan.check_first = options.strict && !options.dry_run;
   plan.check_after = !options.strict && WantsReport(options);
   plan.report = WantsReport(options) || options.dry_run;
-  if (!options.undo.empty()) {
-    plan.undo_id = options.undo;
-    plan.undo_arch = options.args[0];
-    plan.undo_action = unregistering ? "unregistration" : "registration";
-    plan.boot = platform::BootTime();
-  }
+  // The undo record's fields: read only when there is an undo_id.
+  plan.undo_id = options.undo;
+  plan.undo_arch = options.args[0];
+  plan.undo_action = unregistering ? "unregistration" : "registration";
+  if (!options.undo.empty()) plan.boot = platform::BootTime();
   return plan;
 }
 
@@ -168,11 +166,9 @@ void RunUpdate(const Options& options, const Workplace& place, Outcome* out) {
 void RunRepair(const Options& options, const Workplace& place, Outcome* out) {
   SayRegistry(out, place);
   registry::PassPlan plan;
-  plan.remove_breaking = true;
+  plan.repair = true;
   plan.bits = place.framework_bits;
   plan.write = options.mode->writes && !options.dry_run;
-  plan.back_up_only_if_rewritten = true;
-  plan.report = true;
   registry::RegistryTransaction t;
   t.site = place.site;
   SayRepair(options, place, registry::RunTransaction(&t, plan), out);

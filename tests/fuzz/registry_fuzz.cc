@@ -396,10 +396,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   // The attribute values copied as they are when the scan found nothing
   // to escape in them: the same output, byte for byte.
   PrintHints hints;
-  if (parts_result.plain_attributes) {
-    hints.plain_begin = parts.data();
-    hints.plain_end = parts.data() + parts.size();
-  }
+  if (parts_result.plain_attributes) hints.plain = {parts.data(), parts.size()};
   bool ok = false;
   if (PrintToString(*parts_doc, &ok, hints) != printed)
     Violation("reading in parts or the plain-value shortcut changes the output");
