@@ -56,6 +56,14 @@ bool IsTrustedInstaller(PSID sid) {
   return same;
 }
 
+// True for SYSTEM, Administrators and TrustedInstaller: the owners that
+// only administrators act as.
+bool IsAdministrative(PSID sid) {
+  return IsWellKnown(sid, WinLocalSystemSid) ||
+         IsWellKnown(sid, WinBuiltinAdministratorsSid) ||
+         IsTrustedInstaller(sid);
+}
+
 // Rights that let a user create, change, remove or rename files in a
 // folder, or give them to others, whether held on the folder itself or
 // passed on to the files in it.
@@ -93,12 +101,6 @@ bool IsWellKnown(PSID sid, WELL_KNOWN_SID_TYPE type) {
   DWORD size = sizeof known;
   return CreateWellKnownSid(type, nullptr, known, &size) &&
          EqualSid(sid, known);
-}
-
-bool IsAdministrative(PSID sid) {
-  return IsWellKnown(sid, WinLocalSystemSid) ||
-         IsWellKnown(sid, WinBuiltinAdministratorsSid) ||
-         IsTrustedInstaller(sid);
 }
 
 bool IsTrustedOwner(PSID owner) {

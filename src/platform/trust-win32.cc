@@ -17,11 +17,13 @@ constexpr DWORD kKeptAttributes =
     FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM |
     FILE_ATTRIBUTE_ARCHIVE | FILE_ATTRIBUTE_NOT_CONTENT_INDEXED;
 
-// Judges |path|, a folder or a file as |judged| says, in |*open|:
-// whether users other than administrators may change it. False with
-// |error| set when its descriptor cannot be read, and |*missing| when
-// that is because it is not there.
-bool JudgePath(const std::wstring& path, Judged judged, const Judge& judge,
+// Judges |path| (a name, or a file open with READ_CONTROL), a folder or
+// a file as |judged| says, in |*open|: whether users other than
+// administrators may change it. False with |error| set when its
+// descriptor cannot be read, and |*missing| when that is because it is
+// not there.
+template <typename Path>
+bool JudgePath(const Path& path, Judged judged, const Judge& judge,
                bool* open, bool* missing, std::string* error) {
   std::vector<DWORD> descriptor;
   if (!ReadSecurity(path,
@@ -98,11 +100,10 @@ bool FolderOpenToOthers(const std::string& dir, std::string* through,
 
 bool FileOpenToOthers(const std::string& path, std::string* error) {
   std::vector<BYTE> user;
-  const Judge judge = ThisProcess(&user);
   bool open = false, missing = false;
   std::string reason;
-  if (!JudgePath(Wide(path), Judged::kFile, judge, &open, &missing,
-                 &reason)) {
+  if (!JudgePath(Wide(path), Judged::kFile, ThisProcess(&user), &open,
+                 &missing, &reason)) {
     if (!missing) *error = reason;
     return false;
   }
@@ -110,16 +111,11 @@ bool FileOpenToOthers(const std::string& path, std::string* error) {
 }
 
 bool InputOpenToOthers(const InputFile& file, std::string* error) {
-  std::vector<DWORD> descriptor;
   std::vector<BYTE> user;
-  const Judge judge = ThisProcess(&user);
-  bool open = false;
-  if (!ReadSecurity(Handle(file.handle),
-                    OWNER_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION,
-                    &descriptor) ||
-      !JudgeDescriptor(descriptor.data(), Judged::kFile, judge, &open))
-    return Fail(error);
-  return open;
+  bool open = false, missing = false;
+  return JudgePath(Handle(file.handle), Judged::kFile, ThisProcess(&user),
+                   &open, &missing, error) &&
+         open;
 }
 
 // The security descriptor (the DACL; owner and group where the process
