@@ -130,22 +130,21 @@ bool TakeProtection(OutputFile* file, const std::string& target,
     return IsMissing(code) || Fail(error, code);
   }
   std::vector<DWORD> descriptor;
+  // A DACL that inherits nothing from the folder (its protected flag set)
+  // stays so, and one that inherits stays open to the folder's entries.
+  SECURITY_DESCRIPTOR_CONTROL control = 0;
+  DWORD revision = 0;
   if (!ReadSecurity(from,
                     OWNER_SECURITY_INFORMATION | GROUP_SECURITY_INFORMATION |
                         DACL_SECURITY_INFORMATION,
-                    &descriptor))
+                    &descriptor) ||
+      !GetSecurityDescriptorControl(descriptor.data(), &control, &revision))
     return Fail(error, "reading the security descriptor of " + target + ": ");
   // Everything is set through the file's own handles, never by its name,
   // which another user of the folder could have moved. The DACL needs
   // WRITE_DAC, the owner's right; owner and group need WRITE_OWNER, which
   // only some may have: they are kept where the process may set them.
   PSECURITY_DESCRIPTOR sd = descriptor.data();
-  // A DACL that inherits nothing from the folder (its protected flag set)
-  // stays so, and one that inherits stays open to the folder's entries.
-  SECURITY_DESCRIPTOR_CONTROL control = 0;
-  DWORD revision = 0;
-  if (!GetSecurityDescriptorControl(sd, &control, &revision))
-    return Fail(error, "reading the security descriptor of " + target + ": ");
   const SECURITY_INFORMATION dacl =
       DACL_SECURITY_INFORMATION | (control & SE_DACL_PROTECTED
                                        ? PROTECTED_DACL_SECURITY_INFORMATION
