@@ -7,7 +7,6 @@
 #include <limits.h>
 #include <signal.h>
 #include <stdlib.h>
-#include <strings.h>
 #include <sys/stat.h>
 #include <unistd.h>
 

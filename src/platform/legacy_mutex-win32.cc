@@ -4,8 +4,6 @@
 // session 0 and a user's run in theirs take turns.
 #include "platform/legacy_mutex-win32.h"
 
-#include <aclapi.h>
-
 #include "platform/lock.h"
 #include "platform/path-win32.h"
 #include "platform/security-win32.h"
@@ -46,15 +44,12 @@ HANDLE OpenLock(const std::wstring& name) {
 // TrustedInstaller: a mutex of the lock's name made by another user (any
 // user may make one in Global\) is none of the tool's.
 bool OwnedByTrusted(HANDLE mutex) {
+  std::vector<DWORD> sd;
   PSID owner = nullptr;
-  PSECURITY_DESCRIPTOR sd = nullptr;
-  if (GetSecurityInfo(mutex, SE_KERNEL_OBJECT, OWNER_SECURITY_INFORMATION,
-                      &owner, nullptr, nullptr, nullptr, &sd) !=
-      ERROR_SUCCESS)
-    return false;
-  const bool trusted = IsTrustedOwner(owner);
-  LocalFree(sd);
-  return trusted;
+  BOOL defaulted = FALSE;
+  return ReadSecurity(mutex, OWNER_SECURITY_INFORMATION, &sd) &&
+         GetSecurityDescriptorOwner(sd.data(), &owner, &defaulted) &&
+         IsTrustedOwner(owner);
 }
 
 // |value| as |count| hex digits.

@@ -112,10 +112,9 @@ Opened OpenLockFile(int folder, uid_t owner, const char* name, int* fd,
 // |start| have passed.
 bool WaitOnce(std::chrono::steady_clock::time_point start, unsigned wait_ms,
               std::string* error) {
-  const unsigned long long waited = static_cast<unsigned long long>(
-      std::chrono::duration_cast<std::chrono::milliseconds>(
-          std::chrono::steady_clock::now() - start)
-          .count());
+  using namespace std::chrono;
+  const auto waited =
+      duration_cast<milliseconds>(steady_clock::now() - start).count();
   if (waited >= wait_ms) {
     *error = LockTimeoutReason(waited);
     return false;

@@ -2,7 +2,7 @@
 // an administrator's own file, and written a whole line at a time.
 #include "platform/log_file.h"
 
-#include <aclapi.h>
+#include <windows.h>  // before sddl.h, which needs it
 #include <sddl.h>
 
 #include "platform/path-win32.h"
@@ -61,18 +61,15 @@ std::string LogRefusal(HANDLE h, const std::wstring& path) {
   if (info.nNumberOfLinks != 1)
     return "it has " + std::to_string(info.nNumberOfLinks) +
            " hard links: not written";
+  std::vector<DWORD> sd;
   PSID owner = nullptr;
-  PSECURITY_DESCRIPTOR sd = nullptr;
-  DWORD rc = GetSecurityInfo(h, SE_FILE_OBJECT, OWNER_SECURITY_INFORMATION,
-                             &owner, nullptr, nullptr, nullptr, &sd);
-  if (rc != ERROR_SUCCESS) return Reason(rc);
-  std::string refusal;
-  if (!IsTrustedFileOwner(owner))
-    refusal = "it is owned by " +
-              (owner ? SidText(owner) : std::string("no one")) +
-              ", not by this user or an administrator";
-  LocalFree(sd);
-  return refusal;
+  BOOL defaulted = FALSE;
+  if (!ReadSecurity(h, OWNER_SECURITY_INFORMATION, &sd) ||
+      !GetSecurityDescriptorOwner(sd.data(), &owner, &defaulted))
+    return Reason();
+  if (IsTrustedFileOwner(owner)) return "";
+  return "it is owned by " + (owner ? SidText(owner) : std::string("no one")) +
+         ", not by this user or an administrator";
 }
 
 // Opens the log |path| as |*h|, or makes it new, for this user and

@@ -5,23 +5,43 @@ namespace platform::win32 {
 
 namespace {
 
-// Reads the SID that |kind| (TokenUser, TokenOwner) names in this
-// process's token into |sid|; both records begin with the SID's address.
-bool TokenSid(TOKEN_INFORMATION_CLASS kind, std::vector<BYTE>* sid) {
+// Reads what |kind| asks of this process's token into |info|; DWORDs
+// for alignment.
+bool ReadToken(TOKEN_INFORMATION_CLASS kind, std::vector<DWORD>* info) {
   HANDLE token = nullptr;
   if (!OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &token))
     return false;
   DWORD size = 0;
   GetTokenInformation(token, kind, nullptr, 0, &size);
-  std::vector<DWORD> info(size / sizeof(DWORD) + 1);
-  bool ok = size && GetTokenInformation(token, kind, info.data(), size,
-                                        &size);
+  info->assign(size / sizeof(DWORD) + 1, 0);
+  const bool ok = size && GetTokenInformation(token, kind, info->data(),
+                                              size, &size);
   CloseHandle(token);
-  if (!ok) return false;
+  return ok;
+}
+
+// Reads the SID that |kind| (TokenUser, TokenOwner) names in this
+// process's token into |sid|; both records begin with the SID's address.
+bool TokenSid(TOKEN_INFORMATION_CLASS kind, std::vector<BYTE>* sid) {
+  std::vector<DWORD> info;
+  if (!ReadToken(kind, &info)) return false;
   PSID found = *reinterpret_cast<PSID*>(info.data());
   BYTE* bytes = static_cast<BYTE*>(found);
   sid->assign(bytes, bytes + GetLengthSid(found));
   return true;
+}
+
+// Reads the security descriptor of |of| through |get| (GetFileSecurityW,
+// GetKernelObjectSecurity), as |parts| ask, into |descriptor|.
+template <typename Get, typename Of>
+bool ReadDescriptor(Get get, Of of, SECURITY_INFORMATION parts,
+                    std::vector<DWORD>* descriptor) {
+  DWORD size = 0;
+  get(of, parts, nullptr, 0, &size);
+  if (size == 0) return false;
+  descriptor->assign(size / sizeof(DWORD) + 1, 0);
+  return get(of, parts, descriptor->data(),
+             static_cast<DWORD>(descriptor->size() * sizeof(DWORD)), &size);
 }
 
 bool IsTrustedInstaller(PSID sid) {
@@ -34,6 +54,14 @@ bool IsTrustedInstaller(PSID sid) {
   bool same = EqualSid(sid, installer);
   FreeSid(installer);
   return same;
+}
+
+// True for SYSTEM, Administrators and TrustedInstaller: the owners that
+// only administrators act as.
+bool IsAdministrative(PSID sid) {
+  return IsWellKnown(sid, WinLocalSystemSid) ||
+         IsWellKnown(sid, WinBuiltinAdministratorsSid) ||
+         IsTrustedInstaller(sid);
 }
 
 // Rights that let a user create, change, remove or rename files in a
@@ -75,12 +103,6 @@ bool IsWellKnown(PSID sid, WELL_KNOWN_SID_TYPE type) {
          EqualSid(sid, known);
 }
 
-bool IsAdministrative(PSID sid) {
-  return IsWellKnown(sid, WinLocalSystemSid) ||
-         IsWellKnown(sid, WinBuiltinAdministratorsSid) ||
-         IsTrustedInstaller(sid);
-}
-
 bool IsTrustedOwner(PSID owner) {
   std::vector<BYTE> user, own;
   return owner && (IsAdministrative(owner) ||
@@ -89,17 +111,10 @@ bool IsTrustedOwner(PSID owner) {
 }
 
 bool RunsAsAdministrator() {
-  HANDLE token = nullptr;
-  if (!OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &token))
-    return false;
-  TOKEN_ELEVATION elevation = {};
-  DWORD size = 0;
-  const bool elevated =
-      GetTokenInformation(token, TokenElevation, &elevation,
-                          sizeof elevation, &size) &&
-      elevation.TokenIsElevated;
-  CloseHandle(token);
-  if (elevated) return true;
+  std::vector<DWORD> elevation;
+  if (ReadToken(TokenElevation, &elevation) &&
+      reinterpret_cast<TOKEN_ELEVATION*>(elevation.data())->TokenIsElevated)
+    return true;
   std::vector<BYTE> admins;
   BOOL member = FALSE;
   return WellKnownSid(WinBuiltinAdministratorsSid, &admins) &&
@@ -187,25 +202,12 @@ Judge ThisProcess(std::vector<BYTE>* user) {
 
 bool ReadSecurity(const std::wstring& path, SECURITY_INFORMATION parts,
                   std::vector<DWORD>* descriptor) {
-  DWORD size = 0;
-  GetFileSecurityW(path.c_str(), parts, nullptr, 0, &size);
-  if (size == 0) return false;
-  descriptor->assign(size / sizeof(DWORD) + 1, 0);
-  return GetFileSecurityW(path.c_str(), parts, descriptor->data(),
-                          static_cast<DWORD>(descriptor->size() *
-                                             sizeof(DWORD)),
-                          &size);
+  return ReadDescriptor(GetFileSecurityW, path.c_str(), parts, descriptor);
 }
 
 bool ReadSecurity(HANDLE file, SECURITY_INFORMATION parts,
                   std::vector<DWORD>* descriptor) {
-  DWORD size = 0;
-  GetKernelObjectSecurity(file, parts, nullptr, 0, &size);
-  if (size == 0) return false;
-  descriptor->assign(size / sizeof(DWORD) + 1, 0);
-  return GetKernelObjectSecurity(
-      file, parts, descriptor->data(),
-      static_cast<DWORD>(descriptor->size() * sizeof(DWORD)), &size);
+  return ReadDescriptor(GetKernelObjectSecurity, file, parts, descriptor);
 }
 
 bool JudgeDescriptor(PSECURITY_DESCRIPTOR sd, Judged judged,

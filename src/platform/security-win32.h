@@ -17,9 +17,6 @@ bool UserSid(std::vector<BYTE>* sid);
 bool WellKnownSid(WELL_KNOWN_SID_TYPE type, std::vector<BYTE>* sid);
 // True when |sid| is the well-known |type|.
 bool IsWellKnown(PSID sid, WELL_KNOWN_SID_TYPE type);
-// True for SYSTEM, Administrators and TrustedInstaller: the owners that
-// only administrators act as.
-bool IsAdministrative(PSID sid);
 // True for the owners this process trusts with what it writes or waits
 // for: those of IsAdministrative, this process's user, and the owner its
 // token gives what it makes (on Windows the user or Administrators; under

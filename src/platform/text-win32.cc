@@ -78,9 +78,7 @@ std::string Reason(DWORD code) {
                            nullptr, code, 0, reinterpret_cast<wchar_t*>(&text),
                            0, nullptr);
   std::string reason = n && text ? Utf8(text, static_cast<int>(n)) : "";
-  while (!reason.empty() && (reason.back() == '\n' || reason.back() == '\r' ||
-                             reason.back() == ' ' || reason.back() == '.'))
-    reason.pop_back();
+  reason.erase(reason.find_last_not_of("\r\n .") + 1);
   if (text) LocalFree(text);
   if (reason.empty()) reason = "error " + std::to_string(code);
   return reason;

@@ -17,11 +17,13 @@ constexpr DWORD kKeptAttributes =
     FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM |
     FILE_ATTRIBUTE_ARCHIVE | FILE_ATTRIBUTE_NOT_CONTENT_INDEXED;
 
-// Judges |path|, a folder or a file as |judged| says, in |*open|:
-// whether users other than administrators may change it. False with
-// |error| set when its descriptor cannot be read, and |*missing| when
-// that is because it is not there.
-bool JudgePath(const std::wstring& path, Judged judged, const Judge& judge,
+// Judges |path| (a name, or a file open with READ_CONTROL), a folder or
+// a file as |judged| says, in |*open|: whether users other than
+// administrators may change it. False with |error| set when its
+// descriptor cannot be read, and |*missing| when that is because it is
+// not there.
+template <typename Path>
+bool JudgePath(const Path& path, Judged judged, const Judge& judge,
                bool* open, bool* missing, std::string* error) {
   std::vector<DWORD> descriptor;
   if (!ReadSecurity(path,
@@ -98,11 +100,10 @@ bool FolderOpenToOthers(const std::string& dir, std::string* through,
 
 bool FileOpenToOthers(const std::string& path, std::string* error) {
   std::vector<BYTE> user;
-  const Judge judge = ThisProcess(&user);
   bool open = false, missing = false;
   std::string reason;
-  if (!JudgePath(Wide(path), Judged::kFile, judge, &open, &missing,
-                 &reason)) {
+  if (!JudgePath(Wide(path), Judged::kFile, ThisProcess(&user), &open,
+                 &missing, &reason)) {
     if (!missing) *error = reason;
     return false;
   }
@@ -110,16 +111,11 @@ bool FileOpenToOthers(const std::string& path, std::string* error) {
 }
 
 bool InputOpenToOthers(const InputFile& file, std::string* error) {
-  std::vector<DWORD> descriptor;
   std::vector<BYTE> user;
-  const Judge judge = ThisProcess(&user);
-  bool open = false;
-  if (!ReadSecurity(Handle(file.handle),
-                    OWNER_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION,
-                    &descriptor) ||
-      !JudgeDescriptor(descriptor.data(), Judged::kFile, judge, &open))
-    return Fail(error);
-  return open;
+  bool open = false, missing = false;
+  return JudgePath(Handle(file.handle), Judged::kFile, ThisProcess(&user),
+                   &open, &missing, error) &&
+         open;
 }
 
 // The security descriptor (the DACL; owner and group where the process
@@ -134,22 +130,21 @@ bool TakeProtection(OutputFile* file, const std::string& target,
     return IsMissing(code) || Fail(error, code);
   }
   std::vector<DWORD> descriptor;
+  // A DACL that inherits nothing from the folder (its protected flag set)
+  // stays so, and one that inherits stays open to the folder's entries.
+  SECURITY_DESCRIPTOR_CONTROL control = 0;
+  DWORD revision = 0;
   if (!ReadSecurity(from,
                     OWNER_SECURITY_INFORMATION | GROUP_SECURITY_INFORMATION |
                         DACL_SECURITY_INFORMATION,
-                    &descriptor))
+                    &descriptor) ||
+      !GetSecurityDescriptorControl(descriptor.data(), &control, &revision))
     return Fail(error, "reading the security descriptor of " + target + ": ");
   // Everything is set through the file's own handles, never by its name,
   // which another user of the folder could have moved. The DACL needs
   // WRITE_DAC, the owner's right; owner and group need WRITE_OWNER, which
   // only some may have: they are kept where the process may set them.
   PSECURITY_DESCRIPTOR sd = descriptor.data();
-  // A DACL that inherits nothing from the folder (its protected flag set)
-  // stays so, and one that inherits stays open to the folder's entries.
-  SECURITY_DESCRIPTOR_CONTROL control = 0;
-  DWORD revision = 0;
-  if (!GetSecurityDescriptorControl(sd, &control, &revision))
-    return Fail(error, "reading the security descriptor of " + target + ": ");
   const SECURITY_INFORMATION dacl =
       DACL_SECURITY_INFORMATION | (control & SE_DACL_PROTECTED
                                        ? PROTECTED_DACL_SECURITY_INFORMATION
