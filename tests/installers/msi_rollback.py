@@ -54,6 +54,18 @@ BUILD_SH = os.path.join(HERE, '..', '..', 'examples', 'wix', 'build.sh')
 FAILED = (1603 % 256, 1627 % 256)
 ENVIRONMENT = ('HKLM\\SYSTEM\\CurrentControlSet\\Control\\Session Manager'
                '\\Environment')
+
+
+def set_framework_variable(wine, value, name='OPEN_NI_INSTALL_PATH'):
+    """OPEN_NI_INSTALL_PATH (or |name|), machine-wide, as the framework's
+    installer sets it."""
+    status = quiet(['wine', 'reg', 'add', ENVIRONMENT, '/v',
+                    name, '/t', 'REG_SZ', '/d', value, '/f'],
+                   wine.env).returncode
+    if status != 0:
+        raise RuntimeError('wine reg add failed: %d' % status)
+
+
 # The actions the test builds add: in the script, from the Binary table.
 FAIL_ROWS = (('FailInstall', 4010, 'NOT REMOVE~="ALL" AND FAIL_HERE'),
              ('FailRemove', 3403, 'REMOVE~="ALL" AND FAIL_HERE'))
@@ -396,12 +408,7 @@ def put_back(place, modules):
 
 def run_prefix(place, exe, modules, results):
     before, registered, unregistered, edited = shapes(place)
-    status = quiet(['wine', 'reg', 'add', ENVIRONMENT, '/v',
-                    'OPEN_NI_INSTALL_PATH', '/t', 'REG_SZ', '/d',
-                    place.program_files + '\\OpenNI', '/f'],
-                   place.wine.env).returncode
-    if status != 0:
-        raise RuntimeError('wine reg add failed: %d' % status)
+    set_framework_variable(place.wine, place.program_files + '\\OpenNI')
     pkg = lambda name: 'C:\\installers\\msi-rollback\\' + name
     go = lambda name, command, after, versions, **more: step(
         place, results, name, command, after, versions, exe=exe, **more)

@@ -24,8 +24,8 @@ import subprocess
 
 from cases import crlf, mod
 from detect_scripts import detect_script
-from msi_rollback import ENVIRONMENT, Place, detected, installed_versions, \
-    shapes
+from msi_rollback import Place, detected, installed_versions, \
+    set_framework_variable, shapes
 from wine import WinePrefix, quiet
 
 HERE = os.path.dirname(os.path.abspath(__file__))
@@ -76,12 +76,7 @@ def registered_in(place, folder):
 
 def run_prefix(place, exe, results):
     before, registered, unregistered, edited = shapes(place)
-    status = quiet(['wine', 'reg', 'add', ENVIRONMENT, '/v',
-                    'OPEN_NI_INSTALL_PATH', '/t', 'REG_SZ', '/d',
-                    place.program_files + '\\OpenNI', '/f'],
-                   place.wine.env).returncode
-    if status != 0:
-        raise RuntimeError('wine reg add failed: %d' % status)
+    set_framework_variable(place.wine, place.program_files + '\\OpenNI')
     shutil.rmtree(place.host(place.product), ignore_errors=True)
     copy = place.host(FOLDER + '\\copy.xml')
 

@@ -42,6 +42,7 @@ from wine import WinePrefix, quiet  # noqa: E402
 sys.path.insert(0, os.path.join(HERE, '..', 'resources'))
 from check_resources import version_info, with_version  # noqa: E402
 import msi_rollback  # noqa: E402
+from msi_rollback import ENVIRONMENT, set_framework_variable  # noqa: E402
 import nsis_rollback  # noqa: E402
 from detect_scripts import lost_folder_problems, script_problems  # noqa: E402
 
@@ -605,24 +606,12 @@ def run_nsis_kept(exe, out, wine, drive_c, results):
 # The framework in C:\Frameworks\OpenNI, as its installer's variable says,
 # and the product in a folder the user chose.
 
-ENVIRONMENT = ('HKLM\\SYSTEM\\CurrentControlSet\\Control\\Session Manager'
-               '\\Environment')
 FW_DEFAULT = PF86 + '\\OpenNI'
 FW_ELSEWHERE = 'C:\\Frameworks\\OpenNI'
 # Folders whose names do not hold the product folder's, HALDEToF: only
 # --product-dir and the remembered folder find their entries.
 CHOSEN = {'nsis': 'C:\\Sensors\\HALDE ToF', 'wix': 'C:\\Sensors\\AcmeDepth'}
 MOVED = {'nsis': 'C:\\Acme Two', 'wix': 'C:\\AcmeTwo'}
-
-
-def set_framework_variable(wine, value, name='OPEN_NI_INSTALL_PATH'):
-    """OPEN_NI_INSTALL_PATH (or |name|), machine-wide, as the framework's
-    installer sets it."""
-    status = quiet(['wine', 'reg', 'add', ENVIRONMENT, '/v',
-                    name, '/t', 'REG_SZ', '/d', value, '/f'],
-                   wine.env).returncode
-    if status != 0:
-        raise RuntimeError('wine reg add failed: %d' % status)
 
 
 def elsewhere_command(installer, action, folder):
